@@ -1,0 +1,421 @@
+#include "fs.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace foundation::fs {
+namespace {
+
+std::atomic<detail::TempCreatedHook> g_tempCreatedHook{nullptr};
+std::atomic<bool> g_forceRenameFallback{false};
+
+// strerror_r comes in a GNU (returns char *) and an XSI (returns int) flavour.
+[[maybe_unused]] const char *pickError(const char *gnu, const char *) { return gnu; }
+[[maybe_unused]] const char *pickError(int, const char *buf) { return buf; }
+
+QString errorText(int code)
+{
+    char buf[256] = {};
+    return QString::fromLocal8Bit(pickError(strerror_r(code, buf, sizeof buf), buf));
+}
+
+QByteArray encode(const QString &path) { return QFile::encodeName(path); }
+
+[[noreturn]] void fail(int code, const QByteArray &path, const char *operation)
+{
+    throw FileError(code, QFile::decodeName(path), QString::fromLatin1(operation));
+}
+
+struct Split {
+    QByteArray folder;
+    QByteArray name;
+};
+
+Split splitPath(const QByteArray &path)
+{
+    const qsizetype slash = path.lastIndexOf('/');
+    if (slash < 0)
+        return {QByteArrayLiteral("."), path};
+    return {slash == 0 ? QByteArrayLiteral("/") : path.left(slash), path.mid(slash + 1)};
+}
+
+// "a/b/" names the folder b in a, not something inside b.
+QByteArray withoutTrailingSlash(QByteArray path)
+{
+    while (path.size() > 1 && path.endsWith('/'))
+        path.chop(1);
+    return path;
+}
+
+QByteArray joinPath(const QByteArray &folder, const QByteArray &name)
+{
+    return folder.endsWith('/') ? folder + name : folder + '/' + name;
+}
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd() { reset(); }
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    int get() const { return m_fd; }
+    void reset(int fd = -1)
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = fd;
+    }
+    // Closes and reports the result: on some filesystems close() is where a
+    // write error finally shows up.
+    int close()
+    {
+        const int fd = m_fd;
+        m_fd = -1;
+        return ::close(fd);
+    }
+
+private:
+    int m_fd;
+};
+
+// A temp file that removes itself unless it has been published.
+class Temp {
+public:
+    ~Temp()
+    {
+        fd.reset();
+        if (!path.isEmpty())
+            ::unlink(path.constData());
+    }
+    void published() { path.clear(); }
+
+    Fd fd;
+    QByteArray path;
+};
+
+// ".<name>.tmp-<random>", kept within NAME_MAX so any valid target name works.
+QByteArray tempName(const QByteArray &name)
+{
+    static constexpr qsizetype kSuffix = 5 + 16; // ".tmp-" + 16 hex digits
+    qsizetype keep = qMin<qsizetype>(name.size(), NAME_MAX - 1 - kSuffix);
+    // Do not leave half a UTF-8 sequence at the cut.
+    while (keep > 0 && keep < name.size() && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80)
+        --keep;
+    const quint64 random = QRandomGenerator::system()->generate64();
+    return '.' + name.left(keep) + ".tmp-" + QByteArray::number(random, 16).rightJustified(16, '0');
+}
+
+// Creates the temp with its final mode from the start. exactMode, when set, is
+// applied with fchmod so the umask cannot change it.
+void createTemp(Temp &temp, const QByteArray &folder, const QByteArray &name, mode_t createMode,
+                int exactMode)
+{
+    for (int attempt = 0;; ++attempt) {
+        const QByteArray candidate = joinPath(folder, tempName(name));
+        const int fd = ::open(candidate.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, createMode);
+        if (fd >= 0) {
+            temp.fd.reset(fd);
+            temp.path = candidate;
+            break;
+        }
+        if (errno != EEXIST || attempt >= 100)
+            fail(errno, candidate, "create");
+    }
+    if (exactMode >= 0 && ::fchmod(temp.fd.get(), static_cast<mode_t>(exactMode)) != 0)
+        fail(errno, temp.path, "chmod");
+    if (const auto hook = g_tempCreatedHook.load())
+        hook(QFile::decodeName(temp.path));
+}
+
+void writeAll(int fd, const QByteArray &data, const QByteArray &path)
+{
+    const char *p = data.constData();
+    qsizetype left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            fail(errno, path, "write");
+        }
+        if (n == 0)
+            fail(EIO, path, "write");
+        p += n;
+        left -= n;
+    }
+}
+
+// Writes, flushes and closes the temp; it stays in place for the caller to publish.
+void fillTemp(Temp &temp, const QByteArray &data)
+{
+    writeAll(temp.fd.get(), data, temp.path);
+    if (::fsync(temp.fd.get()) != 0)
+        fail(errno, temp.path, "fsync");
+    if (temp.fd.close() != 0)
+        fail(errno, temp.path, "close");
+}
+
+void syncFolder(const QByteArray &folder)
+{
+    const Fd fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (fd.get() < 0)
+        fail(errno, folder, "open folder");
+    // EINVAL: this filesystem cannot flush a folder; nothing more to do.
+    if (::fsync(fd.get()) != 0 && errno != EINVAL)
+        fail(errno, folder, "fsync folder");
+}
+
+bool renameNoReplaceUnsupported(int code) { return code == EINVAL || code == ENOSYS; }
+
+// Returns 0 or the errno of renameat2(RENAME_NOREPLACE); ENOSYS when forced off.
+int renameNoReplace(const QByteArray &source, const QByteArray &target)
+{
+    if (g_forceRenameFallback.load())
+        return ENOSYS;
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    return errno;
+}
+
+// link() never replaces, so link + unlink is a create-only rename for files.
+void linkThenUnlink(const QByteArray &source, const QByteArray &target)
+{
+    if (::link(source.constData(), target.constData()) != 0)
+        fail(errno, target, "link");
+    if (::unlink(source.constData()) != 0) {
+        const int code = errno;
+        ::unlink(target.constData()); // undo: the name is ours, nobody can have replaced it
+        fail(code, source, "unlink");
+    }
+}
+
+void publishBytes(const QByteArray &source, const QByteArray &target)
+{
+    const int code = renameNoReplace(source, target);
+    if (code != 0) {
+        if (!renameNoReplaceUnsupported(code))
+            fail(code, target, "publish");
+        linkThenUnlink(source, target);
+    }
+    syncFolder(splitPath(target).folder);
+}
+
+QString numberedName(const QString &base, const QString &ext, int n)
+{
+    QString name = base;
+    if (n > 1)
+        name += QLatin1Char('-') + QString::number(n);
+    if (!ext.isEmpty())
+        name += QLatin1Char('.') + ext;
+    return name;
+}
+
+constexpr int kMaxNumberedNames = 100000;
+
+bool lstatPath(const QString &path, struct stat &st)
+{
+    return ::lstat(encode(path).constData(), &st) == 0;
+}
+
+} // namespace
+
+FileError::FileError(int code, const QString &path, const QString &operation)
+    : std::runtime_error(
+          QStringLiteral("%1 failed: %2: %3").arg(operation, errorText(code), path).toStdString()),
+      m_code(code), m_path(path)
+{
+}
+
+void atomicWrite(const QString &path, const QByteArray &data, Privacy privacy)
+{
+    const QByteArray target = encode(path);
+    const Split split = splitPath(target);
+    if (split.name.isEmpty() || split.name == "." || split.name == "..")
+        fail(EISDIR, target, "write");
+
+    mode_t createMode = 0666; // the umask applies
+    int exactMode = -1;
+    struct stat st {};
+    if (privacy == Privacy::Private) {
+        createMode = 0600;
+        exactMode = 0600;
+    } else if (::lstat(target.constData(), &st) == 0 && S_ISREG(st.st_mode)) {
+        // A rewrite keeps the old mode; a link at the target counts as a new file.
+        createMode = st.st_mode & 0777;
+        exactMode = static_cast<int>(st.st_mode & 07777);
+    }
+
+    Temp temp;
+    createTemp(temp, split.folder, split.name, createMode, exactMode);
+    fillTemp(temp, data);
+    // rename() replaces a symbolic link itself, never what it points to.
+    if (::rename(temp.path.constData(), target.constData()) != 0)
+        fail(errno, target, "rename");
+    temp.published();
+    syncFolder(split.folder);
+}
+
+void publishNoReplace(const QString &source, const QString &target)
+{
+    publishBytes(encode(source), encode(target));
+}
+
+QString writeUnique(const QString &folder, const QString &base, const QString &ext,
+                    const QByteArray &data, Privacy privacy)
+{
+    const QByteArray folderBytes = encode(folder);
+    Temp temp;
+    createTemp(temp, folderBytes, encode(numberedName(base, ext, 1)), privacy == Privacy::Private ? 0600 : 0666,
+               privacy == Privacy::Private ? 0600 : -1);
+    fillTemp(temp, data);
+    for (int n = 1; n <= kMaxNumberedNames; ++n) {
+        const QString name = numberedName(base, ext, n);
+        const QByteArray target = joinPath(folderBytes, encode(name));
+        const int code = renameNoReplace(temp.path, target);
+        if (code == EEXIST)
+            continue;
+        if (code == 0) {
+            temp.published();
+        } else if (renameNoReplaceUnsupported(code)) {
+            if (::link(temp.path.constData(), target.constData()) != 0) {
+                if (errno == EEXIST)
+                    continue;
+                fail(errno, target, "link");
+            }
+            // The temp name is dropped by Temp's destructor; the data lives on under target.
+        } else {
+            fail(code, target, "publish");
+        }
+        // A failed flush reports the published name, so the caller still learns it.
+        syncFolder(folderBytes);
+        return name;
+    }
+    fail(EEXIST, joinPath(folderBytes, encode(numberedName(base, ext, 1))), "publish");
+}
+
+QString firstFreeName(const QString &folder, const QString &base, const QString &ext)
+{
+    for (int n = 1;; ++n) {
+        const QString name = numberedName(base, ext, n);
+        if (n >= kMaxNumberedNames || !existsNoFollow(folder + QLatin1Char('/') + name))
+            return name;
+    }
+}
+
+void moveNoReplace(const QString &source, const QString &target)
+{
+    const QByteArray from = encode(source);
+    const QByteArray to = encode(target);
+    const int code = renameNoReplace(from, to);
+    if (code != 0) {
+        if (!renameNoReplaceUnsupported(code))
+            fail(code, to, "move");
+        struct stat st {};
+        if (::lstat(from.constData(), &st) != 0)
+            fail(errno, from, "move");
+        if (S_ISDIR(st.st_mode)) {
+            // No create-only rename for folders here. Between this check and
+            // rename() another process could create an empty folder at target,
+            // which rename() would then replace: accepted on such filesystems.
+            if (::lstat(to.constData(), &st) == 0)
+                fail(EEXIST, to, "move");
+            if (errno != ENOENT)
+                fail(errno, to, "move");
+            if (::rename(from.constData(), to.constData()) != 0)
+                fail(errno, to, "move");
+        } else {
+            linkThenUnlink(from, to);
+        }
+    }
+    const QByteArray fromFolder = splitPath(withoutTrailingSlash(from)).folder;
+    const QByteArray toFolder = splitPath(withoutTrailingSlash(to)).folder;
+    syncFolder(toFolder);
+    if (fromFolder != toFolder)
+        syncFolder(fromFolder);
+}
+
+QByteArray readRegularFile(const QString &path, qint64 maxBytes)
+{
+    const QByteArray name = encode(path);
+    maxBytes = qMax<qint64>(maxBytes, 0);
+    // O_NONBLOCK: opening a FIFO must not wait for a writer.
+    const Fd fd(::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0)
+        fail(errno, name, "open");
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0)
+        fail(errno, name, "stat");
+    if (!S_ISREG(st.st_mode))
+        fail(EINVAL, name, "read");
+    if (st.st_size > maxBytes)
+        fail(EFBIG, name, "read");
+
+    // One byte beyond the cap tells a file that grew while we read it.
+    const qint64 limit = maxBytes + 1;
+    QByteArray out;
+    out.resize(qMin<qint64>(static_cast<qint64>(st.st_size) + 1, limit));
+    qint64 total = 0;
+    for (;;) {
+        if (total == out.size()) {
+            if (total >= limit)
+                break;
+            out.resize(qMin<qint64>(qMax<qint64>(total * 2, 4096), limit));
+        }
+        const ssize_t n = ::read(fd.get(), out.data() + total, static_cast<size_t>(out.size() - total));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            fail(errno, name, "read");
+        }
+        if (n == 0)
+            break;
+        total += n;
+    }
+    if (total > maxBytes)
+        fail(EFBIG, name, "read");
+    out.truncate(total);
+    return out;
+}
+
+bool isSymLink(const QString &path)
+{
+    struct stat st {};
+    return lstatPath(path, st) && S_ISLNK(st.st_mode);
+}
+
+bool existsNoFollow(const QString &path)
+{
+    struct stat st {};
+    return lstatPath(path, st);
+}
+
+bool isDirectoryNoFollow(const QString &path)
+{
+    struct stat st {};
+    return lstatPath(path, st) && S_ISDIR(st.st_mode);
+}
+
+bool isRegularFileNoFollow(const QString &path)
+{
+    struct stat st {};
+    return lstatPath(path, st) && S_ISREG(st.st_mode);
+}
+
+namespace detail {
+
+void setTempCreatedHook(TempCreatedHook hook) { g_tempCreatedHook.store(hook); }
+
+void setForceRenameFallback(bool force) { g_forceRenameFallback.store(force); }
+
+} // namespace detail
+
+} // namespace foundation::fs

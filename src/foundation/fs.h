@@ -1,0 +1,75 @@
+#pragma once
+// File-system helpers: the one atomic write, create-only publishing, moves that
+// never replace, and safe reads of side files.
+
+#include <QByteArray>
+#include <QString>
+#include <stdexcept>
+
+namespace foundation::fs {
+
+// A failed file operation. code is the errno value (0 when not from errno).
+class FileError : public std::runtime_error {
+public:
+    FileError(int code, const QString &path, const QString &operation);
+    int code() const { return m_code; }
+    const QString &path() const { return m_path; }
+    // "<operation> failed: <strerror>: <path>"
+    QString message() const { return QString::fromUtf8(what()); }
+
+private:
+    int m_code;
+    QString m_path;
+};
+
+enum class Privacy { Default, Private };
+
+// Writes data to path through a temp file in the same folder (O_CREAT|O_EXCL
+// with the final mode), fsync, rename, fsync of the folder. New files get
+// 0666 & ~umask (0600 when Private); a rewrite keeps the old file's mode. A
+// symbolic link at path is replaced, never written through. On failure the
+// old file is whole and no temp remains. Throws FileError.
+void atomicWrite(const QString &path, const QByteArray &data, Privacy privacy = Privacy::Default);
+
+// Moves the file at source to target only when target does not exist
+// (renameat2 RENAME_NOREPLACE, else link + unlink). Throws FileError (EEXIST
+// when the name is taken).
+void publishNoReplace(const QString &source, const QString &target);
+
+// Writes data under the first free name among base.ext, base-2.ext, base-3.ext
+// ... in folder, never overwriting, even under concurrency. ext may be empty.
+// Returns the file name used. Throws FileError.
+QString writeUnique(const QString &folder, const QString &base, const QString &ext,
+                    const QByteArray &data, Privacy privacy = Privacy::Default);
+
+// The first name among base.ext, base-2.ext ... not present in folder (a
+// snapshot answer; use writeUnique to create).
+QString firstFreeName(const QString &folder, const QString &base, const QString &ext);
+
+// Moves a file or folder; refuses (EEXIST) when anything exists at target,
+// including an empty folder. Throws FileError.
+void moveNoReplace(const QString &source, const QString &target);
+
+// Reads a regular file: no symbolic link, FIFO or device, at most maxBytes.
+// Throws FileError (ELOOP for a link, EINVAL for other kinds, EFBIG when too big).
+inline constexpr qint64 kDefaultReadCap = 16 * 1024 * 1024;
+QByteArray readRegularFile(const QString &path, qint64 maxBytes = kDefaultReadCap);
+
+// lstat-based tests: never follow a link.
+bool isSymLink(const QString &path);
+bool existsNoFollow(const QString &path);
+bool isDirectoryNoFollow(const QString &path);
+bool isRegularFileNoFollow(const QString &path);
+
+// Test seams; production code never calls these.
+namespace detail {
+// Called with the temp file's path right after it is created and given its
+// final mode, before its first byte is written. nullptr clears it.
+using TempCreatedHook = void (*)(const QString &tempPath);
+void setTempCreatedHook(TempCreatedHook hook);
+// Makes the RENAME_NOREPLACE paths take their fallback, as on a filesystem
+// without renameat2 support.
+void setForceRenameFallback(bool force);
+} // namespace detail
+
+} // namespace foundation::fs

@@ -1,0 +1,474 @@
+#include "text.h"
+
+#include <unicode/brkiter.h>
+#include <unicode/locid.h>
+#include <unicode/unistr.h>
+#include <memory>
+
+#include <unicode/normalizer2.h>
+#include <unicode/unistr.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <locale.h>
+#include <mutex>
+#include <vector>
+
+namespace foundation::text {
+
+QStringList splitLines(const QString &text)
+{
+    return text.split(u'\n', Qt::KeepEmptyParts);
+}
+
+namespace {
+
+bool isSpaceOnly(QChar c)
+{
+    return c == u'\t' || c.category() == QChar::Separator_Space;
+}
+
+} // namespace
+
+QString trimSpaces(const QString &text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isSpaceOnly(text.at(begin)))
+        ++begin;
+    while (end > begin && isSpaceOnly(text.at(end - 1)))
+        --end;
+    return text.mid(begin, end - begin);
+}
+
+QString trimSpacesAndNewlines(const QString &text)
+{
+    return text.trimmed();
+}
+
+bool isBlank(const QString &text)
+{
+    return std::all_of(text.cbegin(), text.cend(), [](QChar c) { return c.isSpace(); });
+}
+
+// --- Grapheme clusters -----------------------------------------------------
+
+namespace {
+
+// ICU's character break iterator: QTextBoundaryFinder applies script
+// tailorings that can cut a surrogate pair in two.
+class GraphemeIterator {
+public:
+    explicit GraphemeIterator(const QString &text)
+        : m_text(false, reinterpret_cast<const char16_t *>(text.utf16()), int32_t(text.size()))
+    {
+        thread_local std::unique_ptr<icu::BreakIterator> prototype = [] {
+            UErrorCode status = U_ZERO_ERROR;
+            std::unique_ptr<icu::BreakIterator> it(
+                icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+            return U_SUCCESS(status) ? std::move(it) : nullptr;
+        }();
+        if (prototype) {
+            m_it.reset(prototype->clone());
+            m_it->setText(m_text);
+        }
+    }
+    // The next boundary after the current one, or -1 at the end.
+    qsizetype next()
+    {
+        if (!m_it)
+            return m_pos < m_text.length() ? ++m_pos : -1;
+        const int32_t b = m_it->next();
+        return b == icu::BreakIterator::DONE ? -1 : qsizetype(b);
+    }
+
+private:
+    const icu::UnicodeString m_text; // read-only alias of the QString's buffer
+    std::unique_ptr<icu::BreakIterator> m_it;
+    int32_t m_pos = 0;
+};
+
+} // namespace
+
+QList<qsizetype> graphemeBoundaries(const QString &text)
+{
+    QList<qsizetype> result{0};
+    if (text.isEmpty())
+        return result;
+    GraphemeIterator it(text);
+    for (qsizetype pos = it.next(); pos > 0; pos = it.next())
+        result.append(pos);
+    if (result.last() != text.size())
+        result.append(text.size());
+    return result;
+}
+
+qsizetype graphemeCount(const QString &text)
+{
+    return graphemeBoundaries(text).size() - 1;
+}
+
+QString graphemePrefix(const QString &text, qsizetype n)
+{
+    if (n <= 0 || text.isEmpty())
+        return {};
+    GraphemeIterator it(text);
+    qsizetype end = 0;
+    for (qsizetype i = 0; i < n; ++i) {
+        const qsizetype next = it.next();
+        if (next <= 0)
+            return text;
+        end = next;
+    }
+    return text.left(end);
+}
+
+QStringList graphemes(const QString &text)
+{
+    const QList<qsizetype> bounds = graphemeBoundaries(text);
+    QStringList result;
+    result.reserve(bounds.size() - 1);
+    for (qsizetype i = 1; i < bounds.size(); ++i)
+        result.append(text.mid(bounds[i - 1], bounds[i] - bounds[i - 1]));
+    return result;
+}
+
+// --- Quote search ------------------------------------------------------------
+
+namespace {
+
+const icu::Normalizer2 &nfc()
+{
+    static const icu::Normalizer2 *instance = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        const icu::Normalizer2 *n = icu::Normalizer2::getNFCInstance(status);
+        Q_ASSERT(U_SUCCESS(status) && n);
+        return n;
+    }();
+    return *instance;
+}
+
+icu::UnicodeString alias(const QChar *data, qsizetype length)
+{
+    // Read-only alias: no copy.
+    return icu::UnicodeString(false, reinterpret_cast<const char16_t *>(data),
+                              static_cast<int32_t>(length));
+}
+
+QString toNfc(const QString &s)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::UnicodeString in = alias(s.constData(), s.size());
+    if (nfc().isNormalized(in, status) && U_SUCCESS(status))
+        return s;
+    status = U_ZERO_ERROR;
+    const icu::UnicodeString out = nfc().normalize(in, status);
+    if (U_FAILURE(status))
+        return s;
+    return QString(reinterpret_cast<const QChar *>(out.getBuffer()), out.length());
+}
+
+char32_t codePointAt(const QString &s, qsizetype i, qsizetype *width)
+{
+    const QChar c = s.at(i);
+    if (c.isHighSurrogate() && i + 1 < s.size() && s.at(i + 1).isLowSurrogate()) {
+        *width = 2;
+        return QChar::surrogateToUcs4(c, s.at(i + 1));
+    }
+    *width = 1;
+    return c.unicode();
+}
+
+} // namespace
+
+// The text's NFC form, a map back to the original, and (on the first hard
+// candidate) its cluster boundaries.
+class QuoteSearcher::Index {
+public:
+    explicit Index(const QString &text) : m_text(text)
+    {
+        UErrorCode status = U_ZERO_ERROR;
+        if (nfc().isNormalized(alias(text.constData(), text.size()), status) && U_SUCCESS(status)) {
+            m_runs.push_back({0, 0, true});
+            m_norm = text;
+        } else {
+            buildMap();
+        }
+        m_runs.push_back({m_norm.size(), text.size(), true});
+    }
+
+    // The first match of an NFC needle starting at or after the original offset from.
+    std::optional<Range> find(const QString &needle, qsizetype from) const
+    {
+        if (needle.isEmpty() || from > m_text.size())
+            return std::nullopt;
+        qsizetype pos = toNorm(std::max<qsizetype>(from, 0));
+        while (true) {
+            const qsizetype hit = m_norm.indexOf(needle, pos);
+            if (hit < 0)
+                return std::nullopt;
+            if (const auto range = accept(hit, hit + needle.size()))
+                return range;
+            pos = hit + 1;
+        }
+    }
+
+private:
+    // A stretch of the normalised text: either copied unchanged from the
+    // original, or one rewritten normalisation segment whose inner offsets
+    // have no counterpart in the original.
+    struct Run {
+        qsizetype norm;
+        qsizetype orig;
+        bool identity;
+    };
+
+    void addRun(qsizetype orig, const QChar *data, qsizetype length, bool identity)
+    {
+        if (!(identity && !m_runs.empty() && m_runs.back().identity))
+            m_runs.push_back({m_norm.size(), orig, identity});
+        m_norm.append(data, length);
+    }
+
+    void buildMap()
+    {
+        const qsizetype n = m_text.size();
+        const QChar *data = m_text.constData();
+        m_norm.reserve(n + n / 8);
+        icu::UnicodeString out;
+        qsizetype i = 0;
+        while (i < n) {
+            // The normalised prefix ends on a normalisation boundary.
+            UErrorCode status = U_ZERO_ERROR;
+            const qsizetype ok = nfc().spanQuickCheckYes(alias(data + i, n - i), status);
+            if (U_SUCCESS(status) && ok > 0) {
+                addRun(i, data + i, ok, true);
+                i += ok;
+                continue;
+            }
+            // One segment: up to the next character that never interacts
+            // with what precedes it, so it normalises on its own.
+            qsizetype w;
+            codePointAt(m_text, i, &w);
+            qsizetype j = i + w;
+            while (j < n && !nfc().hasBoundaryBefore(static_cast<UChar32>(codePointAt(m_text, j, &w))))
+                j += w;
+            status = U_ZERO_ERROR;
+            nfc().normalize(alias(data + i, j - i), out, status);
+            if (U_SUCCESS(status)
+                && QStringView(data + i, j - i) != QStringView(out.getBuffer(), out.length()))
+                addRun(i, reinterpret_cast<const QChar *>(out.getBuffer()), out.length(), false);
+            else
+                addRun(i, data + i, j - i, true);
+            i = j;
+        }
+    }
+
+    // The run holding a normalised (or original) offset: the last starting at or before it.
+    template<qsizetype Run::*Field>
+    const Run &runAt(qsizetype pos) const
+    {
+        const auto it = std::upper_bound(m_runs.begin(), m_runs.end(), pos,
+                                         [](qsizetype p, const Run &r) { return p < r.*Field; });
+        return *(it - 1);
+    }
+
+    // The normalised offset of the first segment start at or after orig.
+    qsizetype toNorm(qsizetype orig) const
+    {
+        const Run &run = runAt<&Run::orig>(orig);
+        if (run.identity)
+            return run.norm + (orig - run.orig);
+        if (orig == run.orig)
+            return run.norm;
+        return (&run + 1)->norm;
+    }
+
+    // The original offset of a normalised offset, or -1 inside a rewritten segment.
+    qsizetype toOrig(qsizetype norm) const
+    {
+        const Run &run = runAt<&Run::norm>(norm);
+        if (run.identity)
+            return run.orig + (norm - run.norm);
+        return norm == run.norm ? run.orig : -1;
+    }
+
+    std::optional<Range> accept(qsizetype normStart, qsizetype normEnd) const
+    {
+        const qsizetype start = toOrig(normStart);
+        const qsizetype end = toOrig(normEnd);
+        if (start < 0 || end < 0 || !isBoundary(start) || !isBoundary(end))
+            return std::nullopt;
+        return Range{start, end - start};
+    }
+
+    bool isBoundary(qsizetype pos) const
+    {
+        if (pos == 0 || pos == m_text.size())
+            return true;
+        const char16_t before = m_text.at(pos - 1).unicode();
+        const char16_t after = m_text.at(pos).unicode();
+        if (isPlain(before) && isPlain(after))
+            return !(before == u'\r' && after == u'\n');
+        // Built on the first hard case only: most candidates sit between plain characters.
+        std::call_once(m_boundsOnce, [this] {
+            m_bounds.assign(m_text.size() + 1, false);
+            m_bounds[0] = true;
+            GraphemeIterator it(m_text);
+            for (qsizetype b = it.next(); b > 0; b = it.next())
+                m_bounds[b] = true;
+        });
+        return m_bounds[pos];
+    }
+
+    // Characters whose cluster break property is Other, Control, CR or LF:
+    // between two of them there is always a break, except inside CR LF.
+    static bool isPlain(char16_t c)
+    {
+        return c < 0x300                                 // Latin-1, Latin Extended
+               || (c >= 0x370 && c < 0x483)               // Greek, Cyrillic
+               || (c >= 0x48a && c < 0x530)
+               || (c >= 0x1e00 && c < 0x1f00)             // Latin Extended Additional
+               || (c >= 0x2000 && c < 0x200c)             // spaces
+               || (c >= 0x2010 && c < 0x2028)             // dashes, quotes, ellipsis
+               || (c >= 0x2030 && c < 0x2060);
+    }
+
+    const QString m_text;
+    QString m_norm;
+    std::vector<Run> m_runs; // ordered on both offsets; ends with a sentinel at both sizes
+    mutable std::once_flag m_boundsOnce;
+    mutable std::vector<bool> m_bounds;
+};
+
+QuoteSearcher::QuoteSearcher(const QString &text) : d(std::make_unique<Index>(text)) {}
+QuoteSearcher::~QuoteSearcher() = default;
+QuoteSearcher::QuoteSearcher(QuoteSearcher &&) noexcept = default;
+QuoteSearcher &QuoteSearcher::operator=(QuoteSearcher &&) noexcept = default;
+
+std::optional<Range> QuoteSearcher::find(const QString &quote, qsizetype from) const
+{
+    if (quote.isEmpty())
+        return std::nullopt;
+    return d->find(toNfc(quote), from);
+}
+
+QList<Range> QuoteSearcher::findAll(const QString &quote) const
+{
+    QList<Range> result;
+    if (quote.isEmpty())
+        return result;
+    const QString needle = toNfc(quote);
+    qsizetype from = 0;
+    while (const auto range = d->find(needle, from)) {
+        result.append(*range);
+        from = range->end();
+    }
+    return result;
+}
+
+std::optional<Range> findQuote(const QString &text, const QString &quote, qsizetype from)
+{
+    if (quote.isEmpty())
+        return std::nullopt;
+    return QuoteSearcher(text).find(quote, from);
+}
+
+QList<Range> findAllQuotes(const QString &text, const QString &quote)
+{
+    if (quote.isEmpty())
+        return {};
+    return QuoteSearcher(text).findAll(quote);
+}
+
+// --- Names and collation -----------------------------------------------------
+
+QString nameKey(const QString &name)
+{
+    return name.normalized(QString::NormalizationForm_C).toLower();
+}
+
+DisplayCollator::DisplayCollator(const QLocale &locale)
+    : m_insensitive(locale), m_sensitive(locale)
+{
+    m_insensitive.setNumericMode(true);
+    m_insensitive.setCaseSensitivity(Qt::CaseInsensitive);
+    m_sensitive.setNumericMode(true);
+    m_sensitive.setCaseSensitivity(Qt::CaseSensitive);
+}
+
+int DisplayCollator::compare(const QString &a, const QString &b) const
+{
+    const int r = m_insensitive.compare(a, b);
+    return r != 0 ? r : m_sensitive.compare(a, b);
+}
+
+void DisplayCollator::sort(QStringList &list) const
+{
+    std::stable_sort(list.begin(), list.end(),
+                     [this](const QString &a, const QString &b) { return lessThan(a, b); });
+}
+
+// --- Numbers -------------------------------------------------------------------
+
+namespace {
+
+locale_t cLocale()
+{
+    static const locale_t loc = newlocale(LC_ALL_MASK, "C", locale_t(nullptr));
+    return loc;
+}
+
+bool isAsciiSpace(char c)
+{
+    return c == ' ' || (c >= '\t' && c <= '\r');
+}
+
+} // namespace
+
+std::optional<double> parseDouble(const QString &text)
+{
+    if (text.isEmpty())
+        return std::nullopt;
+    for (QChar c : text) {
+        if (c.unicode() == 0 || c.unicode() > 0x7f)
+            return std::nullopt;
+    }
+    const QByteArray bytes = text.toLatin1();
+    // strtod skips leading white space; the whole text must be the number.
+    if (isAsciiSpace(bytes.front()))
+        return std::nullopt;
+    char *end = nullptr;
+    const double value = strtod_l(bytes.constData(), &end, cLocale());
+    if (end != bytes.constData() + bytes.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+std::optional<qint64> parseInteger(const QString &text)
+{
+    qsizetype i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+        negative = text[i] == u'-';
+        ++i;
+    }
+    if (i == text.size())
+        return std::nullopt;
+    const quint64 limit = negative ? quint64(1) << 63 : (quint64(1) << 63) - 1;
+    quint64 value = 0;
+    for (; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if (c < u'0' || c > u'9')
+            return std::nullopt;
+        const unsigned digit = c - u'0';
+        if (value > (limit - digit) / 10)
+            return std::nullopt;
+        value = value * 10 + digit;
+    }
+    // Modular conversion (well defined since C++20) covers the minimum.
+    return negative ? static_cast<qint64>(0 - value) : static_cast<qint64>(value);
+}
+
+} // namespace foundation::text

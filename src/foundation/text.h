@@ -1,0 +1,90 @@
+#pragma once
+// Text helpers shared by every library: line cutting, trims, grapheme clusters,
+// quote search under canonical equivalence, name keys, display collation and
+// strict number parsing.
+
+#include <QCollator>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <optional>
+
+namespace foundation::text {
+
+// Cuts at LF only; "a\n" gives {"a", ""}, "" gives {""}.
+QStringList splitLines(const QString &text);
+
+// Trims tab and the Unicode space separators (Zs) only.
+QString trimSpaces(const QString &text);
+// Trims white space and line ends (exactly QString::trimmed()).
+QString trimSpacesAndNewlines(const QString &text);
+// True when nothing is left after trimSpacesAndNewlines.
+bool isBlank(const QString &text);
+
+// Grapheme clusters ("characters" for the writer).
+qsizetype graphemeCount(const QString &text);
+// The first n grapheme clusters of text (all of it when shorter).
+QString graphemePrefix(const QString &text, qsizetype n);
+// UTF-16 offsets of every cluster boundary, 0 and text.size() included.
+QList<qsizetype> graphemeBoundaries(const QString &text);
+// The clusters themselves, in order.
+QStringList graphemes(const QString &text);
+
+// A UTF-16 range of a text.
+struct Range {
+    qsizetype start = 0;
+    qsizetype length = 0;
+    qsizetype end() const { return start + length; }
+    bool operator==(const Range &) const = default;
+};
+
+// Finds quote in text by whole grapheme clusters under canonical equivalence
+// (precomposed and decomposed forms match; a match must start and end on
+// cluster boundaries of text). The range is in UTF-16 units of the original
+// text. An empty quote is never found.
+std::optional<Range> findQuote(const QString &text, const QString &quote, qsizetype from = 0);
+// Every non-overlapping occurrence, left to right.
+QList<Range> findAllQuotes(const QString &text, const QString &quote);
+
+// One text prepared once for many quote searches (normal form, offset map and
+// cluster boundaries are built once). Same results as the functions above.
+// Safe to share between threads.
+class QuoteSearcher {
+public:
+    explicit QuoteSearcher(const QString &text);
+    ~QuoteSearcher();
+    QuoteSearcher(QuoteSearcher &&) noexcept;
+    QuoteSearcher &operator=(QuoteSearcher &&) noexcept;
+
+    std::optional<Range> find(const QString &quote, qsizetype from = 0) const;
+    QList<Range> findAll(const QString &quote) const;
+
+private:
+    class Index;
+    std::unique_ptr<Index> d;
+};
+
+// The key names are compared by for uniqueness: NFC, then lower case.
+QString nameKey(const QString &name);
+
+// The comparison of lists shown to the writer: numeric, case-insensitive,
+// ties broken case-sensitively. Sorts with it are stable.
+class DisplayCollator {
+public:
+    explicit DisplayCollator(const QLocale &locale = QLocale());
+    int compare(const QString &a, const QString &b) const;
+    bool lessThan(const QString &a, const QString &b) const { return compare(a, b) < 0; }
+    void sort(QStringList &list) const;
+
+private:
+    QCollator m_insensitive;
+    QCollator m_sensitive;
+};
+
+// C-locale float syntax of strtod, whole text consumed, finite only.
+std::optional<double> parseDouble(const QString &text);
+// Optional sign then ASCII digits; overflow is a failure.
+std::optional<qint64> parseInteger(const QString &text);
+
+} // namespace foundation::text

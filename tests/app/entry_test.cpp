@@ -1,0 +1,104 @@
+#include "app/mainwindow.h"
+#include "app/pennoraapp.h"
+
+#include "testenv.h"
+
+#include <gtest/gtest.h>
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <csignal>
+
+namespace {
+
+bool waitFor(const std::function<bool()> &condition, int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!condition()) {
+        if (timer.elapsed() > ms)
+            return false;
+        QThread::msleep(20);
+    }
+    return true;
+}
+
+// An environment for a real start-up: its own HOME, no test-run marker.
+QProcessEnvironment startupEnvironment(const QString &home)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("XCTestConfigurationFilePath"));
+    env.insert(QStringLiteral("HOME"), home);
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home + "/.local/share");
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + "/.config");
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return env;
+}
+
+} // namespace
+
+TEST(Entry, StartShowsTheMainWindowOnceAndASecondStartDefers)
+{
+    QTemporaryDir data;
+    app::PennoraApp first(data.path());
+    ASSERT_TRUE(first.start());
+    ASSERT_NE(first.mainWindow(), nullptr);
+    EXPECT_TRUE(first.mainWindow()->isVisible());
+    EXPECT_EQ(first.mainWindow()->windowTitle(), QStringLiteral("Pennora"));
+
+    bool seen = false;
+    for (QWidget *w : QApplication::topLevelWidgets())
+        seen = seen || (w->isVisible() && w->windowTitle() == QStringLiteral("Pennora"));
+    EXPECT_TRUE(seen);
+
+    app::PennoraApp second(data.path());
+    EXPECT_FALSE(second.start());
+    EXPECT_EQ(second.mainWindow(), nullptr);
+}
+
+TEST(Entry, ProcessRunsSingleInstanceAndQuitsCleanlyOnSigterm)
+{
+    QTemporaryDir home;
+    const QProcessEnvironment env = startupEnvironment(home.path());
+    const QString lock = home.path() + "/.local/share/Pennora/pennora.lock";
+
+    QProcess first;
+    first.setProcessEnvironment(env);
+    first.start(testsupport::pennoraBinary(), {});
+    ASSERT_TRUE(first.waitForStarted());
+    ASSERT_TRUE(waitFor([&] { return QFileInfo::exists(lock); }, 20000)) << first.readAllStandardError().constData();
+
+    QProcess second;
+    second.setProcessEnvironment(env);
+    second.start(testsupport::pennoraBinary(), {});
+    ASSERT_TRUE(second.waitForFinished(20000));
+    EXPECT_EQ(second.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(second.exitCode(), 0);
+    EXPECT_EQ(first.state(), QProcess::Running);
+
+    ::kill(first.processId(), SIGTERM);
+    ASSERT_TRUE(first.waitForFinished(20000));
+    EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(first.exitCode(), 0);
+    EXPECT_FALSE(QFileInfo::exists(lock));
+}
+
+TEST(Entry, ServeMcpModeNeverStartsTheApplication)
+{
+    QTemporaryDir home;
+    QProcess server;
+    QProcessEnvironment env = startupEnvironment(home.path());
+    env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":none"));
+    server.setProcessEnvironment(env);
+    server.start(testsupport::pennoraBinary(), {QStringLiteral("--serve-mcp")});
+    ASSERT_TRUE(server.waitForStarted());
+    server.closeWriteChannel();
+    ASSERT_TRUE(server.waitForFinished(20000));
+    EXPECT_EQ(server.exitCode(), 0);
+    EXPECT_FALSE(QFileInfo::exists(home.path() + "/.local/share/Pennora"));
+}

@@ -1,0 +1,421 @@
+#include "foundation/text.h"
+
+#include <gtest/gtest.h>
+
+#include <QLocale>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <vector>
+
+using namespace foundation::text;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+// Readable failure output for Qt types.
+std::string show(const QString &s)
+{
+    QString out;
+    for (QChar c : s) {
+        if (c.unicode() < 0x20 || c.unicode() > 0x7e)
+            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        else
+            out += c;
+    }
+    return out.toStdString();
+}
+
+std::string show(const QStringList &list)
+{
+    std::string out = "{";
+    for (const QString &s : list)
+        out += '"' + show(s) + "\" ";
+    return out + "}";
+}
+
+std::string show(const QList<Range> &ranges)
+{
+    std::string out = "{";
+    for (const Range &r : ranges)
+        out += "[" + std::to_string(r.start) + "," + std::to_string(r.length) + "] ";
+    return out + "}";
+}
+
+} // namespace
+
+// --- Lines and trims --------------------------------------------------------
+
+TEST(TextLines, SplitLinesCutsAtLfOnly)
+{
+    const struct {
+        QString text;
+        QStringList lines;
+    } cases[] = {
+        {u""_s, {u""_s}},
+        {u"a"_s, {u"a"_s}},
+        {u"a\n"_s, {u"a"_s, u""_s}},
+        {u"\n\n"_s, {u""_s, u""_s, u""_s}},
+        {u"a\r\nb"_s, {u"a\r"_s, u"b"_s}},
+        {u"a\rb\u2028c\u0085d"_s, {u"a\rb\u2028c\u0085d"_s}},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(splitLines(c.text), c.lines) << show(c.text);
+}
+
+TEST(TextTrims, TrimSpacesTakesTabsAndSpaceSeparatorsOnly)
+{
+    const struct {
+        QString in, out;
+    } cases[] = {
+        {u""_s, u""_s},
+        {u" \t "_s, u""_s},
+        {u"\t a b \u00a0"_s, u"a b"_s},
+        {u"\u3000\u2003x\u202f"_s, u"x"_s},
+        {u"\na\n"_s, u"\na\n"_s},
+        {u" \r\n a \n "_s, u"\r\n a \n"_s},
+        {u"\u200ba\u200b"_s, u"\u200ba\u200b"_s}, // zero width space is Cf, not Zs
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(trimSpaces(c.in), c.out) << show(c.in);
+}
+
+TEST(TextTrims, TrimSpacesAndNewlinesMatchesTrimmedAndIsBlank)
+{
+    const struct {
+        QString in;
+        bool blank;
+    } cases[] = {
+        {u""_s, true},
+        {u" \t\n\r\v\f"_s, true},
+        {u"\u0085\u2028\u2029\u00a0\u3000"_s, true},
+        {u"\n a b \r\n"_s, false},
+        {u"\u200b"_s, false},
+        {u"\u00a0x\u2029"_s, false},
+    };
+    for (const auto &c : cases) {
+        EXPECT_EQ(trimSpacesAndNewlines(c.in), c.in.trimmed()) << show(c.in);
+        EXPECT_EQ(isBlank(c.in), c.blank) << show(c.in);
+    }
+}
+
+// --- Grapheme clusters ------------------------------------------------------
+
+struct ClusterCase {
+    const char *name;
+    QStringList clusters;
+};
+
+void PrintTo(const ClusterCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class TextGraphemes : public testing::TestWithParam<ClusterCase> {};
+
+TEST_P(TextGraphemes, CountPrefixBoundariesAndClustersAgree)
+{
+    const QStringList &expected = GetParam().clusters;
+    const QString text = expected.join(QString());
+
+    EXPECT_EQ(graphemes(text), expected) << show(graphemes(text));
+    EXPECT_EQ(graphemeCount(text), expected.size());
+
+    QList<qsizetype> bounds{0};
+    for (const QString &c : expected)
+        bounds.append(bounds.last() + c.size());
+    EXPECT_EQ(graphemeBoundaries(text), bounds);
+
+    for (qsizetype n = -1; n <= expected.size() + 1; ++n) {
+        const qsizetype k = std::clamp<qsizetype>(n, 0, expected.size());
+        EXPECT_EQ(graphemePrefix(text, n), expected.mid(0, k).join(QString())) << "n=" << n;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Clusters, TextGraphemes,
+    testing::Values(
+        ClusterCase{"Empty", {}},
+        ClusterCase{"Ascii", {u"a"_s, u"b"_s, u" "_s}},
+        ClusterCase{"CombiningMarks", {u"e\u0301"_s, u"x"_s, u"a\u0323\u0302"_s}},
+        ClusterCase{"CrLfIsOneCluster", {u"a"_s, u"\r\n"_s, u"\n"_s, u"\r"_s, u"b"_s}},
+        ClusterCase{"EmojiZwjSequence",
+                    {u"\U0001F469\u200D\U0001F469\u200D\U0001F467"_s, u"!"_s}},
+        ClusterCase{"SkinToneAndKeycap", {u"\U0001F44D\U0001F3FD"_s, u"1\uFE0F\u20E3"_s}},
+        ClusterCase{"Flags", {u"\U0001F1EB\U0001F1F7"_s, u"\U0001F1E9\U0001F1EA"_s}},
+        ClusterCase{"HangulJamo", {u"\u1100\u1161\u11A8"_s, u"\uAC00"_s}},
+        // Script tailoring must never cut a surrogate pair before Thai or Devanagari.
+        ClusterCase{"EmojiBeforeThai", {u"\U0001F600"_s, u" "_s, u"\u0E2A"_s, u"\u0E27\u0E31"_s, u"\u0E2A"_s,
+                                        u"\u0E14\u0E35"_s}},
+        ClusterCase{"SkinToneBeforeDevanagari", {u"\U0001F44D\U0001F3FD"_s, u" "_s, u"\u0928"_s, u"\u092E"_s}}),
+    [](const testing::TestParamInfo<ClusterCase> &info) { return info.param.name; });
+
+// --- Quote search -----------------------------------------------------------
+
+struct QuoteCase {
+    const char *name;
+    QString text;
+    QString quote;
+    QList<Range> hits;
+};
+
+void PrintTo(const QuoteCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
+class TextQuotes : public testing::TestWithParam<QuoteCase> {};
+
+TEST_P(TextQuotes, FindsWholeClustersUnderCanonicalEquivalence)
+{
+    const QuoteCase &c = GetParam();
+    const QList<Range> all = findAllQuotes(c.text, c.quote);
+    EXPECT_EQ(all, c.hits) << show(all);
+
+    const auto first = findQuote(c.text, c.quote);
+    if (c.hits.isEmpty())
+        EXPECT_FALSE(first.has_value());
+    else
+        EXPECT_EQ(first, c.hits.first());
+
+    // Searching from each hit's end gives the next one.
+    for (qsizetype i = 0; i < c.hits.size(); ++i) {
+        const auto next = findQuote(c.text, c.quote, c.hits[i].end());
+        if (i + 1 < c.hits.size())
+            EXPECT_EQ(next, c.hits[i + 1]);
+        else
+            EXPECT_FALSE(next.has_value());
+    }
+
+    // A prepared searcher agrees, and stays usable after a search.
+    const QuoteSearcher searcher(c.text);
+    EXPECT_EQ(searcher.findAll(c.quote), c.hits);
+    EXPECT_EQ(searcher.find(c.quote), first);
+    EXPECT_EQ(searcher.findAll(c.quote), c.hits);
+}
+
+// 👩‍👩‍👧 is 8 UTF-16 units in one cluster.
+#define FAMILY u"\U0001F469\u200D\U0001F469\u200D\U0001F467"
+
+INSTANTIATE_TEST_SUITE_P(
+    Quotes, TextQuotes,
+    testing::Values(
+        QuoteCase{"Plain", u"abcabc"_s, u"bc"_s, {{1, 2}, {4, 2}}},
+        QuoteCase{"NonOverlapping", u"aaa"_s, u"aa"_s, {{0, 2}}},
+        QuoteCase{"CaseSensitive", u"Abc"_s, u"abc"_s, {}},
+        QuoteCase{"Missing", u"abc"_s, u"d"_s, {}},
+        QuoteCase{"EmptyQuote", u"abc"_s, u""_s, {}},
+        QuoteCase{"EmptyText", u""_s, u"a"_s, {}},
+        QuoteCase{"DecomposedQuoteInPrecomposedText", u"un café"_s, u"cafe\u0301"_s, {{3, 4}}},
+        QuoteCase{"PrecomposedQuoteInDecomposedText", u"cafe\u0301 bar"_s, u"café"_s, {{0, 5}}},
+        QuoteCase{"MixedForms", u"é e\u0301 é"_s, u"é"_s, {{0, 1}, {2, 2}, {5, 1}}},
+        QuoteCase{"BaseInsideDecomposedCluster", u"e\u0301 e"_s, u"e"_s, {{3, 1}}},
+        QuoteCase{"BaseInsidePrecomposedCluster", u"é"_s, u"e"_s, {}},
+        QuoteCase{"QuoteEndsInsideCluster", u"cafe\u0301"_s, u"cafe"_s, {}},
+        QuoteCase{"QuoteEndsInsideNormalisedCluster", u"e\u0323\u0301"_s, u"\u1EB9"_s, {}},
+        QuoteCase{"QuoteStartsInsideCluster", u"xe\u0301"_s, u"\u0301"_s, {}},
+        // Normalised text with a mark that has no precomposed form.
+        QuoteCase{"NormalisedTextRejectsThenFinds", u"x\u0301 x"_s, u"x"_s, {{3, 1}}},
+        QuoteCase{"ReorderedMarks", u"e\u0323\u0301"_s, u"e\u0301\u0323"_s, {{0, 3}}},
+        QuoteCase{"PartlyComposedMarks", u"\u1EB9\u0301!"_s, u"e\u0301\u0323"_s, {{0, 2}}},
+        QuoteCase{"HangulJamoAndSyllable", u"\u1100\u1161\u11A8"_s, u"\uAC01"_s, {{0, 3}}},
+        QuoteCase{"HangulPartialSyllable", u"\u1100\u1161\u11A8"_s, u"\uAC00"_s, {}},
+        QuoteCase{"CrLfNotSplit", u"a\r\nb"_s, u"\r"_s, {}},
+        QuoteCase{"CrLfWhole", u"a\r\nb"_s, u"\r\nb"_s, {{1, 3}}},
+        QuoteCase{"CrLfTail", u"a\r\nb"_s, u"\nb"_s, {}},
+        QuoteCase{"ZwjMember", FAMILY u"x"_s, u"\U0001F469"_s, {}},
+        QuoteCase{"ZwjWhole", u"a" FAMILY u"b"_s, FAMILY u""_s, {{1, 8}}},
+        QuoteCase{"FlagStraddle", u"\U0001F1EB\U0001F1F7\U0001F1E9\U0001F1EA"_s,
+                  u"\U0001F1F7\U0001F1E9"_s, {}},
+        QuoteCase{"FlagWhole", u"\U0001F1EB\U0001F1F7\U0001F1E9\U0001F1EA"_s,
+                  u"\U0001F1E9\U0001F1EA"_s, {{4, 4}}},
+        // Offsets after multi-unit clusters stay in the original's UTF-16.
+        QuoteCase{"OffsetsAfterClusters", FAMILY u" e\u0301 é e\u0301!"_s, u"é"_s,
+                  {{9, 2}, {12, 1}, {14, 2}}},
+        QuoteCase{"OffsetsAfterClustersNormalised", FAMILY u" é x\u0301 é"_s, u"é"_s,
+                  {{9, 1}, {14, 1}}}),
+    [](const testing::TestParamInfo<QuoteCase> &info) { return info.param.name; });
+
+TEST(TextQuotesFrom, StartOffsetIsInOriginalUnits)
+{
+    const QString text = u"e\u0301e\u0301é"_s;
+    const struct {
+        qsizetype from;
+        std::optional<Range> hit;
+    } cases[] = {
+        {-3, Range{0, 2}},
+        {0, Range{0, 2}},
+        {1, Range{2, 2}}, // inside the first cluster
+        {2, Range{2, 2}},
+        {3, Range{4, 1}},
+        {4, Range{4, 1}},
+        {5, std::nullopt},
+        {99, std::nullopt},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(findQuote(text, u"é"_s, c.from), c.hit) << "from=" << c.from;
+}
+
+TEST(TextQuotesFrom, LongTextKeepsOffsets)
+{
+    // A decomposed text with many rejected candidates and hits far from the start.
+    QString text;
+    QList<Range> accents, flags;
+    for (int i = 0; i < 2000; ++i) {
+        accents.append({text.size(), 2});
+        flags.append({text.size() + 3, 5});
+        text += u"e\u0301 \U0001F1EB\U0001F1F7 "_s;
+        if (i % 100 == 99) {
+            accents.append({text.size(), 1});
+            text += u"\u00e9 "_s;
+        }
+    }
+    EXPECT_EQ(findAllQuotes(text, u"\u00e9"_s), accents);
+
+    const QuoteSearcher searcher(text);
+    EXPECT_EQ(searcher.findAll(u"e\u0301"_s), accents);
+    EXPECT_EQ(searcher.findAll(u"\U0001F1EB\U0001F1F7 "_s), flags);
+    EXPECT_TRUE(searcher.findAll(u"e"_s).isEmpty());
+    EXPECT_EQ(searcher.find(u"\u00e9 "_s, accents[100].start), (Range{accents[100].start, 2}));
+}
+
+// --- Names and collation ----------------------------------------------------
+
+TEST(TextNames, NameKeyIsNfcThenLowerCase)
+{
+    const struct {
+        QString a, b;
+        bool same;
+    } cases[] = {
+        {u"Café"_s, u"cafe\u0301"_s, true},
+        {u"CAFE\u0301"_s, u"café"_s, true},
+        {u"Chapter One"_s, u"chapter one"_s, true},
+        {u"Café"_s, u"Cafe"_s, false},
+        {u"a b"_s, u"a  b"_s, false},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(nameKey(c.a) == nameKey(c.b), c.same) << show(c.a) << " vs " << show(c.b);
+    EXPECT_EQ(nameKey(u"CAFE\u0301"_s), u"café"_s);
+}
+
+TEST(TextCollation, NumericCaseInsensitiveWithCaseTieBreak)
+{
+    const DisplayCollator collator(QLocale(QStringLiteral("en_US")));
+    const struct {
+        QStringList in, sorted;
+    } cases[] = {
+        {{u"Part 10"_s, u"part 2"_s, u"Part 1"_s}, {u"Part 1"_s, u"part 2"_s, u"Part 10"_s}},
+        {{u"c"_s, u"B"_s, u"a"_s}, {u"a"_s, u"B"_s, u"c"_s}},
+        {{u"file10"_s, u"file2"_s, u"File1"_s}, {u"File1"_s, u"file2"_s, u"file10"_s}},
+        {{u"ABC"_s, u"abc"_s}, {u"abc"_s, u"ABC"_s}},
+        {{u"abc"_s, u"ABC"_s}, {u"abc"_s, u"ABC"_s}},
+        // Canonically equivalent: equal under both, so the input order stays.
+        {{u"é"_s, u"b"_s, u"e\u0301"_s}, {u"b"_s, u"é"_s, u"e\u0301"_s}},
+        {{u"e\u0301"_s, u"b"_s, u"é"_s}, {u"b"_s, u"e\u0301"_s, u"é"_s}},
+    };
+    for (const auto &c : cases) {
+        QStringList list = c.in;
+        collator.sort(list);
+        EXPECT_EQ(list, c.sorted) << show(c.in);
+    }
+    // Stability on a list long enough for std::sort to reorder equal items.
+    QStringList mixed, stable;
+    for (int i = 0; i < 200; ++i)
+        mixed.append((i * 7) % 3 == 0 ? u"b"_s : (i * 5) % 4 < 2 ? u"\u00e9"_s : u"e\u0301"_s);
+    for (const QString &s : mixed)
+        if (s == u"b"_s)
+            stable.append(s);
+    for (const QString &s : mixed)
+        if (s != u"b"_s)
+            stable.append(s);
+    collator.sort(mixed);
+    EXPECT_EQ(mixed, stable);
+
+    EXPECT_LT(collator.compare(u"abc"_s, u"ABC"_s), 0);
+    EXPECT_GT(collator.compare(u"ABC"_s, u"abc"_s), 0);
+    EXPECT_EQ(collator.compare(u"x"_s, u"x"_s), 0);
+    EXPECT_TRUE(collator.lessThan(u"Part 9"_s, u"part 10"_s));
+}
+
+TEST(TextCollation, DefaultLocaleIsTheApplicationDefault)
+{
+    // The test main sets en_US as the default.
+    QStringList list{u"x10"_s, u"X9"_s};
+    DisplayCollator().sort(list);
+    EXPECT_EQ(list, (QStringList{u"X9"_s, u"x10"_s}));
+}
+
+// --- Numbers ----------------------------------------------------------------
+
+TEST(TextNumbers, ParseDoubleAcceptsCFloatSyntaxOnly)
+{
+    const struct {
+        QString text;
+        std::optional<double> value;
+    } cases[] = {
+        {u"1.5"_s, 1.5},
+        {u"+1.5"_s, 1.5},
+        {u"-2"_s, -2.0},
+        {u".5"_s, 0.5},
+        {u"5."_s, 5.0},
+        {u"1e5"_s, 1e5},
+        {u"1.5E-3"_s, 1.5e-3},
+        {u"0x1p3"_s, 8.0},
+        {u"0X1.8P1"_s, 3.0},
+        {u"-0"_s, -0.0},
+        {u""_s, std::nullopt},
+        {u" 1"_s, std::nullopt},
+        {u"\t1"_s, std::nullopt},
+        {u"1 "_s, std::nullopt},
+        {u"1\n"_s, std::nullopt},
+        {u"inf"_s, std::nullopt},
+        {u"-infinity"_s, std::nullopt},
+        {u"nan"_s, std::nullopt},
+        {u"1e999"_s, std::nullopt},
+        {u"1e"_s, std::nullopt},
+        {u"1,5"_s, std::nullopt},
+        {u"+"_s, std::nullopt},
+        {u"."_s, std::nullopt},
+        {u"1\u00002"_s, std::nullopt},
+        {u"\u0661"_s, std::nullopt}, // Arabic-Indic digit one
+        {u"１"_s, std::nullopt},      // full-width digit one
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(parseDouble(c.text), c.value) << show(c.text);
+    EXPECT_TRUE(std::signbit(*parseDouble(u"-0"_s)));
+}
+
+TEST(TextNumbers, ParseIntegerIsSignThenAsciiDigits)
+{
+    constexpr qint64 max = std::numeric_limits<qint64>::max();
+    constexpr qint64 min = std::numeric_limits<qint64>::min();
+    const struct {
+        QString text;
+        std::optional<qint64> value;
+    } cases[] = {
+        {u"0"_s, 0},
+        {u"42"_s, 42},
+        {u"+5"_s, 5},
+        {u"-0"_s, 0},
+        {u"-17"_s, -17},
+        {u"007"_s, 7},
+        {u"9223372036854775807"_s, max},
+        {u"-9223372036854775808"_s, min},
+        {u"9223372036854775808"_s, std::nullopt},
+        {u"-9223372036854775809"_s, std::nullopt},
+        {u"99999999999999999999"_s, std::nullopt},
+        {u""_s, std::nullopt},
+        {u"+"_s, std::nullopt},
+        {u"-"_s, std::nullopt},
+        {u"+-1"_s, std::nullopt},
+        {u"5.0"_s, std::nullopt},
+        {u" 5"_s, std::nullopt},
+        {u"5 "_s, std::nullopt},
+        {u"1e3"_s, std::nullopt},
+        {u"0x10"_s, std::nullopt},
+        {u"\u0661"_s, std::nullopt},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(parseInteger(c.text), c.value) << show(c.text);
+}

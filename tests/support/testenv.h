@@ -1,0 +1,24 @@
+#pragma once
+// Test environment: every test process runs inside its own temporary HOME so
+// nothing touches the real one.
+
+#include <QString>
+
+namespace testsupport {
+
+// Points HOME, XDG_DATA_HOME, XDG_CONFIG_HOME, XDG_CACHE_HOME and TMPDIR-free
+// state into a fresh temporary folder that lives until the process ends.
+// Called by the test main before any Qt object exists.
+void isolateHome();
+
+// The temporary HOME of this process.
+QString tempHome();
+
+// A path inside the build tree / source tree (from the CTest environment).
+QString binaryDir();
+QString sourceDir();
+
+// The built pennora executable.
+QString pennoraBinary();
+
+} // namespace testsupport

@@ -1,0 +1,26 @@
+// The main of every test binary: an isolated HOME, then a Qt application
+// object (QApplication for widget tests), then GoogleTest.
+#include "testenv.h"
+
+#include <gtest/gtest.h>
+#include <QLocale>
+
+#ifdef PENNORA_TEST_GUI
+#include <QApplication>
+using TestApp = QApplication;
+#else
+#include <QCoreApplication>
+using TestApp = QCoreApplication;
+#endif
+
+int main(int argc, char **argv)
+{
+    testsupport::isolateHome();
+    // Tests are headless, discovery runs included.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    ::testing::InitGoogleTest(&argc, argv);
+    TestApp app(argc, argv);
+    QLocale::setDefault(QLocale(QStringLiteral("en_US")));
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,466 @@
+#include "library/poststore.h"
+
+#include "foundation/fs.h"
+#include "foundation/text.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSet>
+#include <algorithm>
+#include <cerrno>
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace library::PostStore {
+namespace {
+
+using foundation::fs::FileError;
+using Code = StoreError::Code;
+
+QString joined(const QString &folder, const QString &name)
+{
+    return folder + u'/' + name;
+}
+
+// Every name in a folder, hidden ones included; none when it cannot be
+// listed (errorCode then holds errno).
+std::optional<QStringList> listNames(const QString &path, int *errorCode = nullptr)
+{
+    DIR *dir = ::opendir(QFile::encodeName(path).constData());
+    if (!dir) {
+        if (errorCode)
+            *errorCode = errno;
+        return std::nullopt;
+    }
+    QStringList names;
+    for (;;) {
+        errno = 0;
+        const dirent *entry = ::readdir(dir);
+        if (!entry)
+            break;
+        const char *name = entry->d_name;
+        if (qstrcmp(name, ".") == 0 || qstrcmp(name, "..") == 0)
+            continue;
+        names.append(QFile::decodeName(name));
+    }
+    const int readError = errno;
+    ::closedir(dir);
+    if (readError != 0) {
+        if (errorCode)
+            *errorCode = readError;
+        return std::nullopt;
+    }
+    return names;
+}
+
+// Plain code-point order (UTF-16 order differs above the surrogates).
+void sortByCodePoint(QStringList &names)
+{
+    std::stable_sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
+        return a.toUcs4() < b.toUcs4();
+    });
+}
+
+// mkdir -p with the failing call's errno in the error.
+void makePath(const QByteArray &path)
+{
+    struct stat st {};
+    if (::mkdir(path.constData(), 0777) == 0)
+        return;
+    int code = errno;
+    if (code == ENOENT) {
+        const qsizetype slash = path.lastIndexOf('/');
+        if (slash > 0) {
+            makePath(path.left(slash));
+            if (::mkdir(path.constData(), 0777) == 0)
+                return;
+            code = errno;
+        }
+    }
+    if (code == EEXIST) {
+        if (::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+            return;
+        code = ENOTDIR;
+    }
+    throw FileError(code, QFile::decodeName(path), QStringLiteral("create folder"));
+}
+
+// Creates <root>/<project>/ for a write into it. A project folder that is a
+// symbolic link is refused: the scan ignores it and a write would land
+// wherever it points.
+QString ensureProjectFolder(const QString &root, const QString &project)
+{
+    const QString path = joined(root, project);
+    if (foundation::fs::isSymLink(path))
+        throw FileError(ELOOP, path, QStringLiteral("create folder"));
+    makePath(QFile::encodeName(path));
+    return path;
+}
+
+// A move that never replaces; a taken target is the store's own error.
+void moveRefusingExisting(const QString &from, const QString &to)
+{
+    try {
+        foundation::fs::moveNoReplace(from, to);
+    } catch (const FileError &error) {
+        if (error.code() == EEXIST || error.code() == ENOTEMPTY)
+            throw StoreError(Code::fileWriteFileExists, to);
+        throw;
+    }
+}
+
+struct Location {
+    Root root = Root::projects;
+    QString project;
+    QString path;
+};
+
+std::optional<Location> locate(const QString &id, const QString &home)
+{
+    if (!isConfinedName(id))
+        return std::nullopt;
+    for (Root root : {Root::projects, Root::archive}) {
+        const QString rootDir = rootPath(home, root);
+        auto names = listNames(rootDir);
+        if (!names)
+            continue;
+        sortByCodePoint(*names);
+        for (const QString &project : std::as_const(*names)) {
+            if (project.startsWith(u'.'))
+                continue;
+            const QString projectDir = joined(rootDir, project);
+            if (!foundation::fs::isDirectoryNoFollow(projectDir))
+                continue;
+            const QString candidate = joined(projectDir, id);
+            if (foundation::fs::isDirectoryNoFollow(candidate))
+                return Location{root, project, candidate};
+        }
+    }
+    return std::nullopt;
+}
+
+Location requireLocation(const Post &post, const QString &home)
+{
+    auto where = locate(post.id, home);
+    if (!where)
+        throw StoreError(Code::fileReadNoSuchFile, post.id);
+    return *where;
+}
+
+// Combining marks that diacritic folding drops after decomposition.
+bool isDiacriticMark(char32_t c)
+{
+    return (c >= 0x0300 && c <= 0x036F) || (c >= 0x1AB0 && c <= 0x1AFF)
+        || (c >= 0x1DC0 && c <= 0x1DFF) || (c >= 0x20D0 && c <= 0x20FF)
+        || (c >= 0xFE20 && c <= 0xFE2F);
+}
+
+bool isAlphanumeric(char32_t c)
+{
+    switch (QChar::category(c)) {
+    case QChar::Letter_Uppercase:
+    case QChar::Letter_Lowercase:
+    case QChar::Letter_Titlecase:
+    case QChar::Letter_Modifier:
+    case QChar::Letter_Other:
+    case QChar::Mark_NonSpacing:
+    case QChar::Mark_SpacingCombining:
+    case QChar::Mark_Enclosing:
+    case QChar::Number_DecimalDigit:
+    case QChar::Number_Letter:
+    case QChar::Number_Other:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+QString rootName(Root root)
+{
+    return root == Root::projects ? QStringLiteral("projects") : QStringLiteral("archive");
+}
+
+QString rootPath(const QString &home, Root root)
+{
+    return joined(QDir::cleanPath(home), rootName(root));
+}
+
+bool isConfinedName(const QString &name)
+{
+    return !name.isEmpty() && !name.startsWith(u'.') && !name.contains(u'/')
+        && !name.contains(QChar(u'\0'));
+}
+
+std::optional<QString> folderURL(const QString &id, const QString &home)
+{
+    if (auto where = locate(id, home))
+        return where->path;
+    return std::nullopt;
+}
+
+QString slug(const QString &title)
+{
+    QString folded;
+    folded.reserve(title.size());
+    for (char32_t c : title.normalized(QString::NormalizationForm_D).toUcs4()) {
+        if (!isDiacriticMark(c))
+            folded.append(QString::fromUcs4(&c, 1));
+    }
+    folded = folded.normalized(QString::NormalizationForm_C).toLower();
+
+    QString out;
+    out.reserve(folded.size());
+    bool afterSpace = true;
+    for (char32_t c : folded.toUcs4()) {
+        if (QChar::isSpace(c)) {
+            if (!afterSpace)
+                out.append(u'-');
+            afterSpace = true;
+        } else if (isAlphanumeric(c)) {
+            out.append(QString::fromUcs4(&c, 1));
+            afterSpace = false;
+        }
+    }
+    out = foundation::text::graphemePrefix(out, 80);
+    while (out.endsWith(u'-'))
+        out.chop(1);
+    return out.isEmpty() ? QStringLiteral("untitled") : out;
+}
+
+QString uniquePieceName(const QString &title, const QString &home,
+                        const std::optional<QString> &excludedID)
+{
+    using foundation::text::nameKey;
+    QSet<QString> taken;
+    for (Root root : {Root::projects, Root::archive}) {
+        const QString rootDir = rootPath(home, root);
+        const auto projects = listNames(rootDir);
+        if (!projects)
+            continue;
+        for (const QString &project : *projects) {
+            const auto pieces = listNames(joined(rootDir, project));
+            if (!pieces)
+                continue;
+            for (const QString &piece : *pieces)
+                taken.insert(nameKey(piece));
+        }
+    }
+    const QString base = slug(title);
+    const QString baseKey = nameKey(base);
+    if (!taken.contains(baseKey))
+        return base;
+    if (excludedID && nameKey(*excludedID) == baseKey)
+        return base;
+    for (qint64 n = 2;; ++n) {
+        const QString candidate = base + u'-' + QString::number(n);
+        if (!taken.contains(nameKey(candidate)))
+            return candidate;
+    }
+}
+
+QString validateProjectName(const QString &name)
+{
+    const QString trimmed = name.trimmed();
+    bool refused = trimmed.isEmpty() || trimmed.contains(u'/') || trimmed.startsWith(u'.')
+        || trimmed.contains(u':');
+    if (!refused) {
+        for (char32_t c : trimmed.toUcs4()) {
+            const auto category = QChar::category(c);
+            if (category == QChar::Other_Control || category == QChar::Other_Format) {
+                refused = true;
+                break;
+            }
+        }
+    }
+    if (refused)
+        throw StoreError(Code::fileWriteInvalidFileName, name);
+    return trimmed;
+}
+
+void createProject(const QString &name, const QString &home)
+{
+    const QString valid = validateProjectName(name);
+    const QString projects = rootPath(home, Root::projects);
+    const QString key = foundation::text::nameKey(valid);
+    for (const QString &existing : listNames(projects).value_or(QStringList())) {
+        if (foundation::text::nameKey(existing) == key)
+            throw StoreError(Code::fileWriteFileExists, joined(projects, existing));
+    }
+    makePath(QFile::encodeName(joined(projects, valid)));
+}
+
+Post createPiece(const QString &text, const QString &project, Post::ContentType type,
+                 Post::Origin origin, const QString &home)
+{
+    const QString content = QStringLiteral("---\n") + Post::kTypeKey + QStringLiteral(": ")
+        + Post::rawValue(type) + QStringLiteral("\n") + Post::kPassStateKey + QStringLiteral(": ")
+        + Post::rawValue(Post::PassState::firstDraft) + QStringLiteral("\n") + Post::kOriginKey
+        + QStringLiteral(": ") + Post::rawValue(origin) + QStringLiteral("\n---\n") + text;
+    const QString title = Post::deriveTitle(content);
+
+    // A name like "../x" or "a/b" would write outside projects/.
+    validateProjectName(project);
+    const QString projectDir = ensureProjectFolder(rootPath(home, Root::projects), project);
+
+    const QString name = uniquePieceName(title, home);
+    const QString pieceDir = joined(projectDir, name);
+    const QString postPath = joined(pieceDir, QStringLiteral("post.md"));
+    if (foundation::fs::existsNoFollow(postPath))
+        throw StoreError(Code::fileWriteFileExists, postPath);
+
+    // Created exclusively: a folder that appeared meanwhile is someone else's
+    // and is neither written into nor removed.
+    const QByteArray encodedDir = QFile::encodeName(pieceDir);
+    if (::mkdir(encodedDir.constData(), 0777) != 0) {
+        const int code = errno;
+        if (code == EEXIST)
+            throw StoreError(Code::fileWriteFileExists, pieceDir);
+        throw FileError(code, pieceDir, QStringLiteral("create folder"));
+    }
+    try {
+        foundation::fs::atomicWrite(postPath, content.toUtf8());
+    } catch (...) {
+        if (!foundation::fs::existsNoFollow(postPath))
+            ::rmdir(encodedDir.constData());
+        throw;
+    }
+
+    Post post;
+    post.id = name;
+    post.title = title;
+    post.passState = Post::PassState::firstDraft;
+    post.origin = origin;
+    post.type = type;
+    post.project = project;
+    post.isArchived = false;
+    return post;
+}
+
+QString replaceTitleHeading(const QString &body, const QString &heading)
+{
+    QStringList lines = body.split(u'\n');
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        const QString trimmed = lines[i].trimmed();
+        if (trimmed.isEmpty())
+            continue;
+        if (trimmed.startsWith(u'#'))
+            lines[i] = heading;
+        else
+            lines.insert(i, heading);
+        return lines.join(u'\n');
+    }
+    return heading;
+}
+
+Post renamePiece(const Post &post, const QString &newTitle, const QString &home)
+{
+    const Location where = requireLocation(post, home);
+    const QString postPath = joined(where.path, QStringLiteral("post.md"));
+    const QString text = QString::fromUtf8(foundation::fs::readRegularFile(postPath));
+    const Post::Split split = Post::splitFrontmatter(text);
+    const QString body = replaceTitleHeading(split.body, QStringLiteral("# ") + newTitle);
+    foundation::fs::atomicWrite(postPath, (split.block + body).toUtf8());
+
+    const QString name = uniquePieceName(newTitle, home, post.id);
+    if (name != post.id)
+        moveRefusingExisting(where.path, joined(QFileInfo(where.path).path(), name));
+
+    Post result;
+    result.id = name;
+    result.title = newTitle;
+    result.passState = post.passState;
+    result.origin = post.origin;
+    result.type = post.type;
+    result.project = post.project;
+    result.isArchived = post.isArchived;
+    return result;
+}
+
+void trashPiece(const Post &post, const QString &home)
+{
+    const Location where = requireLocation(post, home);
+    errno = 0;
+    if (!QFile::moveToTrash(where.path)) {
+        const int code = errno != 0 ? errno : EIO;
+        throw FileError(code, where.path, QStringLiteral("move to Trash"));
+    }
+}
+
+void movePiece(const Post &post, const QString &targetProject, const QString &home)
+{
+    const Location where = requireLocation(post, home);
+    if (where.root == Root::archive)
+        throw StoreError(Code::featureUnsupported, where.path);
+    const QString name = validateProjectName(targetProject);
+    if (foundation::text::nameKey(name) == foundation::text::nameKey(where.project))
+        return;
+    const QString projectDir = ensureProjectFolder(rootPath(home, Root::projects), name);
+    const QString target = joined(projectDir, post.id);
+    if (foundation::fs::existsNoFollow(target))
+        throw StoreError(Code::fileWriteFileExists, target);
+    moveRefusingExisting(where.path, target);
+}
+
+void moveBetweenRoots(const Post &post, Root targetRoot, const QString &home)
+{
+    const Location where = requireLocation(post, home);
+    const QString projectDir = ensureProjectFolder(rootPath(home, targetRoot), where.project);
+    const QString target = joined(projectDir, post.id);
+    if (foundation::fs::existsNoFollow(target))
+        throw StoreError(Code::fileWriteFileExists, target);
+    moveRefusingExisting(where.path, target);
+}
+
+void archivePiece(const Post &post, const QString &home)
+{
+    moveBetweenRoots(post, Root::archive, home);
+}
+
+void unarchivePiece(const Post &post, const QString &home)
+{
+    moveBetweenRoots(post, Root::projects, home);
+}
+
+void unarchiveProject(const QString &project, const QString &home)
+{
+    // "../x" would reach outside the Home on both sides of the move.
+    if (!isConfinedName(project))
+        throw StoreError(Code::fileWriteInvalidFileName, project);
+    const QString archived = joined(rootPath(home, Root::archive), project);
+    if (!foundation::fs::isDirectoryNoFollow(archived))
+        throw StoreError(Code::fileReadNoSuchFile, archived);
+    const QString live = ensureProjectFolder(rootPath(home, Root::projects), project);
+
+    int code = 0;
+    auto names = listNames(archived, &code);
+    if (!names)
+        throw FileError(code, archived, QStringLiteral("list folder"));
+    sortByCodePoint(*names);
+    for (const QString &name : std::as_const(*names)) {
+        if (name.startsWith(u'.'))
+            continue;
+        moveRefusingExisting(joined(archived, name), joined(live, name));
+    }
+
+    const auto left = listNames(archived);
+    if (!left || left->isEmpty()) {
+        if (::rmdir(QFile::encodeName(archived).constData()) != 0)
+            throw FileError(errno, archived, QStringLiteral("remove folder"));
+    }
+}
+
+const QStringList &importableTypes()
+{
+    static const QStringList types{QStringLiteral("md"), QStringLiteral("markdown")};
+    return types;
+}
+
+bool isImportable(const QString &path)
+{
+    return importableTypes().contains(QFileInfo(path).suffix(), Qt::CaseInsensitive);
+}
+
+} // namespace library::PostStore

@@ -1,0 +1,466 @@
+#include "library/poststore.h"
+
+#include "foundation/fs.h"
+#include "testenv.h"
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+#include <functional>
+
+using library::Post;
+using library::StoreError;
+namespace PostStore = library::PostStore;
+using Code = StoreError::Code;
+
+namespace {
+
+std::string show(const QString &text) { return text.toStdString(); }
+
+QString readText(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QStringLiteral("<unreadable>");
+    return QString::fromUtf8(file.readAll());
+}
+
+void writeText(const QString &path, const QString &text)
+{
+    QDir().mkpath(QFileInfo(path).path());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(text.toUtf8());
+}
+
+// A sandbox folder in the test HOME with the Home inside it, so that writes
+// escaping the Home can be seen.
+class PostStoreHome : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_sandbox.isValid());
+        home = m_sandbox.path() + "/Home";
+        ASSERT_TRUE(QDir().mkpath(home));
+    }
+
+    QString path(const QString &relative) const { return home + "/" + relative; }
+
+    // A piece folder with a post.md; returns its Post (only the id matters).
+    Post piece(const QString &relative, const QString &text = "# Title\n")
+    {
+        writeText(path(relative + "/post.md"), text);
+        Post post;
+        post.id = QFileInfo(relative).fileName();
+        return post;
+    }
+
+    bool exists(const QString &relative) const
+    {
+        return foundation::fs::existsNoFollow(path(relative));
+    }
+
+    // Everything in the sandbox outside the Home.
+    QStringList outsideHome() const
+    {
+        QStringList found;
+        QDirIterator it(m_sandbox.path(), QDir::AllEntries | QDir::Hidden | QDir::System
+                            | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString p = it.next();
+            if (p != home && !p.startsWith(home + "/"))
+                found << p;
+        }
+        return found;
+    }
+
+    // Every path under the Home with the contents of its files.
+    QStringList snapshot() const
+    {
+        QStringList entries;
+        QDirIterator it(home, QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString p = it.next();
+            const QFileInfo info(p);
+            entries << p.mid(home.size()) + (info.isFile() ? "=" + readText(p) : QString());
+        }
+        entries.sort();
+        return entries;
+    }
+
+    QString home;
+
+private:
+    QTemporaryDir m_sandbox{testsupport::tempHome() + "/poststore-XXXXXX"};
+};
+
+template <typename F>
+void expectStoreError(Code code, F &&operation, const char *what = "")
+{
+    try {
+        operation();
+        ADD_FAILURE() << "no error: " << what;
+    } catch (const StoreError &error) {
+        EXPECT_EQ(error.code(), code) << what;
+        EXPECT_FALSE(error.message().isEmpty());
+    }
+}
+
+} // namespace
+
+TEST(PostStoreSlug, Table)
+{
+    struct Case {
+        QString title;
+        QString slug;
+    };
+    const QString a79(79, 'a');
+    const Case cases[] = {
+        {"Café déjà vu", "cafe-deja-vu"},
+        {"Well-known  title!", "wellknown-title"},
+        {"A - B", "a-b"},
+        {"  Hello", "hello"},
+        {"Hello \n\tWorld \n", "hello-world"},
+        {"snake_case", "snakecase"},
+        {"Über Straße 2", "uber-straße-2"},
+        {"Ελληνικά κείμενα", "ελληνικα-κειμενα"},
+        {"", "untitled"},
+        {"   ", "untitled"},
+        {"!!!", "untitled"},
+        {a79 + " bcd", a79},              // the cut leaves a "-" that goes
+        {QString(100, 'x'), QString(80, 'x')},
+        {QString(90, QChar(0x00e9)), QString(80, 'e')},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(show(PostStore::slug(c.title)), show(c.slug)) << show(c.title);
+}
+
+TEST_F(PostStoreHome, UniqueNameAcrossBothRoots)
+{
+    piece("projects/a/foo");
+    piece("archive/b/foo-2");
+    EXPECT_EQ(PostStore::uniquePieceName("Foo", home), "foo-3");
+    EXPECT_EQ(PostStore::uniquePieceName("Bar", home), "bar");
+}
+
+TEST_F(PostStoreHome, UniqueNameCountsCaseHiddenAndPlainFiles)
+{
+    QDir().mkpath(path("projects/a/FOO"));
+    writeText(path("archive/b/.hidden"), "x");
+    writeText(path("projects/c/notes"), "a plain file");
+    writeText(path("projects/loose-file"), "not a project");
+    EXPECT_EQ(PostStore::uniquePieceName("foo", home), "foo-2");
+    EXPECT_EQ(PostStore::uniquePieceName(".hidden", home), "hidden");
+    EXPECT_EQ(PostStore::uniquePieceName("hidden", home), "hidden");
+    EXPECT_EQ(PostStore::uniquePieceName("Notes", home), "notes-2");
+}
+
+TEST_F(PostStoreHome, UniqueNameExclusionCoversOnlyThePlainSlug)
+{
+    piece("projects/a/my-post");
+    piece("projects/a/foo");
+    piece("projects/a/foo-2");
+    EXPECT_EQ(PostStore::uniquePieceName("My Post!", home, QString("my-post")), "my-post");
+    EXPECT_EQ(PostStore::uniquePieceName("Foo", home, QString("foo-2")), "foo-3");
+}
+
+TEST(PostStoreProjectName, ValidationTable)
+{
+    const QString refused[] = {"", "   ", ".hidden", "..", "../../x", "a/b", "a:b", "a\tb",
+                               QString("a") + QChar(0) + "b", "a\u200bb", "x\u0007"};
+    for (const QString &name : refused)
+        expectStoreError(Code::fileWriteInvalidFileName, [&] { PostStore::validateProjectName(name); },
+                         name.toUtf8().constData());
+    EXPECT_EQ(PostStore::validateProjectName("  Notes  "), "Notes");
+    EXPECT_EQ(PostStore::validateProjectName("\nBlog 2025 — drafts\n"), "Blog 2025 — drafts");
+}
+
+TEST_F(PostStoreHome, CreateProject)
+{
+    PostStore::createProject("  Notes  ", home);
+    EXPECT_TRUE(foundation::fs::isDirectoryNoFollow(path("projects/Notes")));
+    expectStoreError(Code::fileWriteFileExists, [&] { PostStore::createProject("notes", home); });
+    expectStoreError(Code::fileWriteInvalidFileName, [&] { PostStore::createProject("../up", home); });
+    EXPECT_TRUE(outsideHome().isEmpty());
+}
+
+TEST_F(PostStoreHome, CreatePieceWritesDefaultFrontmatterAndUniqueFolder)
+{
+    piece("archive/old/my-idea");
+    const Post post = PostStore::createPiece("# My Idea\n\nText", "Blog", Post::ContentType::post,
+                                             Post::Origin::ai, home);
+    EXPECT_EQ(post.id, "my-idea-2");
+    EXPECT_EQ(post.title, "My Idea");
+    EXPECT_EQ(post.project, "Blog");
+    EXPECT_EQ(post.origin, Post::Origin::ai);
+    EXPECT_EQ(post.type, Post::ContentType::post);
+    EXPECT_EQ(post.passState, Post::PassState::firstDraft);
+    EXPECT_FALSE(post.isArchived);
+    EXPECT_FALSE(post.micropubURL);
+    EXPECT_FALSE(post.firstDraftStats);
+    EXPECT_EQ(show(readText(path("projects/Blog/my-idea-2/post.md"))),
+              "---\ntype: post\npass_state: First Draft\norigin: ai\n---\n# My Idea\n\nText");
+
+    const Post outline = PostStore::createPiece("- Idea\n  - sub", "Blog", Post::ContentType::outline,
+                                                Post::Origin::writer, home);
+    EXPECT_EQ(outline.title, "- Idea");
+    EXPECT_EQ(outline.id, "idea");
+    EXPECT_EQ(show(readText(path("projects/Blog/idea/post.md"))),
+              "---\ntype: outline\npass_state: First Draft\norigin: writer\n---\n- Idea\n  - sub");
+
+    const Post empty = PostStore::createPiece("", "Blog", Post::ContentType::post, Post::Origin::writer, home);
+    EXPECT_EQ(empty.id, "untitled");
+    EXPECT_EQ(empty.title, "untitled");
+}
+
+TEST_F(PostStoreHome, CreatePieceRefusesEscapingProjectNames)
+{
+    QDir().mkpath(path("projects"));
+    const QStringList names{"../../x", "../x", "..", "a/b", ".hidden", "", "a:b"};
+    for (const QString &name : names)
+        expectStoreError(Code::fileWriteInvalidFileName, [&] {
+            PostStore::createPiece("# T", name, Post::ContentType::post, Post::Origin::writer, home);
+        }, name.toUtf8().constData());
+    EXPECT_TRUE(outsideHome().isEmpty()) << outsideHome().join(", ").toStdString();
+    EXPECT_EQ(QDir(path("projects")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList());
+}
+
+TEST_F(PostStoreHome, CreatePieceRefusesASymlinkedProjectFolder)
+{
+    const QString elsewhere = home + "/../elsewhere";
+    QDir().mkpath(elsewhere);
+    QDir().mkpath(path("projects"));
+    ASSERT_TRUE(QFile::link(elsewhere, path("projects/Linked")));
+    EXPECT_THROW(PostStore::createPiece("# T", "Linked", Post::ContentType::post, Post::Origin::writer, home),
+                 foundation::fs::FileError);
+    EXPECT_TRUE(QDir(elsewhere).isEmpty());
+}
+
+TEST_F(PostStoreHome, FolderURLOrderAndSkips)
+{
+    piece("archive/a/same");
+    piece("projects/b/same");
+    piece("projects/a/dup");
+    piece("projects/B/dup");
+    EXPECT_EQ(PostStore::folderURL("same", home), path("projects/b/same"));
+    EXPECT_EQ(PostStore::folderURL("dup", home), path("projects/B/dup")); // "B" < "a"
+    EXPECT_FALSE(PostStore::folderURL("missing", home));
+
+    // A symlinked or hidden project folder, and a symlinked piece folder, are
+    // never answers.
+    const QString outside = home + "/../outside";
+    writeText(outside + "/secret/post.md", "x");
+    ASSERT_TRUE(QFile::link(outside, path("projects/linked")));
+    piece("projects/.hidden/ghost");
+    ASSERT_TRUE(QFile::link(outside + "/secret", path("projects/a/sneaky")));
+    EXPECT_FALSE(PostStore::folderURL("secret", home));
+    EXPECT_FALSE(PostStore::folderURL("ghost", home));
+    EXPECT_FALSE(PostStore::folderURL("sneaky", home));
+    // A plain file is no piece folder.
+    writeText(path("projects/a/file"), "x");
+    EXPECT_FALSE(PostStore::folderURL("file", home));
+}
+
+TEST_F(PostStoreHome, FolderURLRefusesTraversalIds)
+{
+    piece("projects/a/p");
+    piece("projects/a/.hidden");
+    const QString ids[] = {"", ".", "..", "../a", "p/../p", "a/p", ".hidden", QString("p") + QChar(0)};
+    for (const QString &id : ids)
+        EXPECT_FALSE(PostStore::folderURL(id, home)) << show(id);
+    // Nothing id-based reaches outside: ".." would be the project folder.
+    Post up;
+    up.id = "..";
+    expectStoreError(Code::fileReadNoSuchFile, [&] { PostStore::trashPiece(up, home); });
+    expectStoreError(Code::fileReadNoSuchFile, [&] { PostStore::archivePiece(up, home); });
+    expectStoreError(Code::fileReadNoSuchFile, [&] { PostStore::renamePiece(up, "X", home); });
+    EXPECT_TRUE(exists("projects/a/p/post.md"));
+    EXPECT_TRUE(outsideHome().isEmpty());
+}
+
+TEST(PostStoreHeading, ReplaceTitleHeadingTable)
+{
+    struct Case {
+        QString body;
+        QString expected;
+    };
+    const Case cases[] = {
+        {"Intro line\n\nText", "# New\nIntro line\n\nText"},
+        {"\n\n## Old\nText", "\n\n# New\nText"},
+        {"", "# New"},
+        {"\n  \n", "# New"},
+        {"  # Old  \nText\n", "# New\nText\n"},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(show(PostStore::replaceTitleHeading(c.body, "# New")), show(c.expected));
+}
+
+TEST_F(PostStoreHome, RenameKeepsFolderWhenSlugIsUnchanged)
+{
+    Post post = piece("projects/a/my-post", "---\ntype: post\n---\n# Old\nBody\n");
+    post.passState = Post::PassState::pass1Done;
+    post.project = "a";
+    post.micropubURL = QString("https://example.com/p");
+    const Post renamed = PostStore::renamePiece(post, "My Post!", home);
+    EXPECT_EQ(renamed.id, "my-post");
+    EXPECT_EQ(renamed.title, "My Post!");
+    EXPECT_EQ(renamed.passState, Post::PassState::pass1Done);
+    EXPECT_EQ(renamed.project, "a");
+    EXPECT_FALSE(renamed.micropubURL);
+    EXPECT_EQ(show(readText(path("projects/a/my-post/post.md"))), "---\ntype: post\n---\n# My Post!\nBody\n");
+}
+
+TEST_F(PostStoreHome, RenameMovesToTheNextFreeName)
+{
+    piece("projects/a/foo");
+    const Post post = piece("archive/b/foo-2", "Intro");
+    const Post renamed = PostStore::renamePiece(post, "Foo", home);
+    EXPECT_EQ(renamed.id, "foo-3");
+    EXPECT_FALSE(exists("archive/b/foo-2"));
+    EXPECT_EQ(readText(path("archive/b/foo-3/post.md")), "# Foo\nIntro");
+
+    Post missing;
+    missing.id = "nope";
+    expectStoreError(Code::fileReadNoSuchFile, [&] { PostStore::renamePiece(missing, "X", home); });
+}
+
+TEST_F(PostStoreHome, MovePiece)
+{
+    const Post post = piece("projects/blog/p");
+    PostStore::movePiece(post, " Blog ", home); // same project under NFC + lower case
+    EXPECT_TRUE(exists("projects/blog/p/post.md"));
+    EXPECT_FALSE(exists("projects/Blog"));
+
+    PostStore::movePiece(post, "  Essays ", home);
+    EXPECT_TRUE(exists("projects/Essays/p/post.md"));
+    EXPECT_FALSE(exists("projects/blog/p"));
+
+    expectStoreError(Code::fileWriteInvalidFileName, [&] { PostStore::movePiece(post, "../x", home); });
+    const Post archived = piece("archive/old/q");
+    expectStoreError(Code::featureUnsupported, [&] { PostStore::movePiece(archived, "Essays", home); });
+    EXPECT_TRUE(exists("archive/old/q/post.md"));
+    EXPECT_TRUE(outsideHome().isEmpty());
+}
+
+TEST_F(PostStoreHome, ArchiveAndRestore)
+{
+    const Post post = piece("projects/blog/p", "body");
+    PostStore::archivePiece(post, home);
+    EXPECT_EQ(readText(path("archive/blog/p/post.md")), "body");
+    EXPECT_FALSE(exists("projects/blog/p"));
+    PostStore::unarchivePiece(post, home);
+    EXPECT_EQ(readText(path("projects/blog/p/post.md")), "body");
+    EXPECT_FALSE(exists("archive/blog/p"));
+}
+
+TEST_F(PostStoreHome, RestoringFindsTheLiveCopyFirst)
+{
+    const Post post = piece("projects/blog/p", "live");
+    piece("archive/blog/p", "archived");
+    const QStringList before = snapshot();
+    expectStoreError(Code::fileWriteFileExists, [&] { PostStore::unarchivePiece(post, home); });
+    EXPECT_EQ(snapshot(), before);
+}
+
+// Every move refuses a target that exists, whatever it is, and moves nothing.
+TEST_F(PostStoreHome, EveryMoveRefusesAnExistingTarget)
+{
+    using Make = std::function<void(const QString &)>;
+    const std::pair<const char *, Make> targets[] = {
+        {"empty folder", [](const QString &p) { QDir().mkpath(p); }},
+        {"file", [](const QString &p) { writeText(p, "occupied"); }},
+        {"folder with content", [](const QString &p) { writeText(p + "/keep.txt", "keep"); }},
+    };
+    struct Move {
+        const char *name;
+        QString source;  // the piece, relative to the Home
+        QString target;  // where the move would land
+        std::function<void(const Post &)> run;
+    };
+    const Move moves[] = {
+        {"move", "projects/blog/p", "projects/other/p",
+         [&](const Post &p) { PostStore::movePiece(p, "other", home); }},
+        {"archive", "projects/blog/p", "archive/blog/p", [&](const Post &p) { PostStore::archivePiece(p, home); }},
+        {"restore", "archive/blog/p", "projects/blog/p", [&](const Post &p) { PostStore::unarchivePiece(p, home); }},
+        {"restore project", "archive/blog/p", "projects/blog/p",
+         [&](const Post &) { PostStore::unarchiveProject("blog", home); }},
+    };
+    for (const Move &move : moves) {
+        for (const auto &[kind, make] : targets) {
+            QDir(path("projects")).removeRecursively();
+            QDir(path("archive")).removeRecursively();
+            const Post post = piece(move.source, "original");
+            make(path(move.target));
+            const QStringList before = snapshot();
+            expectStoreError(Code::fileWriteFileExists, [&] { move.run(post); },
+                             (std::string(move.name) + " onto " + kind).c_str());
+            // Only an empty target project folder may appear.
+            EXPECT_EQ(snapshot(), before) << move.name << " onto " << kind;
+        }
+    }
+}
+
+TEST_F(PostStoreHome, UnarchiveProjectMovesVisibleEntries)
+{
+    piece("archive/blog/a", "A");
+    piece("archive/blog/b", "B");
+    PostStore::unarchiveProject("blog", home);
+    EXPECT_EQ(readText(path("projects/blog/a/post.md")), "A");
+    EXPECT_EQ(readText(path("projects/blog/b/post.md")), "B");
+    EXPECT_FALSE(exists("archive/blog"));
+
+    piece("archive/notes/c");
+    writeText(path("archive/notes/.DS_Store"), "x");
+    PostStore::unarchiveProject("notes", home);
+    EXPECT_TRUE(exists("projects/notes/c/post.md"));
+    EXPECT_TRUE(exists("archive/notes/.DS_Store"));
+}
+
+TEST_F(PostStoreHome, UnarchiveProjectStopsAtTheFirstCollision)
+{
+    piece("archive/blog/a", "A");
+    piece("archive/blog/b", "archived B");
+    piece("archive/blog/c", "C");
+    piece("projects/blog/b", "live B");
+    expectStoreError(Code::fileWriteFileExists, [&] { PostStore::unarchiveProject("blog", home); });
+    EXPECT_EQ(readText(path("projects/blog/a/post.md")), "A");
+    EXPECT_EQ(readText(path("projects/blog/b/post.md")), "live B");
+    EXPECT_EQ(readText(path("archive/blog/b/post.md")), "archived B");
+    EXPECT_TRUE(exists("archive/blog/c/post.md"));
+}
+
+TEST_F(PostStoreHome, UnarchiveProjectRefusals)
+{
+    expectStoreError(Code::fileReadNoSuchFile, [&] { PostStore::unarchiveProject("none", home); });
+    writeText(path("archive/file"), "x");
+    expectStoreError(Code::fileReadNoSuchFile, [&] { PostStore::unarchiveProject("file", home); });
+    // "../x" would move entries of a folder outside the archive.
+    writeText((home + "/../outside") + "/loot/post.md", "x");
+    for (const QString &name : {QString("../../outside"), QString(".."), QString("a/b")})
+        expectStoreError(Code::fileWriteInvalidFileName, [&] { PostStore::unarchiveProject(name, home); });
+    EXPECT_TRUE(QFile::exists((home + "/../outside") + "/loot/post.md"));
+    EXPECT_FALSE(exists("projects/loot"));
+}
+
+TEST_F(PostStoreHome, TrashPiece)
+{
+    const Post post = piece("projects/blog/gone", "bye");
+    PostStore::trashPiece(post, home);
+    EXPECT_FALSE(exists("projects/blog/gone"));
+    const QString trashed = qEnvironmentVariable("XDG_DATA_HOME") + "/Trash/files/gone/post.md";
+    EXPECT_EQ(readText(trashed), "bye");
+    expectStoreError(Code::fileReadNoSuchFile, [&] { PostStore::trashPiece(post, home); });
+}
+
+TEST(PostStoreTypes, Importable)
+{
+    EXPECT_EQ(PostStore::importableTypes(), (QStringList{"md", "markdown"}));
+    EXPECT_TRUE(PostStore::isImportable("/x/Notes.MD"));
+    EXPECT_TRUE(PostStore::isImportable("a.markdown"));
+    EXPECT_FALSE(PostStore::isImportable("a.txt"));
+}

@@ -1,0 +1,47 @@
+#include "settingsmodel.h"
+
+#include "foundation/fs.h"
+#include "foundation/text.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QJsonParseError>
+
+namespace profiles {
+
+namespace {
+// A login file is a few hundred bytes; anything near this is not one.
+constexpr qint64 kAuthFileCap = 1024 * 1024;
+} // namespace
+
+std::optional<QString> SettingsModel::portalAgentKey(const QString &path)
+{
+    QByteArray bytes;
+    try {
+        bytes = foundation::fs::readRegularFile(path, kAuthFileCap);
+    } catch (const foundation::fs::FileError &) {
+        return std::nullopt;
+    }
+
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return std::nullopt;
+
+    const QJsonValue providers = document.object().value(QLatin1String("providers"));
+    if (!providers.isObject())
+        return std::nullopt;
+    const QJsonValue nous = providers.toObject().value(QLatin1String("nous"));
+    if (!nous.isObject())
+        return std::nullopt;
+    const QJsonValue key = nous.toObject().value(QLatin1String("agent_key"));
+    if (!key.isString())
+        return std::nullopt;
+
+    const QString trimmed = foundation::text::trimSpacesAndNewlines(key.toString());
+    if (trimmed.isEmpty())
+        return std::nullopt;
+    return trimmed;
+}
+
+} // namespace profiles

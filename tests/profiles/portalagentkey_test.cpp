@@ -1,0 +1,79 @@
+#include "profiles/settingsmodel.h"
+
+#include <gtest/gtest.h>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using profiles::SettingsModel;
+
+namespace {
+
+class PortalAgentKey : public ::testing::Test {
+protected:
+    QString write(const QByteArray &bytes)
+    {
+        const QString path = dir.filePath("auth.json");
+        QFile file(path);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        file.write(bytes);
+        return path;
+    }
+
+    QTemporaryDir dir;
+};
+
+} // namespace
+
+TEST_F(PortalAgentKey, MissingFileOrFolderGivesNothing)
+{
+    EXPECT_FALSE(SettingsModel::portalAgentKey(dir.filePath("auth.json")));
+    EXPECT_FALSE(SettingsModel::portalAgentKey(dir.path()));
+    EXPECT_FALSE(SettingsModel::portalAgentKey(QString()));
+}
+
+TEST_F(PortalAgentKey, MalformedFilesGiveNothing)
+{
+    const char *cases[] = {
+        "",
+        "not json",
+        "{\"providers\": {\"nous\": {\"agent_key\": \"k\"}}",  // cut short
+        "[\"providers\"]",
+        "{}",
+        "{\"providers\": []}",
+        "{\"providers\": {}}",
+        "{\"providers\": {\"nous\": \"k\"}}",
+        "{\"providers\": {\"nous\": {}}}",
+        "{\"providers\": {\"nous\": {\"agent_key\": 42}}}",
+        "{\"providers\": {\"nous\": {\"agent_key\": null}}}",
+        "{\"providers\": {\"nous\": {\"agent_key\": \" \\n\\t \"}}}",
+        "{\"nous\": {\"agent_key\": \"k\"}}",
+    };
+    for (const char *text : cases) {
+        SCOPED_TRACE(text);
+        EXPECT_FALSE(SettingsModel::portalAgentKey(write(text)));
+    }
+}
+
+TEST_F(PortalAgentKey, WellFormedKeyIsTrimmed)
+{
+    const QString path = write(R"({"providers": {"anthropic": {}, "nous": {"agent_key": "\n  sk-portal-1 \r\n", "x": 1}}, "v": 2})");
+    EXPECT_EQ(SettingsModel::portalAgentKey(path), QString("sk-portal-1"));
+    EXPECT_EQ(SettingsModel::portalAgentKey(write(R"({"providers":{"nous":{"agent_key":"a b"}}})")), QString("a b"));
+}
+
+TEST_F(PortalAgentKey, NonRegularFilesAreNotRead)
+{
+    const QString real = write(R"({"providers":{"nous":{"agent_key":"k"}}})");
+    const QString link = dir.filePath("link.json");
+    ASSERT_TRUE(QFile::link(real, link));
+    EXPECT_FALSE(SettingsModel::portalAgentKey(link));
+
+    // A FIFO without a writer must not hang the read.
+    const QString fifo = dir.filePath("fifo.json");
+    ASSERT_EQ(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+    EXPECT_FALSE(SettingsModel::portalAgentKey(fifo));
+}

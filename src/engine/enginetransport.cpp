@@ -1,0 +1,7 @@
+#include "enginetransport.h"
+
+namespace engine {
+
+EngineTransport::~EngineTransport() = default;
+
+} // namespace engine

@@ -16,6 +16,12 @@ QByteArray compact(const QJsonArray &array)
     return QJsonDocument(array).toJson(QJsonDocument::Compact);
 }
 
+QByteArray withEscapedSlashes(const QByteArray &compactJson)
+{
+    QByteArray out = compactJson;
+    return out.replace("/", "\\/");
+}
+
 QByteArray quoted(const QString &text)
 {
     // Serialise through a one-element array and strip the brackets: this keeps

@@ -15,6 +15,10 @@ QByteArray compact(const QJsonValue &value);
 QByteArray compact(const QJsonObject &object);
 QByteArray compact(const QJsonArray &array);
 
+// Compact JSON with every "/" written as "\/", the default form of the
+// encoder whose card files we share. "/" can only occur inside strings.
+QByteArray withEscapedSlashes(const QByteArray &compactJson);
+
 // A JSON string literal, quotes included.
 QByteArray quoted(const QString &text);
 

@@ -29,3 +29,9 @@ TEST(Json, ScalarsSerialiseOnTheirOwn)
     for (const auto &[value, bytes] : cases)
         EXPECT_EQ(compact(value), bytes) << bytes.constData();
 }
+
+TEST(Json, EscapedSlashesForSharedFiles)
+{
+    EXPECT_EQ(withEscapedSlashes(compact(QJsonObject{{QStringLiteral("p"), QStringLiteral("a/b//c")}})),
+              QByteArray(R"({"p":"a\/b\/\/c"})"));
+}

@@ -98,13 +98,13 @@ SyntheticHomeSummary generateSyntheticHome(const QString &root, const SyntheticH
                 const int cards = 1 + percent(rng) % 6;
                 for (int c = 0; c < cards; ++c) {
                     const QByteArray card =
-                        QStringLiteral(R"({"anchor":{"quote":"the writer"},"anchor_status":"ok","diagnostic_question":"Does this earn its place?","emitter":"pass-1","fix":"Cut it.","id":"%1","lane":"judgment","pattern":"pattern-%2","problem":"It repeats.","rank":%3,"status":"open","submitted_at":"2026-01-0%4T10:00:00Z"})")
+                        QStringLiteral(R"({"anchor":{"occurrence":1,"quote":"the writer"},"anchor_status":"valid","diagnostic_question":"Does this earn its place?","emitter":"engine","fix":"Cut it.","id":"%1","lane":"demonstration","pattern":"pattern-%2","problem":"It repeats.","rank":%3,"status":"open","submitted_at":"2026-01-0%4T10:00:00Z"})")
                             .arg(QStringLiteral("00000000-0000-4000-8000-%1").arg(c + i * 10 + p * 1000, 12, 10, QChar(u'0')))
                             .arg(c)
                             .arg(c + 1)
                             .arg(1 + c % 9)
                             .toUtf8();
-                    writeFile(dir + QStringLiteral("/cards/2026-01-0%1-100000-pattern-%2.json").arg(1 + c % 9).arg(c),
+                    writeFile(dir + QStringLiteral("/cards/2026010%1-100000-pattern-%2.json").arg(1 + c % 9).arg(c),
                               card, summary.bytes);
                     ++summary.cards;
                 }

@@ -1,0 +1,186 @@
+#pragma once
+// Fix cards: the card record and its file format, writing a batch of cards
+// beside a piece, listing a piece's cards, applying a mechanical fix, and
+// promoting a card to a learning.
+//
+// Everything lives on disk; nothing is kept between calls. Refusals throw
+// CardError, file failures foundation::fs::FileError.
+
+#include "library/post.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QUuid>
+#include <optional>
+#include <stdexcept>
+
+namespace review::FixCardStore {
+
+// The one refusal type of the card store, the pass clock and the tool
+// payload decoders. Two errors are equal when their messages are.
+class CardError : public std::runtime_error {
+public:
+    explicit CardError(const QString &message);
+    QString message() const { return m_message; }
+    bool operator==(const CardError &other) const { return m_message == other.m_message; }
+
+private:
+    QString m_message;
+};
+
+struct StoredFixCard {
+    struct Anchor {
+        QString quote;
+        qint64 occurrence = 1;
+        std::optional<QString> context;
+        bool operator==(const Anchor &) const = default;
+    };
+
+    struct Provenance {
+        QString piece;
+        std::optional<QString> date; // free text, never parsed
+        std::optional<QString> engine;
+        std::optional<qint64> pass;
+        bool operator==(const Provenance &) const = default;
+    };
+
+    enum class Lane { mechanical, demonstration };
+    enum class Emitter { lint, engine };
+    enum class Status { open, applied, skipped, done };
+    enum class AnchorStatus { valid, stale };
+
+    QUuid id;
+    QDateTime submittedAt;
+    std::optional<qint64> rank;
+    QString pattern;
+    QString problem;
+    QString diagnosticQuestion;
+    QString fix;
+    Anchor anchor;
+    Lane lane = Lane::mechanical;
+    Emitter emitter = Emitter::engine;
+    std::optional<Provenance> provenance;
+    Status status = Status::open;
+    AnchorStatus anchorStatus = AnchorStatus::valid;
+    std::optional<QDateTime> promotedAt;
+
+    bool operator==(const StoredFixCard &) const = default;
+
+    // Raw values: the JSON values and the texts shown.
+    static QString rawValue(Lane lane);
+    static QString rawValue(Emitter emitter);
+    static QString rawValue(Status status);
+    static QString rawValue(AnchorStatus status);
+    static std::optional<Lane> laneFromRaw(const QString &raw);
+    static std::optional<Emitter> emitterFromRaw(const QString &raw);
+    static std::optional<Status> statusFromRaw(const QString &raw);
+    static std::optional<AnchorStatus> anchorStatusFromRaw(const QString &raw);
+};
+
+// One new card as a writer hands it over.
+struct Input {
+    QString pattern;
+    QString problem;
+    std::optional<QString> diagnosticQuestion;
+    std::optional<QString> fix;
+    StoredFixCard::Anchor anchor;
+    StoredFixCard::Lane lane = StoredFixCard::Lane::mechanical;
+    StoredFixCard::Emitter emitter = StoredFixCard::Emitter::engine;
+    std::optional<StoredFixCard::Provenance> provenance;
+    bool operator==(const Input &) const = default;
+};
+
+// A card with the name of its file inside the cards folder (".json" included).
+struct CardFile {
+    QString fileName;
+    StoredFixCard card;
+    bool operator==(const CardFile &) const = default;
+};
+
+// At most this many inputs of one write call are kept.
+inline constexpr int kMaxCardsPerCall = 10;
+// Card and learning files above this size are skipped as unreadable.
+inline constexpr qint64 kSideFileCap = 1024 * 1024;
+
+// --- Card files ---------------------------------------------------------------
+
+// The post.md of a piece path: an absolute path of the shape
+// <home>/<projects|archive>/<project>/<piece>/post.md, or that piece folder,
+// without "." or ".." components and with no symbolic link from the root
+// folder down to post.md.
+QString resolvePiece(const QString &path);
+
+// The Home of a resolved post.md: four levels up.
+QString homeOfPost(const QString &postPath);
+
+// Validates the first ten inputs, checks their anchors against post.md, and
+// writes one file per card under cards/, never replacing another file.
+// Answers the written cards in order.
+QList<CardFile> write(const QString &piecePath, const QList<Input> &inputs);
+
+QList<CardFile> write(const QString &piecePath, const QList<Input> &inputs, const QDateTime &now);
+
+StoredFixCard validatedCard(const Input &input, const QString &text, qint64 rank,
+                            const QDateTime &now = QDateTime::currentDateTimeUtc());
+
+StoredFixCard::AnchorStatus checkAnchor(const QString &text, const QString &quote, qint64 occurrence);
+
+// A local-time date with an explicit pattern, C (POSIX) locale.
+QString dateString(const QDateTime &date, const QString &pattern);
+
+// The first free name among base.ext, base-2.ext ... in folder. Reserves
+// nothing: writers publish with foundation::fs::writeUnique.
+QString uniqueFileName(const QString &folder, const QString &base, const QString &extension);
+
+// The stored form of a card (compact JSON, snake_case keys, optional keys
+// left out) and its strict reader (none for anything unreadable).
+QByteArray encodeCard(const StoredFixCard &card);
+std::optional<StoredFixCard> decodeCard(const QByteArray &bytes);
+
+// --- Listing, anchors and promotion ---------------------------------------------
+
+// The cards of a folder in listing order; unreadable files are skipped.
+QList<CardFile> loadCards(const QString &cardsFolder);
+
+// The first card of the folder with the given id, decoding only the files
+// that can hold it. None when there is no such card.
+std::optional<CardFile> findCard(const QString &cardsFolder, const QUuid &id);
+
+// Rewrites one card file in place (atomically) under its own name.
+void rewriteCard(const QString &cardsFolder, const QString &fileName, const StoredFixCard &card);
+
+// The cards of a piece (its folder or a Markdown file in it) in cardOrder.
+QList<StoredFixCard> cardsForPiece(const QString &location);
+// The same with their file names.
+QList<CardFile> cardFilesForPiece(const QString &location);
+
+// Newest first, then by rank (ranked first, smaller first), then by the
+// greater file name.
+bool cardOrder(const CardFile &a, const CardFile &b);
+
+// The text with a mechanical card's fix in place of its anchor; none for a
+// demonstration card or an anchor that is gone.
+std::optional<QString> applyFix(const StoredFixCard &card, const QString &text);
+
+// Writes the card's learning and marks the card promoted; answers the card.
+StoredFixCard promote(const QString &location, const QUuid &id, const QDateTime &moment);
+
+QString learningMarkdown(const StoredFixCard &card, const QDateTime &moment);
+
+QString learningsFolder(const QString &home, library::Post::ContentType type);
+
+// The content type a post.md text declares.
+library::Post::ContentType contentTypeOf(const QString &postText);
+
+struct LearningFile {
+    QString fileName;
+    QString text;
+    bool operator==(const LearningFile &) const = default;
+};
+
+// The visible learnings of the piece's content type, in file-name order.
+QList<LearningFile> learningsForPiece(const QString &piecePath);
+
+} // namespace review::FixCardStore

@@ -1,0 +1,108 @@
+#include "review/learnings.h"
+
+#include "foundation/fs.h"
+#include "foundation/text.h"
+#include "review/fixcardstore.h"
+#include "review/sidefiles.h"
+
+#include <algorithm>
+
+namespace review::LearningsIndex {
+
+using namespace Qt::StringLiterals;
+
+namespace {
+
+QString withoutExtension(const QString &name)
+{
+    const qsizetype dot = name.lastIndexOf(u'.');
+    return dot < 0 ? name : name.left(dot);
+}
+
+bool isNumeral(const QString &cluster)
+{
+    const QList<uint> points = cluster.toUcs4();
+    return points.size() == 1 && QChar::isNumber(points.front());
+}
+
+std::optional<QString> nonEmpty(const library::Frontmatter &frontmatter, const QString &key)
+{
+    const QString value = frontmatter.value(key);
+    if (value.isEmpty())
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+bool hasDatePrefix(const QString &fileName)
+{
+    const QStringList clusters = foundation::text::graphemes(withoutExtension(fileName));
+    if (clusters.size() < 9 || clusters[8] != u"-")
+        return false;
+    return std::all_of(clusters.begin(), clusters.begin() + 8, isNumeral);
+}
+
+Entry makeEntry(const QString &fileName, const QString &text, std::optional<qint64> passCount)
+{
+    const library::Frontmatter frontmatter = library::Post::parseFrontmatter(text);
+    Entry entry;
+    entry.id = fileName;
+    const auto pattern = frontmatter.constFind(u"pattern"_s);
+    if (pattern != frontmatter.constEnd()) {
+        entry.pattern = *pattern;
+    } else {
+        QStringList clusters = foundation::text::graphemes(withoutExtension(fileName));
+        if (hasDatePrefix(fileName))
+            clusters.remove(0, 9);
+        entry.pattern = clusters.join(QString());
+    }
+    entry.problem = nonEmpty(frontmatter, u"problem"_s);
+    entry.promoted = nonEmpty(frontmatter, u"promoted"_s);
+    if (passCount)
+        entry.resurfacesIn = LearningPassClock::resurfacesIn(frontmatter, *passCount);
+    return entry;
+}
+
+void sortEntries(QList<Entry> &entries)
+{
+    std::stable_sort(entries.begin(), entries.end(), [](const Entry &a, const Entry &b) {
+        const bool aDated = hasDatePrefix(a.id);
+        const bool bDated = hasDatePrefix(b.id);
+        if (aDated != bDated)
+            return aDated;
+        return a.id > b.id;
+    });
+}
+
+QList<Group> scan(const QString &home)
+{
+    const QMap<QString, qint64> counts = LearningPassClock::readPassCounts(home);
+    const QString learnings = home + u"/learnings"_s;
+    QStringList types = detail::listFolder(learnings);
+    std::sort(types.begin(), types.end());
+
+    QList<Group> groups;
+    for (const QString &type : types) {
+        const QString folder = learnings + u'/' + type;
+        if (type.startsWith(u'.') || !foundation::fs::isDirectoryNoFollow(folder))
+            continue;
+        std::optional<qint64> count;
+        if (LearningPassClock::isPassClocked(type))
+            count = counts.value(type, 0);
+        Group group{type, {}};
+        for (const QString &name : detail::listFolder(folder)) {
+            if (name.startsWith(u'.') || !name.endsWith(u".md"_s, Qt::CaseInsensitive))
+                continue;
+            if (const auto text = detail::readSideText(folder + u'/' + name, FixCardStore::kSideFileCap))
+                group.entries.append(makeEntry(name, *text, count));
+        }
+        if (group.entries.isEmpty())
+            continue;
+        sortEntries(group.entries);
+        groups.append(std::move(group));
+    }
+    return groups;
+}
+
+} // namespace review::LearningsIndex

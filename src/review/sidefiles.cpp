@@ -1,0 +1,99 @@
+#include "review/sidefiles.h"
+
+#include "foundation/fs.h"
+
+#include <QFile>
+#include <QStringConverter>
+#include <QStringList>
+
+#include <cerrno>
+#include <cmath>
+#include <dirent.h>
+#include <sys/stat.h>
+
+namespace review::detail {
+
+std::optional<QString> decodeUtf8(const QByteArray &bytes)
+{
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
+}
+
+QString readUtf8File(const QString &path)
+{
+    const QByteArray bytes = foundation::fs::readRegularFile(path);
+    auto text = decodeUtf8(bytes);
+    if (!text)
+        throw foundation::fs::FileError(EILSEQ, path, QStringLiteral("read"));
+    return *std::move(text);
+}
+
+std::optional<QByteArray> readSideFile(const QString &path, qint64 maxBytes)
+{
+    try {
+        return foundation::fs::readRegularFile(path, maxBytes);
+    } catch (const foundation::fs::FileError &) {
+        return std::nullopt;
+    }
+}
+
+std::optional<QString> readSideText(const QString &path, qint64 maxBytes)
+{
+    const auto bytes = readSideFile(path, maxBytes);
+    if (!bytes)
+        return std::nullopt;
+    return decodeUtf8(*bytes);
+}
+
+std::optional<qint64> jsonInteger(const QJsonValue &value)
+{
+    if (!value.isDouble())
+        return std::nullopt;
+    const double d = value.toDouble();
+    if (!std::isfinite(d) || std::trunc(d) != d)
+        return std::nullopt;
+    // toInteger answers the default for values outside qint64.
+    const qint64 a = value.toInteger(0);
+    const qint64 b = value.toInteger(1);
+    if (a != b)
+        return std::nullopt;
+    return a;
+}
+
+void ensureFolder(const QString &folder)
+{
+    const QByteArray name = QFile::encodeName(folder);
+    if (::mkdir(name.constData(), 0777) != 0 && errno != EEXIST)
+        throw foundation::fs::FileError(errno, folder, QStringLiteral("create folder"));
+}
+
+void ensureFolderPath(const QString &folder)
+{
+    const QStringList parts = folder.split(u'/', Qt::SkipEmptyParts);
+    QString path = folder.startsWith(u'/') ? QString() : QStringLiteral(".");
+    for (const QString &part : parts) {
+        path += u'/' + part;
+        ensureFolder(path);
+    }
+}
+
+QStringList listFolder(const QString &folder)
+{
+    QStringList names;
+    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
+    if (!dir)
+        return names;
+    while (const dirent *entry = ::readdir(dir)) {
+        const char *n = entry->d_name;
+        if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))
+            continue;
+        names.append(QFile::decodeName(n));
+    }
+    ::closedir(dir);
+    return names;
+}
+
+} // namespace review::detail

@@ -1,0 +1,37 @@
+#pragma once
+// Reading and folder helpers shared by the card store, the learnings and the
+// lint: strict UTF-8, side files read safely, JSON integers.
+
+#include <QByteArray>
+#include <QJsonValue>
+#include <QString>
+#include <QStringList>
+#include <optional>
+
+namespace review::detail {
+
+// Strict UTF-8 (no replacement characters); none for invalid bytes.
+std::optional<QString> decodeUtf8(const QByteArray &bytes);
+
+// A whole regular file as UTF-8. Throws foundation::fs::FileError (EILSEQ for
+// bytes that are not UTF-8).
+QString readUtf8File(const QString &path);
+
+// A side file (card, learning, configuration): a regular file of at most
+// maxBytes. None for links, FIFOs, devices, missing or oversized files.
+std::optional<QByteArray> readSideFile(const QString &path, qint64 maxBytes);
+std::optional<QString> readSideText(const QString &path, qint64 maxBytes);
+
+// A JSON number holding a whole value that fits in 64 bits.
+std::optional<qint64> jsonInteger(const QJsonValue &value);
+
+// Creates folder (one level) unless something is there. Throws FileError.
+void ensureFolder(const QString &folder);
+// Creates folder and any missing parents. Throws FileError.
+void ensureFolderPath(const QString &folder);
+
+// The names in a folder in the order the platform lists them (no "." and
+// ".."); empty when it cannot be listed.
+QStringList listFolder(const QString &folder);
+
+} // namespace review::detail

@@ -4,6 +4,7 @@
 
 #include "review/mcpserver.h"
 
+#include <QtGlobal>
 #include <climits>
 #include <csignal>
 #include <cstdio>
@@ -65,6 +66,9 @@ int main(int argc, char **argv)
             // A vanished peer must not kill the server mid-reply; it ends with
             // its input like any other run.
             std::signal(SIGPIPE, SIG_IGN);
+            // The engine reads stderr too: the server's only line there is
+            // its own serialisation failure, never a Qt diagnostic.
+            qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
             return review::MCPServer::run();
         }
     }

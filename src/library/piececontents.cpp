@@ -1,0 +1,509 @@
+#include "library/piececontents.h"
+
+#include "foundation/dates.h"
+#include "foundation/fs.h"
+#include "foundation/json.h"
+#include "foundation/text.h"
+#include "library/draftstats.h"
+#include "library/outlinenode.h"
+#include "library/poststore.h"
+#include "publish/micropub.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QStringConverter>
+#include <QStringList>
+
+#include <cerrno>
+#include <cmath>
+#include <limits>
+#include <sys/stat.h>
+
+namespace library::PostStore {
+namespace {
+
+using foundation::fs::FileError;
+using Code = StoreError::Code;
+using namespace Qt::StringLiterals;
+
+const QString kPassesFolder = u"passes"_s;
+const QString kResearchFolder = u"research"_s;
+const QString kAssetsFolder = u"assets"_s;
+constexpr qint64 kCursorStateCap = 64 * 1024;
+
+QString joined(const QString &folder, const QString &name) { return folder + u'/' + name; }
+
+QString snapshotName(engine::PassKind kind)
+{
+    return kind == engine::PassKind::pass1 ? u"pass-1.md"_s : u"pass-2.md"_s;
+}
+
+// Strict UTF-8: a file with other bytes is not silently mangled on rewrite.
+QString readUtf8(const QString &path)
+{
+    const QByteArray bytes = foundation::fs::readRegularFile(path);
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        throw FileError(EILSEQ, path, u"read"_s);
+    return text;
+}
+
+QString requireFolder(const QString &id, const QString &home)
+{
+    auto folder = folderURL(id, home);
+    if (!folder)
+        throw StoreError(Code::fileReadNoSuchFile, id);
+    return *folder;
+}
+
+struct ReadPost {
+    PieceContents contents;
+    QString text; // post.md whole
+    QString path;
+};
+
+ReadPost readPost(const QString &id, const QString &home)
+{
+    ReadPost result;
+    result.contents.folder = requireFolder(id, home);
+    result.path = joined(result.contents.folder, kPostFileName);
+    try {
+        result.text = readUtf8(result.path);
+    } catch (const FileError &error) {
+        if (error.code() == ENOENT)
+            throw StoreError(Code::fileReadNoSuchFile, result.path);
+        throw;
+    }
+    const Post::Flags flags = Post::frontmatterFlags(Post::parseFrontmatter(result.text));
+    result.contents.type = flags.type;
+    result.contents.passState = flags.passState;
+    result.contents.origin = flags.origin;
+    result.contents.body = Post::splitFrontmatter(result.text).body;
+    return result;
+}
+
+// "---\n", the three keys with their raw values, "\n---\n".
+QString freshBlock(Post::ContentType type, Post::PassState passState, Post::Origin origin)
+{
+    QStringList lines;
+    for (const auto &[key, value] : Post::defaultFrontmatter(type, passState, origin))
+        lines.append(key + u": "_s + value);
+    return u"---\n"_s + lines.join(u'\n') + u"\n---\n"_s;
+}
+
+// mkdir -p with the failing call's errno in the error.
+void makePath(const QByteArray &path)
+{
+    if (::mkdir(path.constData(), 0777) == 0)
+        return;
+    int code = errno;
+    if (code == ENOENT) {
+        const qsizetype slash = path.lastIndexOf('/');
+        if (slash > 0) {
+            makePath(path.left(slash));
+            if (::mkdir(path.constData(), 0777) == 0)
+                return;
+            code = errno;
+        }
+    }
+    if (code == EEXIST) {
+        struct stat st {};
+        if (::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+            return;
+        code = ENOTDIR;
+    }
+    throw FileError(code, QFile::decodeName(path), u"create folder"_s);
+}
+
+// A folder inside a piece for the program's own files. A symbolic link there
+// is refused: a write would land wherever it points.
+void ensurePieceSubfolder(const QString &path)
+{
+    if (foundation::fs::isSymLink(path))
+        throw FileError(ELOOP, path, u"create folder"_s);
+    makePath(QFile::encodeName(path));
+    if (foundation::fs::isSymLink(path))
+        throw FileError(ELOOP, path, u"create folder"_s);
+}
+
+// Modification time of a regular file (links are not followed).
+std::optional<struct timespec> modificationTime(const QString &path)
+{
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return st.st_mtim;
+}
+
+bool isLater(const struct timespec &a, const struct timespec &b)
+{
+    return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
+}
+
+// Line-break characters of a single-line field; CR LF counts as one.
+QString onOneLine(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text.at(i).unicode();
+        if (c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n') {
+            out += u' ';
+            ++i;
+        } else if (c == u'\n' || c == u'\v' || c == u'\f' || c == u'\r' || c == 0x85 || c == 0x2028
+                   || c == 0x2029) {
+            out += u' ';
+        } else {
+            out += QChar(c);
+        }
+    }
+    return out;
+}
+
+// Every line of the quote inside the blockquote; a single line is "> " and
+// the quote exactly.
+QString blockquote(const QString &quote)
+{
+    static const QRegularExpression lineBreak(u"\r\n|\r|\n"_s);
+    QStringList lines = quote.split(lineBreak);
+    for (QString &line : lines)
+        line.prepend(u"> "_s);
+    return lines.join(u'\n');
+}
+
+QString researchText(const QString &title, const QString &url, const QString &quote,
+                     const QString &note, const QString &day)
+{
+    QString text = u"---\nsource: "_s + onOneLine(url) + u"\nkept: "_s + day + u"\n---\n\n# "_s
+        + onOneLine(title);
+    if (!note.isEmpty())
+        text += u"\n\n"_s + note;
+    if (!quote.isEmpty())
+        text += u"\n\n"_s + blockquote(quote);
+    text += u'\n';
+    return text;
+}
+
+// The piece id of a path naming a piece folder or its post.md.
+QString pieceIdOfPath(const QString &piecePath)
+{
+    QString path = piecePath;
+    const auto dropTrailingSlashes = [&path] {
+        while (path.size() > 1 && path.endsWith(u'/'))
+            path.chop(1);
+    };
+    const auto lastComponent = [&path] { return path.mid(path.lastIndexOf(u'/') + 1); };
+    dropTrailingSlashes();
+    if (lastComponent() == kPostFileName) {
+        path.truncate(qMax<qsizetype>(path.lastIndexOf(u'/'), 0));
+        dropTrailingSlashes();
+    }
+    return lastComponent();
+}
+
+// A refusal naming the dropped file by its first 40 characters.
+QString withName(const QString &message, const QString &fileName)
+{
+    const qsizetype at = message.indexOf(u"<name>"_s);
+    return message.left(at) + foundation::text::graphemePrefix(fileName, 40) + message.mid(at + 6);
+}
+
+} // namespace
+
+IngestError::IngestError(const QString &message)
+    : std::runtime_error(message.toStdString()), m_message(message)
+{
+}
+
+ResearchNoteError::ResearchNoteError(const QString &message)
+    : std::runtime_error(message.toStdString()), m_message(message)
+{
+}
+
+// --- Cursor state --------------------------------------------------------------
+
+std::optional<QByteArray> CursorState::encode() const
+{
+    if (!std::isfinite(scrollOffset))
+        return std::nullopt;
+    return foundation::json::compact(QJsonObject{
+        {u"selectionLocation"_s, selectionLocation},
+        {u"selectionLength"_s, selectionLength},
+        {u"scrollOffset"_s, scrollOffset},
+    });
+}
+
+std::optional<CursorState> CursorState::decode(const QByteArray &json)
+{
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject())
+        return std::nullopt;
+    const QJsonObject object = doc.object();
+    const auto integer = [&object](const QString &key) -> std::optional<qint64> {
+        const QJsonValue value = object.value(key);
+        if (!value.isDouble())
+            return std::nullopt;
+        const double d = value.toDouble();
+        // Whole numbers inside the 64-bit range only.
+        if (!std::isfinite(d) || std::trunc(d) != d || d < -9.2233720368547758e18 || d >= 9.2233720368547758e18)
+            return std::nullopt;
+        return value.toInteger();
+    };
+    const auto location = integer(u"selectionLocation"_s);
+    const auto length = integer(u"selectionLength"_s);
+    const QJsonValue scroll = object.value(u"scrollOffset"_s);
+    if (!location || !length || !scroll.isDouble())
+        return std::nullopt;
+    return CursorState{*location, *length, scroll.toDouble()};
+}
+
+void writeCursorState(qint64 selectionLocation, qint64 selectionLength, const QString &id,
+                      const QString &home, double scrollOffset)
+{
+    const auto folder = folderURL(id, home);
+    if (!folder)
+        return;
+    const auto data = CursorState{selectionLocation, selectionLength, scrollOffset}.encode();
+    if (!data)
+        return;
+    try {
+        foundation::fs::atomicWrite(joined(*folder, kCursorStateFileName), *data);
+    } catch (const FileError &) {
+        // The cursor is a convenience; losing it loses nothing written.
+    }
+}
+
+std::optional<CursorState> readCursorState(const QString &id, const QString &home)
+{
+    const auto folder = folderURL(id, home);
+    if (!folder)
+        return std::nullopt;
+    try {
+        return CursorState::decode(
+            foundation::fs::readRegularFile(joined(*folder, kCursorStateFileName), kCursorStateCap));
+    } catch (const FileError &) {
+        return std::nullopt;
+    }
+}
+
+// --- post.md ---------------------------------------------------------------------
+
+PieceContents readPiece(const QString &id, const QString &home)
+{
+    return readPost(id, home).contents;
+}
+
+std::optional<QString> readText(const QString &id, const QString &home)
+{
+    const auto folder = folderURL(id, home);
+    if (!folder)
+        return std::nullopt;
+    try {
+        return Post::splitFrontmatter(readUtf8(joined(*folder, kPostFileName))).body;
+    } catch (const FileError &) {
+        return std::nullopt;
+    }
+}
+
+void writeText(const QString &id, const QString &body, const QString &home)
+{
+    const ReadPost read = readPost(id, home);
+    const PieceContents &piece = read.contents;
+    QString block;
+    if (!Post::splitFrontmatter(read.text).block.isEmpty()) {
+        const QString rewritten = Post::rewriteFrontmatter(
+            read.text, Post::defaultFrontmatter(piece.type, piece.passState, piece.origin));
+        // Only the block is kept: blank lines above it go, the body is replaced.
+        block = Post::splitFrontmatter(rewritten).block;
+    } else {
+        block = freshBlock(piece.type, piece.passState, piece.origin);
+    }
+    foundation::fs::atomicWrite(read.path, (block + body).toUtf8());
+}
+
+void recordMicropubURL(const QString &id, const QString &url, const QString &home)
+{
+    const QString folder = requireFolder(id, home);
+    const QString path = joined(folder, kPostFileName);
+    // A line break would end the value and start lines of its own in the block.
+    if (url.contains(u'\n') || url.contains(u'\r'))
+        throw FileError(EINVAL, path, u"record Micropub URL"_s);
+    const QString text = readUtf8(path);
+    foundation::fs::atomicWrite(
+        path, Post::rewriteFrontmatter(text, {{Post::kMicropubURLKey, url}}).toUtf8());
+}
+
+void rewriteAsPost(const QString &id, bool convert, const QString &home)
+{
+    const ReadPost read = readPost(id, home);
+    const PieceContents &piece = read.contents;
+    const QString body = convert ? OutlineNode::postTextFromOutline(piece.body) : piece.body;
+    // Only the three keys carry over; the outline's other keys are dropped.
+    const QString text = freshBlock(Post::ContentType::post, piece.passState, piece.origin) + body;
+    foundation::fs::atomicWrite(read.path, text.toUtf8());
+}
+
+bool writeDraftStats(const QString &id, const QString &text, const QString &home, const QDateTime &now)
+{
+    const auto folder = folderURL(id, home);
+    if (!folder)
+        return false;
+    const QString path = joined(*folder, kPostFileName);
+    try {
+        const QString current = readUtf8(path);
+        if (!Post::isUntouchedWriterDraft(Post::parseFrontmatter(current)))
+            return false;
+        const DraftStats stats = DraftStats::compute(text);
+        const auto number = [](double value) { return QString::number(value, 'f', 3); };
+        const FrontmatterPairs pairs{
+            {Post::kStatsCapturedKey, Post::formatStatsDate(now)},
+            {Post::kStatsBurstinessKey, number(stats.burstiness)},
+            {Post::kStatsTypeTokenRatioKey, number(stats.typeTokenRatio)},
+            {Post::kStatsSentenceVariationKey, number(stats.sentenceVariation)},
+            {Post::kStatsTrigramRepetitionKey, number(stats.trigramRepetition)},
+        };
+        foundation::fs::atomicWrite(path, Post::rewriteFrontmatter(current, pairs).toUtf8());
+        return true;
+    } catch (const FileError &) {
+        return false;
+    }
+}
+
+Post::PassState advancePassState(const QString &id, engine::PassKind kind, const QString &home,
+                                 const PassCountBump &bumpPassCount)
+{
+    const ReadPost read = readPost(id, home);
+    const PieceContents &piece = read.contents;
+    Post::PassState state = piece.passState;
+    if (kind == engine::PassKind::pass2)
+        state = Post::PassState::pass2Done;
+    else if (state == Post::PassState::firstDraft)
+        state = Post::PassState::pass1Done;
+
+    QString text;
+    if (!Post::splitFrontmatter(read.text).block.isEmpty())
+        text = Post::rewriteFrontmatter(read.text, {{Post::kPassStateKey, Post::rawValue(state)}});
+    else
+        text = freshBlock(piece.type, state, piece.origin) + piece.body;
+    foundation::fs::atomicWrite(read.path, text.toUtf8());
+
+    if (bumpPassCount) {
+        try {
+            bumpPassCount(home, piece.type);
+        } catch (const std::exception &) {
+            // The Pass is done and recorded; a lost count only delays a resurfacing.
+        }
+    }
+    return state;
+}
+
+// --- Pass snapshots ------------------------------------------------------------
+
+void writePassSnapshot(const QString &id, engine::PassKind kind, const QString &text, const QString &home)
+{
+    const QString passes = joined(requireFolder(id, home), kPassesFolder);
+    ensurePieceSubfolder(passes);
+    foundation::fs::atomicWrite(joined(passes, snapshotName(kind)), text.toUtf8());
+}
+
+std::optional<PassSnapshot> latestPassSnapshot(const QString &id, const QString &home)
+{
+    const auto folder = folderURL(id, home);
+    if (!folder)
+        return std::nullopt;
+    const QString passes = joined(*folder, kPassesFolder);
+    // Snapshots read through a link would be someone else's files.
+    if (foundation::fs::isSymLink(passes))
+        return std::nullopt;
+
+    std::optional<engine::PassKind> chosen;
+    struct timespec chosenTime {};
+    for (engine::PassKind kind : {engine::PassKind::pass1, engine::PassKind::pass2}) {
+        const auto time = modificationTime(joined(passes, snapshotName(kind)));
+        if (!time)
+            continue;
+        // Strictly later only: on a tie the earlier kind (Pass 1) stays.
+        if (!chosen || isLater(*time, chosenTime)) {
+            chosen = kind;
+            chosenTime = *time;
+        }
+    }
+    if (!chosen)
+        return std::nullopt;
+    try {
+        return PassSnapshot{*chosen, readUtf8(joined(passes, snapshotName(*chosen)))};
+    } catch (const FileError &) {
+        return std::nullopt;
+    }
+}
+
+// --- Research notes --------------------------------------------------------------
+
+QString writeResearchNote(const QString &piecePath, const QString &title, const QString &url,
+                          const QString &quote, const QString &note, const QString &home,
+                          const QDateTime &now)
+{
+    // The path comes from the engine: only its folder name is trusted, and only
+    // as an id looked up (confined) in this Home.
+    const auto folder = folderURL(pieceIdOfPath(piecePath), home);
+    if (!folder)
+        throw ResearchNoteError(u"piece not found: "_s + piecePath);
+    const QString research = joined(*folder, kResearchFolder);
+    if (foundation::fs::isSymLink(research))
+        throw ResearchNoteError(u"research path is a symlink: "_s + research);
+    makePath(QFile::encodeName(research));
+    // Replaced by a link after the check above: still never written through.
+    if (foundation::fs::isSymLink(research))
+        throw ResearchNoteError(u"research path is a symlink: "_s + research);
+
+    const QString day = foundation::dates::localStamp(now, u"yyyyMMdd"_s);
+    const QString base = day + u'-' + slug(title);
+    return foundation::fs::writeUnique(research, base, u"md"_s,
+                                       researchText(title, url, quote, note, day).toUtf8());
+}
+
+// --- Images ----------------------------------------------------------------------
+
+QString ingestImage(const QUrl &source, const QString &pieceFolder)
+{
+    const QString fileName = source.fileName();
+    if (!publish::Micropub::mimeType(fileName))
+        throw IngestError(withName(u"“<name>” isn’t publishable — PNG, JPEG, GIF, WebP, or SVG."_s, fileName));
+
+    struct stat st {};
+    const QString sourcePath = source.isLocalFile() ? source.toLocalFile() : QString();
+    if (sourcePath.isEmpty() || ::lstat(QFile::encodeName(sourcePath).constData(), &st) != 0)
+        throw IngestError(withName(u"“<name>” couldn’t be read — it may have moved since the drag began."_s, fileName));
+    if (S_ISLNK(st.st_mode))
+        throw IngestError(withName(u"“<name>” is a link, not an image file."_s, fileName));
+    if (S_ISDIR(st.st_mode))
+        throw IngestError(withName(u"“<name>” is a folder, not an image."_s, fileName));
+
+    const QString assets = joined(pieceFolder, kAssetsFolder);
+    const QByteArray assetsBytes = QFile::encodeName(assets);
+    if (::lstat(assetsBytes.constData(), &st) == 0) {
+        if (!S_ISDIR(st.st_mode))
+            throw IngestError(u"assets/ isn’t a plain folder in this piece."_s);
+    } else if (errno == ENOENT) {
+        makePath(assetsBytes);
+    } else {
+        throw IngestError(u"assets/ isn’t a plain folder in this piece."_s);
+    }
+
+    const QFileInfo info(fileName);
+    const QString base = slug(info.completeBaseName());
+    const QString extension = info.suffix().toLower();
+    // Read whole (no size limit), then published under a free name with
+    // create-only semantics: nothing is overwritten and a failure leaves no
+    // partial file behind.
+    const QByteArray data =
+        foundation::fs::readRegularFile(sourcePath, std::numeric_limits<qint64>::max() - 1);
+    return kAssetsFolder + u'/' + foundation::fs::writeUnique(assets, base, extension, data);
+}
+
+} // namespace library::PostStore

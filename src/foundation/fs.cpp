@@ -418,4 +418,49 @@ void setForceRenameFallback(bool force) { g_forceRenameFallback.store(force); }
 
 } // namespace detail
 
+namespace {
+
+int makeOne(const QByteArray &path)
+{
+    if (::mkdir(path.constData(), 0777) == 0)
+        return 0;
+    int code = errno;
+    if (code == EEXIST) {
+        struct stat st {};
+        if (::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode))
+            return 0;
+        code = ENOTDIR;
+    }
+    return code;
+}
+
+int makeAll(const QByteArray &path)
+{
+    int code = makeOne(path);
+    if (code == ENOENT) {
+        const qsizetype slash = path.lastIndexOf('/');
+        if (slash > 0) {
+            if (const int parent = makeAll(path.left(slash)))
+                return parent;
+            code = makeOne(path);
+        }
+    }
+    return code;
+}
+
+} // namespace
+
+void makeFolder(const QString &folder)
+{
+    if (const int code = makeOne(QFile::encodeName(folder)))
+        throw FileError(code, folder, QStringLiteral("create folder"));
+}
+
+void makePath(const QString &folder)
+{
+    const QByteArray path = QFile::encodeName(folder);
+    if (const int code = makeAll(path))
+        throw FileError(code, folder, QStringLiteral("create folder"));
+}
+
 } // namespace foundation::fs

@@ -55,6 +55,13 @@ void moveNoReplace(const QString &source, const QString &target);
 inline constexpr qint64 kDefaultReadCap = 16 * 1024 * 1024;
 QByteArray readRegularFile(const QString &path, qint64 maxBytes = kDefaultReadCap);
 
+// Creates folder (one level); an existing folder is fine, anything else in
+// its place fails with ENOTDIR. Throws FileError.
+void makeFolder(const QString &folder);
+// Creates folder and any missing parents (mkdir -p), with the failing call's
+// errno in the error. Throws FileError.
+void makePath(const QString &folder);
+
 // lstat-based tests: never follow a link.
 bool isSymLink(const QString &path);
 bool existsNoFollow(const QString &path);

@@ -95,37 +95,13 @@ QString freshBlock(Post::ContentType type, Post::PassState passState, Post::Orig
     return u"---\n"_s + lines.join(u'\n') + u"\n---\n"_s;
 }
 
-// mkdir -p with the failing call's errno in the error.
-void makePath(const QByteArray &path)
-{
-    if (::mkdir(path.constData(), 0777) == 0)
-        return;
-    int code = errno;
-    if (code == ENOENT) {
-        const qsizetype slash = path.lastIndexOf('/');
-        if (slash > 0) {
-            makePath(path.left(slash));
-            if (::mkdir(path.constData(), 0777) == 0)
-                return;
-            code = errno;
-        }
-    }
-    if (code == EEXIST) {
-        struct stat st {};
-        if (::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode))
-            return;
-        code = ENOTDIR;
-    }
-    throw FileError(code, QFile::decodeName(path), u"create folder"_s);
-}
-
 // A folder inside a piece for the program's own files. A symbolic link there
 // is refused: a write would land wherever it points.
 void ensurePieceSubfolder(const QString &path)
 {
     if (foundation::fs::isSymLink(path))
         throw FileError(ELOOP, path, u"create folder"_s);
-    makePath(QFile::encodeName(path));
+    foundation::fs::makePath(path);
     if (foundation::fs::isSymLink(path))
         throw FileError(ELOOP, path, u"create folder"_s);
 }
@@ -456,7 +432,7 @@ QString writeResearchNote(const QString &piecePath, const QString &title, const 
     const QString research = joined(*folder, kResearchFolder);
     if (foundation::fs::isSymLink(research))
         throw ResearchNoteError(u"research path is a symlink: "_s + research);
-    makePath(QFile::encodeName(research));
+    foundation::fs::makePath(research);
     // Replaced by a link after the check above: still never written through.
     if (foundation::fs::isSymLink(research))
         throw ResearchNoteError(u"research path is a symlink: "_s + research);
@@ -490,7 +466,7 @@ QString ingestImage(const QUrl &source, const QString &pieceFolder)
         if (!S_ISDIR(st.st_mode))
             throw IngestError(u"assets/ isn’t a plain folder in this piece."_s);
     } else if (errno == ENOENT) {
-        makePath(assetsBytes);
+        foundation::fs::makePath(assets);
     } else {
         throw IngestError(u"assets/ isn’t a plain folder in this piece."_s);
     }

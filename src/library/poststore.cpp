@@ -62,30 +62,6 @@ void sortByCodePoint(QStringList &names)
     });
 }
 
-// mkdir -p with the failing call's errno in the error.
-void makePath(const QByteArray &path)
-{
-    struct stat st {};
-    if (::mkdir(path.constData(), 0777) == 0)
-        return;
-    int code = errno;
-    if (code == ENOENT) {
-        const qsizetype slash = path.lastIndexOf('/');
-        if (slash > 0) {
-            makePath(path.left(slash));
-            if (::mkdir(path.constData(), 0777) == 0)
-                return;
-            code = errno;
-        }
-    }
-    if (code == EEXIST) {
-        if (::stat(path.constData(), &st) == 0 && S_ISDIR(st.st_mode))
-            return;
-        code = ENOTDIR;
-    }
-    throw FileError(code, QFile::decodeName(path), QStringLiteral("create folder"));
-}
-
 // Creates <root>/<project>/ for a write into it. A project folder that is a
 // symbolic link is refused: the scan ignores it and a write would land
 // wherever it points.
@@ -94,7 +70,7 @@ QString ensureProjectFolder(const QString &root, const QString &project)
     const QString path = joined(root, project);
     if (foundation::fs::isSymLink(path))
         throw FileError(ELOOP, path, QStringLiteral("create folder"));
-    makePath(QFile::encodeName(path));
+    foundation::fs::makePath(path);
     return path;
 }
 
@@ -289,7 +265,7 @@ void createProject(const QString &name, const QString &home)
         if (foundation::text::nameKey(existing) == key)
             throw StoreError(Code::fileWriteFileExists, joined(projects, existing));
     }
-    makePath(QFile::encodeName(joined(projects, valid)));
+    foundation::fs::makePath(joined(projects, valid));
 }
 
 Post createPiece(const QString &text, const QString &project, Post::ContentType type,

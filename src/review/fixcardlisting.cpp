@@ -228,7 +228,7 @@ StoredFixCard promote(const QString &location, const QUuid &id, const QDateTime 
     if (card.promotedAt)
         throw CardError(u"card already promoted"_s);
 
-    detail::ensureFolderPath(folder);
+    foundation::fs::makePath(folder);
     const QString base = dateString(moment, u"yyyyMMdd"_s) + u'-' + library::PostStore::slug(card.pattern);
     const QString learning =
         foundation::fs::writeUnique(folder, base, u"md"_s, learningMarkdown(card, moment).toUtf8());

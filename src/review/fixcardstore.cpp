@@ -417,7 +417,7 @@ QList<CardFile> write(const QString &piecePath, const QList<Input> &inputs, cons
     const QString cardsFolder = post.left(post.lastIndexOf(u'/')) + u"/cards"_s;
     if (foundation::fs::isSymLink(cardsFolder))
         throw CardError(QStringLiteral("cards path is a symlink: ") + cardsFolder);
-    detail::ensureFolder(cardsFolder);
+    foundation::fs::makeFolder(cardsFolder);
 
     const QString stamp = dateString(now, QStringLiteral("yyyyMMdd-HHmmss"));
     QList<CardFile> written;

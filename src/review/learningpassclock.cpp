@@ -64,7 +64,7 @@ void bumpPassCount(const QString &home, library::Post::ContentType type)
     const QString folder = home + u"/learnings"_s;
     if (foundation::fs::isSymLink(folder))
         throw CardError(u"learnings path is a symlink: "_s + folder);
-    detail::ensureFolderPath(folder);
+    foundation::fs::makePath(folder);
 
     QMap<QString, qint64> counts = readPassCounts(home);
     counts[typeName(type)] += 1;

@@ -63,23 +63,6 @@ std::optional<qint64> jsonInteger(const QJsonValue &value)
     return a;
 }
 
-void ensureFolder(const QString &folder)
-{
-    const QByteArray name = QFile::encodeName(folder);
-    if (::mkdir(name.constData(), 0777) != 0 && errno != EEXIST)
-        throw foundation::fs::FileError(errno, folder, QStringLiteral("create folder"));
-}
-
-void ensureFolderPath(const QString &folder)
-{
-    const QStringList parts = folder.split(u'/', Qt::SkipEmptyParts);
-    QString path = folder.startsWith(u'/') ? QString() : QStringLiteral(".");
-    for (const QString &part : parts) {
-        path += u'/' + part;
-        ensureFolder(path);
-    }
-}
-
 QStringList listFolder(const QString &folder)
 {
     QStringList names;

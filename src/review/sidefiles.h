@@ -25,11 +25,6 @@ std::optional<QString> readSideText(const QString &path, qint64 maxBytes);
 // A JSON number holding a whole value that fits in 64 bits.
 std::optional<qint64> jsonInteger(const QJsonValue &value);
 
-// Creates folder (one level) unless something is there. Throws FileError.
-void ensureFolder(const QString &folder);
-// Creates folder and any missing parents. Throws FileError.
-void ensureFolderPath(const QString &folder);
-
 // The names in a folder in the order the platform lists them (no "." and
 // ".."); empty when it cannot be listed.
 QStringList listFolder(const QString &folder);

@@ -603,3 +603,36 @@ TEST(FsNoFollow, KindsOfPath)
         EXPECT_EQ(isRegularFileNoFollow(p(c.name)), c.regular);
     }
 }
+
+TEST(FsMakePath, CreatesMissingParentsAndReportsWhatStandsInTheWay)
+{
+    QTemporaryDir dir;
+    const QString root = dir.path();
+    makePath(root + "/a/b/c");
+    EXPECT_TRUE(isDirectoryNoFollow(root + "/a/b/c"));
+    makePath(root + "/a/b/c"); // already there
+    makeFolder(root + "/a/b/c");
+    makeFolder(root + "/a/d");
+    EXPECT_TRUE(isDirectoryNoFollow(root + "/a/d"));
+
+    atomicWrite(root + "/file", "x");
+    const struct {
+        QString path;
+        int code;
+        bool single;
+    } cases[] = {
+        {root + "/file", ENOTDIR, true},
+        {root + "/file", ENOTDIR, false},
+        {root + "/file/below", ENOTDIR, false},
+        {root + "/missing/below", ENOENT, true},
+    };
+    for (const auto &c : cases) {
+        try {
+            c.single ? makeFolder(c.path) : makePath(c.path);
+            ADD_FAILURE() << c.path.toStdString();
+        } catch (const FileError &e) {
+            EXPECT_EQ(e.code(), c.code) << c.path.toStdString();
+        }
+    }
+    EXPECT_FALSE(existsNoFollow(root + "/missing"));
+}

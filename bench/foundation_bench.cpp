@@ -2,7 +2,6 @@
 #include "synthetichome.h"
 
 #include <benchmark/benchmark.h>
-#include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
 
@@ -43,12 +42,3 @@ void BM_GenerateSyntheticHome(benchmark::State &state)
 BENCHMARK(BM_GenerateSyntheticHome)->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -2,7 +2,6 @@
 #include "synthetichome.h"
 
 #include <benchmark/benchmark.h>
-#include <QCoreApplication>
 
 namespace {
 
@@ -84,12 +83,3 @@ void BM_RewriteWithoutBlock(benchmark::State &state)
 BENCHMARK(BM_RewriteWithoutBlock)->RangeMultiplier(2)->Range(256 << 10, 2 << 20)->Complexity(benchmark::oN)->Unit(benchmark::kMicrosecond);
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

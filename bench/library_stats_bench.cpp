@@ -2,7 +2,6 @@
 #include "synthetichome.h"
 
 #include <benchmark/benchmark.h>
-#include <QCoreApplication>
 
 #include <map>
 
@@ -42,12 +41,3 @@ BENCHMARK(BM_ComputeStats)
     ->Complexity(benchmark::oN)->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

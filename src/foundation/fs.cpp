@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -167,6 +168,10 @@ void fillTemp(Temp &temp, const QByteArray &data)
 void syncFolder(const QByteArray &folder)
 {
     const Fd fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    // A folder we may write but not list cannot be opened to flush it; the
+    // file is already in place, so that is no failure of the write.
+    if (fd.get() < 0 && errno == EACCES)
+        return;
     if (fd.get() < 0)
         fail(errno, folder, "open folder");
     // EINVAL: this filesystem cannot flush a folder; nothing more to do.
@@ -295,7 +300,7 @@ QString writeUnique(const QString &folder, const QString &base, const QString &e
         } else {
             fail(code, target, "publish");
         }
-        // A failed flush reports the published name, so the caller still learns it.
+        // The file is published under name; only a failed flush of the folder can still throw.
         syncFolder(folderBytes);
         return name;
     }
@@ -360,7 +365,7 @@ QByteArray readRegularFile(const QString &path, qint64 maxBytes)
         fail(EFBIG, name, "read");
 
     // One byte beyond the cap tells a file that grew while we read it.
-    const qint64 limit = maxBytes + 1;
+    const qint64 limit = maxBytes < std::numeric_limits<qint64>::max() ? maxBytes + 1 : maxBytes;
     QByteArray out;
     out.resize(qMin<qint64>(static_cast<qint64>(st.st_size) + 1, limit));
     qint64 total = 0;

@@ -3,6 +3,7 @@
 #include "foundation/fs.h"
 #include "foundation/text.h"
 
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -16,9 +17,15 @@ constexpr qint64 kAuthFileCap = 1024 * 1024;
 
 std::optional<QString> SettingsModel::portalAgentKey(const QString &path)
 {
+    // The login file is the engine's, not the library's: a linked auth.json
+    // (dotfiles kept elsewhere) is read where it points. FIFOs and devices
+    // are still refused.
+    const QString target = QFileInfo(path).canonicalFilePath();
+    if (target.isEmpty())
+        return std::nullopt;
     QByteArray bytes;
     try {
-        bytes = foundation::fs::readRegularFile(path, kAuthFileCap);
+        bytes = foundation::fs::readRegularFile(target, kAuthFileCap);
     } catch (const foundation::fs::FileError &) {
         return std::nullopt;
     }

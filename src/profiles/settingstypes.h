@@ -105,6 +105,12 @@ struct SurfaceModelConfig {
     static SurfaceModelConfig defaultConfig() { return {}; }
 
     bool operator==(const SurfaceModelConfig &) const = default;
+
+    friend size_t qHash(const SurfaceModelConfig &config, size_t seed = 0) noexcept
+    {
+        // An absent effort hashes apart from every present one.
+        return qHashMulti(seed, config.provider, config.model, config.effort ? int(*config.effort) + 1 : 0);
+    }
 };
 
 // The connection settings of one provider; an empty key means no key.
@@ -116,6 +122,11 @@ struct ProviderKeyConfig {
     static ProviderKeyConfig defaultFor(ModelProvider provider) { return {provider.defaultEndpoint(), QString()}; }
 
     bool operator==(const ProviderKeyConfig &) const = default;
+
+    friend size_t qHash(const ProviderKeyConfig &config, size_t seed = 0) noexcept
+    {
+        return qHashMulti(seed, config.endpoint, config.apiKey);
+    }
 };
 
 } // namespace profiles

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <functional>
+#include <limits>
 #include <grp.h>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -334,6 +335,36 @@ TEST(FsAtomicWrite, ReadOnlyFolderFailsAndKeepsTheOldFile)
     EXPECT_EQ(entries(folder), QStringList{"doc.md"});
 }
 
+TEST(FsAtomicWrite, AFolderThatCannotBeListedStillTakesTheWrite)
+{
+    QTemporaryDir dir;
+    ASSERT_EQ(::chmod(local(dir.path()).constData(), 0755), 0);
+    const QString folder = dir.path() + "/drop";
+    ASSERT_TRUE(QDir(dir.path()).mkdir("drop"));
+    put(folder + "/doc.md", "old");
+    ASSERT_EQ(::chmod(local(folder + "/doc.md").constData(), 0666), 0);
+    ASSERT_EQ(::chmod(local(folder).constData(), 0333), 0); // write and search, no read
+
+    const int status = inChild([&] {
+        if (::geteuid() == 0 && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
+            return 200;
+        try {
+            atomicWrite(folder + "/doc.md", "new");
+            if (writeUnique(folder, "note", "md", "n") != "note.md")
+                return 201;
+        } catch (const FileError &e) {
+            return e.code();
+        }
+        return 0;
+    });
+    ::chmod(local(folder).constData(), 0755);
+
+    // Written means reported as written: the folder's flush is all that could not run.
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(contents(folder + "/doc.md"), "new");
+    EXPECT_EQ(entries(folder), (QStringList{"doc.md", "note.md"}));
+}
+
 // ---- create-only publishing and moves, with renameat2 and with its fallback ----
 
 class FsNoReplace : public ::testing::TestWithParam<bool> {
@@ -544,6 +575,8 @@ TEST(FsReadRegularFile, ReadsUpToTheCap)
     EXPECT_EQ(readRegularFile(dir.path() + "/ten"), "0123456789");
     EXPECT_EQ(readRegularFile(dir.path() + "/ten", 10), "0123456789");
     EXPECT_EQ(readRegularFile(dir.path() + "/empty", 0), QByteArray());
+    // The largest cap means no cap.
+    EXPECT_EQ(readRegularFile(dir.path() + "/ten", std::numeric_limits<qint64>::max()), "0123456789");
 }
 
 TEST(FsReadRegularFile, RefusesEverythingButASmallRegularFile)

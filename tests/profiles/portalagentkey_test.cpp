@@ -67,10 +67,14 @@ TEST_F(PortalAgentKey, WellFormedKeyIsTrimmed)
 
 TEST_F(PortalAgentKey, NonRegularFilesAreNotRead)
 {
+    // A linked login file is read where it points; a dangling link is missing.
     const QString real = write(R"({"providers":{"nous":{"agent_key":"k"}}})");
     const QString link = dir.filePath("link.json");
     ASSERT_TRUE(QFile::link(real, link));
-    EXPECT_FALSE(SettingsModel::portalAgentKey(link));
+    EXPECT_EQ(SettingsModel::portalAgentKey(link), QString("k"));
+    const QString dangling = dir.filePath("dangling.json");
+    ASSERT_TRUE(QFile::link(dir.filePath("gone.json"), dangling));
+    EXPECT_FALSE(SettingsModel::portalAgentKey(dangling));
 
     // A FIFO without a writer must not hang the read.
     const QString fifo = dir.filePath("fifo.json");

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <QHash>
+#include <QSet>
 #include <QUrl>
 
 using namespace profiles;
@@ -122,4 +123,15 @@ TEST(ProviderKeyConfig, DefaultsAndMapKeys)
         ordered.emplace(s, int(s));
     EXPECT_EQ(hash.value(ModelProvider::nous), int(ModelProvider::nous));
     EXPECT_EQ(ordered.begin()->first, ProfileSurface::chat);
+
+    // The two records are keys too.
+    QSet<SurfaceModelConfig> configs{SurfaceModelConfig::defaultConfig(),
+                                     {ModelProvider::anthropic, "claude-sonnet-5-5", ReasoningEffort::low},
+                                     SurfaceModelConfig::defaultConfig()};
+    EXPECT_EQ(configs.size(), 2);
+    EXPECT_TRUE(configs.contains({ModelProvider::anthropic, "claude-sonnet-5-5", std::nullopt}));
+    EXPECT_FALSE(configs.contains({ModelProvider::anthropic, "claude-sonnet-5-5", ReasoningEffort::high}));
+    QHash<ProviderKeyConfig, int> keyed{{nous, 1}, {ProviderKeyConfig{nous.endpoint, " "}, 2}};
+    EXPECT_EQ(keyed.value(ProviderKeyConfig::defaultFor(ModelProvider::nous)), 1);
+    EXPECT_EQ(keyed.size(), 2);
 }

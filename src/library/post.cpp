@@ -113,6 +113,29 @@ QString rewriteKey(QStringView line)
     return foundation::text::trimSpaces(line.sliced(from, to - from).toString());
 }
 
+// A line break inside a key or value would end its entry and start lines of
+// its own in the block; it is written as one space instead.
+QString oneLine(const QString &text)
+{
+    if (!text.contains(u'\n') && !text.contains(u'\r'))
+        return text;
+    QString out = text;
+    out.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
+    out.replace(u'\r', u' ');
+    out.replace(u'\n', u' ');
+    return out;
+}
+
+FrontmatterPairs onePerLine(const FrontmatterPairs &pairs)
+{
+    FrontmatterPairs out = pairs;
+    for (auto &[key, value] : out) {
+        key = oneLine(key);
+        value = oneLine(value);
+    }
+    return out;
+}
+
 bool isTitleTrimmed(QChar c)
 {
     return c == u'#' || c == u'\t' || c.category() == QChar::Separator_Space;
@@ -252,8 +275,9 @@ FrontmatterPairs Post::defaultFrontmatter(ContentType type, PassState passState,
             {kOriginKey, rawValue(origin)}};
 }
 
-QString Post::rewriteFrontmatter(const QString &text, const FrontmatterPairs &pairs)
+QString Post::rewriteFrontmatter(const QString &text, const FrontmatterPairs &givenPairs)
 {
+    const FrontmatterPairs pairs = onePerLine(givenPairs);
     const Located where = locate(text);
     if (!where.closed) {
         QString result = QStringLiteral("---\n");

@@ -92,6 +92,7 @@ struct Post {
     // (type, pass_state, origin) holding the raw values, in that order.
     static FrontmatterPairs defaultFrontmatter(ContentType type, PassState passState, Origin origin);
     // Sets each pair's key to its value, keeping every other line in place.
+    // A line break in a key or value is written as a space.
     static QString rewriteFrontmatter(const QString &text, const FrontmatterPairs &pairs);
     // post, First Draft, writer.
     static bool isUntouchedWriterDraft(const Frontmatter &frontmatter);

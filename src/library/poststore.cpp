@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QStringDecoder>
 #include <algorithm>
 #include <cerrno>
 #include <dirent.h>
@@ -62,12 +63,34 @@ void sortByCodePoint(QStringList &names)
     });
 }
 
-// Creates <root>/<project>/ for a write into it. A project folder that is a
-// symbolic link is refused: the scan ignores it and a write would land
-// wherever it points.
+// An existing project folder whose name matches project under NFC + lower
+// case: on a case-sensitive file system a write to "blog" would otherwise
+// start a second project beside "Blog".
+std::optional<QString> sameProjectFolder(const QString &root, const QString &project)
+{
+    auto names = listNames(root);
+    if (!names)
+        return std::nullopt;
+    sortByCodePoint(*names);
+    const QString key = foundation::text::nameKey(project);
+    for (const QString &name : std::as_const(*names)) {
+        if (!name.startsWith(u'.') && foundation::text::nameKey(name) == key
+            && foundation::fs::isDirectoryNoFollow(joined(root, name)))
+            return name;
+    }
+    return std::nullopt;
+}
+
+// Creates <root>/<project>/ for a write into it, or reuses the project folder
+// of the same name. A project folder that is a symbolic link is refused: the
+// scan ignores it and a write would land wherever it points.
 QString ensureProjectFolder(const QString &root, const QString &project)
 {
-    const QString path = joined(root, project);
+    QString path = joined(root, project);
+    if (!foundation::fs::existsNoFollow(path)) {
+        if (const auto existing = sameProjectFolder(root, project))
+            path = joined(root, *existing);
+    }
     if (foundation::fs::isSymLink(path))
         throw FileError(ELOOP, path, QStringLiteral("create folder"));
     foundation::fs::makePath(path);
@@ -84,6 +107,17 @@ void moveRefusingExisting(const QString &from, const QString &to)
             throw StoreError(Code::fileWriteFileExists, to);
         throw;
     }
+}
+
+// Strict UTF-8: a file with other bytes must not be mangled by a rewrite.
+QString readUtf8(const QString &path)
+{
+    const QByteArray bytes = foundation::fs::readRegularFile(path);
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        throw FileError(EILSEQ, path, QStringLiteral("read"));
+    return text;
 }
 
 struct Location {
@@ -310,7 +344,7 @@ Post createPiece(const QString &text, const QString &project, Post::ContentType 
     post.passState = Post::PassState::firstDraft;
     post.origin = origin;
     post.type = type;
-    post.project = project;
+    post.project = QFileInfo(projectDir).fileName();
     post.isArchived = false;
     return post;
 }
@@ -335,7 +369,7 @@ Post renamePiece(const Post &post, const QString &newTitle, const QString &home)
 {
     const Location where = requireLocation(post, home);
     const QString postPath = joined(where.path, QStringLiteral("post.md"));
-    const QString text = QString::fromUtf8(foundation::fs::readRegularFile(postPath));
+    const QString text = readUtf8(postPath);
     const Post::Split split = Post::splitFrontmatter(text);
     const QString body = replaceTitleHeading(split.body, QStringLiteral("# ") + newTitle);
     foundation::fs::atomicWrite(postPath, (split.block + body).toUtf8());

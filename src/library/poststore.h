@@ -5,7 +5,8 @@
 //
 // The Home is a local folder path. Every operation is synchronous and throws
 // library::StoreError for its own refusals and foundation::fs::FileError for
-// failures of the file system.
+// failures of the file system. Writes into a project reuse an existing project
+// folder whose name matches under NFC + lower case.
 
 #include "library/post.h"
 #include "library/storeerror.h"

@@ -155,6 +155,11 @@ TEST(PostFrontmatter, RewriteTable)
         {"unclosed gets a new block in front", "---\na: b\nBody", {{"type", "post"}},
          "---\ntype: post\n---\n---\na: b\nBody"},
         {"ending on the delimiter", "---\na: b\n---", {{"a", "c"}}, "---\na: c\n---\n"},
+        // A line break in a key or value would add lines of its own.
+        {"line breaks written as spaces", "---\nx: 1\n---\nB",
+         {{"x", "a\nb"}, {"y", "c\r\nd\re"}, {"k\nz", "v"}},
+         "---\nx: a b\ny: c d e\nk z: v\n---\nB"},
+        {"line breaks in a new block", "B", {{"x", "a\n---\nb"}}, "---\nx: a --- b\n---\nB"},
         // A file saved with CR LF keeps its one block; untouched lines keep
         // their CR, written lines end in LF only.
         {"CR LF", "---\r\ntitle: T\r\ntype: outline\r\ndraft\r\n---\r\nBody\r\n",

@@ -134,6 +134,8 @@ TEST(PostStoreSlug, Table)
         {a79 + " bcd", a79},              // the cut leaves a "-" that goes
         {QString(100, 'x'), QString(80, 'x')},
         {QString(90, QChar(0x00e9)), QString(80, 'e')},
+        // Characters are clusters: a consonant with its vowel sign is one.
+        {QString("\u0915\u093f").repeated(90), QString("\u0915\u093f").repeated(80)},
     };
     for (const Case &c : cases)
         EXPECT_EQ(show(PostStore::slug(c.title)), show(c.slug)) << show(c.title);
@@ -145,6 +147,9 @@ TEST_F(PostStoreHome, UniqueNameAcrossBothRoots)
     piece("archive/b/foo-2");
     EXPECT_EQ(PostStore::uniquePieceName("Foo", home), "foo-3");
     EXPECT_EQ(PostStore::uniquePieceName("Bar", home), "bar");
+    // The suffix comes after the 80-character cut.
+    piece("projects/a/" + QString(80, 'x'));
+    EXPECT_EQ(PostStore::uniquePieceName(QString(100, 'x'), home), QString(80, 'x') + "-2");
 }
 
 TEST_F(PostStoreHome, UniqueNameCountsCaseHiddenAndPlainFiles)
@@ -241,6 +246,48 @@ TEST_F(PostStoreHome, CreatePieceRefusesASymlinkedProjectFolder)
     EXPECT_TRUE(QDir(elsewhere).isEmpty());
 }
 
+TEST_F(PostStoreHome, CreatePieceLeavesNoFolderWithoutPostMd)
+{
+    // The write fails at its last step: the temp vanishes before its rename.
+    foundation::fs::detail::setTempCreatedHook([](const QString &temp) { QFile::remove(temp); });
+    EXPECT_THROW(PostStore::createPiece("# Lost", "Blog", Post::ContentType::post, Post::Origin::writer, home),
+                 foundation::fs::FileError);
+    foundation::fs::detail::setTempCreatedHook(nullptr);
+    EXPECT_TRUE(exists("projects/Blog"));
+    EXPECT_FALSE(exists("projects/Blog/lost"));
+}
+
+// A project name that differs only in case or composition names the same
+// project: writes land in the existing folder rather than a second one.
+TEST_F(PostStoreHome, WritesReuseTheProjectFolderOfTheSameName)
+{
+    QDir().mkpath(path("projects/Blog"));
+    const Post created = PostStore::createPiece("# New", "blog", Post::ContentType::post, Post::Origin::writer, home);
+    EXPECT_EQ(created.project, "Blog");
+    EXPECT_TRUE(exists("projects/Blog/new/post.md"));
+    EXPECT_FALSE(exists("projects/blog"));
+
+    const Post moved = piece("projects/essays/p");
+    PostStore::movePiece(moved, "BLOG", home);
+    EXPECT_TRUE(exists("projects/Blog/p/post.md"));
+    EXPECT_FALSE(exists("projects/BLOG"));
+
+    QDir().mkpath(path("archive/BLOG"));
+    PostStore::archivePiece(moved, home);
+    EXPECT_TRUE(exists("archive/BLOG/p/post.md"));
+    EXPECT_FALSE(exists("archive/Blog"));
+
+    PostStore::unarchiveProject("BLOG", home);
+    EXPECT_TRUE(exists("projects/Blog/p/post.md"));
+    EXPECT_FALSE(exists("projects/BLOG"));
+    EXPECT_FALSE(exists("archive/BLOG"));
+
+    // Composed and decomposed forms are one name too.
+    QDir().mkpath(path("projects/Caf\u00e9"));
+    PostStore::movePiece(moved, "cafe\u0301", home);
+    EXPECT_TRUE(exists("projects/Caf\u00e9/p/post.md"));
+}
+
 TEST_F(PostStoreHome, FolderURLOrderAndSkips)
 {
     piece("archive/a/same");
@@ -327,6 +374,20 @@ TEST_F(PostStoreHome, RenameMovesToTheNextFreeName)
     Post missing;
     missing.id = "nope";
     expectStoreError(Code::fileReadNoSuchFile, [&] { PostStore::renamePiece(missing, "X", home); });
+}
+
+TEST_F(PostStoreHome, RenameRefusesTextThatIsNotUTF8)
+{
+    const Post post = piece("projects/a/p");
+    QFile file(path("projects/a/p/post.md"));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    const QByteArray latin1 = "---\ntype: post\n---\n# Caf\xe9\n";
+    file.write(latin1);
+    file.close();
+    EXPECT_THROW(PostStore::renamePiece(post, "New", home), foundation::fs::FileError);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), latin1);
+    EXPECT_TRUE(exists("projects/a/p"));
 }
 
 TEST_F(PostStoreHome, MovePiece)

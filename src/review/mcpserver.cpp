@@ -269,6 +269,13 @@ QJsonArray toolDefinitions()
 
 std::optional<QByteArray> answer(QByteArrayView line)
 {
+    // The line is read as UTF-8 text: bytes that are not UTF-8 become U+FFFD
+    // before the length is measured and the JSON parsed.
+    QByteArray repaired;
+    if (!line.isValidUtf8()) {
+        repaired = QString::fromUtf8(line).toUtf8();
+        line = repaired;
+    }
     if (line.size() > kMaxLineBytes)
         return errorReply(error(-32600, "Line too long"), QJsonValue::Null);
 

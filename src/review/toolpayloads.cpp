@@ -64,9 +64,9 @@ JSONValue::Array submissionArray(const JSONValue &arguments, const QString &arra
     return array->toArray();
 }
 
-// Snake case to camel case as the platform's key decoding converts it:
-// leading and trailing underscores stay, the first word is lowercased and
-// later words capitalised; a key without inner underscores is kept as it is.
+// Snake case to camel case: inner underscores go and the letter after each
+// is capitalised; leading and trailing underscores stay. Nothing else changes
+// case, so a key without inner underscores is kept as it is.
 QString camelFromSnake(const QString &key)
 {
     qsizetype first = 0;
@@ -80,9 +80,9 @@ QString camelFromSnake(const QString &key)
     const QStringList words = key.mid(first, last - first + 1).split(u'_', Qt::SkipEmptyParts);
     if (words.size() == 1)
         return key;
-    QString joined = words.first().toLower();
+    QString joined = words.first();
     for (qsizetype i = 1; i < words.size(); ++i)
-        joined += words[i].left(1).toUpper() + words[i].mid(1).toLower();
+        joined += words[i].left(1).toUpper() + words[i].mid(1);
     return key.left(first) + joined + key.mid(last + 1);
 }
 

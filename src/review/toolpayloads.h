@@ -16,7 +16,8 @@
 namespace review {
 
 // The arguments of query_learnings. Keys are matched after snake-case to
-// camel-case conversion, so "piece_path" and "piecePath" both match.
+// camel-case conversion, so "piece_path" and "piecePath" both match; case is
+// not folded ("PIECE_PATH" does not).
 struct LearningsArgs {
     QString piecePath;
 

@@ -110,6 +110,10 @@ TEST(MCPServerLoop, FramesLinesWithABoundedBuffer)
         {"limit plus a carriage return at the end", exact + "\r", kTooLong},
         {"three MiB without a line feed", QByteArray(3 * 1024 * 1024, '{'), kTooLong},
         {"two long lines answered once each", over + "\n" + over + "\n", kTooLong + kTooLong},
+        {"bytes that are not UTF-8 read as U+FFFD", R"({"id":"a)" "\xff" R"(b","method":"ping"})" "\n",
+         R"({"id":"a)" "\xef\xbf\xbd" R"(b","jsonrpc":"2.0","result":{}})" "\n"},
+        {"repaired line measured after repair", paddedPing("exact", kMaxLineBytes).replace(100, 1, "\xff") + "\n",
+         kTooLong},
     };
     for (const Case &c : cases)
         EXPECT_EQ(runLoop(c.input), c.output) << c.name;

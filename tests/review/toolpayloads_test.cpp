@@ -284,7 +284,9 @@ TEST(ToolPayloads, LearningsArgsConvertSnakeCaseKeys)
     const Case cases[] = {
         {R"({"piece_path":"/a/b","other":1})", "/a/b"},
         {R"({"piecePath":"/a/b"})", "/a/b"},
-        {R"({"PIECE_PATH":"/a/b"})", "/a/b"},
+        {R"({"piece_Path":"/a/b"})", "/a/b"},
+        {R"({"PIECE_PATH":"/a/b"})", nullptr},
+        {R"({"Piece_path":"/a/b"})", nullptr},
         {R"({"piece_path_":"/a/b"})", nullptr},
         {R"({"piecepath":"/a/b"})", nullptr},
         {R"({})", nullptr},

@@ -119,6 +119,10 @@ void ACPEngineClient::start()
 {
     if (m_started)
         return;
+    // A closed connection stays closed: a child started now would have no
+    // owner left to stop it.
+    if (m_closed)
+        throw LaunchError(QStringLiteral("engine connection already closed"));
     m_started = true;
 
     // Writing to an engine that has gone must fail as a write, not kill us.

@@ -416,6 +416,12 @@ TEST(ACPEngineClient, StartOnceAndLaunchFailure)
     EXPECT_NO_THROW(missing.start()); // started already, even though it failed
     missing.close();
 
+    // A connection closed before it started never starts a child.
+    ACPEngineClient closed(testsupport::binaryDir() + "/tests/support/fake-hermes/hermes", "pennora");
+    closed.close();
+    EXPECT_THROW(closed.start(), engine::LaunchError);
+    EXPECT_EQ(closed.processId(), 0);
+
     Harness h(steps({expect("ready"), reply()}));
     const qint64 pid = h.client->processId();
     h.client->start();

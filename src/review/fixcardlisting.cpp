@@ -229,7 +229,7 @@ StoredFixCard promote(const QString &location, const QUuid &id, const QDateTime 
         throw CardError(u"card already promoted"_s);
 
     foundation::fs::makePath(folder);
-    const QString base = dateString(moment, u"yyyyMMdd"_s) + u'-' + library::PostStore::slug(card.pattern);
+    const QString base = fileBase(dateString(moment, u"yyyyMMdd"_s), card.pattern, u"md"_s);
     const QString learning =
         foundation::fs::writeUnique(folder, base, u"md"_s, learningMarkdown(card, moment).toUtf8());
 

@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <QTimeZone>
 
+#include <climits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -397,6 +398,26 @@ QString uniqueFileName(const QString &folder, const QString &base, const QString
     return foundation::fs::firstFreeName(folder, base, extension);
 }
 
+QString fileBase(const QString &prefix, const QString &pattern, const QString &extension)
+{
+    const QString slug = library::PostStore::slug(pattern);
+    // Room for "-" and the longest number writeUnique tries, "." and the extension.
+    const qsizetype room = NAME_MAX - prefix.toUtf8().size() - 1 - 7 - 1 - extension.toUtf8().size();
+    if (slug.toUtf8().size() <= room)
+        return prefix + u'-' + slug;
+    QString cut;
+    qsizetype bytes = 0;
+    for (const QString &cluster : foundation::text::graphemes(slug)) {
+        bytes += cluster.toUtf8().size();
+        if (bytes > room)
+            break;
+        cut += cluster;
+    }
+    while (cut.endsWith(u'-'))
+        cut.chop(1);
+    return prefix + u'-' + (cut.isEmpty() ? u"untitled"_s : cut);
+}
+
 // --- Writing -------------------------------------------------------------------------
 
 QList<CardFile> write(const QString &piecePath, const QList<Input> &inputs)
@@ -422,7 +443,7 @@ QList<CardFile> write(const QString &piecePath, const QList<Input> &inputs, cons
     const QString stamp = dateString(now, QStringLiteral("yyyyMMdd-HHmmss"));
     QList<CardFile> written;
     for (const StoredFixCard &card : cards) {
-        const QString base = stamp + u'-' + library::PostStore::slug(card.pattern);
+        const QString base = fileBase(stamp, card.pattern, u"json"_s);
         try {
             // Create-only: a card of another writer in the same second keeps
             // its name and this one moves on to the next "-N".

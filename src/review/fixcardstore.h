@@ -134,6 +134,11 @@ QString dateString(const QDateTime &date, const QString &pattern);
 // nothing: writers publish with foundation::fs::writeUnique.
 QString uniqueFileName(const QString &folder, const QString &base, const QString &extension);
 
+// prefix + "-" + the slug of a pattern: the base name of a card or learning
+// file. A long slug in a many-byte script is cut by whole characters so that
+// every numbered name (base-N.extension) stays within the file-name limit.
+QString fileBase(const QString &prefix, const QString &pattern, const QString &extension);
+
 // The stored form of a card (compact JSON, snake_case keys, optional keys
 // left out) and its strict reader (none for anything unreadable).
 QByteArray encodeCard(const StoredFixCard &card);

@@ -5,6 +5,8 @@
 #include "review/fixcardstore.h"
 #include "review/sidefiles.h"
 
+#include <unicode/uchar.h>
+
 #include <algorithm>
 
 namespace review::LearningsIndex {
@@ -19,10 +21,13 @@ QString withoutExtension(const QString &name)
     return dot < 0 ? name : name.left(dot);
 }
 
+// A character whose first scalar has a Unicode numeric type: the digits of
+// every script, and numerals such as "一" that are letters by category.
 bool isNumeral(const QString &cluster)
 {
     const QList<uint> points = cluster.toUcs4();
-    return points.size() == 1 && QChar::isNumber(points.front());
+    return !points.isEmpty()
+           && u_getIntPropertyValue(UChar32(points.front()), UCHAR_NUMERIC_TYPE) != U_NT_NONE;
 }
 
 std::optional<QString> nonEmpty(const library::Frontmatter &frontmatter, const QString &key)

@@ -197,6 +197,33 @@ TEST(CardWrite, SamePatternTwiceGetsANumberedName)
     EXPECT_EQ(written[1].fileName, stamp + QStringLiteral("-same-2.json"));
 }
 
+TEST(CardWrite, ALongPatternInAManyByteScriptStillGetsAName)
+{
+    Home h;
+    const QString piece = h.piece(QStringLiteral("essay"));
+    const QString pattern(90, QChar(0x4E2D)); // 80 characters of slug, 240 bytes
+    const QDateTime now = utc(2026, 3, 7, 12, 0, 0);
+    const auto written = FixCardStore::write(piece, {input(pattern), input(pattern)}, now);
+    ASSERT_EQ(written.size(), 2);
+    const QString stamp = FixCardStore::dateString(now, QStringLiteral("yyyyMMdd-HHmmss"));
+    for (const auto &w : written) {
+        EXPECT_TRUE(w.fileName.startsWith(stamp + QStringLiteral("-中中"))) << w.fileName.toStdString();
+        EXPECT_LE(w.fileName.toUtf8().size(), 255);
+    }
+    EXPECT_EQ(written[1].fileName, written[0].fileName.chopped(5) + QStringLiteral("-2.json"));
+
+    const QDateTime moment = utc(2026, 3, 8, 12, 0, 0);
+    FixCardStore::promote(piece, written[0].card.id, moment);
+    FixCardStore::promote(piece, written[1].card.id, moment);
+    const QStringList learnings = entries(h.home + QStringLiteral("/learnings/posts"));
+    ASSERT_EQ(learnings.size(), 2);
+    for (const QString &name : learnings)
+        EXPECT_LE(name.toUtf8().size(), 255);
+    // Short slugs are never cut.
+    EXPECT_EQ(FixCardStore::fileBase(stamp, QStringLiteral("Hedging words"), QStringLiteral("json")),
+              stamp + QStringLiteral("-hedging-words"));
+}
+
 TEST(CardWrite, EmptyBatchStillPreparesTheFolder)
 {
     Home h;

@@ -218,6 +218,7 @@ TEST(LearningsIndex, DatePrefix)
     EXPECT_TRUE(LearningsIndex::hasDatePrefix("20260101-x.md"));
     EXPECT_TRUE(LearningsIndex::hasDatePrefix("20260101-.md"));
     EXPECT_TRUE(LearningsIndex::hasDatePrefix(QStringLiteral("٢٠٢٦٠١٠١-x.md"))); // other numerals count
+    EXPECT_TRUE(LearningsIndex::hasDatePrefix(QStringLiteral("二〇二六〇一〇一-x.md"))); // numeric letters too
     EXPECT_FALSE(LearningsIndex::hasDatePrefix("20260101.md"));
     EXPECT_FALSE(LearningsIndex::hasDatePrefix("2026010-x.md"));
     EXPECT_FALSE(LearningsIndex::hasDatePrefix("2026O101-x.md"));

@@ -7,6 +7,7 @@
 
 #include <unicode/uchar.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <memory>
@@ -126,12 +127,17 @@ Analysis analyse(const QString &text, bool keepWords)
 
     auto endWord = [&](qsizetype end) {
         const QString word = QStringView(s + wordStart, end - wordStart).toString().toLower();
-        const auto it = ids.constFind(word);
+        // Words that differ only in how an accent is encoded are the same
+        // word; below U+0300 every text is already composed.
+        const bool mayCompose =
+            std::any_of(word.cbegin(), word.cend(), [](QChar c) { return c.unicode() >= 0x300; });
+        const QString key = mayCompose ? word.normalized(QString::NormalizationForm_C) : word;
+        const auto it = ids.constFind(key);
         if (it != ids.constEnd()) {
             result.wordIds.push_back(it.value());
         } else {
             const int id = int(ids.size());
-            ids.insert(word, id);
+            ids.insert(key, id);
             result.wordIds.push_back(id);
         }
         if (keepWords)

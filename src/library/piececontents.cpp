@@ -33,6 +33,9 @@ const QString kPassesFolder = u"passes"_s;
 const QString kResearchFolder = u"research"_s;
 const QString kAssetsFolder = u"assets"_s;
 constexpr qint64 kCursorStateCap = 64 * 1024;
+// The writer's own text (post.md, snapshots) and dropped images have no size
+// limit; the cap only keeps the read's one-byte look-ahead from overflowing.
+constexpr qint64 kUncapped = std::numeric_limits<qint64>::max() - 1;
 
 QString joined(const QString &folder, const QString &name) { return folder + u'/' + name; }
 
@@ -44,7 +47,7 @@ QString snapshotName(engine::PassKind kind)
 // Strict UTF-8: a file with other bytes is not silently mangled on rewrite.
 QString readUtf8(const QString &path)
 {
-    const QByteArray bytes = foundation::fs::readRegularFile(path);
+    const QByteArray bytes = foundation::fs::readRegularFile(path, kUncapped);
     QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
     QString text = decoder.decode(bytes);
     if (decoder.hasError())
@@ -477,8 +480,7 @@ QString ingestImage(const QUrl &source, const QString &pieceFolder)
     // Read whole (no size limit), then published under a free name with
     // create-only semantics: nothing is overwritten and a failure leaves no
     // partial file behind.
-    const QByteArray data =
-        foundation::fs::readRegularFile(sourcePath, std::numeric_limits<qint64>::max() - 1);
+    const QByteArray data = foundation::fs::readRegularFile(sourcePath, kUncapped);
     return kAssetsFolder + u'/' + foundation::fs::writeUnique(assets, base, extension, data);
 }
 

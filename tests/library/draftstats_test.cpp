@@ -48,7 +48,9 @@ INSTANTIATE_TEST_SUITE_P(
         StatsCase{"TwoWordsHaveNoWindow", u"so so"_s, {-1, 0.5, 0, 0}},
         // sentences "3" and "14 is pi": m 2, s 1
         StatsCase{"DecimalPointEndsSentence", u"3.14 is pi"_s, {-1.0 / 3.0, 1, 0.5, 0}},
-        StatsCase{"TerminatorRuns", u"Wait... what?!"_s, {-1, 1, 0, 0}}),
+        StatsCase{"TerminatorRuns", u"Wait... what?!"_s, {-1, 1, 0, 0}},
+        // a composed and a decomposed accent spell the same word
+        StatsCase{"CanonicallyEquivalentWords", u"Café x y cafe\u0301 x y"_s, {-1, 0.5, 0, 0.25}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(DraftStatsTest, RecordsCompareByAllFourNumbers)

@@ -1,5 +1,7 @@
 #include "fs.h"
 
+#include "text.h"
+
 #include <QFile>
 #include <QRandomGenerator>
 
@@ -466,6 +468,33 @@ void makePath(const QString &folder)
     const QByteArray path = QFile::encodeName(folder);
     if (const int code = makeAll(path))
         throw FileError(code, folder, QStringLiteral("create folder"));
+}
+
+QString readUtf8File(const QString &path, qint64 maxBytes)
+{
+    auto text = text::decodeUtf8(readRegularFile(path, maxBytes));
+    if (!text)
+        throw FileError(EILSEQ, path, QStringLiteral("read"));
+    return *std::move(text);
+}
+
+QString fitFileBase(const QString &base, const QString &ext)
+{
+    // Room for "-" and the longest number writeUnique tries, then ".ext".
+    const qsizetype room = NAME_MAX - 1 - 7 - (ext.isEmpty() ? 0 : 1 + ext.toUtf8().size());
+    if (base.toUtf8().size() <= room)
+        return base;
+    QString cut;
+    qsizetype bytes = 0;
+    for (const QString &cluster : text::graphemes(base)) {
+        bytes += cluster.toUtf8().size();
+        if (bytes > room)
+            break;
+        cut += cluster;
+    }
+    while (cut.endsWith(u'-'))
+        cut.chop(1);
+    return cut;
 }
 
 } // namespace foundation::fs

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <limits>
 #include <stdexcept>
 
 namespace foundation::fs {
@@ -42,6 +43,11 @@ void publishNoReplace(const QString &source, const QString &target);
 QString writeUnique(const QString &folder, const QString &base, const QString &ext,
                     const QByteArray &data, Privacy privacy = Privacy::Default);
 
+// base cut by whole grapheme clusters (and of trailing "-") so that
+// base-N.ext stays within the file-name limit of 255 bytes for any N
+// writeUnique may try; base itself when it fits. May answer the empty text.
+QString fitFileBase(const QString &base, const QString &ext);
+
 // The first name among base.ext, base-2.ext ... not present in folder (a
 // snapshot answer; use writeUnique to create).
 QString firstFreeName(const QString &folder, const QString &base, const QString &ext);
@@ -61,6 +67,14 @@ void makeFolder(const QString &folder);
 // Creates folder and any missing parents (mkdir -p), with the failing call's
 // errno in the error. Throws FileError.
 void makePath(const QString &folder);
+
+// No cap on a read: the writer's own texts may be of any size.
+inline constexpr qint64 kNoReadCap = std::numeric_limits<qint64>::max();
+
+// Reads a regular file (as readRegularFile) as strict UTF-8: a file with
+// other bytes throws FileError EILSEQ rather than being mangled by a later
+// rewrite. A leading byte-order mark is dropped.
+QString readUtf8File(const QString &path, qint64 maxBytes = kNoReadCap);
 
 // lstat-based tests: never follow a link.
 bool isSymLink(const QString &path);

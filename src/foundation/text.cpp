@@ -1,5 +1,7 @@
 #include "text.h"
 
+#include <QStringDecoder>
+
 #include <unicode/brkiter.h>
 #include <unicode/locid.h>
 #include <unicode/unistr.h>
@@ -469,6 +471,15 @@ std::optional<qint64> parseInteger(const QString &text)
     }
     // Modular conversion (well defined since C++20) covers the minimum.
     return negative ? static_cast<qint64>(0 - value) : static_cast<qint64>(value);
+}
+
+std::optional<QString> decodeUtf8(const QByteArray &bytes)
+{
+    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+    QString text = decoder.decode(bytes);
+    if (decoder.hasError())
+        return std::nullopt;
+    return text;
 }
 
 } // namespace foundation::text

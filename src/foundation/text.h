@@ -82,6 +82,10 @@ private:
     QCollator m_sensitive;
 };
 
+// Strict UTF-8 decoding: none when the bytes are not UTF-8. A leading
+// byte-order mark is dropped.
+std::optional<QString> decodeUtf8(const QByteArray &bytes);
+
 // C-locale float syntax of strtod, whole text consumed, finite only.
 std::optional<double> parseDouble(const QString &text);
 // Optional sign then ASCII digits; overflow is a failure.

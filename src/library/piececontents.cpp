@@ -35,24 +35,12 @@ const QString kAssetsFolder = u"assets"_s;
 constexpr qint64 kCursorStateCap = 64 * 1024;
 // The writer's own text (post.md, snapshots) and dropped images have no size
 // limit; the cap only keeps the read's one-byte look-ahead from overflowing.
-constexpr qint64 kUncapped = std::numeric_limits<qint64>::max() - 1;
 
 QString joined(const QString &folder, const QString &name) { return folder + u'/' + name; }
 
 QString snapshotName(engine::PassKind kind)
 {
     return kind == engine::PassKind::pass1 ? u"pass-1.md"_s : u"pass-2.md"_s;
-}
-
-// Strict UTF-8: a file with other bytes is not silently mangled on rewrite.
-QString readUtf8(const QString &path)
-{
-    const QByteArray bytes = foundation::fs::readRegularFile(path, kUncapped);
-    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        throw FileError(EILSEQ, path, u"read"_s);
-    return text;
 }
 
 QString requireFolder(const QString &id, const QString &home)
@@ -75,7 +63,7 @@ ReadPost readPost(const QString &id, const QString &home)
     result.contents.folder = requireFolder(id, home);
     result.path = joined(result.contents.folder, kPostFileName);
     try {
-        result.text = readUtf8(result.path);
+        result.text = foundation::fs::readUtf8File(result.path);
     } catch (const FileError &error) {
         if (error.code() == ENOENT)
             throw StoreError(Code::fileReadNoSuchFile, result.path);
@@ -283,7 +271,7 @@ std::optional<QString> readText(const QString &id, const QString &home)
     if (!folder)
         return std::nullopt;
     try {
-        return Post::splitFrontmatter(readUtf8(joined(*folder, kPostFileName))).body;
+        return Post::splitFrontmatter(foundation::fs::readUtf8File(joined(*folder, kPostFileName))).body;
     } catch (const FileError &) {
         return std::nullopt;
     }
@@ -312,7 +300,7 @@ void recordMicropubURL(const QString &id, const QString &url, const QString &hom
     // A line break would end the value and start lines of its own in the block.
     if (url.contains(u'\n') || url.contains(u'\r'))
         throw FileError(EINVAL, path, u"record Micropub URL"_s);
-    const QString text = readUtf8(path);
+    const QString text = foundation::fs::readUtf8File(path);
     foundation::fs::atomicWrite(
         path, Post::rewriteFrontmatter(text, {{Post::kMicropubURLKey, url}}).toUtf8());
 }
@@ -334,7 +322,7 @@ bool writeDraftStats(const QString &id, const QString &text, const QString &home
         return false;
     const QString path = joined(*folder, kPostFileName);
     try {
-        const QString current = readUtf8(path);
+        const QString current = foundation::fs::readUtf8File(path);
         if (!Post::isUntouchedWriterDraft(Post::parseFrontmatter(current)))
             return false;
         const DraftStats stats = DraftStats::compute(text);
@@ -415,7 +403,7 @@ std::optional<PassSnapshot> latestPassSnapshot(const QString &id, const QString 
     if (!chosen)
         return std::nullopt;
     try {
-        return PassSnapshot{*chosen, readUtf8(joined(passes, snapshotName(*chosen)))};
+        return PassSnapshot{*chosen, foundation::fs::readUtf8File(joined(passes, snapshotName(*chosen)))};
     } catch (const FileError &) {
         return std::nullopt;
     }
@@ -441,7 +429,7 @@ QString writeResearchNote(const QString &piecePath, const QString &title, const 
         throw ResearchNoteError(u"research path is a symlink: "_s + research);
 
     const QString day = foundation::dates::localStamp(now, u"yyyyMMdd"_s);
-    const QString base = day + u'-' + slug(title);
+    const QString base = foundation::fs::fitFileBase(day + u'-' + slug(title), u"md"_s);
     return foundation::fs::writeUnique(research, base, u"md"_s,
                                        researchText(title, url, quote, note, day).toUtf8());
 }
@@ -475,12 +463,12 @@ QString ingestImage(const QUrl &source, const QString &pieceFolder)
     }
 
     const QFileInfo info(fileName);
-    const QString base = slug(info.completeBaseName());
     const QString extension = info.suffix().toLower();
+    const QString base = foundation::fs::fitFileBase(slug(info.completeBaseName()), extension);
     // Read whole (no size limit), then published under a free name with
     // create-only semantics: nothing is overwritten and a failure leaves no
     // partial file behind.
-    const QByteArray data = foundation::fs::readRegularFile(sourcePath, kUncapped);
+    const QByteArray data = foundation::fs::readRegularFile(sourcePath, foundation::fs::kNoReadCap);
     return kAssetsFolder + u'/' + foundation::fs::writeUnique(assets, base, extension, data);
 }
 

@@ -109,17 +109,6 @@ void moveRefusingExisting(const QString &from, const QString &to)
     }
 }
 
-// Strict UTF-8: a file with other bytes must not be mangled by a rewrite.
-QString readUtf8(const QString &path)
-{
-    const QByteArray bytes = foundation::fs::readRegularFile(path);
-    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        throw FileError(EILSEQ, path, QStringLiteral("read"));
-    return text;
-}
-
 struct Location {
     Root root = Root::projects;
     QString project;
@@ -258,7 +247,10 @@ QString uniquePieceName(const QString &title, const QString &home,
                 taken.insert(nameKey(piece));
         }
     }
-    const QString base = slug(title);
+    // A slug of 80 clusters in a many-byte script can pass the 255-byte
+    // file-name limit; cut it further only then.
+    const QString fitted = foundation::fs::fitFileBase(slug(title), QString());
+    const QString base = fitted.isEmpty() ? QStringLiteral("untitled") : fitted;
     const QString baseKey = nameKey(base);
     if (!taken.contains(baseKey))
         return base;
@@ -369,7 +361,7 @@ Post renamePiece(const Post &post, const QString &newTitle, const QString &home)
 {
     const Location where = requireLocation(post, home);
     const QString postPath = joined(where.path, QStringLiteral("post.md"));
-    const QString text = readUtf8(postPath);
+    const QString text = foundation::fs::readUtf8File(postPath);
     const Post::Split split = Post::splitFrontmatter(text);
     const QString body = replaceTitleHeading(split.body, QStringLiteral("# ") + newTitle);
     foundation::fs::atomicWrite(postPath, (split.block + body).toUtf8());

@@ -212,7 +212,7 @@ library::Post::ContentType contentTypeOf(const QString &postText)
 StoredFixCard promote(const QString &location, const QUuid &id, const QDateTime &moment)
 {
     const QString post = resolvePiece(location);
-    const QString text = detail::readUtf8File(post);
+    const QString text = foundation::fs::readUtf8File(post);
     const QString home = homeOfPost(post);
     const QString folder = learningsFolder(home, contentTypeOf(text));
     for (const QString &path : {home + u"/learnings"_s, folder}) {
@@ -249,7 +249,7 @@ QList<LearningFile> learningsForPiece(const QString &piecePath)
 {
     using library::Post;
     const QString post = resolvePiece(piecePath);
-    const QString text = detail::readUtf8File(post);
+    const QString text = foundation::fs::readUtf8File(post);
     const QString home = homeOfPost(post);
     const Post::ContentType type = contentTypeOf(text);
     const QString folder = learningsFolder(home, type);

@@ -400,22 +400,9 @@ QString uniqueFileName(const QString &folder, const QString &base, const QString
 
 QString fileBase(const QString &prefix, const QString &pattern, const QString &extension)
 {
-    const QString slug = library::PostStore::slug(pattern);
-    // Room for "-" and the longest number writeUnique tries, "." and the extension.
-    const qsizetype room = NAME_MAX - prefix.toUtf8().size() - 1 - 7 - 1 - extension.toUtf8().size();
-    if (slug.toUtf8().size() <= room)
-        return prefix + u'-' + slug;
-    QString cut;
-    qsizetype bytes = 0;
-    for (const QString &cluster : foundation::text::graphemes(slug)) {
-        bytes += cluster.toUtf8().size();
-        if (bytes > room)
-            break;
-        cut += cluster;
-    }
-    while (cut.endsWith(u'-'))
-        cut.chop(1);
-    return prefix + u'-' + (cut.isEmpty() ? u"untitled"_s : cut);
+    const QString head = prefix + u'-';
+    const QString fitted = foundation::fs::fitFileBase(head + library::PostStore::slug(pattern), extension);
+    return fitted.size() > head.size() ? fitted : head + u"untitled"_s;
 }
 
 // --- Writing -------------------------------------------------------------------------
@@ -428,7 +415,7 @@ QList<CardFile> write(const QString &piecePath, const QList<Input> &inputs)
 QList<CardFile> write(const QString &piecePath, const QList<Input> &inputs, const QDateTime &now)
 {
     const QString post = resolvePiece(piecePath);
-    const QString text = detail::readUtf8File(post);
+    const QString text = foundation::fs::readUtf8File(post);
 
     QList<StoredFixCard> cards;
     const qsizetype kept = qMin<qsizetype>(inputs.size(), kMaxCardsPerCall);

@@ -1,9 +1,9 @@
 #include "review/sidefiles.h"
 
 #include "foundation/fs.h"
+#include "foundation/text.h"
 
 #include <QFile>
-#include <QStringConverter>
 #include <QStringList>
 
 #include <cerrno>
@@ -12,24 +12,6 @@
 #include <sys/stat.h>
 
 namespace review::detail {
-
-std::optional<QString> decodeUtf8(const QByteArray &bytes)
-{
-    QStringDecoder decoder(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
-    QString text = decoder.decode(bytes);
-    if (decoder.hasError())
-        return std::nullopt;
-    return text;
-}
-
-QString readUtf8File(const QString &path)
-{
-    const QByteArray bytes = foundation::fs::readRegularFile(path);
-    auto text = decodeUtf8(bytes);
-    if (!text)
-        throw foundation::fs::FileError(EILSEQ, path, QStringLiteral("read"));
-    return *std::move(text);
-}
 
 std::optional<QByteArray> readSideFile(const QString &path, qint64 maxBytes)
 {
@@ -45,7 +27,7 @@ std::optional<QString> readSideText(const QString &path, qint64 maxBytes)
     const auto bytes = readSideFile(path, maxBytes);
     if (!bytes)
         return std::nullopt;
-    return decodeUtf8(*bytes);
+    return foundation::text::decodeUtf8(*bytes);
 }
 
 std::optional<qint64> jsonInteger(const QJsonValue &value)

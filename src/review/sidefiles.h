@@ -1,6 +1,6 @@
 #pragma once
 // Reading and folder helpers shared by the card store, the learnings and the
-// lint: strict UTF-8, side files read safely, JSON integers.
+// lint: side files read safely, JSON integers, folder listings.
 
 #include <QByteArray>
 #include <QJsonValue>
@@ -9,13 +9,6 @@
 #include <optional>
 
 namespace review::detail {
-
-// Strict UTF-8 (no replacement characters); none for invalid bytes.
-std::optional<QString> decodeUtf8(const QByteArray &bytes);
-
-// A whole regular file as UTF-8. Throws foundation::fs::FileError (EILSEQ for
-// bytes that are not UTF-8).
-QString readUtf8File(const QString &path);
 
 // A side file (card, learning, configuration): a regular file of at most
 // maxBytes. None for links, FIFOs, devices, missing or oversized files.

@@ -523,6 +523,14 @@ TEST_F(ResearchNotes, NamesAreDatedSlugsMadeUnique)
     EXPECT_EQ(PostStore::writeResearchNote(folder + "/", "Café Notes", "u", "", "", home, day),
               "20250602-cafe-notes-3.md");
     EXPECT_EQ(entries(folder + "/research").size(), 3);
+
+    // Titles in many-byte scripts are cut to fit the file-name limit.
+    const QString han = QStringLiteral("\U00020B9F").repeated(80);
+    for (int i = 0; i < 2; ++i) {
+        const QString name = PostStore::writeResearchNote(folder, han, "u", "", "", home, day);
+        EXPECT_LE(name.toUtf8().size(), 255) << i;
+        EXPECT_TRUE(name.startsWith("20250602-\U00020B9F")) << i;
+    }
 }
 
 TEST_F(ResearchNotes, UnknownPiecesAndLinkedFoldersAreRefused)

@@ -220,6 +220,16 @@ TEST_F(PostStoreHome, CreatePieceWritesDefaultFrontmatterAndUniqueFolder)
     const Post empty = PostStore::createPiece("", "Blog", Post::ContentType::post, Post::Origin::writer, home);
     EXPECT_EQ(empty.id, "untitled");
     EXPECT_EQ(empty.title, "untitled");
+
+    // 80 Thai clusters of three code points each pass 255 bytes as a slug:
+    // the folder name is cut further, by whole clusters, and still made unique.
+    const QString thai = QStringLiteral("\u0E2A\u0E27\u0E31").repeated(80);
+    for (const bool second : {false, true}) {
+        const Post p = PostStore::createPiece("# " + thai, "Blog", Post::ContentType::post, Post::Origin::writer, home);
+        EXPECT_LE(p.id.toUtf8().size(), 255);
+        EXPECT_EQ(p.id.endsWith("-2"), second);
+        EXPECT_TRUE(foundation::fs::isRegularFileNoFollow(path("projects/Blog/" + p.id + "/post.md")));
+    }
 }
 
 TEST_F(PostStoreHome, CreatePieceRefusesEscapingProjectNames)

@@ -8,18 +8,24 @@ PACKAGES=(
   qt6-base-dev qcoro-qt6-dev libicu-dev
   libgtest-dev libgmock-dev libbenchmark-dev
 )
-# Node peers for the protocol tests (the machine's own node is kept when present).
+# Node runs the protocol peers of the tests; a node already on the machine
+# is kept.
 command -v node >/dev/null 2>&1 || PACKAGES+=(nodejs)
-command -v npm >/dev/null 2>&1 || PACKAGES+=(npm)
+
+SUDO=""
+[ "$(id -u)" -eq 0 ] || SUDO="sudo"
+apt_install() {
+  echo "Installing: $*"
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  $SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "$@"
+}
 
 missing=()
 for p in "${PACKAGES[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing+=("$p")
 done
-[ ${#missing[@]} -eq 0 ] && exit 0
+[ ${#missing[@]} -eq 0 ] || apt_install "${missing[@]}"
 
-SUDO=""
-[ "$(id -u)" -eq 0 ] || SUDO="sudo"
-echo "Installing: ${missing[*]}"
-$SUDO env DEBIAN_FRONTEND=noninteractive apt-get update -q
-$SUDO env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+# Some nodejs builds bring npm with them (and conflict with the npm package);
+# Debian's own nodejs does not.
+command -v npm >/dev/null 2>&1 || apt_install npm

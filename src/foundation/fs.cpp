@@ -330,15 +330,17 @@ void moveNoReplace(const QString &source, const QString &target)
         if (::lstat(from.constData(), &st) != 0)
             fail(errno, from, "move");
         if (S_ISDIR(st.st_mode)) {
-            // No create-only rename for folders here. Between this check and
-            // rename() another process could create an empty folder at target,
-            // which rename() would then replace: accepted on such filesystems.
-            if (::lstat(to.constData(), &st) == 0)
-                fail(EEXIST, to, "move");
-            if (errno != ENOENT)
+            // No create-only rename for folders here: claim the name with an
+            // exclusive mkdir, then rename over our own empty folder. Should
+            // anything land in the claim meanwhile, rename fails (ENOTEMPTY)
+            // and nothing is replaced.
+            if (::mkdir(to.constData(), 0700) != 0)
                 fail(errno, to, "move");
-            if (::rename(from.constData(), to.constData()) != 0)
-                fail(errno, to, "move");
+            if (::rename(from.constData(), to.constData()) != 0) {
+                const int error = errno;
+                ::rmdir(to.constData());
+                fail(error, to, "move");
+            }
         } else {
             linkThenUnlink(from, to);
         }

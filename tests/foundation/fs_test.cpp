@@ -1,4 +1,5 @@
 #include "foundation/fs.h"
+#include "testenv.h"
 
 #include <gtest/gtest.h>
 
@@ -18,6 +19,8 @@
 #include <unistd.h>
 
 using namespace foundation::fs;
+
+using testsupport::inChild;
 
 namespace {
 
@@ -83,19 +86,6 @@ mode_t currentUmask()
     const mode_t mask = ::umask(0);
     ::umask(mask);
     return mask;
-}
-
-// Runs f in a forked child and returns its exit status (the child never
-// returns into the test runner).
-int inChild(const std::function<int()> &f)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0)
-        ::_exit(f());
-    int status = 0;
-    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
 }
 
 // What the temp looked like right after creation, recorded by the hook.

@@ -26,6 +26,8 @@ using library::Post;
 using library::StoreError;
 namespace PostStore = library::PostStore;
 
+using testsupport::inChild;
+
 namespace {
 
 using namespace Qt::StringLiterals;
@@ -65,19 +67,6 @@ void setModificationTime(const QString &path, time_t seconds)
 }
 
 bool runningAsRoot() { return ::geteuid() == 0; }
-
-// Runs f in a forked child and answers its exit status (the child never
-// returns into the test runner).
-int inChild(const std::function<int()> &f)
-{
-    const pid_t pid = ::fork();
-    if (pid == 0)
-        ::_exit(f());
-    int status = 0;
-    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
-}
 
 // A sandbox in the test HOME with the Home inside it, so that anything written
 // outside the Home shows.

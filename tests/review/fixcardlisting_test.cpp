@@ -20,11 +20,6 @@ using Card = FixCardStore::StoredFixCard;
 
 namespace {
 
-QString golden(const QString &name)
-{
-    return testsupport::sourceDir() + QStringLiteral("/tests/review/golden/") + name;
-}
-
 // Noon UTC: the same calendar day in every time zone a test machine uses.
 QDateTime noon(int y, int mo, int d) { return QDateTime(QDate(y, mo, d), QTime(12, 0), QTimeZone::utc()); }
 

@@ -18,11 +18,6 @@ using Card = FixCardStore::StoredFixCard;
 
 namespace {
 
-QString golden(const QString &name)
-{
-    return testsupport::sourceDir() + QStringLiteral("/tests/review/golden/") + name;
-}
-
 QDateTime utc(int y, int mo, int d, int h, int mi, int s, int ms = 0)
 {
     return QDateTime(QDate(y, mo, d), QTime(h, mi, s, ms), QTimeZone::utc());

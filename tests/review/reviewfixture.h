@@ -3,6 +3,7 @@
 
 #include "foundation/fs.h"
 #include "review/fixcardstore.h"
+#include "testenv.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,6 +12,11 @@
 #include <gtest/gtest.h>
 
 namespace reviewtest {
+
+inline QString golden(const QString &name)
+{
+    return testsupport::sourceDir() + QStringLiteral("/tests/review/golden/") + name;
+}
 
 inline void writeFile(const QString &path, const QByteArray &bytes)
 {

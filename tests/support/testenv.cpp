@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QTemporaryDir>
 #include <cstdlib>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace testsupport {
 namespace {
@@ -43,6 +45,17 @@ QString binaryDir()
 QString sourceDir()
 {
     return QStringLiteral(PENNORA_SOURCE_DIR);
+}
+
+int inChild(const std::function<int()> &f)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0)
+        ::_exit(f());
+    int status = 0;
+    if (pid < 0 || ::waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
 }
 
 QString pennoraBinary()

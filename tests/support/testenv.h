@@ -3,6 +3,7 @@
 // nothing touches the real one.
 
 #include <QString>
+#include <functional>
 
 namespace testsupport {
 
@@ -17,6 +18,11 @@ QString tempHome();
 // A path inside the build tree / source tree (from the CTest environment).
 QString binaryDir();
 QString sourceDir();
+
+// Runs f in a forked child and answers its exit status, -1 when it did not
+// exit normally (the child never returns into the test runner). For checks
+// that need another process or dropped privileges.
+int inChild(const std::function<int()> &f);
 
 // The built pennora executable.
 QString pennoraBinary();

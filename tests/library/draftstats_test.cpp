@@ -17,11 +17,14 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
+
 struct StatsCase {
     const char *name;
     QString text;
     DraftStats expected;
 };
+
+void PrintTo(const StatsCase &c, std::ostream *os) { *os << c.name; }
 
 class DraftStatsCompute : public ::testing::TestWithParam<StatsCase> {};
 
@@ -66,6 +69,8 @@ struct WordsCase {
     QStringList words;
 };
 
+void PrintTo(const WordsCase &c, std::ostream *os) { *os << c.name; }
+
 class DraftStatsWords : public ::testing::TestWithParam<WordsCase> {};
 
 TEST_P(DraftStatsWords, SplitsAtNonWordCharacters)
@@ -99,6 +104,8 @@ struct SentenceCase {
     QString text;
     QList<qsizetype> lengths;
 };
+
+void PrintTo(const SentenceCase &c, std::ostream *os) { *os << c.name; }
 
 class DraftStatsSentences : public ::testing::TestWithParam<SentenceCase> {};
 

@@ -10,6 +10,7 @@ using namespace Qt::StringLiterals;
 using Path = OutlineNode::IndexPath;
 using Bullet = OutlineNode::Bullet;
 using Direction = OutlineNode::Direction;
+
 using Outcome = OutlineNode::SplitOutcome;
 
 namespace {
@@ -39,6 +40,8 @@ struct BulletCase {
     QString line;
     std::optional<Bullet> bullet;
 };
+
+void PrintTo(const BulletCase &c, std::ostream *os) { *os << c.name; }
 
 class BulletLine : public ::testing::TestWithParam<BulletCase> {};
 
@@ -141,6 +144,8 @@ struct DropCase {
     bool drops;
 };
 
+void PrintTo(const DropCase &c, std::ostream *os) { *os << c.name; }
+
 class WouldDropLines : public ::testing::TestWithParam<DropCase> {};
 
 TEST_P(WouldDropLines, OnlyContentAfterTheFirstBulletCounts)
@@ -189,6 +194,8 @@ struct PostTextCase {
     QString post;
 };
 
+void PrintTo(const PostTextCase &c, std::ostream *os) { *os << c.name; }
+
 class PostTextFromOutline : public ::testing::TestWithParam<PostTextCase> {};
 
 TEST_P(PostTextFromOutline, TurnsBulletsIntoHeadings)
@@ -220,6 +227,8 @@ struct EditCase {
     std::optional<Path> newPath;
     QString after; // empty: unchanged
 };
+
+void PrintTo(const EditCase &c, std::ostream *os) { *os << c.name; }
 
 class TreeEdit : public ::testing::TestWithParam<EditCase> {};
 
@@ -292,6 +301,8 @@ struct SplitCase {
     QString after; // empty: unchanged
 };
 
+void PrintTo(const SplitCase &c, std::ostream *os) { *os << c.name; }
+
 class SplitNode : public ::testing::TestWithParam<SplitCase> {};
 
 TEST_P(SplitNode, CutsAtTheCaret)
@@ -345,6 +356,8 @@ struct InsertCase {
     bool inserted;
     QString after;
 };
+
+void PrintTo(const InsertCase &c, std::ostream *os) { *os << c.name; }
 
 class InsertNodes : public ::testing::TestWithParam<InsertCase> {};
 

@@ -68,6 +68,15 @@ int timerMilliseconds(double seconds)
     return ms >= double(INT_MAX) ? INT_MAX : int(ms);
 }
 
+// Runs fn later from this thread's event loop; at once when there is none.
+void queueOnLoop(std::function<void()> fn)
+{
+    if (QAbstractEventDispatcher *loop = QAbstractEventDispatcher::instance())
+        QMetaObject::invokeMethod(loop, std::move(fn), Qt::QueuedConnection);
+    else
+        fn();
+}
+
 } // namespace
 
 // One waiting request, resolved exactly once.
@@ -352,10 +361,16 @@ void ACPEngineClient::resolve(const std::shared_ptr<Pending> &pending)
     // Resumed from the loop, not from inside the reader; the waiter must
     // resume even when this connection is gone by then.
     const std::coroutine_handle<> waiter = pending->waiter;
-    if (QAbstractEventDispatcher *loop = QAbstractEventDispatcher::instance())
-        QMetaObject::invokeMethod(loop, [waiter] { waiter.resume(); }, Qt::QueuedConnection);
-    else
-        waiter.resume();
+    queueOnLoop([waiter] { waiter.resume(); });
+}
+
+void ACPEngineClient::failPending(const QString &message)
+{
+    const auto pending = std::exchange(m_pending, {});
+    for (const auto &[id, waiting] : pending) {
+        waiting->error = message;
+        resolve(waiting);
+    }
 }
 
 void ACPEngineClient::reportCrash(const QString &message)
@@ -363,11 +378,7 @@ void ACPEngineClient::reportCrash(const QString &message)
     if (m_closed || m_crashed)
         return;
     m_crashed = true;
-    const auto pending = std::exchange(m_pending, {});
-    for (const auto &[id, waiting] : pending) {
-        waiting->error = message;
-        resolve(waiting);
-    }
+    failPending(message);
     post([this] {
         if (const CrashCallback callback = m_onCrash)
             callback();
@@ -417,11 +428,7 @@ void ACPEngineClient::close()
     if (m_closed)
         return;
     m_closed = true;
-    const auto pending = std::exchange(m_pending, {});
-    for (const auto &[id, waiting] : pending) {
-        waiting->error = QStringLiteral("engine closed");
-        resolve(waiting);
-    }
+    failPending(QStringLiteral("engine closed"));
 
     stopReading();
 
@@ -457,14 +464,10 @@ void ACPEngineClient::close()
 void ACPEngineClient::post(std::function<void()> fn)
 {
     QPointer<ACPEngineClient> self(this);
-    auto guarded = [self, fn = std::move(fn)] {
+    queueOnLoop([self, fn = std::move(fn)] {
         if (self)
             fn();
-    };
-    if (QAbstractEventDispatcher *loop = QAbstractEventDispatcher::instance())
-        QMetaObject::invokeMethod(loop, std::move(guarded), Qt::QueuedConnection);
-    else
-        guarded();
+    });
 }
 
 } // namespace engine

@@ -90,6 +90,8 @@ private:
     void handleLine(QByteArrayView line);
     void dispatch(const QJsonObject &message);
     void resolve(const std::shared_ptr<Pending> &pending);
+    // Fails and resumes every waiting request with message.
+    void failPending(const QString &message);
     void reportCrash(const QString &message);
     void expire(qint64 id, const QString &method, double timeoutSeconds);
     void readStdout();

@@ -106,71 +106,6 @@ void BM_StartupQtCoreYardstick(benchmark::State &state)
 }
 BENCHMARK(BM_StartupQtCoreYardstick)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(50);
 
-// 10,000 pings written by one thread while this one reads the replies, so
-// neither pipe can fill up and stall the other side.
-void BM_TenThousandPings(benchmark::State &state)
-{
-    constexpr int kPings = 10000;
-    QByteArray input;
-    for (int i = 0; i < kPings; ++i)
-        input += "{\"jsonrpc\":\"2.0\",\"id\":" + QByteArray::number(i) + ",\"method\":\"ping\"}\n";
-
-    for (auto _ : state) {
-        int toChild[2];
-        int fromChild[2];
-        if (::pipe(toChild) != 0 || ::pipe(fromChild) != 0) {
-            state.SkipWithError("pipe failed");
-            return;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, toChild[1]);
-        posix_spawn_file_actions_addclose(&actions, fromChild[0]);
-        const char *args[] = {kPennora, "--serve-mcp", nullptr};
-        pid_t pid = 0;
-        const int spawned = posix_spawn(&pid, kPennora, &actions, nullptr, const_cast<char **>(args), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(toChild[0]);
-        ::close(fromChild[1]);
-        if (spawned != 0) {
-            state.SkipWithError("cannot start pennora");
-            return;
-        }
-
-        std::thread writer([&] {
-            const char *p = input.constData();
-            qsizetype left = input.size();
-            while (left > 0) {
-                const ssize_t n = ::write(toChild[1], p, size_t(left));
-                if (n <= 0)
-                    break;
-                p += n;
-                left -= n;
-            }
-            ::close(toChild[1]);
-        });
-        int replies = 0;
-        char buffer[64 * 1024];
-        for (;;) {
-            const ssize_t n = ::read(fromChild[0], buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            replies += int(std::count(buffer, buffer + n, '\n'));
-        }
-        writer.join();
-        ::close(fromChild[0]);
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-        if (replies != kPings) {
-            state.SkipWithError("wrong number of replies");
-            return;
-        }
-    }
-}
-BENCHMARK(BM_TenThousandPings)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
-
 // One `pennora --serve-mcp` process, called one line at a time.
 class ServerProcess {
 public:
@@ -197,12 +132,21 @@ public:
     }
     ~ServerProcess()
     {
-        ::close(m_in);
+        if (m_in >= 0)
+            ::close(m_in);
         ::close(m_out);
         if (m_pid > 0)
             ::waitpid(m_pid, nullptr, 0);
     }
     bool started() const { return m_pid > 0; }
+    int input() const { return m_in; }
+    int output() const { return m_out; }
+    // Ends the server's input: it answers what it has read, then exits.
+    void closeInput()
+    {
+        ::close(m_in);
+        m_in = -1;
+    }
 
     // Writes one request line and reads its reply line. Requests here are
     // small enough for the pipe, so writing first cannot stall.
@@ -231,6 +175,51 @@ private:
     int m_in = -1;
     int m_out = -1;
 };
+
+// 10,000 pings written by one thread while this one reads the replies, so
+// neither pipe can fill up and stall the other side.
+void BM_TenThousandPings(benchmark::State &state)
+{
+    constexpr int kPings = 10000;
+    QByteArray input;
+    for (int i = 0; i < kPings; ++i)
+        input += "{\"jsonrpc\":\"2.0\",\"id\":" + QByteArray::number(i) + ",\"method\":\"ping\"}\n";
+
+    for (auto _ : state) {
+        ServerProcess server;
+        if (!server.started()) {
+            state.SkipWithError("cannot start pennora");
+            return;
+        }
+
+        std::thread writer([&] {
+            const char *p = input.constData();
+            qsizetype left = input.size();
+            while (left > 0) {
+                const ssize_t n = ::write(server.input(), p, size_t(left));
+                if (n <= 0)
+                    break;
+                p += n;
+                left -= n;
+            }
+            server.closeInput();
+        });
+        int replies = 0;
+        char buffer[64 * 1024];
+        for (;;) {
+            const ssize_t n = ::read(server.output(), buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            replies += int(std::count(buffer, buffer + n, '\n'));
+        }
+        writer.join();
+        if (replies != kPings) {
+            state.SkipWithError("wrong number of replies");
+            return;
+        }
+    }
+}
+BENCHMARK(BM_TenThousandPings)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
 QString writePiece(const QString &home, const QString &name, int words)
 {

@@ -61,17 +61,16 @@ int runApplication(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+    // A vanished peer must not kill the process mid-write; the tool server
+    // ends with its input like any other run.
+    std::signal(SIGPIPE, SIG_IGN);
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--serve-mcp") == 0) {
-            // A vanished peer must not kill the server mid-reply; it ends with
-            // its input like any other run.
-            std::signal(SIGPIPE, SIG_IGN);
             // The engine reads stderr too: the server's only line there is
             // its own serialisation failure, never a Qt diagnostic.
             qInstallMessageHandler([](QtMsgType, const QMessageLogContext &, const QString &) {});
             return review::MCPServer::run();
         }
     }
-    std::signal(SIGPIPE, SIG_IGN);
     return runApplication(argc, argv);
 }

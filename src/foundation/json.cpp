@@ -22,12 +22,21 @@ QByteArray withEscapedSlashes(const QByteArray &compactJson)
     return out.replace("/", "\\/");
 }
 
+namespace {
+
+// A scalar serialised through a one-element array, brackets stripped: this
+// keeps its escaping and number form identical to the containers'.
+QByteArray bareScalar(const QJsonValue &value)
+{
+    const QByteArray a = compact(QJsonArray{value});
+    return a.mid(1, a.size() - 2);
+}
+
+} // namespace
+
 QByteArray quoted(const QString &text)
 {
-    // Serialise through a one-element array and strip the brackets: this keeps
-    // the escaping identical to the containers'.
-    const QByteArray a = compact(QJsonArray{text});
-    return a.mid(1, a.size() - 2);
+    return bareScalar(text);
 }
 
 QByteArray compact(const QJsonValue &value)
@@ -43,11 +52,8 @@ QByteArray compact(const QJsonValue &value)
     case QJsonValue::Bool:
         return value.toBool() ? QByteArrayLiteral("true") : QByteArrayLiteral("false");
     case QJsonValue::String:
-        return quoted(value.toString());
-    case QJsonValue::Double: {
-        const QByteArray a = compact(QJsonArray{value});
-        return a.mid(1, a.size() - 2);
-    }
+    case QJsonValue::Double:
+        return bareScalar(value);
     }
     return QByteArrayLiteral("null");
 }

@@ -4,9 +4,6 @@
 
 #include <unicode/brkiter.h>
 #include <unicode/locid.h>
-#include <unicode/unistr.h>
-#include <memory>
-
 #include <unicode/normalizer2.h>
 #include <unicode/unistr.h>
 
@@ -14,6 +11,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <locale.h>
+#include <memory>
 #include <mutex>
 #include <vector>
 

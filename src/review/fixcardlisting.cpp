@@ -20,8 +20,6 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString uuidText(const QUuid &id) { return id.toString(QUuid::WithoutBraces).toUpper(); }
-
 QString folderOf(const QString &path) { return path.left(path.lastIndexOf(u'/')); }
 
 bool isCardName(const QString &name) { return name.endsWith(u".json"_s, Qt::CaseSensitive); }
@@ -59,7 +57,7 @@ std::optional<CardFile> findCard(const QString &cardsFolder, const QUuid &id)
     // Only a file whose bytes hold the id can be the card, so the others are
     // read but not decoded. An id spelt with JSON escapes would slip past that
     // test: those files get the full decode when nothing else matched.
-    const QByteArray needle = uuidText(id).toLatin1();
+    const QByteArray needle = detail::uuidText(id).toLatin1();
     QStringList rest;
     for (const QString &name : detail::listFolder(cardsFolder)) {
         if (!isCardName(name))
@@ -173,7 +171,7 @@ QString learningMarkdown(const StoredFixCard &card, const QDateTime &moment)
         if (card.provenance->engine)
             front << u"engine: "_s + flatten(*card.provenance->engine);
     }
-    front << u"promoted: "_s + date << u"from_card: "_s + uuidText(card.id);
+    front << u"promoted: "_s + date << u"from_card: "_s + detail::uuidText(card.id);
 
     QStringList body;
     body << u"# "_s + flatten(card.pattern) << u"**Problem.** "_s + flatten(card.problem);
@@ -223,7 +221,7 @@ StoredFixCard promote(const QString &location, const QUuid &id, const QDateTime 
     const QString cardsFolder = folderOf(post) + u"/cards"_s;
     std::optional<CardFile> found = findCard(cardsFolder, id);
     if (!found)
-        throw CardError(u"card not found: "_s + uuidText(id));
+        throw CardError(u"card not found: "_s + detail::uuidText(id));
     StoredFixCard card = found->card;
     if (card.promotedAt)
         throw CardError(u"card already promoted"_s);

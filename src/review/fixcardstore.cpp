@@ -13,8 +13,6 @@
 #include <QRegularExpression>
 #include <QTimeZone>
 
-#include <climits>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace review::FixCardStore {
@@ -81,8 +79,6 @@ std::optional<Card::AnchorStatus> StoredFixCard::anchorStatusFromRaw(const QStri
 
 namespace {
 
-QString uuidText(const QUuid &id) { return id.toString(QUuid::WithoutBraces).toUpper(); }
-
 QJsonObject encodeObject(const StoredFixCard &card)
 {
     QJsonObject anchor{{u"quote"_s, card.anchor.quote}, {u"occurrence"_s, card.anchor.occurrence}};
@@ -90,7 +86,7 @@ QJsonObject encodeObject(const StoredFixCard &card)
         anchor.insert(u"context"_s, *card.anchor.context);
 
     QJsonObject o;
-    o.insert(u"id"_s, uuidText(card.id));
+    o.insert(u"id"_s, detail::uuidText(card.id));
     o.insert(u"submitted_at"_s, foundation::dates::utcStamp(card.submittedAt));
     if (card.rank)
         o.insert(u"rank"_s, *card.rank);
@@ -293,16 +289,6 @@ std::optional<StoredFixCard> decodeCard(const QByteArray &bytes)
 
 // --- Pieces --------------------------------------------------------------------------
 
-namespace {
-
-bool lstatIs(const QString &path, mode_t type)
-{
-    struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 && (st.st_mode & S_IFMT) == type;
-}
-
-} // namespace
-
 QString resolvePiece(const QString &path)
 {
     const auto notAPiece = [&path]() {
@@ -329,12 +315,12 @@ QString resolvePiece(const QString &path)
 
     // post.md must be a plain file, and none of the piece folder, the project
     // folder or the root folder may be a link that leads out of the Home.
-    if (!lstatIs(clean, S_IFREG))
+    if (!foundation::fs::isRegularFileNoFollow(clean))
         throw notAPiece();
     QString folder = clean;
     for (int level = 0; level < 3; ++level) {
         folder.truncate(folder.lastIndexOf(u'/'));
-        if (!lstatIs(folder, S_IFDIR))
+        if (!foundation::fs::isDirectoryNoFollow(folder))
             throw notAPiece();
     }
     if (::access(QFile::encodeName(clean).constData(), R_OK) != 0)

@@ -117,9 +117,7 @@ namespace detail {
 
 QByteArray checkedReply(const QByteArray &serialised)
 {
-    QStringDecoder decoder(QStringDecoder::Utf8);
-    const QString text = decoder.decode(serialised);
-    if (!serialised.isEmpty() && !decoder.hasError())
+    if (!serialised.isEmpty() && QByteArrayView(serialised).isValidUtf8())
         return serialised;
     static const char note[] = "pennora-tools: reply serialization failed\n";
     writeAll(STDERR_FILENO, note, sizeof note - 1);

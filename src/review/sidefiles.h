@@ -1,11 +1,12 @@
 #pragma once
 // Reading and folder helpers shared by the card store, the learnings and the
-// lint: side files read safely, JSON integers, folder listings.
+// lint: side files read safely, JSON integers, folder listings, card ids.
 
 #include <QByteArray>
 #include <QJsonValue>
 #include <QString>
 #include <QStringList>
+#include <QUuid>
 #include <optional>
 
 namespace review::detail {
@@ -21,5 +22,8 @@ std::optional<qint64> jsonInteger(const QJsonValue &value);
 // The names in a folder in the order the platform lists them (no "." and
 // ".."); empty when it cannot be listed.
 QStringList listFolder(const QString &folder);
+
+// An id as files and tools spell it: upper case with hyphens, no braces.
+inline QString uuidText(const QUuid &id) { return id.toString(QUuid::WithoutBraces).toUpper(); }
 
 } // namespace review::detail

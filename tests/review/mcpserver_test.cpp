@@ -1,5 +1,6 @@
 #include "review/mcpserver.h"
 
+#include "reviewfixture.h"
 #include "testenv.h"
 
 #include <gtest/gtest.h>
@@ -16,20 +17,9 @@
 namespace {
 
 using review::MCPServer::kMaxLineBytes;
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    file.write(bytes);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
+using reviewtest::golden;
+using reviewtest::readFile;
+using reviewtest::writeFile;
 
 // A Home with one post (two learnings apply to it), one outline piece
 // without learnings, and a Markdown file that is no piece.
@@ -146,8 +136,7 @@ TEST(MCPServerGolden, ConversationMatchesByteForByte)
 {
     FixtureHome fixture;
     ASSERT_TRUE(fixture.dir.isValid());
-    const QString golden = testsupport::sourceDir() + "/tests/review/golden/";
-    QByteArray input = readFile(golden + "mcp-conversation.jsonl");
+    QByteArray input = readFile(golden("mcp-conversation.jsonl"));
     ASSERT_FALSE(input.isEmpty());
     input.replace("@PIECE@", fixture.piece.toUtf8());
     input.replace("@EMPTY_PIECE@", fixture.outline.toUtf8());
@@ -168,7 +157,7 @@ TEST(MCPServerGolden, ConversationMatchesByteForByte)
     QString output = QString::fromUtf8(server.readAllStandardOutput());
     output.replace(fixture.home, QStringLiteral("@HOME@"));
     output.replace(QRegularExpression(QStringLiteral(R"((\\"file\\":\\")\d{8}-\d{6}-)")), QStringLiteral("\\1@STAMP@-"));
-    const QString expectedPath = golden + "mcp-conversation.expected.jsonl";
+    const QString expectedPath = golden("mcp-conversation.expected.jsonl");
     if (qEnvironmentVariableIsSet("PENNORA_UPDATE_GOLDEN"))
         writeFile(expectedPath, output.toUtf8());
     const QByteArray expected = readFile(expectedPath);

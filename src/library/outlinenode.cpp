@@ -210,15 +210,13 @@ std::optional<OutlineNode::IndexPath> OutlineNode::indent(QList<OutlineNode> &ro
 
 std::optional<OutlineNode::IndexPath> OutlineNode::outdent(QList<OutlineNode> &roots, const IndexPath &path)
 {
-    if (path.size() <= 1 || path.last() < 0 || !siblingsAt(roots, path))
+    QList<OutlineNode> *siblings = siblingsAt(roots, path);
+    if (path.size() <= 1 || !siblings)
         return std::nullopt;
     const IndexPath parentPath = withoutLast(path, 1);
     const qsizetype parentIndex = parentPath.last();
-    std::optional<OutlineNode> taken;
-    mutateSiblings(roots, path, [&](QList<OutlineNode> &siblings, qsizetype index) {
-        return takeNode(siblings, index, taken);
-    });
-    siblingsAt(roots, parentPath)->insert(parentIndex + 1, std::move(*taken));
+    OutlineNode node = siblings->takeAt(path.last());
+    siblingsAt(roots, parentPath)->insert(parentIndex + 1, std::move(node));
     return withoutLast(path, 2) + IndexPath{parentIndex + 1};
 }
 

@@ -53,7 +53,8 @@ QString requireFolder(const QString &id, const QString &home)
 
 struct ReadPost {
     PieceContents contents;
-    QString text; // post.md whole
+    QString text;  // post.md whole
+    QString block; // its front matter block, empty when there is none
     QString path;
 };
 
@@ -73,17 +74,16 @@ ReadPost readPost(const QString &id, const QString &home)
     result.contents.type = flags.type;
     result.contents.passState = flags.passState;
     result.contents.origin = flags.origin;
-    result.contents.body = Post::splitFrontmatter(result.text).body;
+    Post::Split split = Post::splitFrontmatter(result.text);
+    result.block = std::move(split.block);
+    result.contents.body = std::move(split.body);
     return result;
 }
 
 // "---\n", the three keys with their raw values, "\n---\n".
 QString freshBlock(Post::ContentType type, Post::PassState passState, Post::Origin origin)
 {
-    QStringList lines;
-    for (const auto &[key, value] : Post::defaultFrontmatter(type, passState, origin))
-        lines.append(key + u": "_s + value);
-    return u"---\n"_s + lines.join(u'\n') + u"\n---\n"_s;
+    return Post::frontmatterBlock(Post::defaultFrontmatter(type, passState, origin));
 }
 
 // A folder inside a piece for the program's own files. A symbolic link there
@@ -281,15 +281,10 @@ void writeText(const QString &id, const QString &body, const QString &home)
 {
     const ReadPost read = readPost(id, home);
     const PieceContents &piece = read.contents;
-    QString block;
-    if (!Post::splitFrontmatter(read.text).block.isEmpty()) {
-        const QString rewritten = Post::rewriteFrontmatter(
-            read.text, Post::defaultFrontmatter(piece.type, piece.passState, piece.origin));
-        // Only the block is kept: blank lines above it go, the body is replaced.
-        block = Post::splitFrontmatter(rewritten).block;
-    } else {
-        block = freshBlock(piece.type, piece.passState, piece.origin);
-    }
+    // Only the block is kept (a fresh one when there is none): blank lines
+    // above it go, the body is replaced.
+    const QString block = Post::rewriteFrontmatter(
+        read.block, Post::defaultFrontmatter(piece.type, piece.passState, piece.origin));
     foundation::fs::atomicWrite(read.path, (block + body).toUtf8());
 }
 
@@ -353,7 +348,7 @@ Post::PassState advancePassState(const QString &id, engine::PassKind kind, const
         state = Post::PassState::pass1Done;
 
     QString text;
-    if (!Post::splitFrontmatter(read.text).block.isEmpty())
+    if (!read.block.isEmpty())
         text = Post::rewriteFrontmatter(read.text, {{Post::kPassStateKey, Post::rawValue(state)}});
     else
         text = freshBlock(piece.type, state, piece.origin) + piece.body;

@@ -275,21 +275,21 @@ FrontmatterPairs Post::defaultFrontmatter(ContentType type, PassState passState,
             {kOriginKey, rawValue(origin)}};
 }
 
+QString Post::frontmatterBlock(const FrontmatterPairs &pairs)
+{
+    QStringList lines;
+    for (const auto &[key, value] : pairs)
+        lines.append(oneLine(key) + QStringLiteral(": ") + oneLine(value));
+    return QStringLiteral("---\n") + lines.join(u'\n') + QStringLiteral("\n---\n");
+}
+
 QString Post::rewriteFrontmatter(const QString &text, const FrontmatterPairs &givenPairs)
 {
-    const FrontmatterPairs pairs = onePerLine(givenPairs);
     const Located where = locate(text);
-    if (!where.closed) {
-        QString result = QStringLiteral("---\n");
-        for (qsizetype i = 0; i < pairs.size(); ++i) {
-            if (i > 0)
-                result += u'\n';
-            result += pairs[i].first + QStringLiteral(": ") + pairs[i].second;
-        }
-        result += QStringLiteral("\n---\n");
-        result += text;
-        return result;
-    }
+    if (!where.closed)
+        return frontmatterBlock(givenPairs) + text;
+
+    const FrontmatterPairs pairs = onePerLine(givenPairs);
 
     const QString prefix = text.first(where.open.start);
     QStringList lines = text.sliced(where.open.start, where.close.end - where.open.start).split(u'\n');
@@ -314,9 +314,8 @@ QString Post::rewriteFrontmatter(const QString &text, const FrontmatterPairs &gi
         if (!seen.contains(key))
             missing.append(key + QStringLiteral(": ") + value);
     }
-    qsizetype closing = lines.size() - 1;
-    while (closing > 0 && !isDelimiter(lines[closing]))
-        --closing;
+    // The slice ends on the closing delimiter's line.
+    const qsizetype closing = lines.size() - 1;
     for (qsizetype i = 0; i < missing.size(); ++i)
         lines.insert(closing + i, missing[i]);
 

@@ -91,7 +91,11 @@ struct Post {
     static Split splitFrontmatter(const QString &text);
     // (type, pass_state, origin) holding the raw values, in that order.
     static FrontmatterPairs defaultFrontmatter(ContentType type, PassState passState, Origin origin);
-    // Sets each pair's key to its value, keeping every other line in place.
+    // "---", a "key: value" line per pair, "---", each line ending in LF. A
+    // line break in a key or value is written as a space.
+    static QString frontmatterBlock(const FrontmatterPairs &pairs);
+    // Sets each pair's key to its value, keeping every other line in place;
+    // a text without a block gets frontmatterBlock(pairs) in front.
     // A line break in a key or value is written as a space.
     static QString rewriteFrontmatter(const QString &text, const FrontmatterPairs &pairs);
     // post, First Draft, writer.

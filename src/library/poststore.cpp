@@ -2,6 +2,7 @@
 
 #include "foundation/fs.h"
 #include "foundation/text.h"
+#include "library/piececontents.h"
 
 #include <QDir>
 #include <QFile>
@@ -297,10 +298,8 @@ void createProject(const QString &name, const QString &home)
 Post createPiece(const QString &text, const QString &project, Post::ContentType type,
                  Post::Origin origin, const QString &home)
 {
-    const QString content = QStringLiteral("---\n") + Post::kTypeKey + QStringLiteral(": ")
-        + Post::rawValue(type) + QStringLiteral("\n") + Post::kPassStateKey + QStringLiteral(": ")
-        + Post::rawValue(Post::PassState::firstDraft) + QStringLiteral("\n") + Post::kOriginKey
-        + QStringLiteral(": ") + Post::rawValue(origin) + QStringLiteral("\n---\n") + text;
+    const QString content =
+        Post::frontmatterBlock(Post::defaultFrontmatter(type, Post::PassState::firstDraft, origin)) + text;
     const QString title = Post::deriveTitle(content);
 
     // A name like "../x" or "a/b" would write outside projects/.
@@ -309,7 +308,7 @@ Post createPiece(const QString &text, const QString &project, Post::ContentType 
 
     const QString name = uniquePieceName(title, home);
     const QString pieceDir = joined(projectDir, name);
-    const QString postPath = joined(pieceDir, QStringLiteral("post.md"));
+    const QString postPath = joined(pieceDir, kPostFileName);
     if (foundation::fs::existsNoFollow(postPath))
         throw StoreError(Code::fileWriteFileExists, postPath);
 
@@ -360,7 +359,7 @@ QString replaceTitleHeading(const QString &body, const QString &heading)
 Post renamePiece(const Post &post, const QString &newTitle, const QString &home)
 {
     const Location where = requireLocation(post, home);
-    const QString postPath = joined(where.path, QStringLiteral("post.md"));
+    const QString postPath = joined(where.path, kPostFileName);
     const QString text = foundation::fs::readUtf8File(postPath);
     const Post::Split split = Post::splitFrontmatter(text);
     const QString body = replaceTitleHeading(split.body, QStringLiteral("# ") + newTitle);
@@ -400,20 +399,14 @@ void movePiece(const Post &post, const QString &targetProject, const QString &ho
     if (foundation::text::nameKey(name) == foundation::text::nameKey(where.project))
         return;
     const QString projectDir = ensureProjectFolder(rootPath(home, Root::projects), name);
-    const QString target = joined(projectDir, post.id);
-    if (foundation::fs::existsNoFollow(target))
-        throw StoreError(Code::fileWriteFileExists, target);
-    moveRefusingExisting(where.path, target);
+    moveRefusingExisting(where.path, joined(projectDir, post.id));
 }
 
 void moveBetweenRoots(const Post &post, Root targetRoot, const QString &home)
 {
     const Location where = requireLocation(post, home);
     const QString projectDir = ensureProjectFolder(rootPath(home, targetRoot), where.project);
-    const QString target = joined(projectDir, post.id);
-    if (foundation::fs::existsNoFollow(target))
-        throw StoreError(Code::fileWriteFileExists, target);
-    moveRefusingExisting(where.path, target);
+    moveRefusingExisting(where.path, joined(projectDir, post.id));
 }
 
 void archivePiece(const Post &post, const QString &home)

@@ -12,8 +12,10 @@ QString appDataDir()
     const QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
                         + QStringLiteral("/Pennora");
     if (!QFileInfo::exists(dir)) {
-        QDir().mkpath(dir);
-        ::chmod(QFile::encodeName(dir).constData(), 0700);
+        // Private from the moment it exists: the parents as usual, the folder
+        // itself 0700 at creation.
+        QDir().mkpath(QFileInfo(dir).path());
+        ::mkdir(QFile::encodeName(dir).constData(), 0700);
     }
     return dir;
 }

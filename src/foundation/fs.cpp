@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits>
 #include <limits.h>
@@ -497,6 +498,30 @@ QString fitFileBase(const QString &base, const QString &ext)
     while (cut.endsWith(u'-'))
         cut.chop(1);
     return cut;
+}
+
+QStringList listFolder(const QString &folder)
+{
+    const QByteArray name = encode(folder);
+    DIR *dir = ::opendir(name.constData());
+    if (!dir)
+        fail(errno, name, "list");
+    QStringList names;
+    for (;;) {
+        errno = 0;
+        const dirent *entry = ::readdir(dir);
+        if (!entry)
+            break;
+        const char *n = entry->d_name;
+        if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))
+            continue;
+        names.append(QFile::decodeName(n));
+    }
+    const int error = errno;
+    ::closedir(dir);
+    if (error != 0)
+        fail(error, name, "list");
+    return names;
 }
 
 } // namespace foundation::fs

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 #include <limits>
 #include <stdexcept>
 
@@ -75,6 +76,10 @@ inline constexpr qint64 kNoReadCap = std::numeric_limits<qint64>::max();
 // other bytes throws FileError EILSEQ rather than being mangled by a later
 // rewrite. A leading byte-order mark is dropped.
 QString readUtf8File(const QString &path, qint64 maxBytes = kNoReadCap);
+
+// The names in folder in the order the platform lists them, without "." and
+// "..". Throws FileError when the folder cannot be opened or read.
+QStringList listFolder(const QString &folder);
 
 // lstat-based tests: never follow a link.
 bool isSymLink(const QString &path);

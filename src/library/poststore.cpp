@@ -11,7 +11,6 @@
 #include <QStringDecoder>
 #include <algorithm>
 #include <cerrno>
-#include <dirent.h>
 #include <sys/stat.h>
 
 namespace library::PostStore {
@@ -29,31 +28,13 @@ QString joined(const QString &folder, const QString &name)
 // listed (errorCode then holds errno).
 std::optional<QStringList> listNames(const QString &path, int *errorCode = nullptr)
 {
-    DIR *dir = ::opendir(QFile::encodeName(path).constData());
-    if (!dir) {
+    try {
+        return foundation::fs::listFolder(path);
+    } catch (const FileError &error) {
         if (errorCode)
-            *errorCode = errno;
+            *errorCode = error.code();
         return std::nullopt;
     }
-    QStringList names;
-    for (;;) {
-        errno = 0;
-        const dirent *entry = ::readdir(dir);
-        if (!entry)
-            break;
-        const char *name = entry->d_name;
-        if (qstrcmp(name, ".") == 0 || qstrcmp(name, "..") == 0)
-            continue;
-        names.append(QFile::decodeName(name));
-    }
-    const int readError = errno;
-    ::closedir(dir);
-    if (readError != 0) {
-        if (errorCode)
-            *errorCode = readError;
-        return std::nullopt;
-    }
-    return names;
 }
 
 // Plain code-point order (UTF-16 order differs above the surrogates).

@@ -8,7 +8,6 @@
 
 #include <cerrno>
 #include <cmath>
-#include <dirent.h>
 #include <sys/stat.h>
 
 namespace review::detail {
@@ -47,18 +46,11 @@ std::optional<qint64> jsonInteger(const QJsonValue &value)
 
 QStringList listFolder(const QString &folder)
 {
-    QStringList names;
-    DIR *dir = ::opendir(QFile::encodeName(folder).constData());
-    if (!dir)
-        return names;
-    while (const dirent *entry = ::readdir(dir)) {
-        const char *n = entry->d_name;
-        if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))
-            continue;
-        names.append(QFile::decodeName(n));
+    try {
+        return foundation::fs::listFolder(folder);
+    } catch (const foundation::fs::FileError &) {
+        return {};
     }
-    ::closedir(dir);
-    return names;
 }
 
 } // namespace review::detail

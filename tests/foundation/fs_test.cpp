@@ -659,3 +659,24 @@ TEST(FsMakePath, CreatesMissingParentsAndReportsWhatStandsInTheWay)
     }
     EXPECT_FALSE(existsNoFollow(root + "/missing"));
 }
+
+TEST(FsListFolder, NamesEveryEntryButDotsAndFailsLoudly)
+{
+    QTemporaryDir dir;
+    const QString root = dir.path();
+    makePath(root + "/sub");
+    atomicWrite(root + "/.hidden", "x");
+    atomicWrite(root + "/file", "x");
+    QStringList names = listFolder(root);
+    names.sort();
+    EXPECT_EQ(names, QStringList({".hidden", "file", "sub"}));
+    EXPECT_TRUE(listFolder(root + "/sub").isEmpty());
+    for (const QString &bad : {root + "/missing", root + "/file"}) {
+        try {
+            listFolder(bad);
+            ADD_FAILURE() << bad.toStdString();
+        } catch (const FileError &e) {
+            EXPECT_TRUE(e.code() == ENOENT || e.code() == ENOTDIR) << e.code();
+        }
+    }
+}

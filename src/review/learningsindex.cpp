@@ -8,6 +8,7 @@
 #include <unicode/uchar.h>
 
 #include <algorithm>
+#include <vector>
 
 namespace review::LearningsIndex {
 
@@ -75,12 +76,22 @@ Entry makeEntry(const QString &fileName, const QString &text, std::optional<qint
 
 void sortEntries(QList<Entry> &entries)
 {
-    // Each name is segmented once, not at every comparison.
-    const auto undated = std::stable_partition(entries.begin(), entries.end(),
-                                               [](const Entry &entry) { return hasDatePrefix(entry.id); });
-    const auto byIdDescending = [](const Entry &a, const Entry &b) { return a.id > b.id; };
-    std::stable_sort(entries.begin(), undated, byIdDescending);
-    std::stable_sort(undated, entries.end(), byIdDescending);
+    // Sorted through an order of indices: each name is segmented once, and
+    // each entry is moved once.
+    std::vector<std::pair<bool, qsizetype>> order; // (undated, index)
+    order.reserve(size_t(entries.size()));
+    for (qsizetype i = 0; i < entries.size(); ++i)
+        order.emplace_back(!hasDatePrefix(entries[i].id), i);
+    std::stable_sort(order.begin(), order.end(), [&entries](const auto &a, const auto &b) {
+        if (a.first != b.first)
+            return b.first;
+        return entries[a.second].id > entries[b.second].id;
+    });
+    QList<Entry> sorted;
+    sorted.reserve(entries.size());
+    for (const auto &[undated, index] : order)
+        sorted.append(std::move(entries[index]));
+    entries = std::move(sorted);
 }
 
 QList<Group> scan(const QString &home)

@@ -1,6 +1,6 @@
 // The main of the benchmarks: a Qt core application around Google Benchmark.
-#include <benchmark/benchmark.h>
 #include <QCoreApplication>
+#include <benchmark/benchmark.h>
 
 int main(int argc, char **argv)
 {

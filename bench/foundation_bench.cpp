@@ -1,9 +1,9 @@
 #include "foundation/text.h"
 #include "synthetichome.h"
 
-#include <benchmark/benchmark.h>
 #include <QDir>
 #include <QTemporaryDir>
+#include <benchmark/benchmark.h>
 
 namespace {
 

@@ -25,9 +25,8 @@ QString postOfSize(qint64 bytes, bool unclosed = false)
 
 const library::FrontmatterPairs &pairs()
 {
-    static const library::FrontmatterPairs p{{"pass_state", "Pass-2 Done"},
-                                             {"stats_burstiness", "-0.250"},
-                                             {"micropub_url", "https://example.com/x"}};
+    static const library::FrontmatterPairs p{
+        {"pass_state", "Pass-2 Done"}, {"stats_burstiness", "-0.250"}, {"micropub_url", "https://example.com/x"}};
     return p;
 }
 
@@ -38,7 +37,11 @@ void BM_ParseFrontmatter(benchmark::State &state)
         benchmark::DoNotOptimize(Post::parseFrontmatter(text));
     state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_ParseFrontmatter)->RangeMultiplier(2)->Range(256 << 10, 2 << 20)->Complexity(benchmark::oN)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ParseFrontmatter)
+    ->RangeMultiplier(2)
+    ->Range(256 << 10, 2 << 20)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMicrosecond);
 
 // The worst case: an opening delimiter without a closing one.
 void BM_ParseFrontmatterUnclosed(benchmark::State &state)
@@ -48,7 +51,11 @@ void BM_ParseFrontmatterUnclosed(benchmark::State &state)
         benchmark::DoNotOptimize(Post::parseFrontmatter(text));
     state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_ParseFrontmatterUnclosed)->RangeMultiplier(2)->Range(256 << 10, 2 << 20)->Complexity(benchmark::oN)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ParseFrontmatterUnclosed)
+    ->RangeMultiplier(2)
+    ->Range(256 << 10, 2 << 20)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMicrosecond);
 
 void BM_RewriteFrontmatter(benchmark::State &state)
 {
@@ -57,7 +64,11 @@ void BM_RewriteFrontmatter(benchmark::State &state)
         benchmark::DoNotOptimize(Post::rewriteFrontmatter(text, pairs()));
     state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_RewriteFrontmatter)->RangeMultiplier(2)->Range(256 << 10, 2 << 20)->Complexity(benchmark::oN)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RewriteFrontmatter)
+    ->RangeMultiplier(2)
+    ->Range(256 << 10, 2 << 20)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMicrosecond);
 
 // What a save does: read the block, then put the new body under it.
 void BM_ParseAndRewrite(benchmark::State &state)
@@ -70,7 +81,11 @@ void BM_ParseAndRewrite(benchmark::State &state)
     }
     state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_ParseAndRewrite)->RangeMultiplier(2)->Range(256 << 10, 2 << 20)->Complexity(benchmark::oN)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ParseAndRewrite)
+    ->RangeMultiplier(2)
+    ->Range(256 << 10, 2 << 20)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMicrosecond);
 
 // A rewrite that adds a block in front of a text without one.
 void BM_RewriteWithoutBlock(benchmark::State &state)
@@ -80,6 +95,10 @@ void BM_RewriteWithoutBlock(benchmark::State &state)
         benchmark::DoNotOptimize(Post::stampNewPost(text, Post::Origin::writer));
     state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_RewriteWithoutBlock)->RangeMultiplier(2)->Range(256 << 10, 2 << 20)->Complexity(benchmark::oN)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_RewriteWithoutBlock)
+    ->RangeMultiplier(2)
+    ->Range(256 << 10, 2 << 20)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMicrosecond);
 
 } // namespace

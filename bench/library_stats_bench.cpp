@@ -26,8 +26,12 @@ void BM_WordCount(benchmark::State &state)
     state.SetBytesProcessed(state.iterations() * text.size() * 2);
 }
 BENCHMARK(BM_WordCount)
-    ->Arg(25000)->Arg(50000)->Arg(100000)->Arg(200000)
-    ->Complexity(benchmark::oN)->Unit(benchmark::kMillisecond);
+    ->Arg(25000)
+    ->Arg(50000)
+    ->Arg(100000)
+    ->Arg(200000)
+    ->Complexity(benchmark::oN)
+    ->Unit(benchmark::kMillisecond);
 
 void BM_ComputeStats(benchmark::State &state)
 {
@@ -36,8 +40,6 @@ void BM_ComputeStats(benchmark::State &state)
         benchmark::DoNotOptimize(library::DraftStats::compute(text));
     state.SetComplexityN(state.range(0));
 }
-BENCHMARK(BM_ComputeStats)
-    ->Arg(25000)->Arg(50000)->Arg(100000)
-    ->Complexity(benchmark::oN)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ComputeStats)->Arg(25000)->Arg(50000)->Arg(100000)->Complexity(benchmark::oN)->Unit(benchmark::kMillisecond);
 
 } // namespace

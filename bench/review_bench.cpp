@@ -6,7 +6,6 @@
 #include "review/fixcardstore.h"
 #include "synthetichome.h"
 
-#include <benchmark/benchmark.h>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -14,6 +13,7 @@
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTimeZone>
+#include <benchmark/benchmark.h>
 
 #include <cstdio>
 
@@ -49,7 +49,8 @@ struct CardsFixture {
             card.anchor = {QStringLiteral("It was, in a way, the beginning of the end"), 1 + i % 3,
                            QStringLiteral("the opening of the second act")};
             card.lane = i % 2 ? Card::Lane::mechanical : Card::Lane::demonstration;
-            card.provenance = Card::Provenance{QStringLiteral("essay"), std::nullopt, QStringLiteral("hermes"), 1 + i % 2};
+            card.provenance =
+                Card::Provenance{QStringLiteral("essay"), std::nullopt, QStringLiteral("hermes"), 1 + i % 2};
             QFile file(cards + QStringLiteral("/20260307-%1-pattern-number-%2.json").arg(90000 + i).arg(i));
             file.open(QIODevice::WriteOnly);
             file.write(FixCardStore::encodeCard(card));
@@ -114,17 +115,19 @@ struct LintFixture {
             for (const auto &p : tier.phrases)
                 phrases.append(p.phrase);
         }
-        const char *const adjectives[] = {"quiet", "bold", "rich", "vivid", "deep", "stark",
-                                          "subtle", "sharp", "warm", "bright", "raw", "lush"};
-        const char *const nouns[] = {"revolution", "landscape", "narrative", "tension", "texture",
-                                     "resonance", "sensibility", "interplay", "momentum", "clarity"};
+        const char *const adjectives[] = {"quiet",  "bold",  "rich", "vivid",  "deep", "stark",
+                                          "subtle", "sharp", "warm", "bright", "raw",  "lush"};
+        const char *const nouns[] = {"revolution", "landscape",   "narrative", "tension",  "texture",
+                                     "resonance",  "sensibility", "interplay", "momentum", "clarity"};
         for (int i = 0; phrases.size() < 200; ++i)
-            phrases.append(QStringLiteral("%1 %2").arg(QLatin1String(adjectives[i % 12]), QLatin1String(nouns[i / 12 % 10])));
+            phrases.append(
+                QStringLiteral("%1 %2").arg(QLatin1String(adjectives[i % 12]), QLatin1String(nouns[i / 12 % 10])));
         config.emDashBudget = 2;
         for (int t = 0; t < 4; ++t) {
             DeslopLint::Config::Tier tier{QStringLiteral("Tier %1").arg(t + 1), QStringLiteral("stock wording"), t, {}};
             for (int i = t * 50; i < t * 50 + 50; ++i)
-                tier.phrases.append({phrases[i], i % 3 ? std::optional<QString>(QStringLiteral("plain")) : std::nullopt});
+                tier.phrases.append(
+                    {phrases[i], i % 3 ? std::optional<QString>(QStringLiteral("plain")) : std::nullopt});
             config.tiers.append(tier);
         }
 
@@ -165,7 +168,7 @@ qint64 grepOnce(const LintFixture &f)
 {
     QProcess grep;
     grep.start(QStringLiteral("grep"), {QStringLiteral("-F"), QStringLiteral("-o"), QStringLiteral("-i"),
-                                       QStringLiteral("-f"), f.phrasesPath, f.textPath});
+                                        QStringLiteral("-f"), f.phrasesPath, f.textPath});
     grep.waitForFinished(-1);
     return grep.readAllStandardOutput().count('\n');
 }

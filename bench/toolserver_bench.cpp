@@ -2,7 +2,6 @@
 // a stream of pings through one process, and the two store-heavy tools.
 #include "synthetichome.h"
 
-#include <benchmark/benchmark.h>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -10,6 +9,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <benchmark/benchmark.h>
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -235,7 +235,9 @@ QString writePiece(const QString &home, const QString &name, int words)
 
 QByteArray toolCall(const char *tool, const QJsonObject &arguments)
 {
-    const QJsonObject request{{"jsonrpc", "2.0"}, {"id", 1}, {"method", "tools/call"},
+    const QJsonObject request{{"jsonrpc", "2.0"},
+                              {"id", 1},
+                              {"method", "tools/call"},
                               {"params", QJsonObject{{"name", tool}, {"arguments", arguments}}}};
     return QJsonDocument(request).toJson(QJsonDocument::Compact);
 }
@@ -294,9 +296,10 @@ void BM_Query500Learnings(benchmark::State &state)
     for (int i = 0; i < 500; ++i) {
         QFile learning(folder + QString("/20260101-pattern-%1.md").arg(i, 3, 10, QLatin1Char('0')));
         learning.open(QIODevice::WriteOnly);
-        const QByteArray text = "---\npattern: Pattern " + QByteArray::number(i) +
-                                "\nproblem: A problem.\nlane: mechanical\nemitter: engine\npromoted: 2026-01-01\n"
-                                "---\n\n# Pattern\n\n" + body;
+        const QByteArray text = "---\npattern: Pattern " + QByteArray::number(i)
+                                + "\nproblem: A problem.\nlane: mechanical\nemitter: engine\npromoted: 2026-01-01\n"
+                                  "---\n\n# Pattern\n\n"
+                                + body;
         learning.write(text.left(2047) + "\n");
         learning.close();
     }

@@ -52,8 +52,8 @@ int runApplication(int argc, char **argv)
         entry(argc, argv);
         return 0;
     }
-    std::fprintf(stderr, "pennora: cannot load the application module%s%s\n",
-                 errors.empty() ? "" : ": ", errors.c_str());
+    std::fprintf(stderr, "pennora: cannot load the application module%s%s\n", errors.empty() ? "" : ": ",
+                 errors.c_str());
     return 1;
 }
 

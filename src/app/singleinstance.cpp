@@ -6,8 +6,7 @@
 namespace app {
 
 SingleInstance::SingleInstance(const QString &dataDir, QObject *parent)
-    : QObject(parent),
-      m_socketPath(dataDir + QStringLiteral("/pennora.sock")),
+    : QObject(parent), m_socketPath(dataDir + QStringLiteral("/pennora.sock")),
       m_lock(dataDir + QStringLiteral("/pennora.lock"))
 {
     // A lock left by a crashed process is taken over through its pid check,

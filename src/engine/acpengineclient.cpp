@@ -102,8 +102,7 @@ QString ACPEngineClient::serverRequestRefusal()
 }
 
 ACPEngineClient::ACPEngineClient(const QString &binaryPath, const QString &profile, QObject *parent)
-    : QObject(parent)
-    , m_process(new QProcess(this))
+    : QObject(parent), m_process(new QProcess(this))
 {
     // A file path, never a name looked up on PATH.
     m_process->setProgram(binaryPath.isEmpty() ? QString() : QFileInfo(binaryPath).absoluteFilePath());
@@ -172,7 +171,8 @@ QCoro::Task<std::optional<JSONValue>> ACPEngineClient::request(QString method, s
     const JSONValue body = params.value_or(JSONValue(JSONValue::Object()));
     if (!body.isEncodable())
         throw TransportError(QStringLiteral("unencodable request: ") + method);
-    QJsonObject message{{kJsonRpc, QStringLiteral("2.0")}, {kId, id}, {kMethod, method}, {kParams, body.foundationObject()}};
+    QJsonObject message{
+        {kJsonRpc, QStringLiteral("2.0")}, {kId, id}, {kMethod, method}, {kParams, body.foundationObject()}};
     const QByteArray json = foundation::json::compact(message);
 
     if (m_closed)
@@ -311,11 +311,11 @@ void ACPEngineClient::dispatch(const QJsonObject &message)
         if (!idValue.isUndefined() && !idValue.isNull()) {
             // A request from the engine, whatever the kind of its id: it
             // waits for an answer, so it gets the refusal.
-            send(foundation::json::compact(QJsonObject{
-                {kJsonRpc, QStringLiteral("2.0")},
-                {kId, idValue},
-                {kError, QJsonObject{{QStringLiteral("code"), -32601},
-                                     {QStringLiteral("message"), serverRequestRefusal()}}}}));
+            send(foundation::json::compact(
+                QJsonObject{{kJsonRpc, QStringLiteral("2.0")},
+                            {kId, idValue},
+                            {kError, QJsonObject{{QStringLiteral("code"), -32601},
+                                                 {QStringLiteral("message"), serverRequestRefusal()}}}}));
             return;
         }
         std::optional<JSONValue> params;
@@ -343,8 +343,8 @@ void ACPEngineClient::dispatch(const QJsonObject &message)
         const qint64 code = wholeNumber(error.value(QStringLiteral("code"))).value_or(-1);
         const QJsonValue messageValue = error.value(QStringLiteral("message"));
         const QString text = messageValue.isString() ? messageValue.toString() : QStringLiteral("unknown error");
-        pending->error = QString::number(code) + QStringLiteral(": ")
-                         + foundation::text::graphemePrefix(text, errorMessageLimit);
+        pending->error =
+            QString::number(code) + QStringLiteral(": ") + foundation::text::graphemePrefix(text, errorMessageLimit);
     } else if (message.contains(kResult)) {
         pending->result = JSONValue::fromFoundation(message.value(kResult));
     }
@@ -392,7 +392,8 @@ void ACPEngineClient::expire(qint64 id, const QString &method, double timeoutSec
         return;
     const std::shared_ptr<Pending> pending = it->second;
     m_pending.erase(it);
-    pending->error = method + QStringLiteral(" timed out after ") + truncatedSeconds(timeoutSeconds) + QStringLiteral(" s");
+    pending->error =
+        method + QStringLiteral(" timed out after ") + truncatedSeconds(timeoutSeconds) + QStringLiteral(" s");
     resolve(pending);
 }
 
@@ -438,8 +439,7 @@ void ACPEngineClient::close()
         QElapsedTimer flushing;
         flushing.start();
         while (m_process->bytesToWrite() > 0 && flushing.elapsed() < flushLimitMs
-               && m_process->waitForBytesWritten(int(flushLimitMs - flushing.elapsed()))) {
-        }
+               && m_process->waitForBytesWritten(int(flushLimitMs - flushing.elapsed()))) {}
         m_process->terminate();
         QElapsedTimer waited;
         waited.start();

@@ -36,18 +36,12 @@ bool operator==(const JSONValue &a, const JSONValue &b)
     if (a.m_kind != b.m_kind)
         return false;
     switch (a.m_kind) {
-    case JSONValue::Kind::object:
-        return a.m_object == b.m_object;
-    case JSONValue::Kind::array:
-        return a.m_array == b.m_array;
-    case JSONValue::Kind::string:
-        return a.m_string == b.m_string;
-    case JSONValue::Kind::number:
-        return a.m_number == b.m_number;
-    case JSONValue::Kind::boolean:
-        return a.m_bool == b.m_bool;
-    case JSONValue::Kind::null:
-        return true;
+    case JSONValue::Kind::object: return a.m_object == b.m_object;
+    case JSONValue::Kind::array: return a.m_array == b.m_array;
+    case JSONValue::Kind::string: return a.m_string == b.m_string;
+    case JSONValue::Kind::number: return a.m_number == b.m_number;
+    case JSONValue::Kind::boolean: return a.m_bool == b.m_bool;
+    case JSONValue::Kind::null: return true;
     }
     return false;
 }
@@ -70,15 +64,11 @@ JSONValue JSONValue::fromFoundation(const QJsonValue &value)
             out.append(fromFoundation(element));
         return out;
     }
-    case QJsonValue::String:
-        return value.toString();
-    case QJsonValue::Bool:
-        return value.toBool();
-    case QJsonValue::Double:
-        return value.toDouble();
+    case QJsonValue::String: return value.toString();
+    case QJsonValue::Bool: return value.toBool();
+    case QJsonValue::Double: return value.toDouble();
     case QJsonValue::Null:
-    case QJsonValue::Undefined:
-        break;
+    case QJsonValue::Undefined: break;
     }
     return JSONValue();
 }
@@ -98,14 +88,10 @@ QJsonValue JSONValue::foundationObject() const
             out.append(element.foundationObject());
         return out;
     }
-    case Kind::string:
-        return m_string;
-    case Kind::number:
-        return m_number;
-    case Kind::boolean:
-        return m_bool;
-    case Kind::null:
-        break;
+    case Kind::string: return m_string;
+    case Kind::number: return m_number;
+    case Kind::boolean: return m_bool;
+    case Kind::null: break;
     }
     return QJsonValue(QJsonValue::Null);
 }
@@ -123,10 +109,8 @@ bool JSONValue::isEncodable() const
             if (!value.isEncodable())
                 return false;
         return true;
-    case Kind::number:
-        return std::isfinite(m_number);
-    default:
-        return true;
+    case Kind::number: return std::isfinite(m_number);
+    default: return true;
     }
 }
 

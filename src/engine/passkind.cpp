@@ -78,9 +78,10 @@ QString blindReadPrompt(const QString &first, const QString &second, bool firstI
     const QString &versionA = firstIsA ? first : second;
     const QString &versionB = firstIsA ? second : first;
     return QString::fromUtf8("Blind Read — two versions of one piece. Judge only the text below.\n\n")
-        + QStringLiteral("Version A:\n") + versionA
-        + QStringLiteral("\n\nVersion B:\n") + versionB + QStringLiteral("\n\n")
-        + QString::fromUtf8("Pick the stronger version. Answer with exactly \"A\" or \"B\" and one line why — no rewrites, no fixes.");
+           + QStringLiteral("Version A:\n") + versionA + QStringLiteral("\n\nVersion B:\n") + versionB
+           + QStringLiteral("\n\n")
+           + QString::fromUtf8(
+               "Pick the stronger version. Answer with exactly \"A\" or \"B\" and one line why — no rewrites, no fixes.");
 }
 
 } // namespace engine

@@ -15,8 +15,8 @@ using profiles::ProfileSurface;
 using profiles::SettingsWriting;
 
 // A throwing read counts as no settings.
-QCoro::Task<std::optional<SettingsWriting::StoredModel>> readModelQuietly(
-    std::shared_ptr<SettingsWriting> reader, ProfileSurface surface)
+QCoro::Task<std::optional<SettingsWriting::StoredModel>> readModelQuietly(std::shared_ptr<SettingsWriting> reader,
+                                                                          ProfileSurface surface)
 {
     try {
         co_return co_await reader->readModel(surface);
@@ -78,7 +78,7 @@ QCoro::Task<PassReadinessMap> PassReadiness::evaluate(std::shared_ptr<profiles::
             result.emplace(kind, ready());
         } else if (provider == ModelProvider::nous) {
             const bool portal = onNousDefaultEndpoint(stored->baseURL)
-                && profiles::SettingsModel::portalAgentKey(portalLoginPath).has_value();
+                                && profiles::SettingsModel::portalAgentKey(portalLoginPath).has_value();
             result.emplace(kind, portal ? ready() : missingKey(provider.label()));
         } else {
             result.emplace(kind, missingKey(provider.label()));

@@ -23,7 +23,10 @@ public:
     PassReadiness() = default;
 
     // The profile's provider has no usable key; label names it for the user.
-    static PassReadiness missingKey(const QString &providerLabel) { return PassReadiness(Case::missingKey, providerLabel); }
+    static PassReadiness missingKey(const QString &providerLabel)
+    {
+        return PassReadiness(Case::missingKey, providerLabel);
+    }
     static PassReadiness ready() { return PassReadiness(Case::ready, QString()); }
     // The profile's model settings could not be read.
     static PassReadiness unknown() { return PassReadiness(); }

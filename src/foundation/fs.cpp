@@ -11,8 +11,8 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
-#include <limits>
 #include <limits.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,8 +23,14 @@ std::atomic<detail::TempCreatedHook> g_tempCreatedHook{nullptr};
 std::atomic<bool> g_forceRenameFallback{false};
 
 // strerror_r comes in a GNU (returns char *) and an XSI (returns int) flavour.
-[[maybe_unused]] const char *pickError(const char *gnu, const char *) { return gnu; }
-[[maybe_unused]] const char *pickError(int, const char *buf) { return buf; }
+[[maybe_unused]] const char *pickError(const char *gnu, const char *)
+{
+    return gnu;
+}
+[[maybe_unused]] const char *pickError(int, const char *buf)
+{
+    return buf;
+}
 
 QString errorText(int code)
 {
@@ -32,7 +38,10 @@ QString errorText(int code)
     return QString::fromLocal8Bit(pickError(strerror_r(code, buf, sizeof buf), buf));
 }
 
-QByteArray encode(const QString &path) { return QFile::encodeName(path); }
+QByteArray encode(const QString &path)
+{
+    return QFile::encodeName(path);
+}
 
 [[noreturn]] void fail(int code, const QByteArray &path, const char *operation)
 {
@@ -120,8 +129,7 @@ QByteArray tempName(const QByteArray &name)
 
 // Creates the temp with its final mode from the start. exactMode, when set, is
 // applied with fchmod so the umask cannot change it.
-void createTemp(Temp &temp, const QByteArray &folder, const QByteArray &name, mode_t createMode,
-                int exactMode)
+void createTemp(Temp &temp, const QByteArray &folder, const QByteArray &name, mode_t createMode, int exactMode)
 {
     for (int attempt = 0;; ++attempt) {
         const QByteArray candidate = joinPath(folder, tempName(name));
@@ -182,7 +190,10 @@ void syncFolder(const QByteArray &folder)
         fail(errno, folder, "fsync folder");
 }
 
-bool renameNoReplaceUnsupported(int code) { return code == EINVAL || code == ENOSYS; }
+bool renameNoReplaceUnsupported(int code)
+{
+    return code == EINVAL || code == ENOSYS;
+}
 
 // Returns 0 or the errno of renameat2(RENAME_NOREPLACE); ENOSYS when forced off.
 int renameNoReplace(const QByteArray &source, const QByteArray &target)
@@ -237,11 +248,9 @@ bool lstatPath(const QString &path, struct stat &st)
 } // namespace
 
 FileError::FileError(int code, const QString &path, const QString &operation)
-    : std::runtime_error(
-          QStringLiteral("%1 failed: %2: %3").arg(operation, errorText(code), path).toStdString()),
+    : std::runtime_error(QStringLiteral("%1 failed: %2: %3").arg(operation, errorText(code), path).toStdString()),
       m_code(code), m_path(path)
-{
-}
+{}
 
 void atomicWrite(const QString &path, const QByteArray &data, Privacy privacy)
 {
@@ -277,8 +286,8 @@ void publishNoReplace(const QString &source, const QString &target)
     publishBytes(encode(source), encode(target));
 }
 
-QString writeUnique(const QString &folder, const QString &base, const QString &ext,
-                    const QByteArray &data, Privacy privacy)
+QString writeUnique(const QString &folder, const QString &base, const QString &ext, const QByteArray &data,
+                    Privacy privacy)
 {
     const QByteArray folderBytes = encode(folder);
     Temp temp;
@@ -422,9 +431,15 @@ bool isRegularFileNoFollow(const QString &path)
 
 namespace detail {
 
-void setTempCreatedHook(TempCreatedHook hook) { g_tempCreatedHook.store(hook); }
+void setTempCreatedHook(TempCreatedHook hook)
+{
+    g_tempCreatedHook.store(hook);
+}
 
-void setForceRenameFallback(bool force) { g_forceRenameFallback.store(force); }
+void setForceRenameFallback(bool force)
+{
+    g_forceRenameFallback.store(force);
+}
 
 } // namespace detail
 

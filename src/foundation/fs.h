@@ -41,8 +41,8 @@ void publishNoReplace(const QString &source, const QString &target);
 // Writes data under the first free name among base.ext, base-2.ext, base-3.ext
 // ... in folder, never overwriting, even under concurrency. ext may be empty.
 // Returns the file name used. Throws FileError.
-QString writeUnique(const QString &folder, const QString &base, const QString &ext,
-                    const QByteArray &data, Privacy privacy = Privacy::Default);
+QString writeUnique(const QString &folder, const QString &base, const QString &ext, const QByteArray &data,
+                    Privacy privacy = Privacy::Default);
 
 // base cut by whole grapheme clusters (and of trailing "-") so that
 // base-N.ext stays within the file-name limit of 255 bytes for any N

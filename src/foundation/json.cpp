@@ -42,18 +42,13 @@ QByteArray quoted(const QString &text)
 QByteArray compact(const QJsonValue &value)
 {
     switch (value.type()) {
-    case QJsonValue::Object:
-        return compact(value.toObject());
-    case QJsonValue::Array:
-        return compact(value.toArray());
+    case QJsonValue::Object: return compact(value.toObject());
+    case QJsonValue::Array: return compact(value.toArray());
     case QJsonValue::Null:
-    case QJsonValue::Undefined:
-        return QByteArrayLiteral("null");
-    case QJsonValue::Bool:
-        return value.toBool() ? QByteArrayLiteral("true") : QByteArrayLiteral("false");
+    case QJsonValue::Undefined: return QByteArrayLiteral("null");
+    case QJsonValue::Bool: return value.toBool() ? QByteArrayLiteral("true") : QByteArrayLiteral("false");
     case QJsonValue::String:
-    case QJsonValue::Double:
-        return bareScalar(value);
+    case QJsonValue::Double: return bareScalar(value);
     }
     return QByteArrayLiteral("null");
 }

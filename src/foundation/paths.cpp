@@ -9,8 +9,8 @@ namespace foundation::paths {
 
 QString appDataDir()
 {
-    const QString dir = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation)
-                        + QStringLiteral("/Pennora");
+    const QString dir =
+        QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + QStringLiteral("/Pennora");
     if (!QFileInfo::exists(dir)) {
         // Private from the moment it exists: the parents as usual, the folder
         // itself 0700 at creation.

@@ -152,8 +152,7 @@ const icu::Normalizer2 &nfc()
 icu::UnicodeString alias(const QChar *data, qsizetype length)
 {
     // Read-only alias: no copy.
-    return icu::UnicodeString(false, reinterpret_cast<const char16_t *>(data),
-                              static_cast<int32_t>(length));
+    return icu::UnicodeString(false, reinterpret_cast<const char16_t *>(data), static_cast<int32_t>(length));
 }
 
 QString toNfc(const QString &s)
@@ -256,8 +255,7 @@ private:
                 j += w;
             status = U_ZERO_ERROR;
             nfc().normalize(alias(data + i, j - i), out, status);
-            if (U_SUCCESS(status)
-                && QStringView(data + i, j - i) != QStringView(out.getBuffer(), out.length()))
+            if (U_SUCCESS(status) && QStringView(data + i, j - i) != QStringView(out.getBuffer(), out.length()))
                 addRun(i, reinterpret_cast<const QChar *>(out.getBuffer()), out.length(), false);
             else
                 addRun(i, data + i, j - i, true);
@@ -269,8 +267,8 @@ private:
     template<qsizetype Run::*Field>
     const Run &runAt(qsizetype pos) const
     {
-        const auto it = std::upper_bound(m_runs.begin(), m_runs.end(), pos,
-                                         [](qsizetype p, const Run &r) { return p < r.*Field; });
+        const auto it =
+            std::upper_bound(m_runs.begin(), m_runs.end(), pos, [](qsizetype p, const Run &r) { return p < r.*Field; });
         return *(it - 1);
     }
 
@@ -326,12 +324,11 @@ private:
     // between two of them there is always a break, except inside CR LF.
     static bool isPlain(char16_t c)
     {
-        return c < 0x300                                 // Latin-1, Latin Extended
-               || (c >= 0x370 && c < 0x483)               // Greek, Cyrillic
-               || (c >= 0x48a && c < 0x530)
-               || (c >= 0x1e00 && c < 0x1f00)             // Latin Extended Additional
-               || (c >= 0x2000 && c < 0x200c)             // spaces
-               || (c >= 0x2010 && c < 0x2028)             // dashes, quotes, ellipsis
+        return c < 0x300                                                   // Latin-1, Latin Extended
+               || (c >= 0x370 && c < 0x483)                                // Greek, Cyrillic
+               || (c >= 0x48a && c < 0x530) || (c >= 0x1e00 && c < 0x1f00) // Latin Extended Additional
+               || (c >= 0x2000 && c < 0x200c)                              // spaces
+               || (c >= 0x2010 && c < 0x2028)                              // dashes, quotes, ellipsis
                || (c >= 0x2030 && c < 0x2060);
     }
 
@@ -389,8 +386,7 @@ QString nameKey(const QString &name)
     return name.normalized(QString::NormalizationForm_C).toLower();
 }
 
-DisplayCollator::DisplayCollator(const QLocale &locale)
-    : m_insensitive(locale), m_sensitive(locale)
+DisplayCollator::DisplayCollator(const QLocale &locale) : m_insensitive(locale), m_sensitive(locale)
 {
     m_insensitive.setNumericMode(true);
     m_insensitive.setCaseSensitivity(Qt::CaseInsensitive);
@@ -406,8 +402,7 @@ int DisplayCollator::compare(const QString &a, const QString &b) const
 
 void DisplayCollator::sort(QStringList &list) const
 {
-    std::stable_sort(list.begin(), list.end(),
-                     [this](const QString &a, const QString &b) { return lessThan(a, b); });
+    std::stable_sort(list.begin(), list.end(), [this](const QString &a, const QString &b) { return lessThan(a, b); });
 }
 
 // --- Numbers -------------------------------------------------------------------

@@ -49,11 +49,8 @@ struct UnitTable {
             case U_GCB_OTHER:
             case U_GCB_CONTROL:
             case U_GCB_CR:
-            case U_GCB_LF:
-                f |= kSimple;
-                break;
-            default:
-                break;
+            case U_GCB_LF: f |= kSimple; break;
+            default: break;
             }
             flags[u] = f;
         }
@@ -77,7 +74,7 @@ char32_t firstCodePoint(const char16_t *s, qsizetype length)
 // order. Simple units are handled one by one; anything else (combining marks,
 // surrogate pairs, joiners, prepended marks, Hangul jamo) is segmented in a
 // small region that starts and ends on a certain cluster boundary.
-template <typename Visit>
+template<typename Visit>
 void forEachCluster(const QString &text, Visit &&visit)
 {
     const std::uint8_t *flags = unitFlags();
@@ -111,10 +108,10 @@ bool isTerminator(const char16_t *s, qsizetype start, qsizetype end)
 }
 
 struct Analysis {
-    std::vector<int> wordIds;      // index into the distinct words
+    std::vector<int> wordIds; // index into the distinct words
     qsizetype distinctWords = 0;
     QList<qsizetype> sentenceLengths;
-    QStringList words;             // filled only when asked for
+    QStringList words; // filled only when asked for
 };
 
 Analysis analyse(const QString &text, bool keepWords)
@@ -129,8 +126,7 @@ Analysis analyse(const QString &text, bool keepWords)
         const QString word = QStringView(s + wordStart, end - wordStart).toString().toLower();
         // Words that differ only in how an accent is encoded are the same
         // word; below U+0300 every text is already composed.
-        const bool mayCompose =
-            std::any_of(word.cbegin(), word.cend(), [](QChar c) { return c.unicode() >= 0x300; });
+        const bool mayCompose = std::any_of(word.cbegin(), word.cend(), [](QChar c) { return c.unicode() >= 0x300; });
         const QString key = mayCompose ? word.normalized(QString::NormalizationForm_C) : word;
         const auto it = ids.constFind(key);
         if (it != ids.constEnd()) {

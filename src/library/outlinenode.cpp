@@ -274,7 +274,7 @@ OutlineNode::SplitResult OutlineNode::splitNode(QList<OutlineNode> &roots, const
         ++tailStart;
     tail.remove(0, tailStart);
 
-    node.text = head;   // before the insert: it may move the list's storage
+    node.text = head; // before the insert: it may move the list's storage
     siblings->insert(index + 1, OutlineNode(tail));
     return {newPath, SplitOutcome::NewNode};
 }

@@ -14,15 +14,14 @@
 namespace library {
 
 struct OutlineNode {
-    QUuid id;                       // fresh per parse and per created node; never stored
-    QString text;                   // after the bullet marker
+    QUuid id;     // fresh per parse and per created node; never stored
+    QString text; // after the bullet marker
     QList<OutlineNode> children;
 
     OutlineNode() : id(QUuid::createUuid()) {}
     explicit OutlineNode(QString nodeText, QList<OutlineNode> nodeChildren = {})
         : id(QUuid::createUuid()), text(std::move(nodeText)), children(std::move(nodeChildren))
-    {
-    }
+    {}
 
     bool operator==(const OutlineNode &other) const;
     bool operator!=(const OutlineNode &other) const { return !(*this == other); }
@@ -38,14 +37,14 @@ struct OutlineNode {
 
     struct ParsedOutline {
         QStringList preamble;
-        QList<Bullet> bullets;   // normalised depths
+        QList<Bullet> bullets; // normalised depths
     };
 
     enum class SplitOutcome { Outdented, NewNode, NothingDone };
     struct SplitResult {
         std::optional<IndexPath> path;
         SplitOutcome outcome = SplitOutcome::NothingDone;
-        qsizetype caret = 0;     // caret in the focused node, always at its start
+        qsizetype caret = 0; // caret in the focused node, always at its start
     };
 
     // --- Format (pure) -------------------------------------------------------
@@ -90,7 +89,7 @@ struct OutlineNode {
 
     // Runs action(siblings, index) on the node's sibling list; false when the
     // path does not resolve, else the action's answer.
-    template <typename Action>
+    template<typename Action>
     static bool mutateSiblings(QList<OutlineNode> &roots, const IndexPath &path, Action &&action)
     {
         QList<OutlineNode> *siblings = siblingsAt(roots, path);
@@ -99,7 +98,7 @@ struct OutlineNode {
 
     // Runs action(children, value) on the children of the node at path; false
     // when the path does not resolve (the empty path included).
-    template <typename Value, typename Action>
+    template<typename Value, typename Action>
     static bool mutateChildren(QList<OutlineNode> &roots, const IndexPath &path, Value &&value, Action &&action)
     {
         OutlineNode *node = nodeAt(roots, path);
@@ -110,8 +109,8 @@ struct OutlineNode {
 
     // Makes siblings[index] the last child of siblings[index - 1]; newPath
     // gets parentPath + (index - 1, last child). False for index 0 or out of range.
-    static bool moveIntoPreviousSibling(QList<OutlineNode> &siblings, qsizetype index,
-                                        IndexPath *newPath = nullptr, const IndexPath &parentPath = {});
+    static bool moveIntoPreviousSibling(QList<OutlineNode> &siblings, qsizetype index, IndexPath *newPath = nullptr,
+                                        const IndexPath &parentPath = {});
     // Swaps with the previous (up) or next (down) sibling and sets *moved;
     // false with nothing changed when there is none.
     static bool swapWithNeighbour(QList<OutlineNode> &siblings, qsizetype index, Direction direction,

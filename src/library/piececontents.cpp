@@ -36,7 +36,10 @@ constexpr qint64 kCursorStateCap = 64 * 1024;
 // The writer's own text (post.md, snapshots) and dropped images have no size
 // limit; the cap only keeps the read's one-byte look-ahead from overflowing.
 
-QString joined(const QString &folder, const QString &name) { return folder + u'/' + name; }
+QString joined(const QString &folder, const QString &name)
+{
+    return folder + u'/' + name;
+}
 
 QString snapshotName(engine::PassKind kind)
 {
@@ -121,8 +124,7 @@ QString onOneLine(const QString &text)
         if (c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n') {
             out += u' ';
             ++i;
-        } else if (c == u'\n' || c == u'\v' || c == u'\f' || c == u'\r' || c == 0x85 || c == 0x2028
-                   || c == 0x2029) {
+        } else if (c == u'\n' || c == u'\v' || c == u'\f' || c == u'\r' || c == 0x85 || c == 0x2028 || c == 0x2029) {
             out += u' ';
         } else {
             out += QChar(c);
@@ -142,11 +144,10 @@ QString blockquote(const QString &quote)
     return lines.join(u'\n');
 }
 
-QString researchText(const QString &title, const QString &url, const QString &quote,
-                     const QString &note, const QString &day)
+QString researchText(const QString &title, const QString &url, const QString &quote, const QString &note,
+                     const QString &day)
 {
-    QString text = u"---\nsource: "_s + onOneLine(url) + u"\nkept: "_s + day + u"\n---\n\n# "_s
-        + onOneLine(title);
+    QString text = u"---\nsource: "_s + onOneLine(url) + u"\nkept: "_s + day + u"\n---\n\n# "_s + onOneLine(title);
     if (!note.isEmpty())
         text += u"\n\n"_s + note;
     if (!quote.isEmpty())
@@ -181,15 +182,11 @@ QString withName(const QString &message, const QString &fileName)
 
 } // namespace
 
-IngestError::IngestError(const QString &message)
-    : std::runtime_error(message.toStdString()), m_message(message)
-{
-}
+IngestError::IngestError(const QString &message) : std::runtime_error(message.toStdString()), m_message(message) {}
 
 ResearchNoteError::ResearchNoteError(const QString &message)
     : std::runtime_error(message.toStdString()), m_message(message)
-{
-}
+{}
 
 // --- Cursor state --------------------------------------------------------------
 
@@ -229,8 +226,8 @@ std::optional<CursorState> CursorState::decode(const QByteArray &json)
     return CursorState{*location, *length, scroll.toDouble()};
 }
 
-void writeCursorState(qint64 selectionLocation, qint64 selectionLength, const QString &id,
-                      const QString &home, double scrollOffset)
+void writeCursorState(qint64 selectionLocation, qint64 selectionLength, const QString &id, const QString &home,
+                      double scrollOffset)
 {
     const auto folder = folderURL(id, home);
     if (!folder)
@@ -283,8 +280,8 @@ void writeText(const QString &id, const QString &body, const QString &home)
     const PieceContents &piece = read.contents;
     // Only the block is kept (a fresh one when there is none): blank lines
     // above it go, the body is replaced.
-    const QString block = Post::rewriteFrontmatter(
-        read.block, Post::defaultFrontmatter(piece.type, piece.passState, piece.origin));
+    const QString block =
+        Post::rewriteFrontmatter(read.block, Post::defaultFrontmatter(piece.type, piece.passState, piece.origin));
     foundation::fs::atomicWrite(read.path, (block + body).toUtf8());
 }
 
@@ -296,8 +293,7 @@ void recordMicropubURL(const QString &id, const QString &url, const QString &hom
     if (url.contains(u'\n') || url.contains(u'\r'))
         throw FileError(EINVAL, path, u"record Micropub URL"_s);
     const QString text = foundation::fs::readUtf8File(path);
-    foundation::fs::atomicWrite(
-        path, Post::rewriteFrontmatter(text, {{Post::kMicropubURLKey, url}}).toUtf8());
+    foundation::fs::atomicWrite(path, Post::rewriteFrontmatter(text, {{Post::kMicropubURLKey, url}}).toUtf8());
 }
 
 void rewriteAsPost(const QString &id, bool convert, const QString &home)
@@ -406,9 +402,8 @@ std::optional<PassSnapshot> latestPassSnapshot(const QString &id, const QString 
 
 // --- Research notes --------------------------------------------------------------
 
-QString writeResearchNote(const QString &piecePath, const QString &title, const QString &url,
-                          const QString &quote, const QString &note, const QString &home,
-                          const QDateTime &now)
+QString writeResearchNote(const QString &piecePath, const QString &title, const QString &url, const QString &quote,
+                          const QString &note, const QString &home, const QDateTime &now)
 {
     // The path comes from the engine: only its folder name is trusted, and only
     // as an id looked up (confined) in this Home.
@@ -425,8 +420,7 @@ QString writeResearchNote(const QString &piecePath, const QString &title, const 
 
     const QString day = foundation::dates::localStamp(now, u"yyyyMMdd"_s);
     const QString base = foundation::fs::fitFileBase(day + u'-' + slug(title), u"md"_s);
-    return foundation::fs::writeUnique(research, base, u"md"_s,
-                                       researchText(title, url, quote, note, day).toUtf8());
+    return foundation::fs::writeUnique(research, base, u"md"_s, researchText(title, url, quote, note, day).toUtf8());
 }
 
 // --- Images ----------------------------------------------------------------------

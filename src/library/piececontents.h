@@ -97,8 +97,8 @@ std::optional<QString> readText(const QString &id, const QString &home);
 void writeText(const QString &id, const QString &body, const QString &home);
 
 // Writes .pennora-state.json; every failure is ignored.
-void writeCursorState(qint64 selectionLocation, qint64 selectionLength, const QString &id,
-                      const QString &home, double scrollOffset);
+void writeCursorState(qint64 selectionLocation, qint64 selectionLength, const QString &id, const QString &home,
+                      double scrollOffset);
 // The stored cursor state; none when missing or undecodable.
 std::optional<CursorState> readCursorState(const QString &id, const QString &home);
 
@@ -107,8 +107,7 @@ std::optional<CursorState> readCursorState(const QString &id, const QString &hom
 void recordMicropubURL(const QString &id, const QString &url, const QString &home);
 
 // Writes passes/pass-1.md or passes/pass-2.md, replacing the earlier one.
-void writePassSnapshot(const QString &id, engine::PassKind kind, const QString &text,
-                       const QString &home);
+void writePassSnapshot(const QString &id, engine::PassKind kind, const QString &text, const QString &home);
 
 // The newer of the two snapshots by modification time (Pass 1 on a tie);
 // none when there is none or it cannot be read.
@@ -134,8 +133,8 @@ Post::PassState advancePassState(const QString &id, engine::PassKind kind, const
 // name "<yyyyMMdd>-<slug of title>[-N].md" and answers that name. piecePath is
 // the piece folder or its post.md; only its last folder name is used, looked
 // up in home. Throws ResearchNoteError, FileError.
-QString writeResearchNote(const QString &piecePath, const QString &title, const QString &url,
-                          const QString &quote, const QString &note, const QString &home,
+QString writeResearchNote(const QString &piecePath, const QString &title, const QString &url, const QString &quote,
+                          const QString &note, const QString &home,
                           const QDateTime &now = QDateTime::currentDateTime());
 
 // Copies a dropped image into <pieceFolder>/assets under a new name and

@@ -32,10 +32,7 @@ public:
         return {pos, nl, nl + 1};
     }
 
-    QStringView view(const Line &line) const
-    {
-        return QStringView(m_text).sliced(line.start, line.end - line.start);
-    }
+    QStringView view(const Line &line) const { return QStringView(m_text).sliced(line.start, line.end - line.start); }
 
 private:
     const QString &m_text;
@@ -43,13 +40,19 @@ private:
 
 // Trimming white space and line ends drops a CR before the LF as well, so a
 // file saved with CR LF keeps its front matter.
-bool isBlankLine(QStringView line) { return line.trimmed().isEmpty(); }
-bool isDelimiter(QStringView line) { return line.trimmed() == u"---"; }
+bool isBlankLine(QStringView line)
+{
+    return line.trimmed().isEmpty();
+}
+bool isDelimiter(QStringView line)
+{
+    return line.trimmed() == u"---";
+}
 
 // Where the front matter lies in a text.
 struct Located {
-    bool opened = false;   // the first non-blank line is a delimiter
-    bool closed = false;   // and a closing delimiter follows
+    bool opened = false; // the first non-blank line is a delimiter
+    bool closed = false; // and a closing delimiter follows
     Line open;
     Line close;
 };
@@ -150,10 +153,9 @@ bool Post::FirstDraftStats::operator==(const FirstDraftStats &other) const
 
 bool Post::operator==(const Post &other) const
 {
-    return id == other.id && title == other.title && passState == other.passState
-        && origin == other.origin && type == other.type && project == other.project
-        && isArchived == other.isArchived && micropubURL == other.micropubURL
-        && firstDraftStats == other.firstDraftStats;
+    return id == other.id && title == other.title && passState == other.passState && origin == other.origin
+           && type == other.type && project == other.project && isArchived == other.isArchived
+           && micropubURL == other.micropubURL && firstDraftStats == other.firstDraftStats;
 }
 
 QString Post::rawValue(ContentType type)
@@ -239,8 +241,7 @@ Frontmatter Post::parseFrontmatter(const QString &text)
         if (colon < 0)
             continue;
         const QString key = foundation::text::trimSpaces(trimmed.first(colon).toString());
-        const QString value = trimmedQuotes(
-            foundation::text::trimSpaces(trimmed.sliced(colon + 1).toString()));
+        const QString value = trimmedQuotes(foundation::text::trimSpaces(trimmed.sliced(colon + 1).toString()));
         result.insert(key, value);
     }
     return result;
@@ -264,15 +265,12 @@ Post::Split Post::splitFrontmatter(const QString &text)
         // The text ends on the closing delimiter: the block still ends with LF.
         return {text.sliced(where.open.start) + u'\n', QString()};
     }
-    return {text.sliced(where.open.start, where.close.next - where.open.start),
-            text.sliced(where.close.next)};
+    return {text.sliced(where.open.start, where.close.next - where.open.start), text.sliced(where.close.next)};
 }
 
 FrontmatterPairs Post::defaultFrontmatter(ContentType type, PassState passState, Origin origin)
 {
-    return {{kTypeKey, rawValue(type)},
-            {kPassStateKey, rawValue(passState)},
-            {kOriginKey, rawValue(origin)}};
+    return {{kTypeKey, rawValue(type)}, {kPassStateKey, rawValue(passState)}, {kOriginKey, rawValue(origin)}};
 }
 
 QString Post::frontmatterBlock(const FrontmatterPairs &pairs)
@@ -321,8 +319,7 @@ QString Post::rewriteFrontmatter(const QString &text, const FrontmatterPairs &gi
 
     QString result;
     const QString body = where.close.next < 0 ? QString() : text.sliced(where.close.next);
-    result.reserve(prefix.size() + where.close.end - where.open.start + 64 * missing.size() + 1
-                   + body.size());
+    result.reserve(prefix.size() + where.close.end - where.open.start + 64 * missing.size() + 1 + body.size());
     result += prefix;
     result += lines.join(u'\n');
     result += u'\n';
@@ -334,7 +331,7 @@ bool Post::isUntouchedWriterDraft(const Frontmatter &frontmatter)
 {
     const Flags flags = frontmatterFlags(frontmatter);
     return flags.type == ContentType::post && flags.passState == PassState::firstDraft
-        && flags.origin == Origin::writer;
+           && flags.origin == Origin::writer;
 }
 
 bool Post::isWriterPost(const Frontmatter &frontmatter)

@@ -47,12 +47,12 @@ struct Post {
         bool operator==(const Flags &) const = default;
     };
 
-    QString id;       // the piece's folder name
+    QString id; // the piece's folder name
     QString title;
     PassState passState = PassState::firstDraft;
     Origin origin = Origin::writer;
     ContentType type = ContentType::post;
-    QString project;  // the project folder's name
+    QString project; // the project folder's name
     bool isArchived = false;
     std::optional<QString> micropubURL;
     std::optional<FirstDraftStats> firstDraftStats;

@@ -40,9 +40,8 @@ std::optional<QStringList> listNames(const QString &path, int *errorCode = nullp
 // Plain code-point order (UTF-16 order differs above the surrogates).
 void sortByCodePoint(QStringList &names)
 {
-    std::stable_sort(names.begin(), names.end(), [](const QString &a, const QString &b) {
-        return a.toUcs4() < b.toUcs4();
-    });
+    std::stable_sort(names.begin(), names.end(),
+                     [](const QString &a, const QString &b) { return a.toUcs4() < b.toUcs4(); });
 }
 
 // An existing project folder whose name matches project under NFC + lower
@@ -132,9 +131,8 @@ Location requireLocation(const Post &post, const QString &home)
 // Combining marks that diacritic folding drops after decomposition.
 bool isDiacriticMark(char32_t c)
 {
-    return (c >= 0x0300 && c <= 0x036F) || (c >= 0x1AB0 && c <= 0x1AFF)
-        || (c >= 0x1DC0 && c <= 0x1DFF) || (c >= 0x20D0 && c <= 0x20FF)
-        || (c >= 0xFE20 && c <= 0xFE2F);
+    return (c >= 0x0300 && c <= 0x036F) || (c >= 0x1AB0 && c <= 0x1AFF) || (c >= 0x1DC0 && c <= 0x1DFF)
+           || (c >= 0x20D0 && c <= 0x20FF) || (c >= 0xFE20 && c <= 0xFE2F);
 }
 
 bool isAlphanumeric(char32_t c)
@@ -150,10 +148,8 @@ bool isAlphanumeric(char32_t c)
     case QChar::Mark_Enclosing:
     case QChar::Number_DecimalDigit:
     case QChar::Number_Letter:
-    case QChar::Number_Other:
-        return true;
-    default:
-        return false;
+    case QChar::Number_Other: return true;
+    default: return false;
     }
 }
 
@@ -171,8 +167,7 @@ QString rootPath(const QString &home, Root root)
 
 bool isConfinedName(const QString &name)
 {
-    return !name.isEmpty() && !name.startsWith(u'.') && !name.contains(u'/')
-        && !name.contains(QChar(u'\0'));
+    return !name.isEmpty() && !name.startsWith(u'.') && !name.contains(u'/') && !name.contains(QChar(u'\0'));
 }
 
 std::optional<QString> folderURL(const QString &id, const QString &home)
@@ -211,8 +206,7 @@ QString slug(const QString &title)
     return out.isEmpty() ? QStringLiteral("untitled") : out;
 }
 
-QString uniquePieceName(const QString &title, const QString &home,
-                        const std::optional<QString> &excludedID)
+QString uniquePieceName(const QString &title, const QString &home, const std::optional<QString> &excludedID)
 {
     using foundation::text::nameKey;
     QSet<QString> taken;
@@ -248,8 +242,7 @@ QString uniquePieceName(const QString &title, const QString &home,
 QString validateProjectName(const QString &name)
 {
     const QString trimmed = name.trimmed();
-    bool refused = trimmed.isEmpty() || trimmed.contains(u'/') || trimmed.startsWith(u'.')
-        || trimmed.contains(u':');
+    bool refused = trimmed.isEmpty() || trimmed.contains(u'/') || trimmed.startsWith(u'.') || trimmed.contains(u':');
     if (!refused) {
         for (char32_t c : trimmed.toUcs4()) {
             const auto category = QChar::category(c);
@@ -276,8 +269,8 @@ void createProject(const QString &name, const QString &home)
     foundation::fs::makePath(joined(projects, valid));
 }
 
-Post createPiece(const QString &text, const QString &project, Post::ContentType type,
-                 Post::Origin origin, const QString &home)
+Post createPiece(const QString &text, const QString &project, Post::ContentType type, Post::Origin origin,
+                 const QString &home)
 {
     const QString content =
         Post::frontmatterBlock(Post::defaultFrontmatter(type, Post::PassState::firstDraft, origin)) + text;

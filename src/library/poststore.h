@@ -48,8 +48,8 @@ QString validateProjectName(const QString &name);
 void createProject(const QString &name, const QString &home);
 
 // Writes a new piece with the default front matter under projects/<project>/.
-Post createPiece(const QString &text, const QString &project, Post::ContentType type,
-                 Post::Origin origin, const QString &home);
+Post createPiece(const QString &text, const QString &project, Post::ContentType type, Post::Origin origin,
+                 const QString &home);
 
 // The body with its first non-blank line replaced by heading when that line
 // is a heading, else with heading inserted before it.

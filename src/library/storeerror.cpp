@@ -4,14 +4,12 @@ namespace library {
 
 StoreError::StoreError(Code code, const QString &path)
     : std::runtime_error(description(code).toStdString()), m_code(code), m_path(path)
-{
-}
+{}
 
 QString StoreError::description(Code code)
 {
     switch (code) {
-    case Code::fileReadNoSuchFile:
-        return QStringLiteral("The file couldn’t be opened because there is no such file.");
+    case Code::fileReadNoSuchFile: return QStringLiteral("The file couldn’t be opened because there is no such file.");
     case Code::fileWriteFileExists:
         return QStringLiteral("The file couldn’t be saved because a file with the same name already exists.");
     case Code::fileWriteInvalidFileName:

@@ -44,7 +44,10 @@ public:
     QString profileName() const;
     QString title() const;
 
-    friend size_t qHash(ProfileSurface surface, size_t seed = 0) noexcept { return ::qHash(int(surface.m_value), seed); }
+    friend size_t qHash(ProfileSurface surface, size_t seed = 0) noexcept
+    {
+        return ::qHash(int(surface.m_value), seed);
+    }
 
 private:
     Value m_value;
@@ -68,7 +71,10 @@ public:
     // The efforts the provider accepts, in picker order.
     QList<ReasoningEffort> efforts() const;
 
-    friend size_t qHash(ModelProvider provider, size_t seed = 0) noexcept { return ::qHash(int(provider.m_value), seed); }
+    friend size_t qHash(ModelProvider provider, size_t seed = 0) noexcept
+    {
+        return ::qHash(int(provider.m_value), seed);
+    }
 
 private:
     Value m_value;

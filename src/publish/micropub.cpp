@@ -21,8 +21,7 @@ bool isRefusedCharacter(char32_t c)
     case QChar::Other_Format:
     case QChar::Other_Surrogate: // an unpaired half is not text
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }
 

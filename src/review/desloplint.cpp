@@ -204,7 +204,7 @@ public:
     int keyCount() const { return int(m_keyLength.size()); }
 
     // Calls hit(keyId, endExclusive) for every key occurrence, overlaps included.
-    template <typename Hit>
+    template<typename Hit>
     void scan(const QString &text, Hit &&hit) const
     {
         const char16_t *p = reinterpret_cast<const char16_t *>(text.constData());

@@ -20,9 +20,15 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-QString folderOf(const QString &path) { return path.left(path.lastIndexOf(u'/')); }
+QString folderOf(const QString &path)
+{
+    return path.left(path.lastIndexOf(u'/'));
+}
 
-bool isCardName(const QString &name) { return name.endsWith(u".json"_s, Qt::CaseSensitive); }
+bool isCardName(const QString &name)
+{
+    return name.endsWith(u".json"_s, Qt::CaseSensitive);
+}
 
 std::optional<StoredFixCard> readCard(const QString &path)
 {
@@ -103,8 +109,8 @@ bool cardOrder(const CardFile &a, const CardFile &b)
 QList<CardFile> cardFilesForPiece(const QString &location)
 {
     const QString suffix = location.mid(location.lastIndexOf(u'.') + 1).toLower();
-    const bool isFile = location.lastIndexOf(u'.') > location.lastIndexOf(u'/')
-                        && (suffix == u"md" || suffix == u"markdown");
+    const bool isFile =
+        location.lastIndexOf(u'.') > location.lastIndexOf(u'/') && (suffix == u"md" || suffix == u"markdown");
     const QString pieceFolder = isFile ? folderOf(location) : location;
     QList<CardFile> cards = loadCards(pieceFolder + u"/cards"_s);
     std::stable_sort(cards.begin(), cards.end(), cardOrder);
@@ -162,8 +168,7 @@ QString learningMarkdown(const StoredFixCard &card, const QDateTime &moment)
         front << u"diagnostic_question: "_s + flatten(card.diagnosticQuestion);
     if (example)
         front << u"fix: "_s + flatten(card.fix);
-    front << u"lane: "_s + StoredFixCard::rawValue(card.lane)
-          << u"emitter: "_s + StoredFixCard::rawValue(card.emitter);
+    front << u"lane: "_s + StoredFixCard::rawValue(card.lane) << u"emitter: "_s + StoredFixCard::rawValue(card.emitter);
     if (card.provenance) {
         front << u"piece: "_s + flatten(card.provenance->piece);
         if (card.provenance->pass)
@@ -202,9 +207,8 @@ library::Post::ContentType contentTypeOf(const QString &postText)
 {
     using library::Post;
     const library::Frontmatter fm = Post::parseFrontmatter(postText);
-    return Post::contentTypeFromRaw(fm.value(Post::kTypeKey)) == Post::ContentType::outline
-               ? Post::ContentType::outline
-               : Post::ContentType::post;
+    return Post::contentTypeFromRaw(fm.value(Post::kTypeKey)) == Post::ContentType::outline ? Post::ContentType::outline
+                                                                                            : Post::ContentType::post;
 }
 
 StoredFixCard promote(const QString &location, const QUuid &id, const QDateTime &moment)

@@ -19,16 +19,13 @@ namespace review::FixCardStore {
 
 using namespace Qt::StringLiterals;
 
-CardError::CardError(const QString &message)
-    : std::runtime_error(message.toStdString()), m_message(message)
-{
-}
+CardError::CardError(const QString &message) : std::runtime_error(message.toStdString()), m_message(message) {}
 
 // --- Raw values ------------------------------------------------------------------
 
 namespace {
 
-template <typename E, std::size_t N>
+template<typename E, std::size_t N>
 std::optional<E> fromRaw(const QString &raw, const std::pair<E, const char16_t *> (&table)[N])
 {
     for (const auto &[value, text] : table) {
@@ -38,7 +35,7 @@ std::optional<E> fromRaw(const QString &raw, const std::pair<E, const char16_t *
     return std::nullopt;
 }
 
-template <typename E, std::size_t N>
+template<typename E, std::size_t N>
 QString toRaw(E value, const std::pair<E, const char16_t *> (&table)[N])
 {
     for (const auto &[v, text] : table) {
@@ -50,26 +47,47 @@ QString toRaw(E value, const std::pair<E, const char16_t *> (&table)[N])
 
 using Card = StoredFixCard;
 
-constexpr std::pair<Card::Lane, const char16_t *> kLanes[] = {
-    {Card::Lane::mechanical, u"mechanical"}, {Card::Lane::demonstration, u"demonstration"}};
+constexpr std::pair<Card::Lane, const char16_t *> kLanes[] = {{Card::Lane::mechanical, u"mechanical"},
+                                                              {Card::Lane::demonstration, u"demonstration"}};
 constexpr std::pair<Card::Emitter, const char16_t *> kEmitters[] = {{Card::Emitter::lint, u"lint"},
-                                                                      {Card::Emitter::engine, u"engine"}};
+                                                                    {Card::Emitter::engine, u"engine"}};
 constexpr std::pair<Card::Status, const char16_t *> kStatuses[] = {{Card::Status::open, u"open"},
-                                                                     {Card::Status::applied, u"applied"},
-                                                                     {Card::Status::skipped, u"skipped"},
-                                                                     {Card::Status::done, u"done"}};
-constexpr std::pair<Card::AnchorStatus, const char16_t *> kAnchorStatuses[] = {
-    {Card::AnchorStatus::valid, u"valid"}, {Card::AnchorStatus::stale, u"stale"}};
+                                                                   {Card::Status::applied, u"applied"},
+                                                                   {Card::Status::skipped, u"skipped"},
+                                                                   {Card::Status::done, u"done"}};
+constexpr std::pair<Card::AnchorStatus, const char16_t *> kAnchorStatuses[] = {{Card::AnchorStatus::valid, u"valid"},
+                                                                               {Card::AnchorStatus::stale, u"stale"}};
 
 } // namespace
 
-QString StoredFixCard::rawValue(Lane lane) { return toRaw(lane, kLanes); }
-QString StoredFixCard::rawValue(Emitter emitter) { return toRaw(emitter, kEmitters); }
-QString StoredFixCard::rawValue(Status status) { return toRaw(status, kStatuses); }
-QString StoredFixCard::rawValue(AnchorStatus status) { return toRaw(status, kAnchorStatuses); }
-std::optional<Card::Lane> StoredFixCard::laneFromRaw(const QString &raw) { return fromRaw(raw, kLanes); }
-std::optional<Card::Emitter> StoredFixCard::emitterFromRaw(const QString &raw) { return fromRaw(raw, kEmitters); }
-std::optional<Card::Status> StoredFixCard::statusFromRaw(const QString &raw) { return fromRaw(raw, kStatuses); }
+QString StoredFixCard::rawValue(Lane lane)
+{
+    return toRaw(lane, kLanes);
+}
+QString StoredFixCard::rawValue(Emitter emitter)
+{
+    return toRaw(emitter, kEmitters);
+}
+QString StoredFixCard::rawValue(Status status)
+{
+    return toRaw(status, kStatuses);
+}
+QString StoredFixCard::rawValue(AnchorStatus status)
+{
+    return toRaw(status, kAnchorStatuses);
+}
+std::optional<Card::Lane> StoredFixCard::laneFromRaw(const QString &raw)
+{
+    return fromRaw(raw, kLanes);
+}
+std::optional<Card::Emitter> StoredFixCard::emitterFromRaw(const QString &raw)
+{
+    return fromRaw(raw, kEmitters);
+}
+std::optional<Card::Status> StoredFixCard::statusFromRaw(const QString &raw)
+{
+    return fromRaw(raw, kStatuses);
+}
 std::optional<Card::AnchorStatus> StoredFixCard::anchorStatusFromRaw(const QString &raw)
 {
     return fromRaw(raw, kAnchorStatuses);
@@ -139,7 +157,10 @@ QJsonValue member(const QJsonObject &o, QLatin1StringView snake, QLatin1StringVi
     return QJsonValue(QJsonValue::Undefined);
 }
 
-bool absent(const QJsonValue &v) { return v.isUndefined() || v.isNull(); }
+bool absent(const QJsonValue &v)
+{
+    return v.isUndefined() || v.isNull();
+}
 
 // Internet date-time, whole seconds, "Z" or a numeric offset.
 std::optional<QDateTime> parseDate(const QJsonValue &v)
@@ -205,7 +226,7 @@ bool readOptionalInteger(const QJsonValue &v, std::optional<qint64> &out)
     return out.has_value();
 }
 
-template <typename E>
+template<typename E>
 bool readEnum(const QJsonValue &v, std::optional<E> (*fromRawFn)(const QString &), E &out)
 {
     if (!v.isString())

@@ -22,7 +22,10 @@ const QString kDismissCount = u"dismiss_count"_s;
 const QString kDismissedAtPass = u"dismissed_at_pass"_s;
 const QString kResurfaceAfter = u"resurface_after"_s;
 
-qint64 clampCount(qint64 value) { return std::clamp<qint64>(value, 0, kCountCeiling); }
+qint64 clampCount(qint64 value)
+{
+    return std::clamp<qint64>(value, 0, kCountCeiling);
+}
 
 // Strict: optional sign, then decimal digits only.
 std::optional<qint64> integerValue(const library::Frontmatter &frontmatter, const QString &key)
@@ -43,8 +46,7 @@ QString typeName(library::Post::ContentType type)
 QMap<QString, qint64> readPassCounts(const QString &home)
 {
     QMap<QString, qint64> counts;
-    const auto bytes =
-        detail::readSideFile(home + u"/learnings/"_s + kCountsFile, FixCardStore::kSideFileCap);
+    const auto bytes = detail::readSideFile(home + u"/learnings/"_s + kCountsFile, FixCardStore::kSideFileCap);
     if (!bytes)
         return counts;
     QJsonParseError error{};
@@ -74,7 +76,10 @@ void bumpPassCount(const QString &home, library::Post::ContentType type)
     foundation::fs::atomicWrite(folder + u'/' + kCountsFile, foundation::json::compact(object));
 }
 
-bool isPassClocked(const QString &type) { return type == u"posts" || type == u"outlines"; }
+bool isPassClocked(const QString &type)
+{
+    return type == u"posts" || type == u"outlines";
+}
 
 qint64 dismissCount(const library::Frontmatter &frontmatter)
 {

@@ -27,8 +27,7 @@ QString withoutExtension(const QString &name)
 bool isNumeral(const QString &cluster)
 {
     const QList<uint> points = cluster.toUcs4();
-    return !points.isEmpty()
-           && u_getIntPropertyValue(UChar32(points.front()), UCHAR_NUMERIC_TYPE) != U_NT_NONE;
+    return !points.isEmpty() && u_getIntPropertyValue(UChar32(points.front()), UCHAR_NUMERIC_TYPE) != U_NT_NONE;
 }
 
 std::optional<QString> nonEmpty(const library::Frontmatter &frontmatter, const QString &key)

@@ -84,7 +84,8 @@ QJsonObject queryLearnings(const QJsonObject &arguments)
     const LearningsArgs args = LearningsArgs::decode(arguments);
     QJsonArray learnings;
     for (const FixCardStore::LearningFile &learning : FixCardStore::learningsForPiece(args.piecePath))
-        learnings.append(QJsonObject{{QStringLiteral("file"), learning.fileName}, {QStringLiteral("markdown"), learning.text}});
+        learnings.append(
+            QJsonObject{{QStringLiteral("file"), learning.fileName}, {QStringLiteral("markdown"), learning.text}});
     return QJsonObject{{QStringLiteral("learnings"), learnings}};
 }
 
@@ -95,8 +96,9 @@ QJsonObject submitFixCards(const QJsonObject &arguments)
     QJsonArray cards;
     for (const FixCardStore::CardFile &file : written) {
         const bool stale = file.card.anchorStatus == FixCardStore::StoredFixCard::AnchorStatus::stale;
-        cards.append(QJsonObject{{QStringLiteral("file"), file.fileName},
-                                 {QStringLiteral("anchor_status"), stale ? QStringLiteral("stale") : QStringLiteral("valid")}});
+        cards.append(
+            QJsonObject{{QStringLiteral("file"), file.fileName},
+                        {QStringLiteral("anchor_status"), stale ? QStringLiteral("stale") : QStringLiteral("valid")}});
     }
     QJsonObject answer{{QStringLiteral("cards"), cards}};
     const qsizetype dropped = submission.inputs.size() - written.size();
@@ -144,8 +146,8 @@ QByteArray errorReply(const QJsonObject &error, const QJsonValue &id)
 
 QByteArray toolErrorReply(const QString &text, const std::optional<QJsonValue> &id)
 {
-    return resultReply(id, QJsonObject{{QStringLiteral("content"), QJsonArray{textContent(text)}},
-                                       {QStringLiteral("isError"), true}});
+    return resultReply(
+        id, QJsonObject{{QStringLiteral("content"), QJsonArray{textContent(text)}}, {QStringLiteral("isError"), true}});
 }
 
 QByteArray callTool(const std::optional<QJsonValue> &id, const QJsonObject &params)
@@ -189,10 +191,13 @@ QJsonArray toolDefinitions()
 
     const QJsonObject queryLearnings{
         {QStringLiteral("name"), QStringLiteral("query_learnings")},
-        {QStringLiteral("description"), QStringLiteral("The piece's visible learnings — raw markdown per file, from <home>/learnings/<type>s/. Dismissed learnings are hidden until their decay interval (base 10 passes, doubling per re-dismiss; a per-Learning resurface_after frontmatter key overrides) elapses.")},
+        {QStringLiteral("description"),
+         QStringLiteral(
+             "The piece's visible learnings — raw markdown per file, from <home>/learnings/<type>s/. Dismissed learnings are hidden until their decay interval (base 10 passes, doubling per re-dismiss; a per-Learning resurface_after frontmatter key overrides) elapses.")},
         {QStringLiteral("inputSchema"),
          QJsonObject{{QStringLiteral("type"), QStringLiteral("object")},
-                     {QStringLiteral("properties"), QJsonObject{{QStringLiteral("piece_path"), stringProperty(pathDescription)}}},
+                     {QStringLiteral("properties"),
+                      QJsonObject{{QStringLiteral("piece_path"), stringProperty(pathDescription)}}},
                      {QStringLiteral("required"), strings({"piece_path"})}}}};
 
     const QJsonObject anchor{
@@ -200,46 +205,62 @@ QJsonArray toolDefinitions()
         {QStringLiteral("required"), strings({"quote"})},
         {QStringLiteral("properties"),
          QJsonObject{{QStringLiteral("quote"), stringProperty(QStringLiteral("Exact substring quoted from the piece."))},
-                     {QStringLiteral("occurrence"), QJsonObject{{QStringLiteral("type"), QStringLiteral("integer")},
-                                                                {QStringLiteral("default"), 1},
-                                                                {QStringLiteral("description"), QStringLiteral("1-based occurrence of the quote in the piece.")}}},
+                     {QStringLiteral("occurrence"),
+                      QJsonObject{{QStringLiteral("type"), QStringLiteral("integer")},
+                                  {QStringLiteral("default"), 1},
+                                  {QStringLiteral("description"),
+                                   QStringLiteral("1-based occurrence of the quote in the piece.")}}},
                      {QStringLiteral("context"), stringProperty()}}}};
 
     const QJsonObject provenance{
         {QStringLiteral("type"), QStringLiteral("object")},
         {QStringLiteral("properties"),
-         QJsonObject{{QStringLiteral("piece"), stringProperty()},
-                     {QStringLiteral("date"), stringProperty()},
-                     {QStringLiteral("engine"), stringProperty()},
-                     {QStringLiteral("pass"), QJsonObject{{QStringLiteral("type"), QStringLiteral("integer")},
-                                                          {QStringLiteral("description"), QStringLiteral("Pass number that found the card (1 = structural, 2 = line-level).")}}}}}};
+         QJsonObject{
+             {QStringLiteral("piece"), stringProperty()},
+             {QStringLiteral("date"), stringProperty()},
+             {QStringLiteral("engine"), stringProperty()},
+             {QStringLiteral("pass"),
+              QJsonObject{{QStringLiteral("type"), QStringLiteral("integer")},
+                          {QStringLiteral("description"),
+                           QStringLiteral("Pass number that found the card (1 = structural, 2 = line-level).")}}}}}};
 
     const QJsonObject card{
         {QStringLiteral("type"), QStringLiteral("object")},
         {QStringLiteral("required"), strings({"pattern", "problem", "anchor", "lane", "emitter"})},
         {QStringLiteral("properties"),
-         QJsonObject{{QStringLiteral("pattern"), stringProperty()},
-                     {QStringLiteral("problem"), stringProperty()},
-                     {QStringLiteral("diagnostic_question"), stringProperty()},
-                     {QStringLiteral("fix"), stringProperty(QStringLiteral("Mechanical cards: the exact replacement for the anchored span (empty string = cut). Demonstration cards: the demonstration."))},
-                     {QStringLiteral("anchor"), anchor},
-                     {QStringLiteral("lane"), QJsonObject{{QStringLiteral("type"), QStringLiteral("string")},
-                                                          {QStringLiteral("enum"), strings({"mechanical", "demonstration"})}}},
-                     {QStringLiteral("emitter"), QJsonObject{{QStringLiteral("type"), QStringLiteral("string")},
-                                                             {QStringLiteral("enum"), strings({"lint", "engine"})}}},
-                     {QStringLiteral("provenance"), provenance}}}};
+         QJsonObject{
+             {QStringLiteral("pattern"), stringProperty()},
+             {QStringLiteral("problem"), stringProperty()},
+             {QStringLiteral("diagnostic_question"), stringProperty()},
+             {QStringLiteral("fix"),
+              stringProperty(QStringLiteral(
+                  "Mechanical cards: the exact replacement for the anchored span (empty string = cut). Demonstration cards: the demonstration."))},
+             {QStringLiteral("anchor"), anchor},
+             {QStringLiteral("lane"), QJsonObject{{QStringLiteral("type"), QStringLiteral("string")},
+                                                  {QStringLiteral("enum"), strings({"mechanical", "demonstration"})}}},
+             {QStringLiteral("emitter"), QJsonObject{{QStringLiteral("type"), QStringLiteral("string")},
+                                                     {QStringLiteral("enum"), strings({"lint", "engine"})}}},
+             {QStringLiteral("provenance"), provenance}}}};
 
     const QJsonObject submitFixCards{
         {QStringLiteral("name"), QStringLiteral("submit_fix_cards")},
-        {QStringLiteral("description"), QStringLiteral("Persist fix cards for a piece. Anchor-validated against post.md; stale anchors land flagged. At most 10 cards per call — the app keeps the ranked head and drops the rest.")},
+        {QStringLiteral("description"),
+         QStringLiteral(
+             "Persist fix cards for a piece. Anchor-validated against post.md; stale anchors land flagged. At most 10 cards per call — the app keeps the ranked head and drops the rest.")},
         {QStringLiteral("inputSchema"),
-         QJsonObject{{QStringLiteral("type"), QStringLiteral("object")},
-                     {QStringLiteral("required"), strings({"piece_path", "cards"})},
-                     {QStringLiteral("properties"),
-                      QJsonObject{{QStringLiteral("piece_path"), stringProperty(pathDescription)},
-                                  {QStringLiteral("cards"), QJsonObject{{QStringLiteral("type"), QStringLiteral("array")},
-                                                                        {QStringLiteral("description"), QStringLiteral("Ranked most-important-first; at most 10 per call — the app keeps the ranked head and drops the rest.")},
-                                                                        {QStringLiteral("items"), card}}}}}}}};
+         QJsonObject{
+             {QStringLiteral("type"), QStringLiteral("object")},
+             {QStringLiteral("required"), strings({"piece_path", "cards"})},
+             {QStringLiteral("properties"),
+              QJsonObject{
+                  {QStringLiteral("piece_path"), stringProperty(pathDescription)},
+                  {QStringLiteral("cards"),
+                   QJsonObject{
+                       {QStringLiteral("type"), QStringLiteral("array")},
+                       {QStringLiteral("description"),
+                        QStringLiteral(
+                            "Ranked most-important-first; at most 10 per call — the app keeps the ranked head and drops the rest.")},
+                       {QStringLiteral("items"), card}}}}}}}};
 
     const QJsonObject note{
         {QStringLiteral("type"), QStringLiteral("object")},
@@ -247,20 +268,26 @@ QJsonArray toolDefinitions()
         {QStringLiteral("properties"),
          QJsonObject{{QStringLiteral("title"), stringProperty()},
                      {QStringLiteral("url"), stringProperty()},
-                     {QStringLiteral("quote"), stringProperty(QStringLiteral("Verbatim quotation from the source, when there is one."))},
-                     {QStringLiteral("note"), stringProperty(QStringLiteral("The finding — why this source matters to the piece."))}}}};
+                     {QStringLiteral("quote"),
+                      stringProperty(QStringLiteral("Verbatim quotation from the source, when there is one."))},
+                     {QStringLiteral("note"),
+                      stringProperty(QStringLiteral("The finding — why this source matters to the piece."))}}}};
 
     const QJsonObject submitResearchNotes{
         {QStringLiteral("name"), QStringLiteral("submit_research_notes")},
-        {QStringLiteral("description"), QStringLiteral("Deliver research findings as candidate source-notes for a piece — candidates only: the notes arrive in the session, nothing is written to disk. The writer keeps or rejects each note in Pennora; keeping writes the plain markdown note (with provenance) into the piece's research/ folder.")},
+        {QStringLiteral("description"),
+         QStringLiteral(
+             "Deliver research findings as candidate source-notes for a piece — candidates only: the notes arrive in the session, nothing is written to disk. The writer keeps or rejects each note in Pennora; keeping writes the plain markdown note (with provenance) into the piece's research/ folder.")},
         {QStringLiteral("inputSchema"),
          QJsonObject{{QStringLiteral("type"), QStringLiteral("object")},
                      {QStringLiteral("required"), strings({"piece_path", "notes"})},
                      {QStringLiteral("properties"),
                       QJsonObject{{QStringLiteral("piece_path"), stringProperty(pathDescription)},
-                                  {QStringLiteral("notes"), QJsonObject{{QStringLiteral("type"), QStringLiteral("array")},
-                                                                        {QStringLiteral("description"), QStringLiteral("Candidate source-notes with provenance.")},
-                                                                        {QStringLiteral("items"), note}}}}}}}};
+                                  {QStringLiteral("notes"),
+                                   QJsonObject{{QStringLiteral("type"), QStringLiteral("array")},
+                                               {QStringLiteral("description"),
+                                                QStringLiteral("Candidate source-notes with provenance.")},
+                                               {QStringLiteral("items"), note}}}}}}}};
 
     return QJsonArray{queryLearnings, submitFixCards, submitResearchNotes};
 }
@@ -294,10 +321,12 @@ std::optional<QByteArray> answer(QByteArrayView line)
     if (method.startsWith(QLatin1String("notifications/")))
         return std::nullopt;
     if (method == QLatin1String("initialize")) {
-        return resultReply(id, QJsonObject{{QStringLiteral("protocolVersion"), protocolVersion(params)},
-                                           {QStringLiteral("capabilities"), QJsonObject{{QStringLiteral("tools"), QJsonObject()}}},
-                                           {QStringLiteral("serverInfo"), QJsonObject{{QStringLiteral("name"), QStringLiteral("pennora-tools")},
-                                                                                      {QStringLiteral("version"), QStringLiteral("1.0")}}}});
+        return resultReply(
+            id, QJsonObject{{QStringLiteral("protocolVersion"), protocolVersion(params)},
+                            {QStringLiteral("capabilities"), QJsonObject{{QStringLiteral("tools"), QJsonObject()}}},
+                            {QStringLiteral("serverInfo"),
+                             QJsonObject{{QStringLiteral("name"), QStringLiteral("pennora-tools")},
+                                         {QStringLiteral("version"), QStringLiteral("1.0")}}}});
     }
     if (method == QLatin1String("ping"))
         return resultReply(id, QJsonObject());

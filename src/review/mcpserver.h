@@ -19,8 +19,7 @@ inline constexpr qsizetype kMaxLineBytes = 1048576;
 
 // The protocol versions this server speaks; "initialize" answers the client's
 // version only when it is one of these, else the newest.
-inline constexpr const char *kSupportedProtocolVersions[] = {"2024-11-05", "2025-03-26", "2025-06-18",
-                                                              "2025-11-25"};
+inline constexpr const char *kSupportedProtocolVersions[] = {"2024-11-05", "2025-03-26", "2025-06-18", "2025-11-25"};
 inline constexpr const char *kLatestProtocolVersion = "2025-11-25";
 
 // The one line used when a reply cannot be serialised, keys in this order.

@@ -24,6 +24,9 @@ std::optional<qint64> jsonInteger(const QJsonValue &value);
 QStringList listFolder(const QString &folder);
 
 // An id as files and tools spell it: upper case with hyphens, no braces.
-inline QString uuidText(const QUuid &id) { return id.toString(QUuid::WithoutBraces).toUpper(); }
+inline QString uuidText(const QUuid &id)
+{
+    return id.toString(QUuid::WithoutBraces).toUpper();
+}
 
 } // namespace review::detail

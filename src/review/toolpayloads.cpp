@@ -110,8 +110,8 @@ std::optional<qint64> integerValue(const JSONValue &value)
         return std::nullopt;
     const double number = value.toDouble();
     // 2^63 is exact as a double; anything from it up does not fit.
-    if (!std::isfinite(number) || std::trunc(number) != number || number < -9223372036854775808.0 ||
-        number >= 9223372036854775808.0)
+    if (!std::isfinite(number) || std::trunc(number) != number || number < -9223372036854775808.0
+        || number >= 9223372036854775808.0)
         return std::nullopt;
     return static_cast<qint64>(number);
 }
@@ -142,7 +142,8 @@ Card::Anchor decodeAnchor(const std::optional<JSONValue> &value)
     Card::Anchor anchor;
     anchor.quote = requiredText(*value, QStringLiteral("quote"), QStringLiteral("card anchor quote is required"));
     anchor.occurrence =
-        optionalInteger(value->member(QStringLiteral("occurrence")), QStringLiteral("card anchor occurrence")).value_or(1);
+        optionalInteger(value->member(QStringLiteral("occurrence")), QStringLiteral("card anchor occurrence"))
+            .value_or(1);
     anchor.context = optionalText(value->member(QStringLiteral("context")), QStringLiteral("card anchor context"));
     return anchor;
 }
@@ -154,7 +155,8 @@ std::optional<Card::Provenance> decodeProvenance(const std::optional<JSONValue> 
     if (!value->isObject())
         refuse(QStringLiteral("card provenance must be an object"));
     Card::Provenance provenance;
-    provenance.piece = requiredText(*value, QStringLiteral("piece"), QStringLiteral("card provenance piece is required"));
+    provenance.piece =
+        requiredText(*value, QStringLiteral("piece"), QStringLiteral("card provenance piece is required"));
     provenance.date = optionalText(value->member(QStringLiteral("date")), QStringLiteral("card provenance date"));
     provenance.engine = optionalText(value->member(QStringLiteral("engine")), QStringLiteral("card provenance engine"));
     provenance.pass = optionalInteger(value->member(QStringLiteral("pass")), QStringLiteral("card provenance pass"));
@@ -167,7 +169,8 @@ FixCardStore::Input decodeCard(const JSONValue &card)
     input.pattern = requiredText(card, QStringLiteral("pattern"), QStringLiteral("card pattern is required"));
     input.problem = requiredText(card, QStringLiteral("problem"), QStringLiteral("card problem is required"));
 
-    const std::optional<Card::Lane> lane = Card::laneFromRaw(textMember(card, QStringLiteral("lane")).value_or(QString()));
+    const std::optional<Card::Lane> lane =
+        Card::laneFromRaw(textMember(card, QStringLiteral("lane")).value_or(QString()));
     if (!lane)
         refuse(QStringLiteral("card lane must be mechanical or demonstration"));
     input.lane = *lane;
@@ -260,8 +263,9 @@ std::optional<FixCard> transcriptFixCard(const JSONValue &input)
     FixCard shown;
     shown.pattern = *pattern;
     shown.problem = *problem;
-    shown.diagnosticQuestion = textMember(card, QStringLiteral("diagnosticQuestion"))
-                                   .value_or(textMember(card, QStringLiteral("diagnostic_question")).value_or(QString()));
+    shown.diagnosticQuestion =
+        textMember(card, QStringLiteral("diagnosticQuestion"))
+            .value_or(textMember(card, QStringLiteral("diagnostic_question")).value_or(QString()));
     shown.fix = textMember(card, QStringLiteral("fix")).value_or(QString());
     if (const std::optional<QString> anchor = textMember(card, QStringLiteral("anchor")))
         shown.anchor = *anchor;

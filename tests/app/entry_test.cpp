@@ -3,7 +3,6 @@
 
 #include "testenv.h"
 
-#include <gtest/gtest.h>
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
@@ -12,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 #include <csignal>
+#include <gtest/gtest.h>
 
 namespace {
 

@@ -17,8 +17,8 @@
 #include <QTimer>
 
 #include <cerrno>
-#include <csignal>
 #include <cmath>
+#include <csignal>
 #include <functional>
 #include <memory>
 
@@ -71,10 +71,8 @@ class Call {
 public:
     Call(engine::EngineTransport &client, const QString &method, std::optional<JSONValue> params = std::nullopt,
          double timeout = 15)
-        : m_out(std::make_shared<Outcome>())
-        , m_task(capture(client.request(method, std::move(params), timeout), m_out))
-    {
-    }
+        : m_out(std::make_shared<Outcome>()), m_task(capture(client.request(method, std::move(params), timeout), m_out))
+    {}
     bool done() const { return m_out->done; }
     const Outcome &wait()
     {
@@ -129,8 +127,7 @@ using Received = std::pair<QString, std::optional<JSONValue>>;
 // A started client on the stand-in with its callbacks recorded.
 struct Harness {
     explicit Harness(const QJsonObject &scenario, const QString &profile = QStringLiteral("pennora"))
-        : fake(scenario)
-        , client(std::make_unique<ACPEngineClient>(testsupport::fakeHermesBinary(), profile))
+        : fake(scenario), client(std::make_unique<ACPEngineClient>(testsupport::fakeHermesBinary(), profile))
     {
         client->setOnMessage([this](const QString &method, const std::optional<JSONValue> &params) {
             messages.push_back({method, params});
@@ -156,9 +153,9 @@ bool processGone(qint64 pid)
 
 TEST(ACPEngineClient, RequestsCarryCountingIdsAndEmptyParams)
 {
-    Harness h(steps({expect("initialize"), reply(QJsonObject{{"agentInfo", QJsonObject{{"version", "1.2"}}}}),
-                     expect("x"), reply(QJsonValue::Null),
-                     expect("y"), send(QJsonObject{{"jsonrpc", "2.0"}, {"id", 3}})}));
+    Harness h(
+        steps({expect("initialize"), reply(QJsonObject{{"agentInfo", QJsonObject{{"version", "1.2"}}}}), expect("x"),
+               reply(QJsonValue::Null), expect("y"), send(QJsonObject{{"jsonrpc", "2.0"}, {"id", 3}})}));
 
     Call init(*h.client, "initialize", json(R"({"protocolVersion":1,"clientInfo":{"name":"Pennora"}})"));
     EXPECT_EQ(init.result(), json(R"({"agentInfo":{"version":"1.2"}})"));
@@ -169,22 +166,22 @@ TEST(ACPEngineClient, RequestsCarryCountingIdsAndEmptyParams)
     h.client->notify("session/cancel", json(R"({"sessionId":"s/1"})"));
     h.client->notify("bare", std::nullopt);
     ASSERT_TRUE(spinUntil([&] { return h.fake.receivedLines().size() == 5; }));
-    EXPECT_EQ(h.fake.receivedLines(),
-              QStringList({R"({"id":1,"jsonrpc":"2.0","method":"initialize","params":{"clientInfo":{"name":"Pennora"},"protocolVersion":1}})",
-                           R"({"id":2,"jsonrpc":"2.0","method":"x","params":{}})",
-                           R"({"id":3,"jsonrpc":"2.0","method":"y","params":{}})",
-                           R"({"jsonrpc":"2.0","method":"session/cancel","params":{"sessionId":"s/1"}})",
-                           R"({"jsonrpc":"2.0","method":"bare","params":{}})"}));
+    EXPECT_EQ(
+        h.fake.receivedLines(),
+        QStringList(
+            {R"({"id":1,"jsonrpc":"2.0","method":"initialize","params":{"clientInfo":{"name":"Pennora"},"protocolVersion":1}})",
+             R"({"id":2,"jsonrpc":"2.0","method":"x","params":{}})",
+             R"({"id":3,"jsonrpc":"2.0","method":"y","params":{}})",
+             R"({"jsonrpc":"2.0","method":"session/cancel","params":{"sessionId":"s/1"}})",
+             R"({"jsonrpc":"2.0","method":"bare","params":{}})"}));
     EXPECT_EQ(h.fake.events().first().value("args").toArray(), QJsonArray({"acp", "-p", "pennora"}));
 }
 
 TEST(ACPEngineClient, ReadsSplitJoinedAndOddLines)
 {
     const QString upd = R"({"jsonrpc":"2.0","method":"session/update","params":{"n":%1}})";
-    Harness h(steps({expect("session/prompt"),
-                     raw(QJsonArray{upd.arg(1).left(30), upd.arg(1).mid(30) + "\n"}),
-                     raw(upd.arg(2) + "\n" + upd.arg(3) + "\n"),
-                     raw("not json\n[1,2]\n\"text\"\n\n"),
+    Harness h(steps({expect("session/prompt"), raw(QJsonArray{upd.arg(1).left(30), upd.arg(1).mid(30) + "\n"}),
+                     raw(upd.arg(2) + "\n" + upd.arg(3) + "\n"), raw("not json\n[1,2]\n\"text\"\n\n"),
                      send(QJsonObject{{"jsonrpc", "2.0"}, {"id", 999}, {"result", QJsonObject()}}),
                      send(QJsonObject{{"jsonrpc", "2.0"}, {"method", "odd"}}),
                      send(QJsonObject{{"jsonrpc", "2.0"}, {"method", "odd"}, {"params", true}}),
@@ -196,10 +193,14 @@ TEST(ACPEngineClient, ReadsSplitJoinedAndOddLines)
     EXPECT_EQ(Call(*h.client, "session/prompt").result(), json(R"({"stopReason":"end_turn"})"));
     ASSERT_TRUE(spinUntil([&] { return h.messages.size() >= 8; }));
     const std::vector<Received> expected = {
-        {"session/update", json(R"({"n":1})")}, {"session/update", json(R"({"n":2})")},
-        {"session/update", json(R"({"n":3})")}, {"odd", std::nullopt},
-        {"odd", JSONValue(true)},               {"odd", JSONValue(1)},
-        {"odd", JSONValue()},                   {"nullid", std::nullopt},
+        {"session/update", json(R"({"n":1})")},
+        {"session/update", json(R"({"n":2})")},
+        {"session/update", json(R"({"n":3})")},
+        {"odd", std::nullopt},
+        {"odd", JSONValue(true)},
+        {"odd", JSONValue(1)},
+        {"odd", JSONValue()},
+        {"nullid", std::nullopt},
     };
     EXPECT_EQ(h.messages, expected);
     EXPECT_EQ(h.crashes, 0);
@@ -213,15 +214,12 @@ TEST(ACPEngineClient, OverLongLineIsDroppedAndTheNextLineRead)
     const qsizetype fill = ACPEngineClient::maxLineBytes - head.size() - tail.size();
     const QString exact = head + QString(fill, 'a') + tail;
     const QString over = head + QString(fill + 1, 'b') + tail;
-    Harness h(steps({expect("go"),
-                     QJsonObject{{"junk", 1100000}, {"chunk", 4096}, {"lf", true}},
-                     send(QJsonObject{{"jsonrpc", "2.0"}, {"method", "after-junk"}}),
-                     raw(over + "\n"),
-                     raw(exact + "\n"),
-                     QJsonObject{{"junk", 2000000}, {"chunk", 65536}},
-                     raw(R"(,"tail":1})" "\n"),
-                     send(QJsonObject{{"jsonrpc", "2.0"}, {"method", "last"}}),
-                     reply()}));
+    Harness h(steps({expect("go"), QJsonObject{{"junk", 1100000}, {"chunk", 4096}, {"lf", true}},
+                     send(QJsonObject{{"jsonrpc", "2.0"}, {"method", "after-junk"}}), raw(over + "\n"),
+                     raw(exact + "\n"), QJsonObject{{"junk", 2000000}, {"chunk", 65536}},
+                     raw(R"(,"tail":1})"
+                         "\n"),
+                     send(QJsonObject{{"jsonrpc", "2.0"}, {"method", "last"}}), reply()}));
 
     Call(*h.client, "go").result();
     ASSERT_TRUE(spinUntil([&] { return h.messages.size() >= 3; }));
@@ -250,24 +248,30 @@ TEST(ACPEngineClient, PartialLineBufferStopsAtTheLimit)
     client.ingest(QByteArray(ACPEngineClient::maxLineBytes, ' '));
     client.ingest(" ");
     EXPECT_EQ(client.bufferedBytes(), 0); // one byte over empties it
-    client.ingest(R"({"jsonrpc":"2.0","method":"tail-of-dropped"})" "\n" R"({"jsonrpc":"2.0","method":"next"})" "\n");
+    client.ingest(R"({"jsonrpc":"2.0","method":"tail-of-dropped"})"
+                  "\n"
+                  R"({"jsonrpc":"2.0","method":"next"})"
+                  "\n");
     spinFor(20);
     EXPECT_EQ(methods, (std::vector<QString>{"exact", "next"}));
 }
 
 TEST(ACPEngineClient, EngineRequestsGetMethodNotFoundWithTheirId)
 {
-    Harness h(steps({expect("go"),
-                     send(QJsonObject{{"jsonrpc", "2.0"}, {"id", 7}, {"method", "fs/read_text_file"}, {"params", QJsonObject()}}),
-                     send(QJsonObject{{"jsonrpc", "2.0"}, {"id", "req-a"}, {"method", "session/request_permission"}}),
-                     expect("*", 2),
-                     send(QJsonObject{{"jsonrpc", "2.0"}, {"id", 1}, {"result", "done"}})}));
+    Harness h(steps(
+        {expect("go"),
+         send(QJsonObject{{"jsonrpc", "2.0"}, {"id", 7}, {"method", "fs/read_text_file"}, {"params", QJsonObject()}}),
+         send(QJsonObject{{"jsonrpc", "2.0"}, {"id", "req-a"}, {"method", "session/request_permission"}}),
+         expect("*", 2), send(QJsonObject{{"jsonrpc", "2.0"}, {"id", 1}, {"result", "done"}})}));
 
     EXPECT_EQ(Call(*h.client, "go").result(), std::optional<JSONValue>(JSONValue("done")));
     const QStringList lines = h.fake.receivedLines();
     ASSERT_EQ(lines.size(), 3);
-    EXPECT_EQ(lines[1], R"({"error":{"code":-32601,"message":"Pennora M0 handles no server requests"},"id":7,"jsonrpc":"2.0"})");
-    EXPECT_EQ(lines[2], R"({"error":{"code":-32601,"message":"Pennora M0 handles no server requests"},"id":"req-a","jsonrpc":"2.0"})");
+    EXPECT_EQ(lines[1],
+              R"({"error":{"code":-32601,"message":"Pennora M0 handles no server requests"},"id":7,"jsonrpc":"2.0"})");
+    EXPECT_EQ(
+        lines[2],
+        R"({"error":{"code":-32601,"message":"Pennora M0 handles no server requests"},"id":"req-a","jsonrpc":"2.0"})");
     spinFor(20);
     EXPECT_TRUE(h.messages.empty());
 }
@@ -314,7 +318,8 @@ TEST(ACPEngineClient, TimeOutsNameTheMethodAndWholeSeconds)
 
 TEST(ACPEngineClient, LateAnswerAfterTimeOutIsIgnored)
 {
-    Harness h(steps({expect("slow"), QJsonObject{{"sleepMs", 600}}, reply("late")}, {{"next", QJsonObject{{"result", "fresh"}}}}));
+    Harness h(steps({expect("slow"), QJsonObject{{"sleepMs", 600}}, reply("late")},
+                    {{"next", QJsonObject{{"result", "fresh"}}}}));
     EXPECT_EQ(Call(*h.client, "slow", std::nullopt, 0.2).error(), "slow timed out after 0 s");
     EXPECT_EQ(Call(*h.client, "next").result(), std::optional<JSONValue>(JSONValue("fresh")));
     EXPECT_EQ(h.crashes, 0);
@@ -331,7 +336,8 @@ TEST(ACPEngineClient, CrashFailsEveryPendingRequestOnceAndReportsOnce)
         {QJsonObject{{"signal", 9}}, "engine exited (code 9)"},
     };
     for (const Case &c : cases) {
-        Harness h(steps({expect("*", 3), QJsonObject{{"stderr", "first line\nsecond"}}, QJsonObject{{"sleepMs", 100}}, c.ending}));
+        Harness h(steps(
+            {expect("*", 3), QJsonObject{{"stderr", "first line\nsecond"}}, QJsonObject{{"sleepMs", 100}}, c.ending}));
         Call a(*h.client, "a"), b(*h.client, "b"), d(*h.client, "d");
         EXPECT_EQ(a.error(), c.expected);
         EXPECT_EQ(b.error(), c.expected);
@@ -470,9 +476,12 @@ TEST(ACPEngineClientSDKPeer, InitializeSessionStreamedPromptAndErrorAnswer)
     client.setOnStderrLine([&](const QString &line) { stderrLines << line; });
     client.start();
 
-    const std::optional<JSONValue> init = Call(client, "initialize",
-        json(R"({"protocolVersion":1,"clientCapabilities":{},"clientInfo":{"name":"Pennora","title":"Pennora","version":"0.1"}})"))
-                                              .result();
+    const std::optional<JSONValue> init =
+        Call(
+            client, "initialize",
+            json(
+                R"({"protocolVersion":1,"clientCapabilities":{},"clientInfo":{"name":"Pennora","title":"Pennora","version":"0.1"}})"))
+            .result();
     ASSERT_TRUE(init.has_value()) << stderrLines.join('\n').toStdString();
     EXPECT_EQ(init->member("protocolVersion"), std::optional<JSONValue>(JSONValue(1)));
     EXPECT_EQ(init->member("agentInfo")->member("version"), std::optional<JSONValue>(JSONValue("2.4.0-sdk")));
@@ -483,9 +492,9 @@ TEST(ACPEngineClientSDKPeer, InitializeSessionStreamedPromptAndErrorAnswer)
     EXPECT_EQ(session->member("sessionId"), std::optional<JSONValue>(JSONValue("session-pennora")));
 
     auto prompt = [](const char *text) {
-        return JSONValue(JSONValue::Object{
-            {"sessionId", "session-pennora"},
-            {"prompt", JSONValue::Array{JSONValue::Object{{"type", "text"}, {"text", text}}}}});
+        return JSONValue(
+            JSONValue::Object{{"sessionId", "session-pennora"},
+                              {"prompt", JSONValue::Array{JSONValue::Object{{"type", "text"}, {"text", text}}}}});
     };
     EXPECT_EQ(Call(client, "session/prompt", prompt("writer")).result(), json(R"({"stopReason":"end_turn"})"));
     ASSERT_TRUE(spinUntil([&] { return updates.size() >= 3; }));

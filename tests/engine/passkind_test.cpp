@@ -38,7 +38,7 @@ TEST(PassKindInstruction, Pass1WithoutResearchByteForByte)
                              .instructionText(QUrl::fromLocalFile("/home/a/Notes/projects/posts/walk/post.md"), false);
     const QString expected = QString::fromUtf8("Pass Pass 1 — paragraph level and up.\n"
                                                "Piece: /home/a/Notes/projects/posts/walk/post.md\n")
-        + kRules;
+                             + kRules;
     EXPECT_EQ(text, expected);
     EXPECT_EQ(text.count(u'\n'), 2);
     EXPECT_TRUE(text.startsWith(QString::fromUtf8("Pass Pass 1 — paragraph level and up.\nPiece: ")));
@@ -49,12 +49,13 @@ TEST(PassKindInstruction, Pass1WithoutResearchByteForByte)
 
 TEST(PassKindInstruction, Pass2WithResearchNamesTheFolderBesidePost)
 {
-    const QString text = PassKind(PassKind::pass2)
-                             .instructionText(QUrl::fromLocalFile("/home/a/My Notes/projects/posts/walk/post.md"), true);
+    const QString text =
+        PassKind(PassKind::pass2)
+            .instructionText(QUrl::fromLocalFile("/home/a/My Notes/projects/posts/walk/post.md"), true);
     const QString expected = QString::fromUtf8("Pass Pass 2 — sentence level and below.\n"
                                                "Piece: /home/a/My Notes/projects/posts/walk/post.md\n"
                                                "Research notes: /home/a/My Notes/projects/posts/walk/research\n")
-        + kRules;
+                             + kRules;
     EXPECT_EQ(text, expected);
     EXPECT_EQ(text.split(u'\n').at(3), kRules);
 }

@@ -1,10 +1,10 @@
 #include "engine/passreadiness.h"
 
-#include <gtest/gtest.h>
 #include <QCoro/QCoroTimer>
 #include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <map>
@@ -71,7 +71,8 @@ class PassReadinessTest : public ::testing::Test {
 protected:
     engine::PassReadinessMap evaluate(const QString &portalPath = QString())
     {
-        return QCoro::waitFor(PassReadiness::evaluate(reader, portalPath.isNull() ? dir.filePath("auth.json") : portalPath));
+        return QCoro::waitFor(
+            PassReadiness::evaluate(reader, portalPath.isNull() ? dir.filePath("auth.json") : portalPath));
     }
     QString writePortal(const QByteArray &json)
     {
@@ -193,11 +194,13 @@ TEST_F(PassReadinessTest, NousPortalFallback)
         {"empty base URL", QString(""), goodPortal, PassReadiness::ready()},
         {"default endpoint", kNousDefault, goodPortal, PassReadiness::ready()},
         {"default endpoint with slash", kNousDefault + "/", goodPortal, PassReadiness::ready()},
-        {"default endpoint with two slashes", kNousDefault + "//", goodPortal, PassReadiness::missingKey("Nous Portal")},
+        {"default endpoint with two slashes", kNousDefault + "//", goodPortal,
+         PassReadiness::missingKey("Nous Portal")},
         {"other endpoint", QString("https://nous.example/v1"), goodPortal, PassReadiness::missingKey("Nous Portal")},
         {"no portal file", std::nullopt, std::nullopt, PassReadiness::missingKey("Nous Portal")},
         {"blank portal key", std::nullopt, blankPortal, PassReadiness::missingKey("Nous Portal")},
-        {"malformed portal file", std::nullopt, QByteArray("{\"providers\":"), PassReadiness::missingKey("Nous Portal")},
+        {"malformed portal file", std::nullopt, QByteArray("{\"providers\":"),
+         PassReadiness::missingKey("Nous Portal")},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);

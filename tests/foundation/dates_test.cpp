@@ -1,7 +1,7 @@
 #include "foundation/dates.h"
 
-#include <gtest/gtest.h>
 #include <QTimeZone>
+#include <gtest/gtest.h>
 
 using namespace foundation::dates;
 
@@ -13,11 +13,12 @@ TEST(Dates, UtcStampDropsFractionsAndReadsBackStrictly)
 
     const auto read = parseUtcStamp(QStringLiteral("2026-03-04T05:06:07Z"));
     ASSERT_TRUE(read);
-    EXPECT_EQ(read->toSecsSinceEpoch(), QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7), QTimeZone::utc()).toSecsSinceEpoch());
+    EXPECT_EQ(read->toSecsSinceEpoch(),
+              QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7), QTimeZone::utc()).toSecsSinceEpoch());
 
-    for (const char *bad : {"2026-03-04T05:06:07.5Z", "2026-03-04T05:06:07+00:00", "2026-03-04 05:06:07Z",
-                            "2026-02-30T05:06:07Z", "2026-03-04T25:06:07Z", "2026-3-4T05:06:07Z", "",
-                            " 2026-03-04T05:06:07Z", "2026-03-04T05:06:07z"})
+    for (const char *bad :
+         {"2026-03-04T05:06:07.5Z", "2026-03-04T05:06:07+00:00", "2026-03-04 05:06:07Z", "2026-02-30T05:06:07Z",
+          "2026-03-04T25:06:07Z", "2026-3-4T05:06:07Z", "", " 2026-03-04T05:06:07Z", "2026-03-04T05:06:07z"})
         EXPECT_FALSE(parseUtcStamp(QString::fromUtf8(bad))) << bad;
 }
 

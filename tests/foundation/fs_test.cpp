@@ -11,8 +11,8 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <functional>
-#include <limits>
 #include <grp.h>
+#include <limits>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -24,7 +24,10 @@ using testsupport::inChild;
 
 namespace {
 
-QByteArray local(const QString &path) { return QFile::encodeName(path); }
+QByteArray local(const QString &path)
+{
+    return QFile::encodeName(path);
+}
 
 void put(const QString &path, const QByteArray &data)
 {
@@ -52,8 +55,7 @@ mode_t modeOf(const QString &path)
 // Every entry in a folder, hidden ones (temps) included.
 QStringList entries(const QString &folder)
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
-                                  QDir::Name);
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 void makeSymLink(const QString &pointsTo, const QString &link)
@@ -514,8 +516,7 @@ TEST_P(FsNoReplace, RacingProcessesNeverOverwriteEachOther)
                 ::close(go[1]);
                 ::close(result[0]);
                 char c;
-                while (::read(go[0], &c, 1) < 0 && errno == EINTR) {
-                }
+                while (::read(go[0], &c, 1) < 0 && errno == EINTR) {}
                 int code = 0;
                 try {
                     const QByteArray name =
@@ -614,9 +615,9 @@ TEST(FsNoFollow, KindsOfPath)
         bool link, exists, folder, regular;
     };
     const Case cases[] = {
-        {"file", false, true, false, true},          {"folder", false, true, true, false},
-        {"linkToFile", true, true, false, false},    {"linkToFolder", true, true, false, false},
-        {"dangling", true, true, false, false},      {"missing", false, false, false, false},
+        {"file", false, true, false, true},       {"folder", false, true, true, false},
+        {"linkToFile", true, true, false, false}, {"linkToFolder", true, true, false, false},
+        {"dangling", true, true, false, false},   {"missing", false, false, false, false},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);

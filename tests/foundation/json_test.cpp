@@ -9,8 +9,7 @@ TEST(Json, CompactSortsKeysAtEveryDepthAndLeavesSlashes)
     const QJsonObject inner{{QStringLiteral("z"), 1}, {QStringLiteral("a"), QStringLiteral("x/y")}};
     const QJsonObject outer{{QStringLiteral("b"), QJsonArray{inner, 2.5, true, QJsonValue()}},
                             {QStringLiteral("a"), inner}};
-    EXPECT_EQ(compact(outer),
-              QByteArray(R"({"a":{"a":"x/y","z":1},"b":[{"a":"x/y","z":1},2.5,true,null]})"));
+    EXPECT_EQ(compact(outer), QByteArray(R"({"a":{"a":"x/y","z":1},"b":[{"a":"x/y","z":1},2.5,true,null]})"));
 }
 
 TEST(Json, ScalarsSerialiseOnTheirOwn)

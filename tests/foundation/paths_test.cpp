@@ -2,10 +2,10 @@
 
 #include "testenv.h"
 
-#include <gtest/gtest.h>
 #include <QDir>
 #include <QFileInfo>
 #include <QSettings>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 using namespace foundation::paths;

@@ -136,18 +136,16 @@ TEST_P(TextGraphemes, CountPrefixBoundariesAndClustersAgree)
 INSTANTIATE_TEST_SUITE_P(
     Clusters, TextGraphemes,
     testing::Values(
-        ClusterCase{"Empty", {}},
-        ClusterCase{"Ascii", {u"a"_s, u"b"_s, u" "_s}},
+        ClusterCase{"Empty", {}}, ClusterCase{"Ascii", {u"a"_s, u"b"_s, u" "_s}},
         ClusterCase{"CombiningMarks", {u"e\u0301"_s, u"x"_s, u"a\u0323\u0302"_s}},
         ClusterCase{"CrLfIsOneCluster", {u"a"_s, u"\r\n"_s, u"\n"_s, u"\r"_s, u"b"_s}},
-        ClusterCase{"EmojiZwjSequence",
-                    {u"\U0001F469\u200D\U0001F469\u200D\U0001F467"_s, u"!"_s}},
+        ClusterCase{"EmojiZwjSequence", {u"\U0001F469\u200D\U0001F469\u200D\U0001F467"_s, u"!"_s}},
         ClusterCase{"SkinToneAndKeycap", {u"\U0001F44D\U0001F3FD"_s, u"1\uFE0F\u20E3"_s}},
         ClusterCase{"Flags", {u"\U0001F1EB\U0001F1F7"_s, u"\U0001F1E9\U0001F1EA"_s}},
         ClusterCase{"HangulJamo", {u"\u1100\u1161\u11A8"_s, u"\uAC00"_s}},
         // Script tailoring must never cut a surrogate pair before Thai or Devanagari.
-        ClusterCase{"EmojiBeforeThai", {u"\U0001F600"_s, u" "_s, u"\u0E2A"_s, u"\u0E27\u0E31"_s, u"\u0E2A"_s,
-                                        u"\u0E14\u0E35"_s}},
+        ClusterCase{"EmojiBeforeThai",
+                    {u"\U0001F600"_s, u" "_s, u"\u0E2A"_s, u"\u0E27\u0E31"_s, u"\u0E2A"_s, u"\u0E14\u0E35"_s}},
         ClusterCase{"SkinToneBeforeDevanagari", {u"\U0001F44D\U0001F3FD"_s, u" "_s, u"\u0928"_s, u"\u092E"_s}}),
     [](const testing::TestParamInfo<ClusterCase> &info) { return info.param.name; });
 
@@ -202,10 +200,8 @@ INSTANTIATE_TEST_SUITE_P(
     Quotes, TextQuotes,
     testing::Values(
         QuoteCase{"Plain", u"abcabc"_s, u"bc"_s, {{1, 2}, {4, 2}}},
-        QuoteCase{"NonOverlapping", u"aaa"_s, u"aa"_s, {{0, 2}}},
-        QuoteCase{"CaseSensitive", u"Abc"_s, u"abc"_s, {}},
-        QuoteCase{"Missing", u"abc"_s, u"d"_s, {}},
-        QuoteCase{"EmptyQuote", u"abc"_s, u""_s, {}},
+        QuoteCase{"NonOverlapping", u"aaa"_s, u"aa"_s, {{0, 2}}}, QuoteCase{"CaseSensitive", u"Abc"_s, u"abc"_s, {}},
+        QuoteCase{"Missing", u"abc"_s, u"d"_s, {}}, QuoteCase{"EmptyQuote", u"abc"_s, u""_s, {}},
         QuoteCase{"EmptyText", u""_s, u"a"_s, {}},
         QuoteCase{"DecomposedQuoteInPrecomposedText", u"un café"_s, u"cafe\u0301"_s, {{3, 4}}},
         QuoteCase{"PrecomposedQuoteInDecomposedText", u"cafe\u0301 bar"_s, u"café"_s, {{0, 5}}},
@@ -221,20 +217,14 @@ INSTANTIATE_TEST_SUITE_P(
         QuoteCase{"PartlyComposedMarks", u"\u1EB9\u0301!"_s, u"e\u0301\u0323"_s, {{0, 2}}},
         QuoteCase{"HangulJamoAndSyllable", u"\u1100\u1161\u11A8"_s, u"\uAC01"_s, {{0, 3}}},
         QuoteCase{"HangulPartialSyllable", u"\u1100\u1161\u11A8"_s, u"\uAC00"_s, {}},
-        QuoteCase{"CrLfNotSplit", u"a\r\nb"_s, u"\r"_s, {}},
-        QuoteCase{"CrLfWhole", u"a\r\nb"_s, u"\r\nb"_s, {{1, 3}}},
-        QuoteCase{"CrLfTail", u"a\r\nb"_s, u"\nb"_s, {}},
-        QuoteCase{"ZwjMember", FAMILY u"x"_s, u"\U0001F469"_s, {}},
+        QuoteCase{"CrLfNotSplit", u"a\r\nb"_s, u"\r"_s, {}}, QuoteCase{"CrLfWhole", u"a\r\nb"_s, u"\r\nb"_s, {{1, 3}}},
+        QuoteCase{"CrLfTail", u"a\r\nb"_s, u"\nb"_s, {}}, QuoteCase{"ZwjMember", FAMILY u"x"_s, u"\U0001F469"_s, {}},
         QuoteCase{"ZwjWhole", u"a" FAMILY u"b"_s, FAMILY u""_s, {{1, 8}}},
-        QuoteCase{"FlagStraddle", u"\U0001F1EB\U0001F1F7\U0001F1E9\U0001F1EA"_s,
-                  u"\U0001F1F7\U0001F1E9"_s, {}},
-        QuoteCase{"FlagWhole", u"\U0001F1EB\U0001F1F7\U0001F1E9\U0001F1EA"_s,
-                  u"\U0001F1E9\U0001F1EA"_s, {{4, 4}}},
+        QuoteCase{"FlagStraddle", u"\U0001F1EB\U0001F1F7\U0001F1E9\U0001F1EA"_s, u"\U0001F1F7\U0001F1E9"_s, {}},
+        QuoteCase{"FlagWhole", u"\U0001F1EB\U0001F1F7\U0001F1E9\U0001F1EA"_s, u"\U0001F1E9\U0001F1EA"_s, {{4, 4}}},
         // Offsets after multi-unit clusters stay in the original's UTF-16.
-        QuoteCase{"OffsetsAfterClusters", FAMILY u" e\u0301 é e\u0301!"_s, u"é"_s,
-                  {{9, 2}, {12, 1}, {14, 2}}},
-        QuoteCase{"OffsetsAfterClustersNormalised", FAMILY u" é x\u0301 é"_s, u"é"_s,
-                  {{9, 1}, {14, 1}}}),
+        QuoteCase{"OffsetsAfterClusters", FAMILY u" e\u0301 é e\u0301!"_s, u"é"_s, {{9, 2}, {12, 1}, {14, 2}}},
+        QuoteCase{"OffsetsAfterClustersNormalised", FAMILY u" é x\u0301 é"_s, u"é"_s, {{9, 1}, {14, 1}}}),
     [](const testing::TestParamInfo<QuoteCase> &info) { return info.param.name; });
 
 TEST(TextQuotesFrom, StartOffsetIsInOriginalUnits)
@@ -244,14 +234,8 @@ TEST(TextQuotesFrom, StartOffsetIsInOriginalUnits)
         qsizetype from;
         std::optional<Range> hit;
     } cases[] = {
-        {-3, Range{0, 2}},
-        {0, Range{0, 2}},
-        {1, Range{2, 2}}, // inside the first cluster
-        {2, Range{2, 2}},
-        {3, Range{4, 1}},
-        {4, Range{4, 1}},
-        {5, std::nullopt},
-        {99, std::nullopt},
+        {-3, Range{0, 2}}, {0, Range{0, 2}}, {1, Range{2, 2}}, // inside the first cluster
+        {2, Range{2, 2}},  {3, Range{4, 1}}, {4, Range{4, 1}}, {5, std::nullopt}, {99, std::nullopt},
     };
     for (const auto &c : cases)
         EXPECT_EQ(findQuote(text, u"é"_s, c.from), c.hit) << "from=" << c.from;
@@ -379,7 +363,7 @@ TEST(TextNumbers, ParseDoubleAcceptsCFloatSyntaxOnly)
         {u"."_s, std::nullopt},
         {u"1\u00002"_s, std::nullopt},
         {u"\u0661"_s, std::nullopt}, // Arabic-Indic digit one
-        {u"１"_s, std::nullopt},      // full-width digit one
+        {u"１"_s, std::nullopt},     // full-width digit one
     };
     for (const auto &c : cases)
         EXPECT_EQ(parseDouble(c.text), c.value) << show(c.text);

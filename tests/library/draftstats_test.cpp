@@ -17,14 +17,16 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-
 struct StatsCase {
     const char *name;
     QString text;
     DraftStats expected;
 };
 
-void PrintTo(const StatsCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const StatsCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class DraftStatsCompute : public ::testing::TestWithParam<StatsCase> {};
 
@@ -40,20 +42,19 @@ TEST_P(DraftStatsCompute, GivesTheFourNumbers)
 
 INSTANTIATE_TEST_SUITE_P(
     Examples, DraftStatsCompute,
-    ::testing::Values(
-        StatsCase{"Empty", u""_s, {0, 0, 0, 0}},
-        StatsCase{"PunctuationOnly", u"... !? — “” #\n\n"_s, {0, 0, 0, 0}},
-        // lengths 3 and 2: m 2.5, s 0.5
-        StatsCase{"TwoSentences", u"One two three. Four five."_s, {-2.0 / 3.0, 1, 0.2, 0}},
-        // one sentence of six words, four windows of which three distinct
-        StatsCase{"RepeatedWindow", u"a b c a b c"_s, {-1, 0.5, 0, 0.25}},
-        StatsCase{"LowercasedBeforeCounting", u"The the THE"_s, {-1, 1.0 / 3.0, 0, 0}},
-        StatsCase{"TwoWordsHaveNoWindow", u"so so"_s, {-1, 0.5, 0, 0}},
-        // sentences "3" and "14 is pi": m 2, s 1
-        StatsCase{"DecimalPointEndsSentence", u"3.14 is pi"_s, {-1.0 / 3.0, 1, 0.5, 0}},
-        StatsCase{"TerminatorRuns", u"Wait... what?!"_s, {-1, 1, 0, 0}},
-        // a composed and a decomposed accent spell the same word
-        StatsCase{"CanonicallyEquivalentWords", u"Café x y cafe\u0301 x y"_s, {-1, 0.5, 0, 0.25}}),
+    ::testing::Values(StatsCase{"Empty", u""_s, {0, 0, 0, 0}},
+                      StatsCase{"PunctuationOnly", u"... !? — “” #\n\n"_s, {0, 0, 0, 0}},
+                      // lengths 3 and 2: m 2.5, s 0.5
+                      StatsCase{"TwoSentences", u"One two three. Four five."_s, {-2.0 / 3.0, 1, 0.2, 0}},
+                      // one sentence of six words, four windows of which three distinct
+                      StatsCase{"RepeatedWindow", u"a b c a b c"_s, {-1, 0.5, 0, 0.25}},
+                      StatsCase{"LowercasedBeforeCounting", u"The the THE"_s, {-1, 1.0 / 3.0, 0, 0}},
+                      StatsCase{"TwoWordsHaveNoWindow", u"so so"_s, {-1, 0.5, 0, 0}},
+                      // sentences "3" and "14 is pi": m 2, s 1
+                      StatsCase{"DecimalPointEndsSentence", u"3.14 is pi"_s, {-1.0 / 3.0, 1, 0.5, 0}},
+                      StatsCase{"TerminatorRuns", u"Wait... what?!"_s, {-1, 1, 0, 0}},
+                      // a composed and a decomposed accent spell the same word
+                      StatsCase{"CanonicallyEquivalentWords", u"Café x y cafe\u0301 x y"_s, {-1, 0.5, 0, 0.25}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(DraftStatsTest, RecordsCompareByAllFourNumbers)
@@ -69,7 +70,10 @@ struct WordsCase {
     QStringList words;
 };
 
-void PrintTo(const WordsCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const WordsCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class DraftStatsWords : public ::testing::TestWithParam<WordsCase> {};
 
@@ -82,21 +86,21 @@ TEST_P(DraftStatsWords, SplitsAtNonWordCharacters)
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, DraftStatsWords,
-    ::testing::Values(
-        WordsCase{"Empty", u""_s, {}},
-        WordsCase{"ApostropheAndHyphen", u"Don't stop-2-go"_s, {u"don"_s, u"t"_s, u"stop"_s, u"2"_s, u"go"_s}},
-        WordsCase{"Hyphenated", u"well-known"_s, {u"well"_s, u"known"_s}},
-        WordsCase{"Precomposed", u"café naïve"_s, {u"café"_s, u"naïve"_s}},
-        WordsCase{"CombiningMarks", u"cafe\u0301 nai\u0308ve"_s, {u"cafe\u0301"_s, u"nai\u0308ve"_s}},
-        WordsCase{"NumericTypes", u"½ cup, Ⅻ and ٣"_s, {u"½"_s, u"cup"_s, u"ⅻ"_s, u"and"_s, u"٣"_s}},
-        WordsCase{"HashEmojiAndDash", u"#tag 👍🏽ok—then"_s, {u"tag"_s, u"ok"_s, u"then"_s}},
-        WordsCase{"OutsideTheBasicPlane", u"𝐀𝐁 x"_s, {u"𝐀𝐁"_s, u"x"_s}},
-        WordsCase{"NonLatinScripts", u"Привет, мир 你好"_s, {u"привет"_s, u"мир"_s, u"你好"_s}},
-        WordsCase{"Devanagari", u"नमस्ते दुनिया।"_s, {u"नमस्ते"_s, u"दुनिया"_s}},
-        WordsCase{"EmojiBeforeThai", u"😀 สวัสดี"_s, {u"สวัสดี"_s}},
-        // a mark on a space belongs to the space's character, a separator
-        WordsCase{"MarkOnSeparator", u"a \u0301b"_s, {u"a"_s, u"b"_s}},
-        WordsCase{"LineBreaks", u"one\r\ntwo\nthree"_s, {u"one"_s, u"two"_s, u"three"_s}}),
+    ::testing::Values(WordsCase{"Empty", u""_s, {}},
+                      WordsCase{
+                          "ApostropheAndHyphen", u"Don't stop-2-go"_s, {u"don"_s, u"t"_s, u"stop"_s, u"2"_s, u"go"_s}},
+                      WordsCase{"Hyphenated", u"well-known"_s, {u"well"_s, u"known"_s}},
+                      WordsCase{"Precomposed", u"café naïve"_s, {u"café"_s, u"naïve"_s}},
+                      WordsCase{"CombiningMarks", u"cafe\u0301 nai\u0308ve"_s, {u"cafe\u0301"_s, u"nai\u0308ve"_s}},
+                      WordsCase{"NumericTypes", u"½ cup, Ⅻ and ٣"_s, {u"½"_s, u"cup"_s, u"ⅻ"_s, u"and"_s, u"٣"_s}},
+                      WordsCase{"HashEmojiAndDash", u"#tag 👍🏽ok—then"_s, {u"tag"_s, u"ok"_s, u"then"_s}},
+                      WordsCase{"OutsideTheBasicPlane", u"𝐀𝐁 x"_s, {u"𝐀𝐁"_s, u"x"_s}},
+                      WordsCase{"NonLatinScripts", u"Привет, мир 你好"_s, {u"привет"_s, u"мир"_s, u"你好"_s}},
+                      WordsCase{"Devanagari", u"नमस्ते दुनिया।"_s, {u"नमस्ते"_s, u"दुनिया"_s}},
+                      WordsCase{"EmojiBeforeThai", u"😀 สวัสดี"_s, {u"สวัสดี"_s}},
+                      // a mark on a space belongs to the space's character, a separator
+                      WordsCase{"MarkOnSeparator", u"a \u0301b"_s, {u"a"_s, u"b"_s}},
+                      WordsCase{"LineBreaks", u"one\r\ntwo\nthree"_s, {u"one"_s, u"two"_s, u"three"_s}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 struct SentenceCase {
@@ -105,7 +109,10 @@ struct SentenceCase {
     QList<qsizetype> lengths;
 };
 
-void PrintTo(const SentenceCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const SentenceCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class DraftStatsSentences : public ::testing::TestWithParam<SentenceCase> {};
 
@@ -114,15 +121,13 @@ TEST_P(DraftStatsSentences, EndOnlyAtFullStopsAndMarks)
     EXPECT_EQ(DraftStats::sentenceLengths(GetParam().text), GetParam().lengths);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rules, DraftStatsSentences,
-    ::testing::Values(
-        SentenceCase{"DecimalPoint", u"3.14 is pi"_s, {1, 3}},
-        SentenceCase{"TerminatorRuns", u"Wait... what?!"_s, {1, 1}},
-        SentenceCase{"OthersDoNotEnd", u"one\ntwo… three: four; five"_s, {5}},
-        SentenceCase{"NoWords", u"... ?!"_s, {}},
-        SentenceCase{"Unterminated", u"a b. c"_s, {2, 1}}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rules, DraftStatsSentences,
+                         ::testing::Values(SentenceCase{"DecimalPoint", u"3.14 is pi"_s, {1, 3}},
+                                           SentenceCase{"TerminatorRuns", u"Wait... what?!"_s, {1, 1}},
+                                           SentenceCase{"OthersDoNotEnd", u"one\ntwo… three: four; five"_s, {5}},
+                                           SentenceCase{"NoWords", u"... ?!"_s, {}},
+                                           SentenceCase{"Unterminated", u"a b. c"_s, {2, 1}}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 // Words of the whole text segmented by ICU's character iterator: an
 // independent oracle for the cluster rules.
@@ -159,10 +164,33 @@ TEST(DraftStatsTest, MatchesFullGraphemeSegmentation)
     // jamo, prepended marks, CR LF and lone surrogates. Devanagari and Thai
     // stay out: Qt tailors their clusters (the word table covers them).
     const QStringList pieces = {
-        u"a"_s,      u"Z"_s,      u"9"_s,      u" "_s,      u"."_s,      u"-"_s,      u"é"_s,
-        u"½"_s,      u"—"_s,      u"\u00A0"_s, u"\r"_s,     u"\n"_s,     u"\u0301"_s, u"\u0308"_s,
-        u"\u200D"_s, u"\uFE0F"_s, u"👍"_s,     u"🏽"_s,     u"🇫"_s,     u"🇷"_s,     u"\u1100"_s,
-        u"\u1161"_s, u"\u11A8"_s, u"\uAC00"_s, u"\u0600"_s, QString(QChar(0xD800)), QString(QChar(0xDC00)),
+        u"a"_s,
+        u"Z"_s,
+        u"9"_s,
+        u" "_s,
+        u"."_s,
+        u"-"_s,
+        u"é"_s,
+        u"½"_s,
+        u"—"_s,
+        u"\u00A0"_s,
+        u"\r"_s,
+        u"\n"_s,
+        u"\u0301"_s,
+        u"\u0308"_s,
+        u"\u200D"_s,
+        u"\uFE0F"_s,
+        u"👍"_s,
+        u"🏽"_s,
+        u"🇫"_s,
+        u"🇷"_s,
+        u"\u1100"_s,
+        u"\u1161"_s,
+        u"\u11A8"_s,
+        u"\uAC00"_s,
+        u"\u0600"_s,
+        QString(QChar(0xD800)),
+        QString(QChar(0xDC00)),
     };
     std::mt19937 rng(1234);
     std::uniform_int_distribution<qsizetype> pick(0, pieces.size() - 1);

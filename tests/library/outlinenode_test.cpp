@@ -41,7 +41,10 @@ struct BulletCase {
     std::optional<Bullet> bullet;
 };
 
-void PrintTo(const BulletCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const BulletCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class BulletLine : public ::testing::TestWithParam<BulletCase> {};
 
@@ -53,24 +56,17 @@ TEST_P(BulletLine, ParsesDepthAndText)
 INSTANTIATE_TEST_SUITE_P(
     Lines, BulletLine,
     ::testing::Values(
-        BulletCase{"Dash", u"- a"_s, Bullet{0, u"a"_s}},
-        BulletCase{"Star", u"* a"_s, Bullet{0, u"a"_s}},
-        BulletCase{"OneSpace", u" - a"_s, Bullet{0, u"a"_s}},
-        BulletCase{"TwoSpaces", u"  - b"_s, Bullet{1, u"b"_s}},
-        BulletCase{"ThreeSpaces", u"   - a"_s, Bullet{1, u"a"_s}},
-        BulletCase{"Tab", u"\t- a"_s, Bullet{1, u"a"_s}},
+        BulletCase{"Dash", u"- a"_s, Bullet{0, u"a"_s}}, BulletCase{"Star", u"* a"_s, Bullet{0, u"a"_s}},
+        BulletCase{"OneSpace", u" - a"_s, Bullet{0, u"a"_s}}, BulletCase{"TwoSpaces", u"  - b"_s, Bullet{1, u"b"_s}},
+        BulletCase{"ThreeSpaces", u"   - a"_s, Bullet{1, u"a"_s}}, BulletCase{"Tab", u"\t- a"_s, Bullet{1, u"a"_s}},
         BulletCase{"FourSpaces", u"    - c"_s, Bullet{2, u"c"_s}},
         BulletCase{"NoBreakSpaces", u"\u00A0\u2003- a"_s, Bullet{1, u"a"_s}},
         BulletCase{"TabAfterMarker", u"-\ta"_s, Bullet{0, u"a"_s}},
         BulletCase{"FurtherSpacesStay", u"-   a "_s, Bullet{0, u"  a "_s}},
-        BulletCase{"EmptyText", u"- "_s, Bullet{0, u""_s}},
-        BulletCase{"NoSpaceAfterMarker", u"-a"_s, std::nullopt},
-        BulletCase{"Plus", u"+ a"_s, std::nullopt},
-        BulletCase{"Numbered", u"1. a"_s, std::nullopt},
-        BulletCase{"LoneMarker", u"-"_s, std::nullopt},
-        BulletCase{"IndentedLoneMarker", u"  -"_s, std::nullopt},
-        BulletCase{"WhiteSpaceOnly", u"   "_s, std::nullopt},
-        BulletCase{"Empty", u""_s, std::nullopt}),
+        BulletCase{"EmptyText", u"- "_s, Bullet{0, u""_s}}, BulletCase{"NoSpaceAfterMarker", u"-a"_s, std::nullopt},
+        BulletCase{"Plus", u"+ a"_s, std::nullopt}, BulletCase{"Numbered", u"1. a"_s, std::nullopt},
+        BulletCase{"LoneMarker", u"-"_s, std::nullopt}, BulletCase{"IndentedLoneMarker", u"  -"_s, std::nullopt},
+        BulletCase{"WhiteSpaceOnly", u"   "_s, std::nullopt}, BulletCase{"Empty", u""_s, std::nullopt}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // --- Depth normalisation -----------------------------------------------------
@@ -144,7 +140,10 @@ struct DropCase {
     bool drops;
 };
 
-void PrintTo(const DropCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const DropCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class WouldDropLines : public ::testing::TestWithParam<DropCase> {};
 
@@ -153,14 +152,13 @@ TEST_P(WouldDropLines, OnlyContentAfterTheFirstBulletCounts)
     EXPECT_EQ(OutlineNode::wouldDropLines(GetParam().text), GetParam().drops);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, WouldDropLines,
-    ::testing::Values(DropCase{"Empty", u""_s, false}, DropCase{"PreambleOnly", u"a\nb"_s, false},
-                      DropCase{"BlankAfterBullets", u"- a\n\n \t\n- b\n"_s, false},
-                      DropCase{"TextAfterBullet", u"- a\nloose"_s, true},
-                      DropCase{"LoneMarkerAfterBullet", u"- a\n-"_s, true},
-                      DropCase{"NumberedAfterBullet", u"- a\n1. b"_s, true}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, WouldDropLines,
+                         ::testing::Values(DropCase{"Empty", u""_s, false}, DropCase{"PreambleOnly", u"a\nb"_s, false},
+                                           DropCase{"BlankAfterBullets", u"- a\n\n \t\n- b\n"_s, false},
+                                           DropCase{"TextAfterBullet", u"- a\nloose"_s, true},
+                                           DropCase{"LoneMarkerAfterBullet", u"- a\n-"_s, true},
+                                           DropCase{"NumberedAfterBullet", u"- a\n1. b"_s, true}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 // --- Serialisation -----------------------------------------------------------
 
@@ -194,7 +192,10 @@ struct PostTextCase {
     QString post;
 };
 
-void PrintTo(const PostTextCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const PostTextCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class PostTextFromOutline : public ::testing::TestWithParam<PostTextCase> {};
 
@@ -228,7 +229,10 @@ struct EditCase {
     QString after; // empty: unchanged
 };
 
-void PrintTo(const EditCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const EditCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class TreeEdit : public ::testing::TestWithParam<EditCase> {};
 
@@ -261,34 +265,65 @@ const QString kTree = u"- a\n  - a1\n  - a2\n    - a2x\n  - a3\n- b\n  - b1"_s;
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, TreeEdit,
-    ::testing::Values(
-        EditCase{"IndentRoot", Edit::Indent, kTree, {1}, Path{0, 3},
-                 u"- a\n  - a1\n  - a2\n    - a2x\n  - a3\n  - b\n    - b1"_s},
-        EditCase{"IndentChildWithChildren", Edit::Indent, kTree, {0, 1}, Path{0, 0, 0},
-                 u"- a\n  - a1\n    - a2\n      - a2x\n  - a3\n- b\n  - b1"_s},
-        EditCase{"IndentFirstChildRefuses", Edit::Indent, kTree, {0, 0}, std::nullopt, {}},
-        EditCase{"IndentFirstRootRefuses", Edit::Indent, kTree, {0}, std::nullopt, {}},
-        EditCase{"IndentEmptyPathRefuses", Edit::Indent, kTree, {}, std::nullopt, {}},
-        EditCase{"IndentOutOfRangeRefuses", Edit::Indent, kTree, {0, 7}, std::nullopt, {}},
-        EditCase{"IndentNegativeRefuses", Edit::Indent, kTree, {-1}, std::nullopt, {}},
-        EditCase{"OutdentKeepsFollowingSiblingsWithParent", Edit::Outdent, kTree, {0, 1}, Path{1},
-                 u"- a\n  - a1\n  - a3\n- a2\n  - a2x\n- b\n  - b1"_s},
-        EditCase{"OutdentDeep", Edit::Outdent, kTree, {0, 1, 0}, Path{0, 2},
-                 u"- a\n  - a1\n  - a2\n  - a2x\n  - a3\n- b\n  - b1"_s},
-        EditCase{"OutdentRootRefuses", Edit::Outdent, kTree, {1}, std::nullopt, {}},
-        EditCase{"OutdentNegativeRefuses", Edit::Outdent, kTree, {0, -1}, std::nullopt, {}},
-        EditCase{"OutdentUnresolvedRefuses", Edit::Outdent, kTree, {5, 0}, std::nullopt, {}},
-        EditCase{"MoveRootDown", Edit::MoveDown, kTree, {0}, Path{1},
-                 u"- b\n  - b1\n- a\n  - a1\n  - a2\n    - a2x\n  - a3"_s},
-        EditCase{"MoveChildUpSwaps", Edit::MoveUp, kTree, {0, 2}, Path{0, 1},
-                 u"- a\n  - a1\n  - a3\n  - a2\n    - a2x\n- b\n  - b1"_s},
-        EditCase{"MoveFirstRootUpRefuses", Edit::MoveUp, kTree, {0}, std::nullopt, {}},
-        EditCase{"MoveLastRootDownRefuses", Edit::MoveDown, kTree, {1}, std::nullopt, {}},
-        EditCase{"MoveFirstChildUpLeavesBeforeParent", Edit::MoveUp, kTree, {1, 0}, Path{1},
-                 u"- a\n  - a1\n  - a2\n    - a2x\n  - a3\n- b1\n- b"_s},
-        EditCase{"MoveLastChildDownLeavesAfterParent", Edit::MoveDown, kTree, {0, 1, 0}, Path{0, 2},
-                 u"- a\n  - a1\n  - a2\n  - a2x\n  - a3\n- b\n  - b1"_s},
-        EditCase{"MoveUnresolvedRefuses", Edit::MoveDown, kTree, {0, 3, 0}, std::nullopt, {}}),
+    ::testing::Values(EditCase{"IndentRoot",
+                               Edit::Indent,
+                               kTree,
+                               {1},
+                               Path{0, 3},
+                               u"- a\n  - a1\n  - a2\n    - a2x\n  - a3\n  - b\n    - b1"_s},
+                      EditCase{"IndentChildWithChildren",
+                               Edit::Indent,
+                               kTree,
+                               {0, 1},
+                               Path{0, 0, 0},
+                               u"- a\n  - a1\n    - a2\n      - a2x\n  - a3\n- b\n  - b1"_s},
+                      EditCase{"IndentFirstChildRefuses", Edit::Indent, kTree, {0, 0}, std::nullopt, {}},
+                      EditCase{"IndentFirstRootRefuses", Edit::Indent, kTree, {0}, std::nullopt, {}},
+                      EditCase{"IndentEmptyPathRefuses", Edit::Indent, kTree, {}, std::nullopt, {}},
+                      EditCase{"IndentOutOfRangeRefuses", Edit::Indent, kTree, {0, 7}, std::nullopt, {}},
+                      EditCase{"IndentNegativeRefuses", Edit::Indent, kTree, {-1}, std::nullopt, {}},
+                      EditCase{"OutdentKeepsFollowingSiblingsWithParent",
+                               Edit::Outdent,
+                               kTree,
+                               {0, 1},
+                               Path{1},
+                               u"- a\n  - a1\n  - a3\n- a2\n  - a2x\n- b\n  - b1"_s},
+                      EditCase{"OutdentDeep",
+                               Edit::Outdent,
+                               kTree,
+                               {0, 1, 0},
+                               Path{0, 2},
+                               u"- a\n  - a1\n  - a2\n  - a2x\n  - a3\n- b\n  - b1"_s},
+                      EditCase{"OutdentRootRefuses", Edit::Outdent, kTree, {1}, std::nullopt, {}},
+                      EditCase{"OutdentNegativeRefuses", Edit::Outdent, kTree, {0, -1}, std::nullopt, {}},
+                      EditCase{"OutdentUnresolvedRefuses", Edit::Outdent, kTree, {5, 0}, std::nullopt, {}},
+                      EditCase{"MoveRootDown",
+                               Edit::MoveDown,
+                               kTree,
+                               {0},
+                               Path{1},
+                               u"- b\n  - b1\n- a\n  - a1\n  - a2\n    - a2x\n  - a3"_s},
+                      EditCase{"MoveChildUpSwaps",
+                               Edit::MoveUp,
+                               kTree,
+                               {0, 2},
+                               Path{0, 1},
+                               u"- a\n  - a1\n  - a3\n  - a2\n    - a2x\n- b\n  - b1"_s},
+                      EditCase{"MoveFirstRootUpRefuses", Edit::MoveUp, kTree, {0}, std::nullopt, {}},
+                      EditCase{"MoveLastRootDownRefuses", Edit::MoveDown, kTree, {1}, std::nullopt, {}},
+                      EditCase{"MoveFirstChildUpLeavesBeforeParent",
+                               Edit::MoveUp,
+                               kTree,
+                               {1, 0},
+                               Path{1},
+                               u"- a\n  - a1\n  - a2\n    - a2x\n  - a3\n- b1\n- b"_s},
+                      EditCase{"MoveLastChildDownLeavesAfterParent",
+                               Edit::MoveDown,
+                               kTree,
+                               {0, 1, 0},
+                               Path{0, 2},
+                               u"- a\n  - a1\n  - a2\n  - a2x\n  - a3\n- b\n  - b1"_s},
+                      EditCase{"MoveUnresolvedRefuses", Edit::MoveDown, kTree, {0, 3, 0}, std::nullopt, {}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 struct SplitCase {
@@ -301,7 +336,10 @@ struct SplitCase {
     QString after; // empty: unchanged
 };
 
-void PrintTo(const SplitCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const SplitCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class SplitNode : public ::testing::TestWithParam<SplitCase> {};
 
@@ -326,15 +364,20 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"Middle", u"- hello world"_s, {0}, 5, Outcome::NewNode, Path{1}, u"- hello\n- world"_s},
         SplitCase{"PastTheEnd", u"- hello world"_s, {0}, 100, Outcome::NewNode, Path{1}, u"- hello world\n- "_s},
         SplitCase{"NegativeCaret", u"- hello world"_s, {0}, -3, Outcome::NewNode, Path{1}, u"- \n- hello world"_s},
-        SplitCase{"TrimsOnlySpacesAndTabs", u"- ab \t \t\u00A0cd"_s, {0}, 3, Outcome::NewNode, Path{1},
-                  u"- ab\n- \u00A0cd"_s},
-        SplitCase{"CaretInGraphemes", u"- e\u0301e\u0301x"_s, {0}, 2, Outcome::NewNode, Path{1},
-                  u"- e\u0301e\u0301\n- x"_s},
+        SplitCase{
+            "TrimsOnlySpacesAndTabs", u"- ab \t \t\u00A0cd"_s, {0}, 3, Outcome::NewNode, Path{1}, u"- ab\n- \u00A0cd"_s},
+        SplitCase{
+            "CaretInGraphemes", u"- e\u0301e\u0301x"_s, {0}, 2, Outcome::NewNode, Path{1}, u"- e\u0301e\u0301\n- x"_s},
         SplitCase{"KeepsChildren", u"- ab\n  - c"_s, {0}, 1, Outcome::NewNode, Path{1}, u"- a\n  - c\n- b"_s},
-        SplitCase{"Nested", u"- a\n  - xy\n  - z"_s, {0, 0}, 1, Outcome::NewNode, Path{0, 1},
-                  u"- a\n  - x\n  - y\n  - z"_s},
+        SplitCase{
+            "Nested", u"- a\n  - xy\n  - z"_s, {0, 0}, 1, Outcome::NewNode, Path{0, 1}, u"- a\n  - x\n  - y\n  - z"_s},
         SplitCase{"BlankRootAddsSibling", u"-  \n- b"_s, {0}, 0, Outcome::NewNode, Path{1}, u"-  \n- \n- b"_s},
-        SplitCase{"BlankNestedOutdents", u"- a\n  - \t\n  - c"_s, {0, 0}, 0, Outcome::Outdented, Path{1},
+        SplitCase{"BlankNestedOutdents",
+                  u"- a\n  - \t\n  - c"_s,
+                  {0, 0},
+                  0,
+                  Outcome::Outdented,
+                  Path{1},
                   u"- a\n  - c\n- \t"_s},
         SplitCase{"Unresolved", u"- a"_s, {3}, 0, Outcome::NothingDone, std::nullopt, {}},
         SplitCase{"EmptyPath", u"- a"_s, {}, 0, Outcome::NothingDone, std::nullopt, {}}),
@@ -357,7 +400,10 @@ struct InsertCase {
     QString after;
 };
 
-void PrintTo(const InsertCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const InsertCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class InsertNodes : public ::testing::TestWithParam<InsertCase> {};
 

@@ -38,7 +38,10 @@ QByteArray readBytes(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
-QString readString(const QString &path) { return QString::fromUtf8(readBytes(path)); }
+QString readString(const QString &path)
+{
+    return QString::fromUtf8(readBytes(path));
+}
 
 void writeBytes(const QString &path, const QByteArray &bytes)
 {
@@ -66,7 +69,10 @@ void setModificationTime(const QString &path, time_t seconds)
     ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, AT_SYMLINK_NOFOLLOW), 0);
 }
 
-bool runningAsRoot() { return ::geteuid() == 0; }
+bool runningAsRoot()
+{
+    return ::geteuid() == 0;
+}
 
 // A sandbox in the test HOME with the Home inside it, so that anything written
 // outside the Home shows.
@@ -232,8 +238,7 @@ TEST_F(PieceContents, WriteTextKeepsTheFrontMatter)
     };
     const Case cases[] = {
         {"# Old\n", "# New\n", "---\ntype: post\npass_state: First Draft\norigin: writer\n---\n# New\n"},
-        {"---\ntitle: x\ntype: Outline\nmicropub_url: https://e.example/p\n---\nold",
-         "new",
+        {"---\ntitle: x\ntype: Outline\nmicropub_url: https://e.example/p\n---\nold", "new",
          "---\ntitle: x\ntype: post\nmicropub_url: https://e.example/p\npass_state: First Draft\norigin: writer\n---\nnew"},
         {"---\ntype: outline\npass_state: Pass-2 Done\norigin: ai\n---\nold", "\nleading blank\n",
          "---\ntype: outline\npass_state: Pass-2 Done\norigin: ai\n---\n\nleading blank\n"},
@@ -319,8 +324,8 @@ TEST_F(PieceContents, DraftStatsWrittenWithThreeDecimals)
     EXPECT_TRUE(text.contains("\nstats_type_token_ratio: 0.250\n")) << text.toStdString();
     EXPECT_TRUE(text.contains("\nstats_burstiness: -1.000\n")) << text.toStdString();
     EXPECT_TRUE(text.endsWith("---\nold body\n"));
-    const QStringList keys{"stats_captured", "stats_burstiness", "stats_type_token_ratio",
-                           "stats_sentence_variation", "stats_trigram_repetition"};
+    const QStringList keys{"stats_captured", "stats_burstiness", "stats_type_token_ratio", "stats_sentence_variation",
+                           "stats_trigram_repetition"};
     qsizetype last = -1;
     for (const QString &key : keys) {
         const qsizetype at = text.indexOf("\n" + key + ": ");
@@ -337,8 +342,8 @@ TEST_F(PieceContents, DraftStatsWrittenWithThreeDecimals)
 
 TEST_F(PieceContents, DraftStatsOnlyForUntouchedWriterDrafts)
 {
-    for (const char *text : {"---\norigin: ai\n---\nbody", "---\npass_state: Pass-1 Done\n---\nbody",
-                             "---\ntype: outline\n---\n- x"}) {
+    for (const char *text :
+         {"---\norigin: ai\n---\nbody", "---\npass_state: Pass-1 Done\n---\nbody", "---\ntype: outline\n---\n- x"}) {
         piece("p", text);
         EXPECT_FALSE(PostStore::writeDraftStats("p", "a a a a.", home)) << text;
         EXPECT_EQ(readString(post("p")), text);
@@ -369,8 +374,8 @@ TEST_F(PieceContents, AdvancingThePassStateNeverLowersIt)
         piece("p", "---\ntitle: t\npass_state: " + QString::fromUtf8(c.from) + "\norigin: ai\n---\nbody\n");
         const ino_t before = inodeOf(post("p"));
         int bumps = 0;
-        const auto state = PostStore::advancePassState("p", c.kind, home,
-                                                       [&](const QString &, Post::ContentType) { ++bumps; });
+        const auto state =
+            PostStore::advancePassState("p", c.kind, home, [&](const QString &, Post::ContentType) { ++bumps; });
         EXPECT_EQ(state, c.to) << c.from;
         EXPECT_EQ(readString(post("p")),
                   "---\ntitle: t\npass_state: " + Post::rawValue(c.to) + "\norigin: ai\n---\nbody\n");
@@ -422,8 +427,7 @@ TEST_F(PieceContents, RewriteAsPostKeepsOnlyTheThreeKeys)
                             "origin: ai\ntitle: Plan\n---\n- Title\n  - Part\n";
     piece("p", outline);
     PostStore::rewriteAsPost("p", false, home);
-    EXPECT_EQ(readString(post("p")),
-              "---\ntype: post\npass_state: Pass-1 Done\norigin: ai\n---\n- Title\n  - Part\n");
+    EXPECT_EQ(readString(post("p")), "---\ntype: post\npass_state: Pass-1 Done\norigin: ai\n---\n- Title\n  - Part\n");
 
     piece("p", outline);
     PostStore::rewriteAsPost("p", true, home);
@@ -489,8 +493,7 @@ TEST_F(ResearchNotes, NoteLayout)
         QString title, url, quote, note, text;
     };
     const QList<Case> cases{
-        {"Bare", "https://a.example", "", "",
-         "---\nsource: https://a.example\nkept: 20250602\n---\n\n# Bare\n"},
+        {"Bare", "https://a.example", "", "", "---\nsource: https://a.example\nkept: 20250602\n---\n\n# Bare\n"},
         {"Full\r\nTitle", "https://a.example/\nx", "One line", "Note line 1\nline 2",
          "---\nsource: https://a.example/ x\nkept: 20250602\n---\n\n# Full Title\n\nNote line 1\nline 2\n\n> One line\n"},
         {"Multi", "u", "first\n\nthird\r\nfourth", "",
@@ -598,8 +601,7 @@ TEST_F(ImageIngest, RefusedDropsNameTheFile)
 {
     EXPECT_EQ(refusal(drop("notes.txt")), "“notes.txt” isn’t publishable — PNG, JPEG, GIF, WebP, or SVG.");
     const QString longName = QString(45, u'x') + ".txt";
-    EXPECT_EQ(refusal(drop(longName)),
-              "“" + QString(40, u'x') + "” isn’t publishable — PNG, JPEG, GIF, WebP, or SVG.");
+    EXPECT_EQ(refusal(drop(longName)), "“" + QString(40, u'x') + "” isn’t publishable — PNG, JPEG, GIF, WebP, or SVG.");
     EXPECT_EQ(refusal(QUrl::fromLocalFile(drops + "/gone.png")),
               "“gone.png” couldn’t be read — it may have moved since the drag began.");
     EXPECT_EQ(refusal(QUrl("https://example.com/web.png")),

@@ -9,10 +9,13 @@ using library::Post;
 
 namespace {
 
-const FrontmatterPairs kDefaults = Post::defaultFrontmatter(
-    Post::ContentType::post, Post::PassState::firstDraft, Post::Origin::writer);
+const FrontmatterPairs kDefaults =
+    Post::defaultFrontmatter(Post::ContentType::post, Post::PassState::firstDraft, Post::Origin::writer);
 
-std::string show(const QString &text) { return text.toStdString(); }
+std::string show(const QString &text)
+{
+    return text.toStdString();
+}
 
 } // namespace
 
@@ -32,8 +35,8 @@ TEST(PostEnums, RawValuesRoundTripExactly)
 
 TEST(PostFrontmatter, DefaultPairsInOrder)
 {
-    const FrontmatterPairs pairs = Post::defaultFrontmatter(
-        Post::ContentType::outline, Post::PassState::pass2Done, Post::Origin::ai);
+    const FrontmatterPairs pairs =
+        Post::defaultFrontmatter(Post::ContentType::outline, Post::PassState::pass2Done, Post::Origin::ai);
     const FrontmatterPairs expected{{"type", "outline"}, {"pass_state", "Pass-2 Done"}, {"origin", "ai"}};
     EXPECT_EQ(pairs, expected);
 }
@@ -49,18 +52,18 @@ TEST(PostFrontmatter, ParseTable)
         {"empty", "", {}},
         {"leading blank lines", "\n  \n---\ntype: outline\n---\nBody", {{"type", "outline"}}},
         {"heading first", "# Title\n---\ntype: outline\n---\n", {}},
-        {"unclosed reads to the end", "---\ntype: outline\nBody text\nlate: yes\n",
+        {"unclosed reads to the end",
+         "---\ntype: outline\nBody text\nlate: yes\n",
          {{"type", "outline"}, {"late", "yes"}}},
-        {"quotes stripped", "---\norigin: 'ai'\nnote: 'it's'\nx: 'open\ny: \" in \"\n---\n",
+        {"quotes stripped",
+         "---\norigin: 'ai'\nnote: 'it's'\nx: 'open\ny: \" in \"\n---\n",
          {{"origin", "ai"}, {"note", "it's"}, {"x", "open"}, {"y", " in "}}},
         {"later key wins", "---\ntype: post\ntype: outline\n---\n", {{"type", "outline"}}},
         {"empty key", "---\n::x: 1\ndraft\n---\n", {{"", ":x: 1"}}},
-        {"spaced delimiter, four hyphens are not", " ---\t\na: 1\n----\n---\nb: 2\n",
-         {{"a", "1"}}},
+        {"spaced delimiter, four hyphens are not", " ---\t\na: 1\n----\n---\nb: 2\n", {{"a", "1"}}},
         {"stops at the closing delimiter", "---\na: 1\n---\nb: 2\n", {{"a", "1"}}},
         {"three hyphens and text are no delimiter", "--- x\na: 1\n---\n", {}},
-        {"CR LF", "---\r\ntype: outline\r\norigin: ai\r\n---\r\nBody\r\n",
-         {{"type", "outline"}, {"origin", "ai"}}},
+        {"CR LF", "---\r\ntype: outline\r\norigin: ai\r\n---\r\nBody\r\n", {{"type", "outline"}, {"origin", "ai"}}},
     };
     for (const Case &c : cases)
         EXPECT_EQ(Post::parseFrontmatter(c.text), c.expected) << c.name;
@@ -103,10 +106,9 @@ TEST(PostFrontmatter, SplitTable)
     const Case cases[] = {
         {"empty", "", "", ""},
         {"no block", "# Notes\nText\n", "", "# Notes\nText\n"},
-        {"leading blank lines are in neither part", "\n\n---\ntype: outline\n---\nBody",
-         "---\ntype: outline\n---\n", "Body"},
-        {"body keeps its final LF and leading blank line", "---\na: b\n---\n\nBody\n",
-         "---\na: b\n---\n", "\nBody\n"},
+        {"leading blank lines are in neither part", "\n\n---\ntype: outline\n---\nBody", "---\ntype: outline\n---\n",
+         "Body"},
+        {"body keeps its final LF and leading blank line", "---\na: b\n---\n\nBody\n", "---\na: b\n---\n", "\nBody\n"},
         {"ends on the delimiter with LF", "---\na: b\n---\n", "---\na: b\n---\n", ""},
         {"ends on the delimiter without LF", "---\na: b\n---", "---\na: b\n---\n", ""},
         {"unclosed is no block", "---\na: b\nBody", "", "---\na: b\nBody"},
@@ -122,12 +124,11 @@ TEST(PostFrontmatter, SplitTable)
 TEST(PostFrontmatter, RewriteExampleLineByLine)
 {
     const QStringList before{"---", "title: Notes", "type:  'outline'", "---", "# Notes"};
-    const QStringList after{"---", "title: Notes", "type: post", "pass_state: First Draft",
-                            "origin: writer", "---", "# Notes"};
+    const QStringList after{"---", "title: Notes", "type: post", "pass_state: First Draft", "origin: writer",
+                            "---", "# Notes"};
     EXPECT_EQ(Post::rewriteFrontmatter(before.join('\n'), kDefaults).split('\n'), after);
 
-    const QStringList fresh{"---", "type: post", "pass_state: First Draft", "origin: writer", "---",
-                            "# Notes"};
+    const QStringList fresh{"---", "type: post", "pass_state: First Draft", "origin: writer", "---", "# Notes"};
     EXPECT_EQ(Post::rewriteFrontmatter("# Notes", kDefaults).split('\n'), fresh);
 }
 
@@ -140,29 +141,42 @@ TEST(PostFrontmatter, RewriteTable)
         QString expected;
     };
     const Case cases[] = {
-        {"leading blank lines stay in front", "\n\n---\ntype: outline\n---\nBody", {{"type", "post"}},
+        {"leading blank lines stay in front",
+         "\n\n---\ntype: outline\n---\nBody",
+         {{"type", "post"}},
          "\n\n---\ntype: post\n---\nBody"},
-        {"duplicates all replaced", "---\ntype: a\nx: 1\ntype: b\n---\n", {{"type", "post"}},
+        {"duplicates all replaced",
+         "---\ntype: a\nx: 1\ntype: b\n---\n",
+         {{"type", "post"}},
          "---\ntype: post\nx: 1\ntype: post\n---\n"},
-        {"missing keys before the closing delimiter, in pair order", "---\nx: 1\n---\nB",
-         {{"b", "2"}, {"x", "9"}, {"a", "1"}}, "---\nx: 9\nb: 2\na: 1\n---\nB"},
+        {"missing keys before the closing delimiter, in pair order",
+         "---\nx: 1\n---\nB",
+         {{"b", "2"}, {"x", "9"}, {"a", "1"}},
+         "---\nx: 9\nb: 2\na: 1\n---\nB"},
         {"later pair wins", "---\nx: 1\n---\n", {{"x", "2"}, {"x", "3"}}, "---\nx: 3\n---\n"},
         {"rewrite keys skip leading colons; a colon-less line has a key",
-         "---\n::x: 1\ndraft\nkeep me\n---\n", {{"x", "2"}, {"draft", "no"}},
+         "---\n::x: 1\ndraft\nkeep me\n---\n",
+         {{"x", "2"}, {"draft", "no"}},
          "---\nx: 2\ndraft: no\nkeep me\n---\n"},
-        {"delimiters and blank lines stay as written", " ---  \n\ntitle: \"T\"\n--- \nBody",
-         {{"origin", "ai"}}, " ---  \n\ntitle: \"T\"\norigin: ai\n--- \nBody"},
-        {"unclosed gets a new block in front", "---\na: b\nBody", {{"type", "post"}},
+        {"delimiters and blank lines stay as written",
+         " ---  \n\ntitle: \"T\"\n--- \nBody",
+         {{"origin", "ai"}},
+         " ---  \n\ntitle: \"T\"\norigin: ai\n--- \nBody"},
+        {"unclosed gets a new block in front",
+         "---\na: b\nBody",
+         {{"type", "post"}},
          "---\ntype: post\n---\n---\na: b\nBody"},
         {"ending on the delimiter", "---\na: b\n---", {{"a", "c"}}, "---\na: c\n---\n"},
         // A line break in a key or value would add lines of its own.
-        {"line breaks written as spaces", "---\nx: 1\n---\nB",
+        {"line breaks written as spaces",
+         "---\nx: 1\n---\nB",
          {{"x", "a\nb"}, {"y", "c\r\nd\re"}, {"k\nz", "v"}},
          "---\nx: a b\ny: c d e\nk z: v\n---\nB"},
         {"line breaks in a new block", "B", {{"x", "a\n---\nb"}}, "---\nx: a --- b\n---\nB"},
         // A file saved with CR LF keeps its one block; untouched lines keep
         // their CR, written lines end in LF only.
-        {"CR LF", "---\r\ntitle: T\r\ntype: outline\r\ndraft\r\n---\r\nBody\r\n",
+        {"CR LF",
+         "---\r\ntitle: T\r\ntype: outline\r\ndraft\r\n---\r\nBody\r\n",
          {{"type", "post"}, {"draft", "x"}, {"origin", "ai"}},
          "---\r\ntitle: T\r\ntype: post\ndraft: x\norigin: ai\n---\r\nBody\r\n"},
     };

@@ -7,8 +7,8 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
-#include <gtest/gtest.h>
 #include <functional>
+#include <gtest/gtest.h>
 
 using library::Post;
 using library::StoreError;
@@ -17,7 +17,10 @@ using Code = StoreError::Code;
 
 namespace {
 
-std::string show(const QString &text) { return text.toStdString(); }
+std::string show(const QString &text)
+{
+    return text.toStdString();
+}
 
 QString readText(const QString &path)
 {
@@ -57,17 +60,13 @@ protected:
         return post;
     }
 
-    bool exists(const QString &relative) const
-    {
-        return foundation::fs::existsNoFollow(path(relative));
-    }
+    bool exists(const QString &relative) const { return foundation::fs::existsNoFollow(path(relative)); }
 
     // Everything in the sandbox outside the Home.
     QStringList outsideHome() const
     {
         QStringList found;
-        QDirIterator it(m_sandbox.path(), QDir::AllEntries | QDir::Hidden | QDir::System
-                            | QDir::NoDotAndDotDot,
+        QDirIterator it(m_sandbox.path(), QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                         QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString p = it.next();
@@ -98,7 +97,7 @@ private:
     QTemporaryDir m_sandbox{testsupport::tempHome() + "/poststore-XXXXXX"};
 };
 
-template <typename F>
+template<typename F>
 void expectStoreError(Code code, F &&operation, const char *what = "")
 {
     try {
@@ -131,7 +130,7 @@ TEST(PostStoreSlug, Table)
         {"", "untitled"},
         {"   ", "untitled"},
         {"!!!", "untitled"},
-        {a79 + " bcd", a79},              // the cut leaves a "-" that goes
+        {a79 + " bcd", a79}, // the cut leaves a "-" that goes
         {QString(100, 'x'), QString(80, 'x')},
         {QString(90, QChar(0x00e9)), QString(80, 'e')},
         // Characters are clusters: a consonant with its vowel sign is one.
@@ -175,11 +174,12 @@ TEST_F(PostStoreHome, UniqueNameExclusionCoversOnlyThePlainSlug)
 
 TEST(PostStoreProjectName, ValidationTable)
 {
-    const QString refused[] = {"", "   ", ".hidden", "..", "../../x", "a/b", "a:b", "a\tb",
-                               QString("a") + QChar(0) + "b", "a\u200bb", "x\u0007"};
+    const QString refused[] = {
+        "",         "   ",    ".hidden", "..", "../../x", "a/b", "a:b", "a\tb", QString("a") + QChar(0) + "b",
+        "a\u200bb", "x\u0007"};
     for (const QString &name : refused)
-        expectStoreError(Code::fileWriteInvalidFileName, [&] { PostStore::validateProjectName(name); },
-                         name.toUtf8().constData());
+        expectStoreError(
+            Code::fileWriteInvalidFileName, [&] { PostStore::validateProjectName(name); }, name.toUtf8().constData());
     EXPECT_EQ(PostStore::validateProjectName("  Notes  "), "Notes");
     EXPECT_EQ(PostStore::validateProjectName("\nBlog 2025 — drafts\n"), "Blog 2025 — drafts");
 }
@@ -196,8 +196,8 @@ TEST_F(PostStoreHome, CreateProject)
 TEST_F(PostStoreHome, CreatePieceWritesDefaultFrontmatterAndUniqueFolder)
 {
     piece("archive/old/my-idea");
-    const Post post = PostStore::createPiece("# My Idea\n\nText", "Blog", Post::ContentType::post,
-                                             Post::Origin::ai, home);
+    const Post post =
+        PostStore::createPiece("# My Idea\n\nText", "Blog", Post::ContentType::post, Post::Origin::ai, home);
     EXPECT_EQ(post.id, "my-idea-2");
     EXPECT_EQ(post.title, "My Idea");
     EXPECT_EQ(post.project, "Blog");
@@ -210,8 +210,8 @@ TEST_F(PostStoreHome, CreatePieceWritesDefaultFrontmatterAndUniqueFolder)
     EXPECT_EQ(show(readText(path("projects/Blog/my-idea-2/post.md"))),
               "---\ntype: post\npass_state: First Draft\norigin: ai\n---\n# My Idea\n\nText");
 
-    const Post outline = PostStore::createPiece("- Idea\n  - sub", "Blog", Post::ContentType::outline,
-                                                Post::Origin::writer, home);
+    const Post outline =
+        PostStore::createPiece("- Idea\n  - sub", "Blog", Post::ContentType::outline, Post::Origin::writer, home);
     EXPECT_EQ(outline.title, "- Idea");
     EXPECT_EQ(outline.id, "idea");
     EXPECT_EQ(show(readText(path("projects/Blog/idea/post.md"))),
@@ -237,12 +237,12 @@ TEST_F(PostStoreHome, CreatePieceRefusesEscapingProjectNames)
     QDir().mkpath(path("projects"));
     const QStringList names{"../../x", "../x", "..", "a/b", ".hidden", "", "a:b"};
     for (const QString &name : names)
-        expectStoreError(Code::fileWriteInvalidFileName, [&] {
-            PostStore::createPiece("# T", name, Post::ContentType::post, Post::Origin::writer, home);
-        }, name.toUtf8().constData());
+        expectStoreError(
+            Code::fileWriteInvalidFileName,
+            [&] { PostStore::createPiece("# T", name, Post::ContentType::post, Post::Origin::writer, home); },
+            name.toUtf8().constData());
     EXPECT_TRUE(outsideHome().isEmpty()) << outsideHome().join(", ").toStdString();
-    EXPECT_EQ(QDir(path("projects")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
-              QStringList());
+    EXPECT_EQ(QDir(path("projects")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
 }
 
 TEST_F(PostStoreHome, CreatePieceRefusesASymlinkedProjectFolder)
@@ -449,13 +449,12 @@ TEST_F(PostStoreHome, EveryMoveRefusesAnExistingTarget)
     };
     struct Move {
         const char *name;
-        QString source;  // the piece, relative to the Home
-        QString target;  // where the move would land
+        QString source; // the piece, relative to the Home
+        QString target; // where the move would land
         std::function<void(const Post &)> run;
     };
     const Move moves[] = {
-        {"move", "projects/blog/p", "projects/other/p",
-         [&](const Post &p) { PostStore::movePiece(p, "other", home); }},
+        {"move", "projects/blog/p", "projects/other/p", [&](const Post &p) { PostStore::movePiece(p, "other", home); }},
         {"archive", "projects/blog/p", "archive/blog/p", [&](const Post &p) { PostStore::archivePiece(p, home); }},
         {"restore", "archive/blog/p", "projects/blog/p", [&](const Post &p) { PostStore::unarchivePiece(p, home); }},
         {"restore project", "archive/blog/p", "projects/blog/p",
@@ -468,8 +467,8 @@ TEST_F(PostStoreHome, EveryMoveRefusesAnExistingTarget)
             const Post post = piece(move.source, "original");
             make(path(move.target));
             const QStringList before = snapshot();
-            expectStoreError(Code::fileWriteFileExists, [&] { move.run(post); },
-                             (std::string(move.name) + " onto " + kind).c_str());
+            expectStoreError(
+                Code::fileWriteFileExists, [&] { move.run(post); }, (std::string(move.name) + " onto " + kind).c_str());
             // Only an empty target project folder may appear.
             EXPECT_EQ(snapshot(), before) << move.name << " onto " << kind;
         }

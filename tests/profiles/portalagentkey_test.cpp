@@ -1,9 +1,9 @@
 #include "profiles/settingsmodel.h"
 
-#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <gtest/gtest.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,7 +40,7 @@ TEST_F(PortalAgentKey, MalformedFilesGiveNothing)
     const char *cases[] = {
         "",
         "not json",
-        "{\"providers\": {\"nous\": {\"agent_key\": \"k\"}}",  // cut short
+        "{\"providers\": {\"nous\": {\"agent_key\": \"k\"}}", // cut short
         "[\"providers\"]",
         "{}",
         "{\"providers\": []}",
@@ -60,7 +60,8 @@ TEST_F(PortalAgentKey, MalformedFilesGiveNothing)
 
 TEST_F(PortalAgentKey, WellFormedKeyIsTrimmed)
 {
-    const QString path = write(R"({"providers": {"anthropic": {}, "nous": {"agent_key": "\n  sk-portal-1 \r\n", "x": 1}}, "v": 2})");
+    const QString path =
+        write(R"({"providers": {"anthropic": {}, "nous": {"agent_key": "\n  sk-portal-1 \r\n", "x": 1}}, "v": 2})");
     EXPECT_EQ(SettingsModel::portalAgentKey(path), QString("sk-portal-1"));
     EXPECT_EQ(SettingsModel::portalAgentKey(write(R"({"providers":{"nous":{"agent_key":"a b"}}})")), QString("a b"));
 }

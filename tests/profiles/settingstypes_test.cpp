@@ -1,9 +1,9 @@
 #include "profiles/settingstypes.h"
 
-#include <gtest/gtest.h>
 #include <QHash>
 #include <QSet>
 #include <QUrl>
+#include <gtest/gtest.h>
 
 using namespace profiles;
 

@@ -15,7 +15,7 @@ TEST(MicropubIsTrustworthy, Table)
         {"HTTPS://example.blog/post", true},
         {"https://example.blog", true},
         {"https://example.blog:8443/p?q=1#frag", true},
-        {QString::fromUtf8("https://example.blog/\U0001F600"), true},  // a surrogate pair is one character
+        {QString::fromUtf8("https://example.blog/\U0001F600"), true}, // a surrogate pair is one character
         {"", false},
         {"http://example.blog/post", false},
         {"ftp://example.blog/post", false},
@@ -30,8 +30,8 @@ TEST(MicropubIsTrustworthy, Table)
         {"https://example.blog/\tpost", false},
         {"https://example.blog/post\x7f", false},
         {QString::fromUtf8("https://example.blog/post\u2028"), false},
-        {QString::fromUtf8("https://example.blog/po\u200Bst"), false},  // a format character
-        {QString("https://example.blog/") + QChar(0xD800), false},    // an unpaired surrogate
+        {QString::fromUtf8("https://example.blog/po\u200Bst"), false}, // a format character
+        {QString("https://example.blog/") + QChar(0xD800), false},     // an unpaired surrogate
         {"https://exa mple.blog/post", false},
         {"https://example.blog/a b", false},
     };

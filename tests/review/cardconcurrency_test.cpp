@@ -39,7 +39,8 @@ TEST(CardConcurrency, TwoWritersAndTheLintKeepEveryCard)
         const qint64 start = QDateTime::currentMSecsSinceEpoch() + 250;
         QProcess a, b;
         for (QProcess *p : {&a, &b}) {
-            p->start(writer, {piece, QStringLiteral("Same pattern"), QString::number(kPerWriter), QString::number(start)});
+            p->start(writer,
+                     {piece, QStringLiteral("Same pattern"), QString::number(kPerWriter), QString::number(start)});
             ASSERT_TRUE(p->waitForStarted());
         }
         const qint64 wait = start - QDateTime::currentMSecsSinceEpoch();

@@ -82,7 +82,6 @@ QList<Finding> referenceLint(const QString &text, const QList<Config::Tier> &tie
     return findings;
 }
 
-
 } // namespace
 
 // --- Configuration --------------------------------------------------------------------------
@@ -200,7 +199,8 @@ TEST(Lint, FixLaneAndOccurrence)
 
     // The same letters first inside a longer word: the card points at the
     // second exact occurrence, where the match is.
-    const auto inside = DeslopLint::lint(QStringLiteral("undelve it; then delve."), {tier("T", 0, {{"delve", "dig"}})}, 100);
+    const auto inside =
+        DeslopLint::lint(QStringLiteral("undelve it; then delve."), {tier("T", 0, {{"delve", "dig"}})}, 100);
     ASSERT_EQ(inside.size(), 1);
     EXPECT_EQ(inside[0].anchor.occurrence, 2);
     Card card;
@@ -225,8 +225,14 @@ TEST(Lint, SinglePassMatcherAgreesWithOneExpressionPerPhrase)
 {
     const QList<Config::Tier> tiers = {
         tier("One", 0, {{"delve", "dig"}, {"strasse", std::nullopt}, {"σοφία", "wisdom"}, {"ǅemal", std::nullopt}}),
-        tier("Two", 1, {{"kelvin", "k"}, {"is", std::nullopt}, {"café", "cafe"}, {"e\u0301t\u00e9", std::nullopt},
-                        {"aa", std::nullopt}, {"👍🏽 ok", std::nullopt}, {" delve ", std::nullopt}}),
+        tier("Two", 1,
+             {{"kelvin", "k"},
+              {"is", std::nullopt},
+              {"café", "cafe"},
+              {"e\u0301t\u00e9", std::nullopt},
+              {"aa", std::nullopt},
+              {"👍🏽 ok", std::nullopt},
+              {" delve ", std::nullopt}}),
     };
     const QStringList texts = {
         QStringLiteral("DELVE, Delve and dElVe; ſtrasse STRASSE straße."),
@@ -299,8 +305,8 @@ TEST(LintCards, NothingToFileWritesNothing)
     Home h;
     const QString piece = h.piece(QStringLiteral("essay"), QStringLiteral("Plain words."));
     writeFile(h.home + QStringLiteral("/deslop-lint.json"), Config{{tier("T", 0, {{"delve", "dig"}})}, 5}.toJson());
-    DeslopLint::fileLintCards(QStringLiteral("Plain words."), QStringLiteral("essay"), piece + QStringLiteral("/post.md"),
-                              1, h.home);
+    DeslopLint::fileLintCards(QStringLiteral("Plain words."), QStringLiteral("essay"),
+                              piece + QStringLiteral("/post.md"), 1, h.home);
     EXPECT_FALSE(QFileInfo::exists(piece + QStringLiteral("/cards")));
     // A refused write is swallowed.
     DeslopLint::fileLintCards(QStringLiteral("delve"), QStringLiteral("x"), h.root + QStringLiteral("/nowhere/post.md"),

@@ -21,7 +21,10 @@ using Card = FixCardStore::StoredFixCard;
 namespace {
 
 // Noon UTC: the same calendar day in every time zone a test machine uses.
-QDateTime noon(int y, int mo, int d) { return QDateTime(QDate(y, mo, d), QTime(12, 0), QTimeZone::utc()); }
+QDateTime noon(int y, int mo, int d)
+{
+    return QDateTime(QDate(y, mo, d), QTime(12, 0), QTimeZone::utc());
+}
 
 Card card(const QString &pattern, const QDateTime &submitted, std::optional<qint64> rank)
 {
@@ -35,7 +38,10 @@ Card card(const QString &pattern, const QDateTime &submitted, std::optional<qint
     return c;
 }
 
-QStringList learningNames(const QString &folder) { return entries(folder); }
+QStringList learningNames(const QString &folder)
+{
+    return entries(folder);
+}
 
 } // namespace
 
@@ -48,11 +54,13 @@ TEST(LoadCards, KeepsOnlyReadableJsonCardFiles)
     const Card good = card(QStringLiteral("good"), noon(2026, 1, 1), 1);
     writeFile(cards + QStringLiteral("/good.json"), FixCardStore::encodeCard(good));
     writeFile(cards + QStringLiteral("/broken.json"), "{\"id\":");
-    writeFile(cards + QStringLiteral("/upper.JSON"), FixCardStore::encodeCard(card(QStringLiteral("u"), noon(2026, 1, 1), 1)));
+    writeFile(cards + QStringLiteral("/upper.JSON"),
+              FixCardStore::encodeCard(card(QStringLiteral("u"), noon(2026, 1, 1), 1)));
     writeFile(cards + QStringLiteral("/notes.txt"), "hello");
     QDir().mkpath(cards + QStringLiteral("/folder.json"));
     // Side files that are not plain files, or too big, are skipped unread.
-    writeFile(h.root + QStringLiteral("/target.json"), FixCardStore::encodeCard(card(QStringLiteral("t"), noon(2026, 1, 1), 1)));
+    writeFile(h.root + QStringLiteral("/target.json"),
+              FixCardStore::encodeCard(card(QStringLiteral("t"), noon(2026, 1, 1), 1)));
     QFile::link(h.root + QStringLiteral("/target.json"), cards + QStringLiteral("/link.json"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(cards + QStringLiteral("/fifo.json")).constData(), 0600), 0);
     Card big = card(QStringLiteral("big"), noon(2026, 1, 1), 1);
@@ -132,7 +140,8 @@ TEST(CardOrder, NewestFirstThenRankThenGreaterName)
          {"later", "b-1", "b-2", "b-3"}},
         {"a ranked card before an unranked one", {{"none", early, std::nullopt}, {"two", early, 2}}, {"two", "none"}},
         {"equal date and rank: greater name first", {{"a.json", early, 1}, {"b.json", early, 1}}, {"b.json", "a.json"}},
-        {"no ranks: greater name first", {{"a", early, std::nullopt}, {"c", early, std::nullopt}, {"b", early, std::nullopt}},
+        {"no ranks: greater name first",
+         {{"a", early, std::nullopt}, {"c", early, std::nullopt}, {"b", early, std::nullopt}},
          {"c", "b", "a"}},
     };
     for (const Case &c : cases) {
@@ -152,8 +161,8 @@ TEST(CardOrder, CardsForPieceListsAWrittenBatchInRankOrder)
     Home h;
     const QString piece = h.piece(QStringLiteral("essay"));
     const QDateTime first = noon(2026, 3, 7);
-    FixCardStore::write(piece, {input(QStringLiteral("one")), input(QStringLiteral("two")), input(QStringLiteral("three"))},
-                        first);
+    FixCardStore::write(
+        piece, {input(QStringLiteral("one")), input(QStringLiteral("two")), input(QStringLiteral("three"))}, first);
     FixCardStore::write(piece, {input(QStringLiteral("later"))}, first.addSecs(60));
     QStringList patterns;
     for (const Card &c : FixCardStore::cardsForPiece(piece + QStringLiteral("/post.md")))
@@ -211,8 +220,8 @@ TEST(Learning, MarkdownMatchesTheGoldenFiles)
     mech.lane = Card::Lane::mechanical;
     mech.emitter = Card::Emitter::lint;
     mech.fix = QStringLiteral("never kept");
-    mech.provenance = Card::Provenance{QStringLiteral("my-essay"), QStringLiteral("not written"),
-                                       QStringLiteral("hermes"), 2};
+    mech.provenance =
+        Card::Provenance{QStringLiteral("my-essay"), QStringLiteral("not written"), QStringLiteral("hermes"), 2};
     EXPECT_EQ(FixCardStore::learningMarkdown(mech, noon(2026, 3, 8)).toUtf8(),
               readFile(golden(QStringLiteral("learning-mechanical.md"))));
 }
@@ -248,7 +257,8 @@ TEST(Promote, WritesOneLearningAndRefusesASecondPromotion)
         FixCardStore::promote(piece, unknown, moment);
         ADD_FAILURE();
     } catch (const FixCardStore::CardError &error) {
-        EXPECT_EQ(error.message(), QStringLiteral("card not found: ") + unknown.toString(QUuid::WithoutBraces).toUpper());
+        EXPECT_EQ(error.message(),
+                  QStringLiteral("card not found: ") + unknown.toString(QUuid::WithoutBraces).toUpper());
     }
 }
 

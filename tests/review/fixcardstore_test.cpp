@@ -36,8 +36,8 @@ Card fullCard()
     card.anchor = {QStringLiteral("It sort of works, I think."), 2, QStringLiteral("the café scene")};
     card.lane = Card::Lane::mechanical;
     card.emitter = Card::Emitter::engine;
-    card.provenance = Card::Provenance{QStringLiteral("a-piece"), QStringLiteral("yesterday"),
-                                       QStringLiteral("hermes"), 2};
+    card.provenance =
+        Card::Provenance{QStringLiteral("a-piece"), QStringLiteral("yesterday"), QStringLiteral("hermes"), 2};
     card.status = Card::Status::applied;
     card.anchorStatus = Card::AnchorStatus::stale;
     card.promotedAt = utc(2026, 3, 8, 9, 0, 0);
@@ -57,7 +57,10 @@ Card minimalCard()
     return card;
 }
 
-QStringList cardNames(const QString &piece) { return entries(piece + QStringLiteral("/cards")); }
+QStringList cardNames(const QString &piece)
+{
+    return entries(piece + QStringLiteral("/cards"));
+}
 
 } // namespace
 
@@ -66,8 +69,7 @@ QStringList cardNames(const QString &piece) { return entries(piece + QStringLite
 TEST(CardFormat, EncodesExactlyAsTheGoldenFiles)
 {
     EXPECT_EQ(FixCardStore::encodeCard(fullCard()), readFile(golden(QStringLiteral("card-full.json"))).trimmed());
-    EXPECT_EQ(FixCardStore::encodeCard(minimalCard()),
-              readFile(golden(QStringLiteral("card-minimal.json"))).trimmed());
+    EXPECT_EQ(FixCardStore::encodeCard(minimalCard()), readFile(golden(QStringLiteral("card-minimal.json"))).trimmed());
 }
 
 TEST(CardFormat, ReadsBackWithWholeSecondDates)
@@ -97,7 +99,8 @@ TEST(CardFormat, ReaderAcceptsItsVariantsAndRefusesTheRest)
     const QJsonObject anchorNoOccurrence{{"quote", "x"}};
     const Case cases[] = {
         {"offset instead of Z", with("submitted_at", "2026-01-02T05:04:05+02:00"), true},
-        {"camelCase key", with("submitted_at", QJsonValue::Undefined).replace("{", "{\"submittedAt\":\"2026-01-02T03:04:05Z\","), true},
+        {"camelCase key",
+         with("submitted_at", QJsonValue::Undefined).replace("{", "{\"submittedAt\":\"2026-01-02T03:04:05Z\","), true},
         {"escaped slash", with("pattern", "a/b").replace("a/b", "a\\/b"), true},
         {"lower-case id", with("id", "00000000-0000-4000-8000-00000000000a"), true},
         {"no occurrence", with("anchor", anchorNoOccurrence), true},
@@ -232,8 +235,7 @@ TEST(CardWrite, OptionalFieldsAreLeftOutButTextsStay)
     Home h;
     const QString piece = h.piece(QStringLiteral("essay"));
     const auto written = FixCardStore::write(piece, {input(QStringLiteral("p"))});
-    const QJsonObject o =
-        QJsonDocument::fromJson(readFile(piece + "/cards/" + written[0].fileName)).object();
+    const QJsonObject o = QJsonDocument::fromJson(readFile(piece + "/cards/" + written[0].fileName)).object();
     EXPECT_EQ(o.value("diagnostic_question").toString(), QString());
     EXPECT_EQ(o.value("fix").toString(), QString());
     EXPECT_TRUE(o.value("fix").isString());
@@ -241,7 +243,8 @@ TEST(CardWrite, OptionalFieldsAreLeftOutButTextsStay)
     EXPECT_FALSE(o.contains("promoted_at"));
     EXPECT_EQ(o.value("rank").toVariant().typeId(), QMetaType::LongLong);
     EXPECT_TRUE(o.value("id").toString().contains(QRegularExpression("^[0-9A-F-]{36}$")));
-    EXPECT_TRUE(o.value("submitted_at").toString().contains(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ$")));
+    EXPECT_TRUE(
+        o.value("submitted_at").toString().contains(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ$")));
 }
 
 TEST(CardWrite, SymlinkedCardsFolderIsRefused)
@@ -292,8 +295,8 @@ TEST(Anchor, QuoteInTheFrontMatterCountsAndStaleCardsAreStillWritten)
 {
     Home h;
     const QString piece = h.piece(QStringLiteral("essay"), QStringLiteral("---\ntype: post\n---\nBody.\n"));
-    const auto written = FixCardStore::write(
-        piece, {input(QStringLiteral("a"), QStringLiteral("type: post")), input(QStringLiteral("b"), QStringLiteral("gone"))});
+    const auto written = FixCardStore::write(piece, {input(QStringLiteral("a"), QStringLiteral("type: post")),
+                                                     input(QStringLiteral("b"), QStringLiteral("gone"))});
     ASSERT_EQ(written.size(), 2);
     EXPECT_EQ(written[0].card.anchorStatus, Card::AnchorStatus::valid);
     EXPECT_EQ(written[1].card.anchorStatus, Card::AnchorStatus::stale);
@@ -306,8 +309,8 @@ TEST(ResolvePiece, AcceptsTheFolderAndItsPostOnly)
 {
     Home h;
     const QString piece = h.piece(QStringLiteral("essay"));
-    const QString archived = h.piece(QStringLiteral("old"), QStringLiteral("x"), QStringLiteral("Essays"),
-                                     QStringLiteral("archive"));
+    const QString archived =
+        h.piece(QStringLiteral("old"), QStringLiteral("x"), QStringLiteral("Essays"), QStringLiteral("archive"));
     EXPECT_EQ(FixCardStore::resolvePiece(piece), piece + QStringLiteral("/post.md"));
     EXPECT_EQ(FixCardStore::resolvePiece(piece + QStringLiteral("/")), piece + QStringLiteral("/post.md"));
     EXPECT_EQ(FixCardStore::resolvePiece(piece + QStringLiteral("/post.md")), piece + QStringLiteral("/post.md"));
@@ -330,7 +333,8 @@ TEST(ResolvePiece, RefusesEveryPathOutsideTheShape)
     QFile::link(h.root + QStringLiteral("/other"), h.home + QStringLiteral("/projects/Essays/linked"));
     // A piece whose post.md is a link.
     writeFile(h.home + QStringLiteral("/projects/Essays/postlink/notes.md"), "x");
-    QFile::link(h.root + QStringLiteral("/other/post.md"), h.home + QStringLiteral("/projects/Essays/postlink/post.md"));
+    QFile::link(h.root + QStringLiteral("/other/post.md"),
+                h.home + QStringLiteral("/projects/Essays/postlink/post.md"));
     // A project folder that is a link.
     QFile::link(h.root + QStringLiteral("/other/projects/p"), h.home + QStringLiteral("/projects/Linked"));
     // "projects" at the wrong depth.
@@ -351,16 +355,20 @@ TEST(ResolvePiece, RefusesEveryPathOutsideTheShape)
         {QStringLiteral("projects/Essays/essay/post.md"), notAPiece + QStringLiteral("projects/Essays/essay/post.md")},
         {dotdot, notAPiece + dotdot},
         {piece + QStringLiteral("/./post.md"), notAPiece + piece + QStringLiteral("/./post.md")},
-        {h.home + QStringLiteral("/projects/Essays/linked"), notAPiece + h.home + QStringLiteral("/projects/Essays/linked")},
+        {h.home + QStringLiteral("/projects/Essays/linked"),
+         notAPiece + h.home + QStringLiteral("/projects/Essays/linked")},
         {h.home + QStringLiteral("/projects/Essays/linked/post.md"),
          notAPiece + h.home + QStringLiteral("/projects/Essays/linked/post.md")},
-        {h.home + QStringLiteral("/projects/Essays/postlink"), notAPiece + h.home + QStringLiteral("/projects/Essays/postlink")},
+        {h.home + QStringLiteral("/projects/Essays/postlink"),
+         notAPiece + h.home + QStringLiteral("/projects/Essays/postlink")},
         {h.home + QStringLiteral("/projects/Linked/q"), notAPiece + h.home + QStringLiteral("/projects/Linked/q")},
-        {h.home + QStringLiteral("/projects/Essays/deep/er"), notAPiece + h.home + QStringLiteral("/projects/Essays/deep/er")},
+        {h.home + QStringLiteral("/projects/Essays/deep/er"),
+         notAPiece + h.home + QStringLiteral("/projects/Essays/deep/er")},
         {h.home + QStringLiteral("/projects/shallow"), notAPiece + h.home + QStringLiteral("/projects/shallow")},
         {outside + QStringLiteral("/piece"), notAPiece + outside + QStringLiteral("/piece")},
         {piece + QStringLiteral("/notes.md"), notAPiece + piece + QStringLiteral("/notes.md")},
-        {piece + QStringLiteral("/missing.md"), QStringLiteral("piece not found: ") + piece + QStringLiteral("/missing.md")},
+        {piece + QStringLiteral("/missing.md"),
+         QStringLiteral("piece not found: ") + piece + QStringLiteral("/missing.md")},
     };
     for (const Case &c : cases) {
         try {

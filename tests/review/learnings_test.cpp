@@ -15,11 +15,17 @@ using library::Post;
 
 namespace {
 
-QDateTime noon(int y, int mo, int d) { return QDateTime(QDate(y, mo, d), QTime(12, 0), QTimeZone::utc()); }
+QDateTime noon(int y, int mo, int d)
+{
+    return QDateTime(QDate(y, mo, d), QTime(12, 0), QTimeZone::utc());
+}
 
-QString countsPath(const Home &h) { return h.home + QStringLiteral("/learnings/pass-counts.json"); }
+QString countsPath(const Home &h)
+{
+    return h.home + QStringLiteral("/learnings/pass-counts.json");
+}
 
-template <typename F>
+template<typename F>
 QString refusal(F &&f)
 {
     try {
@@ -93,10 +99,7 @@ TEST(PassClock, ResurfacingArithmetic)
         {"resurface_after 3", {{"dismissed_at_pass", "4"}, {"resurface_after", "3"}}, 5, 2},
         {"dismiss_count 0", {{"dismiss_count", "0"}, {"dismissed_at_pass", "4"}}, 4, std::nullopt},
         {"negative dismiss_count", {{"dismiss_count", "-2"}, {"dismissed_at_pass", "4"}}, 4, std::nullopt},
-        {"doubling stops at 2^30",
-         {{"dismiss_count", "500"}, {"dismissed_at_pass", "0"}},
-         0,
-         qint64(10) << 30},
+        {"doubling stops at 2^30", {{"dismiss_count", "500"}, {"dismissed_at_pass", "0"}}, 0, qint64(10) << 30},
         {"31st dismissal equals the cap", {{"dismiss_count", "31"}, {"dismissed_at_pass", "0"}}, 0, qint64(10) << 30},
         {"30th dismissal", {{"dismiss_count", "30"}, {"dismissed_at_pass", "0"}}, 0, qint64(10) << 29},
         {"largest base and cap",
@@ -185,7 +188,8 @@ TEST(LearningsIndex, ScansGroupsInFolderOrderWithSortedEntries)
     EXPECT_TRUE(LearningsIndex::scan(h.home).isEmpty());
 
     const QString l = h.home + QStringLiteral("/learnings");
-    writeFile(l + QStringLiteral("/posts/20260101-old.md"), "---\npattern: Old\nproblem: p\npromoted: 2026-01-01\n---\n");
+    writeFile(l + QStringLiteral("/posts/20260101-old.md"),
+              "---\npattern: Old\nproblem: p\npromoted: 2026-01-01\n---\n");
     writeFile(l + QStringLiteral("/posts/20260301-new-slug.md"), "# no front matter\n");
     writeFile(l + QStringLiteral("/posts/zeta.md"), "---\npattern:\nproblem:\n---\n");
     writeFile(l + QStringLiteral("/posts/alpha.MD"), "---\ndismissed_at_pass: 1\n---\n");
@@ -217,7 +221,7 @@ TEST(LearningsIndex, DatePrefix)
 {
     EXPECT_TRUE(LearningsIndex::hasDatePrefix("20260101-x.md"));
     EXPECT_TRUE(LearningsIndex::hasDatePrefix("20260101-.md"));
-    EXPECT_TRUE(LearningsIndex::hasDatePrefix(QStringLiteral("٢٠٢٦٠١٠١-x.md"))); // other numerals count
+    EXPECT_TRUE(LearningsIndex::hasDatePrefix(QStringLiteral("٢٠٢٦٠١٠١-x.md")));         // other numerals count
     EXPECT_TRUE(LearningsIndex::hasDatePrefix(QStringLiteral("二〇二六〇一〇一-x.md"))); // numeric letters too
     EXPECT_FALSE(LearningsIndex::hasDatePrefix("20260101.md"));
     EXPECT_FALSE(LearningsIndex::hasDatePrefix("2026010-x.md"));

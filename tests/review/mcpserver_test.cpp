@@ -3,7 +3,6 @@
 #include "reviewfixture.h"
 #include "testenv.h"
 
-#include <gtest/gtest.h>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -12,6 +11,7 @@
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 namespace {
@@ -70,9 +70,12 @@ QByteArray runLoop(const QByteArray &input)
     return out.readAll();
 }
 
-const QByteArray kPingReply = R"({"id":1,"jsonrpc":"2.0","result":{}})" "\n";
-const QByteArray kParseError = R"({"error":{"code":-32700,"message":"Parse error"},"id":null,"jsonrpc":"2.0"})" "\n";
-const QByteArray kTooLong = R"({"error":{"code":-32600,"message":"Line too long"},"id":null,"jsonrpc":"2.0"})" "\n";
+const QByteArray kPingReply = R"({"id":1,"jsonrpc":"2.0","result":{}})"
+                              "\n";
+const QByteArray kParseError = R"({"error":{"code":-32700,"message":"Parse error"},"id":null,"jsonrpc":"2.0"})"
+                               "\n";
+const QByteArray kTooLong = R"({"error":{"code":-32600,"message":"Line too long"},"id":null,"jsonrpc":"2.0"})"
+                            "\n";
 const QByteArray kPing = R"({"jsonrpc":"2.0","id":1,"method":"ping"})";
 
 } // namespace
@@ -85,7 +88,8 @@ TEST(MCPServerLoop, FramesLinesWithABoundedBuffer)
         QByteArray output;
     };
     const QByteArray exact = paddedPing("exact", kMaxLineBytes);
-    const QByteArray exactReply = R"({"id":"exact","jsonrpc":"2.0","result":{}})" "\n";
+    const QByteArray exactReply = R"({"id":"exact","jsonrpc":"2.0","result":{}})"
+                                  "\n";
     const QByteArray over = paddedPing("over", kMaxLineBytes + 1);
     const Case cases[] = {
         {"no input", "", ""},
@@ -100,8 +104,15 @@ TEST(MCPServerLoop, FramesLinesWithABoundedBuffer)
         {"limit plus a carriage return at the end", exact + "\r", kTooLong},
         {"three MiB without a line feed", QByteArray(3 * 1024 * 1024, '{'), kTooLong},
         {"two long lines answered once each", over + "\n" + over + "\n", kTooLong + kTooLong},
-        {"bytes that are not UTF-8 read as U+FFFD", R"({"id":"a)" "\xff" R"(b","method":"ping"})" "\n",
-         R"({"id":"a)" "\xef\xbf\xbd" R"(b","jsonrpc":"2.0","result":{}})" "\n"},
+        {"bytes that are not UTF-8 read as U+FFFD",
+         R"({"id":"a)"
+         "\xff"
+         R"(b","method":"ping"})"
+         "\n",
+         R"({"id":"a)"
+         "\xef\xbf\xbd"
+         R"(b","jsonrpc":"2.0","result":{}})"
+         "\n"},
         {"repaired line measured after repair", paddedPing("exact", kMaxLineBytes).replace(100, 1, "\xff") + "\n",
          kTooLong},
     };
@@ -156,7 +167,8 @@ TEST(MCPServerGolden, ConversationMatchesByteForByte)
 
     QString output = QString::fromUtf8(server.readAllStandardOutput());
     output.replace(fixture.home, QStringLiteral("@HOME@"));
-    output.replace(QRegularExpression(QStringLiteral(R"((\\"file\\":\\")\d{8}-\d{6}-)")), QStringLiteral("\\1@STAMP@-"));
+    output.replace(QRegularExpression(QStringLiteral(R"((\\"file\\":\\")\d{8}-\d{6}-)")),
+                   QStringLiteral("\\1@STAMP@-"));
     const QString expectedPath = golden("mcp-conversation.expected.jsonl");
     if (qEnvironmentVariableIsSet("PENNORA_UPDATE_GOLDEN"))
         writeFile(expectedPath, output.toUtf8());

@@ -34,8 +34,7 @@ inline QByteArray readFile(const QString &path)
 
 inline QStringList entries(const QString &folder)
 {
-    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                                  QDir::Name);
+    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
 }
 
 struct Home {
@@ -44,7 +43,8 @@ struct Home {
     QString home = root + QStringLiteral("/Home");
 
     // Writes projects/<project>/<id>/post.md and answers the piece folder.
-    QString piece(const QString &id, const QString &text = QStringLiteral("---\ntype: post\n---\n# Title\n\nBody text.\n"),
+    QString piece(const QString &id,
+                  const QString &text = QStringLiteral("---\ntype: post\n---\n# Title\n\nBody text.\n"),
                   const QString &project = QStringLiteral("Essays"), const QString &root = QStringLiteral("projects"))
     {
         const QString folder = home + u'/' + root + u'/' + project + u'/' + id;

@@ -1,9 +1,9 @@
 #include "review/toolpayloads.h"
 
-#include <gtest/gtest.h>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <gtest/gtest.h>
 
 using engine::JSONValue;
 using review::FixCardStore::CardError;
@@ -21,7 +21,7 @@ JSONValue json(const char *text)
 }
 
 // The message of the CardError that decoding throws, or "" when it passes.
-template <typename Decode>
+template<typename Decode>
 QString refusal(Decode decode)
 {
     try {
@@ -72,7 +72,8 @@ TEST(ToolPayloads, SubmissionMessages)
         {R"({"piece_path":"","cards":["card"]})", "each card must be an object"},
     };
     for (const Case &c : cases) {
-        EXPECT_EQ(refusal([&] { ToolPayloads::decodeFixCardSubmission(json(c.arguments)); }), QString::fromUtf8(c.message))
+        EXPECT_EQ(refusal([&] { ToolPayloads::decodeFixCardSubmission(json(c.arguments)); }),
+                  QString::fromUtf8(c.message))
             << c.arguments;
     }
 }
@@ -115,7 +116,8 @@ TEST(ToolPayloads, CardMessages)
     };
     for (const Case &c : cases) {
         const QString card = cardWith(c.key, c.value);
-        EXPECT_EQ(refusal([&] { ToolPayloads::decodeCard(json(card.toUtf8().constData())); }), QString::fromUtf8(c.message))
+        EXPECT_EQ(refusal([&] { ToolPayloads::decodeCard(json(card.toUtf8().constData())); }),
+                  QString::fromUtf8(c.message))
             << card.toStdString();
         // The whole submission fails on that card, whatever came before it.
         EXPECT_EQ(refusal([&] { ToolPayloads::decodeFixCardSubmission(submission(QString(kValidCard) + "," + card)); }),
@@ -218,7 +220,8 @@ TEST(ToolPayloads, ResearchNoteMessages)
         {R"({"piece_path":"p","notes":[{"title":"t","url":"u","quote":1}]})", "note quote must be a string"},
         {R"({"piece_path":"p","notes":[{"title":"t","url":"u","note":false}]})", "note note must be a string"},
         {R"({"piece_path":"p","notes":[{"title":"t","url":"u","quote":null,"note":"n"}]})", ""},
-        {R"({"piece_path":"p","notes":[{"title":"t","url":"u"},{"title":"t","url":" "}]})", "note url must not be empty"},
+        {R"({"piece_path":"p","notes":[{"title":"t","url":"u"},{"title":"t","url":" "}]})",
+         "note url must not be empty"},
     };
     for (const Case &c : cases) {
         EXPECT_EQ(refusal([&] { ToolPayloads::decodeResearchNoteSubmission(json(c.arguments)); }),
@@ -265,9 +268,10 @@ TEST(ToolPayloads, TranscriptFixCardShowsTheFirstCard)
     EXPECT_EQ(*card, (review::FixCard{"One", "P1", "Q?", "F", "a", "engine", "proposed"}));
 
     // A bare card, with the camel-case question preferred and texts kept.
-    EXPECT_EQ(ToolPayloads::transcriptFixCard(json(
-                  R"({"pattern":"P","problem":"Q","diagnosticQuestion":"A","diagnostic_question":"B","anchor":"text","provenance":"lint","status":"open"})")),
-              (review::FixCard{"P", "Q", "A", "", "text", "lint", "open"}));
+    EXPECT_EQ(
+        ToolPayloads::transcriptFixCard(json(
+            R"({"pattern":"P","problem":"Q","diagnosticQuestion":"A","diagnostic_question":"B","anchor":"text","provenance":"lint","status":"open"})")),
+        (review::FixCard{"P", "Q", "A", "", "text", "lint", "open"}));
     // An empty or non-object first card falls back to the input itself.
     EXPECT_EQ(ToolPayloads::transcriptFixCard(json(R"({"pattern":"P","problem":"Q","cards":["x"]})")),
               (review::FixCard{"P", "Q", "", "", "", "engine", "proposed"}));
@@ -296,7 +300,8 @@ TEST(ToolPayloads, LearningsArgsConvertSnakeCaseKeys)
     for (const Case &c : cases) {
         const QJsonObject arguments = QJsonDocument::fromJson(c.arguments).object();
         if (c.piecePath) {
-            EXPECT_EQ(review::LearningsArgs::decode(arguments).piecePath, QString::fromUtf8(c.piecePath)) << c.arguments;
+            EXPECT_EQ(review::LearningsArgs::decode(arguments).piecePath, QString::fromUtf8(c.piecePath))
+                << c.arguments;
             continue;
         }
         try {

@@ -333,7 +333,7 @@ int main(int argc, char **argv)
         g_profile = args.at(2);
         const QJsonObject profiles = g_scenario.value("profiles").toObject();
         Session session(profiles.contains(g_profile) ? profiles.value(g_profile).toObject()
-                                                      : g_scenario.value("acp").toObject());
+                                                     : g_scenario.value("acp").toObject());
         session.run();
     }
     fail(2, "no scenario for: " + args.join(' '));

@@ -9,12 +9,13 @@ namespace testsupport {
 namespace {
 
 const char *const kWords[] = {
-    "the", "writer", "kept", "a", "small", "notebook", "of", "sentences", "that", "never", "quite",
-    "worked", "and", "every", "morning", "she", "read", "them", "aloud", "to", "hear", "where",
-    "rhythm", "broke", "river", "light", "window", "coffee", "draft", "paragraph", "memory", "city",
-    "winter", "letter", "garden", "silence", "because", "although", "through", "between", "café",
-    "naïve", "façade", "über", "déjà", "soirée", "moment", "story", "question", "answer", "is",
-    "was", "in", "on", "with", "for", "it", "her", "his", "they", "we", "you", "like", "really",
+    "the",    "writer", "kept",   "a",      "small",   "notebook", "of",      "sentences", "that",     "never",
+    "quite",  "worked", "and",    "every",  "morning", "she",      "read",    "them",      "aloud",    "to",
+    "hear",   "where",  "rhythm", "broke",  "river",   "light",    "window",  "coffee",    "draft",    "paragraph",
+    "memory", "city",   "winter", "letter", "garden",  "silence",  "because", "although",  "through",  "between",
+    "café",   "naïve",  "façade", "über",   "déjà",    "soirée",   "moment",  "story",     "question", "answer",
+    "is",     "was",    "in",     "on",     "with",    "for",      "it",      "her",       "his",      "they",
+    "we",     "you",    "like",   "really",
 };
 constexpr int kWordCount = int(sizeof kWords / sizeof kWords[0]);
 
@@ -98,8 +99,10 @@ SyntheticHomeSummary generateSyntheticHome(const QString &root, const SyntheticH
                 const int cards = 1 + percent(rng) % 6;
                 for (int c = 0; c < cards; ++c) {
                     const QByteArray card =
-                        QStringLiteral(R"({"anchor":{"occurrence":1,"quote":"the writer"},"anchor_status":"valid","diagnostic_question":"Does this earn its place?","emitter":"engine","fix":"Cut it.","id":"%1","lane":"demonstration","pattern":"pattern-%2","problem":"It repeats.","rank":%3,"status":"open","submitted_at":"2026-01-0%4T10:00:00Z"})")
-                            .arg(QStringLiteral("00000000-0000-4000-8000-%1").arg(c + i * 10 + p * 1000, 12, 10, QChar(u'0')))
+                        QStringLiteral(
+                            R"({"anchor":{"occurrence":1,"quote":"the writer"},"anchor_status":"valid","diagnostic_question":"Does this earn its place?","emitter":"engine","fix":"Cut it.","id":"%1","lane":"demonstration","pattern":"pattern-%2","problem":"It repeats.","rank":%3,"status":"open","submitted_at":"2026-01-0%4T10:00:00Z"})")
+                            .arg(QStringLiteral("00000000-0000-4000-8000-%1")
+                                     .arg(c + i * 10 + p * 1000, 12, 10, QChar(u'0')))
                             .arg(c)
                             .arg(c + 1)
                             .arg(1 + c % 9)

@@ -2,8 +2,8 @@
 // object (QApplication for widget tests), then GoogleTest.
 #include "testenv.h"
 
-#include <gtest/gtest.h>
 #include <QLocale>
+#include <gtest/gtest.h>
 
 #ifdef PENNORA_TEST_GUI
 #include <QApplication>

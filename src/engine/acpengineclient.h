@@ -13,7 +13,7 @@
 // request() or close(), or release the connection, without re-entering it.
 
 #include "engine/enginetransport.h"
-#include "engine/jsonvalue.h"
+#include "foundation/jsonvalue.h"
 
 #include <QByteArrayView>
 #include <QJsonObject>

@@ -4,7 +4,7 @@
 // and unexpected end, and stop it. Connections are shared objects (held by
 // std::shared_ptr); the only real one is ACPEngineClient, tests use others.
 
-#include "engine/jsonvalue.h"
+#include "foundation/jsonvalue.h"
 
 #include <QCoro/QCoroTask>
 #include <QString>
@@ -13,6 +13,8 @@
 #include <optional>
 
 namespace engine {
+
+using foundation::JSONValue;
 
 // A child that could not be launched; the message is the platform's.
 class LaunchError : public std::exception {

@@ -54,7 +54,7 @@ QCoro::Task<PassReadinessMap> PassReadiness::evaluate(std::shared_ptr<profiles::
     // Both model reads start before either is awaited, so they run together.
     std::vector<std::pair<PassKind, QCoro::Task<std::optional<SettingsWriting::StoredModel>>>> reads;
     for (const PassKind kind : PassKind::allCases())
-        reads.emplace_back(kind, readModelQuietly(reader, kind.surface()));
+        reads.emplace_back(kind, readModelQuietly(reader, surface(kind)));
 
     std::map<PassKind, std::optional<SettingsWriting::StoredModel>> settings;
     for (auto &[kind, read] : reads)

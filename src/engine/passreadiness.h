@@ -2,7 +2,7 @@
 // Whether each Pass's engine profile has a provider key it can use, checked
 // before a Pass starts so a missing key is named instead of failing mid-run.
 
-#include "engine/passkind.h"
+#include "engine/passinstructions.h"
 #include "profiles/settingswriting.h"
 
 #include <QCoro/QCoroTask>

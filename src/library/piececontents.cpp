@@ -5,9 +5,9 @@
 #include "foundation/json.h"
 #include "foundation/text.h"
 #include "library/draftstats.h"
+#include "library/micropubchecks.h"
 #include "library/outlinenode.h"
 #include "library/poststore.h"
-#include "publish/micropub.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -41,9 +41,9 @@ QString joined(const QString &folder, const QString &name)
     return folder + u'/' + name;
 }
 
-QString snapshotName(engine::PassKind kind)
+QString snapshotName(PassKind kind)
 {
-    return kind == engine::PassKind::pass1 ? u"pass-1.md"_s : u"pass-2.md"_s;
+    return kind == PassKind::pass1 ? u"pass-1.md"_s : u"pass-2.md"_s;
 }
 
 QString requireFolder(const QString &id, const QString &home)
@@ -332,13 +332,13 @@ bool writeDraftStats(const QString &id, const QString &text, const QString &home
     }
 }
 
-Post::PassState advancePassState(const QString &id, engine::PassKind kind, const QString &home,
+Post::PassState advancePassState(const QString &id, PassKind kind, const QString &home,
                                  const PassCountBump &bumpPassCount)
 {
     const ReadPost read = readPost(id, home);
     const PieceContents &piece = read.contents;
     Post::PassState state = piece.passState;
-    if (kind == engine::PassKind::pass2)
+    if (kind == PassKind::pass2)
         state = Post::PassState::pass2Done;
     else if (state == Post::PassState::firstDraft)
         state = Post::PassState::pass1Done;
@@ -362,7 +362,7 @@ Post::PassState advancePassState(const QString &id, engine::PassKind kind, const
 
 // --- Pass snapshots ------------------------------------------------------------
 
-void writePassSnapshot(const QString &id, engine::PassKind kind, const QString &text, const QString &home)
+void writePassSnapshot(const QString &id, PassKind kind, const QString &text, const QString &home)
 {
     const QString passes = joined(requireFolder(id, home), kPassesFolder);
     ensurePieceSubfolder(passes);
@@ -379,9 +379,9 @@ std::optional<PassSnapshot> latestPassSnapshot(const QString &id, const QString 
     if (foundation::fs::isSymLink(passes))
         return std::nullopt;
 
-    std::optional<engine::PassKind> chosen;
+    std::optional<PassKind> chosen;
     struct timespec chosenTime {};
-    for (engine::PassKind kind : {engine::PassKind::pass1, engine::PassKind::pass2}) {
+    for (PassKind kind : {PassKind::pass1, PassKind::pass2}) {
         const auto time = modificationTime(joined(passes, snapshotName(kind)));
         if (!time)
             continue;
@@ -428,7 +428,7 @@ QString writeResearchNote(const QString &piecePath, const QString &title, const 
 QString ingestImage(const QUrl &source, const QString &pieceFolder)
 {
     const QString fileName = source.fileName();
-    if (!publish::Micropub::mimeType(fileName))
+    if (!Micropub::mimeType(fileName))
         throw IngestError(withName(u"“<name>” isn’t publishable — PNG, JPEG, GIF, WebP, or SVG."_s, fileName));
 
     struct stat st {};

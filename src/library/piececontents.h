@@ -11,7 +11,7 @@
 // library::StoreError fileReadNoSuchFile; file failures throw
 // foundation::fs::FileError.
 
-#include "engine/passkind.h"
+#include "library/passkind.h"
 #include "library/post.h"
 #include "library/storeerror.h"
 
@@ -72,7 +72,7 @@ struct PieceContents {
 };
 
 struct PassSnapshot {
-    engine::PassKind kind;
+    PassKind kind;
     QString text;
 };
 
@@ -107,7 +107,7 @@ std::optional<CursorState> readCursorState(const QString &id, const QString &hom
 void recordMicropubURL(const QString &id, const QString &url, const QString &home);
 
 // Writes passes/pass-1.md or passes/pass-2.md, replacing the earlier one.
-void writePassSnapshot(const QString &id, engine::PassKind kind, const QString &text, const QString &home);
+void writePassSnapshot(const QString &id, PassKind kind, const QString &text, const QString &home);
 
 // The newer of the two snapshots by modification time (Pass 1 on a tie);
 // none when there is none or it cannot be read.
@@ -126,7 +126,7 @@ bool writeDraftStats(const QString &id, const QString &text, const QString &home
 // Raises the pass state after a finished Pass and then counts the Pass with
 // bumpPassCount (failures of the count are ignored; an empty function counts
 // nothing). The write's failure is thrown and nothing is counted.
-Post::PassState advancePassState(const QString &id, engine::PassKind kind, const QString &home,
+Post::PassState advancePassState(const QString &id, PassKind kind, const QString &home,
                                  const PassCountBump &bumpPassCount);
 
 // Stores a kept research note in the piece's research/ folder under a new

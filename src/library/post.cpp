@@ -1,6 +1,7 @@
 #include "library/post.h"
 
 #include "foundation/dates.h"
+#include "foundation/enumtext.h"
 #include "foundation/text.h"
 
 #include <QSet>
@@ -158,69 +159,57 @@ bool Post::operator==(const Post &other) const
            && micropubURL == other.micropubURL && firstDraftStats == other.firstDraftStats;
 }
 
+namespace {
+
+using foundation::enumTexts;
+
+constexpr auto kContentTypes =
+    enumTexts<Post::ContentType>({{Post::ContentType::post, u"post"}, {Post::ContentType::outline, u"outline"}});
+constexpr auto kPassStates = enumTexts<Post::PassState>({{Post::PassState::firstDraft, u"First Draft"},
+                                                         {Post::PassState::pass1Done, u"Pass-1 Done"},
+                                                         {Post::PassState::pass2Done, u"Pass-2 Done"}});
+constexpr auto kOrigins = enumTexts<Post::Origin>({{Post::Origin::writer, u"writer"}, {Post::Origin::ai, u"ai"}});
+
+} // namespace
+
 QString Post::rawValue(ContentType type)
 {
-    switch (type) {
-    case ContentType::post: return QStringLiteral("post");
-    case ContentType::outline: return QStringLiteral("outline");
-    }
-    return {};
+    return kContentTypes.text(type);
 }
 
 QString Post::rawValue(PassState state)
 {
-    switch (state) {
-    case PassState::firstDraft: return QStringLiteral("First Draft");
-    case PassState::pass1Done: return QStringLiteral("Pass-1 Done");
-    case PassState::pass2Done: return QStringLiteral("Pass-2 Done");
-    }
-    return {};
+    return kPassStates.text(state);
 }
 
 QString Post::rawValue(Origin origin)
 {
-    switch (origin) {
-    case Origin::writer: return QStringLiteral("writer");
-    case Origin::ai: return QStringLiteral("ai");
-    }
-    return {};
+    return kOrigins.text(origin);
 }
 
 std::optional<Post::ContentType> Post::contentTypeFromRaw(const QString &raw)
 {
-    for (ContentType t : allContentTypes()) {
-        if (rawValue(t) == raw)
-            return t;
-    }
-    return std::nullopt;
+    return kContentTypes.fromText(raw);
 }
 
 std::optional<Post::PassState> Post::passStateFromRaw(const QString &raw)
 {
-    for (PassState s : allPassStates()) {
-        if (rawValue(s) == raw)
-            return s;
-    }
-    return std::nullopt;
+    return kPassStates.fromText(raw);
 }
 
 std::optional<Post::Origin> Post::originFromRaw(const QString &raw)
 {
-    for (Origin o : {Origin::writer, Origin::ai}) {
-        if (rawValue(o) == raw)
-            return o;
-    }
-    return std::nullopt;
+    return kOrigins.fromText(raw);
 }
 
 QList<Post::ContentType> Post::allContentTypes()
 {
-    return {ContentType::post, ContentType::outline};
+    return kContentTypes.cases();
 }
 
 QList<Post::PassState> Post::allPassStates()
 {
-    return {PassState::firstDraft, PassState::pass1Done, PassState::pass2Done};
+    return kPassStates.cases();
 }
 
 Frontmatter Post::parseFrontmatter(const QString &text)

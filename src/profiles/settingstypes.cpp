@@ -1,20 +1,26 @@
 #include "settingstypes.h"
 
+#include "foundation/enumtext.h"
+
 namespace profiles {
 
 namespace {
 
 const QString kZaiBase = QStringLiteral("https://api.z.ai");
 
-template<typename T>
-std::optional<T> matchRaw(const QString &raw)
-{
-    for (const T value : T::allCases()) {
-        if (value.rawValue() == raw)
-            return value;
-    }
-    return std::nullopt;
-}
+using foundation::enumTexts;
+
+constexpr auto kEfforts = enumTexts<ReasoningEffort>({{ReasoningEffort::low, u"low"},
+                                                      {ReasoningEffort::medium, u"medium"},
+                                                      {ReasoningEffort::high, u"high"},
+                                                      {ReasoningEffort::xhigh, u"xhigh"},
+                                                      {ReasoningEffort::max, u"max"}});
+constexpr auto kProviders = enumTexts<ModelProvider>({{ModelProvider::zai, u"zai"},
+                                                      {ModelProvider::anthropic, u"anthropic"},
+                                                      {ModelProvider::openaiAPI, u"openai-api"},
+                                                      {ModelProvider::nous, u"nous"}});
+constexpr auto kZaiKeyTypes =
+    enumTexts<ZaiKeyType>({{ZaiKeyType::standard, u"standard"}, {ZaiKeyType::coding, u"coding"}});
 
 } // namespace
 
@@ -22,26 +28,18 @@ std::optional<T> matchRaw(const QString &raw)
 
 const QList<ReasoningEffort> &ReasoningEffort::allCases()
 {
-    static const QList<ReasoningEffort> all{low, medium, high, xhigh, max};
+    static const QList<ReasoningEffort> all = kEfforts.cases();
     return all;
 }
 
 std::optional<ReasoningEffort> ReasoningEffort::fromRawValue(const QString &raw)
 {
-    return matchRaw<ReasoningEffort>(raw);
+    return kEfforts.fromText(raw);
 }
 
 QString ReasoningEffort::rawValue() const
 {
-    switch (m_value) {
-    case low: return QStringLiteral("low");
-    case medium: return QStringLiteral("medium");
-    case high: return QStringLiteral("high");
-    case xhigh: return QStringLiteral("xhigh");
-    case max: return QStringLiteral("max");
-    }
-    Q_UNREACHABLE();
-    return {};
+    return kEfforts.text(m_value);
 }
 
 // ProfileSurface
@@ -78,25 +76,18 @@ QString ProfileSurface::title() const
 
 const QList<ModelProvider> &ModelProvider::allCases()
 {
-    static const QList<ModelProvider> all{zai, anthropic, openaiAPI, nous};
+    static const QList<ModelProvider> all = kProviders.cases();
     return all;
 }
 
 std::optional<ModelProvider> ModelProvider::fromRawValue(const QString &raw)
 {
-    return matchRaw<ModelProvider>(raw);
+    return kProviders.fromText(raw);
 }
 
 QString ModelProvider::rawValue() const
 {
-    switch (m_value) {
-    case zai: return QStringLiteral("zai");
-    case anthropic: return QStringLiteral("anthropic");
-    case openaiAPI: return QStringLiteral("openai-api");
-    case nous: return QStringLiteral("nous");
-    }
-    Q_UNREACHABLE();
-    return {};
+    return kProviders.text(m_value);
 }
 
 QString ModelProvider::label() const
@@ -146,23 +137,18 @@ QList<ReasoningEffort> ModelProvider::efforts() const
 
 const QList<ZaiKeyType> &ZaiKeyType::allCases()
 {
-    static const QList<ZaiKeyType> all{standard, coding};
+    static const QList<ZaiKeyType> all = kZaiKeyTypes.cases();
     return all;
 }
 
 std::optional<ZaiKeyType> ZaiKeyType::fromRawValue(const QString &raw)
 {
-    return matchRaw<ZaiKeyType>(raw);
+    return kZaiKeyTypes.fromText(raw);
 }
 
 QString ZaiKeyType::rawValue() const
 {
-    switch (m_value) {
-    case standard: return QStringLiteral("standard");
-    case coding: return QStringLiteral("coding");
-    }
-    Q_UNREACHABLE();
-    return {};
+    return kZaiKeyTypes.text(m_value);
 }
 
 QString ZaiKeyType::endpoint() const

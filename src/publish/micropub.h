@@ -1,21 +1,12 @@
 #pragma once
-// The Micropub client's URL and media-type checks. Both are pure and are used
-// outside publishing too: the library scan keeps only a trustworthy
-// micropub_url, and the image ingest accepts only files with a known type.
+// The Micropub client. Its URL and media-type checks live with the library,
+// which uses them too; they are reachable here under the client's name.
 
-#include <QString>
-#include <optional>
+#include "library/micropubchecks.h"
 
 namespace publish::Micropub {
 
-// True when text is not empty, holds no line end or control/format
-// character, parses strictly as a URL whose scheme (lower-cased) is "https",
-// and has a host. Never fails.
-bool isTrustworthy(const QString &text);
-
-// The image media type of a file name or path, by its lower-cased extension:
-// png, jpg/jpeg, gif, webp, svg. Nothing for any other extension. The file is
-// never opened.
-std::optional<QString> mimeType(const QString &fileName);
+using library::Micropub::isTrustworthy;
+using library::Micropub::mimeType;
 
 } // namespace publish::Micropub

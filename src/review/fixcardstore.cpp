@@ -1,6 +1,7 @@
 #include "review/fixcardstore.h"
 
 #include "foundation/dates.h"
+#include "foundation/enumtext.h"
 #include "foundation/fs.h"
 #include "foundation/json.h"
 #include "foundation/text.h"
@@ -25,72 +26,53 @@ CardError::CardError(const QString &message) : std::runtime_error(message.toStdS
 
 namespace {
 
-template<typename E, std::size_t N>
-std::optional<E> fromRaw(const QString &raw, const std::pair<E, const char16_t *> (&table)[N])
-{
-    for (const auto &[value, text] : table) {
-        if (raw == QStringView(text))
-            return value;
-    }
-    return std::nullopt;
-}
-
-template<typename E, std::size_t N>
-QString toRaw(E value, const std::pair<E, const char16_t *> (&table)[N])
-{
-    for (const auto &[v, text] : table) {
-        if (v == value)
-            return QString::fromUtf16(text);
-    }
-    return {};
-}
-
 using Card = StoredFixCard;
+using foundation::enumTexts;
 
-constexpr std::pair<Card::Lane, const char16_t *> kLanes[] = {{Card::Lane::mechanical, u"mechanical"},
-                                                              {Card::Lane::demonstration, u"demonstration"}};
-constexpr std::pair<Card::Emitter, const char16_t *> kEmitters[] = {{Card::Emitter::lint, u"lint"},
-                                                                    {Card::Emitter::engine, u"engine"}};
-constexpr std::pair<Card::Status, const char16_t *> kStatuses[] = {{Card::Status::open, u"open"},
-                                                                   {Card::Status::applied, u"applied"},
-                                                                   {Card::Status::skipped, u"skipped"},
-                                                                   {Card::Status::done, u"done"}};
-constexpr std::pair<Card::AnchorStatus, const char16_t *> kAnchorStatuses[] = {{Card::AnchorStatus::valid, u"valid"},
-                                                                               {Card::AnchorStatus::stale, u"stale"}};
+constexpr auto kLanes =
+    enumTexts<Card::Lane>({{Card::Lane::mechanical, u"mechanical"}, {Card::Lane::demonstration, u"demonstration"}});
+constexpr auto kEmitters =
+    enumTexts<Card::Emitter>({{Card::Emitter::lint, u"lint"}, {Card::Emitter::engine, u"engine"}});
+constexpr auto kStatuses = enumTexts<Card::Status>({{Card::Status::open, u"open"},
+                                                    {Card::Status::applied, u"applied"},
+                                                    {Card::Status::skipped, u"skipped"},
+                                                    {Card::Status::done, u"done"}});
+constexpr auto kAnchorStatuses =
+    enumTexts<Card::AnchorStatus>({{Card::AnchorStatus::valid, u"valid"}, {Card::AnchorStatus::stale, u"stale"}});
 
 } // namespace
 
 QString StoredFixCard::rawValue(Lane lane)
 {
-    return toRaw(lane, kLanes);
+    return kLanes.text(lane);
 }
 QString StoredFixCard::rawValue(Emitter emitter)
 {
-    return toRaw(emitter, kEmitters);
+    return kEmitters.text(emitter);
 }
 QString StoredFixCard::rawValue(Status status)
 {
-    return toRaw(status, kStatuses);
+    return kStatuses.text(status);
 }
 QString StoredFixCard::rawValue(AnchorStatus status)
 {
-    return toRaw(status, kAnchorStatuses);
+    return kAnchorStatuses.text(status);
 }
 std::optional<Card::Lane> StoredFixCard::laneFromRaw(const QString &raw)
 {
-    return fromRaw(raw, kLanes);
+    return kLanes.fromText(raw);
 }
 std::optional<Card::Emitter> StoredFixCard::emitterFromRaw(const QString &raw)
 {
-    return fromRaw(raw, kEmitters);
+    return kEmitters.fromText(raw);
 }
 std::optional<Card::Status> StoredFixCard::statusFromRaw(const QString &raw)
 {
-    return fromRaw(raw, kStatuses);
+    return kStatuses.fromText(raw);
 }
 std::optional<Card::AnchorStatus> StoredFixCard::anchorStatusFromRaw(const QString &raw)
 {
-    return fromRaw(raw, kAnchorStatuses);
+    return kAnchorStatuses.fromText(raw);
 }
 
 // --- Encoding ----------------------------------------------------------------------

@@ -3,7 +3,7 @@
 #include "fixcardstore.h"
 #include "toolpayloads.h"
 
-#include "engine/jsonvalue.h"
+#include "foundation/jsonvalue.h"
 #include "foundation/fs.h"
 #include "foundation/json.h"
 
@@ -91,7 +91,7 @@ QJsonObject queryLearnings(const QJsonObject &arguments)
 
 QJsonObject submitFixCards(const QJsonObject &arguments)
 {
-    const auto submission = ToolPayloads::decodeFixCardSubmission(engine::JSONValue::fromFoundation(arguments));
+    const auto submission = ToolPayloads::decodeFixCardSubmission(foundation::JSONValue::fromFoundation(arguments));
     const QList<FixCardStore::CardFile> written = FixCardStore::write(submission.piecePath, submission.inputs);
     QJsonArray cards;
     for (const FixCardStore::CardFile &file : written) {
@@ -109,7 +109,7 @@ QJsonObject submitFixCards(const QJsonObject &arguments)
 
 QJsonObject submitResearchNotes(const QJsonObject &arguments)
 {
-    const qint64 received = ToolPayloads::decodeResearchNoteSubmission(engine::JSONValue::fromFoundation(arguments));
+    const qint64 received = ToolPayloads::decodeResearchNoteSubmission(foundation::JSONValue::fromFoundation(arguments));
     return QJsonObject{{QStringLiteral("received"), received}};
 }
 

@@ -7,7 +7,7 @@
 
 namespace review {
 
-using engine::JSONValue;
+using foundation::JSONValue;
 using Card = FixCardStore::StoredFixCard;
 
 namespace {

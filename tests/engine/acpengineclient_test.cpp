@@ -23,7 +23,7 @@
 #include <memory>
 
 using engine::ACPEngineClient;
-using engine::JSONValue;
+using foundation::JSONValue;
 using testsupport::FakeHermesScenario;
 
 namespace {

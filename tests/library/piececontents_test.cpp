@@ -20,7 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using engine::PassKind;
+using library::PassKind;
 using foundation::fs::FileError;
 using library::Post;
 using library::StoreError;

@@ -5,7 +5,7 @@
 #include <QJsonObject>
 #include <gtest/gtest.h>
 
-using engine::JSONValue;
+using foundation::JSONValue;
 using review::FixCardStore::CardError;
 using review::FixCardStore::Input;
 using Card = review::FixCardStore::StoredFixCard;

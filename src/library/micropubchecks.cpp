@@ -1,9 +1,9 @@
-#include "micropub.h"
+#include "library/micropubchecks.h"
 
 #include <QChar>
 #include <QUrl>
 
-namespace publish::Micropub {
+namespace library::Micropub {
 
 namespace {
 
@@ -72,4 +72,4 @@ std::optional<QString> mimeType(const QString &fileName)
     return std::nullopt;
 }
 
-} // namespace publish::Micropub
+} // namespace library::Micropub

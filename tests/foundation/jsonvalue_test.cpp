@@ -1,4 +1,4 @@
-#include "engine/jsonvalue.h"
+#include "foundation/jsonvalue.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <cmath>
 #include <limits>
 
-using engine::JSONValue;
+using foundation::JSONValue;
 
 namespace {
 

@@ -1,8 +1,9 @@
-#include "engine/passkind.h"
+#include "engine/passinstructions.h"
 
 #include <gtest/gtest.h>
 
-using engine::PassKind;
+using library::PassKind;
+using namespace engine;
 
 namespace {
 
@@ -21,10 +22,10 @@ TEST(PassKind, RawValuesAndSurfaces)
     const PassKind two = PassKind::allCases()[1];
     EXPECT_EQ(one.rawValue(), "Pass 1");
     EXPECT_EQ(two.rawValue(), "Pass 2");
-    EXPECT_EQ(one.surface(), profiles::ProfileSurface::pass1);
-    EXPECT_EQ(two.surface(), profiles::ProfileSurface::pass2);
-    EXPECT_EQ(one.surface().profileName(), "pennora-pass1");
-    EXPECT_EQ(two.surface().profileName(), "pennora-pass2");
+    EXPECT_EQ(surface(one), profiles::ProfileSurface::pass1);
+    EXPECT_EQ(surface(two), profiles::ProfileSurface::pass2);
+    EXPECT_EQ(surface(one).profileName(), "pennora-pass1");
+    EXPECT_EQ(surface(two).profileName(), "pennora-pass2");
 
     EXPECT_EQ(PassKind::fromRawValue("Pass 1"), PassKind::pass1);
     EXPECT_EQ(PassKind::fromRawValue("Pass 2"), PassKind::pass2);
@@ -34,8 +35,7 @@ TEST(PassKind, RawValuesAndSurfaces)
 
 TEST(PassKindInstruction, Pass1WithoutResearchByteForByte)
 {
-    const QString text = PassKind(PassKind::pass1)
-                             .instructionText(QUrl::fromLocalFile("/home/a/Notes/projects/posts/walk/post.md"), false);
+    const QString text = instructionText(PassKind::pass1, QUrl::fromLocalFile("/home/a/Notes/projects/posts/walk/post.md"), false);
     const QString expected = QString::fromUtf8("Pass Pass 1 — paragraph level and up.\n"
                                                "Piece: /home/a/Notes/projects/posts/walk/post.md\n")
                              + kRules;
@@ -50,8 +50,7 @@ TEST(PassKindInstruction, Pass1WithoutResearchByteForByte)
 TEST(PassKindInstruction, Pass2WithResearchNamesTheFolderBesidePost)
 {
     const QString text =
-        PassKind(PassKind::pass2)
-            .instructionText(QUrl::fromLocalFile("/home/a/My Notes/projects/posts/walk/post.md"), true);
+        instructionText(PassKind::pass2, QUrl::fromLocalFile("/home/a/My Notes/projects/posts/walk/post.md"), true);
     const QString expected = QString::fromUtf8("Pass Pass 2 — sentence level and below.\n"
                                                "Piece: /home/a/My Notes/projects/posts/walk/post.md\n"
                                                "Research notes: /home/a/My Notes/projects/posts/walk/research\n")
@@ -63,7 +62,7 @@ TEST(PassKindInstruction, Pass2WithResearchNamesTheFolderBesidePost)
 TEST(PassKindInstruction, PathsWithNonAsciiLettersStayDecoded)
 {
     const QString path = QString::fromUtf8("/home/a/Écrits/projects/p/café/post.md");
-    const QString text = PassKind(PassKind::pass1).instructionText(QUrl::fromLocalFile(path), true);
+    const QString text = instructionText(PassKind::pass1, QUrl::fromLocalFile(path), true);
     EXPECT_TRUE(text.contains(QStringLiteral("Piece: ") + path + u'\n'));
     EXPECT_TRUE(text.contains(QString::fromUtf8("Research notes: /home/a/Écrits/projects/p/café/research\n")));
 }

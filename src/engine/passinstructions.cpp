@@ -1,4 +1,4 @@
-#include "passkind.h"
+#include "engine/passinstructions.h"
 
 namespace engine {
 
@@ -13,55 +13,30 @@ const char kRulesText[] =
 
 } // namespace
 
-const QList<PassKind> &PassKind::allCases()
+QString scopeWords(PassKind kind)
 {
-    static const QList<PassKind> all{pass1, pass2};
-    return all;
-}
-
-std::optional<PassKind> PassKind::fromRawValue(const QString &raw)
-{
-    for (const PassKind kind : allCases()) {
-        if (kind.rawValue() == raw)
-            return kind;
-    }
-    return std::nullopt;
-}
-
-QString PassKind::rawValue() const
-{
-    switch (m_value) {
-    case pass1: return QStringLiteral("Pass 1");
-    case pass2: return QStringLiteral("Pass 2");
+    switch (kind) {
+    case PassKind::pass1: return QStringLiteral("paragraph level and up");
+    case PassKind::pass2: return QStringLiteral("sentence level and below");
     }
     Q_UNREACHABLE();
     return {};
 }
 
-QString PassKind::scopeWords() const
+profiles::ProfileSurface surface(PassKind kind)
 {
-    switch (m_value) {
-    case pass1: return QStringLiteral("paragraph level and up");
-    case pass2: return QStringLiteral("sentence level and below");
-    }
-    Q_UNREACHABLE();
-    return {};
-}
-
-profiles::ProfileSurface PassKind::surface() const
-{
-    switch (m_value) {
-    case pass1: return profiles::ProfileSurface::pass1;
-    case pass2: return profiles::ProfileSurface::pass2;
+    switch (kind) {
+    case PassKind::pass1: return profiles::ProfileSurface::pass1;
+    case PassKind::pass2: return profiles::ProfileSurface::pass2;
     }
     Q_UNREACHABLE();
     return profiles::ProfileSurface::pass1;
 }
 
-QString PassKind::instructionText(const QUrl &postFile, bool includeResearch) const
+QString instructionText(PassKind kind, const QUrl &postFile, bool includeResearch)
 {
     // "Pass Pass 1 — …": the doubled word is what replay looks for.
-    QString text = QStringLiteral("Pass ") + rawValue() + QString::fromUtf8(" — ") + scopeWords();
+    QString text = QStringLiteral("Pass ") + kind.rawValue() + QString::fromUtf8(" — ") + scopeWords(kind);
     const QString path = postFile.toLocalFile();
     text += QString::fromUtf8(".\nPiece: ") + path + u'\n';
     if (includeResearch) {

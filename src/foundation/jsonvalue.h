@@ -1,7 +1,8 @@
 #pragma once
-// The value type of every message exchanged with the engine and of the tool
-// server's arguments: six kinds, booleans kept apart from numbers, every
-// number held as a 64-bit float, object keys unordered.
+// The value type of every message exchanged with the engine, of the tool
+// server's arguments and of the provider probe's streamed chunks: six kinds,
+// booleans kept apart from numbers, every number held as a 64-bit float,
+// object keys unordered.
 
 #include <QByteArray>
 #include <QJsonValue>
@@ -9,8 +10,9 @@
 #include <QMap>
 #include <QString>
 #include <optional>
+#include <variant>
 
-namespace engine {
+namespace foundation {
 
 class JSONValue {
 public:
@@ -21,36 +23,36 @@ public:
     // null
     JSONValue() = default;
     JSONValue(std::nullptr_t) {}
-    JSONValue(bool value) : m_kind(Kind::boolean), m_bool(value) {}
-    JSONValue(double value) : m_kind(Kind::number), m_number(value) {}
+    JSONValue(bool value) : m_value(value) {}
+    JSONValue(double value) : m_value(value) {}
     JSONValue(int value) : JSONValue(double(value)) {}
     JSONValue(qint64 value) : JSONValue(double(value)) {}
-    JSONValue(const QString &value) : m_kind(Kind::string), m_string(value) {}
+    JSONValue(const QString &value) : m_value(value) {}
     // Without this a string literal would convert to bool.
     JSONValue(const char *utf8) : JSONValue(QString::fromUtf8(utf8)) {}
-    JSONValue(const Object &value) : m_kind(Kind::object), m_object(value) {}
-    JSONValue(const Array &value) : m_kind(Kind::array), m_array(value) {}
+    JSONValue(const Object &value) : m_value(value) {}
+    JSONValue(const Array &value) : m_value(value) {}
 
-    Kind kind() const { return m_kind; }
-    bool isObject() const { return m_kind == Kind::object; }
-    bool isArray() const { return m_kind == Kind::array; }
-    bool isString() const { return m_kind == Kind::string; }
-    bool isNumber() const { return m_kind == Kind::number; }
-    bool isBool() const { return m_kind == Kind::boolean; }
-    bool isNull() const { return m_kind == Kind::null; }
+    Kind kind() const;
+    bool isObject() const { return std::holds_alternative<Object>(m_value); }
+    bool isArray() const { return std::holds_alternative<Array>(m_value); }
+    bool isString() const { return std::holds_alternative<QString>(m_value); }
+    bool isNumber() const { return std::holds_alternative<double>(m_value); }
+    bool isBool() const { return std::holds_alternative<bool>(m_value); }
+    bool isNull() const { return std::holds_alternative<std::monostate>(m_value); }
 
     // The content; an empty or zero value when the kind differs.
     const Object &toObject() const;
     const Array &toArray() const;
-    QString toString() const { return m_string; }
-    double toDouble() const { return m_number; }
-    bool toBool() const { return m_bool; }
+    QString toString() const;
+    double toDouble() const;
+    bool toBool() const;
 
     // An object's member, none when this is not an object or has no such key.
     std::optional<JSONValue> member(const QString &key) const;
 
     // Same kind and equal contents; numbers compare as floats.
-    friend bool operator==(const JSONValue &a, const JSONValue &b);
+    friend bool operator==(const JSONValue &a, const JSONValue &b) { return a.m_value == b.m_value; }
 
     // From Qt's JSON reader: Bool stays bool, Double becomes number,
     // Undefined becomes null like Null.
@@ -67,12 +69,9 @@ public:
     static std::optional<JSONValue> parse(const QByteArray &json);
 
 private:
-    Kind m_kind = Kind::null;
-    bool m_bool = false;
-    double m_number = 0;
-    QString m_string;
-    Object m_object;
-    Array m_array;
+    // The alternatives in the order of Kind's cases would not hold null
+    // first, and a default value must be null.
+    std::variant<std::monostate, bool, double, QString, Object, Array> m_value;
 };
 
-} // namespace engine
+} // namespace foundation

@@ -1,8 +1,8 @@
-#include "publish/micropub.h"
+#include "library/micropubchecks.h"
 
 #include <gtest/gtest.h>
 
-using namespace publish;
+using namespace library;
 
 TEST(MicropubIsTrustworthy, Table)
 {

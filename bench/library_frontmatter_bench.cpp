@@ -1,4 +1,4 @@
-#include "library/post.h"
+#include "library/frontmatter.h"
 #include "synthetichome.h"
 
 #include <benchmark/benchmark.h>
@@ -6,6 +6,7 @@
 namespace {
 
 using library::Post;
+namespace PostFrontmatter = library::PostFrontmatter;
 
 const char *const kBlock = "---\ntitle: A long piece\ntype: post\npass_state: Pass-1 Done\norigin: writer\n"
                            "micropub_url: https://example.com/2025/03/a-long-piece\n"
@@ -34,7 +35,7 @@ void BM_ParseFrontmatter(benchmark::State &state)
 {
     const QString text = postOfSize(state.range(0));
     for (auto _ : state)
-        benchmark::DoNotOptimize(Post::parseFrontmatter(text));
+        benchmark::DoNotOptimize(PostFrontmatter::parseFrontmatter(text));
     state.SetComplexityN(state.range(0));
 }
 BENCHMARK(BM_ParseFrontmatter)
@@ -48,7 +49,7 @@ void BM_ParseFrontmatterUnclosed(benchmark::State &state)
 {
     const QString text = postOfSize(state.range(0), true);
     for (auto _ : state)
-        benchmark::DoNotOptimize(Post::parseFrontmatter(text));
+        benchmark::DoNotOptimize(PostFrontmatter::parseFrontmatter(text));
     state.SetComplexityN(state.range(0));
 }
 BENCHMARK(BM_ParseFrontmatterUnclosed)
@@ -61,7 +62,7 @@ void BM_RewriteFrontmatter(benchmark::State &state)
 {
     const QString text = postOfSize(state.range(0));
     for (auto _ : state)
-        benchmark::DoNotOptimize(Post::rewriteFrontmatter(text, pairs()));
+        benchmark::DoNotOptimize(PostFrontmatter::rewriteFrontmatter(text, pairs()));
     state.SetComplexityN(state.range(0));
 }
 BENCHMARK(BM_RewriteFrontmatter)
@@ -75,9 +76,9 @@ void BM_ParseAndRewrite(benchmark::State &state)
 {
     const QString text = postOfSize(state.range(0));
     for (auto _ : state) {
-        benchmark::DoNotOptimize(Post::parseFrontmatter(text));
-        benchmark::DoNotOptimize(Post::rewriteFrontmatter(text, pairs()));
-        benchmark::DoNotOptimize(Post::deriveTitle(text));
+        benchmark::DoNotOptimize(PostFrontmatter::parseFrontmatter(text));
+        benchmark::DoNotOptimize(PostFrontmatter::rewriteFrontmatter(text, pairs()));
+        benchmark::DoNotOptimize(PostFrontmatter::deriveTitle(text));
     }
     state.SetComplexityN(state.range(0));
 }
@@ -92,7 +93,7 @@ void BM_RewriteWithoutBlock(benchmark::State &state)
 {
     const QString text = postOfSize(state.range(0)).mid(int(qstrlen(kBlock)));
     for (auto _ : state)
-        benchmark::DoNotOptimize(Post::stampNewPost(text, Post::Origin::writer));
+        benchmark::DoNotOptimize(PostFrontmatter::stampNewPost(text, Post::Origin::writer));
     state.SetComplexityN(state.range(0));
 }
 BENCHMARK(BM_RewriteWithoutBlock)

@@ -5,6 +5,7 @@
 #include "foundation/json.h"
 #include "foundation/text.h"
 #include "library/draftstats.h"
+#include "library/frontmatter.h"
 #include "library/micropubchecks.h"
 #include "library/outlinenode.h"
 #include "library/poststore.h"
@@ -48,7 +49,7 @@ QString snapshotName(PassKind kind)
 
 QString requireFolder(const QString &id, const QString &home)
 {
-    auto folder = folderURL(id, home);
+    auto folder = folderPath(id, home);
     if (!folder)
         throw StoreError(Code::fileReadNoSuchFile, id);
     return *folder;
@@ -73,11 +74,12 @@ ReadPost readPost(const QString &id, const QString &home)
             throw StoreError(Code::fileReadNoSuchFile, result.path);
         throw;
     }
-    const Post::Flags flags = Post::frontmatterFlags(Post::parseFrontmatter(result.text));
+    const PostFrontmatter::Flags flags =
+        PostFrontmatter::frontmatterFlags(PostFrontmatter::parseFrontmatter(result.text));
     result.contents.type = flags.type;
     result.contents.passState = flags.passState;
     result.contents.origin = flags.origin;
-    Post::Split split = Post::splitFrontmatter(result.text);
+    PostFrontmatter::Split split = PostFrontmatter::splitFrontmatter(result.text);
     result.block = std::move(split.block);
     result.contents.body = std::move(split.body);
     return result;
@@ -86,7 +88,7 @@ ReadPost readPost(const QString &id, const QString &home)
 // "---\n", the three keys with their raw values, "\n---\n".
 QString freshBlock(Post::ContentType type, Post::PassState passState, Post::Origin origin)
 {
-    return Post::frontmatterBlock(Post::defaultFrontmatter(type, passState, origin));
+    return PostFrontmatter::frontmatterBlock(PostFrontmatter::defaultFrontmatter(type, passState, origin));
 }
 
 // A folder inside a piece for the program's own files. A symbolic link there
@@ -229,7 +231,7 @@ std::optional<CursorState> CursorState::decode(const QByteArray &json)
 void writeCursorState(qint64 selectionLocation, qint64 selectionLength, const QString &id, const QString &home,
                       double scrollOffset)
 {
-    const auto folder = folderURL(id, home);
+    const auto folder = folderPath(id, home);
     if (!folder)
         return;
     const auto data = CursorState{selectionLocation, selectionLength, scrollOffset}.encode();
@@ -244,7 +246,7 @@ void writeCursorState(qint64 selectionLocation, qint64 selectionLength, const QS
 
 std::optional<CursorState> readCursorState(const QString &id, const QString &home)
 {
-    const auto folder = folderURL(id, home);
+    const auto folder = folderPath(id, home);
     if (!folder)
         return std::nullopt;
     try {
@@ -264,11 +266,11 @@ PieceContents readPiece(const QString &id, const QString &home)
 
 std::optional<QString> readText(const QString &id, const QString &home)
 {
-    const auto folder = folderURL(id, home);
+    const auto folder = folderPath(id, home);
     if (!folder)
         return std::nullopt;
     try {
-        return Post::splitFrontmatter(foundation::fs::readUtf8File(joined(*folder, kPostFileName))).body;
+        return PostFrontmatter::splitFrontmatter(foundation::fs::readUtf8File(joined(*folder, kPostFileName))).body;
     } catch (const FileError &) {
         return std::nullopt;
     }
@@ -280,8 +282,8 @@ void writeText(const QString &id, const QString &body, const QString &home)
     const PieceContents &piece = read.contents;
     // Only the block is kept (a fresh one when there is none): blank lines
     // above it go, the body is replaced.
-    const QString block =
-        Post::rewriteFrontmatter(read.block, Post::defaultFrontmatter(piece.type, piece.passState, piece.origin));
+    const QString block = PostFrontmatter::rewriteFrontmatter(
+        read.block, PostFrontmatter::defaultFrontmatter(piece.type, piece.passState, piece.origin));
     foundation::fs::atomicWrite(read.path, (block + body).toUtf8());
 }
 
@@ -293,7 +295,8 @@ void recordMicropubURL(const QString &id, const QString &url, const QString &hom
     if (url.contains(u'\n') || url.contains(u'\r'))
         throw FileError(EINVAL, path, u"record Micropub URL"_s);
     const QString text = foundation::fs::readUtf8File(path);
-    foundation::fs::atomicWrite(path, Post::rewriteFrontmatter(text, {{Post::kMicropubURLKey, url}}).toUtf8());
+    foundation::fs::atomicWrite(
+        path, PostFrontmatter::rewriteFrontmatter(text, {{PostFrontmatter::kMicropubURLKey, url}}).toUtf8());
 }
 
 void rewriteAsPost(const QString &id, bool convert, const QString &home)
@@ -308,24 +311,24 @@ void rewriteAsPost(const QString &id, bool convert, const QString &home)
 
 bool writeDraftStats(const QString &id, const QString &text, const QString &home, const QDateTime &now)
 {
-    const auto folder = folderURL(id, home);
+    const auto folder = folderPath(id, home);
     if (!folder)
         return false;
     const QString path = joined(*folder, kPostFileName);
     try {
         const QString current = foundation::fs::readUtf8File(path);
-        if (!Post::isUntouchedWriterDraft(Post::parseFrontmatter(current)))
+        if (!PostFrontmatter::isUntouchedWriterDraft(PostFrontmatter::parseFrontmatter(current)))
             return false;
         const DraftStats stats = DraftStats::compute(text);
         const auto number = [](double value) { return QString::number(value, 'f', 3); };
         const FrontmatterPairs pairs{
-            {Post::kStatsCapturedKey, Post::formatStatsDate(now)},
-            {Post::kStatsBurstinessKey, number(stats.burstiness)},
-            {Post::kStatsTypeTokenRatioKey, number(stats.typeTokenRatio)},
-            {Post::kStatsSentenceVariationKey, number(stats.sentenceVariation)},
-            {Post::kStatsTrigramRepetitionKey, number(stats.trigramRepetition)},
+            {PostFrontmatter::kStatsCapturedKey, PostFrontmatter::formatStatsDate(now)},
+            {PostFrontmatter::kStatsBurstinessKey, number(stats.burstiness)},
+            {PostFrontmatter::kStatsTypeTokenRatioKey, number(stats.typeTokenRatio)},
+            {PostFrontmatter::kStatsSentenceVariationKey, number(stats.sentenceVariation)},
+            {PostFrontmatter::kStatsTrigramRepetitionKey, number(stats.trigramRepetition)},
         };
-        foundation::fs::atomicWrite(path, Post::rewriteFrontmatter(current, pairs).toUtf8());
+        foundation::fs::atomicWrite(path, PostFrontmatter::rewriteFrontmatter(current, pairs).toUtf8());
         return true;
     } catch (const FileError &) {
         return false;
@@ -345,7 +348,8 @@ Post::PassState advancePassState(const QString &id, PassKind kind, const QString
 
     QString text;
     if (!read.block.isEmpty())
-        text = Post::rewriteFrontmatter(read.text, {{Post::kPassStateKey, Post::rawValue(state)}});
+        text =
+            PostFrontmatter::rewriteFrontmatter(read.text, {{PostFrontmatter::kPassStateKey, Post::rawValue(state)}});
     else
         text = freshBlock(piece.type, state, piece.origin) + piece.body;
     foundation::fs::atomicWrite(read.path, text.toUtf8());
@@ -371,7 +375,7 @@ void writePassSnapshot(const QString &id, PassKind kind, const QString &text, co
 
 std::optional<PassSnapshot> latestPassSnapshot(const QString &id, const QString &home)
 {
-    const auto folder = folderURL(id, home);
+    const auto folder = folderPath(id, home);
     if (!folder)
         return std::nullopt;
     const QString passes = joined(*folder, kPassesFolder);
@@ -407,7 +411,7 @@ QString writeResearchNote(const QString &piecePath, const QString &title, const 
 {
     // The path comes from the engine: only its folder name is trusted, and only
     // as an id looked up (confined) in this Home.
-    const auto folder = folderURL(pieceIdOfPath(piecePath), home);
+    const auto folder = folderPath(pieceIdOfPath(piecePath), home);
     if (!folder)
         throw ResearchNoteError(u"piece not found: "_s + piecePath);
     const QString research = joined(*folder, kResearchFolder);

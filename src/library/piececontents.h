@@ -11,8 +11,8 @@
 // library::StoreError fileReadNoSuchFile; file failures throw
 // foundation::fs::FileError.
 
+#include "library/frontmatter.h"
 #include "library/passkind.h"
-#include "library/post.h"
 #include "library/storeerror.h"
 
 #include <QByteArray>
@@ -61,7 +61,7 @@ struct CursorState {
     static std::optional<CursorState> decode(const QByteArray &json);
 };
 
-// What readPiece answers: the flags as Post::frontmatterFlags reads them
+// What readPiece answers: the flags as PostFrontmatter::frontmatterFlags reads them
 // (defaults for missing or unknown values) and the body.
 struct PieceContents {
     QString folder;

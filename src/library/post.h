@@ -1,7 +1,6 @@
 #pragma once
-// The summary of one piece and the pure text functions over post.md's front
-// matter: parse, flags, split, default pairs, rewrite, draft tests, stamping,
-// first-draft statistics and the title rule. Nothing here touches the disk.
+// The summary of one piece as the library scan reads it, with its pass state,
+// origin and content type and their stored texts.
 
 #include "library/draftstats.h"
 
@@ -14,11 +13,6 @@
 
 namespace library {
 
-// A front matter as read: key text to value text.
-using Frontmatter = QHash<QString, QString>;
-// A front matter as handed to a rewrite: ordered (key, value) pairs.
-using FrontmatterPairs = QList<std::pair<QString, QString>>;
-
 struct Post {
     // The raw values are what the front matter holds; the first case is the
     // default.
@@ -30,21 +24,6 @@ struct Post {
         QDateTime captured;
         DraftStats stats;
         bool operator==(const FirstDraftStats &other) const;
-    };
-
-    // A post.md split into its front matter block (delimiters included, with
-    // a final line feed; empty when there is none) and its body.
-    struct Split {
-        QString block;
-        QString body;
-        bool operator==(const Split &) const = default;
-    };
-
-    struct Flags {
-        ContentType type = ContentType::post;
-        PassState passState = PassState::firstDraft;
-        Origin origin = Origin::writer;
-        bool operator==(const Flags &) const = default;
     };
 
     QString id; // the piece's folder name
@@ -68,49 +47,6 @@ struct Post {
     static std::optional<Origin> originFromRaw(const QString &raw);
     static QList<ContentType> allContentTypes();
     static QList<PassState> allPassStates();
-
-    // Front matter keys.
-    static inline const QString kTypeKey = QStringLiteral("type");
-    static inline const QString kPassStateKey = QStringLiteral("pass_state");
-    static inline const QString kOriginKey = QStringLiteral("origin");
-    static inline const QString kMicropubURLKey = QStringLiteral("micropub_url");
-    static inline const QString kStatsCapturedKey = QStringLiteral("stats_captured");
-    static inline const QString kStatsBurstinessKey = QStringLiteral("stats_burstiness");
-    static inline const QString kStatsTypeTokenRatioKey = QStringLiteral("stats_type_token_ratio");
-    static inline const QString kStatsSentenceVariationKey = QStringLiteral("stats_sentence_variation");
-    static inline const QString kStatsTrigramRepetitionKey = QStringLiteral("stats_trigram_repetition");
-
-    // Local time, no zone designator, e.g. 2025-03-14T09:05:00.
-    static inline const QString kStatsDatePattern = QStringLiteral("yyyy-MM-dd'T'HH:mm:ss");
-
-    // The entries of the leading block (lenient: an unclosed block reads to
-    // the end of the text).
-    static Frontmatter parseFrontmatter(const QString &text);
-    static Flags frontmatterFlags(const Frontmatter &frontmatter);
-    // Strict: without a closing delimiter there is no block.
-    static Split splitFrontmatter(const QString &text);
-    // (type, pass_state, origin) holding the raw values, in that order.
-    static FrontmatterPairs defaultFrontmatter(ContentType type, PassState passState, Origin origin);
-    // "---", a "key: value" line per pair, "---", each line ending in LF. A
-    // line break in a key or value is written as a space.
-    static QString frontmatterBlock(const FrontmatterPairs &pairs);
-    // Sets each pair's key to its value, keeping every other line in place;
-    // a text without a block gets frontmatterBlock(pairs) in front.
-    // A line break in a key or value is written as a space.
-    static QString rewriteFrontmatter(const QString &text, const FrontmatterPairs &pairs);
-    // post, First Draft, writer.
-    static bool isUntouchedWriterDraft(const Frontmatter &frontmatter);
-    // post and writer, any pass state.
-    static bool isWriterPost(const Frontmatter &frontmatter);
-    // Rewrites type: post, pass_state: First Draft and the origin.
-    static QString stampNewPost(const QString &text, Origin origin);
-    static std::optional<FirstDraftStats> readFirstDraftStats(const Frontmatter &frontmatter);
-    static std::optional<QDateTime> parseStatsDate(const QString &text);
-    // The writing side of the stats date format (local time).
-    static QString formatStatsDate(const QDateTime &when);
-    // The first non-blank line after any front matter, trimmed of "#" and
-    // white space; "untitled" when nothing is left.
-    static QString deriveTitle(const QString &text);
 };
 
 size_t qHash(Post::ContentType key, size_t seed = 0) noexcept;

@@ -2,6 +2,7 @@
 
 #include "foundation/fs.h"
 #include "foundation/text.h"
+#include "library/frontmatter.h"
 #include "library/piececontents.h"
 
 #include <QDir>
@@ -170,7 +171,7 @@ bool isConfinedName(const QString &name)
     return !name.isEmpty() && !name.startsWith(u'.') && !name.contains(u'/') && !name.contains(QChar(u'\0'));
 }
 
-std::optional<QString> folderURL(const QString &id, const QString &home)
+std::optional<QString> folderPath(const QString &id, const QString &home)
 {
     if (auto where = locate(id, home))
         return where->path;
@@ -272,9 +273,10 @@ void createProject(const QString &name, const QString &home)
 Post createPiece(const QString &text, const QString &project, Post::ContentType type, Post::Origin origin,
                  const QString &home)
 {
-    const QString content =
-        Post::frontmatterBlock(Post::defaultFrontmatter(type, Post::PassState::firstDraft, origin)) + text;
-    const QString title = Post::deriveTitle(content);
+    const QString content = PostFrontmatter::frontmatterBlock(
+                                PostFrontmatter::defaultFrontmatter(type, Post::PassState::firstDraft, origin))
+                            + text;
+    const QString title = PostFrontmatter::deriveTitle(content);
 
     // A name like "../x" or "a/b" would write outside projects/.
     validateProjectName(project);
@@ -335,7 +337,7 @@ Post renamePiece(const Post &post, const QString &newTitle, const QString &home)
     const Location where = requireLocation(post, home);
     const QString postPath = joined(where.path, kPostFileName);
     const QString text = foundation::fs::readUtf8File(postPath);
-    const Post::Split split = Post::splitFrontmatter(text);
+    const PostFrontmatter::Split split = PostFrontmatter::splitFrontmatter(text);
     const QString body = replaceTitleHeading(split.body, QStringLiteral("# ") + newTitle);
     foundation::fs::atomicWrite(postPath, (split.block + body).toUtf8());
 

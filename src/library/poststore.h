@@ -26,7 +26,7 @@ QString rootPath(const QString &home, Root root);
 // point order, symbolic links and hidden project folders skipped. None for an
 // id that could leave its project folder (empty, ".", "..", "/", NUL, a
 // leading ".") and for a candidate that is a symbolic link. Never throws.
-std::optional<QString> folderURL(const QString &id, const QString &home);
+std::optional<QString> folderPath(const QString &id, const QString &home);
 
 // True when name is safe as a single folder name below a root (not empty, no
 // "/" or NUL, no leading "."). Ids and project names read from disk pass.

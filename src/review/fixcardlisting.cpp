@@ -5,6 +5,7 @@
 
 #include "foundation/fs.h"
 #include "foundation/text.h"
+#include "library/frontmatter.h"
 #include "library/poststore.h"
 #include "review/learnings.h"
 #include "review/sidefiles.h"
@@ -206,9 +207,10 @@ QString learningsFolder(const QString &home, library::Post::ContentType type)
 library::Post::ContentType contentTypeOf(const QString &postText)
 {
     using library::Post;
-    const library::Frontmatter fm = Post::parseFrontmatter(postText);
-    return Post::contentTypeFromRaw(fm.value(Post::kTypeKey)) == Post::ContentType::outline ? Post::ContentType::outline
-                                                                                            : Post::ContentType::post;
+    const library::Frontmatter fm = library::PostFrontmatter::parseFrontmatter(postText);
+    return Post::contentTypeFromRaw(fm.value(library::PostFrontmatter::kTypeKey)) == Post::ContentType::outline
+               ? Post::ContentType::outline
+               : Post::ContentType::post;
 }
 
 StoredFixCard promote(const QString &location, const QUuid &id, const QDateTime &moment)
@@ -269,7 +271,7 @@ QList<LearningFile> learningsForPiece(const QString &piecePath)
         const auto learning = detail::readSideText(folder + u'/' + name, kSideFileCap);
         if (!learning)
             continue;
-        if (!LearningPassClock::resurfacesIn(Post::parseFrontmatter(*learning), count))
+        if (!LearningPassClock::resurfacesIn(library::PostFrontmatter::parseFrontmatter(*learning), count))
             kept.append({name, *learning});
     }
     return kept;

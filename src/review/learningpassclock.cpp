@@ -3,6 +3,7 @@
 #include "foundation/fs.h"
 #include "foundation/json.h"
 #include "foundation/text.h"
+#include "library/frontmatter.h"
 #include "review/fixcardstore.h"
 #include "review/sidefiles.h"
 
@@ -133,7 +134,7 @@ void dismissLearning(const QString &home, const QString &type, const QString &fi
     const auto text = detail::readSideText(path, FixCardStore::kSideFileCap);
     if (!text)
         throw CardError(u"learning not found: "_s + fileName);
-    const library::Frontmatter frontmatter = library::Post::parseFrontmatter(*text);
+    const library::Frontmatter frontmatter = library::PostFrontmatter::parseFrontmatter(*text);
     const qint64 count = readPassCounts(home).value(type, 0);
     if (const auto waiting = resurfacesIn(frontmatter, count)) {
         throw CardError(u"already dismissed — resurfaces in "_s + QString::number(*waiting)
@@ -146,7 +147,7 @@ void dismissLearning(const QString &home, const QString &type, const QString &fi
         {kDismissCount, QString::number(dismissals)},
         {kDismissedAtPass, QString::number(count)},
     };
-    foundation::fs::atomicWrite(path, library::Post::rewriteFrontmatter(*text, pairs).toUtf8());
+    foundation::fs::atomicWrite(path, library::PostFrontmatter::rewriteFrontmatter(*text, pairs).toUtf8());
 }
 
 } // namespace review::LearningPassClock

@@ -3,7 +3,7 @@
 // for a number of Passes (doubling with each dismissal), and the index of the
 // Home's learnings as the learnings pane lists them.
 
-#include "library/post.h"
+#include "library/frontmatter.h"
 
 #include <QDateTime>
 #include <QList>

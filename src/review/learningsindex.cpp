@@ -2,6 +2,7 @@
 
 #include "foundation/fs.h"
 #include "foundation/text.h"
+#include "library/frontmatter.h"
 #include "review/fixcardstore.h"
 #include "review/sidefiles.h"
 
@@ -54,7 +55,7 @@ bool hasDatePrefix(const QString &fileName)
 
 Entry makeEntry(const QString &fileName, const QString &text, std::optional<qint64> passCount)
 {
-    const library::Frontmatter frontmatter = library::Post::parseFrontmatter(text);
+    const library::Frontmatter frontmatter = library::PostFrontmatter::parseFrontmatter(text);
     Entry entry;
     entry.id = fileName;
     const auto pattern = frontmatter.constFind(u"pattern"_s);

@@ -1,4 +1,4 @@
-#include "library/post.h"
+#include "library/frontmatter.h"
 
 #include <QDateTime>
 #include <gtest/gtest.h>
@@ -6,11 +6,12 @@
 using library::Frontmatter;
 using library::FrontmatterPairs;
 using library::Post;
+namespace PostFrontmatter = library::PostFrontmatter;
 
 namespace {
 
 const FrontmatterPairs kDefaults =
-    Post::defaultFrontmatter(Post::ContentType::post, Post::PassState::firstDraft, Post::Origin::writer);
+    PostFrontmatter::defaultFrontmatter(Post::ContentType::post, Post::PassState::firstDraft, Post::Origin::writer);
 
 std::string show(const QString &text)
 {
@@ -36,7 +37,7 @@ TEST(PostEnums, RawValuesRoundTripExactly)
 TEST(PostFrontmatter, DefaultPairsInOrder)
 {
     const FrontmatterPairs pairs =
-        Post::defaultFrontmatter(Post::ContentType::outline, Post::PassState::pass2Done, Post::Origin::ai);
+        PostFrontmatter::defaultFrontmatter(Post::ContentType::outline, Post::PassState::pass2Done, Post::Origin::ai);
     const FrontmatterPairs expected{{"type", "outline"}, {"pass_state", "Pass-2 Done"}, {"origin", "ai"}};
     EXPECT_EQ(pairs, expected);
 }
@@ -66,14 +67,14 @@ TEST(PostFrontmatter, ParseTable)
         {"CR LF", "---\r\ntype: outline\r\norigin: ai\r\n---\r\nBody\r\n", {{"type", "outline"}, {"origin", "ai"}}},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(Post::parseFrontmatter(c.text), c.expected) << c.name;
+        EXPECT_EQ(PostFrontmatter::parseFrontmatter(c.text), c.expected) << c.name;
 }
 
 TEST(PostFrontmatter, FlagsAndDraftTests)
 {
     struct Case {
         Frontmatter fm;
-        Post::Flags flags;
+        PostFrontmatter::Flags flags;
         bool untouched;
         bool writerPost;
     };
@@ -89,9 +90,9 @@ TEST(PostFrontmatter, FlagsAndDraftTests)
         {{{"pass_state", "pass-1 done"}, {"origin", "robot"}}, {CT::post, PS::firstDraft, O::writer}, true, true},
     };
     for (const Case &c : cases) {
-        EXPECT_EQ(Post::frontmatterFlags(c.fm), c.flags);
-        EXPECT_EQ(Post::isUntouchedWriterDraft(c.fm), c.untouched);
-        EXPECT_EQ(Post::isWriterPost(c.fm), c.writerPost);
+        EXPECT_EQ(PostFrontmatter::frontmatterFlags(c.fm), c.flags);
+        EXPECT_EQ(PostFrontmatter::isUntouchedWriterDraft(c.fm), c.untouched);
+        EXPECT_EQ(PostFrontmatter::isWriterPost(c.fm), c.writerPost);
     }
 }
 
@@ -115,7 +116,7 @@ TEST(PostFrontmatter, SplitTable)
         {"CR LF", "---\r\na: b\r\n---\r\nBody\r\n", "---\r\na: b\r\n---\r\n", "Body\r\n"},
     };
     for (const Case &c : cases) {
-        const Post::Split split = Post::splitFrontmatter(c.text);
+        const PostFrontmatter::Split split = PostFrontmatter::splitFrontmatter(c.text);
         EXPECT_EQ(show(split.block), show(c.block)) << c.name;
         EXPECT_EQ(show(split.body), show(c.body)) << c.name;
     }
@@ -126,10 +127,10 @@ TEST(PostFrontmatter, RewriteExampleLineByLine)
     const QStringList before{"---", "title: Notes", "type:  'outline'", "---", "# Notes"};
     const QStringList after{"---", "title: Notes", "type: post", "pass_state: First Draft", "origin: writer",
                             "---", "# Notes"};
-    EXPECT_EQ(Post::rewriteFrontmatter(before.join('\n'), kDefaults).split('\n'), after);
+    EXPECT_EQ(PostFrontmatter::rewriteFrontmatter(before.join('\n'), kDefaults).split('\n'), after);
 
     const QStringList fresh{"---", "type: post", "pass_state: First Draft", "origin: writer", "---", "# Notes"};
-    EXPECT_EQ(Post::rewriteFrontmatter("# Notes", kDefaults).split('\n'), fresh);
+    EXPECT_EQ(PostFrontmatter::rewriteFrontmatter("# Notes", kDefaults).split('\n'), fresh);
 }
 
 TEST(PostFrontmatter, RewriteTable)
@@ -181,25 +182,26 @@ TEST(PostFrontmatter, RewriteTable)
          "---\r\ntitle: T\r\ntype: post\ndraft: x\norigin: ai\n---\r\nBody\r\n"},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(show(Post::rewriteFrontmatter(c.text, c.pairs)), show(c.expected)) << c.name;
+        EXPECT_EQ(show(PostFrontmatter::rewriteFrontmatter(c.text, c.pairs)), show(c.expected)) << c.name;
 }
 
 TEST(PostFrontmatter, RewriteThenParseAgrees)
 {
     const QString crlf = "---\r\ntype: outline\r\n---\r\n- idea\r\n";
-    const QString once = Post::stampNewPost(crlf, Post::Origin::ai);
-    EXPECT_EQ(Post::parseFrontmatter(once),
+    const QString once = PostFrontmatter::stampNewPost(crlf, Post::Origin::ai);
+    EXPECT_EQ(PostFrontmatter::parseFrontmatter(once),
               (Frontmatter{{"type", "post"}, {"pass_state", "First Draft"}, {"origin", "ai"}}));
     EXPECT_EQ(once.count("---"), 2);
-    EXPECT_EQ(Post::stampNewPost(once, Post::Origin::ai), once);
+    EXPECT_EQ(PostFrontmatter::stampNewPost(once, Post::Origin::ai), once);
 }
 
 TEST(PostFrontmatter, StampNewPost)
 {
-    EXPECT_EQ(show(Post::stampNewPost("Hello", Post::Origin::ai)),
+    EXPECT_EQ(show(PostFrontmatter::stampNewPost("Hello", Post::Origin::ai)),
               "---\ntype: post\npass_state: First Draft\norigin: ai\n---\nHello");
-    EXPECT_EQ(show(Post::stampNewPost("---\norigin: ai\npass_state: Pass-2 Done\n---\n", Post::Origin::writer)),
-              "---\norigin: writer\npass_state: First Draft\ntype: post\n---\n");
+    EXPECT_EQ(
+        show(PostFrontmatter::stampNewPost("---\norigin: ai\npass_state: Pass-2 Done\n---\n", Post::Origin::writer)),
+        "---\norigin: writer\npass_state: First Draft\ntype: post\n---\n");
 }
 
 TEST(PostFrontmatter, FirstDraftStatsTable)
@@ -209,7 +211,7 @@ TEST(PostFrontmatter, FirstDraftStatsTable)
                                {"stats_type_token_ratio", "1.000"},
                                {"stats_sentence_variation", "0x1p-2"},
                                {"stats_trigram_repetition", "1e-3"}};
-    const auto stats = Post::readFirstDraftStats(complete);
+    const auto stats = PostFrontmatter::readFirstDraftStats(complete);
     ASSERT_TRUE(stats);
     EXPECT_EQ(stats->captured, QDateTime(QDate(2025, 3, 14), QTime(9, 5)));
     EXPECT_EQ(stats->stats, (library::DraftStats{-0.667, 1.0, 0.25, 0.001}));
@@ -238,16 +240,16 @@ TEST(PostFrontmatter, FirstDraftStatsTable)
             fm.insert(c.key, *c.value);
         else
             fm.remove(c.key);
-        EXPECT_FALSE(Post::readFirstDraftStats(fm)) << c.name;
+        EXPECT_FALSE(PostFrontmatter::readFirstDraftStats(fm)) << c.name;
     }
 }
 
 TEST(PostFrontmatter, StatsDateRoundTrip)
 {
     const QDateTime when(QDate(2025, 3, 14), QTime(9, 5));
-    EXPECT_EQ(Post::formatStatsDate(when), "2025-03-14T09:05:00");
-    EXPECT_EQ(Post::parseStatsDate("2025-03-14T09:05:00"), when);
-    EXPECT_FALSE(Post::parseStatsDate(" 2025-03-14T09:05:00"));
+    EXPECT_EQ(PostFrontmatter::formatStatsDate(when), "2025-03-14T09:05:00");
+    EXPECT_EQ(PostFrontmatter::parseStatsDate("2025-03-14T09:05:00"), when);
+    EXPECT_FALSE(PostFrontmatter::parseStatsDate(" 2025-03-14T09:05:00"));
 }
 
 TEST(PostTitle, TitleRuleTable)
@@ -273,7 +275,7 @@ TEST(PostTitle, TitleRuleTable)
         {"---\r\ntype: post\r\n---\r\n# Hi\r\n", "Hi"},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(show(Post::deriveTitle(c.text)), show(c.title)) << show(c.text);
+        EXPECT_EQ(show(PostFrontmatter::deriveTitle(c.text)), show(c.title)) << show(c.text);
 }
 
 TEST(PostRecord, EqualityComparesEveryField)

@@ -304,9 +304,9 @@ TEST_F(PostStoreHome, FolderURLOrderAndSkips)
     piece("projects/b/same");
     piece("projects/a/dup");
     piece("projects/B/dup");
-    EXPECT_EQ(PostStore::folderURL("same", home), path("projects/b/same"));
-    EXPECT_EQ(PostStore::folderURL("dup", home), path("projects/B/dup")); // "B" < "a"
-    EXPECT_FALSE(PostStore::folderURL("missing", home));
+    EXPECT_EQ(PostStore::folderPath("same", home), path("projects/b/same"));
+    EXPECT_EQ(PostStore::folderPath("dup", home), path("projects/B/dup")); // "B" < "a"
+    EXPECT_FALSE(PostStore::folderPath("missing", home));
 
     // A symlinked or hidden project folder, and a symlinked piece folder, are
     // never answers.
@@ -315,12 +315,12 @@ TEST_F(PostStoreHome, FolderURLOrderAndSkips)
     ASSERT_TRUE(QFile::link(outside, path("projects/linked")));
     piece("projects/.hidden/ghost");
     ASSERT_TRUE(QFile::link(outside + "/secret", path("projects/a/sneaky")));
-    EXPECT_FALSE(PostStore::folderURL("secret", home));
-    EXPECT_FALSE(PostStore::folderURL("ghost", home));
-    EXPECT_FALSE(PostStore::folderURL("sneaky", home));
+    EXPECT_FALSE(PostStore::folderPath("secret", home));
+    EXPECT_FALSE(PostStore::folderPath("ghost", home));
+    EXPECT_FALSE(PostStore::folderPath("sneaky", home));
     // A plain file is no piece folder.
     writeText(path("projects/a/file"), "x");
-    EXPECT_FALSE(PostStore::folderURL("file", home));
+    EXPECT_FALSE(PostStore::folderPath("file", home));
 }
 
 TEST_F(PostStoreHome, FolderURLRefusesTraversalIds)
@@ -329,7 +329,7 @@ TEST_F(PostStoreHome, FolderURLRefusesTraversalIds)
     piece("projects/a/.hidden");
     const QString ids[] = {"", ".", "..", "../a", "p/../p", "a/p", ".hidden", QString("p") + QChar(0)};
     for (const QString &id : ids)
-        EXPECT_FALSE(PostStore::folderURL(id, home)) << show(id);
+        EXPECT_FALSE(PostStore::folderPath(id, home)) << show(id);
     // Nothing id-based reaches outside: ".." would be the project folder.
     Post up;
     up.id = "..";

@@ -41,18 +41,6 @@ const QString kParams = QStringLiteral("params");
 const QString kResult = QStringLiteral("result");
 const QString kError = QStringLiteral("error");
 
-// A number with a whole value that fits an id.
-std::optional<qint64> wholeNumber(const QJsonValue &value)
-{
-    if (!value.isDouble())
-        return std::nullopt;
-    const double d = value.toDouble();
-    if (!std::isfinite(d) || d != std::floor(d) || d < -9.2e18 || d > 9.2e18)
-        return std::nullopt;
-    // Large integers keep their exact value in Qt's storage.
-    return value.toInteger(qint64(d));
-}
-
 QString truncatedSeconds(double seconds)
 {
     if (!std::isfinite(seconds))
@@ -328,7 +316,7 @@ void ACPEngineClient::dispatch(const QJsonObject &message)
         return;
     }
 
-    const std::optional<qint64> id = wholeNumber(idValue);
+    const std::optional<qint64> id = foundation::json::wholeInteger(idValue);
     if (!id)
         return;
     const auto it = m_pending.find(*id);
@@ -340,7 +328,7 @@ void ACPEngineClient::dispatch(const QJsonObject &message)
     const QJsonValue errorValue = message.value(kError);
     if (errorValue.isObject()) {
         const QJsonObject error = errorValue.toObject();
-        const qint64 code = wholeNumber(error.value(QStringLiteral("code"))).value_or(-1);
+        const qint64 code = foundation::json::wholeInteger(error.value(QStringLiteral("code"))).value_or(-1);
         const QJsonValue messageValue = error.value(QStringLiteral("message"));
         const QString text = messageValue.isString() ? messageValue.toString() : QStringLiteral("unknown error");
         pending->error =

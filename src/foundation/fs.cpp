@@ -148,28 +148,16 @@ void createTemp(Temp &temp, const QByteArray &folder, const QByteArray &name, mo
         hook(QFile::decodeName(temp.path));
 }
 
-void writeAll(int fd, const QByteArray &data, const QByteArray &path)
+void writeAllOrThrow(int fd, const QByteArray &data, const QByteArray &path)
 {
-    const char *p = data.constData();
-    qsizetype left = data.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(errno, path, "write");
-        }
-        if (n == 0)
-            fail(EIO, path, "write");
-        p += n;
-        left -= n;
-    }
+    if (!writeAll(fd, data))
+        fail(errno, path, "write");
 }
 
 // Writes, flushes and closes the temp; it stays in place for the caller to publish.
 void fillTemp(Temp &temp, const QByteArray &data)
 {
-    writeAll(temp.fd.get(), data, temp.path);
+    writeAllOrThrow(temp.fd.get(), data, temp.path);
     if (::fsync(temp.fd.get()) != 0)
         fail(errno, temp.path, "fsync");
     if (temp.fd.close() != 0)
@@ -537,6 +525,38 @@ QStringList listFolder(const QString &folder)
     if (error != 0)
         fail(error, name, "list");
     return names;
+}
+
+bool writeAll(int fd, QByteArrayView data)
+{
+    const char *p = data.data();
+    qsizetype left = data.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0) {
+            errno = EIO;
+            return false;
+        }
+        p += n;
+        left -= n;
+    }
+    return true;
+}
+
+std::optional<QStringList> tryListFolder(const QString &folder, int *errorCode)
+{
+    try {
+        return listFolder(folder);
+    } catch (const FileError &error) {
+        if (errorCode)
+            *errorCode = error.code();
+        return std::nullopt;
+    }
 }
 
 } // namespace foundation::fs

@@ -3,9 +3,11 @@
 // never replace, and safe reads of side files.
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringList>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 
 namespace foundation::fs {
@@ -80,6 +82,13 @@ QString readUtf8File(const QString &path, qint64 maxBytes = kNoReadCap);
 // The names in folder in the order the platform lists them, without "." and
 // "..". Throws FileError when the folder cannot be opened or read.
 QStringList listFolder(const QString &folder);
+// The same, answering none (and the errno in errorCode) instead of throwing:
+// for readers that treat an unreadable folder as an empty one.
+std::optional<QStringList> tryListFolder(const QString &folder, int *errorCode = nullptr);
+
+// Writes all of data to fd, retrying short writes and interruptions. False
+// (errno set) when a write fails.
+bool writeAll(int fd, QByteArrayView data);
 
 // lstat-based tests: never follow a link.
 bool isSymLink(const QString &path);

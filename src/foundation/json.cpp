@@ -1,5 +1,7 @@
 #include "json.h"
 
+#include <cmath>
+
 #include <QJsonDocument>
 
 namespace foundation::json {
@@ -51,6 +53,26 @@ QByteArray compact(const QJsonValue &value)
     case QJsonValue::Double: return bareScalar(value);
     }
     return QByteArrayLiteral("null");
+}
+
+std::optional<qint64> wholeInteger(double number)
+{
+    // 2^63 is exact as a double; anything from it up does not fit.
+    if (!std::isfinite(number) || std::trunc(number) != number || number < -9223372036854775808.0
+        || number >= 9223372036854775808.0)
+        return std::nullopt;
+    return static_cast<qint64>(number);
+}
+
+std::optional<qint64> wholeInteger(const QJsonValue &value)
+{
+    // toInteger answers the default for anything that is not a whole qint64;
+    // two defaults tell that apart from a real value, exact beyond 2^53.
+    const qint64 a = value.toInteger(0);
+    const qint64 b = value.toInteger(1);
+    if (a != b)
+        return std::nullopt;
+    return a;
 }
 
 } // namespace foundation::json

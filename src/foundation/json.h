@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QJsonValue>
+#include <optional>
 
 namespace foundation::json {
 
@@ -18,6 +19,13 @@ QByteArray compact(const QJsonArray &array);
 // Compact JSON with every "/" written as "\/", the default form of the
 // encoder whose card files we share. "/" can only occur inside strings.
 QByteArray withEscapedSlashes(const QByteArray &compactJson);
+
+// A number with a whole value inside the 64-bit range ([-2^63, 2^63));
+// none for fractions, NaN, infinities and anything larger.
+std::optional<qint64> wholeInteger(double number);
+// The same for a JSON value; integers Qt read as such keep their exact value
+// beyond 2^53. None for any other kind.
+std::optional<qint64> wholeInteger(const QJsonValue &value);
 
 // A JSON string literal, quotes included.
 QByteArray quoted(const QString &text);

@@ -62,6 +62,12 @@ bool JSONValue::toBool() const
     return value && *value;
 }
 
+std::optional<qint64> JSONValue::wholeInteger() const
+{
+    const double *number = std::get_if<double>(&m_value);
+    return number ? json::wholeInteger(*number) : std::nullopt;
+}
+
 std::optional<JSONValue> JSONValue::member(const QString &key) const
 {
     const Object *object = std::get_if<Object>(&m_value);

@@ -47,6 +47,8 @@ public:
     QString toString() const;
     double toDouble() const;
     bool toBool() const;
+    // A number with a whole value inside the 64-bit range; none otherwise.
+    std::optional<qint64> wholeInteger() const;
 
     // An object's member, none when this is not an object or has no such key.
     std::optional<JSONValue> member(const QString &key) const;

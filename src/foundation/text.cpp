@@ -31,6 +31,21 @@ bool isSpaceOnly(QChar c)
 
 } // namespace
 
+bool isLineBreak(char32_t c)
+{
+    return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
+
+QString onOneLine(const QString &text)
+{
+    QString out = text;
+    for (QChar &c : out) {
+        if (isLineBreak(c.unicode()))
+            c = u' ';
+    }
+    return out;
+}
+
 QString trimSpaces(const QString &text)
 {
     qsizetype begin = 0;

@@ -15,6 +15,13 @@ namespace foundation::text {
 // Cuts at LF only; "a\n" gives {"a", ""}, "" gives {""}.
 QStringList splitLines(const QString &text);
 
+// The line breaks of the platform's set: LF, VT, FF, CR, NEL, LS and PS.
+bool isLineBreak(char32_t c);
+// Every line-break character becomes one space (CR LF gives two), nothing
+// else changes: a single-line field (a front matter entry, a heading) cannot
+// be split by its text.
+QString onOneLine(const QString &text);
+
 // Trims tab and the Unicode space separators (Zs) only.
 QString trimSpaces(const QString &text);
 // Trims white space and line ends (exactly QString::trimmed()).

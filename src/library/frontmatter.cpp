@@ -116,25 +116,12 @@ QString rewriteKey(QStringView line)
     return foundation::text::trimSpaces(line.sliced(from, to - from).toString());
 }
 
-// A line break inside a key or value would end its entry and start lines of
-// its own in the block; it is written as one space instead.
-QString oneLine(const QString &text)
-{
-    if (!text.contains(u'\n') && !text.contains(u'\r'))
-        return text;
-    QString out = text;
-    out.replace(QStringLiteral("\r\n"), QStringLiteral(" "));
-    out.replace(u'\r', u' ');
-    out.replace(u'\n', u' ');
-    return out;
-}
-
 FrontmatterPairs onePerLine(const FrontmatterPairs &pairs)
 {
     FrontmatterPairs out = pairs;
     for (auto &[key, value] : out) {
-        key = oneLine(key);
-        value = oneLine(value);
+        key = foundation::text::onOneLine(key);
+        value = foundation::text::onOneLine(value);
     }
     return out;
 }
@@ -202,7 +189,7 @@ QString frontmatterBlock(const FrontmatterPairs &pairs)
 {
     QStringList lines;
     for (const auto &[key, value] : pairs)
-        lines.append(oneLine(key) + QStringLiteral(": ") + oneLine(value));
+        lines.append(foundation::text::onOneLine(key) + QStringLiteral(": ") + foundation::text::onOneLine(value));
     return QStringLiteral("---\n") + lines.join(u'\n') + QStringLiteral("\n---\n");
 }
 

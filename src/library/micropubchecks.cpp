@@ -1,5 +1,7 @@
 #include "library/micropubchecks.h"
 
+#include "foundation/text.h"
+
 #include <QChar>
 #include <QUrl>
 
@@ -7,14 +9,9 @@ namespace library::Micropub {
 
 namespace {
 
-bool isLineEnd(char32_t c)
-{
-    return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
-}
-
 bool isRefusedCharacter(char32_t c)
 {
-    if (isLineEnd(c))
+    if (foundation::text::isLineBreak(c))
         return true;
     switch (QChar::category(c)) {
     case QChar::Other_Control:

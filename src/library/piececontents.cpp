@@ -17,6 +17,7 @@
 #include <QRegularExpression>
 #include <QStringConverter>
 #include <QStringList>
+#include <algorithm>
 
 #include <cerrno>
 #include <cmath>
@@ -116,25 +117,6 @@ bool isLater(const struct timespec &a, const struct timespec &b)
     return a.tv_sec != b.tv_sec ? a.tv_sec > b.tv_sec : a.tv_nsec > b.tv_nsec;
 }
 
-// Line-break characters of a single-line field; CR LF counts as one.
-QString onOneLine(const QString &text)
-{
-    QString out;
-    out.reserve(text.size());
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text.at(i).unicode();
-        if (c == u'\r' && i + 1 < text.size() && text.at(i + 1) == u'\n') {
-            out += u' ';
-            ++i;
-        } else if (c == u'\n' || c == u'\v' || c == u'\f' || c == u'\r' || c == 0x85 || c == 0x2028 || c == 0x2029) {
-            out += u' ';
-        } else {
-            out += QChar(c);
-        }
-    }
-    return out;
-}
-
 // Every line of the quote inside the blockquote; a single line is "> " and
 // the quote exactly.
 QString blockquote(const QString &quote)
@@ -149,7 +131,8 @@ QString blockquote(const QString &quote)
 QString researchText(const QString &title, const QString &url, const QString &quote, const QString &note,
                      const QString &day)
 {
-    QString text = u"---\nsource: "_s + onOneLine(url) + u"\nkept: "_s + day + u"\n---\n\n# "_s + onOneLine(title);
+    QString text = u"---\nsource: "_s + foundation::text::onOneLine(url) + u"\nkept: "_s + day + u"\n---\n\n# "_s
+                   + foundation::text::onOneLine(title);
     if (!note.isEmpty())
         text += u"\n\n"_s + note;
     if (!quote.isEmpty())
@@ -210,16 +193,7 @@ std::optional<CursorState> CursorState::decode(const QByteArray &json)
     if (error.error != QJsonParseError::NoError || !doc.isObject())
         return std::nullopt;
     const QJsonObject object = doc.object();
-    const auto integer = [&object](const QString &key) -> std::optional<qint64> {
-        const QJsonValue value = object.value(key);
-        if (!value.isDouble())
-            return std::nullopt;
-        const double d = value.toDouble();
-        // Whole numbers inside the 64-bit range only.
-        if (!std::isfinite(d) || std::trunc(d) != d || d < -9.2233720368547758e18 || d >= 9.2233720368547758e18)
-            return std::nullopt;
-        return value.toInteger();
-    };
+    const auto integer = [&object](const QString &key) { return foundation::json::wholeInteger(object.value(key)); };
     const auto location = integer(u"selectionLocation"_s);
     const auto length = integer(u"selectionLength"_s);
     const QJsonValue scroll = object.value(u"scrollOffset"_s);
@@ -292,7 +266,7 @@ void recordMicropubURL(const QString &id, const QString &url, const QString &hom
     const QString folder = requireFolder(id, home);
     const QString path = joined(folder, kPostFileName);
     // A line break would end the value and start lines of its own in the block.
-    if (url.contains(u'\n') || url.contains(u'\r'))
+    if (std::any_of(url.cbegin(), url.cend(), [](QChar c) { return foundation::text::isLineBreak(c.unicode()); }))
         throw FileError(EINVAL, path, u"record Micropub URL"_s);
     const QString text = foundation::fs::readUtf8File(path);
     foundation::fs::atomicWrite(

@@ -25,19 +25,6 @@ QString joined(const QString &folder, const QString &name)
     return folder + u'/' + name;
 }
 
-// Every name in a folder, hidden ones included; none when it cannot be
-// listed (errorCode then holds errno).
-std::optional<QStringList> listNames(const QString &path, int *errorCode = nullptr)
-{
-    try {
-        return foundation::fs::listFolder(path);
-    } catch (const FileError &error) {
-        if (errorCode)
-            *errorCode = error.code();
-        return std::nullopt;
-    }
-}
-
 // Plain code-point order (UTF-16 order differs above the surrogates).
 void sortByCodePoint(QStringList &names)
 {
@@ -50,7 +37,7 @@ void sortByCodePoint(QStringList &names)
 // start a second project beside "Blog".
 std::optional<QString> sameProjectFolder(const QString &root, const QString &project)
 {
-    auto names = listNames(root);
+    auto names = foundation::fs::tryListFolder(root);
     if (!names)
         return std::nullopt;
     sortByCodePoint(*names);
@@ -103,7 +90,7 @@ std::optional<Location> locate(const QString &id, const QString &home)
         return std::nullopt;
     for (Root root : {Root::projects, Root::archive}) {
         const QString rootDir = rootPath(home, root);
-        auto names = listNames(rootDir);
+        auto names = foundation::fs::tryListFolder(rootDir);
         if (!names)
             continue;
         sortByCodePoint(*names);
@@ -213,11 +200,11 @@ QString uniquePieceName(const QString &title, const QString &home, const std::op
     QSet<QString> taken;
     for (Root root : {Root::projects, Root::archive}) {
         const QString rootDir = rootPath(home, root);
-        const auto projects = listNames(rootDir);
+        const auto projects = foundation::fs::tryListFolder(rootDir);
         if (!projects)
             continue;
         for (const QString &project : *projects) {
-            const auto pieces = listNames(joined(rootDir, project));
+            const auto pieces = foundation::fs::tryListFolder(joined(rootDir, project));
             if (!pieces)
                 continue;
             for (const QString &piece : *pieces)
@@ -263,7 +250,7 @@ void createProject(const QString &name, const QString &home)
     const QString valid = validateProjectName(name);
     const QString projects = rootPath(home, Root::projects);
     const QString key = foundation::text::nameKey(valid);
-    for (const QString &existing : listNames(projects).value_or(QStringList())) {
+    for (const QString &existing : foundation::fs::tryListFolder(projects).value_or(QStringList())) {
         if (foundation::text::nameKey(existing) == key)
             throw StoreError(Code::fileWriteFileExists, joined(projects, existing));
     }
@@ -406,7 +393,7 @@ void unarchiveProject(const QString &project, const QString &home)
     const QString live = ensureProjectFolder(rootPath(home, Root::projects), project);
 
     int code = 0;
-    auto names = listNames(archived, &code);
+    auto names = foundation::fs::tryListFolder(archived, &code);
     if (!names)
         throw FileError(code, archived, QStringLiteral("list folder"));
     sortByCodePoint(*names);
@@ -416,7 +403,7 @@ void unarchiveProject(const QString &project, const QString &home)
         moveRefusingExisting(joined(archived, name), joined(live, name));
     }
 
-    const auto left = listNames(archived);
+    const auto left = foundation::fs::tryListFolder(archived);
     if (!left || left->isEmpty()) {
         if (::rmdir(QFile::encodeName(archived).constData()) != 0)
             throw FileError(errno, archived, QStringLiteral("remove folder"));

@@ -41,7 +41,7 @@ bool readString(const QJsonObject &o, QLatin1StringView key, QString &out)
 
 bool readInteger(const QJsonObject &o, QLatin1StringView key, qint64 &out)
 {
-    const auto v = detail::jsonInteger(o.value(key));
+    const auto v = foundation::json::wholeInteger(o.value(key));
     if (!v)
         return false;
     out = *v;

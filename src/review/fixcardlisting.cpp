@@ -18,6 +18,7 @@
 namespace review::FixCardStore {
 
 using namespace Qt::StringLiterals;
+using foundation::text::onOneLine;
 
 namespace {
 
@@ -50,7 +51,7 @@ bool isPlainName(const QString &name)
 QList<CardFile> loadCards(const QString &cardsFolder)
 {
     QList<CardFile> cards;
-    for (const QString &name : detail::listFolder(cardsFolder)) {
+    for (const QString &name : foundation::fs::tryListFolder(cardsFolder).value_or(QStringList())) {
         if (!isCardName(name))
             continue;
         if (auto card = readCard(cardsFolder + u'/' + name))
@@ -66,7 +67,7 @@ std::optional<CardFile> findCard(const QString &cardsFolder, const QUuid &id)
     // test: those files get the full decode when nothing else matched.
     const QByteArray needle = detail::uuidText(id).toLatin1();
     QStringList rest;
-    for (const QString &name : detail::listFolder(cardsFolder)) {
+    for (const QString &name : foundation::fs::tryListFolder(cardsFolder).value_or(QStringList())) {
         if (!isCardName(name))
             continue;
         const auto bytes = detail::readSideFile(cardsFolder + u'/' + name, kSideFileCap);
@@ -141,22 +142,6 @@ std::optional<QString> applyFix(const StoredFixCard &card, const QString &text)
 
 // --- Learnings -------------------------------------------------------------------------
 
-namespace {
-
-// Every line break of the platform's set becomes one space.
-QString flatten(const QString &text)
-{
-    QString out = text;
-    for (QChar &c : out) {
-        const char16_t u = c.unicode();
-        if ((u >= 0x0A && u <= 0x0D) || u == 0x85 || u == 0x2028 || u == 0x2029)
-            c = u' ';
-    }
-    return out;
-}
-
-} // namespace
-
 QString learningMarkdown(const StoredFixCard &card, const QDateTime &moment)
 {
     using Lane = StoredFixCard::Lane;
@@ -164,30 +149,30 @@ QString learningMarkdown(const StoredFixCard &card, const QDateTime &moment)
     const bool example = card.lane == Lane::demonstration && !card.fix.isEmpty();
 
     QStringList front;
-    front << u"pattern: "_s + flatten(card.pattern) << u"problem: "_s + flatten(card.problem);
+    front << u"pattern: "_s + onOneLine(card.pattern) << u"problem: "_s + onOneLine(card.problem);
     if (!card.diagnosticQuestion.isEmpty())
-        front << u"diagnostic_question: "_s + flatten(card.diagnosticQuestion);
+        front << u"diagnostic_question: "_s + onOneLine(card.diagnosticQuestion);
     if (example)
-        front << u"fix: "_s + flatten(card.fix);
+        front << u"fix: "_s + onOneLine(card.fix);
     front << u"lane: "_s + StoredFixCard::rawValue(card.lane) << u"emitter: "_s + StoredFixCard::rawValue(card.emitter);
     if (card.provenance) {
-        front << u"piece: "_s + flatten(card.provenance->piece);
+        front << u"piece: "_s + onOneLine(card.provenance->piece);
         if (card.provenance->pass)
             front << u"pass: "_s + QString::number(*card.provenance->pass);
         if (card.provenance->engine)
-            front << u"engine: "_s + flatten(*card.provenance->engine);
+            front << u"engine: "_s + onOneLine(*card.provenance->engine);
     }
     front << u"promoted: "_s + date << u"from_card: "_s + detail::uuidText(card.id);
 
     QStringList body;
-    body << u"# "_s + flatten(card.pattern) << u"**Problem.** "_s + flatten(card.problem);
+    body << u"# "_s + onOneLine(card.pattern) << u"**Problem.** "_s + onOneLine(card.problem);
     if (!card.diagnosticQuestion.isEmpty())
-        body << u"**Diagnostic.** "_s + flatten(card.diagnosticQuestion);
+        body << u"**Diagnostic.** "_s + onOneLine(card.diagnosticQuestion);
     if (example)
-        body << u"**Example.** "_s + flatten(card.fix);
+        body << u"**Example.** "_s + onOneLine(card.fix);
     QStringList footer;
     if (card.provenance) {
-        footer << flatten(card.provenance->piece);
+        footer << onOneLine(card.provenance->piece);
         if (card.provenance->pass)
             footer << u"Pass "_s + QString::number(*card.provenance->pass);
     } else {
@@ -260,7 +245,7 @@ QList<LearningFile> learningsForPiece(const QString &piecePath)
     const qint64 count = LearningPassClock::readPassCounts(home).value(LearningPassClock::typeName(type), 0);
 
     QStringList names;
-    for (const QString &name : detail::listFolder(folder)) {
+    for (const QString &name : foundation::fs::tryListFolder(folder).value_or(QStringList())) {
         if (name.endsWith(u".md"_s, Qt::CaseSensitive))
             names.append(name);
     }

@@ -204,7 +204,7 @@ bool readOptionalInteger(const QJsonValue &v, std::optional<qint64> &out)
 {
     if (absent(v))
         return true;
-    out = review::detail::jsonInteger(v);
+    out = foundation::json::wholeInteger(v);
     return out.has_value();
 }
 

@@ -56,7 +56,7 @@ QMap<QString, qint64> readPassCounts(const QString &home)
         return counts;
     const QJsonObject object = doc.object();
     for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
-        if (const auto value = detail::jsonInteger(it.value()))
+        if (const auto value = foundation::json::wholeInteger(it.value()))
             counts.insert(it.key(), clampCount(*value));
     }
     return counts;

@@ -98,7 +98,7 @@ QList<Group> scan(const QString &home)
 {
     const QMap<QString, qint64> counts = LearningPassClock::readPassCounts(home);
     const QString learnings = home + u"/learnings"_s;
-    QStringList types = detail::listFolder(learnings);
+    QStringList types = foundation::fs::tryListFolder(learnings).value_or(QStringList());
     std::sort(types.begin(), types.end());
 
     QList<Group> groups;
@@ -110,7 +110,7 @@ QList<Group> scan(const QString &home)
         if (LearningPassClock::isPassClocked(type))
             count = counts.value(type, 0);
         Group group{type, {}};
-        for (const QString &name : detail::listFolder(folder)) {
+        for (const QString &name : foundation::fs::tryListFolder(folder).value_or(QStringList())) {
             if (name.startsWith(u'.') || !name.endsWith(u".md"_s, Qt::CaseInsensitive))
                 continue;
             if (const auto text = detail::readSideText(folder + u'/' + name, FixCardStore::kSideFileCap))

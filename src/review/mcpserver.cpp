@@ -3,9 +3,9 @@
 #include "fixcardstore.h"
 #include "toolpayloads.h"
 
-#include "foundation/jsonvalue.h"
 #include "foundation/fs.h"
 #include "foundation/json.h"
+#include "foundation/jsonvalue.h"
 
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -19,26 +19,11 @@
 namespace review::MCPServer {
 namespace {
 
-// Writes all of data, retrying short writes and interruptions. A peer that
-// went away is not our concern: the loop ends with its input.
-void writeAll(int fd, const char *data, qsizetype size)
-{
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<size_t>(size));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return;
-        }
-        data += n;
-        size -= n;
-    }
-}
-
 void writeLine(int fd, QByteArray line)
 {
     line.append('\n');
-    writeAll(fd, line.constData(), line.size());
+    // A peer that went away is not our concern: the loop ends with its input.
+    foundation::fs::writeAll(fd, line);
 }
 
 QJsonObject error(int code, const char *message)
@@ -109,7 +94,8 @@ QJsonObject submitFixCards(const QJsonObject &arguments)
 
 QJsonObject submitResearchNotes(const QJsonObject &arguments)
 {
-    const qint64 received = ToolPayloads::decodeResearchNoteSubmission(foundation::JSONValue::fromFoundation(arguments));
+    const qint64 received =
+        ToolPayloads::decodeResearchNoteSubmission(foundation::JSONValue::fromFoundation(arguments));
     return QJsonObject{{QStringLiteral("received"), received}};
 }
 
@@ -122,7 +108,7 @@ QByteArray checkedReply(const QByteArray &serialised)
     if (!serialised.isEmpty() && QByteArrayView(serialised).isValidUtf8())
         return serialised;
     static const char note[] = "pennora-tools: reply serialization failed\n";
-    writeAll(STDERR_FILENO, note, sizeof note - 1);
+    foundation::fs::writeAll(STDERR_FILENO, QByteArrayView(note, sizeof note - 1));
     return QByteArray(kFallbackReply);
 }
 

@@ -29,28 +29,4 @@ std::optional<QString> readSideText(const QString &path, qint64 maxBytes)
     return foundation::text::decodeUtf8(*bytes);
 }
 
-std::optional<qint64> jsonInteger(const QJsonValue &value)
-{
-    if (!value.isDouble())
-        return std::nullopt;
-    const double d = value.toDouble();
-    if (!std::isfinite(d) || std::trunc(d) != d)
-        return std::nullopt;
-    // toInteger answers the default for values outside qint64.
-    const qint64 a = value.toInteger(0);
-    const qint64 b = value.toInteger(1);
-    if (a != b)
-        return std::nullopt;
-    return a;
-}
-
-QStringList listFolder(const QString &folder)
-{
-    try {
-        return foundation::fs::listFolder(folder);
-    } catch (const foundation::fs::FileError &) {
-        return {};
-    }
-}
-
 } // namespace review::detail

@@ -16,13 +16,6 @@ namespace review::detail {
 std::optional<QByteArray> readSideFile(const QString &path, qint64 maxBytes);
 std::optional<QString> readSideText(const QString &path, qint64 maxBytes);
 
-// A JSON number holding a whole value that fits in 64 bits.
-std::optional<qint64> jsonInteger(const QJsonValue &value);
-
-// The names in a folder in the order the platform lists them (no "." and
-// ".."); empty when it cannot be listed.
-QStringList listFolder(const QString &folder);
-
 // An id as files and tools spell it: upper case with hyphens, no braces.
 inline QString uuidText(const QUuid &id)
 {

@@ -104,18 +104,6 @@ LearningsArgs LearningsArgs::decode(const QJsonObject &arguments)
 
 namespace ToolPayloads {
 
-std::optional<qint64> integerValue(const JSONValue &value)
-{
-    if (!value.isNumber())
-        return std::nullopt;
-    const double number = value.toDouble();
-    // 2^63 is exact as a double; anything from it up does not fit.
-    if (!std::isfinite(number) || std::trunc(number) != number || number < -9223372036854775808.0
-        || number >= 9223372036854775808.0)
-        return std::nullopt;
-    return static_cast<qint64>(number);
-}
-
 std::optional<QString> optionalText(const std::optional<JSONValue> &value, const QString &label)
 {
     if (isAbsent(value))
@@ -129,7 +117,7 @@ std::optional<qint64> optionalInteger(const std::optional<JSONValue> &value, con
 {
     if (isAbsent(value))
         return std::nullopt;
-    const std::optional<qint64> integer = integerValue(*value);
+    const std::optional<qint64> integer = value->wholeInteger();
     if (!integer)
         refuse(label + QStringLiteral(" must be an integer"));
     return integer;

@@ -80,14 +80,12 @@ qint64 decodeResearchNoteSubmission(const foundation::JSONValue &arguments);
 FixCardStore::Input decodeCard(const foundation::JSONValue &card);
 // value: the member's value, none when the key is missing.
 FixCardStore::StoredFixCard::Anchor decodeAnchor(const std::optional<foundation::JSONValue> &value);
-std::optional<FixCardStore::StoredFixCard::Provenance> decodeProvenance(const std::optional<foundation::JSONValue> &value);
+std::optional<FixCardStore::StoredFixCard::Provenance> decodeProvenance(
+    const std::optional<foundation::JSONValue> &value);
 // None for a missing key or null; label + " must be a string" / " must be an
 // integer" for anything else of the wrong kind.
 std::optional<QString> optionalText(const std::optional<foundation::JSONValue> &value, const QString &label);
 std::optional<qint64> optionalInteger(const std::optional<foundation::JSONValue> &value, const QString &label);
-
-// A whole number in [-2^63, 2^63); none for anything else.
-std::optional<qint64> integerValue(const foundation::JSONValue &value);
 
 // Lenient parsers for the transcript.
 QList<ResearchCandidate> transcriptResearchCandidates(const foundation::JSONValue &input);

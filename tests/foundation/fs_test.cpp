@@ -9,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include <cerrno>
+#include <csignal>
 #include <fcntl.h>
 #include <functional>
 #include <grp.h>
@@ -16,6 +17,7 @@
 #include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace foundation::fs;
@@ -626,6 +628,50 @@ TEST(FsNoFollow, KindsOfPath)
         EXPECT_EQ(isDirectoryNoFollow(p(c.name)), c.folder);
         EXPECT_EQ(isRegularFileNoFollow(p(c.name)), c.regular);
     }
+}
+
+TEST(FsListFolder, TheQuietListingAnswersNoneWithTheReason)
+{
+    QTemporaryDir dir;
+    QFile(dir.filePath(".hidden")).open(QIODevice::WriteOnly);
+    QDir(dir.path()).mkdir("sub");
+    QStringList names = tryListFolder(dir.path()).value_or(QStringList{"unlisted"});
+    names.sort();
+    EXPECT_EQ(names, QStringList({".hidden", "sub"}));
+
+    int code = 0;
+    EXPECT_EQ(tryListFolder(dir.filePath("missing"), &code), std::nullopt);
+    EXPECT_EQ(code, ENOENT);
+    EXPECT_EQ(tryListFolder(dir.filePath(".hidden"), &code), std::nullopt);
+    EXPECT_EQ(code, ENOTDIR);
+    EXPECT_THROW(listFolder(dir.filePath("missing")), FileError);
+}
+
+TEST(FsWriteAll, FillsAPipeInShortWritesAndReportsAClosedReader)
+{
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    // More than a pipe holds: the writer must loop while a reader drains.
+    const QByteArray data(256 * 1024, 'x');
+    QByteArray read;
+    std::thread reader([&] {
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(fds[0], buffer, sizeof buffer)) > 0)
+            read.append(buffer, n);
+    });
+    EXPECT_TRUE(writeAll(fds[1], data));
+    ::close(fds[1]);
+    reader.join();
+    ::close(fds[0]);
+    EXPECT_EQ(read, data);
+
+    ASSERT_EQ(::pipe(fds), 0);
+    ::close(fds[0]);
+    ::signal(SIGPIPE, SIG_IGN);
+    EXPECT_FALSE(writeAll(fds[1], "lost"));
+    EXPECT_EQ(errno, EPIPE);
+    ::close(fds[1]);
 }
 
 TEST(FsMakePath, CreatesMissingParentsAndReportsWhatStandsInTheWay)

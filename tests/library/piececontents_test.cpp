@@ -495,7 +495,7 @@ TEST_F(ResearchNotes, NoteLayout)
     const QList<Case> cases{
         {"Bare", "https://a.example", "", "", "---\nsource: https://a.example\nkept: 20250602\n---\n\n# Bare\n"},
         {"Full\r\nTitle", "https://a.example/\nx", "One line", "Note line 1\nline 2",
-         "---\nsource: https://a.example/ x\nkept: 20250602\n---\n\n# Full Title\n\nNote line 1\nline 2\n\n> One line\n"},
+         "---\nsource: https://a.example/ x\nkept: 20250602\n---\n\n# Full  Title\n\nNote line 1\nline 2\n\n> One line\n"},
         {"Multi", "u", "first\n\nthird\r\nfourth", "",
          "---\nsource: u\nkept: 20250602\n---\n\n# Multi\n\n> first\n> \n> third\n> fourth\n"},
     };

@@ -172,7 +172,7 @@ TEST(PostFrontmatter, RewriteTable)
         {"line breaks written as spaces",
          "---\nx: 1\n---\nB",
          {{"x", "a\nb"}, {"y", "c\r\nd\re"}, {"k\nz", "v"}},
-         "---\nx: a b\ny: c d e\nk z: v\n---\nB"},
+         "---\nx: a b\ny: c  d e\nk z: v\n---\nB"},
         {"line breaks in a new block", "B", {{"x", "a\n---\nb"}}, "---\nx: a --- b\n---\nB"},
         // A file saved with CR LF keeps its one block; untouched lines keep
         // their CR, written lines end in LF only.

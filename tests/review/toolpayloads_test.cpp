@@ -192,7 +192,7 @@ TEST(ToolPayloads, IntegersAreWholeNumbersInSixtyFourBits)
         {JSONValue("3"), std::nullopt},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(ToolPayloads::integerValue(c.value), c.integer) << c.value.toCompactJson().constData();
+        EXPECT_EQ(c.value.wholeInteger(), c.integer) << c.value.toCompactJson().constData();
     EXPECT_EQ(ToolPayloads::optionalInteger(std::nullopt, "x"), std::nullopt);
     EXPECT_EQ(ToolPayloads::optionalInteger(JSONValue(), "x"), std::nullopt);
     EXPECT_EQ(ToolPayloads::optionalText(JSONValue(), "x"), std::nullopt);

@@ -20,7 +20,6 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <exception>
 #include <map>
 #include <memory>
 
@@ -34,15 +33,9 @@ class ACPEngineClient : public QObject, public EngineTransport {
     Q_OBJECT
 public:
     // Every failure of a request; the message is the whole text shown.
-    class TransportError : public std::exception {
+    class TransportError : public foundation::Error {
     public:
-        explicit TransportError(QString message) : m_message(std::move(message)), m_utf8(m_message.toUtf8()) {}
-        QString message() const { return m_message; }
-        const char *what() const noexcept override { return m_utf8.constData(); }
-
-    private:
-        QString m_message;
-        QByteArray m_utf8;
+        using Error::Error;
     };
 
     // A line may hold this many bytes before its line feed; longer lines are

@@ -4,11 +4,11 @@
 // and unexpected end, and stop it. Connections are shared objects (held by
 // std::shared_ptr); the only real one is ACPEngineClient, tests use others.
 
+#include "foundation/error.h"
 #include "foundation/jsonvalue.h"
 
 #include <QCoro/QCoroTask>
 #include <QString>
-#include <exception>
 #include <functional>
 #include <optional>
 
@@ -17,15 +17,9 @@ namespace engine {
 using foundation::JSONValue;
 
 // A child that could not be launched; the message is the platform's.
-class LaunchError : public std::exception {
+class LaunchError : public foundation::Error {
 public:
-    explicit LaunchError(QString message) : m_message(std::move(message)), m_utf8(m_message.toUtf8()) {}
-    QString message() const { return m_message; }
-    const char *what() const noexcept override { return m_utf8.constData(); }
-
-private:
-    QString m_message;
-    QByteArray m_utf8;
+    using Error::Error;
 };
 
 class EngineTransport {

@@ -236,8 +236,7 @@ bool lstatPath(const QString &path, struct stat &st)
 } // namespace
 
 FileError::FileError(int code, const QString &path, const QString &operation)
-    : std::runtime_error(QStringLiteral("%1 failed: %2: %3").arg(operation, errorText(code), path).toStdString()),
-      m_code(code), m_path(path)
+    : Error(QStringLiteral("%1 failed: %2: %3").arg(operation, errorText(code), path)), m_code(code), m_path(path)
 {}
 
 void atomicWrite(const QString &path, const QByteArray &data, Privacy privacy)

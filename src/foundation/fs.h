@@ -2,6 +2,8 @@
 // File-system helpers: the one atomic write, create-only publishing, moves that
 // never replace, and safe reads of side files.
 
+#include "foundation/error.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QString>
@@ -12,14 +14,13 @@
 
 namespace foundation::fs {
 
-// A failed file operation. code is the errno value (0 when not from errno).
-class FileError : public std::runtime_error {
+// A failed file operation. code is the errno value (0 when not from errno);
+// the message is "<operation> failed: <strerror>: <path>".
+class FileError : public Error {
 public:
     FileError(int code, const QString &path, const QString &operation);
     int code() const { return m_code; }
     const QString &path() const { return m_path; }
-    // "<operation> failed: <strerror>: <path>"
-    QString message() const { return QString::fromUtf8(what()); }
 
 private:
     int m_code;

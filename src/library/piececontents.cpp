@@ -167,12 +167,6 @@ QString withName(const QString &message, const QString &fileName)
 
 } // namespace
 
-IngestError::IngestError(const QString &message) : std::runtime_error(message.toStdString()), m_message(message) {}
-
-ResearchNoteError::ResearchNoteError(const QString &message)
-    : std::runtime_error(message.toStdString()), m_message(message)
-{}
-
 // --- Cursor state --------------------------------------------------------------
 
 std::optional<QByteArray> CursorState::encode() const

@@ -11,6 +11,7 @@
 // library::StoreError fileReadNoSuchFile; file failures throw
 // foundation::fs::FileError.
 
+#include "foundation/error.h"
 #include "library/frontmatter.h"
 #include "library/passkind.h"
 #include "library/storeerror.h"
@@ -21,29 +22,20 @@
 #include <QUrl>
 #include <functional>
 #include <optional>
-#include <stdexcept>
 
 namespace library::PostStore {
 
 // A refused image drop; the message is what the writer is shown.
-class IngestError : public std::runtime_error {
+class IngestError : public foundation::Error {
 public:
-    explicit IngestError(const QString &message);
-    QString message() const { return m_message; }
-
-private:
-    QString m_message;
+    using Error::Error;
 };
 
 // A refused research note: unknown piece, or research/ is a symbolic link.
 // Carries the same messages as the card store's refusals.
-class ResearchNoteError : public std::runtime_error {
+class ResearchNoteError : public foundation::Error {
 public:
-    explicit ResearchNoteError(const QString &message);
-    QString message() const { return m_message; }
-
-private:
-    QString m_message;
+    using Error::Error;
 };
 
 // The editor's selection and scroll position, kept in .pennora-state.json.

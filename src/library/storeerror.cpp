@@ -2,9 +2,7 @@
 
 namespace library {
 
-StoreError::StoreError(Code code, const QString &path)
-    : std::runtime_error(description(code).toStdString()), m_code(code), m_path(path)
-{}
+StoreError::StoreError(Code code, const QString &path) : Error(description(code)), m_code(code), m_path(path) {}
 
 QString StoreError::description(Code code)
 {

@@ -2,12 +2,13 @@
 // The library store's own file errors: the fixed kinds its operations refuse
 // with. Raw OS failures pass through as foundation::fs::FileError.
 
+#include "foundation/error.h"
+
 #include <QString>
-#include <stdexcept>
 
 namespace library {
 
-class StoreError : public std::runtime_error {
+class StoreError : public foundation::Error {
 public:
     enum class Code {
         fileReadNoSuchFile,       // no folder found for the piece or project
@@ -21,9 +22,6 @@ public:
     Code code() const { return m_code; }
     // The path the operation was about (may be empty).
     const QString &path() const { return m_path; }
-    // The user-readable description shown in the library's error field.
-    QString message() const { return QString::fromUtf8(what()); }
-
     static QString description(Code code);
 
 private:

@@ -20,8 +20,6 @@ namespace review::FixCardStore {
 
 using namespace Qt::StringLiterals;
 
-CardError::CardError(const QString &message) : std::runtime_error(message.toStdString()), m_message(message) {}
-
 // --- Raw values ------------------------------------------------------------------
 
 namespace {

@@ -6,6 +6,7 @@
 // Everything lives on disk; nothing is kept between calls. Refusals throw
 // CardError, file failures foundation::fs::FileError.
 
+#include "foundation/error.h"
 #include "library/post.h"
 
 #include <QByteArray>
@@ -14,20 +15,15 @@
 #include <QString>
 #include <QUuid>
 #include <optional>
-#include <stdexcept>
 
 namespace review::FixCardStore {
 
 // The one refusal type of the card store, the pass clock and the tool
 // payload decoders. Two errors are equal when their messages are.
-class CardError : public std::runtime_error {
+class CardError : public foundation::Error {
 public:
-    explicit CardError(const QString &message);
-    QString message() const { return m_message; }
-    bool operator==(const CardError &other) const { return m_message == other.m_message; }
-
-private:
-    QString m_message;
+    using Error::Error;
+    bool operator==(const CardError &other) const { return message() == other.message(); }
 };
 
 struct StoredFixCard {

@@ -153,11 +153,7 @@ QByteArray callTool(const std::optional<QJsonValue> &id, const QJsonObject &para
             answer = submitResearchNotes(arguments);
         else
             throw FixCardStore::CardError(QStringLiteral("Unknown tool: ") + name);
-    } catch (const FixCardStore::CardError &e) {
-        return toolErrorReply(e.message(), id);
-    } catch (const foundation::fs::FileError &e) {
-        return toolErrorReply(e.message(), id);
-    } catch (const LearningsArgs::DecodingError &e) {
+    } catch (const foundation::Error &e) {
         return toolErrorReply(e.message(), id);
     } catch (const std::exception &e) {
         return toolErrorReply(QString::fromUtf8(e.what()), id);

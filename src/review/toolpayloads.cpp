@@ -88,8 +88,6 @@ QString camelFromSnake(const QString &key)
 
 } // namespace
 
-LearningsArgs::DecodingError::DecodingError(const QString &message) : std::runtime_error(message.toStdString()) {}
-
 LearningsArgs LearningsArgs::decode(const QJsonObject &arguments)
 {
     for (auto it = arguments.constBegin(); it != arguments.constEnd(); ++it) {

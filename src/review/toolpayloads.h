@@ -11,7 +11,6 @@
 #include <QList>
 #include <QString>
 #include <optional>
-#include <stdexcept>
 
 namespace review {
 
@@ -22,10 +21,9 @@ struct LearningsArgs {
     QString piecePath;
 
     // A missing or mistyped key; the message names it.
-    class DecodingError : public std::runtime_error {
+    class DecodingError : public foundation::Error {
     public:
-        explicit DecodingError(const QString &message);
-        QString message() const { return QString::fromUtf8(what()); }
+        using Error::Error;
     };
 
     // Throws DecodingError.

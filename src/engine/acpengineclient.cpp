@@ -246,37 +246,8 @@ void ACPEngineClient::stdoutEnded()
 
 void ACPEngineClient::ingest(QByteArrayView chunk)
 {
-    // Only the new bytes are searched for line feeds, so a long line arriving
-    // in small chunks costs linear time.
-    while (!chunk.isEmpty()) {
-        const qsizetype lf = chunk.indexOf('\n');
-        if (m_discarding) {
-            if (lf < 0)
-                return;
-            m_discarding = false;
-            chunk = chunk.sliced(lf + 1);
-            continue;
-        }
-        if (lf < 0) {
-            if (m_buffer.size() + chunk.size() > maxLineBytes) {
-                m_buffer.clear();
-                m_discarding = true;
-                return;
-            }
-            m_buffer.append(chunk);
-            return;
-        }
-        if (m_buffer.size() + lf > maxLineBytes) {
-            m_buffer.clear();
-        } else if (m_buffer.isEmpty()) {
-            handleLine(chunk.first(lf));
-        } else {
-            m_buffer.append(chunk.first(lf));
-            const QByteArray line = std::exchange(m_buffer, QByteArray());
-            handleLine(line);
-        }
-        chunk = chunk.sliced(lf + 1);
-    }
+    // Overlong lines are dropped without a word: the engine gets no answer to them.
+    m_framer.feed(chunk, [this](QByteArrayView line) { handleLine(line); });
 }
 
 void ACPEngineClient::handleLine(QByteArrayView line)

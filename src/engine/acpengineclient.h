@@ -14,6 +14,7 @@
 
 #include "engine/enginetransport.h"
 #include "foundation/jsonvalue.h"
+#include "foundation/lineframer.h"
 
 #include <QByteArrayView>
 #include <QJsonObject>
@@ -73,7 +74,7 @@ public:
     // tests call it to cut chunks at exact places.
     void ingest(QByteArrayView chunk);
     // Bytes of an unfinished line held right now.
-    qsizetype bufferedBytes() const { return m_buffer.size(); }
+    qsizetype bufferedBytes() const { return m_framer.bufferedBytes(); }
 
 private:
     struct Pending;
@@ -102,9 +103,8 @@ private:
     QTimer *m_eofGrace = nullptr;
 
     std::map<qint64, std::shared_ptr<Pending>> m_pending;
-    QByteArray m_buffer;
+    foundation::LineFramer m_framer{maxLineBytes};
     // Set while the rest of an over-long line is skipped.
-    bool m_discarding = false;
     qint64 m_currentID = 0;
     bool m_closed = false;
     bool m_started = false;

@@ -5,7 +5,8 @@
 namespace library {
 namespace {
 
-constexpr auto kPassKinds = foundation::enumTexts<PassKind>({{PassKind::pass1, u"Pass 1"}, {PassKind::pass2, u"Pass 2"}});
+constexpr auto kPassKinds =
+    foundation::enumTexts<PassKind>({{PassKind::pass1, u"Pass 1"}, {PassKind::pass2, u"Pass 2"}});
 
 } // namespace
 

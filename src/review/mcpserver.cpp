@@ -6,6 +6,7 @@
 #include "foundation/fs.h"
 #include "foundation/json.h"
 #include "foundation/jsonvalue.h"
+#include "foundation/lineframer.h"
 
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -339,25 +340,10 @@ int run(int inFd, int outFd)
     ::mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
     ::mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024);
 
-    // One byte of slack past the limit holds a carriage return that may still
-    // turn out to be part of the terminator.
-    constexpr qsizetype kCapacity = kMaxLineBytes + 1;
-    QByteArray line;
-    line.reserve(64 * 1024);
-    bool overlong = false;
+    foundation::LineFramer framer(kMaxLineBytes);
+    const auto onLine = [outFd](QByteArrayView line) { handle(line, outFd); };
+    const auto onOverlong = [outFd] { writeLine(outFd, errorReply(error(-32600, "Line too long"), QJsonValue::Null)); };
     std::vector<char> chunk(64 * 1024);
-
-    const auto finishLine = [&](bool atLineFeed) {
-        if (!overlong && atLineFeed && line.endsWith('\r'))
-            line.chop(1);
-        if (overlong || line.size() > kMaxLineBytes)
-            writeLine(outFd, errorReply(error(-32600, "Line too long"), QJsonValue::Null));
-        else
-            handle(line, outFd);
-        line.clear();
-        overlong = false;
-    };
-
     for (;;) {
         const ssize_t n = ::read(inFd, chunk.data(), chunk.size());
         if (n < 0) {
@@ -367,29 +353,9 @@ int run(int inFd, int outFd)
         }
         if (n == 0)
             break;
-        const char *p = chunk.data();
-        const char *end = p + n;
-        while (p < end) {
-            const char *lf = static_cast<const char *>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
-            const char *segmentEnd = lf ? lf : end;
-            const qsizetype segment = segmentEnd - p;
-            if (!overlong) {
-                if (line.size() + segment > kCapacity) {
-                    overlong = true;
-                    line.clear();
-                    line.squeeze();
-                } else {
-                    line.append(p, segment);
-                }
-            }
-            if (!lf)
-                break;
-            finishLine(true);
-            p = lf + 1;
-        }
+        framer.feed(QByteArrayView(chunk.data(), n), onLine, onOverlong);
     }
-    if (overlong || !line.isEmpty())
-        finishLine(false);
+    framer.finish(onLine, onOverlong);
     return 0;
 }
 

@@ -35,7 +35,8 @@ TEST(PassKind, RawValuesAndSurfaces)
 
 TEST(PassKindInstruction, Pass1WithoutResearchByteForByte)
 {
-    const QString text = instructionText(PassKind::pass1, QUrl::fromLocalFile("/home/a/Notes/projects/posts/walk/post.md"), false);
+    const QString text =
+        instructionText(PassKind::pass1, QUrl::fromLocalFile("/home/a/Notes/projects/posts/walk/post.md"), false);
     const QString expected = QString::fromUtf8("Pass Pass 1 — paragraph level and up.\n"
                                                "Piece: /home/a/Notes/projects/posts/walk/post.md\n")
                              + kRules;

@@ -20,8 +20,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-using library::PassKind;
 using foundation::fs::FileError;
+using library::PassKind;
 using library::Post;
 using library::StoreError;
 namespace PostStore = library::PostStore;

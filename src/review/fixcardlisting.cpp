@@ -93,7 +93,9 @@ void rewriteCard(const QString &cardsFolder, const QString &fileName, const Stor
         throw CardError(u"invalid card file name: "_s + fileName);
     if (foundation::fs::isSymLink(cardsFolder))
         throw CardError(u"cards path is a symlink: "_s + cardsFolder);
-    foundation::fs::atomicWrite(cardsFolder + u'/' + fileName, encodeCard(card));
+    const QByteArray bytes = encodeCard(card);
+    checkSideFileSize(bytes, u"card"_s, fileName);
+    foundation::fs::atomicWrite(cardsFolder + u'/' + fileName, bytes);
 }
 
 bool cardOrder(const CardFile &a, const CardFile &b)
@@ -232,12 +234,15 @@ StoredFixCard promote(const QString &location, const QUuid &id, const QDateTime 
     if (card.promotedAt)
         throw CardError(u"card already promoted"_s);
 
-    foundation::fs::makePath(folder);
     const QString base = fileBase(dateString(moment, u"yyyyMMdd"_s), card.pattern, u"md"_s);
-    const QString learning =
-        foundation::fs::writeUnique(folder, base, u"md"_s, learningMarkdown(card, moment).toUtf8());
-
+    const QByteArray markdown = learningMarkdown(card, moment).toUtf8();
+    checkSideFileSize(markdown, u"learning"_s, base + u".md"_s);
     card.promotedAt = moment;
+    // Refused before the learning exists, not only by the rewrite below.
+    checkSideFileSize(encodeCard(card), u"card"_s, found->fileName);
+
+    foundation::fs::makePath(folder);
+    const QString learning = foundation::fs::writeUnique(folder, base, u"md"_s, markdown);
     try {
         rewriteCard(cardsFolder, found->fileName, card);
     } catch (...) {

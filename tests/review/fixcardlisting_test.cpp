@@ -291,6 +291,70 @@ TEST(Promote, SymlinkedLearningsAreRefused)
     EXPECT_TRUE(entries(h.root + QStringLiteral("/elsewhere")).isEmpty());
 }
 
+TEST(Promote, RefusesALearningOrCardFileTheReadersWouldSkip)
+{
+    const QDateTime now = noon(2026, 3, 7);
+    const QDateTime moment = noon(2026, 3, 8);
+    const qint64 cap = FixCardStore::kSideFileCap;
+    const auto learningSize = [&](const FixCardStore::Input &in) {
+        return FixCardStore::learningMarkdown(FixCardStore::validatedCard(in, QString(), 1, now), moment)
+            .toUtf8()
+            .size();
+    };
+    // A learning of exactly `bytes`: its problem counts twice, its engine once.
+    const auto forLearning = [&](qint64 bytes) {
+        FixCardStore::Input in = input(QStringLiteral("p"));
+        in.problem = QStringLiteral("x");
+        in.provenance = Card::Provenance{QStringLiteral("essay"), std::nullopt, QStringLiteral("e"), std::nullopt};
+        const qint64 rest = bytes - (learningSize(in) - 3);
+        in.problem = QString((rest - 1) / 2, u'x');
+        in.provenance->engine = QString(rest - in.problem.size() * 2, u'e');
+        return in;
+    };
+    // A card of exactly `bytes` whose learning is small: a mechanical fix
+    // stays out of the learning.
+    const auto forCard = [&](qint64 bytes) {
+        FixCardStore::Input in = input(QStringLiteral("p"));
+        in.fix = QStringLiteral("x");
+        const qint64 rest =
+            bytes - (FixCardStore::encodeCard(FixCardStore::validatedCard(in, QString(), 1, now)).size() - 1);
+        in.fix = QString(rest, u'x');
+        return in;
+    };
+    struct Case {
+        const char *what;
+        FixCardStore::Input in;
+        const char *refusedAs; // the file that would pass the cap, none when promoted
+    };
+    const Case cases[] = {
+        {"a learning at the cap", forLearning(cap), nullptr},
+        {"a learning one byte over", forLearning(cap + 1), "learning"},
+        {"a card at the cap, promoted_at would pass it", forCard(cap), "card"},
+    };
+    for (const Case &c : cases) {
+        Home h;
+        const QString piece = h.piece(QStringLiteral("essay"));
+        const QString folder = h.home + QStringLiteral("/learnings/posts");
+        const auto written = FixCardStore::write(piece, {c.in}, now);
+        const QString cardPath = piece + "/cards/" + written[0].fileName;
+        const QByteArray before = readFile(cardPath);
+        try {
+            FixCardStore::promote(piece, written[0].card.id, moment);
+            EXPECT_EQ(c.refusedAs, nullptr) << "promoted: " << c.what;
+            const auto listed = FixCardStore::learningsForPiece(piece);
+            EXPECT_EQ(listed.size(), 1) << c.what;
+            EXPECT_EQ(listed.value(0).text.toUtf8().size(), cap) << c.what;
+            EXPECT_EQ(FixCardStore::cardsForPiece(piece).value(0).promotedAt, moment) << c.what;
+        } catch (const FixCardStore::CardError &error) {
+            const QString as = QString::fromLatin1(c.refusedAs ? c.refusedAs : "(nothing)");
+            const QString name = as == u"card" ? written[0].fileName : QStringLiteral("20260308-p.md");
+            EXPECT_EQ(error.message(), as + QStringLiteral(" file too large: ") + name) << c.what;
+            EXPECT_TRUE(learningNames(folder).isEmpty()) << c.what;
+            EXPECT_EQ(readFile(cardPath), before) << c.what;
+        }
+    }
+}
+
 namespace {
 int g_temps = 0;
 // Fails the second temp file: the card's rewrite after its learning.

@@ -247,6 +247,49 @@ TEST(CardWrite, OptionalFieldsAreLeftOutButTextsStay)
         o.value("submitted_at").toString().contains(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ$")));
 }
 
+TEST(CardWrite, RefusesACardFileTheReadersWouldSkip)
+{
+    Home h;
+    const QDateTime now = utc(2026, 3, 7, 12, 0, 0);
+    const QString stamp = FixCardStore::dateString(now, QStringLiteral("yyyyMMdd-HHmmss"));
+    const auto withProblem = [](const QString &problem) {
+        FixCardStore::Input in = input(QStringLiteral("p"));
+        in.problem = problem;
+        return in;
+    };
+    // Everything but the problem has a fixed encoded length.
+    const qint64 overhead =
+        FixCardStore::encodeCard(FixCardStore::validatedCard(withProblem(QStringLiteral("x")), QString(), 1, now)).size()
+        - 1;
+    const qint64 cap = FixCardStore::kSideFileCap;
+    struct Case {
+        const char *what;
+        QString problem;
+        bool written;
+    };
+    const Case cases[] = {
+        {"exactly the cap", QString(cap - overhead, u'x'), true},
+        {"one byte over", QString(cap - overhead + 1, u'x'), false},
+        {"slashes doubled by escaping", QString(700000, u'/'), false},
+    };
+    int n = 0;
+    for (const Case &c : cases) {
+        const QString piece = h.piece(QStringLiteral("essay-%1").arg(++n));
+        try {
+            const auto written =
+                FixCardStore::write(piece, {input(QStringLiteral("one")), withProblem(c.problem)}, now);
+            EXPECT_TRUE(c.written) << "accepted: " << c.what;
+            ASSERT_EQ(written.size(), 2) << c.what;
+            EXPECT_EQ(QFileInfo(piece + "/cards/" + written[1].fileName).size(), cap) << c.what;
+            EXPECT_EQ(FixCardStore::cardsForPiece(piece).size(), 2) << c.what;
+        } catch (const FixCardStore::CardError &error) {
+            EXPECT_FALSE(c.written) << "refused: " << c.what;
+            EXPECT_EQ(error.message(), QStringLiteral("card file too large: ") + stamp + QStringLiteral("-p.json"));
+            EXPECT_TRUE(cardNames(piece).isEmpty()) << c.what;
+        }
+    }
+}
+
 TEST(CardWrite, SymlinkedCardsFolderIsRefused)
 {
     Home h;

@@ -157,6 +157,16 @@ QString flatten(const QString &text)
     return out;
 }
 
+// Learnings are neither read nor written through a link: it could lead out
+// of the Home.
+void refuseLinkedLearnings(const QString &home, const QString &folder)
+{
+    for (const QString &path : {home + u"/learnings"_s, folder}) {
+        if (foundation::fs::isSymLink(path))
+            throw CardError(u"learnings path is a symlink: "_s + path);
+    }
+}
+
 } // namespace
 
 QString learningMarkdown(const StoredFixCard &card, const QDateTime &moment)
@@ -221,10 +231,7 @@ StoredFixCard promote(const QString &location, const QUuid &id, const QDateTime 
     const QString text = foundation::fs::readUtf8File(post);
     const QString home = homeOfPost(post);
     const QString folder = learningsFolder(home, contentTypeOf(text));
-    for (const QString &path : {home + u"/learnings"_s, folder}) {
-        if (foundation::fs::isSymLink(path))
-            throw CardError(u"learnings path is a symlink: "_s + path);
-    }
+    refuseLinkedLearnings(home, folder);
 
     const QString cardsFolder = folderOf(post) + u"/cards"_s;
     std::optional<CardFile> found = findCard(cardsFolder, id);
@@ -262,6 +269,7 @@ QList<LearningFile> learningsForPiece(const QString &piecePath)
     const QString home = homeOfPost(post);
     const Post::ContentType type = contentTypeOf(text);
     const QString folder = learningsFolder(home, type);
+    refuseLinkedLearnings(home, folder);
     const qint64 count = LearningPassClock::readPassCounts(home).value(LearningPassClock::typeName(type), 0);
 
     QStringList names;

@@ -190,6 +190,7 @@ struct LearningFile {
 };
 
 // The visible learnings of the piece's content type, in file-name order.
+// Refuses a learnings folder that is a symbolic link, as promote does.
 QList<LearningFile> learningsForPiece(const QString &piecePath);
 
 } // namespace review::FixCardStore

@@ -5,6 +5,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -138,6 +141,45 @@ TEST(MCPServerLoop, UnserialisableReplyFallsBackToTheFixedLine)
     EXPECT_EQ(fine, "{}");
     err.seek(0);
     EXPECT_EQ(err.readAll(), "pennora-tools: reply serialization failed\npennora-tools: reply serialization failed\n");
+}
+
+// The reply to one request line, parsed.
+QJsonObject reply(const QByteArray &request)
+{
+    const std::optional<QByteArray> line = review::MCPServer::answer(request);
+    return line ? QJsonDocument::fromJson(*line).object() : QJsonObject{{"none", true}};
+}
+
+TEST(MCPServerTools, QueryLearningsRefusesASymlinkedLearningsFolder)
+{
+    const QByteArray learning = "---\npattern: Elsewhere\n---\n";
+    struct Case {
+        const char *what;
+        QString link; // relative to the Home
+    };
+    const Case cases[] = {
+        {"learnings/ itself", "learnings"},
+        {"the type folder", "learnings/posts"},
+    };
+    for (const Case &c : cases) {
+        FixtureHome fixture;
+        const QString link = fixture.home + '/' + c.link;
+        const QString elsewhere = fixture.dir.path() + "/elsewhere";
+        QDir(link).removeRecursively();
+        writeFile(elsewhere + "/posts/20260101-elsewhere.md", learning);
+        writeFile(elsewhere + "/20260101-elsewhere.md", learning);
+        ASSERT_TRUE(QFile::link(elsewhere, link)) << c.what;
+
+        const QJsonObject result =
+            reply(R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":"query_learnings",)"
+                  R"("arguments":{"piece_path":")"
+                  + fixture.piece.toUtf8() + R"("}}})")
+                .value("result")
+                .toObject();
+        EXPECT_TRUE(result.value("isError").toBool()) << c.what;
+        EXPECT_EQ(result.value("content")[0]["text"].toString().toStdString(),
+                  "learnings path is a symlink: " + link.toStdString());
+    }
 }
 
 // The golden conversation goes through the real executable: stdout must

@@ -172,7 +172,12 @@ std::optional<QDateTime> parseDate(const QJsonValue &v)
     if (!utc)
         return std::nullopt;
     const int offset = (hours * 3600 + minutes * 60) * (m.captured(2) == u"-" ? -1 : 1);
-    return utc->addSecs(-offset);
+    const QDateTime moment = utc->addSecs(-offset);
+    // Written back in UTC, a year outside 1–9999 would not read again.
+    const int year = moment.date().year();
+    if (year < 1 || year > 9999)
+        return std::nullopt;
+    return moment;
 }
 
 std::optional<QUuid> parseUuid(const QJsonValue &v)

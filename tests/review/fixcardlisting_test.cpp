@@ -8,6 +8,8 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTimeZone>
 
@@ -351,6 +353,42 @@ TEST(Promote, RefusesALearningOrCardFileTheReadersWouldSkip)
             EXPECT_EQ(error.message(), as + QStringLiteral(" file too large: ") + name) << c.what;
             EXPECT_TRUE(learningNames(folder).isEmpty()) << c.what;
             EXPECT_EQ(readFile(cardPath), before) << c.what;
+        }
+    }
+}
+
+TEST(Promote, ACardDatedNearTheEdgeOfTheCalendarRoundTrips)
+{
+    struct Case {
+        const char *submitted;
+        bool promoted;
+    };
+    const Case cases[] = {
+        {"0001-01-01T01:00:00+01:00", true},
+        {"9999-12-31T22:59:59-01:00", true},
+        {"0001-01-01T00:30:00+01:00", false}, // before year 1 in UTC
+        {"9999-12-31T23:30:00-01:00", false}, // year 10000 in UTC
+    };
+    for (const Case &c : cases) {
+        Home h;
+        const QString piece = h.piece(QStringLiteral("essay"));
+        Card k = card(QStringLiteral("edge"), noon(2026, 1, 1), 1);
+        QJsonObject o = QJsonDocument::fromJson(FixCardStore::encodeCard(k)).object();
+        o.insert("submitted_at", QLatin1String(c.submitted));
+        const QByteArray bytes = QJsonDocument(o).toJson(QJsonDocument::Compact);
+        const QString path = piece + QStringLiteral("/cards/edge.json");
+        writeFile(path, bytes);
+        try {
+            FixCardStore::promote(piece, k.id, noon(2026, 3, 8));
+            EXPECT_TRUE(c.promoted) << "promoted: " << c.submitted;
+            const auto found = FixCardStore::findCard(piece + "/cards", k.id);
+            EXPECT_TRUE(found && found->card.promotedAt == noon(2026, 3, 8)) << c.submitted;
+        } catch (const FixCardStore::CardError &error) {
+            EXPECT_FALSE(c.promoted) << "refused: " << c.submitted;
+            EXPECT_EQ(error.message(),
+                      QStringLiteral("card not found: ") + k.id.toString(QUuid::WithoutBraces).toUpper());
+            EXPECT_EQ(readFile(path), bytes);
+            EXPECT_TRUE(learningNames(h.home + QStringLiteral("/learnings/posts")).isEmpty());
         }
     }
 }

@@ -125,6 +125,43 @@ TEST(CardFormat, ReaderAcceptsItsVariantsAndRefusesTheRest)
     EXPECT_EQ(FixCardStore::decodeCard(cases[2].bytes)->pattern, QStringLiteral("a/b"));
 }
 
+TEST(CardFormat, OffsetDatesMustStayWithinFourDigitYearsInUtc)
+{
+    const QByteArray base = readFile(golden(QStringLiteral("card-minimal.json"))).trimmed();
+    struct Case {
+        const char *date;
+        std::optional<QDateTime> utc;
+    };
+    const Case cases[] = {
+        {"0001-01-01T00:00:00Z", utc(1, 1, 1, 0, 0, 0)},
+        {"0001-01-01T01:00:00+01:00", utc(1, 1, 1, 0, 0, 0)},
+        {"0001-01-01T00:30:00-01:00", utc(1, 1, 1, 1, 30, 0)},
+        {"0001-01-01T00:59:59+01:00", std::nullopt},
+        {"0001-01-01T00:30:00+01:00", std::nullopt},
+        {"0001-01-01T00:00:00+23:59", std::nullopt},
+        {"9999-12-31T23:59:59Z", utc(9999, 12, 31, 23, 59, 59)},
+        {"9999-12-31T22:59:59-01:00", utc(9999, 12, 31, 23, 59, 59)},
+        {"9999-12-31T23:30:00+01:00", utc(9999, 12, 31, 22, 30, 0)},
+        {"9999-12-31T23:00:00-01:00", std::nullopt},
+        {"9999-12-31T23:30:00-01:00", std::nullopt},
+        {"9999-12-31T23:59:59-23:59", std::nullopt},
+    };
+    for (const Case &c : cases) {
+        for (const char *key : {"submitted_at", "promoted_at"}) {
+            QJsonObject o = QJsonDocument::fromJson(base).object();
+            o.insert(QLatin1String(key), QLatin1String(c.date));
+            const auto card = FixCardStore::decodeCard(QJsonDocument(o).toJson(QJsonDocument::Compact));
+            EXPECT_EQ(card.has_value(), c.utc.has_value()) << key << " " << c.date;
+            if (!card || !c.utc)
+                continue;
+            EXPECT_EQ(key == std::string_view("submitted_at") ? card->submittedAt : *card->promotedAt, *c.utc)
+                << key << " " << c.date;
+            // What is read can be written back and read again.
+            EXPECT_EQ(FixCardStore::decodeCard(FixCardStore::encodeCard(*card)), card) << key << " " << c.date;
+        }
+    }
+}
+
 // --- Writing ------------------------------------------------------------------------
 
 TEST(CardWrite, KeepsTheFirstTenRankedInOrder)

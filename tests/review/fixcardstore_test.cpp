@@ -430,11 +430,19 @@ TEST(ResolvePiece, RefusesEveryPathOutsideTheShape)
     };
     const QString dotdot = piece + QStringLiteral("/../../../../outside/piece/post.md");
     const QString relative = QDir(QDir::currentPath()).relativeFilePath(piece + QStringLiteral("/post.md"));
+    // The first two keep the piece shape and name the real piece: only the
+    // refusal of dot components stops them.
+    const QString backAgain = h.home + QStringLiteral("/projects/../projects/Essays/essay/post.md");
+    const QString dotAbove = h.home + QStringLiteral("/./projects/Essays/essay/post.md");
+    const QString dotBelow = h.home + QStringLiteral("/projects/./Essays/essay/post.md");
     const Case cases[] = {
         {relative, notAPiece + relative},
         {QStringLiteral("projects/Essays/essay/post.md"), notAPiece + QStringLiteral("projects/Essays/essay/post.md")},
         {dotdot, notAPiece + dotdot},
         {piece + QStringLiteral("/./post.md"), notAPiece + piece + QStringLiteral("/./post.md")},
+        {backAgain, notAPiece + backAgain},
+        {dotAbove, notAPiece + dotAbove},
+        {dotBelow, notAPiece + dotBelow},
         {h.home + QStringLiteral("/projects/Essays/linked"),
          notAPiece + h.home + QStringLiteral("/projects/Essays/linked")},
         {h.home + QStringLiteral("/projects/Essays/linked/post.md"),

@@ -150,6 +150,53 @@ QJsonObject reply(const QByteArray &request)
     return line ? QJsonDocument::fromJson(*line).object() : QJsonObject{{"none", true}};
 }
 
+TEST(MCPServerProtocol, InitializeEchoesOnlyASupportedVersion)
+{
+    struct Case {
+        const char *params; // the params member, or empty for none
+        const char *version;
+    };
+    const Case cases[] = {
+        {R"({"protocolVersion":"2024-11-05"})", "2024-11-05"},
+        {R"({"protocolVersion":"2025-03-26"})", "2025-03-26"},
+        {R"({"protocolVersion":"2025-06-18"})", "2025-06-18"},
+        {R"({"protocolVersion":"2025-11-25"})", "2025-11-25"},
+        {R"({"protocolVersion":"2025-06-19"})", "2025-11-25"},
+        {R"({"protocolVersion":"2099-01-01"})", "2025-11-25"},
+        {R"({"protocolVersion":" 2025-06-18"})", "2025-11-25"},
+        {R"({"protocolVersion":""})", "2025-11-25"},
+        {R"({"protocolVersion":20250618})", "2025-11-25"},
+        {R"({"protocolVersion":["2025-06-18"]})", "2025-11-25"},
+        {R"({})", "2025-11-25"},
+        {R"([{"protocolVersion":"2025-06-18"}])", "2025-11-25"},
+        {"", "2025-11-25"},
+    };
+    for (const Case &c : cases) {
+        const QByteArray params = *c.params ? QByteArray(R"(,"params":)") + c.params : QByteArray();
+        const QJsonObject answer = reply(R"({"jsonrpc":"2.0","id":1,"method":"initialize")" + params + "}");
+        EXPECT_EQ(answer.value("id"), QJsonValue(1)) << c.params;
+        EXPECT_EQ(answer.value("result")["protocolVersion"].toString().toStdString(), c.version) << c.params;
+    }
+}
+
+TEST(MCPServerProtocol, UnknownMethodKeepsTheIdAndNotificationsGetNoAnswer)
+{
+    struct Case {
+        const char *request;
+        std::optional<QByteArray> answer;
+    };
+    const QByteArray notFound = R"({"error":{"code":-32601,"message":"Method not found"},"id":)";
+    const Case cases[] = {
+        {R"({"jsonrpc":"2.0","id":42,"method":"resources/list"})", notFound + R"(42,"jsonrpc":"2.0"})"},
+        {R"({"jsonrpc":"2.0","id":"42","method":"resources/list"})", notFound + R"("42","jsonrpc":"2.0"})"},
+        {R"({"jsonrpc":"2.0","id":"req-7","method":"Ping"})", notFound + R"("req-7","jsonrpc":"2.0"})"},
+        {R"({"jsonrpc":"2.0","method":"notifications/initialized"})", std::nullopt},
+        {R"({"jsonrpc":"2.0","method":"notifications/no-such-thing"})", std::nullopt},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(review::MCPServer::answer(c.request), c.answer) << c.request;
+}
+
 TEST(MCPServerTools, QueryLearningsRefusesASymlinkedLearningsFolder)
 {
     const QByteArray learning = "---\npattern: Elsewhere\n---\n";

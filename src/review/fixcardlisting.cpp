@@ -94,7 +94,9 @@ void rewriteCard(const QString &cardsFolder, const QString &fileName, const Stor
         throw CardError(u"invalid card file name: "_s + fileName);
     if (foundation::fs::isSymLink(cardsFolder))
         throw CardError(u"cards path is a symlink: "_s + cardsFolder);
-    foundation::fs::atomicWrite(cardsFolder + u'/' + fileName, encodeCard(card));
+    const QByteArray bytes = encodeCard(card);
+    checkSideFileSize(bytes, u"card"_s, fileName);
+    foundation::fs::atomicWrite(cardsFolder + u'/' + fileName, bytes);
 }
 
 bool cardOrder(const CardFile &a, const CardFile &b)
@@ -141,6 +143,20 @@ std::optional<QString> applyFix(const StoredFixCard &card, const QString &text)
 }
 
 // --- Learnings -------------------------------------------------------------------------
+
+namespace {
+
+// Learnings are neither read nor written through a link: it could lead out
+// of the Home.
+void refuseLinkedLearnings(const QString &home, const QString &folder)
+{
+    for (const QString &path : {home + u"/learnings"_s, folder}) {
+        if (foundation::fs::isSymLink(path))
+            throw CardError(u"learnings path is a symlink: "_s + path);
+    }
+}
+
+} // namespace
 
 QString learningMarkdown(const StoredFixCard &card, const QDateTime &moment)
 {
@@ -204,10 +220,7 @@ StoredFixCard promote(const QString &location, const QUuid &id, const QDateTime 
     const QString text = foundation::fs::readUtf8File(post);
     const QString home = homeOfPost(post);
     const QString folder = learningsFolder(home, contentTypeOf(text));
-    for (const QString &path : {home + u"/learnings"_s, folder}) {
-        if (foundation::fs::isSymLink(path))
-            throw CardError(u"learnings path is a symlink: "_s + path);
-    }
+    refuseLinkedLearnings(home, folder);
 
     const QString cardsFolder = folderOf(post) + u"/cards"_s;
     std::optional<CardFile> found = findCard(cardsFolder, id);
@@ -217,12 +230,15 @@ StoredFixCard promote(const QString &location, const QUuid &id, const QDateTime 
     if (card.promotedAt)
         throw CardError(u"card already promoted"_s);
 
-    foundation::fs::makePath(folder);
     const QString base = fileBase(dateString(moment, u"yyyyMMdd"_s), card.pattern, u"md"_s);
-    const QString learning =
-        foundation::fs::writeUnique(folder, base, u"md"_s, learningMarkdown(card, moment).toUtf8());
-
+    const QByteArray markdown = learningMarkdown(card, moment).toUtf8();
+    checkSideFileSize(markdown, u"learning"_s, base + u".md"_s);
     card.promotedAt = moment;
+    // Refused before the learning exists, not only by the rewrite below.
+    checkSideFileSize(encodeCard(card), u"card"_s, found->fileName);
+
+    foundation::fs::makePath(folder);
+    const QString learning = foundation::fs::writeUnique(folder, base, u"md"_s, markdown);
     try {
         rewriteCard(cardsFolder, found->fileName, card);
     } catch (...) {
@@ -242,6 +258,7 @@ QList<LearningFile> learningsForPiece(const QString &piecePath)
     const QString home = homeOfPost(post);
     const Post::ContentType type = contentTypeOf(text);
     const QString folder = learningsFolder(home, type);
+    refuseLinkedLearnings(home, folder);
     const qint64 count = LearningPassClock::readPassCounts(home).value(LearningPassClock::typeName(type), 0);
 
     QStringList names;

@@ -20,6 +20,13 @@ namespace review::FixCardStore {
 
 using namespace Qt::StringLiterals;
 
+void checkSideFileSize(const QByteArray &bytes, const QString &kind, const QString &name)
+{
+    // The readers take a file of exactly the cap.
+    if (bytes.size() > kSideFileCap)
+        throw CardError(kind + u" file too large: "_s + name);
+}
+
 // --- Raw values ------------------------------------------------------------------
 
 namespace {
@@ -163,7 +170,12 @@ std::optional<QDateTime> parseDate(const QJsonValue &v)
     if (!utc)
         return std::nullopt;
     const int offset = (hours * 3600 + minutes * 60) * (m.captured(2) == u"-" ? -1 : 1);
-    return utc->addSecs(-offset);
+    const QDateTime moment = utc->addSecs(-offset);
+    // Written back in UTC, a year outside 1–9999 would not read again.
+    const int year = moment.date().year();
+    if (year < 1 || year > 9999)
+        return std::nullopt;
+    return moment;
 }
 
 std::optional<QUuid> parseUuid(const QJsonValue &v)
@@ -404,24 +416,29 @@ QList<CardFile> write(const QString &piecePath, const QList<Input> &inputs, cons
     const QString post = resolvePiece(piecePath);
     const QString text = foundation::fs::readUtf8File(post);
 
+    const QString stamp = dateString(now, QStringLiteral("yyyyMMdd-HHmmss"));
     QList<StoredFixCard> cards;
+    QList<QByteArray> encoded;
     const qsizetype kept = qMin<qsizetype>(inputs.size(), kMaxCardsPerCall);
-    for (qsizetype i = 0; i < kept; ++i)
+    for (qsizetype i = 0; i < kept; ++i) {
         cards.append(validatedCard(inputs[i], text, i + 1, now));
+        encoded.append(encodeCard(cards.back()));
+        checkSideFileSize(encoded.back(), u"card"_s, fileBase(stamp, cards.back().pattern, u"json"_s) + u".json"_s);
+    }
 
     const QString cardsFolder = post.left(post.lastIndexOf(u'/')) + u"/cards"_s;
     if (foundation::fs::isSymLink(cardsFolder))
         throw CardError(QStringLiteral("cards path is a symlink: ") + cardsFolder);
     foundation::fs::makeFolder(cardsFolder);
 
-    const QString stamp = dateString(now, QStringLiteral("yyyyMMdd-HHmmss"));
     QList<CardFile> written;
-    for (const StoredFixCard &card : cards) {
+    for (qsizetype i = 0; i < cards.size(); ++i) {
+        const StoredFixCard &card = cards[i];
         const QString base = fileBase(stamp, card.pattern, u"json"_s);
         try {
             // Create-only: a card of another writer in the same second keeps
             // its name and this one moves on to the next "-N".
-            const QString name = foundation::fs::writeUnique(cardsFolder, base, u"json"_s, encodeCard(card));
+            const QString name = foundation::fs::writeUnique(cardsFolder, base, u"json"_s, encoded[i]);
             written.append({name, card});
         } catch (const foundation::fs::FileError &error) {
             QString message = QStringLiteral("card write failed: ") + error.message();

@@ -100,6 +100,10 @@ inline constexpr int kMaxCardsPerCall = 10;
 // Card and learning files above this size are skipped as unreadable.
 inline constexpr qint64 kSideFileCap = 1024 * 1024;
 
+// Refuses bytes above kSideFileCap, which no reader would see, with
+// CardError "<kind> file too large: <name>".
+void checkSideFileSize(const QByteArray &bytes, const QString &kind, const QString &name);
+
 // --- Card files ---------------------------------------------------------------
 
 // The post.md of a piece path: an absolute path of the shape
@@ -182,6 +186,7 @@ struct LearningFile {
 };
 
 // The visible learnings of the piece's content type, in file-name order.
+// Refuses a learnings folder that is a symbolic link, as promote does.
 QList<LearningFile> learningsForPiece(const QString &piecePath);
 
 } // namespace review::FixCardStore

@@ -147,7 +147,9 @@ void dismissLearning(const QString &home, const QString &type, const QString &fi
         {kDismissCount, QString::number(dismissals)},
         {kDismissedAtPass, QString::number(count)},
     };
-    foundation::fs::atomicWrite(path, library::PostFrontmatter::rewriteFrontmatter(*text, pairs).toUtf8());
+    const QByteArray bytes = library::PostFrontmatter::rewriteFrontmatter(*text, pairs).toUtf8();
+    FixCardStore::checkSideFileSize(bytes, u"learning"_s, fileName);
+    foundation::fs::atomicWrite(path, bytes);
 }
 
 } // namespace review::LearningPassClock

@@ -8,6 +8,8 @@
 
 #include <QDir>
 #include <QDirIterator>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QTimeZone>
 
@@ -289,6 +291,106 @@ TEST(Promote, SymlinkedLearningsAreRefused)
         EXPECT_EQ(error.message(), QStringLiteral("learnings path is a symlink: ") + h.home + "/learnings/posts");
     }
     EXPECT_TRUE(entries(h.root + QStringLiteral("/elsewhere")).isEmpty());
+}
+
+TEST(Promote, RefusesALearningOrCardFileTheReadersWouldSkip)
+{
+    const QDateTime now = noon(2026, 3, 7);
+    const QDateTime moment = noon(2026, 3, 8);
+    const qint64 cap = FixCardStore::kSideFileCap;
+    const auto learningSize = [&](const FixCardStore::Input &in) {
+        return FixCardStore::learningMarkdown(FixCardStore::validatedCard(in, QString(), 1, now), moment)
+            .toUtf8()
+            .size();
+    };
+    // A learning of exactly `bytes`: its problem counts twice, its engine once.
+    const auto forLearning = [&](qint64 bytes) {
+        FixCardStore::Input in = input(QStringLiteral("p"));
+        in.problem = QStringLiteral("x");
+        in.provenance = Card::Provenance{QStringLiteral("essay"), std::nullopt, QStringLiteral("e"), std::nullopt};
+        const qint64 rest = bytes - (learningSize(in) - 3);
+        in.problem = QString((rest - 1) / 2, u'x');
+        in.provenance->engine = QString(rest - in.problem.size() * 2, u'e');
+        return in;
+    };
+    // A card of exactly `bytes` whose learning is small: a mechanical fix
+    // stays out of the learning.
+    const auto forCard = [&](qint64 bytes) {
+        FixCardStore::Input in = input(QStringLiteral("p"));
+        in.fix = QStringLiteral("x");
+        const qint64 rest =
+            bytes - (FixCardStore::encodeCard(FixCardStore::validatedCard(in, QString(), 1, now)).size() - 1);
+        in.fix = QString(rest, u'x');
+        return in;
+    };
+    struct Case {
+        const char *what;
+        FixCardStore::Input in;
+        const char *refusedAs; // the file that would pass the cap, none when promoted
+    };
+    const Case cases[] = {
+        {"a learning at the cap", forLearning(cap), nullptr},
+        {"a learning one byte over", forLearning(cap + 1), "learning"},
+        {"a card at the cap, promoted_at would pass it", forCard(cap), "card"},
+    };
+    for (const Case &c : cases) {
+        Home h;
+        const QString piece = h.piece(QStringLiteral("essay"));
+        const QString folder = h.home + QStringLiteral("/learnings/posts");
+        const auto written = FixCardStore::write(piece, {c.in}, now);
+        const QString cardPath = piece + "/cards/" + written[0].fileName;
+        const QByteArray before = readFile(cardPath);
+        try {
+            FixCardStore::promote(piece, written[0].card.id, moment);
+            EXPECT_EQ(c.refusedAs, nullptr) << "promoted: " << c.what;
+            const auto listed = FixCardStore::learningsForPiece(piece);
+            EXPECT_EQ(listed.size(), 1) << c.what;
+            EXPECT_EQ(listed.value(0).text.toUtf8().size(), cap) << c.what;
+            EXPECT_EQ(FixCardStore::cardsForPiece(piece).value(0).promotedAt, moment) << c.what;
+        } catch (const FixCardStore::CardError &error) {
+            const QString as = QString::fromLatin1(c.refusedAs ? c.refusedAs : "(nothing)");
+            const QString name = as == u"card" ? written[0].fileName : QStringLiteral("20260308-p.md");
+            EXPECT_EQ(error.message(), as + QStringLiteral(" file too large: ") + name) << c.what;
+            EXPECT_TRUE(learningNames(folder).isEmpty()) << c.what;
+            EXPECT_EQ(readFile(cardPath), before) << c.what;
+        }
+    }
+}
+
+TEST(Promote, ACardDatedNearTheEdgeOfTheCalendarRoundTrips)
+{
+    struct Case {
+        const char *submitted;
+        bool promoted;
+    };
+    const Case cases[] = {
+        {"0001-01-01T01:00:00+01:00", true},
+        {"9999-12-31T22:59:59-01:00", true},
+        {"0001-01-01T00:30:00+01:00", false}, // before year 1 in UTC
+        {"9999-12-31T23:30:00-01:00", false}, // year 10000 in UTC
+    };
+    for (const Case &c : cases) {
+        Home h;
+        const QString piece = h.piece(QStringLiteral("essay"));
+        Card k = card(QStringLiteral("edge"), noon(2026, 1, 1), 1);
+        QJsonObject o = QJsonDocument::fromJson(FixCardStore::encodeCard(k)).object();
+        o.insert("submitted_at", QLatin1String(c.submitted));
+        const QByteArray bytes = QJsonDocument(o).toJson(QJsonDocument::Compact);
+        const QString path = piece + QStringLiteral("/cards/edge.json");
+        writeFile(path, bytes);
+        try {
+            FixCardStore::promote(piece, k.id, noon(2026, 3, 8));
+            EXPECT_TRUE(c.promoted) << "promoted: " << c.submitted;
+            const auto found = FixCardStore::findCard(piece + "/cards", k.id);
+            EXPECT_TRUE(found && found->card.promotedAt == noon(2026, 3, 8)) << c.submitted;
+        } catch (const FixCardStore::CardError &error) {
+            EXPECT_FALSE(c.promoted) << "refused: " << c.submitted;
+            EXPECT_EQ(error.message(),
+                      QStringLiteral("card not found: ") + k.id.toString(QUuid::WithoutBraces).toUpper());
+            EXPECT_EQ(readFile(path), bytes);
+            EXPECT_TRUE(learningNames(h.home + QStringLiteral("/learnings/posts")).isEmpty());
+        }
+    }
 }
 
 namespace {

@@ -125,6 +125,43 @@ TEST(CardFormat, ReaderAcceptsItsVariantsAndRefusesTheRest)
     EXPECT_EQ(FixCardStore::decodeCard(cases[2].bytes)->pattern, QStringLiteral("a/b"));
 }
 
+TEST(CardFormat, OffsetDatesMustStayWithinFourDigitYearsInUtc)
+{
+    const QByteArray base = readFile(golden(QStringLiteral("card-minimal.json"))).trimmed();
+    struct Case {
+        const char *date;
+        std::optional<QDateTime> utc;
+    };
+    const Case cases[] = {
+        {"0001-01-01T00:00:00Z", utc(1, 1, 1, 0, 0, 0)},
+        {"0001-01-01T01:00:00+01:00", utc(1, 1, 1, 0, 0, 0)},
+        {"0001-01-01T00:30:00-01:00", utc(1, 1, 1, 1, 30, 0)},
+        {"0001-01-01T00:59:59+01:00", std::nullopt},
+        {"0001-01-01T00:30:00+01:00", std::nullopt},
+        {"0001-01-01T00:00:00+23:59", std::nullopt},
+        {"9999-12-31T23:59:59Z", utc(9999, 12, 31, 23, 59, 59)},
+        {"9999-12-31T22:59:59-01:00", utc(9999, 12, 31, 23, 59, 59)},
+        {"9999-12-31T23:30:00+01:00", utc(9999, 12, 31, 22, 30, 0)},
+        {"9999-12-31T23:00:00-01:00", std::nullopt},
+        {"9999-12-31T23:30:00-01:00", std::nullopt},
+        {"9999-12-31T23:59:59-23:59", std::nullopt},
+    };
+    for (const Case &c : cases) {
+        for (const char *key : {"submitted_at", "promoted_at"}) {
+            QJsonObject o = QJsonDocument::fromJson(base).object();
+            o.insert(QLatin1String(key), QLatin1String(c.date));
+            const auto card = FixCardStore::decodeCard(QJsonDocument(o).toJson(QJsonDocument::Compact));
+            EXPECT_EQ(card.has_value(), c.utc.has_value()) << key << " " << c.date;
+            if (!card || !c.utc)
+                continue;
+            EXPECT_EQ(key == std::string_view("submitted_at") ? card->submittedAt : *card->promotedAt, *c.utc)
+                << key << " " << c.date;
+            // What is read can be written back and read again.
+            EXPECT_EQ(FixCardStore::decodeCard(FixCardStore::encodeCard(*card)), card) << key << " " << c.date;
+        }
+    }
+}
+
 // --- Writing ------------------------------------------------------------------------
 
 TEST(CardWrite, KeepsTheFirstTenRankedInOrder)
@@ -247,6 +284,49 @@ TEST(CardWrite, OptionalFieldsAreLeftOutButTextsStay)
         o.value("submitted_at").toString().contains(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ$")));
 }
 
+TEST(CardWrite, RefusesACardFileTheReadersWouldSkip)
+{
+    Home h;
+    const QDateTime now = utc(2026, 3, 7, 12, 0, 0);
+    const QString stamp = FixCardStore::dateString(now, QStringLiteral("yyyyMMdd-HHmmss"));
+    const auto withProblem = [](const QString &problem) {
+        FixCardStore::Input in = input(QStringLiteral("p"));
+        in.problem = problem;
+        return in;
+    };
+    // Everything but the problem has a fixed encoded length.
+    const qint64 overhead =
+        FixCardStore::encodeCard(FixCardStore::validatedCard(withProblem(QStringLiteral("x")), QString(), 1, now)).size()
+        - 1;
+    const qint64 cap = FixCardStore::kSideFileCap;
+    struct Case {
+        const char *what;
+        QString problem;
+        bool written;
+    };
+    const Case cases[] = {
+        {"exactly the cap", QString(cap - overhead, u'x'), true},
+        {"one byte over", QString(cap - overhead + 1, u'x'), false},
+        {"slashes doubled by escaping", QString(700000, u'/'), false},
+    };
+    int n = 0;
+    for (const Case &c : cases) {
+        const QString piece = h.piece(QStringLiteral("essay-%1").arg(++n));
+        try {
+            const auto written =
+                FixCardStore::write(piece, {input(QStringLiteral("one")), withProblem(c.problem)}, now);
+            EXPECT_TRUE(c.written) << "accepted: " << c.what;
+            ASSERT_EQ(written.size(), 2) << c.what;
+            EXPECT_EQ(QFileInfo(piece + "/cards/" + written[1].fileName).size(), cap) << c.what;
+            EXPECT_EQ(FixCardStore::cardsForPiece(piece).size(), 2) << c.what;
+        } catch (const FixCardStore::CardError &error) {
+            EXPECT_FALSE(c.written) << "refused: " << c.what;
+            EXPECT_EQ(error.message(), QStringLiteral("card file too large: ") + stamp + QStringLiteral("-p.json"));
+            EXPECT_TRUE(cardNames(piece).isEmpty()) << c.what;
+        }
+    }
+}
+
 TEST(CardWrite, SymlinkedCardsFolderIsRefused)
 {
     Home h;
@@ -350,11 +430,19 @@ TEST(ResolvePiece, RefusesEveryPathOutsideTheShape)
     };
     const QString dotdot = piece + QStringLiteral("/../../../../outside/piece/post.md");
     const QString relative = QDir(QDir::currentPath()).relativeFilePath(piece + QStringLiteral("/post.md"));
+    // The first two keep the piece shape and name the real piece: only the
+    // refusal of dot components stops them.
+    const QString backAgain = h.home + QStringLiteral("/projects/../projects/Essays/essay/post.md");
+    const QString dotAbove = h.home + QStringLiteral("/./projects/Essays/essay/post.md");
+    const QString dotBelow = h.home + QStringLiteral("/projects/./Essays/essay/post.md");
     const Case cases[] = {
         {relative, notAPiece + relative},
         {QStringLiteral("projects/Essays/essay/post.md"), notAPiece + QStringLiteral("projects/Essays/essay/post.md")},
         {dotdot, notAPiece + dotdot},
         {piece + QStringLiteral("/./post.md"), notAPiece + piece + QStringLiteral("/./post.md")},
+        {backAgain, notAPiece + backAgain},
+        {dotAbove, notAPiece + dotAbove},
+        {dotBelow, notAPiece + dotBelow},
         {h.home + QStringLiteral("/projects/Essays/linked"),
          notAPiece + h.home + QStringLiteral("/projects/Essays/linked")},
         {h.home + QStringLiteral("/projects/Essays/linked/post.md"),

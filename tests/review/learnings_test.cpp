@@ -180,6 +180,41 @@ TEST(Dismiss, RefusalsChangeNothing)
     EXPECT_EQ(readFile(h.root + QStringLiteral("/secret.md")), "---\npattern: s\n---\n");
 }
 
+TEST(Dismiss, RefusesALearningTheReadersWouldSkip)
+{
+    const QByteArray head = "---\npattern: a\n---\n";
+    qint64 growth = 0;
+    {
+        Home h;
+        writeFile(h.home + QStringLiteral("/learnings/posts/a.md"), head);
+        LearningPassClock::dismissLearning(h.home, "posts", "a.md", noon(2026, 3, 9));
+        growth = readFile(h.home + QStringLiteral("/learnings/posts/a.md")).size() - head.size();
+    }
+    struct Case {
+        const char *what;
+        qint64 after; // the size the dismissal would leave
+        bool dismissed;
+    };
+    const qint64 cap = FixCardStore::kSideFileCap;
+    const Case cases[] = {
+        {"lands at the cap", cap, true},
+        {"lands one byte over", cap + 1, false},
+    };
+    for (const Case &c : cases) {
+        Home h;
+        const QString path = h.home + QStringLiteral("/learnings/posts/a.md");
+        const QByteArray text = head + QByteArray(c.after - growth - head.size(), 'x');
+        writeFile(path, text);
+        EXPECT_EQ(refusal([&] { LearningPassClock::dismissLearning(h.home, "posts", "a.md", noon(2026, 3, 9)); }),
+                  c.dismissed ? QStringLiteral("(no refusal)") : QStringLiteral("learning file too large: a.md"))
+            << c.what;
+        EXPECT_EQ(readFile(path).size(), c.dismissed ? cap : text.size()) << c.what;
+        const QList<LearningsIndex::Group> groups = LearningsIndex::scan(h.home);
+        EXPECT_EQ(groups.size(), 1) << c.what;
+        EXPECT_EQ(groups.value(0).entries.value(0).resurfacesIn.has_value(), c.dismissed) << c.what;
+    }
+}
+
 // --- Index -------------------------------------------------------------------------------
 
 TEST(LearningsIndex, ScansGroupsInFolderOrderWithSortedEntries)

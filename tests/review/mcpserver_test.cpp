@@ -5,6 +5,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -138,6 +141,92 @@ TEST(MCPServerLoop, UnserialisableReplyFallsBackToTheFixedLine)
     EXPECT_EQ(fine, "{}");
     err.seek(0);
     EXPECT_EQ(err.readAll(), "pennora-tools: reply serialization failed\npennora-tools: reply serialization failed\n");
+}
+
+// The reply to one request line, parsed.
+QJsonObject reply(const QByteArray &request)
+{
+    const std::optional<QByteArray> line = review::MCPServer::answer(request);
+    return line ? QJsonDocument::fromJson(*line).object() : QJsonObject{{"none", true}};
+}
+
+TEST(MCPServerProtocol, InitializeEchoesOnlyASupportedVersion)
+{
+    struct Case {
+        const char *params; // the params member, or empty for none
+        const char *version;
+    };
+    const Case cases[] = {
+        {R"({"protocolVersion":"2024-11-05"})", "2024-11-05"},
+        {R"({"protocolVersion":"2025-03-26"})", "2025-03-26"},
+        {R"({"protocolVersion":"2025-06-18"})", "2025-06-18"},
+        {R"({"protocolVersion":"2025-11-25"})", "2025-11-25"},
+        {R"({"protocolVersion":"2025-06-19"})", "2025-11-25"},
+        {R"({"protocolVersion":"2099-01-01"})", "2025-11-25"},
+        {R"({"protocolVersion":" 2025-06-18"})", "2025-11-25"},
+        {R"({"protocolVersion":""})", "2025-11-25"},
+        {R"({"protocolVersion":20250618})", "2025-11-25"},
+        {R"({"protocolVersion":["2025-06-18"]})", "2025-11-25"},
+        {R"({})", "2025-11-25"},
+        {R"([{"protocolVersion":"2025-06-18"}])", "2025-11-25"},
+        {"", "2025-11-25"},
+    };
+    for (const Case &c : cases) {
+        const QByteArray params = *c.params ? QByteArray(R"(,"params":)") + c.params : QByteArray();
+        const QJsonObject answer = reply(R"({"jsonrpc":"2.0","id":1,"method":"initialize")" + params + "}");
+        EXPECT_EQ(answer.value("id"), QJsonValue(1)) << c.params;
+        EXPECT_EQ(answer.value("result")["protocolVersion"].toString().toStdString(), c.version) << c.params;
+    }
+}
+
+TEST(MCPServerProtocol, UnknownMethodKeepsTheIdAndNotificationsGetNoAnswer)
+{
+    struct Case {
+        const char *request;
+        std::optional<QByteArray> answer;
+    };
+    const QByteArray notFound = R"({"error":{"code":-32601,"message":"Method not found"},"id":)";
+    const Case cases[] = {
+        {R"({"jsonrpc":"2.0","id":42,"method":"resources/list"})", notFound + R"(42,"jsonrpc":"2.0"})"},
+        {R"({"jsonrpc":"2.0","id":"42","method":"resources/list"})", notFound + R"("42","jsonrpc":"2.0"})"},
+        {R"({"jsonrpc":"2.0","id":"req-7","method":"Ping"})", notFound + R"("req-7","jsonrpc":"2.0"})"},
+        {R"({"jsonrpc":"2.0","method":"notifications/initialized"})", std::nullopt},
+        {R"({"jsonrpc":"2.0","method":"notifications/no-such-thing"})", std::nullopt},
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(review::MCPServer::answer(c.request), c.answer) << c.request;
+}
+
+TEST(MCPServerTools, QueryLearningsRefusesASymlinkedLearningsFolder)
+{
+    const QByteArray learning = "---\npattern: Elsewhere\n---\n";
+    struct Case {
+        const char *what;
+        QString link; // relative to the Home
+    };
+    const Case cases[] = {
+        {"learnings/ itself", "learnings"},
+        {"the type folder", "learnings/posts"},
+    };
+    for (const Case &c : cases) {
+        FixtureHome fixture;
+        const QString link = fixture.home + '/' + c.link;
+        const QString elsewhere = fixture.dir.path() + "/elsewhere";
+        QDir(link).removeRecursively();
+        writeFile(elsewhere + "/posts/20260101-elsewhere.md", learning);
+        writeFile(elsewhere + "/20260101-elsewhere.md", learning);
+        ASSERT_TRUE(QFile::link(elsewhere, link)) << c.what;
+
+        const QJsonObject result =
+            reply(R"({"jsonrpc":"2.0","id":1,"method":"tools/call","params":{"name":"query_learnings",)"
+                  R"("arguments":{"piece_path":")"
+                  + fixture.piece.toUtf8() + R"("}}})")
+                .value("result")
+                .toObject();
+        EXPECT_TRUE(result.value("isError").toBool()) << c.what;
+        EXPECT_EQ(result.value("content")[0]["text"].toString().toStdString(),
+                  "learnings path is a symlink: " + link.toStdString());
+    }
 }
 
 // The golden conversation goes through the real executable: stdout must

@@ -47,6 +47,9 @@ QString typeName(library::Post::ContentType type)
 QMap<QString, qint64> readPassCounts(const QString &home)
 {
     QMap<QString, qint64> counts;
+    // Counts behind a linked learnings folder are not the Home's.
+    if (foundation::fs::isSymLink(home + u"/learnings"_s))
+        return counts;
     const auto bytes = detail::readSideFile(home + u"/learnings/"_s + kCountsFile, FixCardStore::kSideFileCap);
     if (!bytes)
         return counts;

@@ -98,6 +98,8 @@ QList<Group> scan(const QString &home)
 {
     const QMap<QString, qint64> counts = LearningPassClock::readPassCounts(home);
     const QString learnings = home + u"/learnings"_s;
+    if (foundation::fs::isSymLink(learnings))
+        return {};
     QStringList types = foundation::fs::tryListFolder(learnings).value_or(QStringList());
     std::sort(types.begin(), types.end());
 

@@ -76,6 +76,12 @@ TEST(PassCounts, SymlinkedLearningsFolderIsRefused)
     EXPECT_EQ(refusal([&] { LearningPassClock::bumpPassCount(h.home, Post::ContentType::post); }),
               QStringLiteral("learnings path is a symlink: ") + h.home + QStringLiteral("/learnings"));
     EXPECT_TRUE(entries(h.root + QStringLiteral("/elsewhere")).isEmpty());
+
+    // Readers do not follow it either: what lies behind the link is not the Home's.
+    writeFile(h.root + QStringLiteral("/elsewhere/pass-counts.json"), R"({"posts":5})");
+    writeFile(h.root + QStringLiteral("/elsewhere/posts/20260101-x.md"), "---\npattern: X\n---\n");
+    EXPECT_TRUE(LearningPassClock::readPassCounts(h.home).isEmpty());
+    EXPECT_TRUE(LearningsIndex::scan(h.home).isEmpty());
 }
 
 // --- Arithmetic ---------------------------------------------------------------------------

@@ -2,30 +2,17 @@
 #include "app/pennoraapp.h"
 
 #include "testenv.h"
+#include "testutil.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 #include <csignal>
 #include <gtest/gtest.h>
 
 namespace {
-
-bool waitFor(const std::function<bool()> &condition, int ms)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > ms)
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
-}
 
 // An environment for a real start-up: its own HOME, no test-run marker.
 QProcessEnvironment startupEnvironment(const QString &home)
@@ -70,7 +57,8 @@ TEST(Entry, ProcessRunsSingleInstanceAndQuitsCleanlyOnSigterm)
     first.setProcessEnvironment(env);
     first.start(testsupport::pennoraBinary(), {});
     ASSERT_TRUE(first.waitForStarted());
-    ASSERT_TRUE(waitFor([&] { return QFileInfo::exists(lock); }, 20000)) << first.readAllStandardError().constData();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return QFileInfo::exists(lock); }, 20000))
+        << first.readAllStandardError().constData();
 
     QProcess second;
     second.setProcessEnvironment(env);

@@ -1,4 +1,5 @@
 #include "engine/jsonvalue.h"
+#include "testutil.h"
 
 #include <gtest/gtest.h>
 

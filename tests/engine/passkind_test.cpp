@@ -1,4 +1,5 @@
 #include "engine/passkind.h"
+#include "testutil.h"
 
 #include <gtest/gtest.h>
 

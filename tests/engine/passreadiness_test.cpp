@@ -1,7 +1,8 @@
 #include "engine/passreadiness.h"
 
+#include "testutil.h"
+
 #include <QCoro/QCoroTimer>
-#include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -76,11 +77,8 @@ protected:
     }
     QString writePortal(const QByteArray &json)
     {
-        const QString path = dir.filePath("auth.json");
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(json);
-        return path;
+        testsupport::writeFile(dir.filePath("auth.json"), json);
+        return dir.filePath("auth.json");
     }
 
     QTemporaryDir dir;

@@ -1,4 +1,5 @@
 #include "foundation/json.h"
+#include "testutil.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
 #include "library/post.h"
+#include "testutil.h"
 
 #include <QDateTime>
 #include <gtest/gtest.h>
@@ -11,11 +12,6 @@ namespace {
 
 const FrontmatterPairs kDefaults =
     Post::defaultFrontmatter(Post::ContentType::post, Post::PassState::firstDraft, Post::Origin::writer);
-
-std::string show(const QString &text)
-{
-    return text.toStdString();
-}
 
 } // namespace
 
@@ -116,8 +112,8 @@ TEST(PostFrontmatter, SplitTable)
     };
     for (const Case &c : cases) {
         const Post::Split split = Post::splitFrontmatter(c.text);
-        EXPECT_EQ(show(split.block), show(c.block)) << c.name;
-        EXPECT_EQ(show(split.body), show(c.body)) << c.name;
+        EXPECT_EQ(split.block, c.block) << c.name;
+        EXPECT_EQ(split.body, c.body) << c.name;
     }
 }
 
@@ -181,7 +177,7 @@ TEST(PostFrontmatter, RewriteTable)
          "---\r\ntitle: T\r\ntype: post\ndraft: x\norigin: ai\n---\r\nBody\r\n"},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(show(Post::rewriteFrontmatter(c.text, c.pairs)), show(c.expected)) << c.name;
+        EXPECT_EQ(Post::rewriteFrontmatter(c.text, c.pairs), c.expected) << c.name;
 }
 
 TEST(PostFrontmatter, RewriteThenParseAgrees)
@@ -196,9 +192,9 @@ TEST(PostFrontmatter, RewriteThenParseAgrees)
 
 TEST(PostFrontmatter, StampNewPost)
 {
-    EXPECT_EQ(show(Post::stampNewPost("Hello", Post::Origin::ai)),
+    EXPECT_EQ(Post::stampNewPost("Hello", Post::Origin::ai),
               "---\ntype: post\npass_state: First Draft\norigin: ai\n---\nHello");
-    EXPECT_EQ(show(Post::stampNewPost("---\norigin: ai\npass_state: Pass-2 Done\n---\n", Post::Origin::writer)),
+    EXPECT_EQ(Post::stampNewPost("---\norigin: ai\npass_state: Pass-2 Done\n---\n", Post::Origin::writer),
               "---\norigin: writer\npass_state: First Draft\ntype: post\n---\n");
 }
 
@@ -273,7 +269,7 @@ TEST(PostTitle, TitleRuleTable)
         {"---\r\ntype: post\r\n---\r\n# Hi\r\n", "Hi"},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(show(Post::deriveTitle(c.text)), show(c.title)) << show(c.text);
+        EXPECT_EQ(Post::deriveTitle(c.text), c.title) << ::testing::PrintToString(c.text);
 }
 
 TEST(PostRecord, EqualityComparesEveryField)

@@ -1,4 +1,5 @@
 #include "profiles/settingstypes.h"
+#include "testutil.h"
 
 #include <QHash>
 #include <QSet>

@@ -1,4 +1,5 @@
 #include "publish/micropub.h"
+#include "testutil.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,45 @@
+#pragma once
+// Shared by every test: readable failure output for Qt strings, and the small
+// file helpers the tests use on top of their temporary folders.
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <iosfwd>
+#include <sys/types.h>
+
+// GoogleTest prints a value through an unqualified PrintTo call, so these are
+// found by argument-dependent lookup in the namespace of QString and
+// QByteArray (the global one); without them a failing EXPECT_EQ shows raw
+// bytes. Text prints as UTF-8 in quotes; control and format characters,
+// combining marks and lone surrogates as \u escapes, bytes that are not UTF-8
+// as \x escapes. Every test file includes this header (directly or through its
+// fixture header), so that no two of them print the same type differently.
+void PrintTo(const QString &text, std::ostream *os);
+void PrintTo(const QByteArray &bytes, std::ostream *os);
+
+namespace testsupport {
+
+// Writes bytes to path, creating its folder first. Throws std::runtime_error
+// naming the path when that fails, which fails the running test.
+void writeFile(const QString &path, const QByteArray &bytes);
+
+// The file's bytes, or "<unreadable>" so that a missing file never compares
+// equal to an empty one.
+QByteArray readFile(const QString &path);
+QString readText(const QString &path);
+
+// Every entry of a folder by name, hidden ones (temporary files) included.
+QStringList entries(const QString &folder);
+
+// The permission bits of path itself (a link is not followed), 0 when it is
+// missing.
+mode_t modeOf(const QString &path);
+
+// Runs the event loop until condition holds or limitMs passes; answers
+// whether it held.
+bool spinUntil(const std::function<bool()> &condition, int limitMs = 20000);
+
+} // namespace testsupport

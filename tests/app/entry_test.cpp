@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 #include "app/pennoraapp.h"
+#include "foundation/paths.h"
 
 #include "testenv.h"
 #include "testutil.h"
@@ -14,11 +15,12 @@
 
 namespace {
 
-// An environment for a real start-up: its own HOME, no test-run marker.
+// An environment for a real start-up: its own HOME, no test-run marker (the
+// test main sets it in this process, and children inherit it).
 QProcessEnvironment startupEnvironment(const QString &home)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("XCTestConfigurationFilePath"));
+    env.remove(QString::fromLatin1(foundation::paths::kTestRunMarker));
     env.insert(QStringLiteral("HOME"), home);
     env.insert(QStringLiteral("XDG_DATA_HOME"), home + "/.local/share");
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + "/.config");

@@ -3,7 +3,7 @@
 # UndefinedBehaviorSanitizer, and runs them all through CTest.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
+bash scripts/deps.sh test
 if [ -f tests/peers/package-lock.json ]; then
   (cd tests/peers && npm ci --no-audit --no-fund --silent)
 fi

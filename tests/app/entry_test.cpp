@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -91,4 +92,37 @@ TEST(Entry, ServeMcpModeNeverStartsTheApplication)
     ASSERT_TRUE(server.waitForFinished(20000));
     EXPECT_EQ(server.exitCode(), 0);
     EXPECT_FALSE(QFileInfo::exists(home.path() + "/.local/share/Pennora"));
+}
+
+// The process ends with the status the application module answers, and fails
+// when it finds no module. A copy of the executable beside a stand-in module
+// shows it, as the executable looks for the module in its own folder.
+TEST(Entry, ProcessExitsWithTheApplicationStatus)
+{
+    QTemporaryDir dir;
+    const QString binary = dir.filePath(QStringLiteral("pennora"));
+    ASSERT_TRUE(QFile::copy(testsupport::pennoraBinary(), binary));
+    ASSERT_TRUE(QFile::setPermissions(binary, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QProcessEnvironment env = startupEnvironment(dir.filePath(QStringLiteral("home")));
+
+    QProcess alone;
+    alone.setProcessEnvironment(env);
+    alone.start(binary, {});
+    ASSERT_TRUE(alone.waitForFinished(20000));
+    EXPECT_EQ(alone.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(alone.exitCode(), 1);
+    EXPECT_TRUE(alone.readAllStandardError().startsWith("pennora: cannot load the application module"));
+
+    ASSERT_TRUE(QFile::copy(testsupport::binaryDir() + QStringLiteral("/tests/app/stub-module/libpennora-gui.so"),
+                            dir.filePath(QStringLiteral("libpennora-gui.so"))));
+    for (const int status : {0, 3, 42}) {
+        SCOPED_TRACE(status);
+        env.insert(QStringLiteral("PENNORA_STUB_STATUS"), QString::number(status));
+        QProcess process;
+        process.setProcessEnvironment(env);
+        process.start(binary, {});
+        ASSERT_TRUE(process.waitForFinished(20000));
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process.exitCode(), status);
+    }
 }

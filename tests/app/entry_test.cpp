@@ -104,12 +104,14 @@ TEST(Entry, ProcessExitsWithTheApplicationStatus)
     ASSERT_TRUE(QFile::copy(testsupport::pennoraBinary(), binary));
     ASSERT_TRUE(QFile::setPermissions(binary, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
     QProcessEnvironment env = startupEnvironment(dir.filePath(QStringLiteral("home")));
+    const auto runToTheEnd = [&](QProcess &process) {
+        process.setProcessEnvironment(env);
+        process.start(binary, {});
+        return process.waitForFinished(20000) && process.exitStatus() == QProcess::NormalExit;
+    };
 
     QProcess alone;
-    alone.setProcessEnvironment(env);
-    alone.start(binary, {});
-    ASSERT_TRUE(alone.waitForFinished(20000));
-    EXPECT_EQ(alone.exitStatus(), QProcess::NormalExit);
+    ASSERT_TRUE(runToTheEnd(alone));
     EXPECT_EQ(alone.exitCode(), 1);
     EXPECT_TRUE(alone.readAllStandardError().startsWith("pennora: cannot load the application module"));
 
@@ -119,10 +121,7 @@ TEST(Entry, ProcessExitsWithTheApplicationStatus)
         SCOPED_TRACE(status);
         env.insert(QStringLiteral("PENNORA_STUB_STATUS"), QString::number(status));
         QProcess process;
-        process.setProcessEnvironment(env);
-        process.start(binary, {});
-        ASSERT_TRUE(process.waitForFinished(20000));
-        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+        ASSERT_TRUE(runToTheEnd(process));
         EXPECT_EQ(process.exitCode(), status);
     }
 }

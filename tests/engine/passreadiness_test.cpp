@@ -75,11 +75,7 @@ protected:
         return QCoro::waitFor(
             PassReadiness::evaluate(reader, portalPath.isNull() ? dir.filePath("auth.json") : portalPath));
     }
-    QString writePortal(const QByteArray &json)
-    {
-        testsupport::writeFile(dir.filePath("auth.json"), json);
-        return dir.filePath("auth.json");
-    }
+    QString writePortal(const QByteArray &json) { return testsupport::writeFile(dir.filePath("auth.json"), json); }
 
     QTemporaryDir dir;
     std::shared_ptr<FakeReader> reader = std::make_shared<FakeReader>();

@@ -16,11 +16,7 @@ namespace {
 
 class PortalAgentKey : public ::testing::Test {
 protected:
-    QString write(const QByteArray &bytes)
-    {
-        testsupport::writeFile(dir.filePath("auth.json"), bytes);
-        return dir.filePath("auth.json");
-    }
+    QString write(const QByteArray &bytes) { return testsupport::writeFile(dir.filePath("auth.json"), bytes); }
 
     QTemporaryDir dir;
 };

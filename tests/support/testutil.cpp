@@ -98,12 +98,13 @@ void PrintTo(const QByteArray &bytes, std::ostream *os)
 
 namespace testsupport {
 
-void writeFile(const QString &path, const QByteArray &bytes)
+QString writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
     if (!QDir().mkpath(QFileInfo(path).path()) || !file.open(QIODevice::WriteOnly | QIODevice::Truncate)
         || file.write(bytes) != bytes.size() || !file.flush())
         throw std::runtime_error("cannot write " + path.toStdString() + ": " + file.errorString().toStdString());
+    return path;
 }
 
 QByteArray readFile(const QString &path)

@@ -22,9 +22,10 @@ void PrintTo(const QByteArray &bytes, std::ostream *os);
 
 namespace testsupport {
 
-// Writes bytes to path, creating its folder first. Throws std::runtime_error
-// naming the path when that fails, which fails the running test.
-void writeFile(const QString &path, const QByteArray &bytes);
+// Writes bytes to path, creating its folder first, and answers the path.
+// Throws std::runtime_error naming the path when that fails, which fails the
+// running test.
+QString writeFile(const QString &path, const QByteArray &bytes);
 
 // The file's bytes, or "<unreadable>" so that a missing file never compares
 // equal to an empty one.

@@ -10,13 +10,11 @@
 #include <iosfwd>
 #include <sys/types.h>
 
-// GoogleTest prints a value through an unqualified PrintTo call, so these are
-// found by argument-dependent lookup in the namespace of QString and
-// QByteArray (the global one); without them a failing EXPECT_EQ shows raw
-// bytes. Text prints as UTF-8 in quotes; control and format characters,
-// combining marks and lone surrogates as \u escapes, bytes that are not UTF-8
-// as \x escapes. Every test file includes this header (directly or through its
-// fixture header), so that no two of them print the same type differently.
+// GoogleTest prints values through an unqualified PrintTo, found by
+// argument-dependent lookup in the namespace of QString and QByteArray (the
+// global one); without these a failing EXPECT_EQ shows raw bytes. Every test
+// includes this header (directly or through its fixture header), so that no
+// two tests print a type differently.
 void PrintTo(const QString &text, std::ostream *os);
 void PrintTo(const QByteArray &bytes, std::ostream *os);
 

@@ -49,8 +49,7 @@ int runApplication(int argc, char **argv)
             errors += "missing entry in " + candidate;
             continue;
         }
-        entry(argc, argv);
-        return 0;
+        return entry(argc, argv);
     }
     std::fprintf(stderr, "pennora: cannot load the application module%s%s\n", errors.empty() ? "" : ": ",
                  errors.c_str());

@@ -1,37 +1,27 @@
 #include "app/mainwindow.h"
 #include "app/pennoraapp.h"
+#include "foundation/paths.h"
 
 #include "testenv.h"
+#include "testutil.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QThread>
 #include <csignal>
 #include <gtest/gtest.h>
 
 namespace {
 
-bool waitFor(const std::function<bool()> &condition, int ms)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!condition()) {
-        if (timer.elapsed() > ms)
-            return false;
-        QThread::msleep(20);
-    }
-    return true;
-}
-
-// An environment for a real start-up: its own HOME, no test-run marker.
+// An environment for a real start-up: its own HOME, no test-run marker (the
+// test main sets it in this process, and children inherit it).
 QProcessEnvironment startupEnvironment(const QString &home)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove(QStringLiteral("XCTestConfigurationFilePath"));
+    env.remove(QString::fromLatin1(foundation::paths::kTestRunMarker));
     env.insert(QStringLiteral("HOME"), home);
     env.insert(QStringLiteral("XDG_DATA_HOME"), home + "/.local/share");
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), home + "/.config");
@@ -70,7 +60,8 @@ TEST(Entry, ProcessRunsSingleInstanceAndQuitsCleanlyOnSigterm)
     first.setProcessEnvironment(env);
     first.start(testsupport::pennoraBinary(), {});
     ASSERT_TRUE(first.waitForStarted());
-    ASSERT_TRUE(waitFor([&] { return QFileInfo::exists(lock); }, 20000)) << first.readAllStandardError().constData();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return QFileInfo::exists(lock); }, 20000))
+        << first.readAllStandardError().constData();
 
     QProcess second;
     second.setProcessEnvironment(env);
@@ -101,4 +92,36 @@ TEST(Entry, ServeMcpModeNeverStartsTheApplication)
     ASSERT_TRUE(server.waitForFinished(20000));
     EXPECT_EQ(server.exitCode(), 0);
     EXPECT_FALSE(QFileInfo::exists(home.path() + "/.local/share/Pennora"));
+}
+
+// The process ends with the status the application module answers, and fails
+// when it finds no module. A copy of the executable beside a stand-in module
+// shows it, as the executable looks for the module in its own folder.
+TEST(Entry, ProcessExitsWithTheApplicationStatus)
+{
+    QTemporaryDir dir;
+    const QString binary = dir.filePath(QStringLiteral("pennora"));
+    ASSERT_TRUE(QFile::copy(testsupport::pennoraBinary(), binary));
+    ASSERT_TRUE(QFile::setPermissions(binary, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QProcessEnvironment env = startupEnvironment(dir.filePath(QStringLiteral("home")));
+    const auto runToTheEnd = [&](QProcess &process) {
+        process.setProcessEnvironment(env);
+        process.start(binary, {});
+        return process.waitForFinished(20000) && process.exitStatus() == QProcess::NormalExit;
+    };
+
+    QProcess alone;
+    ASSERT_TRUE(runToTheEnd(alone));
+    EXPECT_EQ(alone.exitCode(), 1);
+    EXPECT_TRUE(alone.readAllStandardError().startsWith("pennora: cannot load the application module"));
+
+    ASSERT_TRUE(QFile::copy(testsupport::binaryDir() + QStringLiteral("/tests/app/stub-module/libpennora-gui.so"),
+                            dir.filePath(QStringLiteral("libpennora-gui.so"))));
+    for (const int status : {0, 3, 42}) {
+        SCOPED_TRACE(status);
+        env.insert(QStringLiteral("PENNORA_STUB_STATUS"), QString::number(status));
+        QProcess process;
+        ASSERT_TRUE(runToTheEnd(process));
+        EXPECT_EQ(process.exitCode(), status);
+    }
 }

@@ -2,19 +2,18 @@
 
 #include "fakehermesscenario.h"
 #include "testenv.h"
+#include "testutil.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include <cerrno>
 #include <cmath>
@@ -25,23 +24,9 @@
 using engine::ACPEngineClient;
 using foundation::JSONValue;
 using testsupport::FakeHermesScenario;
+using testsupport::spinUntil;
 
 namespace {
-
-// Runs the event loop until cond holds or the safety limit passes.
-bool spinUntil(const std::function<bool()> &cond, int limitMs = 20000)
-{
-    QElapsedTimer clock;
-    clock.start();
-    while (!cond()) {
-        if (clock.elapsed() > limitMs)
-            return false;
-        QEventLoop loop;
-        QTimer::singleShot(5, &loop, &QEventLoop::quit);
-        loop.exec();
-    }
-    return true;
-}
 
 void spinFor(int ms)
 {
@@ -462,12 +447,9 @@ TEST(ACPEngineClientSDKPeer, InitializeSessionStreamedPromptAndErrorAnswer)
     // The engine's command line ("acp -p <profile>") goes to the agent script.
     QTemporaryDir dir;
     const QString wrapper = dir.filePath("hermes");
-    {
-        QFile file(wrapper);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("#!/bin/sh\nexec '" + node.toUtf8() + "' '" + (peers + "/acp-agent.mjs").toUtf8() + "' \"$@\"\n");
-        file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    }
+    testsupport::writeFile(wrapper, "#!/bin/sh\nexec '" + node.toUtf8() + "' '" + (peers + "/acp-agent.mjs").toUtf8()
+                                        + "' \"$@\"\n");
+    ASSERT_TRUE(QFile::setPermissions(wrapper, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
 
     ACPEngineClient client(wrapper, "pennora");
     std::vector<Received> updates;

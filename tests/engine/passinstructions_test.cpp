@@ -1,4 +1,5 @@
 #include "engine/passinstructions.h"
+#include "testutil.h"
 
 #include <gtest/gtest.h>
 

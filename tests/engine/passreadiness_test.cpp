@@ -1,7 +1,8 @@
 #include "engine/passreadiness.h"
 
+#include "testutil.h"
+
 #include <QCoro/QCoroTimer>
-#include <QFile>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -10,7 +11,7 @@
 #include <map>
 #include <stdexcept>
 
-using engine::PassKind;
+using library::PassKind;
 using engine::PassReadiness;
 using profiles::ModelProvider;
 using profiles::ProfileSurface;
@@ -74,14 +75,7 @@ protected:
         return QCoro::waitFor(
             PassReadiness::evaluate(reader, portalPath.isNull() ? dir.filePath("auth.json") : portalPath));
     }
-    QString writePortal(const QByteArray &json)
-    {
-        const QString path = dir.filePath("auth.json");
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(json);
-        return path;
-    }
+    QString writePortal(const QByteArray &json) { return testsupport::writeFile(dir.filePath("auth.json"), json); }
 
     QTemporaryDir dir;
     std::shared_ptr<FakeReader> reader = std::make_shared<FakeReader>();

@@ -1,4 +1,5 @@
 #include "foundation/dates.h"
+#include "testutil.h"
 
 #include <QTimeZone>
 #include <gtest/gtest.h>

@@ -1,5 +1,6 @@
 #include "foundation/fs.h"
 #include "testenv.h"
+#include "testutil.h"
 
 #include <gtest/gtest.h>
 
@@ -22,42 +23,17 @@
 
 using namespace foundation::fs;
 
+using testsupport::entries;
 using testsupport::inChild;
+using testsupport::modeOf;
+using testsupport::readFile;
+using testsupport::writeFile;
 
 namespace {
 
 QByteArray local(const QString &path)
 {
     return QFile::encodeName(path);
-}
-
-void put(const QString &path, const QByteArray &data)
-{
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    ASSERT_EQ(file.write(data), data.size());
-}
-
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QByteArrayLiteral("<unreadable>");
-    return file.readAll();
-}
-
-mode_t modeOf(const QString &path)
-{
-    struct stat st {};
-    if (::lstat(local(path).constData(), &st) != 0)
-        return 0;
-    return st.st_mode & 07777;
-}
-
-// Every entry in a folder, hidden ones (temps) included.
-QStringList entries(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
 }
 
 void makeSymLink(const QString &pointsTo, const QString &link)
@@ -140,11 +116,11 @@ TEST(FsAtomicWrite, CreatesThenReplacesWholeContent)
     QTemporaryDir dir;
     const QString file = dir.path() + "/note.md";
     atomicWrite(file, "a longer first version\n");
-    EXPECT_EQ(contents(file), "a longer first version\n");
+    EXPECT_EQ(readFile(file), "a longer first version\n");
     atomicWrite(file, "short\n");
-    EXPECT_EQ(contents(file), "short\n");
+    EXPECT_EQ(readFile(file), "short\n");
     atomicWrite(file, QByteArray());
-    EXPECT_EQ(contents(file), QByteArray());
+    EXPECT_EQ(readFile(file), QByteArray());
     EXPECT_EQ(entries(dir.path()), QStringList{"note.md"});
 }
 
@@ -166,14 +142,14 @@ TEST(FsAtomicWrite, RewriteKeepsTheOldMode)
     for (const mode_t mode : {0644, 0640, 0600, 0444, 0755}) {
         QTemporaryDir dir;
         const QString file = dir.path() + "/doc.md";
-        put(file, "old");
+        writeFile(file, "old");
         ASSERT_EQ(::chmod(local(file).constData(), mode), 0);
         {
             const Umask umask(077); // would change the mode if it applied
             atomicWrite(file, "new");
         }
         EXPECT_EQ(modeOf(file), mode) << "mode " << std::oct << mode;
-        EXPECT_EQ(contents(file), "new");
+        EXPECT_EQ(readFile(file), "new");
     }
 }
 
@@ -198,7 +174,7 @@ TEST(FsAtomicWrite, TempHasItsFinalModeBeforeTheFirstByte)
         QTemporaryDir dir;
         const QString file = dir.path() + "/doc.md";
         if (c.oldMode >= 0) {
-            put(file, "old");
+            writeFile(file, "old");
             ASSERT_EQ(::chmod(local(file).constData(), static_cast<mode_t>(c.oldMode)), 0);
         }
         {
@@ -211,7 +187,7 @@ TEST(FsAtomicWrite, TempHasItsFinalModeBeforeTheFirstByte)
         EXPECT_TRUE(g_tempSeen.path.startsWith(dir.path() + "/.doc.md.tmp-")) << g_tempSeen.path.toStdString();
         EXPECT_FALSE(existsNoFollow(g_tempSeen.path));
         EXPECT_EQ(modeOf(file), c.expected);
-        EXPECT_EQ(contents(file), "secret");
+        EXPECT_EQ(readFile(file), "secret");
     }
 }
 
@@ -224,7 +200,7 @@ TEST(FsAtomicWrite, ReplacesASymbolicLinkAndLeavesItsReferent)
         const QString referent = dir.path() + "/elsewhere/real.md";
         const QString link = dir.path() + "/doc.md";
         if (!dangling) {
-            put(referent, "referent");
+            writeFile(referent, "referent");
             ASSERT_EQ(::chmod(local(referent).constData(), 0600), 0);
         }
         makeSymLink(referent, link);
@@ -232,12 +208,12 @@ TEST(FsAtomicWrite, ReplacesASymbolicLinkAndLeavesItsReferent)
         atomicWrite(link, "replacement");
 
         EXPECT_TRUE(isRegularFileNoFollow(link));
-        EXPECT_EQ(contents(link), "replacement");
+        EXPECT_EQ(readFile(link), "replacement");
         EXPECT_EQ(modeOf(link), 0666 & ~currentUmask()); // a new file, not the referent's mode
         if (dangling) {
             EXPECT_FALSE(existsNoFollow(referent));
         } else {
-            EXPECT_EQ(contents(referent), "referent");
+            EXPECT_EQ(readFile(referent), "referent");
             EXPECT_EQ(modeOf(referent), 0600u);
         }
     }
@@ -248,7 +224,7 @@ TEST(FsAtomicWrite, AFullLengthNameStillWrites)
     QTemporaryDir dir;
     const QString file = dir.path() + "/" + QString(251, QLatin1Char('n')) + ".md"; // 255 bytes
     atomicWrite(file, "long");
-    EXPECT_EQ(contents(file), "long");
+    EXPECT_EQ(readFile(file), "long");
     EXPECT_EQ(entries(dir.path()).size(), 1);
 }
 
@@ -267,17 +243,17 @@ TEST(FsAtomicWrite, FailureKeepsTheOldContentAndLeavesNoTemp)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         QTemporaryDir dir;
-        put(dir.path() + "/plain.txt", "plain");
+        writeFile(dir.path() + "/plain.txt", "plain");
         ASSERT_TRUE(QDir(dir.path()).mkdir("full"));
-        put(dir.path() + "/full/inside.md", "inside");
+        writeFile(dir.path() + "/full/inside.md", "inside");
         const QStringList before = entries(dir.path());
 
         EXPECT_EQ(errorOf([&] { atomicWrite(dir.path() + "/" + c.target, "new"); }), c.code);
 
         EXPECT_EQ(entries(dir.path()), before);
         EXPECT_EQ(entries(dir.path() + "/full"), QStringList{"inside.md"});
-        EXPECT_EQ(contents(dir.path() + "/plain.txt"), "plain");
-        EXPECT_EQ(contents(dir.path() + "/full/inside.md"), "inside");
+        EXPECT_EQ(readFile(dir.path() + "/plain.txt"), "plain");
+        EXPECT_EQ(readFile(dir.path() + "/full/inside.md"), "inside");
     }
 }
 
@@ -285,13 +261,13 @@ TEST(FsAtomicWrite, ExceptionAfterTempCreationRemovesTheTemp)
 {
     QTemporaryDir dir;
     const QString file = dir.path() + "/doc.md";
-    put(file, "old");
+    writeFile(file, "old");
     {
         const HookGuard hook(throwFromHook);
         EXPECT_THROW(atomicWrite(file, "new"), std::runtime_error);
     }
     EXPECT_FALSE(g_tempSeen.path.isEmpty());
-    EXPECT_EQ(contents(file), "old");
+    EXPECT_EQ(readFile(file), "old");
     EXPECT_EQ(entries(dir.path()), QStringList{"doc.md"});
 }
 
@@ -302,7 +278,7 @@ TEST(FsAtomicWrite, ReadOnlyFolderFailsAndKeepsTheOldFile)
     const QString folder = dir.path() + "/ro";
     ASSERT_TRUE(QDir(dir.path()).mkdir("ro"));
     const QString file = folder + "/doc.md";
-    put(file, "old");
+    writeFile(file, "old");
     ASSERT_EQ(::chmod(local(file).constData(), 0644), 0);
     ASSERT_EQ(::chmod(local(folder).constData(), 0555), 0);
 
@@ -325,7 +301,7 @@ TEST(FsAtomicWrite, ReadOnlyFolderFailsAndKeepsTheOldFile)
     ::chmod(local(folder).constData(), 0755);
 
     EXPECT_EQ(status, EACCES);
-    EXPECT_EQ(contents(file), "old");
+    EXPECT_EQ(readFile(file), "old");
     EXPECT_EQ(entries(folder), QStringList{"doc.md"});
 }
 
@@ -335,7 +311,7 @@ TEST(FsAtomicWrite, AFolderThatCannotBeListedStillTakesTheWrite)
     ASSERT_EQ(::chmod(local(dir.path()).constData(), 0755), 0);
     const QString folder = dir.path() + "/drop";
     ASSERT_TRUE(QDir(dir.path()).mkdir("drop"));
-    put(folder + "/doc.md", "old");
+    writeFile(folder + "/doc.md", "old");
     ASSERT_EQ(::chmod(local(folder + "/doc.md").constData(), 0666), 0);
     ASSERT_EQ(::chmod(local(folder).constData(), 0333), 0); // write and search, no read
 
@@ -355,7 +331,7 @@ TEST(FsAtomicWrite, AFolderThatCannotBeListedStillTakesTheWrite)
 
     // Written means reported as written: the folder's flush is all that could not run.
     EXPECT_EQ(status, 0);
-    EXPECT_EQ(contents(folder + "/doc.md"), "new");
+    EXPECT_EQ(readFile(folder + "/doc.md"), "new");
     EXPECT_EQ(entries(folder), (QStringList{"doc.md", "note.md"}));
 }
 
@@ -374,23 +350,23 @@ INSTANTIATE_TEST_SUITE_P(Both, FsNoReplace, ::testing::Values(false, true),
 
 TEST_P(FsNoReplace, PublishMovesToAFreeName)
 {
-    put(at("src"), "data");
+    writeFile(at("src"), "data");
     publishNoReplace(at("src"), at("dst"));
     EXPECT_FALSE(existsNoFollow(at("src")));
-    EXPECT_EQ(contents(at("dst")), "data");
+    EXPECT_EQ(readFile(at("dst")), "data");
 }
 
 TEST_P(FsNoReplace, PublishRefusesATakenName)
 {
-    put(at("src"), "new");
-    put(at("taken"), "old");
+    writeFile(at("src"), "new");
+    writeFile(at("taken"), "old");
     makeSymLink(at("nowhere"), at("link"));
     for (const char *target : {"taken", "link"}) {
         SCOPED_TRACE(target);
         EXPECT_EQ(errorOf([&] { publishNoReplace(at("src"), at(target)); }), EEXIST);
     }
-    EXPECT_EQ(contents(at("src")), "new");
-    EXPECT_EQ(contents(at("taken")), "old");
+    EXPECT_EQ(readFile(at("src")), "new");
+    EXPECT_EQ(readFile(at("taken")), "old");
     EXPECT_TRUE(isSymLink(at("link")));
 }
 
@@ -404,17 +380,17 @@ TEST_P(FsNoReplace, MoveRefusesAnythingAtTheTarget)
             const auto p = [&](const QString &name) { return d.path() + "/" + name; };
             QDir(d.path()).mkpath("emptyFolder");
             QDir(d.path()).mkpath("fullFolder");
-            put(p("fullFolder/kept.md"), "kept");
-            put(p("file"), "file");
+            writeFile(p("fullFolder/kept.md"), "kept");
+            writeFile(p("file"), "file");
             makeSymLink(p("nowhere"), p("link"));
             QString source;
             if (QByteArray(sourceKind) == "file") {
                 source = p("source.md");
-                put(source, "source");
+                writeFile(source, "source");
             } else {
                 source = p("source");
                 QDir(d.path()).mkpath("source/sub");
-                put(p("source/sub/a.md"), "a");
+                writeFile(p("source/sub/a.md"), "a");
             }
             const QStringList before = entries(d.path());
 
@@ -423,12 +399,12 @@ TEST_P(FsNoReplace, MoveRefusesAnythingAtTheTarget)
             EXPECT_EQ(entries(d.path()), before);
             EXPECT_TRUE(entries(p("emptyFolder")).isEmpty());
             EXPECT_EQ(entries(p("fullFolder")), QStringList{"kept.md"});
-            EXPECT_EQ(contents(p("file")), "file");
+            EXPECT_EQ(readFile(p("file")), "file");
             EXPECT_TRUE(isSymLink(p("link")));
             if (QByteArray(sourceKind) == "file")
-                EXPECT_EQ(contents(source), "source");
+                EXPECT_EQ(readFile(source), "source");
             else
-                EXPECT_EQ(contents(p("source/sub/a.md")), "a");
+                EXPECT_EQ(readFile(p("source/sub/a.md")), "a");
         }
     }
 }
@@ -436,17 +412,17 @@ TEST_P(FsNoReplace, MoveRefusesAnythingAtTheTarget)
 TEST_P(FsNoReplace, MoveTakesAFolderWithItsContentOrAFile)
 {
     QDir(dir.path()).mkpath("project/pieces");
-    put(at("project/pieces/one.md"), "one");
-    put(at("project/notes.md"), "notes");
+    writeFile(at("project/pieces/one.md"), "one");
+    writeFile(at("project/notes.md"), "notes");
     QDir(dir.path()).mkpath("archive");
     moveNoReplace(at("project"), at("archive/project"));
     EXPECT_FALSE(existsNoFollow(at("project")));
-    EXPECT_EQ(contents(at("archive/project/pieces/one.md")), "one");
-    EXPECT_EQ(contents(at("archive/project/notes.md")), "notes");
+    EXPECT_EQ(readFile(at("archive/project/pieces/one.md")), "one");
+    EXPECT_EQ(readFile(at("archive/project/notes.md")), "notes");
 
     moveNoReplace(at("archive/project/notes.md"), at("notes.md"));
     EXPECT_FALSE(existsNoFollow(at("archive/project/notes.md")));
-    EXPECT_EQ(contents(at("notes.md")), "notes");
+    EXPECT_EQ(readFile(at("notes.md")), "notes");
 }
 
 TEST_P(FsNoReplace, MoveOfAMissingSourceFails)
@@ -473,7 +449,7 @@ TEST_P(FsNoReplace, WriteUniqueCountsUpFromTheBaseName)
             EXPECT_EQ(writeUnique(d.path(), "card", c.ext, data), c.names[i]);
         }
         for (int i = 0; i < c.names.size(); ++i)
-            EXPECT_EQ(contents(d.path() + "/" + c.names[i]), "version " + QByteArray::number(i));
+            EXPECT_EQ(readFile(d.path() + "/" + c.names[i]), "version " + QByteArray::number(i));
         EXPECT_EQ(entries(d.path()).size(), c.names.size()); // no temp left behind
     }
 }
@@ -488,7 +464,7 @@ TEST_P(FsNoReplace, WriteUniqueSkipsNamesTakenByAnyKind)
         EXPECT_EQ(writeUnique(dir.path(), "note", "md", "private", Privacy::Private), "note-3.md");
     }
     EXPECT_EQ(modeOf(at("note-3.md")), 0600u);
-    EXPECT_EQ(contents(at("note-3.md")), "private");
+    EXPECT_EQ(readFile(at("note-3.md")), "private");
     EXPECT_TRUE(isSymLink(at("note-2.md")));
 }
 
@@ -548,7 +524,7 @@ TEST_P(FsNoReplace, RacingProcessesNeverOverwriteEachOther)
             int status = 0;
             ASSERT_EQ(::waitpid(pids[w], &status, 0), pids[w]);
             ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "writer " << w;
-            EXPECT_EQ(contents(folder + "/" + QString::fromUtf8(name)), "writer " + QByteArray::number(w))
+            EXPECT_EQ(readFile(folder + "/" + QString::fromUtf8(name)), "writer " + QByteArray::number(w))
                 << "round " << round;
             names.insert(QString::fromUtf8(name));
         }
@@ -563,8 +539,8 @@ TEST_P(FsNoReplace, RacingProcessesNeverOverwriteEachOther)
 TEST(FsReadRegularFile, ReadsUpToTheCap)
 {
     QTemporaryDir dir;
-    put(dir.path() + "/ten", "0123456789");
-    put(dir.path() + "/empty", "");
+    writeFile(dir.path() + "/ten", "0123456789");
+    writeFile(dir.path() + "/empty", "");
     EXPECT_EQ(readRegularFile(dir.path() + "/ten"), "0123456789");
     EXPECT_EQ(readRegularFile(dir.path() + "/ten", 10), "0123456789");
     EXPECT_EQ(readRegularFile(dir.path() + "/empty", 0), QByteArray());
@@ -575,7 +551,7 @@ TEST(FsReadRegularFile, ReadsUpToTheCap)
 TEST(FsReadRegularFile, RefusesEverythingButASmallRegularFile)
 {
     QTemporaryDir dir;
-    put(dir.path() + "/ten", "0123456789");
+    writeFile(dir.path() + "/ten", "0123456789");
     makeSymLink(dir.path() + "/ten", dir.path() + "/link");
     ASSERT_EQ(::mkfifo(local(dir.path() + "/fifo").constData(), 0600), 0);
     QDir(dir.path()).mkdir("folder");
@@ -607,7 +583,7 @@ TEST(FsNoFollow, KindsOfPath)
 {
     QTemporaryDir dir;
     const auto p = [&](const char *name) { return dir.path() + "/" + name; };
-    put(p("file"), "x");
+    writeFile(p("file"), "x");
     QDir(dir.path()).mkdir("folder");
     makeSymLink(p("file"), p("linkToFile"));
     makeSymLink(p("folder"), p("linkToFolder"));

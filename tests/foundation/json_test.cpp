@@ -1,4 +1,5 @@
 #include "foundation/json.h"
+#include "testutil.h"
 
 #include <QJsonDocument>
 #include <gtest/gtest.h>

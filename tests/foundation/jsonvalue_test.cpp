@@ -1,4 +1,5 @@
 #include "foundation/jsonvalue.h"
+#include "testutil.h"
 
 #include <gtest/gtest.h>
 

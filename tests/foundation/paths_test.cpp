@@ -1,6 +1,7 @@
 #include "foundation/paths.h"
 
 #include "testenv.h"
+#include "testutil.h"
 
 #include <QDir>
 #include <QFileInfo>

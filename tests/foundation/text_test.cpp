@@ -1,5 +1,7 @@
 #include "foundation/text.h"
 
+#include "testutil.h"
+
 #include <gtest/gtest.h>
 
 #include <QLocale>
@@ -14,27 +16,7 @@ using namespace Qt::StringLiterals;
 
 namespace {
 
-// Readable failure output for Qt types.
-std::string show(const QString &s)
-{
-    QString out;
-    for (QChar c : s) {
-        if (c.unicode() < 0x20 || c.unicode() > 0x7e)
-            out += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
-        else
-            out += c;
-    }
-    return out.toStdString();
-}
-
-std::string show(const QStringList &list)
-{
-    std::string out = "{";
-    for (const QString &s : list)
-        out += '"' + show(s) + "\" ";
-    return out + "}";
-}
-
+// Readable failure output for ranges (Qt strings print through testutil.h).
 std::string show(const QList<Range> &ranges)
 {
     std::string out = "{";
@@ -61,7 +43,7 @@ TEST(TextLines, SplitLinesCutsAtLfOnly)
         {u"a\rb\u2028c\u0085d"_s, {u"a\rb\u2028c\u0085d"_s}},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(splitLines(c.text), c.lines) << show(c.text);
+        EXPECT_EQ(splitLines(c.text), c.lines) << ::testing::PrintToString(c.text);
 }
 
 TEST(TextLines, LineBreaksBecomeOneSpaceEach)
@@ -89,7 +71,7 @@ TEST(TextTrims, TrimSpacesTakesTabsAndSpaceSeparatorsOnly)
         {u"\u200ba\u200b"_s, u"\u200ba\u200b"_s}, // zero width space is Cf, not Zs
     };
     for (const auto &c : cases)
-        EXPECT_EQ(trimSpaces(c.in), c.out) << show(c.in);
+        EXPECT_EQ(trimSpaces(c.in), c.out) << ::testing::PrintToString(c.in);
 }
 
 TEST(TextTrims, TrimSpacesAndNewlinesMatchesTrimmedAndIsBlank)
@@ -106,8 +88,8 @@ TEST(TextTrims, TrimSpacesAndNewlinesMatchesTrimmedAndIsBlank)
         {u"\u00a0x\u2029"_s, false},
     };
     for (const auto &c : cases) {
-        EXPECT_EQ(trimSpacesAndNewlines(c.in), c.in.trimmed()) << show(c.in);
-        EXPECT_EQ(isBlank(c.in), c.blank) << show(c.in);
+        EXPECT_EQ(trimSpacesAndNewlines(c.in), c.in.trimmed()) << ::testing::PrintToString(c.in);
+        EXPECT_EQ(isBlank(c.in), c.blank) << ::testing::PrintToString(c.in);
     }
 }
 
@@ -130,7 +112,7 @@ TEST_P(TextGraphemes, CountPrefixBoundariesAndClustersAgree)
     const QStringList &expected = GetParam().clusters;
     const QString text = expected.join(QString());
 
-    EXPECT_EQ(graphemes(text), expected) << show(graphemes(text));
+    EXPECT_EQ(graphemes(text), expected);
     EXPECT_EQ(graphemeCount(text), expected.size());
 
     QList<qsizetype> bounds{0};
@@ -290,7 +272,8 @@ TEST(TextNames, NameKeyIsNfcThenLowerCase)
         {u"a b"_s, u"a  b"_s, false},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(nameKey(c.a) == nameKey(c.b), c.same) << show(c.a) << " vs " << show(c.b);
+        EXPECT_EQ(nameKey(c.a) == nameKey(c.b), c.same)
+            << ::testing::PrintToString(c.a) << " vs " << ::testing::PrintToString(c.b);
     EXPECT_EQ(nameKey(u"CAFE\u0301"_s), u"café"_s);
 }
 
@@ -312,7 +295,7 @@ TEST(TextCollation, NumericCaseInsensitiveWithCaseTieBreak)
     for (const auto &c : cases) {
         QStringList list = c.in;
         collator.sort(list);
-        EXPECT_EQ(list, c.sorted) << show(c.in);
+        EXPECT_EQ(list, c.sorted) << ::testing::PrintToString(c.in);
     }
     // Stability on a list long enough for std::sort to reorder equal items.
     QStringList mixed, stable;
@@ -377,7 +360,7 @@ TEST(TextNumbers, ParseDoubleAcceptsCFloatSyntaxOnly)
         {u"１"_s, std::nullopt},     // full-width digit one
     };
     for (const auto &c : cases)
-        EXPECT_EQ(parseDouble(c.text), c.value) << show(c.text);
+        EXPECT_EQ(parseDouble(c.text), c.value) << ::testing::PrintToString(c.text);
     EXPECT_TRUE(std::signbit(*parseDouble(u"-0"_s)));
 }
 
@@ -412,5 +395,5 @@ TEST(TextNumbers, ParseIntegerIsSignThenAsciiDigits)
         {u"\u0661"_s, std::nullopt},
     };
     for (const auto &c : cases)
-        EXPECT_EQ(parseInteger(c.text), c.value) << show(c.text);
+        EXPECT_EQ(parseInteger(c.text), c.value) << ::testing::PrintToString(c.text);
 }

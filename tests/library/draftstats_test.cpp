@@ -2,6 +2,7 @@
 
 #include "foundation/text.h"
 #include "synthetichome.h"
+#include "testutil.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
 #include "library/micropubchecks.h"
+#include "testutil.h"
 
 #include <gtest/gtest.h>
 

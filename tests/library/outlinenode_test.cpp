@@ -1,4 +1,5 @@
 #include "library/outlinenode.h"
+#include "testutil.h"
 
 #include <gtest/gtest.h>
 

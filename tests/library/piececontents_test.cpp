@@ -4,6 +4,7 @@
 #include "library/poststore.h"
 #include "review/learnings.h"
 #include "testenv.h"
+#include "testutil.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -26,36 +27,16 @@ using library::Post;
 using library::StoreError;
 namespace PostStore = library::PostStore;
 
+using testsupport::entries;
 using testsupport::inChild;
+using testsupport::modeOf;
+using testsupport::readFile;
+using testsupport::readText;
+using testsupport::writeFile;
 
 namespace {
 
 using namespace Qt::StringLiterals;
-
-QByteArray readBytes(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-QString readString(const QString &path)
-{
-    return QString::fromUtf8(readBytes(path));
-}
-
-void writeBytes(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    file.write(bytes);
-}
-
-mode_t modeOf(const QString &path)
-{
-    struct stat st {};
-    return ::lstat(QFile::encodeName(path).constData(), &st) == 0 ? (st.st_mode & 07777) : 0;
-}
 
 ino_t inodeOf(const QString &path)
 {
@@ -91,17 +72,11 @@ protected:
     QString piece(const QString &id, const QString &text = "---\ntype: post\n---\n# Title\n")
     {
         const QString folder = home + "/projects/Essays/" + id;
-        writeBytes(folder + "/post.md", text.toUtf8());
+        writeFile(folder + "/post.md", text.toUtf8());
         return folder;
     }
 
     QString post(const QString &id) const { return home + "/projects/Essays/" + id + "/post.md"; }
-
-    QStringList entries(const QString &folder) const
-    {
-        return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                                      QDir::Name);
-    }
 
     QTemporaryDir m_sandbox{testsupport::tempHome() + "/piececontents-XXXXXX"};
     QString home;
@@ -146,7 +121,7 @@ TEST_F(PieceContents, ReadPieceReportsTheRealFailure)
 
     // Other failures are reported as what they are, not as a missing file.
     piece("latin1");
-    writeBytes(post("latin1"), "---\ntype: post\n---\ncaf\xe9\n");
+    writeFile(post("latin1"), "---\ntype: post\n---\ncaf\xe9\n");
     piece("folder");
     QFile::remove(post("folder"));
     QDir().mkpath(post("folder"));
@@ -165,7 +140,7 @@ TEST_F(PieceContents, ReadPieceReportsTheRealFailure)
     }
     // The text with the bad byte is not rewritten.
     EXPECT_THROW(PostStore::writeText("latin1", "new", home), FileError);
-    EXPECT_EQ(readBytes(post("latin1")), "---\ntype: post\n---\ncaf\xe9\n");
+    EXPECT_EQ(readFile(post("latin1")), "---\ntype: post\n---\ncaf\xe9\n");
 }
 
 TEST_F(PieceContents, ReadPieceReportsAPermissionFailure)
@@ -207,10 +182,10 @@ TEST_F(PieceContents, LargePostsHaveNoSizeLimit)
 {
     const QByteArray body(17 * 1024 * 1024, 'a');
     piece("big", "---\ntype: post\n---\n");
-    writeBytes(post("big"), "---\ntype: post\n---\n" + body);
+    writeFile(post("big"), "---\ntype: post\n---\n" + body);
     EXPECT_EQ(PostStore::readPiece("big", home).body.size(), body.size());
     PostStore::writeText("big", "short", home);
-    EXPECT_EQ(readString(post("big")), "---\ntype: post\npass_state: First Draft\norigin: writer\n---\nshort");
+    EXPECT_EQ(readText(post("big")), "---\ntype: post\npass_state: First Draft\norigin: writer\n---\nshort");
 
     PostStore::writePassSnapshot("big", PassKind::pass1, QString::fromLatin1(body), home);
     const auto latest = PostStore::latestPassSnapshot("big", home);
@@ -248,7 +223,7 @@ TEST_F(PieceContents, WriteTextKeepsTheFrontMatter)
     for (const Case &c : cases) {
         piece("p", c.before);
         PostStore::writeText("p", c.body, home);
-        EXPECT_EQ(readString(post("p")), c.after) << c.before;
+        EXPECT_EQ(readText(post("p")), c.after) << c.before;
     }
     EXPECT_THROW(PostStore::writeText("missing", "x", home), StoreError);
 }
@@ -277,7 +252,7 @@ TEST_F(PieceContents, CursorStateRoundTripsAsCompactJson)
 {
     const QString folder = piece("p");
     PostStore::writeCursorState(12, 3, "p", home, 40.5);
-    EXPECT_EQ(readBytes(folder + "/.pennora-state.json"),
+    EXPECT_EQ(readFile(folder + "/.pennora-state.json"),
               R"({"scrollOffset":40.5,"selectionLength":3,"selectionLocation":12})");
     EXPECT_EQ(PostStore::readCursorState("p", home), (PostStore::CursorState{12, 3, 40.5}));
 
@@ -305,13 +280,13 @@ TEST_F(PieceContents, MicropubURLIsRecordedInTheFrontMatter)
     piece("b", "body");
     PostStore::recordMicropubURL("a", "https://blog.example/a", home);
     PostStore::recordMicropubURL("b", "https://blog.example/b", home);
-    EXPECT_EQ(readString(post("a")), "---\ntype: post\nmicropub_url: https://blog.example/a\n---\nbody");
-    EXPECT_EQ(readString(post("b")), "---\nmicropub_url: https://blog.example/b\n---\nbody");
+    EXPECT_EQ(readText(post("a")), "---\ntype: post\nmicropub_url: https://blog.example/a\n---\nbody");
+    EXPECT_EQ(readText(post("b")), "---\nmicropub_url: https://blog.example/b\n---\nbody");
 
     EXPECT_THROW(PostStore::recordMicropubURL("missing", "https://x.example", home), StoreError);
     // A line break would add a line of its own to the block.
     EXPECT_THROW(PostStore::recordMicropubURL("b", "https://x.example\npass_state: Pass-2 Done", home), FileError);
-    EXPECT_EQ(readString(post("b")), "---\nmicropub_url: https://blog.example/b\n---\nbody");
+    EXPECT_EQ(readText(post("b")), "---\nmicropub_url: https://blog.example/b\n---\nbody");
 }
 
 TEST_F(PieceContents, DraftStatsWrittenWithThreeDecimals)
@@ -319,7 +294,7 @@ TEST_F(PieceContents, DraftStatsWrittenWithThreeDecimals)
     piece("p", "---\ntype: post\npass_state: First Draft\norigin: writer\n---\nold body\n");
     const QDateTime when(QDate(2025, 3, 14), QTime(9, 5, 0));
     ASSERT_TRUE(PostStore::writeDraftStats("p", "a a a a.", home, when));
-    const QString text = readString(post("p"));
+    const QString text = readText(post("p"));
     EXPECT_TRUE(text.contains("\nstats_captured: 2025-03-14T09:05:00\n")) << text.toStdString();
     EXPECT_TRUE(text.contains("\nstats_type_token_ratio: 0.250\n")) << text.toStdString();
     EXPECT_TRUE(text.contains("\nstats_burstiness: -1.000\n")) << text.toStdString();
@@ -335,7 +310,7 @@ TEST_F(PieceContents, DraftStatsWrittenWithThreeDecimals)
 
     // A later capture replaces the earlier one.
     ASSERT_TRUE(PostStore::writeDraftStats("p", "One two. Three four five six.", home, when.addDays(1)));
-    const QString again = readString(post("p"));
+    const QString again = readText(post("p"));
     EXPECT_EQ(again.count("stats_captured"), 1);
     EXPECT_TRUE(again.contains("stats_captured: 2025-03-15T09:05:00\n"));
 }
@@ -346,12 +321,12 @@ TEST_F(PieceContents, DraftStatsOnlyForUntouchedWriterDrafts)
          {"---\norigin: ai\n---\nbody", "---\npass_state: Pass-1 Done\n---\nbody", "---\ntype: outline\n---\n- x"}) {
         piece("p", text);
         EXPECT_FALSE(PostStore::writeDraftStats("p", "a a a a.", home)) << text;
-        EXPECT_EQ(readString(post("p")), text);
+        EXPECT_EQ(readText(post("p")), text);
     }
     EXPECT_FALSE(PostStore::writeDraftStats("missing", "a", home));
     piece("bare", "just a body");
     EXPECT_TRUE(PostStore::writeDraftStats("bare", "a", home));
-    EXPECT_TRUE(readString(post("bare")).startsWith("---\nstats_captured: "));
+    EXPECT_TRUE(readText(post("bare")).startsWith("---\nstats_captured: "));
 }
 
 // --- Pass state -----------------------------------------------------------------------------
@@ -377,7 +352,7 @@ TEST_F(PieceContents, AdvancingThePassStateNeverLowersIt)
         const auto state =
             PostStore::advancePassState("p", c.kind, home, [&](const QString &, Post::ContentType) { ++bumps; });
         EXPECT_EQ(state, c.to) << c.from;
-        EXPECT_EQ(readString(post("p")),
+        EXPECT_EQ(readText(post("p")),
                   "---\ntitle: t\npass_state: " + Post::rawValue(c.to) + "\norigin: ai\n---\nbody\n");
         // Rewritten and counted even when the state stays.
         EXPECT_NE(inodeOf(post("p")), before) << c.from;
@@ -399,7 +374,7 @@ TEST_F(PieceContents, AdvancingThePassStateCountsThePassOnTheClock)
     EXPECT_EQ(counts.value("posts"), 2);
     EXPECT_EQ(counts.value("outlines"), 1);
     // No block before: the three keys are written above the body.
-    EXPECT_EQ(readString(post("essay")), "---\ntype: post\npass_state: Pass-1 Done\norigin: writer\n---\n# Essay\n");
+    EXPECT_EQ(readText(post("essay")), "---\ntype: post\npass_state: Pass-1 Done\norigin: writer\n---\n# Essay\n");
 }
 
 TEST_F(PieceContents, AdvancingThePassStateIgnoresAFailedCountButNotAFailedWrite)
@@ -416,7 +391,7 @@ TEST_F(PieceContents, AdvancingThePassStateIgnoresAFailedCountButNotAFailedWrite
     EXPECT_THROW(PostStore::advancePassState("p", PassKind::pass2, home, counting), FileError);
     foundation::fs::detail::setTempCreatedHook(nullptr);
     EXPECT_EQ(bumps, 0);
-    EXPECT_EQ(readString(post("p")), "---\ntype: post\npass_state: Pass-1 Done\n---\nbody");
+    EXPECT_EQ(readText(post("p")), "---\ntype: post\npass_state: Pass-1 Done\n---\nbody");
 }
 
 // --- Outline to post ----------------------------------------------------------------------------
@@ -427,11 +402,11 @@ TEST_F(PieceContents, RewriteAsPostKeepsOnlyTheThreeKeys)
                             "origin: ai\ntitle: Plan\n---\n- Title\n  - Part\n";
     piece("p", outline);
     PostStore::rewriteAsPost("p", false, home);
-    EXPECT_EQ(readString(post("p")), "---\ntype: post\npass_state: Pass-1 Done\norigin: ai\n---\n- Title\n  - Part\n");
+    EXPECT_EQ(readText(post("p")), "---\ntype: post\npass_state: Pass-1 Done\norigin: ai\n---\n- Title\n  - Part\n");
 
     piece("p", outline);
     PostStore::rewriteAsPost("p", true, home);
-    EXPECT_EQ(readString(post("p")), "---\ntype: post\npass_state: Pass-1 Done\norigin: ai\n---\n## Title\n### Part");
+    EXPECT_EQ(readText(post("p")), "---\ntype: post\npass_state: Pass-1 Done\norigin: ai\n---\n## Title\n### Part");
 
     EXPECT_THROW(PostStore::rewriteAsPost("missing", true, home), StoreError);
 }
@@ -451,7 +426,7 @@ TEST_F(PieceContents, SnapshotsAreWrittenAndTheNewestWins)
 
     PostStore::writePassSnapshot("p", PassKind::pass1, "first", home);
     PostStore::writePassSnapshot("p", PassKind::pass1, "first again", home);
-    EXPECT_EQ(readString(folder + "/passes/pass-1.md"), "first again");
+    EXPECT_EQ(readText(folder + "/passes/pass-1.md"), "first again");
 
     setModificationTime(folder + "/passes/pass-1.md", 1'700'000'000);
     setModificationTime(folder + "/passes/pass-2.md", 1'700'000'100);
@@ -472,7 +447,7 @@ TEST_F(PieceContents, SymlinkedPassesFolderIsRefused)
 {
     const QString folder = piece("p");
     ASSERT_TRUE(QFile::link(outside, folder + "/passes"));
-    writeBytes(outside + "/pass-1.md", "not a snapshot of this piece");
+    writeFile(outside + "/pass-1.md", "not a snapshot of this piece");
 
     EXPECT_THROW(PostStore::writePassSnapshot("p", PassKind::pass2, "text", home), FileError);
     EXPECT_EQ(entries(outside), QStringList{"pass-1.md"});
@@ -501,7 +476,7 @@ TEST_F(ResearchNotes, NoteLayout)
     };
     for (const Case &c : cases) {
         const QString name = PostStore::writeResearchNote(folder, c.title, c.url, c.quote, c.note, home, day);
-        EXPECT_EQ(readString(folder + "/research/" + name), c.text) << c.title.toStdString();
+        EXPECT_EQ(readText(folder + "/research/" + name), c.text) << c.title.toStdString();
     }
 }
 
@@ -565,7 +540,7 @@ protected:
 
     QUrl drop(const QString &name, const QByteArray &bytes = "\x89PNG data")
     {
-        writeBytes(drops + "/" + name, bytes);
+        writeFile(drops + "/" + name, bytes);
         return QUrl::fromLocalFile(drops + "/" + name);
     }
 
@@ -589,10 +564,10 @@ TEST_F(ImageIngest, CopiesUnderAFreeSluggedName)
     EXPECT_EQ(PostStore::ingestImage(drop("photo.jpg", "two"), folder), "assets/photo-2.jpg");
     EXPECT_EQ(PostStore::ingestImage(drop("!!!.png"), folder), "assets/untitled.png");
     EXPECT_EQ(PostStore::ingestImage(drop("My Trip.tar.Webp"), folder), "assets/my-triptar.webp");
-    EXPECT_EQ(readBytes(folder + "/assets/photo.jpg"), "one");
-    EXPECT_EQ(readBytes(folder + "/assets/photo-2.jpg"), "two");
+    EXPECT_EQ(readFile(folder + "/assets/photo.jpg"), "one");
+    EXPECT_EQ(readFile(folder + "/assets/photo-2.jpg"), "two");
     // The source stays where it was.
-    EXPECT_EQ(readBytes(drops + "/Photo.JPG"), "one");
+    EXPECT_EQ(readFile(drops + "/Photo.JPG"), "one");
     EXPECT_EQ(entries(folder + "/assets"),
               (QStringList{"my-triptar.webp", "photo-2.jpg", "photo.jpg", "untitled.png"}));
 }
@@ -619,7 +594,7 @@ TEST_F(ImageIngest, AssetsMustBeAPlainFolder)
 {
     const QUrl image = drop("a.png");
     const QString message = "assets/ isn’t a plain folder in this piece.";
-    writeBytes(folder + "/assets", "a file");
+    writeFile(folder + "/assets", "a file");
     EXPECT_EQ(refusal(image), message);
     QFile::remove(folder + "/assets");
     ASSERT_TRUE(QFile::link(outside, folder + "/assets"));
@@ -636,9 +611,9 @@ TEST_F(ImageIngest, AFailedCopyLeavesNothingBehind)
     EXPECT_EQ(entries(folder + "/assets"), QStringList());
 
     // Nothing is ever overwritten: a taken name moves on to the next one.
-    writeBytes(folder + "/assets/cat.gif", "theirs");
+    writeFile(folder + "/assets/cat.gif", "theirs");
     EXPECT_EQ(PostStore::ingestImage(drop("Cat.gif", "mine"), folder), "assets/cat-2.gif");
-    EXPECT_EQ(readBytes(folder + "/assets/cat.gif"), "theirs");
+    EXPECT_EQ(readFile(folder + "/assets/cat.gif"), "theirs");
 }
 
 } // namespace

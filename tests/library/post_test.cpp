@@ -1,4 +1,5 @@
 #include "library/frontmatter.h"
+#include "testutil.h"
 
 #include <QDateTime>
 #include <gtest/gtest.h>
@@ -12,11 +13,6 @@ namespace {
 
 const FrontmatterPairs kDefaults =
     PostFrontmatter::defaultFrontmatter(Post::ContentType::post, Post::PassState::firstDraft, Post::Origin::writer);
-
-std::string show(const QString &text)
-{
-    return text.toStdString();
-}
 
 } // namespace
 
@@ -117,8 +113,8 @@ TEST(PostFrontmatter, SplitTable)
     };
     for (const Case &c : cases) {
         const PostFrontmatter::Split split = PostFrontmatter::splitFrontmatter(c.text);
-        EXPECT_EQ(show(split.block), show(c.block)) << c.name;
-        EXPECT_EQ(show(split.body), show(c.body)) << c.name;
+        EXPECT_EQ(split.block, c.block) << c.name;
+        EXPECT_EQ(split.body, c.body) << c.name;
     }
 }
 
@@ -182,7 +178,7 @@ TEST(PostFrontmatter, RewriteTable)
          "---\r\ntitle: T\r\ntype: post\ndraft: x\norigin: ai\n---\r\nBody\r\n"},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(show(PostFrontmatter::rewriteFrontmatter(c.text, c.pairs)), show(c.expected)) << c.name;
+        EXPECT_EQ(PostFrontmatter::rewriteFrontmatter(c.text, c.pairs), c.expected) << c.name;
 }
 
 TEST(PostFrontmatter, RewriteThenParseAgrees)
@@ -197,11 +193,10 @@ TEST(PostFrontmatter, RewriteThenParseAgrees)
 
 TEST(PostFrontmatter, StampNewPost)
 {
-    EXPECT_EQ(show(PostFrontmatter::stampNewPost("Hello", Post::Origin::ai)),
+    EXPECT_EQ(PostFrontmatter::stampNewPost("Hello", Post::Origin::ai),
               "---\ntype: post\npass_state: First Draft\norigin: ai\n---\nHello");
-    EXPECT_EQ(
-        show(PostFrontmatter::stampNewPost("---\norigin: ai\npass_state: Pass-2 Done\n---\n", Post::Origin::writer)),
-        "---\norigin: writer\npass_state: First Draft\ntype: post\n---\n");
+    EXPECT_EQ(PostFrontmatter::stampNewPost("---\norigin: ai\npass_state: Pass-2 Done\n---\n", Post::Origin::writer),
+              "---\norigin: writer\npass_state: First Draft\ntype: post\n---\n");
 }
 
 TEST(PostFrontmatter, FirstDraftStatsTable)
@@ -275,7 +270,7 @@ TEST(PostTitle, TitleRuleTable)
         {"---\r\ntype: post\r\n---\r\n# Hi\r\n", "Hi"},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(show(PostFrontmatter::deriveTitle(c.text)), show(c.title)) << show(c.text);
+        EXPECT_EQ(PostFrontmatter::deriveTitle(c.text), c.title) << ::testing::PrintToString(c.text);
 }
 
 TEST(PostRecord, EqualityComparesEveryField)

@@ -2,6 +2,7 @@
 
 #include "foundation/fs.h"
 #include "testenv.h"
+#include "testutil.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -14,29 +15,12 @@ using library::Post;
 using library::StoreError;
 namespace PostStore = library::PostStore;
 using Code = StoreError::Code;
+using testsupport::entries;
+using testsupport::readFile;
+using testsupport::readText;
+using testsupport::writeFile;
 
 namespace {
-
-std::string show(const QString &text)
-{
-    return text.toStdString();
-}
-
-QString readText(const QString &path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return QStringLiteral("<unreadable>");
-    return QString::fromUtf8(file.readAll());
-}
-
-void writeText(const QString &path, const QString &text)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(text.toUtf8());
-}
 
 // A sandbox folder in the test HOME with the Home inside it, so that writes
 // escaping the Home can be seen.
@@ -54,7 +38,7 @@ protected:
     // A piece folder with a post.md; returns its Post (only the id matters).
     Post piece(const QString &relative, const QString &text = "# Title\n")
     {
-        writeText(path(relative + "/post.md"), text);
+        writeFile(path(relative + "/post.md"), text.toUtf8());
         Post post;
         post.id = QFileInfo(relative).fileName();
         return post;
@@ -137,7 +121,7 @@ TEST(PostStoreSlug, Table)
         {QString("\u0915\u093f").repeated(90), QString("\u0915\u093f").repeated(80)},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(show(PostStore::slug(c.title)), show(c.slug)) << show(c.title);
+        EXPECT_EQ(PostStore::slug(c.title), c.slug) << ::testing::PrintToString(c.title);
 }
 
 TEST_F(PostStoreHome, UniqueNameAcrossBothRoots)
@@ -154,9 +138,9 @@ TEST_F(PostStoreHome, UniqueNameAcrossBothRoots)
 TEST_F(PostStoreHome, UniqueNameCountsCaseHiddenAndPlainFiles)
 {
     QDir().mkpath(path("projects/a/FOO"));
-    writeText(path("archive/b/.hidden"), "x");
-    writeText(path("projects/c/notes"), "a plain file");
-    writeText(path("projects/loose-file"), "not a project");
+    writeFile(path("archive/b/.hidden"), "x");
+    writeFile(path("projects/c/notes"), "a plain file");
+    writeFile(path("projects/loose-file"), "not a project");
     EXPECT_EQ(PostStore::uniquePieceName("foo", home), "foo-2");
     EXPECT_EQ(PostStore::uniquePieceName(".hidden", home), "hidden");
     EXPECT_EQ(PostStore::uniquePieceName("hidden", home), "hidden");
@@ -207,14 +191,14 @@ TEST_F(PostStoreHome, CreatePieceWritesDefaultFrontmatterAndUniqueFolder)
     EXPECT_FALSE(post.isArchived);
     EXPECT_FALSE(post.micropubURL);
     EXPECT_FALSE(post.firstDraftStats);
-    EXPECT_EQ(show(readText(path("projects/Blog/my-idea-2/post.md"))),
+    EXPECT_EQ(readText(path("projects/Blog/my-idea-2/post.md")),
               "---\ntype: post\npass_state: First Draft\norigin: ai\n---\n# My Idea\n\nText");
 
     const Post outline =
         PostStore::createPiece("- Idea\n  - sub", "Blog", Post::ContentType::outline, Post::Origin::writer, home);
     EXPECT_EQ(outline.title, "- Idea");
     EXPECT_EQ(outline.id, "idea");
-    EXPECT_EQ(show(readText(path("projects/Blog/idea/post.md"))),
+    EXPECT_EQ(readText(path("projects/Blog/idea/post.md")),
               "---\ntype: outline\npass_state: First Draft\norigin: writer\n---\n- Idea\n  - sub");
 
     const Post empty = PostStore::createPiece("", "Blog", Post::ContentType::post, Post::Origin::writer, home);
@@ -242,7 +226,7 @@ TEST_F(PostStoreHome, CreatePieceRefusesEscapingProjectNames)
             [&] { PostStore::createPiece("# T", name, Post::ContentType::post, Post::Origin::writer, home); },
             name.toUtf8().constData());
     EXPECT_TRUE(outsideHome().isEmpty()) << outsideHome().join(", ").toStdString();
-    EXPECT_EQ(QDir(path("projects")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    EXPECT_EQ(entries(path("projects")), QStringList());
 }
 
 TEST_F(PostStoreHome, CreatePieceRefusesASymlinkedProjectFolder)
@@ -311,7 +295,7 @@ TEST_F(PostStoreHome, FolderURLOrderAndSkips)
     // A symlinked or hidden project folder, and a symlinked piece folder, are
     // never answers.
     const QString outside = home + "/../outside";
-    writeText(outside + "/secret/post.md", "x");
+    writeFile(outside + "/secret/post.md", "x");
     ASSERT_TRUE(QFile::link(outside, path("projects/linked")));
     piece("projects/.hidden/ghost");
     ASSERT_TRUE(QFile::link(outside + "/secret", path("projects/a/sneaky")));
@@ -319,7 +303,7 @@ TEST_F(PostStoreHome, FolderURLOrderAndSkips)
     EXPECT_FALSE(PostStore::folderPath("ghost", home));
     EXPECT_FALSE(PostStore::folderPath("sneaky", home));
     // A plain file is no piece folder.
-    writeText(path("projects/a/file"), "x");
+    writeFile(path("projects/a/file"), "x");
     EXPECT_FALSE(PostStore::folderPath("file", home));
 }
 
@@ -329,7 +313,7 @@ TEST_F(PostStoreHome, FolderURLRefusesTraversalIds)
     piece("projects/a/.hidden");
     const QString ids[] = {"", ".", "..", "../a", "p/../p", "a/p", ".hidden", QString("p") + QChar(0)};
     for (const QString &id : ids)
-        EXPECT_FALSE(PostStore::folderPath(id, home)) << show(id);
+        EXPECT_FALSE(PostStore::folderPath(id, home)) << ::testing::PrintToString(id);
     // Nothing id-based reaches outside: ".." would be the project folder.
     Post up;
     up.id = "..";
@@ -354,7 +338,7 @@ TEST(PostStoreHeading, ReplaceTitleHeadingTable)
         {"  # Old  \nText\n", "# New\nText\n"},
     };
     for (const Case &c : cases)
-        EXPECT_EQ(show(PostStore::replaceTitleHeading(c.body, "# New")), show(c.expected));
+        EXPECT_EQ(PostStore::replaceTitleHeading(c.body, "# New"), c.expected);
 }
 
 TEST_F(PostStoreHome, RenameKeepsFolderWhenSlugIsUnchanged)
@@ -369,7 +353,7 @@ TEST_F(PostStoreHome, RenameKeepsFolderWhenSlugIsUnchanged)
     EXPECT_EQ(renamed.passState, Post::PassState::pass1Done);
     EXPECT_EQ(renamed.project, "a");
     EXPECT_FALSE(renamed.micropubURL);
-    EXPECT_EQ(show(readText(path("projects/a/my-post/post.md"))), "---\ntype: post\n---\n# My Post!\nBody\n");
+    EXPECT_EQ(readText(path("projects/a/my-post/post.md")), "---\ntype: post\n---\n# My Post!\nBody\n");
 }
 
 TEST_F(PostStoreHome, RenameMovesToTheNextFreeName)
@@ -389,14 +373,10 @@ TEST_F(PostStoreHome, RenameMovesToTheNextFreeName)
 TEST_F(PostStoreHome, RenameRefusesTextThatIsNotUTF8)
 {
     const Post post = piece("projects/a/p");
-    QFile file(path("projects/a/p/post.md"));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     const QByteArray latin1 = "---\ntype: post\n---\n# Caf\xe9\n";
-    file.write(latin1);
-    file.close();
+    writeFile(path("projects/a/p/post.md"), latin1);
     EXPECT_THROW(PostStore::renamePiece(post, "New", home), foundation::fs::FileError);
-    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(file.readAll(), latin1);
+    EXPECT_EQ(readFile(path("projects/a/p/post.md")), latin1);
     EXPECT_TRUE(exists("projects/a/p"));
 }
 
@@ -444,8 +424,8 @@ TEST_F(PostStoreHome, EveryMoveRefusesAnExistingTarget)
     using Make = std::function<void(const QString &)>;
     const std::pair<const char *, Make> targets[] = {
         {"empty folder", [](const QString &p) { QDir().mkpath(p); }},
-        {"file", [](const QString &p) { writeText(p, "occupied"); }},
-        {"folder with content", [](const QString &p) { writeText(p + "/keep.txt", "keep"); }},
+        {"file", [](const QString &p) { writeFile(p, "occupied"); }},
+        {"folder with content", [](const QString &p) { writeFile(p + "/keep.txt", "keep"); }},
     };
     struct Move {
         const char *name;
@@ -485,7 +465,7 @@ TEST_F(PostStoreHome, UnarchiveProjectMovesVisibleEntries)
     EXPECT_FALSE(exists("archive/blog"));
 
     piece("archive/notes/c");
-    writeText(path("archive/notes/.DS_Store"), "x");
+    writeFile(path("archive/notes/.DS_Store"), "x");
     PostStore::unarchiveProject("notes", home);
     EXPECT_TRUE(exists("projects/notes/c/post.md"));
     EXPECT_TRUE(exists("archive/notes/.DS_Store"));
@@ -507,10 +487,10 @@ TEST_F(PostStoreHome, UnarchiveProjectStopsAtTheFirstCollision)
 TEST_F(PostStoreHome, UnarchiveProjectRefusals)
 {
     expectStoreError(Code::fileReadNoSuchFile, [&] { PostStore::unarchiveProject("none", home); });
-    writeText(path("archive/file"), "x");
+    writeFile(path("archive/file"), "x");
     expectStoreError(Code::fileReadNoSuchFile, [&] { PostStore::unarchiveProject("file", home); });
     // "../x" would move entries of a folder outside the archive.
-    writeText((home + "/../outside") + "/loot/post.md", "x");
+    writeFile((home + "/../outside") + "/loot/post.md", "x");
     for (const QString &name : {QString("../../outside"), QString(".."), QString("a/b")})
         expectStoreError(Code::fileWriteInvalidFileName, [&] { PostStore::unarchiveProject(name, home); });
     EXPECT_TRUE(QFile::exists((home + "/../outside") + "/loot/post.md"));

@@ -28,7 +28,14 @@ function toolAnswer(result, name) {
     return result.content[0].text;
 }
 
-const transport = new StdioClientTransport({ command: binary, args: ['--serve-mcp'], stderr: 'pipe' });
+// The whole environment, as every other child of the tests gets it: the SDK
+// would pass only a few variables, dropping the sanitizer options.
+const transport = new StdioClientTransport({
+    command: binary,
+    args: ['--serve-mcp'],
+    env: process.env,
+    stderr: 'pipe',
+});
 let stderr = '';
 transport.stderr?.on('data', (chunk) => {
     stderr += chunk.toString();

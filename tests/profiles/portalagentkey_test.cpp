@@ -1,5 +1,7 @@
 #include "profiles/settingsmodel.h"
 
+#include "testutil.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -14,14 +16,7 @@ namespace {
 
 class PortalAgentKey : public ::testing::Test {
 protected:
-    QString write(const QByteArray &bytes)
-    {
-        const QString path = dir.filePath("auth.json");
-        QFile file(path);
-        EXPECT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        file.write(bytes);
-        return path;
-    }
+    QString write(const QByteArray &bytes) { return testsupport::writeFile(dir.filePath("auth.json"), bytes); }
 
     QTemporaryDir dir;
 };

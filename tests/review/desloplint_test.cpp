@@ -308,7 +308,10 @@ TEST(LintCards, NothingToFileWritesNothing)
     DeslopLint::fileLintCards(QStringLiteral("Plain words."), QStringLiteral("essay"),
                               piece + QStringLiteral("/post.md"), 1, h.home);
     EXPECT_FALSE(QFileInfo::exists(piece + QStringLiteral("/cards")));
-    // A refused write is swallowed.
-    DeslopLint::fileLintCards(QStringLiteral("delve"), QStringLiteral("x"), h.root + QStringLiteral("/nowhere/post.md"),
-                              1, h.home);
+    // A refused write is swallowed, and leaves nothing behind.
+    const QString nowhere = h.root + QStringLiteral("/nowhere");
+    EXPECT_NO_THROW(DeslopLint::fileLintCards(QStringLiteral("delve"), QStringLiteral("x"),
+                                              nowhere + QStringLiteral("/post.md"), 1, h.home));
+    EXPECT_FALSE(QFileInfo::exists(nowhere));
+    EXPECT_EQ(entries(h.root), QStringList{QStringLiteral("Home")});
 }

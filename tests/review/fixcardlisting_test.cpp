@@ -22,12 +22,6 @@ using Card = FixCardStore::StoredFixCard;
 
 namespace {
 
-// Noon UTC: the same calendar day in every time zone a test machine uses.
-QDateTime noon(int y, int mo, int d)
-{
-    return QDateTime(QDate(y, mo, d), QTime(12, 0), QTimeZone::utc());
-}
-
 Card card(const QString &pattern, const QDateTime &submitted, std::optional<qint64> rank)
 {
     Card c;
@@ -38,11 +32,6 @@ Card card(const QString &pattern, const QDateTime &submitted, std::optional<qint
     c.problem = QStringLiteral("problem");
     c.anchor.quote = QStringLiteral("x");
     return c;
-}
-
-QStringList learningNames(const QString &folder)
-{
-    return entries(folder);
 }
 
 } // namespace
@@ -239,7 +228,7 @@ TEST(Promote, WritesOneLearningAndRefusesASecondPromotion)
     const Card promoted = FixCardStore::promote(piece, written[0].card.id, moment);
     EXPECT_EQ(promoted.promotedAt, moment);
     EXPECT_EQ(FixCardStore::findCard(piece + "/cards", written[0].card.id)->card.promotedAt, moment);
-    EXPECT_EQ(learningNames(folder), QStringList{QStringLiteral("20260308-same.md")});
+    EXPECT_EQ(entries(folder), QStringList{QStringLiteral("20260308-same.md")});
     EXPECT_EQ(readFile(folder + QStringLiteral("/20260308-same.md")),
               FixCardStore::learningMarkdown(written[0].card, moment).toUtf8());
 
@@ -249,10 +238,10 @@ TEST(Promote, WritesOneLearningAndRefusesASecondPromotion)
     } catch (const FixCardStore::CardError &error) {
         EXPECT_EQ(error.message(), QStringLiteral("card already promoted"));
     }
-    EXPECT_EQ(learningNames(folder).size(), 1);
+    EXPECT_EQ(entries(folder).size(), 1);
 
     FixCardStore::promote(piece, written[1].card.id, moment);
-    EXPECT_EQ(learningNames(folder), (QStringList{"20260308-same-2.md", "20260308-same.md"}));
+    EXPECT_EQ(entries(folder), (QStringList{"20260308-same-2.md", "20260308-same.md"}));
 
     const QUuid unknown = QUuid::createUuid();
     try {
@@ -270,7 +259,7 @@ TEST(Promote, OutlinesGoToTheirOwnFolder)
     const QString piece = h.piece(QStringLiteral("plan"), QStringLiteral("---\ntype: outline\n---\n- Point\n"));
     const auto written = FixCardStore::write(piece, {input(QStringLiteral("Loose"), QStringLiteral("Point"))});
     FixCardStore::promote(piece, written[0].card.id, noon(2026, 3, 8));
-    EXPECT_EQ(learningNames(h.home + QStringLiteral("/learnings/outlines")), QStringList{"20260308-loose.md"});
+    EXPECT_EQ(entries(h.home + QStringLiteral("/learnings/outlines")), QStringList{"20260308-loose.md"});
     EXPECT_FALSE(QFileInfo::exists(h.home + QStringLiteral("/learnings/posts")));
     ASSERT_EQ(FixCardStore::learningsForPiece(piece).size(), 1);
     EXPECT_EQ(FixCardStore::learningsForPiece(piece)[0].fileName, QStringLiteral("20260308-loose.md"));
@@ -351,7 +340,7 @@ TEST(Promote, RefusesALearningOrCardFileTheReadersWouldSkip)
             const QString as = QString::fromLatin1(c.refusedAs ? c.refusedAs : "(nothing)");
             const QString name = as == u"card" ? written[0].fileName : QStringLiteral("20260308-p.md");
             EXPECT_EQ(error.message(), as + QStringLiteral(" file too large: ") + name) << c.what;
-            EXPECT_TRUE(learningNames(folder).isEmpty()) << c.what;
+            EXPECT_TRUE(entries(folder).isEmpty()) << c.what;
             EXPECT_EQ(readFile(cardPath), before) << c.what;
         }
     }
@@ -388,7 +377,7 @@ TEST(Promote, ACardDatedNearTheEdgeOfTheCalendarRoundTrips)
             EXPECT_EQ(error.message(),
                       QStringLiteral("card not found: ") + k.id.toString(QUuid::WithoutBraces).toUpper());
             EXPECT_EQ(readFile(path), bytes);
-            EXPECT_TRUE(learningNames(h.home + QStringLiteral("/learnings/posts")).isEmpty());
+            EXPECT_TRUE(entries(h.home + QStringLiteral("/learnings/posts")).isEmpty());
         }
     }
 }
@@ -414,11 +403,11 @@ TEST(Promote, AFailedCardRewriteTakesTheLearningBack)
     foundation::fs::detail::setTempCreatedHook(failSecondTemp);
     EXPECT_THROW(FixCardStore::promote(piece, written[0].card.id, noon(2026, 3, 8)), foundation::fs::FileError);
     foundation::fs::detail::setTempCreatedHook(nullptr);
-    EXPECT_TRUE(learningNames(folder).isEmpty());
+    EXPECT_TRUE(entries(folder).isEmpty());
     EXPECT_FALSE(FixCardStore::findCard(piece + "/cards", written[0].card.id)->card.promotedAt);
 
     FixCardStore::promote(piece, written[0].card.id, noon(2026, 3, 8));
-    EXPECT_EQ(learningNames(folder), QStringList{"20260308-p.md"});
+    EXPECT_EQ(entries(folder), QStringList{"20260308-p.md"});
 }
 
 TEST(LearningsForPiece, LeavesWaitingLearningsOut)

@@ -15,11 +15,6 @@ using library::Post;
 
 namespace {
 
-QDateTime noon(int y, int mo, int d)
-{
-    return QDateTime(QDate(y, mo, d), QTime(12, 0), QTimeZone::utc());
-}
-
 QString countsPath(const Home &h)
 {
     return h.home + QStringLiteral("/learnings/pass-counts.json");

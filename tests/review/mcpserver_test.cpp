@@ -21,8 +21,9 @@ namespace {
 
 using review::MCPServer::kMaxLineBytes;
 using reviewtest::golden;
-using reviewtest::readFile;
-using reviewtest::writeFile;
+using testsupport::entries;
+using testsupport::readFile;
+using testsupport::writeFile;
 
 // A Home with one post (two learnings apply to it), one outline piece
 // without learnings, and a Markdown file that is no piece.
@@ -266,10 +267,8 @@ TEST(MCPServerGolden, ConversationMatchesByteForByte)
 
     // Ten plus three cards landed; research notes and refusals wrote nothing.
     EXPECT_EQ(QDir(fixture.piece + "/cards").entryList({"*.json"}, QDir::Files).size(), 13);
-    EXPECT_EQ(QDir(fixture.piece).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-              QStringList({"cards", "post.md"}));
-    EXPECT_EQ(QDir(fixture.outline).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
-              QStringList({"post.md"}));
+    EXPECT_EQ(entries(fixture.piece), QStringList({"cards", "post.md"}));
+    EXPECT_EQ(entries(fixture.outline), QStringList({"post.md"}));
 }
 
 // The official MCP SDK client (tests/peers) against the real executable.

@@ -4,10 +4,11 @@
 #include "foundation/fs.h"
 #include "review/fixcardstore.h"
 #include "testenv.h"
+#include "testutil.h"
 
-#include <QDir>
-#include <QFile>
+#include <QDateTime>
 #include <QTemporaryDir>
+#include <QTimeZone>
 
 #include <gtest/gtest.h>
 
@@ -18,23 +19,14 @@ inline QString golden(const QString &name)
     return testsupport::sourceDir() + QStringLiteral("/tests/review/golden/") + name;
 }
 
-inline void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(path.left(path.lastIndexOf(u'/')));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    file.write(bytes);
-}
+using testsupport::entries;
+using testsupport::readFile;
+using testsupport::writeFile;
 
-inline QByteArray readFile(const QString &path)
+// Noon UTC: the same calendar day in every time zone a test machine uses.
+inline QDateTime noon(int y, int mo, int d)
 {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-inline QStringList entries(const QString &folder)
-{
-    return QDir(folder).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System, QDir::Name);
+    return QDateTime(QDate(y, mo, d), QTime(12, 0), QTimeZone::utc());
 }
 
 struct Home {

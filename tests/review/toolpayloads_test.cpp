@@ -1,4 +1,5 @@
 #include "review/toolpayloads.h"
+#include "testutil.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

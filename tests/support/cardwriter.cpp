@@ -1,25 +1,26 @@
-// A stand-in for a tool server filing cards: writes <count> cards of one
-// pattern into a piece at a given moment, so tests can race several writers.
+// A stand-in for a tool server filing cards, raced against other writers by
+// the card-store concurrency test. It prints "ready" and blocks on its input;
+// every line it reads, a piece folder, starts a round: it files <count> cards
+// of one pattern into that piece, prints their file names and "ready" again.
+// It ends with its input. A pipe releases the writers, not a clock, so no
+// round waits for a set time.
 //
-//   pennora_cardwriter <piece> <pattern> <count> <start-ms-since-epoch>
+//   pennora_cardwriter <pattern> <count>
 
 #include "review/fixcardstore.h"
 
-#include <QDateTime>
-#include <QThread>
-
 #include <cstdio>
+#include <iostream>
+#include <string>
 
 int main(int argc, char **argv)
 {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: pennora_cardwriter <piece> <pattern> <count> <start-ms>\n");
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: pennora_cardwriter <pattern> <count>\n");
         return 2;
     }
-    const QString piece = QString::fromUtf8(argv[1]);
-    const QString pattern = QString::fromUtf8(argv[2]);
-    const int count = QByteArray(argv[3]).toInt();
-    const qint64 start = QByteArray(argv[4]).toLongLong();
+    const QString pattern = QString::fromUtf8(argv[1]);
+    const int count = QByteArray(argv[2]).toInt();
 
     QList<review::FixCardStore::Input> inputs;
     for (int i = 0; i < count; ++i) {
@@ -29,18 +30,22 @@ int main(int argc, char **argv)
         input.anchor.quote = QStringLiteral("Body");
         inputs.append(input);
     }
-    const qint64 wait = start - QDateTime::currentMSecsSinceEpoch();
-    if (wait > 0)
-        QThread::msleep(static_cast<unsigned long>(wait));
-    try {
-        for (const auto &written : review::FixCardStore::write(piece, inputs))
-            std::printf("%s\n", written.fileName.toUtf8().constData());
-    } catch (const review::FixCardStore::CardError &error) {
-        std::fprintf(stderr, "%s\n", error.message().toUtf8().constData());
-        return 1;
-    } catch (const std::exception &error) {
-        std::fprintf(stderr, "%s\n", error.what());
-        return 1;
+    for (;;) {
+        std::printf("ready\n");
+        std::fflush(stdout);
+        std::string line;
+        if (!std::getline(std::cin, line))
+            return 0;
+        const QString piece = QString::fromStdString(line);
+        try {
+            for (const auto &written : review::FixCardStore::write(piece, inputs))
+                std::printf("%s\n", written.fileName.toUtf8().constData());
+        } catch (const review::FixCardStore::CardError &error) {
+            std::fprintf(stderr, "%s\n", error.message().toUtf8().constData());
+            return 1;
+        } catch (const std::exception &error) {
+            std::fprintf(stderr, "%s\n", error.what());
+            return 1;
+        }
     }
-    return 0;
 }

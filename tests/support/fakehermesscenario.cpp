@@ -1,6 +1,7 @@
 #include "fakehermesscenario.h"
 
 #include "testenv.h"
+#include "testutil.h"
 
 #include <QFile>
 #include <QJsonDocument>
@@ -15,9 +16,7 @@ QString fakeHermesBinary()
 FakeHermesScenario::FakeHermesScenario(const QJsonObject &scenario)
 {
     const QString path = m_dir.filePath(QStringLiteral("scenario.json"));
-    QFile file(path);
-    if (file.open(QIODevice::WriteOnly))
-        file.write(QJsonDocument(scenario).toJson());
+    writeFile(path, QJsonDocument(scenario).toJson());
     qputenv("FAKE_HERMES_SCENARIO", path.toLocal8Bit());
     qputenv("FAKE_HERMES_LOG", logPath().toLocal8Bit());
 }

@@ -1,7 +1,8 @@
 #include "synthetichome.h"
 
+#include "testutil.h"
+
 #include <QDir>
-#include <QFile>
 #include <QStringList>
 #include <random>
 
@@ -18,14 +19,6 @@ const char *const kWords[] = {
     "we",     "you",    "like",   "really",
 };
 constexpr int kWordCount = int(sizeof kWords / sizeof kWords[0]);
-
-void writeFile(const QString &path, const QByteArray &bytes, qint64 &total)
-{
-    QFile f(path);
-    if (f.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        f.write(bytes);
-    total += bytes.size();
-}
 
 } // namespace
 
@@ -63,6 +56,10 @@ QString syntheticProse(int words, std::uint32_t seed)
 SyntheticHomeSummary generateSyntheticHome(const QString &root, const SyntheticHomeOptions &options)
 {
     SyntheticHomeSummary summary;
+    const auto write = [&summary](const QString &path, const QByteArray &bytes) {
+        writeFile(path, bytes);
+        summary.bytes += bytes.size();
+    };
     std::mt19937 rng(options.seed);
     std::uniform_int_distribution<int> words(options.minWords, std::max(options.minWords, options.maxWords));
     std::uniform_int_distribution<int> percent(0, 99);
@@ -77,7 +74,6 @@ SyntheticHomeSummary generateSyntheticHome(const QString &root, const SyntheticH
             const QString title = QStringLiteral("Piece %1 of %2").arg(i + 1).arg(project);
             const QString id = QStringLiteral("piece-%1-of-project-%2").arg(i + 1).arg(p + 1);
             const QString dir = projectDir + "/" + id;
-            QDir().mkpath(dir);
             const bool outline = percent(rng) < 10;
             const QString passState = passStates[percent(rng) % 3];
             QString text = QStringLiteral("---\ntype: %1\npass_state: %2\norigin: %3\n---\n")
@@ -91,11 +87,10 @@ SyntheticHomeSummary generateSyntheticHome(const QString &root, const SyntheticH
                 text += QStringLiteral("# ") + title + QStringLiteral("\n\n")
                         + syntheticProse(words(rng), options.seed + std::uint32_t(p * 1000 + i));
             }
-            writeFile(dir + "/post.md", text.toUtf8(), summary.bytes);
+            write(dir + "/post.md", text.toUtf8());
             ++summary.pieces;
 
             if (percent(rng) < 30) {
-                QDir().mkpath(dir + "/cards");
                 const int cards = 1 + percent(rng) % 6;
                 for (int c = 0; c < cards; ++c) {
                     const QByteArray card =
@@ -107,20 +102,15 @@ SyntheticHomeSummary generateSyntheticHome(const QString &root, const SyntheticH
                             .arg(c + 1)
                             .arg(1 + c % 9)
                             .toUtf8();
-                    writeFile(dir + QStringLiteral("/cards/2026010%1-100000-pattern-%2.json").arg(1 + c % 9).arg(c),
-                              card, summary.bytes);
+                    write(dir + QStringLiteral("/cards/2026010%1-100000-pattern-%2.json").arg(1 + c % 9).arg(c), card);
                     ++summary.cards;
                 }
             }
-            if (passState != passStates[0]) {
-                QDir().mkpath(dir + "/passes");
-                writeFile(dir + "/passes/pass-1.md", text.toUtf8(), summary.bytes);
-            }
-            if (percent(rng) < 15) {
-                QDir().mkpath(dir + "/research");
-                writeFile(dir + "/research/2026-01-01-a-source.md",
-                          QByteArrayLiteral("# A source\n\n> A quote worth keeping.\n"), summary.bytes);
-            }
+            if (passState != passStates[0])
+                write(dir + "/passes/pass-1.md", text.toUtf8());
+            if (percent(rng) < 15)
+                write(dir + "/research/2026-01-01-a-source.md",
+                      QByteArrayLiteral("# A source\n\n> A quote worth keeping.\n"));
         }
     }
     QDir().mkpath(root + "/learnings/posts");

@@ -1,5 +1,6 @@
-// The main of every test binary: an isolated HOME, then a Qt application
-// object (QApplication for widget tests), then GoogleTest.
+// The main of every test binary: the test-run marker, an isolated HOME, then
+// a Qt application object (QApplication for widget tests), then GoogleTest.
+#include "foundation/paths.h"
 #include "testenv.h"
 
 #include <QLocale>
@@ -15,6 +16,10 @@ using TestApp = QCoreApplication;
 
 int main(int argc, char **argv)
 {
+    // CTest sets the marker too; a binary run by hand must behave the same.
+    // Children inherit it, so a test of real start-up removes it for its child.
+    if (!qEnvironmentVariableIsSet(foundation::paths::kTestRunMarker))
+        qputenv(foundation::paths::kTestRunMarker, "testmain");
     testsupport::isolateHome();
     // Tests are headless, discovery runs included.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))

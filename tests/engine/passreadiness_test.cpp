@@ -11,8 +11,8 @@
 #include <map>
 #include <stdexcept>
 
-using library::PassKind;
 using engine::PassReadiness;
+using library::PassKind;
 using profiles::ModelProvider;
 using profiles::ProfileSurface;
 using profiles::SettingsWriting;

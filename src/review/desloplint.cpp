@@ -514,7 +514,7 @@ QList<Finding> lint(const QString &text, const QList<Config::Tier> &tiers, qint6
 
 // --- Filing -----------------------------------------------------------------------------
 
-void fileLintCards(const QString &text, const QString &pieceID, const QString &postPath, int passNumber,
+void fileLintCards(const QString &text, const QString &pieceID, const QString &postPath, library::PassKind pass,
                    const std::optional<QString> &configFolder)
 {
     const Config config = loadConfig(configFolder);
@@ -543,7 +543,8 @@ void fileLintCards(const QString &text, const QString &pieceID, const QString &p
         input.anchor = finding.anchor;
         input.lane = finding.lane;
         input.emitter = Card::Emitter::lint;
-        input.provenance = Card::Provenance{pieceID, std::nullopt, std::nullopt, passNumber};
+        input.provenance =
+            Card::Provenance{pieceID, std::nullopt, std::nullopt, pass == library::PassKind::pass1 ? 1 : 2};
         inputs.append(input);
     }
     if (inputs.isEmpty())

@@ -2,6 +2,7 @@
 // The prose lint: em-dash density and tiers of stock phrases from
 // deslop-lint.json, turned into lint cards before a Pass starts.
 
+#include "library/passkind.h"
 #include "review/fixcardstore.h"
 
 #include <QByteArray>
@@ -61,8 +62,8 @@ Config loadConfig(const std::optional<QString> &folder);
 QList<Finding> lint(const QString &text, const QList<Config::Tier> &tiers, qint64 emDashBudget);
 
 // Lints text and files the findings that are not already open as lint cards
-// of the piece (at most ten per call). passNumber: 1 or 2. Reports nothing.
-void fileLintCards(const QString &text, const QString &pieceID, const QString &postPath, int passNumber,
+// of the piece (at most ten per call) for the Pass being started. Reports nothing.
+void fileLintCards(const QString &text, const QString &pieceID, const QString &postPath, library::PassKind pass,
                    const std::optional<QString> &configFolder);
 
 } // namespace review::DeslopLint

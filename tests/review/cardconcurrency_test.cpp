@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 using namespace review;
+using library::PassKind;
 using namespace reviewtest;
 using Card = FixCardStore::StoredFixCard;
 
@@ -70,7 +71,7 @@ TEST(CardConcurrency, TwoWritersAndTheLintKeepEveryCard)
             w.write(piece.toUtf8() + '\n');
         for (QProcess &w : writers)
             ASSERT_TRUE(w.waitForBytesWritten(30000));
-        DeslopLint::fileLintCards(text, id, piece + QStringLiteral("/post.md"), 1, h.home);
+        DeslopLint::fileLintCards(text, id, piece + QStringLiteral("/post.md"), PassKind::pass1, h.home);
 
         QStringList reported;
         QStringList stamps;

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 using namespace review;
+using library::PassKind;
 using namespace reviewtest;
 using Card = FixCardStore::StoredFixCard;
 using DeslopLint::Config;
@@ -260,7 +261,7 @@ TEST(LintCards, FilesOpenFindingsOnceAndAgainAfterClosing)
     writeFile(h.home + QStringLiteral("/deslop-lint.json"), config.toJson());
     const QString post = piece + QStringLiteral("/post.md");
 
-    DeslopLint::fileLintCards(text, QStringLiteral("essay"), post, 2, h.home);
+    DeslopLint::fileLintCards(text, QStringLiteral("essay"), post, PassKind::pass2, h.home);
     QList<FixCardStore::CardFile> cards = FixCardStore::cardFilesForPiece(piece);
     ASSERT_EQ(cards.size(), 3);
     EXPECT_EQ(cards[0].card.pattern, QStringLiteral("em-dash density"));
@@ -271,13 +272,13 @@ TEST(LintCards, FilesOpenFindingsOnceAndAgainAfterClosing)
         EXPECT_EQ(c.card.anchorStatus, Card::AnchorStatus::valid);
     }
 
-    DeslopLint::fileLintCards(text, QStringLiteral("essay"), post, 1, h.home);
+    DeslopLint::fileLintCards(text, QStringLiteral("essay"), post, PassKind::pass1, h.home);
     EXPECT_EQ(FixCardStore::loadCards(piece + "/cards").size(), 3);
 
     Card closed = cards[1].card;
     closed.status = Card::Status::done;
     FixCardStore::rewriteCard(piece + "/cards", cards[1].fileName, closed);
-    DeslopLint::fileLintCards(text, QStringLiteral("essay"), post, 1, h.home);
+    DeslopLint::fileLintCards(text, QStringLiteral("essay"), post, PassKind::pass1, h.home);
     EXPECT_EQ(FixCardStore::loadCards(piece + "/cards").size(), 4);
 }
 
@@ -294,7 +295,8 @@ TEST(LintCards, FourteenFindingsFileTen)
     writeFile(h.home + QStringLiteral("/deslop-lint.json"), Config{{tier("T", 0, phrases)}, 0}.toJson());
     ASSERT_EQ(DeslopLint::lint(text, {tier("T", 0, phrases)}, 0).size(), 14);
 
-    DeslopLint::fileLintCards(text, QStringLiteral("essay"), piece + QStringLiteral("/post.md"), 1, h.home);
+    DeslopLint::fileLintCards(text, QStringLiteral("essay"), piece + QStringLiteral("/post.md"), PassKind::pass1,
+                              h.home);
     const QList<Card> cards = FixCardStore::cardsForPiece(piece);
     ASSERT_EQ(cards.size(), 10);
     EXPECT_EQ(cards[0].pattern, QStringLiteral("em-dash density"));
@@ -306,12 +308,12 @@ TEST(LintCards, NothingToFileWritesNothing)
     const QString piece = h.piece(QStringLiteral("essay"), QStringLiteral("Plain words."));
     writeFile(h.home + QStringLiteral("/deslop-lint.json"), Config{{tier("T", 0, {{"delve", "dig"}})}, 5}.toJson());
     DeslopLint::fileLintCards(QStringLiteral("Plain words."), QStringLiteral("essay"),
-                              piece + QStringLiteral("/post.md"), 1, h.home);
+                              piece + QStringLiteral("/post.md"), PassKind::pass1, h.home);
     EXPECT_FALSE(QFileInfo::exists(piece + QStringLiteral("/cards")));
     // A refused write is swallowed, and leaves nothing behind.
     const QString nowhere = h.root + QStringLiteral("/nowhere");
     EXPECT_NO_THROW(DeslopLint::fileLintCards(QStringLiteral("delve"), QStringLiteral("x"),
-                                              nowhere + QStringLiteral("/post.md"), 1, h.home));
+                                              nowhere + QStringLiteral("/post.md"), PassKind::pass1, h.home));
     EXPECT_FALSE(QFileInfo::exists(nowhere));
     EXPECT_EQ(entries(h.root), QStringList{QStringLiteral("Home")});
 }

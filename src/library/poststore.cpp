@@ -279,8 +279,8 @@ Post createPiece(const QString &text, const QString &project, Post::ContentType 
     const QString title = PostFrontmatter::deriveTitle(content);
 
     // A name like "../x" or "a/b" would write outside projects/.
-    validateProjectName(project);
-    const QString projectDir = ensureProjectFolder(rootPath(home, Root::projects), project);
+    const QString projectName = validateProjectName(project);
+    const QString projectDir = ensureProjectFolder(rootPath(home, Root::projects), projectName);
 
     const QString name = uniquePieceName(title, home);
     const QString pieceDir = joined(projectDir, name);

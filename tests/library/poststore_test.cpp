@@ -232,6 +232,30 @@ TEST_F(PostStoreHome, CreatePieceWritesDefaultFrontmatterAndUniqueFolder)
     }
 }
 
+// The folder is made under the name that was validated: line ends and
+// spaces around it are no part of the project's name.
+TEST_F(PostStoreHome, CreatePieceUsesTheTrimmedProjectName)
+{
+    struct Case {
+        QString given;
+        QString folder;
+    };
+    const Case cases[] = {
+        {"Blog\n", "Blog"},
+        {" Spaced ", "Spaced"},
+        {"\tNotes\r\n", "Notes"},
+        {"\n blog \n", "Blog"}, // the folder made above, under NFC + lower case
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(show(c.given));
+        const Post post = PostStore::createPiece("# T", c.given, Post::ContentType::post, Post::Origin::writer, home);
+        EXPECT_EQ(show(post.project), show(c.folder));
+        EXPECT_TRUE(exists("projects/" + c.folder + "/" + post.id + "/post.md"));
+    }
+    EXPECT_EQ(show(QDir(path("projects")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).join("|")),
+              "Blog|Notes|Spaced");
+}
+
 TEST_F(PostStoreHome, CreatePieceRefusesEscapingProjectNames)
 {
     QDir().mkpath(path("projects"));

@@ -59,7 +59,8 @@ QString replaceTitleHeading(const QString &body, const QString &heading);
 // unique name when it differs.
 Post renamePiece(const Post &post, const QString &newTitle, const QString &home);
 
-// Moves the piece folder to the Trash (freedesktop).
+// Moves the piece folder to the Trash (freedesktop), making the home Trash
+// first when it is missing.
 void trashPiece(const Post &post, const QString &home);
 
 // Moves a live piece to another project, keeping its id.

@@ -551,6 +551,60 @@ TEST_F(PostStoreHome, TrashPiece)
     expectStoreError(Code::fileReadNoSuchFile, [&] { PostStore::trashPiece(post, home); });
 }
 
+// Without a data folder the Trash is made where the freedesktop layout puts
+// it; when it cannot be made, trashing fails and the piece stays. Nothing
+// ever lands in the working folder.
+TEST_F(PostStoreHome, TrashPieceWithoutADataFolderYet)
+{
+    struct Case {
+        const char *what;
+        QString data;   // XDG_DATA_HOME, relative to the sandbox
+        QString result; // "trashed" or the FileError's operation
+    };
+    const Case cases[] = {
+        {"missing data folder", "missing/share", "trashed"},
+        {"missing Trash in an existing data folder", "share", "trashed"},
+        {"data folder below a plain file", "plain/share", "create folder"},
+    };
+    const QString sandbox = QFileInfo(home).path();
+    writeText(sandbox + "/plain", "not a folder");
+    QDir().mkpath(sandbox + "/share");
+    const QString cwd = sandbox + "/cwd";
+    ASSERT_TRUE(QDir().mkpath(cwd));
+    const QString oldCwd = QDir::currentPath();
+    const QByteArray oldData = qgetenv("XDG_DATA_HOME");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString data = sandbox + "/" + c.data;
+        const Post post = piece("projects/blog/gone", "bye");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data));
+        ASSERT_TRUE(QDir::setCurrent(cwd));
+        QString result = "trashed";
+        try {
+            PostStore::trashPiece(post, home);
+        } catch (const foundation::fs::FileError &e) {
+            result = e.message().section(" failed", 0, 0);
+        }
+        QDir::setCurrent(oldCwd);
+        qputenv("XDG_DATA_HOME", oldData);
+
+        EXPECT_EQ(show(result), show(c.result));
+        EXPECT_TRUE(QDir(cwd).isEmpty()) << show(
+            QDir(cwd).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).join(" "));
+        if (c.result == "trashed") {
+            EXPECT_EQ(show(readText(data + "/Trash/files/gone/post.md")), "bye");
+            EXPECT_TRUE(QFileInfo(data + "/Trash/info/gone.trashinfo").isFile());
+            EXPECT_FALSE(exists("projects/blog/gone"));
+            QDir(data + "/Trash").removeRecursively();
+        } else {
+            EXPECT_EQ(show(readText(path("projects/blog/gone/post.md"))), "bye");
+            QDir(path("projects/blog/gone")).removeRecursively();
+        }
+        QDir(cwd).removeRecursively();
+        QDir().mkpath(cwd);
+    }
+}
+
 TEST(PostStoreTypes, Importable)
 {
     EXPECT_EQ(PostStore::importableTypes(), (QStringList{"md", "markdown"}));

@@ -163,6 +163,20 @@ TEST_F(PostStoreHome, UniqueNameCountsCaseHiddenAndPlainFiles)
     EXPECT_EQ(PostStore::uniquePieceName("Notes", home), "notes-2");
 }
 
+// Names compare under full case folding: a final sigma or ß is no new name.
+TEST_F(PostStoreHome, NamesCollideUnderFullCaseFolding)
+{
+    piece("projects/a/οδος");
+    EXPECT_EQ(show(PostStore::uniquePieceName("ΟΔΟΣ", home)), show(PostStore::slug("ΟΔΟΣ") + "-2"));
+    piece("projects/a/strasse");
+    EXPECT_EQ(show(PostStore::uniquePieceName("Straße", home)), "straße-2");
+
+    PostStore::createProject("Straße", home);
+    expectStoreError(Code::fileWriteFileExists, [&] { PostStore::createProject("STRASSE", home); });
+    const Post created = PostStore::createPiece("# T", "STRASSE", Post::ContentType::post, Post::Origin::writer, home);
+    EXPECT_EQ(show(created.project), "Straße");
+}
+
 TEST_F(PostStoreHome, UniqueNameExclusionCoversOnlyThePlainSlug)
 {
     piece("projects/a/my-post");

@@ -21,6 +21,7 @@ namespace {
 
 std::atomic<detail::TempCreatedHook> g_tempCreatedHook{nullptr};
 std::atomic<bool> g_forceRenameFallback{false};
+std::atomic<int> g_folderSyncFailure{0};
 
 // strerror_r comes in a GNU (returns char *) and an XSI (returns int) flavour.
 [[maybe_unused]] const char *pickError(const char *gnu, const char *)
@@ -176,6 +177,9 @@ void fillTemp(Temp &temp, const QByteArray &data)
         fail(errno, temp.path, "close");
 }
 
+// Flushes a folder after a rename into it. The rename has happened, and with
+// it the write or move: a failed flush leaves only its durability in doubt,
+// so it is logged, never thrown for a caller to undo work that was done.
 void syncFolder(const QByteArray &folder)
 {
     const Fd fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -183,11 +187,17 @@ void syncFolder(const QByteArray &folder)
     // file is already in place, so that is no failure of the write.
     if (fd.get() < 0 && errno == EACCES)
         return;
+    int code = 0;
     if (fd.get() < 0)
-        fail(errno, folder, "open folder");
+        code = errno;
+    else if (const int injected = g_folderSyncFailure.load())
+        code = injected;
     // EINVAL: this filesystem cannot flush a folder; nothing more to do.
-    if (::fsync(fd.get()) != 0 && errno != EINVAL)
-        fail(errno, folder, "fsync folder");
+    else if (::fsync(fd.get()) != 0 && errno != EINVAL)
+        code = errno;
+    if (code != 0)
+        qWarning("%s",
+                 qUtf8Printable(FileError(code, QFile::decodeName(folder), QStringLiteral("fsync folder")).message()));
 }
 
 bool renameNoReplaceUnsupported(int code)
@@ -312,7 +322,6 @@ QString writeUnique(const QString &folder, const QString &base, const QString &e
         } else {
             fail(code, target, "publish");
         }
-        // The file is published under name; only a failed flush of the folder can still throw.
         syncFolder(folderBytes);
         return name;
     }
@@ -439,6 +448,11 @@ void setTempCreatedHook(TempCreatedHook hook)
 void setForceRenameFallback(bool force)
 {
     g_forceRenameFallback.store(force);
+}
+
+void setFolderSyncFailure(int code)
+{
+    g_folderSyncFailure.store(code);
 }
 
 } // namespace detail

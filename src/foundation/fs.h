@@ -30,7 +30,9 @@ enum class Privacy { Default, Private };
 // with the final mode), fsync, rename, fsync of the folder. New files get
 // 0666 & ~umask (0600 when Private); a rewrite keeps the old file's mode. A
 // symbolic link at path is replaced, never written through. On failure the
-// old file is whole and no temp remains. Throws FileError.
+// old file is whole and no temp remains. Throws FileError. Here and in every
+// publish or move below, a failed flush of the folder after the rename is
+// logged, not thrown: the file is already in place.
 void atomicWrite(const QString &path, const QByteArray &data, Privacy privacy = Privacy::Default);
 
 // Moves the file at source to target only when target does not exist
@@ -96,6 +98,9 @@ void setTempCreatedHook(TempCreatedHook hook);
 // Makes the RENAME_NOREPLACE paths take their fallback, as on a filesystem
 // without renameat2 support.
 void setForceRenameFallback(bool force);
+// Makes every flush of a folder fail with code, as a failing disk would (0
+// clears).
+void setFolderSyncFailure(int code);
 } // namespace detail
 
 } // namespace foundation::fs

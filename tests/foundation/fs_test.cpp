@@ -120,6 +120,28 @@ struct HookGuard {
     ~HookGuard() { detail::setTempCreatedHook(nullptr); }
 };
 
+struct FolderSyncFailure {
+    explicit FolderSyncFailure(int code) { detail::setFolderSyncFailure(code); }
+    ~FolderSyncFailure() { detail::setFolderSyncFailure(0); }
+};
+
+// The warnings logged while it lives.
+class WarningCapture {
+public:
+    WarningCapture() : m_previous(qInstallMessageHandler(record)) { s_seen.clear(); }
+    ~WarningCapture() { qInstallMessageHandler(m_previous); }
+    const QStringList &seen() const { return s_seen; }
+
+private:
+    static void record(QtMsgType type, const QMessageLogContext &, const QString &message)
+    {
+        if (type == QtWarningMsg)
+            s_seen.append(message);
+    }
+    static inline QStringList s_seen;
+    QtMessageHandler m_previous;
+};
+
 } // namespace
 
 TEST(FsError, MessageNamesOperationReasonAndPath)
@@ -493,6 +515,40 @@ TEST_P(FsNoReplace, WriteUniqueSkipsNamesTakenByAnyKind)
 TEST_P(FsNoReplace, WriteUniqueIntoAMissingFolderFails)
 {
     EXPECT_EQ(errorOf([&] { writeUnique(at("missing"), "a", "md", "x"); }), ENOENT);
+}
+
+// Once the rename is done the file is in place: a failed flush of the folder
+// afterwards is logged, not reported as a failed write (a caller would undo
+// a write that happened).
+TEST_P(FsNoReplace, AFailedFolderFlushAfterTheRenameIsNoFailedWrite)
+{
+    struct Case {
+        const char *what;
+        std::function<void()> run;
+        QString name; // what must be in place afterwards
+        QByteArray data;
+    };
+    put(at("moved-src"), "moved");
+    put(at("published-src"), "published");
+    put(at("rewritten.md"), "old");
+    const Case cases[] = {
+        {"atomicWrite, new file", [&] { atomicWrite(at("new.md"), "new"); }, "new.md", "new"},
+        {"atomicWrite, rewrite", [&] { atomicWrite(at("rewritten.md"), "rewrite"); }, "rewritten.md", "rewrite"},
+        {"writeUnique", [&] { EXPECT_EQ(writeUnique(dir.path(), "card", "md", "card"), "card.md"); }, "card.md",
+         "card"},
+        {"publishNoReplace", [&] { publishNoReplace(at("published-src"), at("published")); }, "published", "published"},
+        {"moveNoReplace", [&] { moveNoReplace(at("moved-src"), at("moved")); }, "moved", "moved"},
+    };
+    const FolderSyncFailure failure(EIO);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const WarningCapture warnings;
+        EXPECT_EQ(errorOf(c.run), 0);
+        EXPECT_EQ(contents(at(c.name)), c.data);
+        EXPECT_EQ(warnings.seen().size(), 1);
+        EXPECT_TRUE(warnings.seen().value(0).contains(dir.path())) << warnings.seen().join(" | ").toStdString();
+    }
+    EXPECT_EQ(entries(dir.path()), (QStringList{"card.md", "moved", "new.md", "published", "rewritten.md"}));
 }
 
 // Processes racing for the same name all keep their data under distinct names.

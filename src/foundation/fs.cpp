@@ -22,6 +22,7 @@ namespace {
 std::atomic<detail::TempCreatedHook> g_tempCreatedHook{nullptr};
 std::atomic<bool> g_forceRenameFallback{false};
 std::atomic<int> g_folderSyncFailure{0};
+std::atomic<detail::StepObserver> g_stepObserver{nullptr};
 
 // strerror_r comes in a GNU (returns char *) and an XSI (returns int) flavour.
 [[maybe_unused]] const char *pickError(const char *gnu, const char *)
@@ -73,6 +74,12 @@ QByteArray withoutTrailingSlash(QByteArray path)
 QByteArray joinPath(const QByteArray &folder, const QByteArray &name)
 {
     return folder.endsWith('/') ? folder + name : folder + '/' + name;
+}
+
+void observe(detail::Step step, const QByteArray &path)
+{
+    if (const auto observer = g_stepObserver.load())
+        observer(step, QFile::decodeName(path));
 }
 
 class Fd {
@@ -165,6 +172,7 @@ void writeAll(int fd, const QByteArray &data, const QByteArray &path)
         p += n;
         left -= n;
     }
+    observe(detail::Step::write, path);
 }
 
 // Writes, flushes and closes the temp; it stays in place for the caller to publish.
@@ -173,6 +181,7 @@ void fillTemp(Temp &temp, const QByteArray &data)
     writeAll(temp.fd.get(), data, temp.path);
     if (::fsync(temp.fd.get()) != 0)
         fail(errno, temp.path, "fsync");
+    observe(detail::Step::syncFile, temp.path);
     if (temp.fd.close() != 0)
         fail(errno, temp.path, "close");
 }
@@ -195,7 +204,9 @@ void syncFolder(const QByteArray &folder)
     // EINVAL: this filesystem cannot flush a folder; nothing more to do.
     else if (::fsync(fd.get()) != 0 && errno != EINVAL)
         code = errno;
-    if (code != 0)
+    if (code == 0)
+        observe(detail::Step::syncFolder, folder);
+    else
         qWarning("%s",
                  qUtf8Printable(FileError(code, QFile::decodeName(folder), QStringLiteral("fsync folder")).message()));
 }
@@ -235,6 +246,7 @@ void publishBytes(const QByteArray &source, const QByteArray &target)
             fail(code, target, "publish");
         linkThenUnlink(source, target);
     }
+    observe(detail::Step::rename, target);
     syncFolder(splitPath(target).folder);
 }
 
@@ -288,6 +300,7 @@ void atomicWrite(const QString &path, const QByteArray &data, Privacy privacy)
     if (::rename(temp.path.constData(), target.constData()) != 0)
         fail(errno, target, "rename");
     temp.published();
+    observe(detail::Step::rename, target);
     syncFolder(split.folder);
 }
 
@@ -322,6 +335,7 @@ QString writeUnique(const QString &folder, const QString &base, const QString &e
         } else {
             fail(code, target, "publish");
         }
+        observe(detail::Step::rename, target);
         syncFolder(folderBytes);
         return name;
     }
@@ -364,6 +378,7 @@ void moveNoReplace(const QString &source, const QString &target)
             linkThenUnlink(from, to);
         }
     }
+    observe(detail::Step::rename, to);
     const QByteArray fromFolder = splitPath(withoutTrailingSlash(from)).folder;
     const QByteArray toFolder = splitPath(withoutTrailingSlash(to)).folder;
     syncFolder(toFolder);
@@ -453,6 +468,11 @@ void setForceRenameFallback(bool force)
 void setFolderSyncFailure(int code)
 {
     g_folderSyncFailure.store(code);
+}
+
+void setStepObserver(StepObserver observer)
+{
+    g_stepObserver.store(observer);
 }
 
 } // namespace detail

@@ -101,6 +101,13 @@ void setForceRenameFallback(bool force);
 // Makes every flush of a folder fail with code, as a failing disk would (0
 // clears).
 void setFolderSyncFailure(int code);
+// The steps of a durable write, each reported once it has succeeded with the
+// path it acted on: the temp (write, syncFile), the target (rename, which a
+// create-only publish or a move is too) and its folder (syncFolder).
+enum class Step { write, syncFile, rename, syncFolder };
+using StepObserver = void (*)(Step step, const QString &path);
+// nullptr clears it.
+void setStepObserver(StepObserver observer);
 } // namespace detail
 
 } // namespace foundation::fs

@@ -142,6 +142,24 @@ private:
     QtMessageHandler m_previous;
 };
 
+// The steps a durable write took, as "step path" lines.
+QStringList g_steps;
+
+void recordStep(detail::Step step, const QString &path)
+{
+    static const char *const names[] = {"write", "syncFile", "rename", "syncFolder"};
+    g_steps.append(QString::fromLatin1(names[static_cast<int>(step)]) + " " + path);
+}
+
+struct StepRecorder {
+    StepRecorder()
+    {
+        g_steps.clear();
+        detail::setStepObserver(recordStep);
+    }
+    ~StepRecorder() { detail::setStepObserver(nullptr); }
+};
+
 } // namespace
 
 TEST(FsError, MessageNamesOperationReasonAndPath)
@@ -549,6 +567,46 @@ TEST_P(FsNoReplace, AFailedFolderFlushAfterTheRenameIsNoFailedWrite)
         EXPECT_TRUE(warnings.seen().value(0).contains(dir.path())) << warnings.seen().join(" | ").toStdString();
     }
     EXPECT_EQ(entries(dir.path()), (QStringList{"card.md", "moved", "new.md", "published", "rewritten.md"}));
+}
+
+// The data is on disk before its name is, and the name before the call
+// returns: write, flush of the temp, rename, flush of the folder, exactly.
+TEST_P(FsNoReplace, DurableWritesFlushTheFileBeforeAndTheFolderAfterTheRename)
+{
+    struct Case {
+        const char *what;
+        std::function<void()> run;
+        QString target;
+        QString tempPrefix; // empty: no temp is written
+    };
+    put(at("rewritten.md"), "old");
+    put(at("source"), "published");
+    const Case cases[] = {
+        {"atomicWrite, new file", [&] { atomicWrite(at("new.md"), "new"); }, "new.md", ".new.md.tmp-"},
+        {"atomicWrite, rewrite", [&] { atomicWrite(at("rewritten.md"), "rewrite"); }, "rewritten.md",
+         ".rewritten.md.tmp-"},
+        {"atomicWrite, empty", [&] { atomicWrite(at("empty.md"), QByteArray()); }, "empty.md", ".empty.md.tmp-"},
+        {"writeUnique", [&] { writeUnique(dir.path(), "card", "md", "card"); }, "card.md", ".card.md.tmp-"},
+        {"writeUnique, next name", [&] { writeUnique(dir.path(), "card", "md", "two"); }, "card-2.md", ".card.md.tmp-"},
+        {"publishNoReplace", [&] { publishNoReplace(at("source"), at("published")); }, "published", ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        QStringList steps;
+        {
+            const StepRecorder recorder;
+            c.run();
+            steps = g_steps;
+        }
+        QStringList expected;
+        if (!c.tempPrefix.isEmpty()) {
+            const QString temp = steps.value(0).section(' ', 1);
+            EXPECT_TRUE(temp.startsWith(at(c.tempPrefix))) << temp.toStdString();
+            expected << "write " + temp << "syncFile " + temp;
+        }
+        expected << "rename " + at(c.target) << "syncFolder " + dir.path();
+        EXPECT_EQ(steps.join('\n').toStdString(), expected.join('\n').toStdString());
+    }
 }
 
 // Processes racing for the same name all keep their data under distinct names.

@@ -20,6 +20,7 @@ namespace foundation::fs {
 namespace {
 
 std::atomic<detail::TempCreatedHook> g_tempCreatedHook{nullptr};
+std::atomic<detail::TempNameHook> g_tempNameHook{nullptr};
 std::atomic<bool> g_forceRenameFallback{false};
 std::atomic<int> g_folderSyncFailure{0};
 std::atomic<detail::StepObserver> g_stepObserver{nullptr};
@@ -140,7 +141,9 @@ QByteArray tempName(const QByteArray &name)
 void createTemp(Temp &temp, const QByteArray &folder, const QByteArray &name, mode_t createMode, int exactMode)
 {
     for (int attempt = 0;; ++attempt) {
-        const QByteArray candidate = joinPath(folder, tempName(name));
+        const auto hook = g_tempNameHook.load();
+        const QString fixed = hook ? hook(attempt) : QString();
+        const QByteArray candidate = joinPath(folder, fixed.isEmpty() ? tempName(name) : encode(fixed));
         const int fd = ::open(candidate.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, createMode);
         if (fd >= 0) {
             temp.fd.reset(fd);
@@ -458,6 +461,11 @@ namespace detail {
 void setTempCreatedHook(TempCreatedHook hook)
 {
     g_tempCreatedHook.store(hook);
+}
+
+void setTempNameHook(TempNameHook hook)
+{
+    g_tempNameHook.store(hook);
 }
 
 void setForceRenameFallback(bool force)

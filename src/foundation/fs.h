@@ -95,6 +95,11 @@ namespace detail {
 // final mode, before its first byte is written. nullptr clears it.
 using TempCreatedHook = void (*)(const QString &tempPath);
 void setTempCreatedHook(TempCreatedHook hook);
+// Answers the name to try for a temp file (in the target's folder) on the
+// given attempt, from 0; an empty answer keeps the random name. nullptr
+// clears it.
+using TempNameHook = QString (*)(int attempt);
+void setTempNameHook(TempNameHook hook);
 // Makes the RENAME_NOREPLACE paths take their fallback, as on a filesystem
 // without renameat2 support.
 void setForceRenameFallback(bool force);

@@ -160,6 +160,17 @@ struct StepRecorder {
     ~StepRecorder() { detail::setStepObserver(nullptr); }
 };
 
+// The first temp is tried under ".planted", later ones at random.
+QString plantedFirst(int attempt)
+{
+    return attempt == 0 ? QStringLiteral(".planted") : QString();
+}
+
+struct TempNameGuard {
+    explicit TempNameGuard(detail::TempNameHook hook) { detail::setTempNameHook(hook); }
+    ~TempNameGuard() { detail::setTempNameHook(nullptr); }
+};
+
 } // namespace
 
 TEST(FsError, MessageNamesOperationReasonAndPath)
@@ -331,6 +342,68 @@ TEST(FsAtomicWrite, ExceptionAfterTempCreationRemovesTheTemp)
     EXPECT_FALSE(g_tempSeen.path.isEmpty());
     EXPECT_EQ(contents(file), "old");
     EXPECT_EQ(entries(dir.path()), QStringList{"doc.md"});
+}
+
+// The temp is created exclusively: whatever already has its name (a file, a
+// link, a dangling link) is neither opened nor followed, and the write goes
+// to a fresh name.
+TEST(FsAtomicWrite, TheTempNeverOpensWhatIsAlreadyAtItsName)
+{
+    struct Plant {
+        const char *what;
+        std::function<void(const QString &dir, const QString &at)> make;
+    };
+    const Plant plants[] = {
+        {"regular file", [](const QString &, const QString &at) { put(at, "planted"); }},
+        {"link to a file",
+         [](const QString &dir, const QString &at) {
+             put(dir + "/referent", "referent");
+             makeSymLink(dir + "/referent", at);
+         }},
+        {"dangling link", [](const QString &dir, const QString &at) { makeSymLink(dir + "/nowhere", at); }},
+    };
+    struct Write {
+        const char *what;
+        std::function<QString(const QString &dir)> run; // answers the name written
+    };
+    const Write writes[] = {
+        {"atomicWrite",
+         [](const QString &dir) {
+             atomicWrite(dir + "/doc.md", "written");
+             return QStringLiteral("doc.md");
+         }},
+        {"writeUnique", [](const QString &dir) { return writeUnique(dir, "doc", "md", "written"); }},
+    };
+    for (const Write &w : writes) {
+        for (const Plant &p : plants) {
+            SCOPED_TRACE(std::string(w.what) + " over a " + p.what);
+            QTemporaryDir dir;
+            const QString planted = dir.path() + "/.planted";
+            p.make(dir.path(), planted);
+            // What is there, links not followed: kind, link target, content.
+            const auto state = [&] {
+                QStringList seen;
+                for (const QString &name : entries(dir.path())) {
+                    const QString path = dir.path() + "/" + name;
+                    seen << name + (isSymLink(path) ? " -> " + QFile::symLinkTarget(path) : " = " + contents(path));
+                }
+                return seen;
+            };
+            const QStringList before = state();
+            QString name;
+            {
+                const HookGuard created(recordTemp);
+                const TempNameGuard first(plantedFirst);
+                name = w.run(dir.path());
+            }
+            EXPECT_NE(g_tempSeen.path, planted);
+            EXPECT_TRUE(g_tempSeen.path.startsWith(dir.path() + "/.doc.md.tmp-")) << g_tempSeen.path.toStdString();
+            QStringList expected = before;
+            expected << name + " = written";
+            expected.sort();
+            EXPECT_EQ(state().join('\n').toStdString(), expected.join('\n').toStdString());
+        }
+    }
 }
 
 TEST(FsAtomicWrite, ReadOnlyFolderFailsAndKeepsTheOldFile)

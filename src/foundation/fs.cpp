@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <limits>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -178,15 +179,33 @@ void writeAll(int fd, const QByteArray &data, const QByteArray &path)
     observe(detail::Step::write, path);
 }
 
-// Writes, flushes and closes the temp; it stays in place for the caller to publish.
-void fillTemp(Temp &temp, const QByteArray &data)
+// Flushes and closes the written temp; it stays in place for the caller to publish.
+void finishTemp(Temp &temp)
 {
-    writeAll(temp.fd.get(), data, temp.path);
     if (::fsync(temp.fd.get()) != 0)
         fail(errno, temp.path, "fsync");
     observe(detail::Step::syncFile, temp.path);
     if (temp.fd.close() != 0)
         fail(errno, temp.path, "close");
+}
+
+void fillTemp(Temp &temp, const QByteArray &data)
+{
+    writeAll(temp.fd.get(), data, temp.path);
+    finishTemp(temp);
+}
+
+// Opens a regular file for reading: no symbolic link, FIFO or device.
+void openRegular(Fd &fd, const QByteArray &name, struct stat &st)
+{
+    // O_NONBLOCK: opening a FIFO must not wait for a writer.
+    fd.reset(::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0)
+        fail(errno, name, "open");
+    if (::fstat(fd.get(), &st) != 0)
+        fail(errno, name, "stat");
+    if (!S_ISREG(st.st_mode))
+        fail(EINVAL, name, "read");
 }
 
 // Flushes a folder after a rename into it. The rename has happened, and with
@@ -312,14 +331,12 @@ void publishNoReplace(const QString &source, const QString &target)
     publishBytes(encode(source), encode(target));
 }
 
-QString writeUnique(const QString &folder, const QString &base, const QString &ext, const QByteArray &data,
-                    Privacy privacy)
+namespace {
+
+// Publishes a finished temp under the first free name among base.ext,
+// base-2.ext ... in folder.
+QString publishUnique(Temp &temp, const QByteArray &folderBytes, const QString &base, const QString &ext)
 {
-    const QByteArray folderBytes = encode(folder);
-    Temp temp;
-    createTemp(temp, folderBytes, encode(numberedName(base, ext, 1)), privacy == Privacy::Private ? 0600 : 0666,
-               privacy == Privacy::Private ? 0600 : -1);
-    fillTemp(temp, data);
     for (int n = 1; n <= kMaxNumberedNames; ++n) {
         const QString name = numberedName(base, ext, n);
         const QByteArray target = joinPath(folderBytes, encode(name));
@@ -343,6 +360,46 @@ QString writeUnique(const QString &folder, const QString &base, const QString &e
         return name;
     }
     fail(EEXIST, joinPath(folderBytes, encode(numberedName(base, ext, 1))), "publish");
+}
+
+} // namespace
+
+QString writeUnique(const QString &folder, const QString &base, const QString &ext, const QByteArray &data,
+                    Privacy privacy)
+{
+    const QByteArray folderBytes = encode(folder);
+    Temp temp;
+    createTemp(temp, folderBytes, encode(numberedName(base, ext, 1)), privacy == Privacy::Private ? 0600 : 0666,
+               privacy == Privacy::Private ? 0600 : -1);
+    fillTemp(temp, data);
+    return publishUnique(temp, folderBytes, base, ext);
+}
+
+QString copyUnique(const QString &source, const QString &folder, const QString &base, const QString &ext)
+{
+    const QByteArray sourceBytes = encode(source);
+    Fd in;
+    struct stat st {};
+    openRegular(in, sourceBytes, st);
+
+    const QByteArray folderBytes = encode(folder);
+    Temp temp;
+    createTemp(temp, folderBytes, encode(numberedName(base, ext, 1)), 0666, -1);
+    constexpr qsizetype kChunk = 1024 * 1024;
+    const std::unique_ptr<char[]> chunk(new char[kChunk]);
+    for (;;) {
+        const ssize_t n = ::read(in.get(), chunk.get(), kChunk);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            fail(errno, sourceBytes, "read");
+        }
+        if (n == 0)
+            break;
+        writeAll(temp.fd.get(), QByteArray::fromRawData(chunk.get(), n), temp.path);
+    }
+    finishTemp(temp);
+    return publishUnique(temp, folderBytes, base, ext);
 }
 
 QString firstFreeName(const QString &folder, const QString &base, const QString &ext)
@@ -393,15 +450,9 @@ QByteArray readRegularFile(const QString &path, qint64 maxBytes)
 {
     const QByteArray name = encode(path);
     maxBytes = qMax<qint64>(maxBytes, 0);
-    // O_NONBLOCK: opening a FIFO must not wait for a writer.
-    const Fd fd(::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0)
-        fail(errno, name, "open");
+    Fd fd;
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0)
-        fail(errno, name, "stat");
-    if (!S_ISREG(st.st_mode))
-        fail(EINVAL, name, "read");
+    openRegular(fd, name, st);
     if (st.st_size > maxBytes)
         fail(EFBIG, name, "read");
 

@@ -46,6 +46,12 @@ void publishNoReplace(const QString &source, const QString &target);
 QString writeUnique(const QString &folder, const QString &base, const QString &ext, const QByteArray &data,
                     Privacy privacy = Privacy::Default);
 
+// Copies the regular file at source (no symbolic link, FIFO or device) into
+// folder as writeUnique writes data: same names, same guarantees. It is read
+// and written in chunks, so a file of any size takes little memory. Returns
+// the file name used. Throws FileError; a failed copy leaves no temp behind.
+QString copyUnique(const QString &source, const QString &folder, const QString &base, const QString &ext);
+
 // base cut by whole grapheme clusters (and of trailing "-") so that
 // base-N.ext stays within the file-name limit of 255 bytes for any N
 // writeUnique may try; base itself when it fits. May answer the empty text.

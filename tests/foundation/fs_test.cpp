@@ -661,6 +661,7 @@ TEST_P(FsNoReplace, DurableWritesFlushTheFileBeforeAndTheFolderAfterTheRename)
         {"atomicWrite, empty", [&] { atomicWrite(at("empty.md"), QByteArray()); }, "empty.md", ".empty.md.tmp-"},
         {"writeUnique", [&] { writeUnique(dir.path(), "card", "md", "card"); }, "card.md", ".card.md.tmp-"},
         {"writeUnique, next name", [&] { writeUnique(dir.path(), "card", "md", "two"); }, "card-2.md", ".card.md.tmp-"},
+        {"copyUnique", [&] { copyUnique(at("source"), dir.path(), "image", "png"); }, "image.png", ".image.png.tmp-"},
         {"publishNoReplace", [&] { publishNoReplace(at("source"), at("published")); }, "published", ""},
     };
     for (const Case &c : cases) {
@@ -679,6 +680,59 @@ TEST_P(FsNoReplace, DurableWritesFlushTheFileBeforeAndTheFolderAfterTheRename)
         }
         expected << "rename " + at(c.target) << "syncFolder " + dir.path();
         EXPECT_EQ(steps.join('\n').toStdString(), expected.join('\n').toStdString());
+    }
+}
+
+TEST_P(FsNoReplace, CopyUniqueCopiesEveryByteUnderAFreeName)
+{
+    // Several chunks and an odd tail, every byte position telling.
+    QByteArray data(5 * 1024 * 1024 / 2 + 7, Qt::Uninitialized);
+    for (qsizetype i = 0; i < data.size(); ++i)
+        data[i] = char((i * 131 + i / 4099) & 0xff);
+    put(at("source.png"), data);
+    put(at("empty.png"), QByteArray());
+    ASSERT_TRUE(QDir(dir.path()).mkdir("assets"));
+    put(at("assets/img.png"), "theirs");
+
+    EXPECT_EQ(copyUnique(at("source.png"), at("assets"), "img", "png"), "img-2.png");
+    EXPECT_EQ(copyUnique(at("empty.png"), at("assets"), "img", "png"), "img-3.png");
+    EXPECT_TRUE(contents(at("assets/img-2.png")) == data);
+    EXPECT_EQ(contents(at("assets/img-3.png")), QByteArray());
+    EXPECT_EQ(contents(at("assets/img.png")), "theirs");
+    EXPECT_TRUE(contents(at("source.png")) == data);
+    EXPECT_EQ(entries(at("assets")), (QStringList{"img-2.png", "img-3.png", "img.png"}));
+}
+
+// A source that cannot be read, from its opening or in the middle of the
+// copy, fails the copy and leaves nothing in the folder.
+TEST(FsCopyUnique, AFailedReadLeavesNoTemp)
+{
+    QTemporaryDir dir;
+    const auto at = [&](const QString &name) { return dir.path() + "/" + name; };
+    ASSERT_TRUE(QDir(dir.path()).mkdir("assets"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder.png"));
+    ASSERT_EQ(::mkfifo(local(at("pipe.png")).constData(), 0600), 0);
+    put(at("real.png"), "real");
+    makeSymLink(at("real.png"), at("link.png"));
+    struct Case {
+        QString source;
+        int code;
+        bool tempMade; // the failure comes after the temp exists
+    };
+    const Case cases[] = {
+        {at("folder.png"), EINVAL, false},
+        {at("pipe.png"), EINVAL, false},
+        {at("link.png"), ELOOP, false},
+        {at("missing.png"), ENOENT, false},
+        // Opens as a regular file; its first read fails (EIO at address 0).
+        {QStringLiteral("/proc/self/mem"), EIO, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.source.toStdString());
+        const HookGuard hook(recordTemp);
+        EXPECT_EQ(errorOf([&] { copyUnique(c.source, at("assets"), "img", "png"); }), c.code);
+        EXPECT_EQ(!g_tempSeen.path.isEmpty(), c.tempMade);
+        EXPECT_EQ(entries(at("assets")), QStringList());
     }
 }
 

@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <limits>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,7 +21,10 @@ namespace foundation::fs {
 namespace {
 
 std::atomic<detail::TempCreatedHook> g_tempCreatedHook{nullptr};
+std::atomic<detail::TempNameHook> g_tempNameHook{nullptr};
 std::atomic<bool> g_forceRenameFallback{false};
+std::atomic<int> g_folderSyncFailure{0};
+std::atomic<detail::StepObserver> g_stepObserver{nullptr};
 
 // strerror_r comes in a GNU (returns char *) and an XSI (returns int) flavour.
 [[maybe_unused]] const char *pickError(const char *gnu, const char *)
@@ -72,6 +76,12 @@ QByteArray withoutTrailingSlash(QByteArray path)
 QByteArray joinPath(const QByteArray &folder, const QByteArray &name)
 {
     return folder.endsWith('/') ? folder + name : folder + '/' + name;
+}
+
+void observe(detail::Step step, const QByteArray &path)
+{
+    if (const auto observer = g_stepObserver.load())
+        observer(step, QFile::decodeName(path));
 }
 
 class Fd {
@@ -132,7 +142,9 @@ QByteArray tempName(const QByteArray &name)
 void createTemp(Temp &temp, const QByteArray &folder, const QByteArray &name, mode_t createMode, int exactMode)
 {
     for (int attempt = 0;; ++attempt) {
-        const QByteArray candidate = joinPath(folder, tempName(name));
+        const auto hook = g_tempNameHook.load();
+        const QString fixed = hook ? hook(attempt) : QString();
+        const QByteArray candidate = joinPath(folder, fixed.isEmpty() ? tempName(name) : encode(fixed));
         const int fd = ::open(candidate.constData(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, createMode);
         if (fd >= 0) {
             temp.fd.reset(fd);
@@ -152,18 +164,41 @@ void writeAllOrThrow(int fd, const QByteArray &data, const QByteArray &path)
 {
     if (!writeAll(fd, data))
         fail(errno, path, "write");
+    observe(detail::Step::write, path);
 }
 
-// Writes, flushes and closes the temp; it stays in place for the caller to publish.
-void fillTemp(Temp &temp, const QByteArray &data)
+// Flushes and closes the written temp; it stays in place for the caller to publish.
+void finishTemp(Temp &temp)
 {
-    writeAllOrThrow(temp.fd.get(), data, temp.path);
     if (::fsync(temp.fd.get()) != 0)
         fail(errno, temp.path, "fsync");
+    observe(detail::Step::syncFile, temp.path);
     if (temp.fd.close() != 0)
         fail(errno, temp.path, "close");
 }
 
+void fillTemp(Temp &temp, const QByteArray &data)
+{
+    writeAllOrThrow(temp.fd.get(), data, temp.path);
+    finishTemp(temp);
+}
+
+// Opens a regular file for reading: no symbolic link, FIFO or device.
+void openRegular(Fd &fd, const QByteArray &name, struct stat &st)
+{
+    // O_NONBLOCK: opening a FIFO must not wait for a writer.
+    fd.reset(::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (fd.get() < 0)
+        fail(errno, name, "open");
+    if (::fstat(fd.get(), &st) != 0)
+        fail(errno, name, "stat");
+    if (!S_ISREG(st.st_mode))
+        fail(EINVAL, name, "read");
+}
+
+// Flushes a folder after a rename into it. The rename has happened, and with
+// it the write or move: a failed flush leaves only its durability in doubt,
+// so it is logged, never thrown for a caller to undo work that was done.
 void syncFolder(const QByteArray &folder)
 {
     const Fd fd(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -171,11 +206,19 @@ void syncFolder(const QByteArray &folder)
     // file is already in place, so that is no failure of the write.
     if (fd.get() < 0 && errno == EACCES)
         return;
+    int code = 0;
     if (fd.get() < 0)
-        fail(errno, folder, "open folder");
+        code = errno;
+    else if (const int injected = g_folderSyncFailure.load())
+        code = injected;
     // EINVAL: this filesystem cannot flush a folder; nothing more to do.
-    if (::fsync(fd.get()) != 0 && errno != EINVAL)
-        fail(errno, folder, "fsync folder");
+    else if (::fsync(fd.get()) != 0 && errno != EINVAL)
+        code = errno;
+    if (code == 0)
+        observe(detail::Step::syncFolder, folder);
+    else
+        qWarning("%s",
+                 qUtf8Printable(FileError(code, QFile::decodeName(folder), QStringLiteral("fsync folder")).message()));
 }
 
 bool renameNoReplaceUnsupported(int code)
@@ -213,6 +256,7 @@ void publishBytes(const QByteArray &source, const QByteArray &target)
             fail(code, target, "publish");
         linkThenUnlink(source, target);
     }
+    observe(detail::Step::rename, target);
     syncFolder(splitPath(target).folder);
 }
 
@@ -265,6 +309,7 @@ void atomicWrite(const QString &path, const QByteArray &data, Privacy privacy)
     if (::rename(temp.path.constData(), target.constData()) != 0)
         fail(errno, target, "rename");
     temp.published();
+    observe(detail::Step::rename, target);
     syncFolder(split.folder);
 }
 
@@ -273,14 +318,12 @@ void publishNoReplace(const QString &source, const QString &target)
     publishBytes(encode(source), encode(target));
 }
 
-QString writeUnique(const QString &folder, const QString &base, const QString &ext, const QByteArray &data,
-                    Privacy privacy)
+namespace {
+
+// Publishes a finished temp under the first free name among base.ext,
+// base-2.ext ... in folder.
+QString publishUnique(Temp &temp, const QByteArray &folderBytes, const QString &base, const QString &ext)
 {
-    const QByteArray folderBytes = encode(folder);
-    Temp temp;
-    createTemp(temp, folderBytes, encode(numberedName(base, ext, 1)), privacy == Privacy::Private ? 0600 : 0666,
-               privacy == Privacy::Private ? 0600 : -1);
-    fillTemp(temp, data);
     for (int n = 1; n <= kMaxNumberedNames; ++n) {
         const QString name = numberedName(base, ext, n);
         const QByteArray target = joinPath(folderBytes, encode(name));
@@ -299,11 +342,51 @@ QString writeUnique(const QString &folder, const QString &base, const QString &e
         } else {
             fail(code, target, "publish");
         }
-        // The file is published under name; only a failed flush of the folder can still throw.
+        observe(detail::Step::rename, target);
         syncFolder(folderBytes);
         return name;
     }
     fail(EEXIST, joinPath(folderBytes, encode(numberedName(base, ext, 1))), "publish");
+}
+
+} // namespace
+
+QString writeUnique(const QString &folder, const QString &base, const QString &ext, const QByteArray &data,
+                    Privacy privacy)
+{
+    const QByteArray folderBytes = encode(folder);
+    Temp temp;
+    createTemp(temp, folderBytes, encode(numberedName(base, ext, 1)), privacy == Privacy::Private ? 0600 : 0666,
+               privacy == Privacy::Private ? 0600 : -1);
+    fillTemp(temp, data);
+    return publishUnique(temp, folderBytes, base, ext);
+}
+
+QString copyUnique(const QString &source, const QString &folder, const QString &base, const QString &ext)
+{
+    const QByteArray sourceBytes = encode(source);
+    Fd in;
+    struct stat st {};
+    openRegular(in, sourceBytes, st);
+
+    const QByteArray folderBytes = encode(folder);
+    Temp temp;
+    createTemp(temp, folderBytes, encode(numberedName(base, ext, 1)), 0666, -1);
+    constexpr qsizetype kChunk = 1024 * 1024;
+    const std::unique_ptr<char[]> chunk(new char[kChunk]);
+    for (;;) {
+        const ssize_t n = ::read(in.get(), chunk.get(), kChunk);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            fail(errno, sourceBytes, "read");
+        }
+        if (n == 0)
+            break;
+        writeAllOrThrow(temp.fd.get(), QByteArray::fromRawData(chunk.get(), n), temp.path);
+    }
+    finishTemp(temp);
+    return publishUnique(temp, folderBytes, base, ext);
 }
 
 QString firstFreeName(const QString &folder, const QString &base, const QString &ext)
@@ -342,6 +425,7 @@ void moveNoReplace(const QString &source, const QString &target)
             linkThenUnlink(from, to);
         }
     }
+    observe(detail::Step::rename, to);
     const QByteArray fromFolder = splitPath(withoutTrailingSlash(from)).folder;
     const QByteArray toFolder = splitPath(withoutTrailingSlash(to)).folder;
     syncFolder(toFolder);
@@ -353,15 +437,9 @@ QByteArray readRegularFile(const QString &path, qint64 maxBytes)
 {
     const QByteArray name = encode(path);
     maxBytes = qMax<qint64>(maxBytes, 0);
-    // O_NONBLOCK: opening a FIFO must not wait for a writer.
-    const Fd fd(::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0)
-        fail(errno, name, "open");
+    Fd fd;
     struct stat st {};
-    if (::fstat(fd.get(), &st) != 0)
-        fail(errno, name, "stat");
-    if (!S_ISREG(st.st_mode))
-        fail(EINVAL, name, "read");
+    openRegular(fd, name, st);
     if (st.st_size > maxBytes)
         fail(EFBIG, name, "read");
 
@@ -423,9 +501,24 @@ void setTempCreatedHook(TempCreatedHook hook)
     g_tempCreatedHook.store(hook);
 }
 
+void setTempNameHook(TempNameHook hook)
+{
+    g_tempNameHook.store(hook);
+}
+
 void setForceRenameFallback(bool force)
 {
     g_forceRenameFallback.store(force);
+}
+
+void setFolderSyncFailure(int code)
+{
+    g_folderSyncFailure.store(code);
+}
+
+void setStepObserver(StepObserver observer)
+{
+    g_stepObserver.store(observer);
 }
 
 } // namespace detail

@@ -33,7 +33,9 @@ enum class Privacy { Default, Private };
 // with the final mode), fsync, rename, fsync of the folder. New files get
 // 0666 & ~umask (0600 when Private); a rewrite keeps the old file's mode. A
 // symbolic link at path is replaced, never written through. On failure the
-// old file is whole and no temp remains. Throws FileError.
+// old file is whole and no temp remains. Throws FileError. Here and in every
+// publish or move below, a failed flush of the folder after the rename is
+// logged, not thrown: the file is already in place.
 void atomicWrite(const QString &path, const QByteArray &data, Privacy privacy = Privacy::Default);
 
 // Moves the file at source to target only when target does not exist
@@ -46,6 +48,12 @@ void publishNoReplace(const QString &source, const QString &target);
 // Returns the file name used. Throws FileError.
 QString writeUnique(const QString &folder, const QString &base, const QString &ext, const QByteArray &data,
                     Privacy privacy = Privacy::Default);
+
+// Copies the regular file at source (no symbolic link, FIFO or device) into
+// folder as writeUnique writes data: same names, same guarantees. It is read
+// and written in chunks, so a file of any size takes little memory. Returns
+// the file name used. Throws FileError; a failed copy leaves no temp behind.
+QString copyUnique(const QString &source, const QString &folder, const QString &base, const QString &ext);
 
 // base cut by whole grapheme clusters (and of trailing "-") so that
 // base-N.ext stays within the file-name limit of 255 bytes for any N
@@ -103,9 +111,24 @@ namespace detail {
 // final mode, before its first byte is written. nullptr clears it.
 using TempCreatedHook = void (*)(const QString &tempPath);
 void setTempCreatedHook(TempCreatedHook hook);
+// Answers the name to try for a temp file (in the target's folder) on the
+// given attempt, from 0; an empty answer keeps the random name. nullptr
+// clears it.
+using TempNameHook = QString (*)(int attempt);
+void setTempNameHook(TempNameHook hook);
 // Makes the RENAME_NOREPLACE paths take their fallback, as on a filesystem
 // without renameat2 support.
 void setForceRenameFallback(bool force);
+// Makes every flush of a folder fail with code, as a failing disk would (0
+// clears).
+void setFolderSyncFailure(int code);
+// The steps of a durable write, each reported once it has succeeded with the
+// path it acted on: the temp (write, syncFile), the target (rename, which a
+// create-only publish or a move is too) and its folder (syncFolder).
+enum class Step { write, syncFile, rename, syncFolder };
+using StepObserver = void (*)(Step step, const QString &path);
+// nullptr clears it.
+void setStepObserver(StepObserver observer);
 } // namespace detail
 
 } // namespace foundation::fs

@@ -5,6 +5,7 @@
 #include <unicode/brkiter.h>
 #include <unicode/locid.h>
 #include <unicode/normalizer2.h>
+#include <unicode/uchar.h>
 #include <unicode/unistr.h>
 
 #include <algorithm>
@@ -396,9 +397,21 @@ QList<Range> findAllQuotes(const QString &text, const QString &quote)
 
 // --- Names and collation -----------------------------------------------------
 
+namespace {
+
+// Full folding, unlike QString::toLower, knows the final sigma and ß.
+QString foldCase(const QString &text)
+{
+    icu::UnicodeString folded(reinterpret_cast<const char16_t *>(text.utf16()), int32_t(text.size()));
+    folded.foldCase(U_FOLD_CASE_DEFAULT);
+    return QString(reinterpret_cast<const QChar *>(folded.getBuffer()), folded.length());
+}
+
+} // namespace
+
 QString nameKey(const QString &name)
 {
-    return name.normalized(QString::NormalizationForm_C).toLower();
+    return foldCase(toNfc(name));
 }
 
 DisplayCollator::DisplayCollator(const QLocale &locale) : m_insensitive(locale), m_sensitive(locale)

@@ -72,7 +72,8 @@ private:
     std::unique_ptr<Index> d;
 };
 
-// The key names are compared by for uniqueness: NFC, then lower case.
+// The key names are compared by for uniqueness: NFC, then full case folding
+// (ICU's default), so "ΟΔΟΣ" and "οδος", "Straße" and "STRASSE" are one name.
 QString nameKey(const QString &name);
 
 // The comparison of lists shown to the writer: numeric, case-insensitive,

@@ -123,11 +123,12 @@ Analysis analyse(const QString &text, bool keepWords)
     qsizetype sentence = 0;
 
     auto endWord = [&](qsizetype end) {
-        const QString word = QStringView(s + wordStart, end - wordStart).toString().toLower();
-        // Words that differ only in how an accent is encoded are the same
-        // word; below U+0300 every text is already composed.
-        const bool mayCompose = std::any_of(word.cbegin(), word.cend(), [](QChar c) { return c.unicode() >= 0x300; });
-        const QString key = mayCompose ? word.normalized(QString::NormalizationForm_C) : word;
+        const QString word = QStringView(s + wordStart, end - wordStart).toString();
+        // Words compare as names do (NFC, then full case folding): an accent
+        // encoded either way, a final sigma or ß make no new word. ASCII folds
+        // as it lower-cases.
+        const bool ascii = std::all_of(word.cbegin(), word.cend(), [](QChar c) { return c.unicode() < 0x80; });
+        const QString key = ascii ? word.toLower() : foundation::text::nameKey(word);
         const auto it = ids.constFind(key);
         if (it != ids.constEnd()) {
             result.wordIds.push_back(it.value());
@@ -137,7 +138,7 @@ Analysis analyse(const QString &text, bool keepWords)
             result.wordIds.push_back(id);
         }
         if (keepWords)
-            result.words.append(word);
+            result.words.append(word.toLower());
         wordStart = -1;
     };
 

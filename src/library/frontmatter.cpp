@@ -101,19 +101,21 @@ QString trimmedQuotes(const QString &value)
     return value.sliced(from, to - from);
 }
 
-// The key a rewrite matches a block line by: the first colon-free piece of
-// the line (leading colons skipped), trimmed of white space.
-QString rewriteKey(QStringView line)
+// A block line as both the parser and the rewrite read it: trimmed of white
+// space and line ends, the key is what comes before the first colon (trimmed
+// of spaces), the rest follows it. None for a line without a colon.
+struct Entry {
+    QString key;
+    QStringView rest;
+};
+
+std::optional<Entry> entryOf(QStringView line)
 {
-    if (line.endsWith(u'\r'))
-        line.chop(1);
-    qsizetype from = 0;
-    while (from < line.size() && line[from] == u':')
-        ++from;
-    qsizetype to = line.indexOf(u':', from);
-    if (to < 0)
-        to = line.size();
-    return foundation::text::trimSpaces(line.sliced(from, to - from).toString());
+    const QStringView trimmed = line.trimmed();
+    const qsizetype colon = trimmed.indexOf(u':');
+    if (colon < 0)
+        return std::nullopt;
+    return Entry{foundation::text::trimSpaces(trimmed.first(colon).toString()), trimmed.sliced(colon + 1)};
 }
 
 FrontmatterPairs onePerLine(const FrontmatterPairs &pairs)
@@ -146,13 +148,10 @@ Frontmatter parseFrontmatter(const QString &text)
         pos = line.next;
         if (where.closed && line.start == where.close.start)
             break;
-        const QStringView trimmed = cursor.view(line).trimmed();
-        const qsizetype colon = trimmed.indexOf(u':');
-        if (colon < 0)
+        const auto entry = entryOf(cursor.view(line));
+        if (!entry)
             continue;
-        const QString key = foundation::text::trimSpaces(trimmed.first(colon).toString());
-        const QString value = trimmedQuotes(foundation::text::trimSpaces(trimmed.sliced(colon + 1).toString()));
-        result.insert(key, value);
+        result.insert(entry->key, trimmedQuotes(foundation::text::trimSpaces(entry->rest.toString())));
     }
     return result;
 }
@@ -209,14 +208,15 @@ QString rewriteFrontmatter(const QString &text, const FrontmatterPairs &givenPai
         values.insert(key, value);
     QSet<QString> seen;
     for (QString &line : lines) {
-        if (isBlankLine(line) || isDelimiter(line))
+        // Delimiters and blank lines have no colon.
+        const auto entry = entryOf(line);
+        if (!entry)
             continue;
-        const QString key = rewriteKey(line);
-        const auto it = values.constFind(key);
+        const auto it = values.constFind(entry->key);
         if (it == values.constEnd())
             continue;
-        line = key + QStringLiteral(": ") + it.value();
-        seen.insert(key);
+        line = it.key() + QStringLiteral(": ") + it.value();
+        seen.insert(it.key());
     }
 
     QStringList missing;

@@ -426,11 +426,10 @@ QString ingestImage(const QUrl &source, const QString &pieceFolder)
     const QFileInfo info(fileName);
     const QString extension = info.suffix().toLower();
     const QString base = foundation::fs::fitFileBase(slug(info.completeBaseName()), extension);
-    // Read whole (no size limit), then published under a free name with
-    // create-only semantics: nothing is overwritten and a failure leaves no
-    // partial file behind.
-    const QByteArray data = foundation::fs::readRegularFile(sourcePath, foundation::fs::kNoReadCap);
-    return kAssetsFolder + u'/' + foundation::fs::writeUnique(assets, base, extension, data);
+    // Copied in chunks (no size limit, little memory), then published under a
+    // free name with create-only semantics: nothing is overwritten and a
+    // failure leaves no partial file behind.
+    return kAssetsFolder + u'/' + foundation::fs::copyUnique(sourcePath, assets, base, extension);
 }
 
 } // namespace library::PostStore

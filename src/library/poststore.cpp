@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSet>
+#include <QStandardPaths>
 #include <QStringDecoder>
 #include <algorithm>
 #include <cerrno>
@@ -114,6 +115,23 @@ Location requireLocation(const Post &post, const QString &home)
     if (!where)
         throw StoreError(Code::fileReadNoSuchFile, post.id);
     return *where;
+}
+
+// The home Trash with its files/ and info/ folders (freedesktop layout). Qt
+// 6.4 cannot make it when the data folder is missing, and then moves the item
+// into the working folder and reports success.
+void ensureHomeTrash()
+{
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (data.isEmpty())
+        throw FileError(ENOENT, QStringLiteral("Trash"), QStringLiteral("create folder"));
+    const QString trash = joined(data, QStringLiteral("Trash"));
+    foundation::fs::makePath(data);
+    // The Trash holds what the user threw away: private from the start.
+    if (::mkdir(QFile::encodeName(trash).constData(), 0700) != 0 && errno != EEXIST)
+        throw FileError(errno, trash, QStringLiteral("create folder"));
+    foundation::fs::makeFolder(joined(trash, QStringLiteral("files")));
+    foundation::fs::makeFolder(joined(trash, QStringLiteral("info")));
 }
 
 // Combining marks that diacritic folding drops after decomposition.
@@ -266,8 +284,8 @@ Post createPiece(const QString &text, const QString &project, Post::ContentType 
     const QString title = PostFrontmatter::deriveTitle(content);
 
     // A name like "../x" or "a/b" would write outside projects/.
-    validateProjectName(project);
-    const QString projectDir = ensureProjectFolder(rootPath(home, Root::projects), project);
+    const QString projectName = validateProjectName(project);
+    const QString projectDir = ensureProjectFolder(rootPath(home, Root::projects), projectName);
 
     const QString name = uniquePieceName(title, home);
     const QString pieceDir = joined(projectDir, name);
@@ -346,6 +364,7 @@ Post renamePiece(const Post &post, const QString &newTitle, const QString &home)
 void trashPiece(const Post &post, const QString &home)
 {
     const Location where = requireLocation(post, home);
+    ensureHomeTrash();
     errno = 0;
     if (!QFile::moveToTrash(where.path)) {
         const int code = errno != 0 ? errno : EIO;

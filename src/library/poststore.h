@@ -6,7 +6,7 @@
 // The Home is a local folder path. Every operation is synchronous and throws
 // library::StoreError for its own refusals and foundation::fs::FileError for
 // failures of the file system. Writes into a project reuse an existing project
-// folder whose name matches under NFC + lower case.
+// folder whose name matches under NFC + case folding.
 
 #include "library/post.h"
 #include "library/storeerror.h"
@@ -37,7 +37,7 @@ bool isConfinedName(const QString &name);
 QString slug(const QString &title);
 
 // The slug of title, made unique against every piece-level name under both
-// roots (NFC + lower case); excludedID keeps a retitled piece's own name.
+// roots (NFC + case folding); excludedID keeps a retitled piece's own name.
 QString uniquePieceName(const QString &title, const QString &home,
                         const std::optional<QString> &excludedID = std::nullopt);
 
@@ -59,7 +59,8 @@ QString replaceTitleHeading(const QString &body, const QString &heading);
 // unique name when it differs.
 Post renamePiece(const Post &post, const QString &newTitle, const QString &home);
 
-// Moves the piece folder to the Trash (freedesktop).
+// Moves the piece folder to the Trash (freedesktop), making the home Trash
+// first when it is missing.
 void trashPiece(const Post &post, const QString &home);
 
 // Moves a live piece to another project, keeping its id.

@@ -98,6 +98,57 @@ struct HookGuard {
     ~HookGuard() { detail::setTempCreatedHook(nullptr); }
 };
 
+struct FolderSyncFailure {
+    explicit FolderSyncFailure(int code) { detail::setFolderSyncFailure(code); }
+    ~FolderSyncFailure() { detail::setFolderSyncFailure(0); }
+};
+
+// The warnings logged while it lives.
+class WarningCapture {
+public:
+    WarningCapture() : m_previous(qInstallMessageHandler(record)) { s_seen.clear(); }
+    ~WarningCapture() { qInstallMessageHandler(m_previous); }
+    const QStringList &seen() const { return s_seen; }
+
+private:
+    static void record(QtMsgType type, const QMessageLogContext &, const QString &message)
+    {
+        if (type == QtWarningMsg)
+            s_seen.append(message);
+    }
+    static inline QStringList s_seen;
+    QtMessageHandler m_previous;
+};
+
+// The steps a durable write took, as "step path" lines.
+QStringList g_steps;
+
+void recordStep(detail::Step step, const QString &path)
+{
+    static const char *const names[] = {"write", "syncFile", "rename", "syncFolder"};
+    g_steps.append(QString::fromLatin1(names[static_cast<int>(step)]) + " " + path);
+}
+
+struct StepRecorder {
+    StepRecorder()
+    {
+        g_steps.clear();
+        detail::setStepObserver(recordStep);
+    }
+    ~StepRecorder() { detail::setStepObserver(nullptr); }
+};
+
+// The first temp is tried under ".planted", later ones at random.
+QString plantedFirst(int attempt)
+{
+    return attempt == 0 ? QStringLiteral(".planted") : QString();
+}
+
+struct TempNameGuard {
+    explicit TempNameGuard(detail::TempNameHook hook) { detail::setTempNameHook(hook); }
+    ~TempNameGuard() { detail::setTempNameHook(nullptr); }
+};
+
 } // namespace
 
 TEST(FsError, MessageNamesOperationReasonAndPath)
@@ -269,6 +320,68 @@ TEST(FsAtomicWrite, ExceptionAfterTempCreationRemovesTheTemp)
     EXPECT_FALSE(g_tempSeen.path.isEmpty());
     EXPECT_EQ(readFile(file), "old");
     EXPECT_EQ(entries(dir.path()), QStringList{"doc.md"});
+}
+
+// The temp is created exclusively: whatever already has its name (a file, a
+// link, a dangling link) is neither opened nor followed, and the write goes
+// to a fresh name.
+TEST(FsAtomicWrite, TheTempNeverOpensWhatIsAlreadyAtItsName)
+{
+    struct Plant {
+        const char *what;
+        std::function<void(const QString &dir, const QString &at)> make;
+    };
+    const Plant plants[] = {
+        {"regular file", [](const QString &, const QString &at) { writeFile(at, "planted"); }},
+        {"link to a file",
+         [](const QString &dir, const QString &at) {
+             writeFile(dir + "/referent", "referent");
+             makeSymLink(dir + "/referent", at);
+         }},
+        {"dangling link", [](const QString &dir, const QString &at) { makeSymLink(dir + "/nowhere", at); }},
+    };
+    struct Write {
+        const char *what;
+        std::function<QString(const QString &dir)> run; // answers the name written
+    };
+    const Write writes[] = {
+        {"atomicWrite",
+         [](const QString &dir) {
+             atomicWrite(dir + "/doc.md", "written");
+             return QStringLiteral("doc.md");
+         }},
+        {"writeUnique", [](const QString &dir) { return writeUnique(dir, "doc", "md", "written"); }},
+    };
+    for (const Write &w : writes) {
+        for (const Plant &p : plants) {
+            SCOPED_TRACE(std::string(w.what) + " over a " + p.what);
+            QTemporaryDir dir;
+            const QString planted = dir.path() + "/.planted";
+            p.make(dir.path(), planted);
+            // What is there, links not followed: kind, link target, content.
+            const auto state = [&] {
+                QStringList seen;
+                for (const QString &name : entries(dir.path())) {
+                    const QString path = dir.path() + "/" + name;
+                    seen << name + (isSymLink(path) ? " -> " + QFile::symLinkTarget(path) : " = " + readFile(path));
+                }
+                return seen;
+            };
+            const QStringList before = state();
+            QString name;
+            {
+                const HookGuard created(recordTemp);
+                const TempNameGuard first(plantedFirst);
+                name = w.run(dir.path());
+            }
+            EXPECT_NE(g_tempSeen.path, planted);
+            EXPECT_TRUE(g_tempSeen.path.startsWith(dir.path() + "/.doc.md.tmp-")) << g_tempSeen.path.toStdString();
+            QStringList expected = before;
+            expected << name + " = written";
+            expected.sort();
+            EXPECT_EQ(state().join('\n').toStdString(), expected.join('\n').toStdString());
+        }
+    }
 }
 
 TEST(FsAtomicWrite, ReadOnlyFolderFailsAndKeepsTheOldFile)
@@ -471,6 +584,134 @@ TEST_P(FsNoReplace, WriteUniqueSkipsNamesTakenByAnyKind)
 TEST_P(FsNoReplace, WriteUniqueIntoAMissingFolderFails)
 {
     EXPECT_EQ(errorOf([&] { writeUnique(at("missing"), "a", "md", "x"); }), ENOENT);
+}
+
+// Once the rename is done the file is in place: a failed flush of the folder
+// afterwards is logged, not reported as a failed write (a caller would undo
+// a write that happened).
+TEST_P(FsNoReplace, AFailedFolderFlushAfterTheRenameIsNoFailedWrite)
+{
+    struct Case {
+        const char *what;
+        std::function<void()> run;
+        QString name; // what must be in place afterwards
+        QByteArray data;
+    };
+    writeFile(at("moved-src"), "moved");
+    writeFile(at("published-src"), "published");
+    writeFile(at("rewritten.md"), "old");
+    const Case cases[] = {
+        {"atomicWrite, new file", [&] { atomicWrite(at("new.md"), "new"); }, "new.md", "new"},
+        {"atomicWrite, rewrite", [&] { atomicWrite(at("rewritten.md"), "rewrite"); }, "rewritten.md", "rewrite"},
+        {"writeUnique", [&] { EXPECT_EQ(writeUnique(dir.path(), "card", "md", "card"), "card.md"); }, "card.md",
+         "card"},
+        {"publishNoReplace", [&] { publishNoReplace(at("published-src"), at("published")); }, "published", "published"},
+        {"moveNoReplace", [&] { moveNoReplace(at("moved-src"), at("moved")); }, "moved", "moved"},
+    };
+    const FolderSyncFailure failure(EIO);
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const WarningCapture warnings;
+        EXPECT_EQ(errorOf(c.run), 0);
+        EXPECT_EQ(readFile(at(c.name)), c.data);
+        EXPECT_EQ(warnings.seen().size(), 1);
+        EXPECT_TRUE(warnings.seen().value(0).contains(dir.path())) << warnings.seen().join(" | ").toStdString();
+    }
+    EXPECT_EQ(entries(dir.path()), (QStringList{"card.md", "moved", "new.md", "published", "rewritten.md"}));
+}
+
+// The data is on disk before its name is, and the name before the call
+// returns: write, flush of the temp, rename, flush of the folder, exactly.
+TEST_P(FsNoReplace, DurableWritesFlushTheFileBeforeAndTheFolderAfterTheRename)
+{
+    struct Case {
+        const char *what;
+        std::function<void()> run;
+        QString target;
+        QString tempPrefix; // empty: no temp is written
+    };
+    writeFile(at("rewritten.md"), "old");
+    writeFile(at("source"), "published");
+    const Case cases[] = {
+        {"atomicWrite, new file", [&] { atomicWrite(at("new.md"), "new"); }, "new.md", ".new.md.tmp-"},
+        {"atomicWrite, rewrite", [&] { atomicWrite(at("rewritten.md"), "rewrite"); }, "rewritten.md",
+         ".rewritten.md.tmp-"},
+        {"atomicWrite, empty", [&] { atomicWrite(at("empty.md"), QByteArray()); }, "empty.md", ".empty.md.tmp-"},
+        {"writeUnique", [&] { writeUnique(dir.path(), "card", "md", "card"); }, "card.md", ".card.md.tmp-"},
+        {"writeUnique, next name", [&] { writeUnique(dir.path(), "card", "md", "two"); }, "card-2.md", ".card.md.tmp-"},
+        {"copyUnique", [&] { copyUnique(at("source"), dir.path(), "image", "png"); }, "image.png", ".image.png.tmp-"},
+        {"publishNoReplace", [&] { publishNoReplace(at("source"), at("published")); }, "published", ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        QStringList steps;
+        {
+            const StepRecorder recorder;
+            c.run();
+            steps = g_steps;
+        }
+        QStringList expected;
+        if (!c.tempPrefix.isEmpty()) {
+            const QString temp = steps.value(0).section(' ', 1);
+            EXPECT_TRUE(temp.startsWith(at(c.tempPrefix))) << temp.toStdString();
+            expected << "write " + temp << "syncFile " + temp;
+        }
+        expected << "rename " + at(c.target) << "syncFolder " + dir.path();
+        EXPECT_EQ(steps.join('\n').toStdString(), expected.join('\n').toStdString());
+    }
+}
+
+TEST_P(FsNoReplace, CopyUniqueCopiesEveryByteUnderAFreeName)
+{
+    // Several chunks and an odd tail, every byte position telling.
+    QByteArray data(5 * 1024 * 1024 / 2 + 7, Qt::Uninitialized);
+    for (qsizetype i = 0; i < data.size(); ++i)
+        data[i] = char((i * 131 + i / 4099) & 0xff);
+    writeFile(at("source.png"), data);
+    writeFile(at("empty.png"), QByteArray());
+    ASSERT_TRUE(QDir(dir.path()).mkdir("assets"));
+    writeFile(at("assets/img.png"), "theirs");
+
+    EXPECT_EQ(copyUnique(at("source.png"), at("assets"), "img", "png"), "img-2.png");
+    EXPECT_EQ(copyUnique(at("empty.png"), at("assets"), "img", "png"), "img-3.png");
+    EXPECT_TRUE(readFile(at("assets/img-2.png")) == data);
+    EXPECT_EQ(readFile(at("assets/img-3.png")), QByteArray());
+    EXPECT_EQ(readFile(at("assets/img.png")), "theirs");
+    EXPECT_TRUE(readFile(at("source.png")) == data);
+    EXPECT_EQ(entries(at("assets")), (QStringList{"img-2.png", "img-3.png", "img.png"}));
+}
+
+// A source that cannot be read, from its opening or in the middle of the
+// copy, fails the copy and leaves nothing in the folder.
+TEST(FsCopyUnique, AFailedReadLeavesNoTemp)
+{
+    QTemporaryDir dir;
+    const auto at = [&](const QString &name) { return dir.path() + "/" + name; };
+    ASSERT_TRUE(QDir(dir.path()).mkdir("assets"));
+    ASSERT_TRUE(QDir(dir.path()).mkdir("folder.png"));
+    ASSERT_EQ(::mkfifo(local(at("pipe.png")).constData(), 0600), 0);
+    writeFile(at("real.png"), "real");
+    makeSymLink(at("real.png"), at("link.png"));
+    struct Case {
+        QString source;
+        int code;
+        bool tempMade; // the failure comes after the temp exists
+    };
+    const Case cases[] = {
+        {at("folder.png"), EINVAL, false},
+        {at("pipe.png"), EINVAL, false},
+        {at("link.png"), ELOOP, false},
+        {at("missing.png"), ENOENT, false},
+        // Opens as a regular file; its first read fails (EIO at address 0).
+        {QStringLiteral("/proc/self/mem"), EIO, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.source.toStdString());
+        const HookGuard hook(recordTemp);
+        EXPECT_EQ(errorOf([&] { copyUnique(c.source, at("assets"), "img", "png"); }), c.code);
+        EXPECT_EQ(!g_tempSeen.path.isEmpty(), c.tempMade);
+        EXPECT_EQ(entries(at("assets")), QStringList());
+    }
 }
 
 // Processes racing for the same name all keep their data under distinct names.

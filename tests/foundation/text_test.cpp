@@ -277,6 +277,22 @@ TEST(TextNames, NameKeyIsNfcThenLowerCase)
     EXPECT_EQ(nameKey(u"CAFE\u0301"_s), u"café"_s);
 }
 
+// Full case folding: the final sigma and ß do not tell names apart.
+TEST(TextNames, NameKeyFoldsCaseFully)
+{
+    const struct {
+        QString a, b;
+        bool same;
+    } cases[] = {
+        {u"ΟΔΟΣ"_s, u"οδος"_s, true},      {u"οδοσ"_s, u"οδος"_s, true},   {u"Straße"_s, u"STRASSE"_s, true},
+        {u"straße"_s, u"strasse"_s, true}, {u"ǅemal"_s, u"ǆEMAL"_s, true}, {u"ﬁle"_s, u"FILE"_s, true},
+        {u"Straße"_s, u"Strase"_s, false},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(nameKey(c.a) == nameKey(c.b), c.same)
+            << ::testing::PrintToString(c.a) << " vs " << ::testing::PrintToString(c.b);
+}
+
 TEST(TextCollation, NumericCaseInsensitiveWithCaseTieBreak)
 {
     const DisplayCollator collator(QLocale(QStringLiteral("en_US")));

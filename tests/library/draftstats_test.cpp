@@ -55,7 +55,11 @@ INSTANTIATE_TEST_SUITE_P(
                       StatsCase{"DecimalPointEndsSentence", u"3.14 is pi"_s, {-1.0 / 3.0, 1, 0.5, 0}},
                       StatsCase{"TerminatorRuns", u"Wait... what?!"_s, {-1, 1, 0, 0}},
                       // a composed and a decomposed accent spell the same word
-                      StatsCase{"CanonicallyEquivalentWords", u"Café x y cafe\u0301 x y"_s, {-1, 0.5, 0, 0.25}}),
+                      StatsCase{"CanonicallyEquivalentWords", u"Café x y cafe\u0301 x y"_s, {-1, 0.5, 0, 0.25}},
+                      // full case folding: a final sigma and ß compare as σ and ss
+                      StatsCase{"FinalSigma", u"ΟΔΟΣ οδος"_s, {-1, 0.5, 0, 0}},
+                      StatsCase{"FinalSigmaInWindows", u"ΟΔΟΣ x y οδος x y"_s, {-1, 0.5, 0, 0.25}},
+                      StatsCase{"SharpS", u"Straße STRASSE strasse"_s, {-1, 1.0 / 3.0, 0, 0}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(DraftStatsTest, RecordsCompareByAllFourNumbers)

@@ -17,6 +17,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <grp.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -614,6 +615,60 @@ TEST_F(ImageIngest, AFailedCopyLeavesNothingBehind)
     writeFile(folder + "/assets/cat.gif", "theirs");
     EXPECT_EQ(PostStore::ingestImage(drop("Cat.gif", "mine"), folder), "assets/cat-2.gif");
     EXPECT_EQ(readFile(folder + "/assets/cat.gif"), "theirs");
+}
+
+// A drop of any size is copied in chunks: with a memory limit well below
+// the image's size the copy still succeeds, byte for byte.
+TEST_F(ImageIngest, ALargeDropIsCopiedWithoutReadingItWhole)
+{
+    constexpr qint64 kSize = 64 * 1024 * 1024;
+    const QString big = drops + "/Big Scan.png";
+    {
+        // Sparse, with a few marks so that misplaced bytes show.
+        const int fd = ::open(QFile::encodeName(big).constData(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::ftruncate(fd, kSize), 0);
+        for (const qint64 at : {qint64(0), kSize / 2 + 3, kSize - 4})
+            ASSERT_EQ(::pwrite(fd, "MARK", 4, at), 4);
+        ::close(fd);
+    }
+
+    const int status = inChild([&] {
+        // Room for the work around the copy, not for the image itself.
+        QFile statusFile(QStringLiteral("/proc/self/status"));
+        if (!statusFile.open(QIODevice::ReadOnly))
+            return 100;
+        qint64 used = -1;
+        for (const QByteArray &line : statusFile.readAll().split('\n')) {
+            if (line.startsWith("VmSize:"))
+                used = line.mid(7).trimmed().split(' ').value(0).toLongLong() * 1024;
+        }
+        const rlim_t limit = rlim_t(used + kSize / 2);
+        const struct rlimit cap {
+            limit, limit
+        };
+        if (used < 0 || ::setrlimit(RLIMIT_AS, &cap) != 0)
+            return 101;
+        try {
+            return PostStore::ingestImage(QUrl::fromLocalFile(big), folder) == "assets/big-scan.png" ? 0 : 102;
+        } catch (const FileError &) {
+            return 103;
+        } catch (const PostStore::IngestError &) {
+            return 104;
+        } catch (...) {
+            return 105;
+        }
+    });
+    ASSERT_EQ(status, 0);
+
+    QFile source(big);
+    QFile copy(folder + "/assets/big-scan.png");
+    ASSERT_TRUE(source.open(QIODevice::ReadOnly));
+    ASSERT_TRUE(copy.open(QIODevice::ReadOnly));
+    EXPECT_EQ(copy.size(), kSize);
+    for (qint64 at = 0; at < kSize; at += 1024 * 1024)
+        ASSERT_EQ(copy.read(1024 * 1024), source.read(1024 * 1024)) << "at " << at;
+    EXPECT_EQ(entries(folder + "/assets"), QStringList{"big-scan.png"});
 }
 
 } // namespace

@@ -151,10 +151,11 @@ TEST(PostFrontmatter, RewriteTable)
          {{"b", "2"}, {"x", "9"}, {"a", "1"}},
          "---\nx: 9\nb: 2\na: 1\n---\nB"},
         {"later pair wins", "---\nx: 1\n---\n", {{"x", "2"}, {"x", "3"}}, "---\nx: 3\n---\n"},
-        {"rewrite keys skip leading colons; a colon-less line has a key",
+        // As the parser reads them: "::x: 1" has the empty key, a colon-less line none.
+        {"lines the parser reads under another key or none stay",
          "---\n::x: 1\ndraft\nkeep me\n---\n",
          {{"x", "2"}, {"draft", "no"}},
-         "---\nx: 2\ndraft: no\nkeep me\n---\n"},
+         "---\n::x: 1\ndraft\nkeep me\nx: 2\ndraft: no\n---\n"},
         {"delimiters and blank lines stay as written",
          " ---  \n\ntitle: \"T\"\n--- \nBody",
          {{"origin", "ai"}},
@@ -175,7 +176,7 @@ TEST(PostFrontmatter, RewriteTable)
         {"CR LF",
          "---\r\ntitle: T\r\ntype: outline\r\ndraft\r\n---\r\nBody\r\n",
          {{"type", "post"}, {"draft", "x"}, {"origin", "ai"}},
-         "---\r\ntitle: T\r\ntype: post\ndraft: x\norigin: ai\n---\r\nBody\r\n"},
+         "---\r\ntitle: T\r\ntype: post\ndraft\r\ndraft: x\norigin: ai\n---\r\nBody\r\n"},
     };
     for (const Case &c : cases)
         EXPECT_EQ(PostFrontmatter::rewriteFrontmatter(c.text, c.pairs), c.expected) << c.name;
@@ -189,6 +190,33 @@ TEST(PostFrontmatter, RewriteThenParseAgrees)
               (Frontmatter{{"type", "post"}, {"pass_state", "First Draft"}, {"origin", "ai"}}));
     EXPECT_EQ(once.count("---"), 2);
     EXPECT_EQ(PostFrontmatter::stampNewPost(once, Post::Origin::ai), once);
+}
+
+// A rewritten value reads back whatever white space starts a duplicate key
+// line: the rewrite replaces exactly the lines the parser reads as the key.
+TEST(PostFrontmatter, RewriteReplacesEveryLineTheParserReadsAsTheKey)
+{
+    const struct {
+        const char *name;
+        QString lead;
+    } cases[] = {
+        {"tab", "\t"},
+        {"space", " "},
+        {"no-break space", "\u00a0"},
+        {"vertical tab", "\v"},
+        {"form feed", "\f"},
+        {"carriage return", "\r"},
+        {"next line", "\u0085"},
+        {"line separator", "\u2028"},
+        {"paragraph separator", "\u2029"},
+    };
+    for (const auto &c : cases) {
+        const QString text = "---\ntype: outline\n" + c.lead + "type: outline\norigin: ai\n---\nBody\n";
+        const QString rewritten = PostFrontmatter::rewriteFrontmatter(text, {{"type", "post"}});
+        EXPECT_EQ(PostFrontmatter::parseFrontmatter(rewritten), (Frontmatter{{"type", "post"}, {"origin", "ai"}}))
+            << c.name;
+        EXPECT_EQ(PostFrontmatter::splitFrontmatter(rewritten).body, "Body\n") << c.name;
+    }
 }
 
 TEST(PostFrontmatter, StampNewPost)

@@ -147,6 +147,20 @@ TEST_F(PostStoreHome, UniqueNameCountsCaseHiddenAndPlainFiles)
     EXPECT_EQ(PostStore::uniquePieceName("Notes", home), "notes-2");
 }
 
+// Names compare under full case folding: a final sigma or ß is no new name.
+TEST_F(PostStoreHome, NamesCollideUnderFullCaseFolding)
+{
+    piece("projects/a/οδος");
+    EXPECT_EQ(PostStore::uniquePieceName("ΟΔΟΣ", home), PostStore::slug("ΟΔΟΣ") + "-2");
+    piece("projects/a/strasse");
+    EXPECT_EQ(PostStore::uniquePieceName("Straße", home), "straße-2");
+
+    PostStore::createProject("Straße", home);
+    expectStoreError(Code::fileWriteFileExists, [&] { PostStore::createProject("STRASSE", home); });
+    const Post created = PostStore::createPiece("# T", "STRASSE", Post::ContentType::post, Post::Origin::writer, home);
+    EXPECT_EQ(created.project, "Straße");
+}
+
 TEST_F(PostStoreHome, UniqueNameExclusionCoversOnlyThePlainSlug)
 {
     piece("projects/a/my-post");
@@ -214,6 +228,30 @@ TEST_F(PostStoreHome, CreatePieceWritesDefaultFrontmatterAndUniqueFolder)
         EXPECT_EQ(p.id.endsWith("-2"), second);
         EXPECT_TRUE(foundation::fs::isRegularFileNoFollow(path("projects/Blog/" + p.id + "/post.md")));
     }
+}
+
+// The folder is made under the name that was validated: line ends and
+// spaces around it are no part of the project's name.
+TEST_F(PostStoreHome, CreatePieceUsesTheTrimmedProjectName)
+{
+    struct Case {
+        QString given;
+        QString folder;
+    };
+    const Case cases[] = {
+        {"Blog\n", "Blog"},
+        {" Spaced ", "Spaced"},
+        {"\tNotes\r\n", "Notes"},
+        {"\n blog \n", "Blog"}, // the folder made above, under NFC + lower case
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.given));
+        const Post post = PostStore::createPiece("# T", c.given, Post::ContentType::post, Post::Origin::writer, home);
+        EXPECT_EQ(post.project, c.folder);
+        EXPECT_TRUE(exists("projects/" + c.folder + "/" + post.id + "/post.md"));
+    }
+    EXPECT_EQ(QDir(path("projects")).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).join("|"),
+              "Blog|Notes|Spaced");
 }
 
 TEST_F(PostStoreHome, CreatePieceRefusesEscapingProjectNames)
@@ -505,6 +543,60 @@ TEST_F(PostStoreHome, TrashPiece)
     const QString trashed = qEnvironmentVariable("XDG_DATA_HOME") + "/Trash/files/gone/post.md";
     EXPECT_EQ(readText(trashed), "bye");
     expectStoreError(Code::fileReadNoSuchFile, [&] { PostStore::trashPiece(post, home); });
+}
+
+// Without a data folder the Trash is made where the freedesktop layout puts
+// it; when it cannot be made, trashing fails and the piece stays. Nothing
+// ever lands in the working folder.
+TEST_F(PostStoreHome, TrashPieceWithoutADataFolderYet)
+{
+    struct Case {
+        const char *what;
+        QString data;   // XDG_DATA_HOME, relative to the sandbox
+        QString result; // "trashed" or the FileError's operation
+    };
+    const Case cases[] = {
+        {"missing data folder", "missing/share", "trashed"},
+        {"missing Trash in an existing data folder", "share", "trashed"},
+        {"data folder below a plain file", "plain/share", "create folder"},
+    };
+    const QString sandbox = QFileInfo(home).path();
+    writeFile(sandbox + "/plain", "not a folder");
+    QDir().mkpath(sandbox + "/share");
+    const QString cwd = sandbox + "/cwd";
+    ASSERT_TRUE(QDir().mkpath(cwd));
+    const QString oldCwd = QDir::currentPath();
+    const QByteArray oldData = qgetenv("XDG_DATA_HOME");
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const QString data = sandbox + "/" + c.data;
+        const Post post = piece("projects/blog/gone", "bye");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(data));
+        ASSERT_TRUE(QDir::setCurrent(cwd));
+        QString result = "trashed";
+        try {
+            PostStore::trashPiece(post, home);
+        } catch (const foundation::fs::FileError &e) {
+            result = e.message().section(" failed", 0, 0);
+        }
+        QDir::setCurrent(oldCwd);
+        qputenv("XDG_DATA_HOME", oldData);
+
+        EXPECT_EQ(result, c.result);
+        EXPECT_TRUE(QDir(cwd).isEmpty()) << ::testing::PrintToString(
+            QDir(cwd).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).join(" "));
+        if (c.result == "trashed") {
+            EXPECT_EQ(readText(data + "/Trash/files/gone/post.md"), "bye");
+            EXPECT_TRUE(QFileInfo(data + "/Trash/info/gone.trashinfo").isFile());
+            EXPECT_FALSE(exists("projects/blog/gone"));
+            QDir(data + "/Trash").removeRecursively();
+        } else {
+            EXPECT_EQ(readText(path("projects/blog/gone/post.md")), "bye");
+            QDir(path("projects/blog/gone")).removeRecursively();
+        }
+        QDir(cwd).removeRecursively();
+        QDir().mkpath(cwd);
+    }
 }
 
 TEST(PostStoreTypes, Importable)

@@ -254,11 +254,10 @@ void ACPEngineClient::handleLine(QByteArrayView line)
 {
     if (line.isEmpty())
         return;
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(line.toByteArray(), &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject())
+    const std::optional<QJsonObject> parsed = foundation::json::parseObject(line.toByteArray());
+    if (!parsed)
         return;
-    dispatch(doc.object());
+    dispatch(*parsed);
 }
 
 void ACPEngineClient::dispatch(const QJsonObject &message)

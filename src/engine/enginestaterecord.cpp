@@ -69,11 +69,10 @@ QByteArray StateRecord::encode() const
 
 std::optional<StateRecord> StateRecord::decode(const QByteArray &json)
 {
-    QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject())
+    const std::optional<QJsonObject> parsed = foundation::json::parseObject(json);
+    if (!parsed)
         return std::nullopt;
-    const QJsonObject object = doc.object();
+    const QJsonObject &object = *parsed;
     const auto schema = foundation::json::wholeInteger(object.value(u"schemaVersion"_s));
     const auto status = optionalText(object, u"status"_s);
     const auto checkedAt = optionalText(object, u"checkedAt"_s);

@@ -55,6 +55,15 @@ QByteArray compact(const QJsonValue &value)
     return QByteArrayLiteral("null");
 }
 
+std::optional<QJsonObject> parseObject(const QByteArray &json)
+{
+    QJsonParseError error{};
+    const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError || !doc.isObject())
+        return std::nullopt;
+    return doc.object();
+}
+
 std::optional<qint64> wholeInteger(double number)
 {
     // 2^63 is exact as a double; anything from it up does not fit.

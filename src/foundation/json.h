@@ -20,6 +20,10 @@ QByteArray compact(const QJsonArray &array);
 // encoder whose card files we share. "/" can only occur inside strings.
 QByteArray withEscapedSlashes(const QByteArray &compactJson);
 
+// The object a JSON text holds; none when the text does not parse or holds
+// anything else.
+std::optional<QJsonObject> parseObject(const QByteArray &json);
+
 // A number with a whole value inside the 64-bit range ([-2^63, 2^63));
 // none for fractions, NaN, infinities and anything larger.
 std::optional<qint64> wholeInteger(double number);

@@ -182,11 +182,10 @@ std::optional<QByteArray> CursorState::encode() const
 
 std::optional<CursorState> CursorState::decode(const QByteArray &json)
 {
-    QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(json, &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject())
+    const std::optional<QJsonObject> parsed = foundation::json::parseObject(json);
+    if (!parsed)
         return std::nullopt;
-    const QJsonObject object = doc.object();
+    const QJsonObject &object = *parsed;
     const auto integer = [&object](const QString &key) { return foundation::json::wholeInteger(object.value(key)); };
     const auto location = integer(u"selectionLocation"_s);
     const auto length = integer(u"selectionLength"_s);

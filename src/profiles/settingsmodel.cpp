@@ -1,6 +1,7 @@
 #include "settingsmodel.h"
 
 #include "foundation/fs.h"
+#include "foundation/json.h"
 #include "foundation/text.h"
 
 #include <QFileInfo>
@@ -30,12 +31,11 @@ std::optional<QString> SettingsModel::portalAgentKey(const QString &path)
         return std::nullopt;
     }
 
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
+    const std::optional<QJsonObject> parsed = foundation::json::parseObject(bytes);
+    if (!parsed)
         return std::nullopt;
 
-    const QJsonValue providers = document.object().value(QLatin1String("providers"));
+    const QJsonValue providers = parsed->value(QLatin1String("providers"));
     if (!providers.isObject())
         return std::nullopt;
     const QJsonValue nous = providers.toObject().value(QLatin1String("nous"));

@@ -78,11 +78,10 @@ std::optional<Config::Tier> decodeTier(const QJsonValue &value)
 
 std::optional<Config> Config::fromJson(const QByteArray &bytes)
 {
-    QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject())
+    const std::optional<QJsonObject> parsed = foundation::json::parseObject(bytes);
+    if (!parsed)
         return std::nullopt;
-    const QJsonObject o = doc.object();
+    const QJsonObject &o = *parsed;
     Config config;
     if (!readInteger(o, "emDashBudget"_L1, config.emDashBudget) || !o.value("tiers"_L1).isArray())
         return std::nullopt;

@@ -293,11 +293,10 @@ std::optional<StoredFixCard> decodeObject(const QJsonObject &o)
 
 std::optional<StoredFixCard> decodeCard(const QByteArray &bytes)
 {
-    QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject())
+    const std::optional<QJsonObject> parsed = foundation::json::parseObject(bytes);
+    if (!parsed)
         return std::nullopt;
-    return decodeObject(doc.object());
+    return decodeObject(*parsed);
 }
 
 // --- Pieces --------------------------------------------------------------------------

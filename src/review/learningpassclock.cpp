@@ -53,11 +53,10 @@ QMap<QString, qint64> readPassCounts(const QString &home)
     const auto bytes = detail::readSideFile(home + u"/learnings/"_s + kCountsFile, FixCardStore::kSideFileCap);
     if (!bytes)
         return counts;
-    QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(*bytes, &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject())
+    const std::optional<QJsonObject> parsed = foundation::json::parseObject(*bytes);
+    if (!parsed)
         return counts;
-    const QJsonObject object = doc.object();
+    const QJsonObject &object = *parsed;
     for (auto it = object.constBegin(); it != object.constEnd(); ++it) {
         if (const auto value = foundation::json::wholeInteger(it.value()))
             counts.insert(it.key(), clampCount(*value));

@@ -157,10 +157,13 @@ bool becomeStream(int fd, int target)
 
 // True once the child has ended; it stays unreaped (a zombie), so its
 // process id, and with it its group's, cannot be taken by another process.
+// A child someone else reaped (ECHILD) has ended too.
 bool hasEnded(pid_t pid)
 {
     siginfo_t info{};
-    return ::waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
+    if (::waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0)
+        return errno == ECHILD;
+    return info.si_pid == pid;
 }
 
 int reapChild(pid_t pid)
@@ -229,6 +232,18 @@ struct Feed {
     }
 };
 
+QString timedOutMessage(double timeoutSeconds)
+{
+    const double whole = std::isfinite(timeoutSeconds) ? std::clamp(std::trunc(timeoutSeconds), 0.0, 9.2e18) : 0.0;
+    return QStringLiteral("timed out after %1 s").arg(qint64(whole));
+}
+
+Clock::time_point deadlineAfter(Clock::time_point start, double timeoutSeconds)
+{
+    const double seconds = timeoutSeconds > 0 ? std::min(timeoutSeconds, kLongestTimeout) : 0.0;
+    return start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
 class Child {
 public:
     Child(pid_t pid, Drain &out, Drain &err, Feed &in) : m_pid(pid), m_out(out), m_err(err), m_in(in) {}
@@ -262,9 +277,7 @@ public:
     void stop()
     {
         send(SIGTERM);
-        serve(Clock::now()
-                  + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kKillGraceSeconds)),
-              false);
+        serve(deadlineAfter(Clock::now(), kKillGraceSeconds), false);
         send(SIGKILL);
     }
 
@@ -288,8 +301,7 @@ private:
             drains[n] = drain;
             fds[n++] = pollfd{drain->fd.get(), POLLIN, 0};
         }
-        const bool feeding = m_in.fd.isOpen();
-        if (feeding)
+        if (m_in.fd.isOpen())
             fds[n++] = pollfd{m_in.fd.get(), POLLOUT, 0};
         if (::poll(fds, n, timeoutMs) <= 0)
             return;
@@ -309,18 +321,6 @@ private:
     Feed &m_in;
     bool m_ended = false;
 };
-
-QString timedOutMessage(double timeoutSeconds)
-{
-    const double whole = std::isfinite(timeoutSeconds) ? std::clamp(std::trunc(timeoutSeconds), 0.0, 9.2e18) : 0.0;
-    return QStringLiteral("timed out after %1 s").arg(qint64(whole));
-}
-
-Clock::time_point deadlineAfter(Clock::time_point start, double timeoutSeconds)
-{
-    const double seconds = timeoutSeconds > 0 ? std::min(timeoutSeconds, kLongestTimeout) : 0.0;
-    return start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
-}
 
 } // namespace
 

@@ -3,6 +3,8 @@
 // record of its last outcome (state.json in the application data folder).
 // Short commands run through the process runner of foundation.
 
+#include "foundation/processrunner.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -52,6 +54,33 @@ struct StateRecord {
 };
 
 inline constexpr const char *kStateFileName = "state.json";
+
+// The program's process runner (see foundation/processrunner.h).
+using foundation::process::run;
+using foundation::process::RunResult;
+
+// The engine's usual places, in the order the discovery tries them.
+QStringList defaultCandidates();
+
+// The login shell asked for the engine when no candidate answers: the
+// user's account entry, then $SHELL, then /bin/sh.
+QString userLoginShell();
+
+// Runs "<candidate> acp --check" for each candidate (a leading "~" expanded)
+// until one ends with status 0, then, when none did and useLoginShell is set,
+// the path that "<shell> -l -c 'command -v hermes'" prints. The engine found
+// is asked "acp --version" ("unknown" when that fails). Otherwise the result
+// is a failure naming the first candidate and its check's standard error.
+// The record of the result goes to stateFolder (the application data folder
+// when none) before it is returned. loginShell replaces userLoginShell()
+// (tests). Blocks; run it off the main thread.
+EngineCheckResult probe(const QStringList &candidates, bool useLoginShell, const std::optional<QString> &stateFolder,
+                        double checkTimeout, const std::optional<QString> &loginShell = std::nullopt);
+
+// Writes state.json for result into folder (the application data folder when
+// none), creating the folder first. Every failure is ignored: the old record
+// then stays as it was.
+void writeStateRecord(const EngineCheckResult &result, const std::optional<QString> &folder = std::nullopt);
 
 // The record in folder (the application data folder when none); none when the
 // file is missing or cannot be decoded.

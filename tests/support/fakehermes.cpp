@@ -3,9 +3,14 @@
 //
 // Environment
 //   FAKE_HERMES_SCENARIO  path of the scenario file (JSON, below); unset or
-//                         unreadable means the defaults.
+//                         unreadable means the defaults. A file named as the
+//                         stand-in was started plus ".json" (argv[0] + ".json",
+//                         beside a link to it) takes its place, so links at
+//                         several paths can each play their own scenario.
 //   FAKE_HERMES_LOG       path of a log file. Every run appends JSON lines:
-//                           {"event":"run","args":[...]}                    at start
+//                           {"event":"run","args":[...],"path":argv[0],"pid":N,"pgid":N}
+//                                                                           at start
+//                           {"event":"grandchild","pid":N}                 a child left behind ("grandchildMs")
 //                           {"event":"received","profile":P,"line":L}      each line read in acp mode
 //                           {"event":"stdin","data":D}                     a command's whole input ("readStdin")
 //                           {"event":"eof","profile":P}                    input ended in acp mode
@@ -19,10 +24,16 @@
 //     "profiles": { "<profile>": SESSION, ... }   // replaces "acp" for that profile
 //   }
 //   COMMAND = {"args": [...], "prefix": false, "exit": 0, "stdout": "", "stderr": "",
-//              "sleepMs": 0, "readStdin": false}
+//              "sleepMs": 0, "readStdin": false, "repeat": 1, "stdoutHex": "",
+//              "ignoreSigterm": false, "grandchildMs": 0, "signal": 0}
 //     "args" (only in "commands") must equal the command line, or begin it
 //     when "prefix" is true. A command line nothing matches ends with status
-//     2 and a message on standard error.
+//     2 and a message on standard error. In order: SIGTERM is ignored when
+//     "ignoreSigterm"; the input is read; the sleep; "stdout" written "repeat"
+//     times, then the bytes of "stdoutHex" (hex digits, for bytes that are not
+//     UTF-8); "stderr"; with "grandchildMs", a child that keeps standard
+//     output and error open for that long and then exits; the end, by
+//     "signal" when it is not 0, else with "exit".
 //   SESSION = {"steps": [STEP, ...], "answers": {"<method>": ANSWER, ...}}
 //     The steps run in order; afterwards the stand-in keeps reading and
 //     answering until its input ends, then exits with status 0. Lines that no
@@ -114,8 +125,30 @@ void fail(int status, const QString &message)
     ::_exit(status);
 }
 
+void endBySignal(int sig)
+{
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+    ::_exit(128 + sig);
+}
+
+// A child that holds the inherited output pipes open, in the same process
+// group, and ends by itself.
+void leaveGrandchild(int ms)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        sleepMs(ms);
+        ::_exit(0);
+    }
+    if (pid > 0)
+        logEvent({{"event", "grandchild"}, {"pid", qint64(pid)}});
+}
+
 int runCommand(const QJsonObject &command)
 {
+    if (command.value("ignoreSigterm").toBool())
+        ::signal(SIGTERM, SIG_IGN);
     if (command.value("readStdin").toBool()) {
         QByteArray input;
         char buf[4096];
@@ -126,8 +159,15 @@ int runCommand(const QJsonObject &command)
         logEvent({{"event", "stdin"}, {"data", QString::fromUtf8(input)}});
     }
     sleepMs(command.value("sleepMs").toInt());
-    writeAll(STDOUT_FILENO, command.value("stdout").toString().toUtf8());
+    const QByteArray out = command.value("stdout").toString().toUtf8();
+    for (int i = command.value("repeat").toInt(1); i > 0; --i)
+        writeAll(STDOUT_FILENO, out);
+    writeAll(STDOUT_FILENO, QByteArray::fromHex(command.value("stdoutHex").toString().toLatin1()));
     writeAll(STDERR_FILENO, command.value("stderr").toString().toUtf8());
+    if (const int ms = command.value("grandchildMs").toInt(); ms > 0)
+        leaveGrandchild(ms);
+    if (const int sig = command.value("signal").toInt(); sig > 0)
+        endBySignal(sig);
     return command.value("exit").toInt();
 }
 
@@ -283,10 +323,7 @@ private:
         } else if (step.contains("exit")) {
             ::_exit(step.value("exit").toInt());
         } else if (step.contains("signal")) {
-            const int sig = step.value("signal").toInt();
-            ::signal(sig, SIG_DFL);
-            ::raise(sig);
-            ::_exit(128 + sig);
+            endBySignal(step.value("signal").toInt());
         } else {
             fail(3, "unknown step " + QString::fromUtf8(foundation::json::compact(step)));
         }
@@ -307,13 +344,20 @@ int main(int argc, char **argv)
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
-    logEvent({{"event", "run"}, {"args", QJsonArray::fromStringList(args)}});
+    const QString self = QString::fromLocal8Bit(argv[0]);
+    logEvent({{"event", "run"},
+              {"args", QJsonArray::fromStringList(args)},
+              {"path", self},
+              {"pid", qint64(::getpid())},
+              {"pgid", qint64(::getpgrp())}});
 
-    const QByteArray scenarioPath = qgetenv("FAKE_HERMES_SCENARIO");
-    if (!scenarioPath.isEmpty()) {
-        QFile file(QString::fromLocal8Bit(scenarioPath));
-        if (file.open(QIODevice::ReadOnly))
-            g_scenario = QJsonDocument::fromJson(file.readAll()).object();
+    QFile ownScenario(self + ".json");
+    QFile sharedScenario(qEnvironmentVariable("FAKE_HERMES_SCENARIO"));
+    for (QFile *file : {&ownScenario, &sharedScenario}) {
+        if (file->open(QIODevice::ReadOnly)) {
+            g_scenario = QJsonDocument::fromJson(file->readAll()).object();
+            break;
+        }
     }
 
     for (const QJsonValue &command : g_scenario.value("commands").toArray())

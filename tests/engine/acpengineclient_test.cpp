@@ -15,15 +15,14 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
-#include <cerrno>
 #include <cmath>
-#include <csignal>
 #include <functional>
 #include <memory>
 
 using engine::ACPEngineClient;
 using foundation::JSONValue;
 using testsupport::FakeHermesScenario;
+using testsupport::processGone;
 using testsupport::spinUntil;
 
 namespace {
@@ -128,11 +127,6 @@ struct Harness {
     int crashes = 0;
     QStringList stderrLines;
 };
-
-bool processGone(qint64 pid)
-{
-    return ::kill(pid_t(pid), 0) == -1 && errno == ESRCH;
-}
 
 } // namespace
 

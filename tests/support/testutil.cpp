@@ -8,6 +8,8 @@
 #include <QStringDecoder>
 #include <QTimer>
 
+#include <cerrno>
+#include <csignal>
 #include <ostream>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -141,6 +143,11 @@ bool spinUntil(const std::function<bool()> &condition, int limitMs)
         loop.exec();
     }
     return true;
+}
+
+bool processGone(qint64 pid)
+{
+    return ::kill(pid_t(pid), 0) == -1 && errno == ESRCH;
 }
 
 } // namespace testsupport

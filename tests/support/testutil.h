@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QtGlobal>
 
 #include <functional>
 #include <iosfwd>
@@ -40,5 +41,9 @@ mode_t modeOf(const QString &path);
 // Runs the event loop until condition holds or limitMs passes; answers
 // whether it held.
 bool spinUntil(const std::function<bool()> &condition, int limitMs = 20000);
+
+// Whether no process of this id exists any more (a zombie still counts as
+// existing: it has not been reaped).
+bool processGone(qint64 pid);
 
 } // namespace testsupport

@@ -4,6 +4,7 @@
 #include "foundation/fs.h"
 #include "foundation/json.h"
 #include "foundation/paths.h"
+#include "foundation/text.h"
 
 #include <QDateTime>
 #include <QJsonDocument>
@@ -16,15 +17,6 @@ using namespace Qt::StringLiterals;
 namespace {
 
 constexpr qsizetype kExcerptCharacters = 500;
-
-// At most n characters (code points), never a half of a surrogate pair.
-QString firstCharacters(const QString &text, qsizetype n)
-{
-    qsizetype units = 0;
-    for (qsizetype count = 0; units < text.size() && count < n; ++count)
-        units += text.at(units).isHighSurrogate() && units + 1 < text.size() ? 2 : 1;
-    return text.left(units);
-}
 
 std::optional<QString> optionalText(const QJsonObject &object, const QString &key)
 {
@@ -48,7 +40,7 @@ StateRecord StateRecord::forResult(const EngineCheckResult &result)
         const auto &fail = std::get<EngineCheckResult::Fail>(result.value);
         record.status = u"fail"_s;
         record.firstProbePath = fail.firstProbePath;
-        record.stderrExcerpt = firstCharacters(fail.stderrExcerpt, kExcerptCharacters);
+        record.stderrExcerpt = foundation::text::graphemePrefix(fail.stderrExcerpt, kExcerptCharacters);
     }
     return record;
 }

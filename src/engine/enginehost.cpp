@@ -28,20 +28,13 @@ void handOver(const QPointer<EngineHost> &host, std::function<void(EngineHost &)
     }
 }
 
-QString errorText(const std::exception &error)
-{
-    if (const auto *own = dynamic_cast<const foundation::Error *>(&error))
-        return own->message();
-    return QString::fromUtf8(error.what());
-}
-
 // Starts connection; the error's text when it could not be launched.
 std::optional<QString> launch(EngineTransport &connection)
 {
     try {
         connection.start();
     } catch (const std::exception &error) {
-        return errorText(error);
+        return foundation::describe(error);
     }
     return std::nullopt;
 }
@@ -156,7 +149,7 @@ QCoro::Task<EngineHost::ChatStart> EngineHost::startChat()
     try {
         version = co_await std::move(handshaking);
     } catch (const std::exception &error) {
-        failure = errorText(error);
+        failure = foundation::describe(error);
     }
     if (!self || m_chatStarting != connection) {
         // stopChat(), shutdown() or the host's end closed it meanwhile; an
@@ -198,7 +191,7 @@ QCoro::Task<std::shared_ptr<EngineTransport>> EngineHost::openOneShot(QString pr
     try {
         co_await std::move(handshaking);
     } catch (const std::exception &error) {
-        failure = errorText(error);
+        failure = foundation::describe(error);
     }
     if (!self || m_oneShot != connection) {
         connection->close();

@@ -17,4 +17,13 @@ private:
     QString m_message;
 };
 
+// The text shown for any failure: an Error's own message, else what the
+// library says.
+inline QString describe(const std::exception &error)
+{
+    if (const auto *own = dynamic_cast<const Error *>(&error))
+        return own->message();
+    return QString::fromUtf8(error.what());
+}
+
 } // namespace foundation

@@ -1,0 +1,980 @@
+#include "engine/mentorsessionmodel.h"
+
+#include "foundation/dates.h"
+#include "foundation/fs.h"
+#include "foundation/json.h"
+#include "foundation/paths.h"
+
+#include <QDir>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMetaObject>
+#include <QPointer>
+
+#include <cerrno>
+
+namespace engine {
+
+using namespace Qt::StringLiterals;
+
+const QString MentorSessionModel::passKey = u"pass"_s;
+const QString MentorSessionModel::brainstormKickoff =
+    u"Let's brainstorm together. Ask me one question at a time to draw out ideas and angles for what I want to "
+    u"write — keep replies short and generative, and don't draft prose unless I ask."_s;
+
+namespace {
+
+const QString kRosterFileName = u"sessions.json"_s;
+const QString kMidTurnSession = u"Session refused — the mentor is mid-turn."_s;
+const QString kMidTurnResume = u"Resume refused — the mentor is mid-turn."_s;
+const QString kMidTurnFork = u"Fork refused — the mentor is mid-turn."_s;
+
+using Kind = SessionRow::NoticeKind;
+
+std::optional<QString> stringMember(const JSONValue &value, const QString &key)
+{
+    const std::optional<JSONValue> member = value.member(key);
+    if (!member || !member->isString())
+        return std::nullopt;
+    return member->toString();
+}
+
+std::optional<JSONValue> objectMember(const JSONValue &value, const QString &key)
+{
+    std::optional<JSONValue> member = value.member(key);
+    if (!member || !member->isObject())
+        return std::nullopt;
+    return member;
+}
+
+// The non-empty "sessionId" of a session/new or session/fork answer.
+std::optional<QString> newSessionId(const std::optional<JSONValue> &answer)
+{
+    if (!answer || !answer->isObject())
+        return std::nullopt;
+    std::optional<QString> id = stringMember(*answer, u"sessionId"_s);
+    if (!id || id->isEmpty())
+        return std::nullopt;
+    return id;
+}
+
+// session/load proves the engine knows the session by the first string of
+// "sessionId" and "_meta"."hermes"."sessionProvenance"."acpSessionId".
+bool loadAnswerKnowsSession(const std::optional<JSONValue> &answer)
+{
+    if (!answer || !answer->isObject())
+        return false;
+    std::optional<QString> id = stringMember(*answer, u"sessionId"_s);
+    if (!id) {
+        std::optional<JSONValue> level = objectMember(*answer, u"_meta"_s);
+        if (level)
+            level = objectMember(*level, u"hermes"_s);
+        if (level)
+            level = objectMember(*level, u"sessionProvenance"_s);
+        if (level)
+            id = stringMember(*level, u"acpSessionId"_s);
+    }
+    return id && !id->isEmpty();
+}
+
+JSONValue sessionParams(const QString &cwd, const std::optional<QString> &sessionId)
+{
+    JSONValue::Object params{{u"cwd"_s, cwd}, {u"mcpServers"_s, JSONValue::Array()}};
+    if (sessionId)
+        params.insert(u"sessionId"_s, *sessionId);
+    return params;
+}
+
+// The text of a chunk update; empty when it has none.
+QString chunkText(const JSONValue &update)
+{
+    const std::optional<JSONValue> content = objectMember(update, u"content"_s);
+    if (!content)
+        return QString();
+    return stringMember(*content, u"text"_s).value_or(QString());
+}
+
+QString compactJson(const JSONValue &value)
+{
+    if (!value.isEncodable())
+        return QString();
+    return QString::fromUtf8(value.toCompactJson());
+}
+
+} // namespace
+
+// --- Construction ----------------------------------------------------------
+
+MentorSessionModel::MentorSessionModel(std::unique_ptr<EngineHost> host, std::optional<QString> binaryPath,
+                                       std::optional<QString> rosterDirectory, QObject *parent)
+    : QObject(parent), m_host(std::move(host)), m_rosterDirectory(std::move(rosterDirectory)),
+      m_portalAuthPath(foundation::paths::expandTilde(u"~/.hermes/auth.json"_s)), m_binaryPath(std::move(binaryPath)),
+      m_cwdProvider([] { return QDir::homePath(); })
+{
+    if (!m_rosterDirectory && foundation::paths::isTestRun())
+        m_rosterDirectory =
+            QDir(QDir::tempPath())
+                .filePath(u"pennora-roster-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
+    m_roster = loadRoster(m_rosterDirectory);
+    m_host->binaryPath = m_binaryPath;
+
+    const QPointer<MentorSessionModel> self(this);
+    m_host->onNotification = [self](const QString &method, const std::optional<JSONValue> &params) {
+        if (self)
+            self->handleNotification(method, params);
+    };
+    m_host->onCrash = [self] {
+        if (self)
+            self->engineDidCrash();
+    };
+    m_host->onStderrLine = [self](const QString &line) {
+        if (self)
+            self->appendStderrLine(line);
+    };
+}
+
+MentorSessionModel::~MentorSessionModel()
+{
+    // The host closes its engines as it goes; nothing it reports then is ours.
+    m_host->onNotification = nullptr;
+    m_host->onCrash = nullptr;
+    m_host->onStderrLine = nullptr;
+    m_host.reset();
+}
+
+// --- Roster file -----------------------------------------------------------
+
+QString MentorSessionModel::defaultRosterFolder()
+{
+    return foundation::paths::appDataDir();
+}
+
+QByteArray MentorSessionModel::encodeRoster(const QList<SessionEntry> &roster)
+{
+    QJsonArray array;
+    for (const SessionEntry &entry : roster) {
+        QJsonObject object{
+            {u"sessionId"_s, entry.sessionId},
+            {u"name"_s, entry.name},
+            {u"createdAt"_s, foundation::dates::secondsSinceReferenceDate(entry.createdAt)},
+        };
+        if (entry.pieceTitle)
+            object.insert(u"pieceTitle"_s, *entry.pieceTitle);
+        array.append(object);
+    }
+    // "/" escaped, as the encoder of the files we share writes it.
+    return foundation::json::withEscapedSlashes(foundation::json::compact(array));
+}
+
+std::optional<QList<SessionEntry>> MentorSessionModel::decodeRoster(const QByteArray &json)
+{
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
+    if (error.error != QJsonParseError::NoError || !document.isArray())
+        return std::nullopt;
+    QList<SessionEntry> roster;
+    for (const QJsonValue &item : document.array()) {
+        if (!item.isObject())
+            return std::nullopt;
+        const QJsonObject object = item.toObject();
+        const QJsonValue id = object.value(u"sessionId"_s);
+        const QJsonValue name = object.value(u"name"_s);
+        const QJsonValue created = object.value(u"createdAt"_s);
+        const QJsonValue title = object.value(u"pieceTitle"_s);
+        if (!id.isString() || !name.isString() || !created.isDouble())
+            return std::nullopt;
+        if (!title.isUndefined() && !title.isNull() && !title.isString())
+            return std::nullopt;
+        roster.append({id.toString(), name.toString(),
+                       title.isString() ? std::optional<QString>(title.toString()) : std::nullopt,
+                       foundation::dates::fromSecondsSinceReferenceDate(created.toDouble())});
+    }
+    return roster;
+}
+
+QList<SessionEntry> MentorSessionModel::loadRoster(const std::optional<QString> &folder)
+{
+    const QString base = folder.value_or(defaultRosterFolder());
+    const QString path = QDir(base).filePath(kRosterFileName);
+    QByteArray bytes;
+    try {
+        bytes = foundation::fs::readRegularFile(path);
+    } catch (const foundation::fs::FileError &error) {
+        if (error.code() == ENOENT)
+            return {};
+        qCWarning(acpLog).noquote() << "sessions.json cannot be read:" << error.message();
+    }
+    if (!bytes.isNull()) {
+        if (std::optional<QList<SessionEntry>> roster = decodeRoster(bytes))
+            return *roster;
+        qCWarning(acpLog).noquote() << "sessions.json does not hold a roster";
+    }
+    // Keep the damaged file: the next save would otherwise overwrite it.
+    const QString stamp = foundation::dates::localStamp(QDateTime::currentDateTime(), u"yyyyMMdd-HHmmss"_s);
+    try {
+        const QString aside = foundation::fs::firstFreeName(base, u"sessions-unreadable-"_s + stamp, u"json"_s);
+        foundation::fs::moveNoReplace(path, QDir(base).filePath(aside));
+        qCWarning(acpLog).noquote() << "sessions.json kept aside as" << aside;
+    } catch (const foundation::Error &error) {
+        qCWarning(acpLog).noquote() << "sessions.json could not be kept aside:" << error.message();
+    }
+    return {};
+}
+
+void MentorSessionModel::saveRoster(const QList<SessionEntry> &roster, const std::optional<QString> &folder)
+{
+    const QString base = folder.value_or(defaultRosterFolder());
+    try {
+        foundation::fs::makePath(base);
+        foundation::fs::atomicWrite(QDir(base).filePath(kRosterFileName), encodeRoster(roster),
+                                    foundation::fs::Privacy::Private);
+    } catch (const foundation::Error &error) {
+        qCWarning(acpLog).noquote() << "sessions.json not saved:" << error.message();
+    }
+}
+
+// --- Setters ---------------------------------------------------------------
+
+void MentorSessionModel::setPhase(const Phase &phase)
+{
+    store(m_phase, phase, &MentorSessionModel::phaseChanged);
+}
+void MentorSessionModel::setStreaming(bool streaming)
+{
+    store(m_isStreaming, streaming, &MentorSessionModel::isStreamingChanged);
+}
+void MentorSessionModel::setRoster(const QList<SessionEntry> &roster)
+{
+    store(m_roster, roster, &MentorSessionModel::rosterChanged);
+}
+void MentorSessionModel::setActiveEntry(const std::optional<SessionEntry> &entry)
+{
+    store(m_activeEntry, entry, &MentorSessionModel::activeEntryChanged);
+}
+void MentorSessionModel::setStderrTail(const QStringList &tail)
+{
+    store(m_stderrTail, tail, &MentorSessionModel::stderrTailChanged);
+}
+void MentorSessionModel::setReplayingSessionId(const std::optional<QString> &id)
+{
+    store(m_replayingSessionId, id, &MentorSessionModel::replayingSessionIdChanged);
+}
+void MentorSessionModel::setLastPrompt(const std::optional<QString> &prompt)
+{
+    store(m_lastPrompt, prompt, &MentorSessionModel::lastPromptChanged);
+}
+void MentorSessionModel::setPassWireId(const std::optional<QString> &id)
+{
+    store(m_passWireId, id, &MentorSessionModel::passWireIdChanged);
+}
+void MentorSessionModel::setPassCancelRequested(bool requested)
+{
+    store(m_passCancelRequested, requested, &MentorSessionModel::passCancelRequestedChanged);
+}
+void MentorSessionModel::setPendingRestart(bool pending)
+{
+    store(m_pendingRestart, pending, &MentorSessionModel::pendingRestartChanged);
+}
+void MentorSessionModel::setPendingScope(const PendingScope &scope)
+{
+    m_pendingScope = scope;
+    emit pendingScopeChanged();
+}
+
+void MentorSessionModel::setBinaryPath(const std::optional<QString> &path)
+{
+    store(m_binaryPath, path, &MentorSessionModel::binaryPathChanged);
+    m_host->binaryPath = path;
+}
+
+void MentorSessionModel::setPassReadinessWriter(std::shared_ptr<profiles::SettingsWriting> writer)
+{
+    m_passReadinessWriter = std::move(writer);
+    emit passReadinessWriterChanged();
+}
+
+void MentorSessionModel::setPortalAuthPath(const QString &path)
+{
+    store(m_portalAuthPath, path, &MentorSessionModel::portalAuthPathChanged);
+}
+
+void MentorSessionModel::setCwdProvider(CwdProvider provider)
+{
+    m_cwdProvider = std::move(provider);
+    emit cwdProviderChanged();
+}
+
+// --- Transcripts -----------------------------------------------------------
+
+const MentorSessionModel::SessionTranscript *MentorSessionModel::transcript(const QString &key) const
+{
+    const auto it = m_transcripts.constFind(key);
+    return it == m_transcripts.cend() ? nullptr : &*it;
+}
+
+const MentorSessionModel::SessionTranscript *MentorSessionModel::activeTranscript() const
+{
+    return m_activeEntry ? transcript(m_activeEntry->sessionId) : nullptr;
+}
+
+MentorSessionModel::SessionTranscript &MentorSessionModel::transcriptFor(const QString &key)
+{
+    auto it = m_transcripts.find(key);
+    if (it == m_transcripts.end()) {
+        it = m_transcripts.insert(key, SessionTranscript());
+        emit transcriptReset(key);
+    }
+    return *it;
+}
+
+void MentorSessionModel::resetTranscript(const QString &key)
+{
+    m_transcripts.insert(key, SessionTranscript());
+    emit transcriptReset(key);
+}
+
+void MentorSessionModel::appendRow(SessionRow::Content content, const std::optional<QString> &key)
+{
+    if (!key)
+        return;
+    QList<SessionRow> &rows = transcriptFor(*key).rows;
+    rows.append(SessionRow::make(std::move(content)));
+    emit rowsAppended(*key, rows.size() - 1, 1);
+}
+
+void MentorSessionModel::appendToActive(SessionRow::Content content)
+{
+    if (m_activeEntry)
+        appendRow(std::move(content), m_activeEntry->sessionId);
+}
+
+// --- Lifecycle -------------------------------------------------------------
+
+void MentorSessionModel::later(std::function<void(MentorSessionModel &)> fn)
+{
+    const QPointer<MentorSessionModel> self(this);
+    QMetaObject::invokeMethod(
+        this,
+        [self, fn = std::move(fn)] {
+            if (self)
+                fn(*self);
+        },
+        Qt::QueuedConnection);
+}
+
+bool MentorSessionModel::applyStartResult(const EngineHost::ChatStart &result)
+{
+    if (const auto *failed = std::get_if<EngineHost::ChatStart::Failed>(&result.value)) {
+        setPhase(Phase::crashed(m_lastPrompt));
+        setStderrTail({failed->reason});
+        return false;
+    }
+    const auto &up = std::get<EngineHost::ChatStart::Up>(result.value);
+    store(m_engineVersion, up.version, &MentorSessionModel::engineVersionChanged);
+    store(m_versionNote, up.note, &MentorSessionModel::versionNoteChanged);
+    return true;
+}
+
+QCoro::Task<void> MentorSessionModel::start()
+{
+    if (m_phase.which() != Phase::Case::idle)
+        co_return;
+    const QPointer<MentorSessionModel> self(this);
+    setPhase(Phase::starting());
+    const EngineHost::ChatStart result = co_await m_host->startChat();
+    if (!self || !applyStartResult(result))
+        co_return;
+    if (m_phase.which() == Phase::Case::starting)
+        co_await restoreActiveSession();
+}
+
+QCoro::Task<void> MentorSessionModel::restoreActiveSession()
+{
+    if (m_isStreaming) {
+        setPhase(Phase::ready());
+        co_return;
+    }
+    if (!m_roster.isEmpty()) {
+        const SessionEntry newest = m_roster.first();
+        activate(newest);
+        co_await resume(newest);
+        co_return;
+    }
+    const QPointer<MentorSessionModel> self(this);
+    const std::optional<SessionEntry> entry = co_await createSession(u"Mentor"_s, std::nullopt);
+    if (self && !entry) {
+        setPhase(Phase::crashed(std::nullopt));
+        setStderrTail({u"no session — the engine refused session/new"_s});
+    }
+}
+
+void MentorSessionModel::engineDidCrash()
+{
+    const Phase::Case now = m_phase.which();
+    if (now == Phase::Case::starting || now == Phase::Case::ready)
+        setPhase(Phase::crashed(m_lastPrompt));
+}
+
+void MentorSessionModel::appendStderrLine(const QString &line)
+{
+    QStringList tail = m_stderrTail;
+    tail.append(line);
+    if (tail.size() > stderrTailLines)
+        tail.remove(0, tail.size() - stderrTailLines);
+    setStderrTail(tail);
+}
+
+QCoro::Task<void> MentorSessionModel::restart()
+{
+    const QPointer<MentorSessionModel> self(this);
+    m_host->stopChat();
+    for (auto it = m_transcripts.begin(); it != m_transcripts.end(); ++it) {
+        if (it->streamingText.isEmpty() && it->streamingThought.isEmpty())
+            continue;
+        it->streamingText.clear();
+        it->streamingThought.clear();
+        emit streamingChanged(it.key());
+    }
+    setPhase(Phase::starting());
+    const EngineHost::ChatStart result = co_await m_host->startChat();
+    if (!self || !applyStartResult(result) || m_phase.which() != Phase::Case::starting)
+        co_return;
+    if (m_activeEntry && m_roster.contains(*m_activeEntry)) {
+        setPhase(Phase::ready());
+        co_await resume(*m_activeEntry);
+    } else {
+        co_await restoreActiveSession();
+    }
+}
+
+void MentorSessionModel::restartWhenIdle()
+{
+    const Phase::Case now = m_phase.which();
+    if (now == Phase::Case::idle || now == Phase::Case::starting)
+        return;
+    if (m_isStreaming) {
+        setPendingRestart(true);
+        return;
+    }
+    later([](MentorSessionModel &model) { QCoro::Task<void> detached = model.restart(); });
+}
+
+void MentorSessionModel::runPendingRestart()
+{
+    if (!m_pendingRestart)
+        return;
+    setPendingRestart(false);
+    later([](MentorSessionModel &model) { QCoro::Task<void> detached = model.restart(); });
+}
+
+std::optional<QString> MentorSessionModel::sessionId(const std::optional<QString> &pieceTitle) const
+{
+    if (!pieceTitle)
+        return std::nullopt;
+    for (const SessionEntry &entry : m_roster) {
+        if (entry.pieceTitle == pieceTitle)
+            return entry.sessionId;
+    }
+    return std::nullopt;
+}
+
+QCoro::Task<void> MentorSessionModel::follow(std::optional<QString> pieceTitle)
+{
+    if (m_phase.which() != Phase::Case::ready)
+        co_return;
+    if (m_isStreaming || m_replayingSessionId) {
+        setPendingScope({true, pieceTitle});
+        co_return;
+    }
+    setPendingScope({});
+    const std::optional<QString> id = sessionId(pieceTitle);
+    const std::optional<QString> activeId =
+        m_activeEntry ? std::optional<QString>(m_activeEntry->sessionId) : std::nullopt;
+    if (id == activeId)
+        co_return;
+    if (id) {
+        for (const SessionEntry &entry : m_roster) {
+            if (entry.sessionId == *id) {
+                const SessionEntry found = entry;
+                co_await resume(found);
+                co_return;
+            }
+        }
+    }
+    setActiveEntry(std::nullopt);
+}
+
+void MentorSessionModel::drainPendingScope()
+{
+    if (!m_pendingScope.pending)
+        return;
+    const std::optional<QString> title = m_pendingScope.pieceTitle;
+    setPendingScope({});
+    later([title](MentorSessionModel &model) { QCoro::Task<void> detached = model.follow(title); });
+}
+
+PassReadiness MentorSessionModel::readiness(PassKind kind) const
+{
+    const auto it = m_passReadiness.find(kind);
+    return it == m_passReadiness.end() ? PassReadiness::unknown() : it->second;
+}
+
+QCoro::Task<void> MentorSessionModel::refreshPassReadiness()
+{
+    std::shared_ptr<profiles::SettingsWriting> reader = m_passReadinessWriter;
+    if (!reader && m_binaryPath && settingsReaderFactory)
+        reader = settingsReaderFactory(*m_binaryPath, foundation::paths::expandTilde(u"~/.hermes/profiles"_s));
+    if (!reader)
+        co_return;
+    const QPointer<MentorSessionModel> self(this);
+    PassReadinessMap evaluated = co_await PassReadiness::evaluate(std::move(reader), m_portalAuthPath);
+    if (self)
+        store(m_passReadiness, evaluated, &MentorSessionModel::passReadinessChanged);
+}
+
+void MentorSessionModel::activate(const SessionEntry &entry)
+{
+    resetTranscript(entry.sessionId);
+    setActiveEntry(entry);
+    setPhase(Phase::ready());
+}
+
+bool MentorSessionModel::activateIfIdle(const SessionEntry &entry, bool reset, const QString &refusal)
+{
+    if (m_isStreaming) {
+        appendToActive(SessionRow::notice(refusal, Kind::refused));
+        return false;
+    }
+    if (reset)
+        resetTranscript(entry.sessionId);
+    setActiveEntry(entry);
+    setPhase(Phase::ready());
+    return true;
+}
+
+// --- Session commands ------------------------------------------------------
+
+QCoro::Task<std::optional<SessionEntry>> MentorSessionModel::newSession(QString name, std::optional<QString> pieceTitle)
+{
+    if (m_phase.which() != Phase::Case::ready || !m_host->chat())
+        co_return std::nullopt;
+    co_return co_await createSession(std::move(name), std::move(pieceTitle));
+}
+
+QCoro::Task<std::optional<SessionEntry>> MentorSessionModel::createSession(QString name,
+                                                                           std::optional<QString> pieceTitle)
+{
+    if (m_isStreaming) {
+        appendToActive(SessionRow::notice(kMidTurnSession, Kind::refused));
+        co_return std::nullopt;
+    }
+    const std::shared_ptr<EngineTransport> chat = m_host->chat();
+    if (!chat)
+        co_return std::nullopt;
+    const QPointer<MentorSessionModel> self(this);
+    std::optional<JSONValue> answer;
+    std::optional<QString> failure;
+    try {
+        answer =
+            co_await chat->request(u"session/new"_s, sessionParams(m_cwdProvider(), std::nullopt), sessionNewTimeout);
+    } catch (const std::exception &error) {
+        failure = foundation::describe(error);
+    }
+    if (!self)
+        co_return std::nullopt;
+    if (failure) {
+        appendToActive(SessionRow::notice(u"Session refused — "_s + *failure, Kind::refused));
+        co_return std::nullopt;
+    }
+    const std::optional<QString> id = newSessionId(answer);
+    if (!id) {
+        appendToActive(SessionRow::notice(u"Session refused — the engine returned no id."_s, Kind::refused));
+        co_return std::nullopt;
+    }
+    const SessionEntry entry{*id, name, pieceTitle, QDateTime::currentDateTimeUtc()};
+    if (!activateIfIdle(entry, true, kMidTurnSession))
+        co_return std::nullopt;
+    QList<SessionEntry> roster = m_roster;
+    roster.prepend(entry);
+    setRoster(roster);
+    saveRoster(m_roster, m_rosterDirectory);
+    co_return entry;
+}
+
+QCoro::Task<bool> MentorSessionModel::resume(SessionEntry entry)
+{
+    const std::shared_ptr<EngineTransport> chat = m_host->chat();
+    if (m_phase.which() != Phase::Case::ready || !chat)
+        co_return false;
+    if (m_isStreaming) {
+        appendToActive(SessionRow::notice(kMidTurnResume, Kind::refused));
+        co_return false;
+    }
+    if (m_replayingSessionId) {
+        appendToActive(SessionRow::notice(u"Resume refused — another session is loading."_s, Kind::refused));
+        co_return false;
+    }
+    const QPointer<MentorSessionModel> self(this);
+    resetTranscript(entry.sessionId);
+    setReplayingSessionId(entry.sessionId);
+    std::optional<JSONValue> answer;
+    std::optional<QString> failure;
+    try {
+        answer = co_await chat->request(u"session/load"_s, sessionParams(m_cwdProvider(), entry.sessionId),
+                                        sessionLoadTimeout);
+    } catch (const std::exception &error) {
+        failure = foundation::describe(error);
+    }
+    if (!self)
+        co_return false;
+    setReplayingSessionId(std::nullopt);
+    drainPendingScope();
+    if (failure) {
+        appendRow(SessionRow::notice(u"Resume failed — "_s + *failure, Kind::failed), entry.sessionId);
+        co_return false;
+    }
+    if (!loadAnswerKnowsSession(answer)) {
+        appendRow(SessionRow::notice(u"The engine does not know “"_s + entry.name
+                                         + u"” — its history is no longer on the engine."_s,
+                                     Kind::refused),
+                  entry.sessionId);
+        co_return false;
+    }
+    co_return activateIfIdle(entry, false, kMidTurnResume);
+}
+
+QCoro::Task<std::optional<SessionEntry>> MentorSessionModel::startBrainstorm(std::optional<QString> pieceTitle)
+{
+    const QPointer<MentorSessionModel> self(this);
+    const std::optional<SessionEntry> entry = co_await newSession(u"Brainstorm"_s, std::move(pieceTitle));
+    if (!self || !entry)
+        co_return std::nullopt;
+    co_await send(brainstormKickoff, u"Brainstorm"_s);
+    co_return entry;
+}
+
+QCoro::Task<TurnOutcome> MentorSessionModel::send(QString text, std::optional<QString> label)
+{
+    const QString trimmed = text.trimmed();
+    if (trimmed.isEmpty() || m_phase.which() != Phase::Case::ready || m_isStreaming || !m_activeEntry)
+        co_return TurnOutcome::failed();
+    if (m_activeEntry->sessionId == passKey) {
+        appendRow(
+            SessionRow::notice(u"Pick or start a session to chat — the pass transcript is read-only."_s, Kind::refused),
+            passKey);
+        co_return TurnOutcome::failed();
+    }
+    const std::shared_ptr<EngineTransport> chat = m_host->chat();
+    if (!chat)
+        co_return TurnOutcome::failed();
+    const QPointer<MentorSessionModel> self(this);
+    setStreaming(true);
+    SessionRow::Content row = label ? SessionRow::notice(*label, Kind::plain)
+                                    : SessionRow::text(trimmed, SessionRow::Speaker::user, Kind::plain);
+    const QString id = m_activeEntry->sessionId;
+    const TurnOutcome outcome = co_await prompt(*chat, id, id, trimmed, std::move(row));
+    if (!self)
+        co_return outcome;
+    setStreaming(false);
+    runPendingRestart();
+    drainPendingScope();
+    co_return outcome;
+}
+
+QCoro::Task<std::optional<SessionEntry>> MentorSessionModel::fork()
+{
+    const std::shared_ptr<EngineTransport> chat = m_host->chat();
+    if (m_phase.which() != Phase::Case::ready || !chat || !m_activeEntry || m_isStreaming)
+        co_return std::nullopt;
+    const QPointer<MentorSessionModel> self(this);
+    const SessionEntry source = *m_activeEntry;
+    std::optional<JSONValue> answer;
+    std::optional<QString> failure;
+    try {
+        answer = co_await chat->request(u"session/fork"_s, sessionParams(m_cwdProvider(), source.sessionId),
+                                        sessionForkTimeout);
+    } catch (const std::exception &error) {
+        failure = foundation::describe(error);
+    }
+    if (!self)
+        co_return std::nullopt;
+    if (failure) {
+        appendRow(SessionRow::notice(u"Fork failed — "_s + *failure, Kind::failed), source.sessionId);
+        co_return std::nullopt;
+    }
+    const std::optional<QString> id = newSessionId(answer);
+    if (!id) {
+        appendRow(SessionRow::notice(u"Fork refused — the engine returned no new session."_s, Kind::refused),
+                  source.sessionId);
+        co_return std::nullopt;
+    }
+    const SessionEntry entry{*id, source.name + u" (fork)"_s, source.pieceTitle, QDateTime::currentDateTimeUtc()};
+    if (!activateIfIdle(entry, true, kMidTurnFork))
+        co_return std::nullopt;
+    QList<SessionEntry> roster = m_roster;
+    roster.prepend(entry);
+    setRoster(roster);
+    saveRoster(m_roster, m_rosterDirectory);
+    co_return entry;
+}
+
+QCoro::Task<void> MentorSessionModel::compact()
+{
+    if (m_phase.which() != Phase::Case::ready || m_isStreaming || !m_activeEntry)
+        co_return;
+    co_await send(u"/compress"_s, u"Compact…"_s);
+}
+
+void MentorSessionModel::cancelTurn()
+{
+    if (!m_isStreaming || !m_activeEntry)
+        return;
+    if (m_activeEntry->sessionId == passKey) {
+        setPassCancelRequested(true);
+        if (m_passWireId && m_host->oneShot())
+            m_host->oneShot()->notify(u"session/cancel"_s,
+                                      JSONValue(JSONValue::Object{{u"sessionId"_s, *m_passWireId}}));
+        return;
+    }
+    if (const std::shared_ptr<EngineTransport> chat = m_host->chat())
+        chat->notify(u"session/cancel"_s, JSONValue(JSONValue::Object{{u"sessionId"_s, m_activeEntry->sessionId}}));
+}
+
+// --- Update routing and tool calls -------------------------------------------
+
+void MentorSessionModel::handleNotification(const QString &method, const std::optional<JSONValue> &params)
+{
+    if (method != u"session/update"_s || !params || !params->isObject() || params->toObject().isEmpty())
+        return;
+    const std::optional<QString> sessionId = stringMember(*params, u"sessionId"_s);
+    const std::optional<JSONValue> update = objectMember(*params, u"update"_s);
+    if (!sessionId || !update)
+        return;
+    const QString key = m_passWireId && *m_passWireId == *sessionId ? passKey : *sessionId;
+    const auto it = m_transcripts.find(key);
+    if (it == m_transcripts.end())
+        return;
+    const QString kind = stringMember(*update, u"sessionUpdate"_s).value_or(u"unknown"_s);
+    const bool replay = m_replayingSessionId == key;
+
+    if (kind == u"agent_message_chunk") {
+        if (replay) {
+            appendRow(SessionRow::agentReply(chunkText(*update)), key);
+        } else {
+            it->streamingText += chunkText(*update);
+            emit streamingChanged(key);
+        }
+    } else if (kind == u"agent_thought_chunk") {
+        if (replay) {
+            appendRow(SessionRow::Thought{chunkText(*update)}, key);
+        } else {
+            it->streamingThought += chunkText(*update);
+            emit streamingChanged(key);
+        }
+    } else if (kind == u"user_message_chunk") {
+        if (!replay)
+            return;
+        const QString text = chunkText(*update);
+        appendRow(text.startsWith(u"Pass Pass "_s) ? SessionRow::notice(text, Kind::kickoff)
+                                                   : SessionRow::text(text, SessionRow::Speaker::user, Kind::plain),
+                  key);
+    } else if (kind == u"tool_call") {
+        handleToolCall(*update, key);
+    } else {
+        appendRow(SessionRow::Raw{kind, compactJson(*update)}, key);
+    }
+}
+
+void MentorSessionModel::handleToolCall(const JSONValue &update, const QString &key)
+{
+    const QString title = stringMember(update, u"title"_s).value_or(u"tool call"_s);
+    const std::optional<JSONValue> rawInput = update.member(u"rawInput"_s);
+
+    QList<review::ResearchCandidate> candidates;
+    if (rawInput && rawInput->isObject()) {
+        const std::optional<JSONValue> notes = rawInput->member(u"notes"_s);
+        if (notes && notes->isArray())
+            candidates = review::ToolPayloads::transcriptResearchCandidates(*rawInput);
+    }
+    if (!candidates.isEmpty()) {
+        QList<SessionRow> &rows = transcriptFor(key).rows;
+        const qsizetype first = rows.size();
+        for (review::ResearchCandidate &candidate : candidates) {
+            candidate.disposition = review::ResearchCandidate::Disposition::pending();
+            rows.append(SessionRow::make(std::move(candidate)));
+        }
+        emit rowsAppended(key, first, rows.size() - first);
+        return;
+    }
+    if (rawInput) {
+        if (std::optional<review::FixCard> card = review::ToolPayloads::transcriptFixCard(*rawInput)) {
+            appendRow(std::move(*card), key);
+            return;
+        }
+    }
+    appendRow(SessionRow::Raw{title, rawInput ? compactJson(*rawInput) : u"{}"_s}, key);
+}
+
+void MentorSessionModel::setDisposition(const QUuid &rowId, const review::ResearchCandidate::Disposition &disposition)
+{
+    if (!m_activeEntry)
+        return;
+    const QString key = m_activeEntry->sessionId;
+    const auto it = m_transcripts.find(key);
+    if (it == m_transcripts.end())
+        return;
+    QList<SessionRow> &rows = it->rows;
+    for (qsizetype i = 0; i < rows.size(); ++i) {
+        if (rows.at(i).id != rowId)
+            continue;
+        auto *candidate = std::get_if<review::ResearchCandidate>(&rows[i].content);
+        if (!candidate)
+            return;
+        candidate->disposition = disposition;
+        emit rowChanged(key, i);
+        return;
+    }
+}
+
+// --- Turns -------------------------------------------------------------------
+
+QCoro::Task<TurnOutcome> MentorSessionModel::prompt(EngineTransport &connection, QString engineSessionId, QString key,
+                                                    QString promptText, SessionRow::Content promptRow)
+{
+    const QPointer<MentorSessionModel> self(this);
+    setLastPrompt(promptText);
+    appendRow(std::move(promptRow), key);
+    setStreaming(true);
+
+    const JSONValue params(JSONValue::Object{
+        {u"sessionId"_s, engineSessionId},
+        {u"prompt"_s, JSONValue::Array{JSONValue::Object{{u"type"_s, u"text"_s}, {u"text"_s, promptText}}}},
+    });
+    std::optional<JSONValue> answer;
+    std::optional<QString> failure;
+    try {
+        answer = co_await connection.request(u"session/prompt"_s, params, promptTimeout);
+    } catch (const std::exception &error) {
+        failure = foundation::describe(error);
+    }
+    if (!self)
+        co_return TurnOutcome::failed();
+
+    TurnOutcome outcome = TurnOutcome::failed();
+    if (failure) {
+        // A crash notice already tells the writer.
+        if (m_phase.which() != Phase::Case::crashed)
+            appendRow(
+                SessionRow::text(u"connection lost — "_s + *failure, SessionRow::Speaker::agent, Kind::connectionLost),
+                key);
+    } else if (const std::optional<QString> stop =
+                   answer && answer->isObject() ? stringMember(*answer, u"stopReason"_s) : std::nullopt;
+               stop && !stop->isEmpty()) {
+        if (*stop == u"refusal") {
+            appendRow(SessionRow::text(u"(refused the prompt)"_s, SessionRow::Speaker::agent, Kind::refused), key);
+            outcome = TurnOutcome::ended(*stop);
+        } else if (*stop == u"cancelled") {
+            outcome = TurnOutcome::cancelled();
+        } else {
+            outcome = TurnOutcome::ended(*stop);
+        }
+    }
+    finishTurn(key);
+    co_return outcome;
+}
+
+void MentorSessionModel::finishTurn(const QString &key)
+{
+    const auto it = m_transcripts.find(key);
+    if (it != m_transcripts.end()) {
+        const QString thought = std::exchange(it->streamingThought, QString());
+        const QString text = std::exchange(it->streamingText, QString());
+        if (!thought.isEmpty())
+            appendRow(SessionRow::Thought{thought}, key);
+        if (!text.isEmpty())
+            appendRow(SessionRow::agentReply(text), key);
+        if (!thought.isEmpty() || !text.isEmpty())
+            emit streamingChanged(key);
+    }
+    setStreaming(false);
+}
+
+QCoro::Task<TurnOutcome> MentorSessionModel::runPass(QString profile, QString label, QString promptText,
+                                                     QString pieceTitle)
+{
+    if (m_phase.which() != Phase::Case::ready || m_isStreaming || m_host->oneShot() || !m_host->binaryPath)
+        co_return TurnOutcome::failed();
+    const QPointer<MentorSessionModel> self(this);
+    resetTranscript(passKey);
+    setActiveEntry(SessionEntry{passKey, label + u" · "_s + pieceTitle, pieceTitle, QDateTime::currentDateTimeUtc()});
+    setStreaming(true);
+
+    TurnOutcome outcome = TurnOutcome::failed();
+    std::optional<QString> failure;
+    try {
+        outcome = co_await m_host->startOneShot(
+            profile, [self, label, promptText](EngineTransport &connection) -> QCoro::Task<TurnOutcome> {
+                if (!self)
+                    return []() -> QCoro::Task<TurnOutcome> { co_return TurnOutcome::failed(); }();
+                return self->openPassSession(connection, label, promptText);
+            });
+    } catch (const std::exception &error) {
+        failure = foundation::describe(error);
+    }
+    if (!self)
+        co_return TurnOutcome::failed();
+    if (failure) {
+        appendRow(SessionRow::notice(label + u" failed — "_s + *failure, Kind::failed), passKey);
+        outcome = TurnOutcome::failed();
+    }
+    setPassWireId(std::nullopt);
+    setPassCancelRequested(false);
+    setStreaming(false);
+    runPendingRestart();
+    drainPendingScope();
+    co_return outcome;
+}
+
+QCoro::Task<TurnOutcome> MentorSessionModel::openPassSession(EngineTransport &connection, QString label,
+                                                             QString promptText)
+{
+    const QPointer<MentorSessionModel> self(this);
+    std::optional<JSONValue> answer;
+    std::optional<QString> failure;
+    try {
+        answer = co_await connection.request(u"session/new"_s, sessionParams(m_cwdProvider(), std::nullopt),
+                                             sessionNewTimeout);
+    } catch (const std::exception &error) {
+        failure = foundation::describe(error);
+    }
+    if (!self)
+        co_return TurnOutcome::failed();
+    if (failure) {
+        appendRow(SessionRow::notice(label + u" failed — "_s + *failure, Kind::failed), passKey);
+        co_return TurnOutcome::failed();
+    }
+    const std::optional<QString> id = newSessionId(answer);
+    if (!id) {
+        appendRow(SessionRow::notice(label + u" failed — the engine refused a session."_s, Kind::failed), passKey);
+        co_return TurnOutcome::failed();
+    }
+    setPassWireId(*id);
+    if (m_passCancelRequested) {
+        appendRow(SessionRow::notice(label + u" cancelled."_s, Kind::plain), passKey);
+        co_return TurnOutcome::cancelled();
+    }
+    co_return co_await prompt(connection, *id, passKey, promptText, SessionRow::notice(label, Kind::plain));
+}
+
+QCoro::Task<TurnOutcome> MentorSessionModel::runBlindRead(QString promptText, QString pieceTitle, QString abLine)
+{
+    const QPointer<MentorSessionModel> self(this);
+    const TurnOutcome outcome =
+        co_await runPass(EngineHost::chatProfile, u"Blind Read"_s, std::move(promptText), std::move(pieceTitle));
+    if (self && outcome.which == TurnOutcome::Case::ended && outcome.stopReason != u"refusal")
+        appendRow(SessionRow::notice(abLine, Kind::plain), passKey);
+    co_return outcome;
+}
+
+} // namespace engine

@@ -1,0 +1,292 @@
+#pragma once
+// The one observable model of the AI mentor: the chat engine's phase, the
+// roster of chat sessions in sessions.json, the transcripts of the sessions
+// shown, the one turn that may run at a time, and the readiness of the
+// Passes. It owns the engine host and lives on the main thread.
+//
+// Commands suspend while the engine works and other main-thread work runs
+// meanwhile, so every step after a wait re-checks the state it depends on.
+// Work deferred by a turn or a replay (following the open piece, a restart)
+// runs later as queued calls on the main thread, never inside a callback.
+//
+// Transcripts change often (every streamed chunk), so they are not notified
+// as a whole: views follow transcriptReset, rowsAppended, rowChanged and
+// streamingChanged, and read the live transcript through transcript().
+
+#include "engine/enginehost.h"
+#include "engine/passreadiness.h"
+#include "engine/sessionrow.h"
+
+#include <QCoro/QCoroTask>
+#include <QDateTime>
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace engine {
+
+// One chat session of the roster.
+struct SessionEntry {
+    QString sessionId;
+    QString name;
+    std::optional<QString> pieceTitle;
+    QDateTime createdAt;
+    bool operator==(const SessionEntry &) const = default;
+};
+
+// How a prompt turn ended.
+struct TurnOutcome {
+    enum class Case { ended, cancelled, failed };
+    Case which = Case::failed;
+    QString stopReason; // ended only
+
+    static TurnOutcome ended(QString stopReason) { return {Case::ended, std::move(stopReason)}; }
+    static TurnOutcome cancelled() { return {Case::cancelled, {}}; }
+    static TurnOutcome failed() { return {Case::failed, {}}; }
+    bool operator==(const TurnOutcome &) const = default;
+};
+
+class MentorSessionModel : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isStreaming READ isStreaming NOTIFY isStreamingChanged)
+    Q_PROPERTY(bool pendingRestart READ pendingRestart NOTIFY pendingRestartChanged)
+    Q_PROPERTY(bool passCancelRequested READ passCancelRequested NOTIFY passCancelRequestedChanged)
+
+public:
+    // The chat engine as the mentor sees it. idle is only the first phase.
+    class Phase {
+    public:
+        enum class Case { crashed, idle, starting, ready };
+        Phase() = default;
+        static Phase crashed(std::optional<QString> lastPrompt) { return Phase(Case::crashed, std::move(lastPrompt)); }
+        static Phase idle() { return Phase(); }
+        static Phase starting() { return Phase(Case::starting, {}); }
+        static Phase ready() { return Phase(Case::ready, {}); }
+        Case which() const { return m_case; }
+        // The prompt a crash interrupted; none in every other case.
+        const std::optional<QString> &lastPrompt() const { return m_lastPrompt; }
+        bool operator==(const Phase &) const = default;
+
+    private:
+        Phase(Case c, std::optional<QString> prompt) : m_case(c), m_lastPrompt(std::move(prompt)) {}
+        Case m_case = Case::idle;
+        std::optional<QString> m_lastPrompt;
+    };
+
+    struct SessionTranscript {
+        QList<SessionRow> rows;
+        QString streamingText;    // the reply arriving in the running turn
+        QString streamingThought; // the thinking arriving in the running turn
+    };
+
+    // A follow of the open piece deferred while a turn streams or a replay runs.
+    struct PendingScope {
+        bool pending = false;
+        std::optional<QString> pieceTitle; // none: no piece is open
+    };
+
+    // Builds a settings reader for refreshPassReadiness() when none is set:
+    // the engine executable and its profiles folder.
+    using SettingsReaderFactory =
+        std::function<std::shared_ptr<profiles::SettingsWriting>(const QString &binaryPath, const QString &profileRoot)>;
+    using CwdProvider = std::function<QString()>;
+
+    static const QString passKey; // "pass": the transcript of a Pass or Blind Read
+    static const QString brainstormKickoff;
+    static constexpr int stderrTailLines = 20;
+    static constexpr double sessionNewTimeout = 15;
+    static constexpr double sessionLoadTimeout = 1800;
+    static constexpr double sessionForkTimeout = 15;
+    static constexpr double promptTimeout = 1800;
+
+    // rosterDirectory none: the application data folder, or a fresh temporary
+    // folder in a test run.
+    MentorSessionModel(std::unique_ptr<EngineHost> host, std::optional<QString> binaryPath,
+                       std::optional<QString> rosterDirectory, QObject *parent = nullptr);
+    ~MentorSessionModel() override;
+
+    // --- State -------------------------------------------------------------
+    const Phase &phase() const { return m_phase; }
+    bool isStreaming() const { return m_isStreaming; }
+    const QList<SessionEntry> &roster() const { return m_roster; }
+    const std::optional<SessionEntry> &activeEntry() const { return m_activeEntry; }
+    const std::optional<QString> &versionNote() const { return m_versionNote; }
+    const std::optional<QString> &engineVersion() const { return m_engineVersion; }
+    const QStringList &stderrTail() const { return m_stderrTail; }
+    const std::optional<QString> &replayingSessionId() const { return m_replayingSessionId; }
+    const std::optional<QString> &rosterDirectory() const { return m_rosterDirectory; }
+    EngineHost &host() const { return *m_host; }
+    const std::optional<QString> &lastPrompt() const { return m_lastPrompt; }
+    const std::optional<QString> &passWireId() const { return m_passWireId; }
+    bool passCancelRequested() const { return m_passCancelRequested; }
+    bool pendingRestart() const { return m_pendingRestart; }
+    const PendingScope &pendingScope() const { return m_pendingScope; }
+    const PassReadinessMap &passReadiness() const { return m_passReadiness; }
+    const std::shared_ptr<profiles::SettingsWriting> &passReadinessWriter() const { return m_passReadinessWriter; }
+    const QString &portalAuthPath() const { return m_portalAuthPath; }
+    const std::optional<QString> &binaryPath() const { return m_binaryPath; }
+    const CwdProvider &cwdProvider() const { return m_cwdProvider; }
+
+    // Every transcript, by engine session id (and passKey).
+    const QHash<QString, SessionTranscript> &transcripts() const { return m_transcripts; }
+    // The transcript under key; null when there is none. Valid until the next
+    // change of the model.
+    const SessionTranscript *transcript(const QString &key) const;
+    // The active entry's transcript; null without one.
+    const SessionTranscript *activeTranscript() const;
+
+    void setBinaryPath(const std::optional<QString> &path); // also sets the host's
+    void setPassReadinessWriter(std::shared_ptr<profiles::SettingsWriting> writer);
+    void setPortalAuthPath(const QString &path);
+    void setCwdProvider(CwdProvider provider);
+    // Used when no readiness writer is set and an engine path is known.
+    SettingsReaderFactory settingsReaderFactory;
+
+    // --- Engine lifecycle --------------------------------------------------
+    // From idle: starts the chat engine and restores the active session.
+    QCoro::Task<void> start();
+    // Stops and starts the chat engine and reloads the active session.
+    QCoro::Task<void> restart();
+    // Restarts now, or after the running turn.
+    void restartWhenIdle();
+    // Shows the open piece's session (title none: no piece is open).
+    QCoro::Task<void> follow(std::optional<QString> pieceTitle);
+    // The session id of the newest roster entry of that piece.
+    std::optional<QString> sessionId(const std::optional<QString> &pieceTitle) const;
+    PassReadiness readiness(PassKind kind) const;
+    QCoro::Task<void> refreshPassReadiness();
+
+    // --- Session commands --------------------------------------------------
+    // Creates a session when the engine is ready; none otherwise.
+    QCoro::Task<std::optional<SessionEntry>> newSession(QString name, std::optional<QString> pieceTitle);
+    QCoro::Task<std::optional<SessionEntry>> createSession(QString name, std::optional<QString> pieceTitle);
+    // Loads entry's history from the engine and makes it active.
+    QCoro::Task<bool> resume(SessionEntry entry);
+    QCoro::Task<std::optional<SessionEntry>> startBrainstorm(std::optional<QString> pieceTitle);
+    // A message of the writer (label none) or a labelled prompt.
+    QCoro::Task<TurnOutcome> send(QString text, std::optional<QString> label);
+    QCoro::Task<std::optional<SessionEntry>> fork();
+    QCoro::Task<void> compact();
+    void cancelTurn();
+
+    // --- Turns, Passes and the Blind Read ----------------------------------
+    QCoro::Task<TurnOutcome> prompt(EngineTransport &connection, QString engineSessionId, QString key,
+                                    QString promptText, SessionRow::Content promptRow);
+    void finishTurn(const QString &key);
+    // Runs a Pass on a one-shot engine of profile ("pennora-pass1"...).
+    QCoro::Task<TurnOutcome> runPass(QString profile, QString label, QString promptText, QString pieceTitle);
+    QCoro::Task<TurnOutcome> openPassSession(EngineTransport &connection, QString label, QString promptText);
+    // A Pass on the chat profile; abLine shows only under an ended verdict.
+    QCoro::Task<TurnOutcome> runBlindRead(QString promptText, QString pieceTitle, QString abLine);
+
+    // --- Rows --------------------------------------------------------------
+    void appendRow(SessionRow::Content content, const std::optional<QString> &key);
+    void handleToolCall(const JSONValue &update, const QString &key);
+    void setDisposition(const QUuid &rowId, const review::ResearchCandidate::Disposition &disposition);
+
+    // --- Callbacks of the host and small state steps -------------------------
+    void engineDidCrash();
+    void appendStderrLine(const QString &line);
+    void handleNotification(const QString &method, const std::optional<JSONValue> &params);
+    void activate(const SessionEntry &entry);
+    bool activateIfIdle(const SessionEntry &entry, bool reset, const QString &refusal);
+    void drainPendingScope();
+    void runPendingRestart();
+
+    // sessions.json in folder (none: the default folder), 0600 from its first
+    // byte. Failures are logged and leave the file as it was.
+    static void saveRoster(const QList<SessionEntry> &roster, const std::optional<QString> &folder);
+    // The roster of folder; empty when missing or unreadable. A file that
+    // exists but does not decode is renamed aside first, so it is never
+    // overwritten.
+    static QList<SessionEntry> loadRoster(const std::optional<QString> &folder);
+    static QString defaultRosterFolder();
+    static QByteArray encodeRoster(const QList<SessionEntry> &roster);
+    static std::optional<QList<SessionEntry>> decodeRoster(const QByteArray &json);
+
+signals:
+    void phaseChanged();
+    void isStreamingChanged();
+    void rosterChanged();
+    void activeEntryChanged();
+    void versionNoteChanged();
+    void engineVersionChanged();
+    void stderrTailChanged();
+    void replayingSessionIdChanged();
+    void lastPromptChanged();
+    void passWireIdChanged();
+    void passCancelRequestedChanged();
+    void pendingRestartChanged();
+    void pendingScopeChanged();
+    void passReadinessChanged();
+    void passReadinessWriterChanged();
+    void portalAuthPathChanged();
+    void binaryPathChanged();
+    void cwdProviderChanged();
+    // The transcript under key was emptied (or made).
+    void transcriptReset(const QString &key);
+    void rowsAppended(const QString &key, qsizetype first, qsizetype count);
+    // A row's content changed (a research candidate's disposition).
+    void rowChanged(const QString &key, qsizetype index);
+    // The streaming text or thought under key changed.
+    void streamingChanged(const QString &key);
+
+private:
+    // Whether the engine came up.
+    bool applyStartResult(const EngineHost::ChatStart &result);
+    QCoro::Task<void> restoreActiveSession();
+    // Runs fn on the main thread after the current call has returned.
+    void later(std::function<void(MentorSessionModel &)> fn);
+    void resetTranscript(const QString &key);
+    void appendToActive(SessionRow::Content content);
+    SessionTranscript &transcriptFor(const QString &key);
+
+    void setPhase(const Phase &phase);
+    void setStreaming(bool streaming);
+    void setRoster(const QList<SessionEntry> &roster);
+    void setActiveEntry(const std::optional<SessionEntry> &entry);
+    void setStderrTail(const QStringList &tail);
+    void setReplayingSessionId(const std::optional<QString> &id);
+    void setLastPrompt(const std::optional<QString> &prompt);
+    void setPassWireId(const std::optional<QString> &id);
+    void setPassCancelRequested(bool requested);
+    void setPendingRestart(bool pending);
+    void setPendingScope(const PendingScope &scope);
+    template<typename T>
+    void store(T &field, const T &value, void (MentorSessionModel::*changed)())
+    {
+        if (field == value)
+            return;
+        field = value;
+        emit(this->*changed)();
+    }
+
+    std::unique_ptr<EngineHost> m_host;
+    Phase m_phase;
+    bool m_isStreaming = false;
+    QList<SessionEntry> m_roster;
+    std::optional<SessionEntry> m_activeEntry;
+    std::optional<QString> m_versionNote;
+    std::optional<QString> m_engineVersion;
+    QStringList m_stderrTail;
+    QHash<QString, SessionTranscript> m_transcripts;
+    std::optional<QString> m_replayingSessionId;
+    std::optional<QString> m_rosterDirectory;
+    std::optional<QString> m_lastPrompt;
+    std::optional<QString> m_passWireId;
+    bool m_passCancelRequested = false;
+    bool m_pendingRestart = false;
+    PendingScope m_pendingScope;
+    PassReadinessMap m_passReadiness;
+    std::shared_ptr<profiles::SettingsWriting> m_passReadinessWriter;
+    QString m_portalAuthPath;
+    std::optional<QString> m_binaryPath;
+    CwdProvider m_cwdProvider;
+};
+
+} // namespace engine

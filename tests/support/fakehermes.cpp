@@ -7,6 +7,8 @@
 //                         stand-in was started plus ".json" (argv[0] + ".json",
 //                         beside a link to it) takes its place, so links at
 //                         several paths can each play their own scenario.
+//   FAKE_HERMES_PENNORA   path of the pennora executable whose tool server
+//                         (`pennora --serve-mcp`) "toolCalls" drive.
 //   FAKE_HERMES_LOG       path of a log file. Every run appends JSON lines:
 //                           {"event":"run","args":[...],"path":argv[0],"pid":N,"pgid":N}
 //                                                                           at start
@@ -14,6 +16,11 @@
 //                           {"event":"received","profile":P,"line":L}      each line read in acp mode
 //                           {"event":"stdin","data":D}                     a command's whole input ("readStdin")
 //                           {"event":"eof","profile":P}                    input ended in acp mode
+//                           {"event":"toolResult","tool":T,"result":R}     the tool server's answer to a
+//                                                                           tools/call ("error": E instead
+//                                                                           when it answered with one)
+//                           {"event":"toolServerExit","status":N}          the tool server ended (128 + signal
+//                                                                           when killed)
 //
 // Scenario file
 //   {
@@ -40,7 +47,31 @@
 //     "expect" step takes are answered from "answers" when they are requests
 //     of a listed method, and otherwise only logged.
 //   ANSWER = {"result": R} | {"error": E}, optionally with "updates": [P, ...]
-//     sent first as "session/update" notifications with params P.
+//     sent first as "session/update" notifications with params P, and
+//     "toolCalls": [TOOLCALL, ...] played next, as the engine calls our tool
+//     server while it works on a prompt. Any other key, or an answer that is
+//     no object, ends the run at its start with status 3 and a message on
+//     standard error.
+//   TOOLCALL = {"tool": "<name>", "title": "<title>", "arguments": {...}}
+//     For each such request the stand-in starts `$FAKE_HERMES_PENNORA
+//     --serve-mcp`, sends "initialize" and "notifications/initialized", then
+//     one "tools/call" per entry in order, reading each answer line before
+//     the next call. "arguments" (default {}) go as given; without
+//     "piece_path" they get the path of the "Piece: <path>" line in the text
+//     blocks of params "prompt" (a Pass instruction has one). Each answer is
+//     logged ("toolResult") and streamed as a "session/update" with params
+//       {"sessionId": <the request's>, "update": {"sessionUpdate": "tool_call",
+//        "toolCallId": "call-N", "title": "title" or the tool name,
+//        "status": "completed" | "failed", "rawInput": <the arguments sent>}}
+//     N counts the run's calls from 1; "failed" is for an error answer or a
+//     tool error. Then the server's input is closed, its end awaited (SIGKILL
+//     after 10 s) and the scripted answer given. When the calls cannot be
+//     made (no path for one, FAKE_HERMES_PENNORA unset, a server that does
+//     not start, or gives no answer line within 30 s) the request is answered
+//     {"error": {"code": -32000, "message": <the reason>}} instead. A
+//     TOOLCALL without a string "tool", with another key, a title that is no
+//     string or arguments that are no object ends the run at its start with
+//     status 3.
 //   STEP, one key naming its kind:
 //     {"expect": "<method>" or "*", "count": 1}   wait for that many matching lines
 //                                                  ("*": any line); the last one's
@@ -61,10 +92,10 @@
 //     {"signal": N}                end by signal N
 //   An unknown step kind ends the run with status 3 and a message on standard
 //   error, so a scenario never skips silently. New kinds (the engine's
-//   profile, config and mcp commands with state, a step that starts
-//   `pennora --serve-mcp` and calls its tools) are added as new keys.
+//   profile, config and mcp commands with state) are added as new keys.
 
 #include "foundation/json.h"
+#include "foundation/lineframer.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -75,12 +106,18 @@
 #include <QStringList>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <optional>
+#include <poll.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 
 namespace {
 
@@ -222,12 +259,174 @@ void answer(const QJsonValue &id, const QString &member, const QJsonValue &value
     sendLine(QJsonObject{{"jsonrpc", "2.0"}, {"id", id}, {member, value}});
 }
 
+// `pennora --serve-mcp` as a child on two pipes, asked one request at a time
+// as the engine does.
+class ToolServer {
+public:
+    ToolServer() = default;
+    ToolServer(const ToolServer &) = delete;
+    ToolServer &operator=(const ToolServer &) = delete;
+    ~ToolServer() { finish(); }
+
+    // Answers why it could not start, none when it runs.
+    std::optional<QString> start(const QByteArray &program)
+    {
+        if (::access(program.constData(), X_OK) != 0)
+            return QStringLiteral("cannot start the tool server %1: %2")
+                .arg(QString::fromLocal8Bit(program), QString::fromLocal8Bit(std::strerror(errno)));
+        int toServer[2];
+        int fromServer[2];
+        if (::pipe2(toServer, O_CLOEXEC) != 0)
+            return QStringLiteral("cannot make a pipe: ") + QString::fromLocal8Bit(std::strerror(errno));
+        if (::pipe2(fromServer, O_CLOEXEC) != 0) {
+            ::close(toServer[0]);
+            ::close(toServer[1]);
+            return QStringLiteral("cannot make a pipe: ") + QString::fromLocal8Bit(std::strerror(errno));
+        }
+        char flag[] = "--serve-mcp";
+        char *argv[] = {const_cast<char *>(program.constData()), flag, nullptr};
+        m_pid = ::fork();
+        if (m_pid == 0) {
+            ::dup2(toServer[0], STDIN_FILENO);
+            ::dup2(fromServer[1], STDOUT_FILENO);
+            ::execv(argv[0], argv);
+            ::_exit(127);
+        }
+        ::close(toServer[0]);
+        ::close(fromServer[1]);
+        m_in = toServer[1];
+        m_out = fromServer[0];
+        if (m_pid < 0) {
+            finish();
+            return QStringLiteral("cannot fork: ") + QString::fromLocal8Bit(std::strerror(errno));
+        }
+        return std::nullopt;
+    }
+
+    // The answer to one request, none when the server ends or stays silent.
+    std::optional<QJsonObject> request(const QString &method, const QJsonObject &params)
+    {
+        writeAll(m_in, foundation::json::compact(
+                           QJsonObject{{"jsonrpc", "2.0"}, {"id", ++m_lastId}, {"method", method}, {"params", params}})
+                           + '\n');
+        const std::optional<QByteArray> line = readLine();
+        if (!line)
+            return std::nullopt;
+        return foundation::json::parseObject(*line);
+    }
+
+    void notify(const QString &method)
+    {
+        writeAll(m_in, foundation::json::compact(QJsonObject{{"jsonrpc", "2.0"}, {"method", method}}) + '\n');
+    }
+
+    // Closes its input, as the engine does at the end of a turn, and reaps it.
+    void finish()
+    {
+        if (m_in >= 0)
+            ::close(std::exchange(m_in, -1));
+        if (m_pid > 0) {
+            int status = 0;
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            pid_t done;
+            while ((done = ::waitpid(m_pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < deadline)
+                sleepMs(10);
+            if (done == 0) {
+                ::kill(m_pid, SIGKILL);
+                ::waitpid(m_pid, &status, 0);
+            }
+            logEvent({{"event", "toolServerExit"},
+                      {"status", WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status)}});
+            m_pid = -1;
+        }
+        if (m_out >= 0)
+            ::close(std::exchange(m_out, -1));
+    }
+
+private:
+    std::optional<QByteArray> readLine()
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (m_lines.empty()) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            pollfd fd{m_out, POLLIN, 0};
+            const int ready = left.count() > 0 ? ::poll(&fd, 1, int(left.count())) : 0;
+            if (ready < 0 && errno == EINTR)
+                continue;
+            if (ready <= 0)
+                return std::nullopt;
+            char buf[65536];
+            const ssize_t n = ::read(m_out, buf, sizeof buf);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                return std::nullopt;
+            m_framer.feed(QByteArrayView(buf, n),
+                          [this](QByteArrayView line) { m_lines.push_back(line.toByteArray()); });
+        }
+        QByteArray line = std::move(m_lines.front());
+        m_lines.pop_front();
+        return line;
+    }
+
+    pid_t m_pid = -1;
+    int m_in = -1;
+    int m_out = -1;
+    qint64 m_lastId = 0;
+    // A query_learnings answer runs to megabytes.
+    foundation::LineFramer m_framer{64 * 1024 * 1024};
+    std::deque<QByteArray> m_lines;
+};
+
+// The path of the prompt's "Piece: " line, none without one.
+std::optional<QString> promptPiece(const QJsonObject &params)
+{
+    for (const QJsonValue &block : params.value("prompt").toArray())
+        for (const QString &line : block.toObject().value("text").toString().split(u'\n'))
+            if (line.startsWith(QStringLiteral("Piece: ")))
+                return line.mid(7);
+    return std::nullopt;
+}
+
+// Refuses, at the start, an answer the stand-in would not play as written.
+void checkAnswer(const QString &method, const QJsonValue &entry)
+{
+    const auto refuse = [&](const QString &what) { fail(3, "answer for " + method + ": " + what); };
+    if (!entry.isObject())
+        refuse(QStringLiteral("not an object"));
+    const QJsonObject answer = entry.toObject();
+    for (const QString &key : answer.keys())
+        if (!QStringList{"result", "error", "updates", "toolCalls"}.contains(key))
+            refuse("unknown key " + key);
+    if (!answer.contains("toolCalls"))
+        return;
+    if (!answer.value("toolCalls").isArray())
+        refuse(QStringLiteral("toolCalls is not an array"));
+    for (const QJsonValue &call : answer.value("toolCalls").toArray()) {
+        const QString text = QString::fromUtf8(foundation::json::compact(call));
+        const QJsonObject object = call.toObject();
+        if (!call.isObject() || !object.value("tool").isString())
+            refuse("tool call without a tool: " + text);
+        for (const QString &key : object.keys())
+            if (!QStringList{"tool", "title", "arguments"}.contains(key))
+                refuse("unknown key " + key + " in tool call " + text);
+        if (object.contains("title") && !object.value("title").isString())
+            refuse("title is not a string in " + text);
+        if (object.contains("arguments") && !object.value("arguments").isObject())
+            refuse("arguments are not an object in " + text);
+    }
+}
+
 class Session {
 public:
     explicit Session(QJsonObject session) : m_session(std::move(session)) {}
 
     void run()
     {
+        const QJsonObject answers = m_session.value("answers").toObject();
+        for (auto it = answers.begin(); it != answers.end(); ++it)
+            checkAnswer(it.key(), it.value());
         for (const QJsonValue &step : m_session.value("steps").toArray())
             runStep(step.toObject());
         while (const std::optional<QByteArray> line = m_input.readLine())
@@ -256,10 +455,75 @@ private:
             return;
         for (const QJsonValue &params : entry.value("updates").toArray())
             sendLine(QJsonObject{{"jsonrpc", "2.0"}, {"method", "session/update"}, {"params", params}});
+        if (entry.contains("toolCalls")) {
+            const QJsonObject params = message.value("params").toObject();
+            if (const std::optional<QString> failure = callTools(params, entry.value("toolCalls").toArray())) {
+                answer(message.value("id"), "error", QJsonObject{{"code", -32000}, {"message", *failure}});
+                return;
+            }
+        }
         if (entry.contains("error"))
             answer(message.value("id"), "error", entry.value("error"));
         else
             answer(message.value("id"), "result", entry.value("result"));
+    }
+
+    // Plays the scripted calls against the real tool server, streaming each
+    // as a tool_call update; answers why they could not be played.
+    std::optional<QString> callTools(const QJsonObject &params, const QJsonArray &calls)
+    {
+        // Every call's arguments first, so that a prompt without its piece
+        // starts no server.
+        QList<QJsonObject> arguments;
+        const std::optional<QString> piece = promptPiece(params);
+        for (const QJsonValue &call : calls) {
+            QJsonObject args = call.toObject().value("arguments").toObject();
+            if (!args.contains("piece_path")) {
+                if (!piece)
+                    return QStringLiteral("no \"Piece: \" line in the prompt for the tool calls");
+                args.insert("piece_path", *piece);
+            }
+            arguments << args;
+        }
+        const QByteArray program = qgetenv("FAKE_HERMES_PENNORA");
+        if (program.isEmpty())
+            return QStringLiteral("FAKE_HERMES_PENNORA is not set: no tool server to call");
+
+        ToolServer server;
+        if (const std::optional<QString> failure = server.start(program))
+            return failure;
+        // A protocol version our server speaks, so it answers with the same.
+        const std::optional<QJsonObject> initialized = server.request(
+            "initialize", QJsonObject{{"protocolVersion", "2025-06-18"},
+                                      {"capabilities", QJsonObject()},
+                                      {"clientInfo", QJsonObject{{"name", "fakehermes"}, {"version", "0"}}}});
+        if (!initialized || !initialized->value("result").isObject())
+            return QStringLiteral("the tool server did not answer initialize");
+        server.notify("notifications/initialized");
+
+        for (qsizetype i = 0; i < calls.size(); ++i) {
+            const QJsonObject call = calls.at(i).toObject();
+            const QString tool = call.value("tool").toString();
+            const std::optional<QJsonObject> reply =
+                server.request("tools/call", QJsonObject{{"name", tool}, {"arguments", arguments.at(i)}});
+            if (!reply)
+                return "the tool server did not answer the call of " + tool;
+            const bool isError = reply->contains("error");
+            const bool failed = isError || reply->value("result").toObject().value("isError").toBool();
+            logEvent({{"event", "toolResult"},
+                      {"tool", tool},
+                      {isError ? "error" : "result", reply->value(isError ? "error" : "result")}});
+            const QJsonObject update{{"sessionUpdate", "tool_call"},
+                                     {"toolCallId", QStringLiteral("call-%1").arg(++m_toolCalls)},
+                                     {"title", call.value("title").toString(tool)},
+                                     {"status", failed ? "failed" : "completed"},
+                                     {"rawInput", arguments.at(i)}};
+            sendLine(
+                QJsonObject{{"jsonrpc", "2.0"},
+                            {"method", "session/update"},
+                            {"params", QJsonObject{{"sessionId", params.value("sessionId")}, {"update", update}}}});
+        }
+        return std::nullopt;
     }
 
     void expect(const QString &method, int count)
@@ -332,6 +596,7 @@ private:
     QJsonObject m_session;
     Input m_input;
     QJsonValue m_lastId;
+    int m_toolCalls = 0;
 };
 
 } // namespace

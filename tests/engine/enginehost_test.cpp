@@ -1,8 +1,10 @@
 #include "engine/enginehost.h"
 
+#include "capturedlog.h"
 #include "engine/acpengineclient.h"
 #include "engine/engineprobe.h"
 #include "fakehermesscenario.h"
+#include "faketransport.h"
 #include "foundation/paths.h"
 #include "testutil.h"
 
@@ -24,8 +26,12 @@ using engine::ACPEngineClient;
 using engine::EngineHost;
 using engine::EngineTransport;
 using foundation::JSONValue;
+using testsupport::CapturedLog;
+using testsupport::ended;
 using testsupport::FakeHermesScenario;
+using testsupport::FakeTransport;
 using testsupport::processGone;
+using testsupport::Running;
 using testsupport::spinUntil;
 using ChatStart = EngineHost::ChatStart;
 using TransportError = ACPEngineClient::TransportError;
@@ -52,187 +58,12 @@ JSONValue json(const char *text)
     return JSONValue::parse(text).value();
 }
 
-// A task run from the test's event loop, its outcome kept.
-template<typename T>
-class Running {
-public:
-    explicit Running(QCoro::Task<T> task)
-        : m_state(std::make_shared<State>()), m_driver(drive(std::move(task), m_state))
-    {}
-    bool done() const { return m_state->done; }
-    void wait()
-    {
-        EXPECT_TRUE(spinUntil([this] { return m_state->done; })) << "the task never ended";
-    }
-    T value()
-    {
-        wait();
-        if (!m_state->value) {
-            ADD_FAILURE() << "the task failed: " << m_state->error.value_or("<still running>").toStdString();
-            return T();
-        }
-        return *m_state->value;
-    }
-    QString error()
-    {
-        wait();
-        return m_state->error.value_or(QStringLiteral("<no error>"));
-    }
-    bool failedWithHostError()
-    {
-        wait();
-        return m_state->hostError;
-    }
-
-private:
-    struct State {
-        bool done = false;
-        std::optional<T> value;
-        std::optional<QString> error;
-        bool hostError = false;
-    };
-    static QCoro::Task<> drive(QCoro::Task<T> task, std::shared_ptr<State> state)
-    {
-        try {
-            state->value.emplace(co_await std::move(task));
-        } catch (const EngineHost::HostError &error) {
-            state->error = error.message();
-            state->hostError = true;
-        } catch (const foundation::Error &error) {
-            state->error = error.message();
-        }
-        state->done = true;
-    }
-
-    std::shared_ptr<State> m_state;
-    QCoro::Task<> m_driver;
-};
-
-// True once task has ended without an error.
-QCoro::Task<bool> ended(QCoro::Task<> task)
-{
-    co_await std::move(task);
-    co_return true;
-}
-
 // Runs fn on another thread and waits for it, as a connection may call its
 // callbacks from a thread of its own.
 void onOtherThread(const std::function<void()> &fn)
 {
     std::thread(fn).join();
 }
-
-// An engine in memory: it answers "initialize" as its script says, keeps
-// every other request waiting until the test answers it, and fails waiting
-// requests when closed. Requests resume from the event loop, like the real
-// connection's.
-class FakeTransport : public EngineTransport {
-public:
-    enum class Initialize { answer, error, silent };
-    struct Script {
-        std::optional<QString> launchError;
-        Initialize initialize = Initialize::answer;
-        std::optional<JSONValue> answer = JSONValue(JSONValue::Object());
-        QString error = QStringLiteral("7: refused");
-    };
-    struct Request {
-        QString method;
-        std::optional<JSONValue> params;
-        double timeout;
-    };
-
-    FakeTransport(QString profile, Script script) : profile(std::move(profile)), script(std::move(script)) {}
-
-    void start() override
-    {
-        ++starts;
-        if (script.launchError)
-            throw engine::LaunchError(*script.launchError);
-    }
-
-    QCoro::Task<std::optional<JSONValue>> request(QString method, std::optional<JSONValue> params,
-                                                  double timeout) override
-    {
-        requests.push_back({method, params, timeout});
-        if (closes > 0)
-            throw TransportError(QStringLiteral("engine closed before ") + method);
-        auto waiter = std::make_shared<Waiter>();
-        waiter->method = method;
-        m_waiting.push_back(waiter);
-        if (method == QLatin1String("initialize") && script.initialize == Initialize::answer)
-            answer(method, script.answer);
-        else if (method == QLatin1String("initialize") && script.initialize == Initialize::error)
-            fail(method, script.error);
-        co_await Await{waiter.get()};
-        if (waiter->error)
-            throw TransportError(*waiter->error);
-        co_return waiter->result;
-    }
-
-    void notify(const QString &method, const std::optional<JSONValue> &) override { notified << method; }
-
-    void close() override
-    {
-        ++closes;
-        for (const auto &waiter : std::exchange(m_waiting, {}))
-            settle(*waiter, std::nullopt, QStringLiteral("engine closed"));
-    }
-
-    // Answers the oldest waiting request of method; false when none waits.
-    bool answer(const QString &method, const std::optional<JSONValue> &result)
-    {
-        return settleFirst(method, result, std::nullopt);
-    }
-    bool fail(const QString &method, const QString &error) { return settleFirst(method, std::nullopt, error); }
-    qsizetype waiting() const { return qsizetype(m_waiting.size()); }
-
-    const QString profile;
-    const Script script;
-    int starts = 0;
-    int closes = 0;
-    std::vector<Request> requests;
-    QStringList notified;
-
-private:
-    struct Waiter {
-        QString method;
-        std::coroutine_handle<> handle;
-        bool done = false;
-        std::optional<JSONValue> result;
-        std::optional<QString> error;
-    };
-    struct Await {
-        Waiter *waiter;
-        bool await_ready() const noexcept { return waiter->done; }
-        void await_suspend(std::coroutine_handle<> handle) noexcept { waiter->handle = handle; }
-        void await_resume() const noexcept {}
-    };
-
-    bool settleFirst(const QString &method, const std::optional<JSONValue> &result, const std::optional<QString> &error)
-    {
-        for (auto it = m_waiting.begin(); it != m_waiting.end(); ++it) {
-            if ((*it)->method != method)
-                continue;
-            const std::shared_ptr<Waiter> waiter = *it;
-            m_waiting.erase(it);
-            settle(*waiter, result, error);
-            return true;
-        }
-        return false;
-    }
-
-    static void settle(Waiter &waiter, const std::optional<JSONValue> &result, const std::optional<QString> &error)
-    {
-        waiter.done = true;
-        waiter.result = result;
-        waiter.error = error;
-        if (const std::coroutine_handle<> handle = waiter.handle)
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(), [handle] { handle.resume(); }, Qt::QueuedConnection);
-    }
-
-    std::vector<std::shared_ptr<Waiter>> m_waiting;
-};
 
 using Script = FakeTransport::Script;
 
@@ -266,47 +97,6 @@ Script unlaunchable(const QString &error)
     return script;
 }
 using Received = std::pair<QString, std::optional<JSONValue>>;
-
-// Captures what Qt logs while it lives.
-class CapturedLog {
-public:
-    struct Line {
-        QtMsgType type;
-        QString category;
-        QString text;
-    };
-
-    CapturedLog()
-    {
-        s_lines = &lines;
-        m_previous = qInstallMessageHandler(&CapturedLog::handle);
-    }
-    ~CapturedLog()
-    {
-        qInstallMessageHandler(m_previous);
-        s_lines = nullptr;
-    }
-    // The lines of the engine connections' category.
-    std::vector<Line> acpLines() const
-    {
-        std::vector<Line> out;
-        for (const Line &line : lines)
-            if (line.category == QLatin1String("com.quendalstudio.Pennora.acp"))
-                out.push_back(line);
-        return out;
-    }
-
-    std::vector<Line> lines;
-
-private:
-    static void handle(QtMsgType type, const QMessageLogContext &context, const QString &text)
-    {
-        if (s_lines)
-            s_lines->push_back({type, QString::fromUtf8(context.category), text});
-    }
-    static inline std::vector<Line> *s_lines = nullptr;
-    QtMessageHandler m_previous = nullptr;
-};
 
 // A host whose connections are in-memory engines; each start takes the next
 // script, or the default one.
@@ -451,7 +241,7 @@ TEST_F(EngineHostTest, VersionDriftNotesAndTheirLogLine)
         recorded = c.recorded;
         CapturedLog log;
         EXPECT_EQ(host->versionDriftNote(c.running), c.note) << c.running.value_or("none").toStdString();
-        const std::vector<CapturedLog::Line> lines = log.acpLines();
+        const std::vector<CapturedLog::Line> lines = log.linesOf("com.quendalstudio.Pennora.acp");
         if (!c.note) {
             EXPECT_TRUE(lines.empty());
             continue;

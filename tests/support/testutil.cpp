@@ -1,12 +1,15 @@
 #include "testutil.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QMetaObject>
 #include <QStringDecoder>
 #include <QTimer>
+#include <memory>
 
 #include <cerrno>
 #include <csignal>
@@ -143,6 +146,15 @@ bool spinUntil(const std::function<bool()> &condition, int limitMs)
         loop.exec();
     }
     return true;
+}
+
+void drainPosted()
+{
+    // Posted events run in order: once this one has, so have those before it.
+    const auto reached = std::make_shared<bool>(false);
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [reached] { *reached = true; }, Qt::QueuedConnection);
+    spinUntil([reached] { return *reached; });
 }
 
 bool processGone(qint64 pid)

@@ -42,6 +42,10 @@ mode_t modeOf(const QString &path);
 // whether it held.
 bool spinUntil(const std::function<bool()> &condition, int limitMs = 20000);
 
+// Runs the event loop until everything posted to this thread before the call
+// has run (what that posts in turn may still wait).
+void drainPosted();
+
 // Whether no process of this id exists any more (a zombie still counts as
 // existing: it has not been reaped).
 bool processGone(qint64 pid);

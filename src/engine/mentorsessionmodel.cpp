@@ -913,12 +913,15 @@ QCoro::Task<TurnOutcome> MentorSessionModel::runPass(QString profile, QString la
     TurnOutcome outcome = TurnOutcome::failed();
     std::optional<QString> failure;
     try {
-        outcome = co_await m_host->startOneShot(
+        // Built before the co_await: GCC 12 destroys a lambda passed as a
+        // temporary inside co_await twice.
+        QCoro::Task<TurnOutcome> running = m_host->startOneShot(
             profile, [self, label, promptText](EngineTransport &connection) -> QCoro::Task<TurnOutcome> {
                 if (!self)
                     return []() -> QCoro::Task<TurnOutcome> { co_return TurnOutcome::failed(); }();
                 return self->openPassSession(connection, label, promptText);
             });
+        outcome = co_await std::move(running);
     } catch (const std::exception &error) {
         failure = foundation::describe(error);
     }

@@ -276,13 +276,15 @@ void ACPEngineClient::dispatch(const QJsonObject &message)
                                                  {QStringLiteral("message"), serverRequestRefusal()}}}}));
             return;
         }
+        const QString method = methodValue.toString();
         std::optional<JSONValue> params;
         if (message.contains(kParams))
             params = JSONValue::fromFoundation(message.value(kParams));
-        post([this, method = methodValue.toString(), params] {
-            if (const MessageCallback callback = m_onMessage)
-                callback(method, params);
-        });
+        // Called from here, not posted: the owner's own hand-over to the loop
+        // then queues it ahead of the resumption of a request whose answer
+        // was read after it, so updates streamed before an answer arrive first.
+        if (const MessageCallback callback = m_onMessage)
+            callback(method, params);
         return;
     }
 

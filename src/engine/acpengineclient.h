@@ -8,9 +8,12 @@
 // its work on that thread's event loop, which stands in for a serial state
 // queue: reading, matching, time-outs and crash reports never run at the same
 // time. Writes go through QProcess's own buffer, so a full pipe never blocks
-// the loop. Callbacks and the resumption of waiting requests are posted to
-// the loop rather than called from inside the reader, so they may call
-// request() or close(), or release the connection, without re-entering it.
+// the loop. The crash and standard-error callbacks and the resumption of
+// waiting requests are posted to the loop rather than called from inside the
+// reader, so they may call request() or close(), or release the connection,
+// without re-entering it. The message callback is called from inside the
+// reader, in the engine's order with the answers: it must only hand the
+// message on (the engine host posts it to the loop).
 
 #include "engine/enginetransport.h"
 #include "foundation/jsonvalue.h"

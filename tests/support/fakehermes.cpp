@@ -75,7 +75,9 @@
 //   STEP, one key naming its kind:
 //     {"expect": "<method>" or "*", "count": 1}   wait for that many matching lines
 //                                                  ("*": any line); the last one's
-//                                                  id is what "reply" answers
+//                                                  id is what "reply" answers (a
+//                                                  line without an id, such as a
+//                                                  notification, keeps the earlier)
 //     {"reply": R}                 answer the last expected request with "result": R
 //     {"replyError": E}            answer it with "error": E
 //     {"send": V}                  V as one compact line
@@ -532,7 +534,8 @@ private:
             const QByteArray line = nextLineOrExit();
             const QJsonObject message = QJsonDocument::fromJson(line).object();
             if (method == "*" || message.value("method").toString() == method) {
-                m_lastId = message.value("id");
+                if (message.contains("id"))
+                    m_lastId = message.value("id");
                 --count;
             } else {
                 handleUnexpected(line);

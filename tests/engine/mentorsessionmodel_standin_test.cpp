@@ -2,8 +2,12 @@
 // the stand-in engine, so every request, answer and streamed update crosses a
 // real pipe and the event loop as it does in the application.
 #include "engine/mentorsessionmodel.h"
+#include "engine/passinstructions.h"
+#include "review/fixcardstore.h"
 
 #include "fakehermesscenario.h"
+#include "faketransport.h"
+#include "testenv.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +16,9 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QScopeGuard>
 #include <QTemporaryDir>
+#include <QUrl>
 
 #include <functional>
 #include <memory>
@@ -138,24 +144,6 @@ QString describe(const SessionRow &row)
     const auto &raw = std::get<SessionRow::Raw>(row.content);
     return QStringLiteral("raw %1: %2").arg(raw.kind, raw.json);
 }
-
-// The result of task once it has ended, the event loop running meanwhile.
-template<typename T>
-class Launched {
-public:
-    Launched(QCoro::Task<T> task, QObject *context) : m_result(std::make_shared<std::optional<T>>())
-    {
-        QCoro::connect(std::move(task), context, [result = m_result](T value) { result->emplace(std::move(value)); });
-    }
-    T value()
-    {
-        EXPECT_TRUE(spinUntil([this] { return m_result->has_value(); })) << "the task never ended";
-        return m_result->value_or(T());
-    }
-
-private:
-    std::shared_ptr<std::optional<T>> m_result;
-};
 
 // A mentor whose host runs the stand-in, with its roster in a temporary
 // folder. Its end checks that no stand-in outlives the model.
@@ -374,7 +362,7 @@ TEST(MentorStandIn, CancelReachesTheEngineForTheRunningTurn)
                                      sendUpdate(chunk("s-1", "agent_message_chunk", "Half a th")),
                                      expect("session/cancel"), reply(QJsonObject{{"stopReason", "cancelled"}})})));
     s.start();
-    Launched<TurnOutcome> turn(s.model->send("Write on", std::nullopt), s.model.get());
+    testsupport::Running<TurnOutcome> turn(s.model->send("Write on", std::nullopt));
     ASSERT_TRUE(spinUntil([&] { return !s.received("session/prompt").isEmpty(); }));
     EXPECT_TRUE(s.model->isStreaming());
     s.model->cancelTurn();
@@ -416,7 +404,7 @@ TEST(MentorStandIn, TurnOutcomes)
             steps.append(step);
         MentorOnStandIn s(chatOnly(engineSession({}, steps)));
         s.start();
-        Launched<TurnOutcome> turn(s.model->send("Go", std::nullopt), s.model.get());
+        testsupport::Running<TurnOutcome> turn(s.model->send("Go", std::nullopt));
         if (c.crashes) {
             ASSERT_TRUE(spinUntil([&] { return s.model->transcript("s-1")->streamingText == "Partial"; }));
             s.model->host().chat()->notify("test/go", std::nullopt);
@@ -482,7 +470,7 @@ TEST(MentorStandIn, PassCancelledWhileItsSessionIsMadeSendsNoPrompt)
         QJsonObject{{"profiles", QJsonObject{{"pennora", engineSession({{"session/new", answer(sessionId("s-1"))}})},
                                              {"pennora-pass1", pass}}}});
     s.start();
-    Launched<TurnOutcome> run(s.model->runPass("pennora-pass1", "Pass 1", "Pass Pass 1: go", "Essay"), s.model.get());
+    testsupport::Running<TurnOutcome> run(s.model->runPass("pennora-pass1", "Pass 1", "Pass Pass 1: go", "Essay"));
     ASSERT_TRUE(spinUntil([&] { return !s.received("session/new", "pennora-pass1").isEmpty(); }));
     s.model->cancelTurn();
     EXPECT_TRUE(s.model->passCancelRequested());
@@ -591,6 +579,47 @@ TEST(MentorStandIn, ToolCallsDuringATurnAreEchoedAsRows)
                                  "raw tool call: {}",
                                  "agent plain: Done.",
                              }));
+}
+
+// The road of one Pass: the one-shot engine calls the real tool server, whose
+// cards land beside the piece while the transcript echoes the call.
+TEST(MentorStandIn, APassFilesRealCardsThroughTheToolServer)
+{
+    QTemporaryDir home;
+    const QString piece = home.path() + "/projects/Essays/walk";
+    const QString post = piece + "/post.md";
+    testsupport::writeFile(post, "---\ntype: post\n---\n# Walk\n\nWe walked quite far, quite slowly.\n");
+    qputenv("FAKE_HERMES_PENNORA", testsupport::pennoraBinary().toLocal8Bit());
+    const auto unset = qScopeGuard([] { qunsetenv("FAKE_HERMES_PENNORA"); });
+
+    const QJsonObject cards{{"cards", QJsonArray{QJsonObject{{"pattern", "Filler"},
+                                                             {"problem", "Hedges"},
+                                                             {"fix", "Cut it"},
+                                                             {"lane", "mechanical"},
+                                                             {"emitter", "engine"},
+                                                             {"anchor", QJsonObject{{"quote", "quite"}}}}}}};
+    const QJsonObject promptAnswer{
+        {"toolCalls",
+         QJsonArray{QJsonObject{{"tool", "submit_fix_cards"}, {"title", "File cards"}, {"arguments", cards}}}},
+        {"result", QJsonObject{{"stopReason", "end_turn"}}}};
+    const QJsonObject chat = engineSession({{"session/new", answer(sessionId("s-1"))}});
+    MentorOnStandIn s(
+        QJsonObject{{"profiles", QJsonObject{{"pennora", chat}, {"pennora-pass1", passEngine(promptAnswer)}}}});
+    s.start();
+
+    const QString instruction = engine::instructionText(library::PassKind::pass1, QUrl::fromLocalFile(post), false);
+    EXPECT_EQ(QCoro::waitFor(s.model->runPass("pennora-pass1", "Pass 1", instruction, "Walk")),
+              TurnOutcome::ended("end_turn"));
+
+    EXPECT_EQ(s.rows("pass"),
+              (QStringList{"system plain: Pass 1", "card: Filler | Hedges |  | Cut it | quite | engine | proposed"}));
+    const QList<review::FixCardStore::CardFile> files = review::FixCardStore::cardFilesForPiece(piece);
+    ASSERT_EQ(files.size(), 1) << QJsonDocument(s.fake.events("toolResult").value(0)).toJson().toStdString();
+    EXPECT_EQ(files[0].card.pattern, "Filler");
+    EXPECT_EQ(files[0].card.anchorStatus, review::FixCardStore::StoredFixCard::AnchorStatus::valid);
+    const QList<QJsonObject> exits = s.fake.events("toolServerExit");
+    ASSERT_EQ(exits.size(), 1);
+    EXPECT_EQ(exits[0].value("status"), 0);
 }
 
 } // namespace

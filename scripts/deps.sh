@@ -10,7 +10,8 @@ set -euo pipefail
 APP=(cmake ninja-build g++ pkg-config qt6-base-dev qcoro-qt6-dev libicu-dev)
 # The sanitizer runtimes (libasan8, LeakSanitizer within it) come with g++.
 TEST=(libgtest-dev libgmock-dev clang-format)
-BENCH=(libbenchmark-dev)
+# The mentor benchmark runs on the tests' in-memory engine, which uses gtest.
+BENCH=(libbenchmark-dev libgtest-dev)
 
 mode=${1:-app}
 case "$mode" in

@@ -1,0 +1,270 @@
+#include "model/editorsession.h"
+
+#include "foundation/error.h"
+#include "foundation/fs.h"
+#include "library/poststore.h"
+
+#include <QFileInfo>
+
+namespace model {
+
+namespace PostStore = library::PostStore;
+using namespace Qt::StringLiterals;
+
+SessionTarget SessionTarget::post(const QString &id, const QString &home)
+{
+    SessionTarget target;
+    target.m_kind = Kind::post;
+    target.m_id = id;
+    target.m_home = home;
+    return target;
+}
+
+SessionTarget SessionTarget::externalFile(const QString &path)
+{
+    SessionTarget target;
+    target.m_kind = Kind::externalFile;
+    target.m_filePath = path;
+    return target;
+}
+
+bool SessionTarget::isPiece(const QString &id, const QString &home) const
+{
+    return m_kind == Kind::post && m_id == id && m_home == home;
+}
+
+EditorSession::EditorSession(SessionTarget target, std::chrono::milliseconds debounce, QObject *parent)
+    : QObject(parent), m_target(std::move(target)), m_debounce(debounce)
+{
+    m_autosave.setSingleShot(true);
+    m_autosave.setInterval(m_debounce);
+    connect(&m_autosave, &QTimer::timeout, this, &EditorSession::autosave);
+
+    if (m_target.kind() == SessionTarget::Kind::externalFile) {
+        m_folderPath = QFileInfo(m_target.filePath()).absolutePath();
+    } else {
+        m_folderPath = PostStore::folderPath(m_target.id(), m_target.home())
+                           .value_or(PostStore::rootPath(m_target.home(), PostStore::Root::projects) + u"/posts/"_s
+                                     + m_target.id());
+    }
+
+    if (const std::optional<QString> loaded = readTargetText()) {
+        m_text = m_loadText = m_lastFlushedText = *loaded;
+    } else {
+        m_loadFailed = true;
+    }
+    // Also for an unreadable text: the caret file stands on its own.
+    m_restoreCursor = readTargetCursor();
+}
+
+EditorSession::~EditorSession() = default;
+
+std::optional<QString> EditorSession::readTargetText() const
+{
+    if (m_target.kind() == SessionTarget::Kind::post)
+        return PostStore::readText(m_target.id(), m_target.home());
+    try {
+        // Strict UTF-8 without a byte-order mark; a file that is not (or a
+        // symbolic link, which a rewrite would replace) does not load.
+        QString text = foundation::fs::readUtf8File(m_target.filePath());
+        text.replace(u"\r\n"_s, u"\n"_s);
+        return text;
+    } catch (const foundation::fs::FileError &) {
+        return std::nullopt;
+    }
+}
+
+std::optional<EditorSession::CursorState> EditorSession::readTargetCursor() const
+{
+    if (m_target.kind() != SessionTarget::Kind::post)
+        return std::nullopt;
+    return PostStore::readCursorState(m_target.id(), m_target.home());
+}
+
+void EditorSession::writeToDisk()
+{
+    if (m_target.kind() == SessionTarget::Kind::externalFile) {
+        // A rewrite keeps the file's mode.
+        foundation::fs::atomicWrite(m_target.filePath(), m_text.toUtf8());
+        return;
+    }
+    PostStore::writeText(m_target.id(), m_text, m_target.home());
+    PostStore::writeCursorState(m_cursor.selectionLocation, m_cursor.selectionLength, m_target.id(), m_target.home(),
+                                m_cursor.scrollOffset);
+}
+
+void EditorSession::setCursor(const CursorState &cursor)
+{
+    store(m_cursor, cursor, &EditorSession::cursorChanged);
+}
+
+void EditorSession::setRestoreCursor(const std::optional<CursorState> &cursor)
+{
+    store(m_restoreCursor, cursor, &EditorSession::restoreCursorChanged);
+}
+
+void EditorSession::dismissConflictAlert()
+{
+    setConflictAlert(false);
+}
+
+void EditorSession::setOnError(ErrorAction action)
+{
+    m_onError = std::move(action);
+    emit onErrorChanged();
+}
+
+void EditorSession::setText(const QString &text)
+{
+    store(m_text, text, &EditorSession::textChanged);
+}
+
+void EditorSession::setSaveState(SaveState state)
+{
+    store(m_saveState, state, &EditorSession::saveStateChanged);
+}
+
+void EditorSession::setConflictAlert(bool alert)
+{
+    store(m_conflictAlert, alert, &EditorSession::conflictAlertChanged);
+}
+
+void EditorSession::setLoadText(const QString &text)
+{
+    store(m_loadText, text, &EditorSession::loadTextChanged);
+}
+
+void EditorSession::setLastFlushedText(const QString &text)
+{
+    store(m_lastFlushedText, text, &EditorSession::lastFlushedTextChanged);
+}
+
+void EditorSession::setAutosavePending(bool pending)
+{
+    store(m_autosavePending, pending, &EditorSession::autosavePendingChanged);
+}
+
+void EditorSession::bumpLoadGeneration()
+{
+    ++m_loadGeneration;
+    emit loadGenerationChanged();
+}
+
+void EditorSession::reportError(const std::optional<QString> &message)
+{
+    if (m_onError)
+        m_onError(message);
+}
+
+void EditorSession::textDidChange(const QString &text)
+{
+    setText(text);
+    updateSaveState();
+    // Every edit restarts the wait, so only a pause in typing writes.
+    m_autosave.start();
+    setAutosavePending(true);
+}
+
+void EditorSession::updateSaveState()
+{
+    if (m_text == m_lastFlushedText) {
+        if (m_saveState == SaveState::changed)
+            setSaveState(SaveState::saved);
+    } else if (m_saveState == SaveState::saved) {
+        setSaveState(SaveState::changed);
+    }
+}
+
+void EditorSession::cancelAutosave()
+{
+    m_autosave.stop();
+    setAutosavePending(false);
+}
+
+void EditorSession::autosave()
+{
+    setAutosavePending(false);
+    if (diskChangedUnderneath())
+        return;
+    flush();
+}
+
+bool EditorSession::diskChangedUnderneath()
+{
+    if (m_conflictAlert)
+        return true;
+    if (m_loadFailed || m_text == m_lastFlushedText)
+        return false;
+    // An unreadable file is no evidence of an outside edit; the write itself
+    // reports what is wrong.
+    if (const std::optional<QString> disk = readTargetText())
+        diskDidChange(*disk);
+    return m_conflictAlert;
+}
+
+bool EditorSession::flush()
+{
+    cancelAutosave();
+    // A text whose file never loaded must not replace that file.
+    if (m_loadFailed || m_text == m_lastFlushedText)
+        return true;
+    try {
+        writeToDisk();
+    } catch (const std::exception &error) {
+        setSaveState(SaveState::failed);
+        reportError(foundation::describe(error));
+        return false;
+    }
+    setLastFlushedText(m_text);
+    setSaveState(SaveState::saved);
+    reportError(std::nullopt);
+    return true;
+}
+
+void EditorSession::diskDidChange(const QString &diskText)
+{
+    // Our own save's echo, or the editor's text already: nothing to ask.
+    if (diskText == m_lastFlushedText || diskText == m_text)
+        return;
+    setConflictAlert(true);
+}
+
+void EditorSession::reloadFromDisk()
+{
+    if (!m_conflictAlert)
+        return;
+    setConflictAlert(false);
+    const std::optional<QString> disk = readTargetText();
+    if (!disk)
+        return;
+    setText(*disk);
+    setLoadText(*disk);
+    bumpLoadGeneration();
+    setLastFlushedText(*disk);
+    setRestoreCursor(readTargetCursor());
+    setSaveState(SaveState::saved);
+    reportError(std::nullopt);
+}
+
+void EditorSession::keepLocal()
+{
+    if (!m_conflictAlert)
+        return;
+    setConflictAlert(false);
+    if (const std::optional<QString> disk = readTargetText())
+        setLastFlushedText(*disk);
+    updateSaveState();
+}
+
+bool EditorSession::replaceText(const QString &text)
+{
+    if (m_loadFailed)
+        return false;
+    cancelAutosave();
+    setText(text);
+    setLoadText(text);
+    bumpLoadGeneration();
+    return flush();
+}
+
+} // namespace model

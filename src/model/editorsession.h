@@ -1,0 +1,186 @@
+#pragma once
+// One open text: the body of a piece in the Home or a Markdown file outside
+// the library. It holds the editor's text, saves it a pause after the last
+// edit, tracks whether the disk holds that text, raises a conflict when the
+// file changed underneath, and hands the editor the stored caret position.
+//
+// Lives on the main thread; every operation and the autosave run there, and
+// file reads and writes are synchronous. Setters notify only on a real change
+// (onError and each loadGeneration step always notify).
+
+#include "library/piececontents.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <chrono>
+#include <functional>
+#include <optional>
+
+namespace model {
+
+// What a session edits. No equality of its own: compare the parts.
+class SessionTarget {
+public:
+    enum class Kind { post, externalFile };
+
+    // The body of the piece folder id in the Home folder home.
+    static SessionTarget post(const QString &id, const QString &home);
+    // A Markdown file outside the library.
+    static SessionTarget externalFile(const QString &path);
+
+    Kind kind() const { return m_kind; }
+    // Empty unless post.
+    const QString &id() const { return m_id; }
+    const QString &home() const { return m_home; }
+    // Empty unless externalFile.
+    const QString &filePath() const { return m_filePath; }
+    // True for the post case on id in home (texts compared exactly).
+    bool isPiece(const QString &id, const QString &home) const;
+
+private:
+    Kind m_kind = Kind::post;
+    QString m_id;
+    QString m_home;
+    QString m_filePath;
+};
+
+// saved: the text equals what was last written to or read from disk;
+// changed: it differs; failed: the last write failed.
+enum class SaveState { saved, changed, failed };
+
+class EditorSession : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QString folderPath READ folderPath CONSTANT)
+    Q_PROPERTY(QString text READ text NOTIFY textChanged)
+    Q_PROPERTY(model::SaveState saveState READ saveState NOTIFY saveStateChanged)
+    Q_PROPERTY(bool conflictAlert READ conflictAlert NOTIFY conflictAlertChanged)
+    Q_PROPERTY(qint64 loadGeneration READ loadGeneration NOTIFY loadGenerationChanged)
+    Q_PROPERTY(QString loadText READ loadText NOTIFY loadTextChanged)
+    Q_PROPERTY(std::optional<library::PostStore::CursorState> restoreCursor READ restoreCursor WRITE setRestoreCursor
+                   NOTIFY restoreCursorChanged)
+    Q_PROPERTY(library::PostStore::CursorState cursor READ cursor WRITE setCursor NOTIFY cursorChanged)
+    Q_PROPERTY(QString lastFlushedText READ lastFlushedText NOTIFY lastFlushedTextChanged)
+    Q_PROPERTY(bool autosavePending READ autosavePending NOTIFY autosavePendingChanged)
+    Q_PROPERTY(bool loadFailed READ loadFailed CONSTANT)
+
+public:
+    using CursorState = library::PostStore::CursorState;
+    // Called after each write attempt and after a reload: the failure's
+    // description when a write failed, none otherwise.
+    using ErrorAction = std::function<void(const std::optional<QString> &message)>;
+
+    // Reads the text (and, for a piece, the stored cursor) at once. An
+    // unreadable text opens as "" with loadFailed, and is never written.
+    EditorSession(SessionTarget target, std::chrono::milliseconds debounce, QObject *parent = nullptr);
+    // Drops a pending autosave: owners flush first when the text matters.
+    ~EditorSession() override;
+
+    const SessionTarget &target() const { return m_target; }
+    std::chrono::milliseconds debounce() const { return m_debounce; }
+    // The folder holding the text: the piece folder (<home>/projects/posts/<id>
+    // when none is found), or the outside file's folder.
+    const QString &folderPath() const { return m_folderPath; }
+    const QString &text() const { return m_text; }
+    SaveState saveState() const { return m_saveState; }
+    bool conflictAlert() const { return m_conflictAlert; }
+    // Counts replacements of the whole text from outside the editor; views
+    // reload from loadText when it moves past the value they applied.
+    qint64 loadGeneration() const { return m_loadGeneration; }
+    const QString &loadText() const { return m_loadText; }
+    const std::optional<CursorState> &restoreCursor() const { return m_restoreCursor; }
+    const CursorState &cursor() const { return m_cursor; }
+    const QString &lastFlushedText() const { return m_lastFlushedText; }
+    bool autosavePending() const { return m_autosavePending; }
+    bool loadFailed() const { return m_loadFailed; }
+    const ErrorAction &onError() const { return m_onError; }
+
+    // Written by the editor views.
+    void setCursor(const CursorState &cursor);
+    void setRestoreCursor(const std::optional<CursorState> &cursor);
+    void dismissConflictAlert();
+    // Always notifies.
+    void setOnError(ErrorAction action);
+
+    // Stores the editor's text and restarts the autosave wait (also when the
+    // text is the same).
+    void textDidChange(const QString &text);
+    // changed <-> saved as text meets lastFlushedText; failed stays.
+    void updateSaveState();
+    // Cancels the autosave and writes the text when it differs from
+    // lastFlushedText. False only when the write failed. Does not look at
+    // conflictAlert: an explicit save writes regardless.
+    bool flush();
+    // The pending autosave, if any, is dropped without a write.
+    void cancelAutosave();
+    // The guard before any write the writer did not ask for (the autosave, a
+    // library action's flush): true when the alert stands, or when the disk's
+    // text differs from both lastFlushedText and text, which raises the alert.
+    // False without reading when there is nothing to write.
+    bool diskChangedUnderneath();
+    // The text now on disk (for a piece, its body): raises the alert unless
+    // it equals lastFlushedText or text.
+    void diskDidChange(const QString &diskText);
+    // The alert's "Reload": the disk's text replaces the editor's.
+    void reloadFromDisk();
+    // The alert's "Keep Local": the editor's text stays, to be written at the
+    // next flush.
+    void keepLocal();
+    // Replaces the whole text and saves it at once. False when the text never
+    // loaded (nothing changes) or the write failed.
+    bool replaceText(const QString &text);
+
+signals:
+    void textChanged();
+    void saveStateChanged();
+    void conflictAlertChanged();
+    void loadGenerationChanged();
+    void loadTextChanged();
+    void restoreCursorChanged();
+    void cursorChanged();
+    void lastFlushedTextChanged();
+    void autosavePendingChanged();
+    void onErrorChanged();
+
+private:
+    std::optional<QString> readTargetText() const;
+    std::optional<CursorState> readTargetCursor() const;
+    // Throws the text write's error; the cursor write's errors are ignored.
+    void writeToDisk();
+    void autosave();
+    void bumpLoadGeneration();
+    void reportError(const std::optional<QString> &message);
+
+    void setText(const QString &text);
+    void setSaveState(SaveState state);
+    void setConflictAlert(bool alert);
+    void setLoadText(const QString &text);
+    void setLastFlushedText(const QString &text);
+    void setAutosavePending(bool pending);
+    template<typename T>
+    void store(T &field, const T &value, void (EditorSession::*changed)())
+    {
+        if (field == value)
+            return;
+        field = value;
+        emit(this->*changed)();
+    }
+
+    const SessionTarget m_target;
+    const std::chrono::milliseconds m_debounce;
+    QString m_folderPath;
+    QString m_text;
+    SaveState m_saveState = SaveState::saved;
+    bool m_conflictAlert = false;
+    qint64 m_loadGeneration = 0;
+    QString m_loadText;
+    std::optional<CursorState> m_restoreCursor;
+    CursorState m_cursor;
+    QString m_lastFlushedText;
+    QTimer m_autosave;
+    bool m_autosavePending = false;
+    bool m_loadFailed = false;
+    ErrorAction m_onError;
+};
+
+} // namespace model

@@ -1,0 +1,411 @@
+#include "model/editorsession.h"
+
+#include "foundation/fs.h"
+#include "library/piececontents.h"
+#include "testutil.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+using model::EditorSession;
+using model::SaveState;
+using model::SessionTarget;
+namespace PostStore = library::PostStore;
+namespace fs = foundation::fs;
+
+using testsupport::modeOf;
+using testsupport::readFile;
+using testsupport::spinUntil;
+using testsupport::writeFile;
+
+namespace {
+
+using namespace Qt::StringLiterals;
+using namespace std::chrono_literals;
+
+const QByteArray kBlock = "---\ntype: post\npass_state: First Draft\norigin: writer\n---\n";
+
+// Every file the atomic write put in place since the fixture began.
+QStringList g_written;
+
+void recordStep(fs::detail::Step step, const QString &path)
+{
+    if (step == fs::detail::Step::rename)
+        g_written << path;
+}
+
+struct Errors {
+    QList<std::optional<QString>> calls;
+};
+
+class EditorSessionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        home = m_dir.path() + "/Home";
+        ASSERT_TRUE(QDir().mkpath(home + "/projects"));
+        g_written.clear();
+        fs::detail::setStepObserver(&recordStep);
+    }
+    void TearDown() override { fs::detail::setStepObserver(nullptr); }
+
+    // projects/Essays/<id>/post.md with the default front matter.
+    QString piece(const QString &id, const QString &body)
+    {
+        const QString folder = home + "/projects/Essays/" + id;
+        writeFile(folder + "/post.md", kBlock + body.toUtf8());
+        return folder;
+    }
+    QString postPath(const QString &id) const { return home + "/projects/Essays/" + id + "/post.md"; }
+    QString outside(const QString &name, const QByteArray &bytes)
+    {
+        return writeFile(m_dir.path() + "/outside/" + name, bytes);
+    }
+
+    // A session with a debounce short enough to run the loop to, and its
+    // error reports collected.
+    std::unique_ptr<EditorSession> open(const SessionTarget &target)
+    {
+        auto session = std::make_unique<EditorSession>(target, 1ms);
+        session->setOnError([this](const std::optional<QString> &message) { errors.calls << message; });
+        g_written.clear();
+        return session;
+    }
+    std::unique_ptr<EditorSession> openPiece(const QString &id) { return open(SessionTarget::post(id, home)); }
+
+    // Runs the loop until the pending autosave has run.
+    static void settle(EditorSession &session)
+    {
+        ASSERT_TRUE(spinUntil([&] { return !session.autosavePending(); }));
+    }
+
+    QTemporaryDir m_dir;
+    QString home;
+    Errors errors;
+};
+
+TEST_F(EditorSessionTest, OpensEachKindOfTarget)
+{
+    const QString essay = piece(u"essay"_s, u"# Essay\n\nBody.\n"_s);
+    writeFile(essay + "/.pennora-state.json", R"({"scrollOffset":12.5,"selectionLength":2,"selectionLocation":7})");
+    // A folder without post.md: the text fails but the caret file still reads.
+    writeFile(home + "/projects/Essays/bare/.pennora-state.json",
+              R"({"scrollOffset":0,"selectionLength":0,"selectionLocation":3})");
+    const QString marked = outside(u"marked.md"_s, "\xEF\xBB\xBFone\r\ntwo\r\nlone\rcr\n");
+    const QString bad = outside(u"bad.md"_s, "caf\xE9\n");
+    const QString linked = m_dir.path() + "/outside/link.md";
+    ASSERT_TRUE(QFile::link(marked, linked));
+
+    struct Case {
+        const char *name;
+        SessionTarget target;
+        QString text;
+        QString folder;
+        bool loadFailed;
+        std::optional<PostStore::CursorState> cursor;
+    };
+    const std::vector<Case> cases{
+        {"piece", SessionTarget::post(u"essay"_s, home), u"# Essay\n\nBody.\n"_s, essay, false,
+         PostStore::CursorState{7, 2, 12.5}},
+        {"missing piece", SessionTarget::post(u"gone"_s, home), {}, home + "/projects/posts/gone", true, std::nullopt},
+        {"piece without post.md",
+         SessionTarget::post(u"bare"_s, home),
+         {},
+         home + "/projects/Essays/bare",
+         true,
+         PostStore::CursorState{3, 0, 0}},
+        {"outside file, mark and CR LF", SessionTarget::externalFile(marked), u"one\ntwo\nlone\rcr\n"_s,
+         m_dir.path() + "/outside", false, std::nullopt},
+        {"outside file, not UTF-8", SessionTarget::externalFile(bad), {}, m_dir.path() + "/outside", true, std::nullopt},
+        {"outside file, symbolic link",
+         SessionTarget::externalFile(linked),
+         {},
+         m_dir.path() + "/outside",
+         true,
+         std::nullopt},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        auto session = open(c.target);
+        EXPECT_EQ(session->text(), c.text);
+        EXPECT_EQ(session->loadText(), c.text);
+        EXPECT_EQ(session->lastFlushedText(), c.text);
+        EXPECT_EQ(session->folderPath(), c.folder);
+        EXPECT_EQ(session->loadFailed(), c.loadFailed);
+        EXPECT_EQ(session->restoreCursor(), c.cursor);
+        EXPECT_EQ(session->saveState(), SaveState::saved);
+        EXPECT_EQ(session->loadGeneration(), 0);
+        EXPECT_FALSE(session->conflictAlert());
+
+        // Nothing new, or a text that never loaded: no flush writes.
+        EXPECT_TRUE(session->flush());
+        if (c.loadFailed) {
+            session->textDidChange(u"retyped"_s);
+            settle(*session);
+            EXPECT_TRUE(session->flush());
+            EXPECT_FALSE(session->replaceText(u"a card's text"_s));
+            EXPECT_EQ(session->text(), u"retyped"_s);
+            EXPECT_EQ(session->loadGeneration(), 0);
+        }
+        EXPECT_EQ(g_written, QStringList());
+    }
+    EXPECT_TRUE(errors.calls.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(home + "/projects/posts"));
+}
+
+TEST_F(EditorSessionTest, OutsideFileIsWrittenWithLineFeedsNoMarkAndItsMode)
+{
+    const QString file = outside(u"notes.md"_s, "\xEF\xBB\xBFone\r\ntwo\r\n");
+    ASSERT_TRUE(QFile::setPermissions(file, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup));
+    auto session = open(SessionTarget::externalFile(file));
+
+    session->textDidChange(u"one\ntwo\nthree\n"_s);
+    EXPECT_EQ(session->saveState(), SaveState::changed);
+    settle(*session);
+
+    EXPECT_EQ(readFile(file), "one\ntwo\nthree\n");
+    EXPECT_EQ(modeOf(file), 0640u);
+    EXPECT_EQ(session->saveState(), SaveState::saved);
+    EXPECT_EQ(errors.calls, QList<std::optional<QString>>{std::nullopt});
+}
+
+TEST_F(EditorSessionTest, SaveStateFollowsEditsWritesAndFailures)
+{
+    const QString folder = piece(u"draft"_s, u"Start.\n"_s);
+    auto session = openPiece(u"draft"_s);
+    QSignalSpy states(session.get(), &EditorSession::saveStateChanged);
+
+    // Typed and deleted inside one wait: back to saved, and nothing written.
+    session->textDidChange(u"Start.!\n"_s);
+    EXPECT_EQ(session->saveState(), SaveState::changed);
+    session->textDidChange(u"Start.\n"_s);
+    EXPECT_EQ(session->saveState(), SaveState::saved);
+    settle(*session);
+    EXPECT_EQ(g_written, QStringList());
+    EXPECT_EQ(states.count(), 2);
+
+    // A write into a folder that went away fails; reverting keeps failed and
+    // writes nothing; the next real write clears it.
+    const QString moved = home + "/elsewhere";
+    ASSERT_TRUE(QDir().rename(folder, moved));
+    session->textDidChange(u"Start. More.\n"_s);
+    settle(*session);
+    EXPECT_EQ(session->saveState(), SaveState::failed);
+    ASSERT_EQ(errors.calls.size(), 1);
+    ASSERT_TRUE(errors.calls[0].has_value());
+    EXPECT_FALSE(errors.calls[0]->isEmpty());
+    EXPECT_EQ(session->lastFlushedText(), u"Start.\n"_s);
+
+    session->textDidChange(u"Start.\n"_s);
+    EXPECT_EQ(session->saveState(), SaveState::failed);
+    EXPECT_TRUE(session->flush());
+    EXPECT_EQ(session->saveState(), SaveState::failed);
+    EXPECT_EQ(errors.calls.size(), 1);
+
+    ASSERT_TRUE(QDir().rename(moved, folder));
+    session->setCursor({4, 1, 30});
+    session->textDidChange(u"Start. Again.\n"_s);
+    EXPECT_TRUE(session->flush());
+    EXPECT_EQ(session->saveState(), SaveState::saved);
+    EXPECT_EQ(readFile(postPath(u"draft"_s)), kBlock + "Start. Again.\n");
+    EXPECT_EQ(PostStore::readCursorState(u"draft"_s, home), (PostStore::CursorState{4, 1, 30}));
+    EXPECT_EQ(errors.calls.last(), std::nullopt);
+    EXPECT_FALSE(session->autosavePending());
+}
+
+// The disk text against lastFlushedText and the editor's text.
+TEST_F(EditorSessionTest, DiskChangeRaisesTheAlertOnlyForAnOutsideText)
+{
+    struct Case {
+        const char *name;
+        QString edit; // empty: no unsaved edit
+        QString disk;
+        bool alert;
+    };
+    const std::vector<Case> cases{
+        {"echo of the last write", {}, u"Saved.\n"_s, false},
+        {"echo with unsaved edits", u"Saved. Typing\n"_s, u"Saved.\n"_s, false},
+        {"disk holds the editor's text", u"Saved. Typing\n"_s, u"Saved. Typing\n"_s, false},
+        {"outside change, nothing unsaved", {}, u"Theirs.\n"_s, true},
+        {"outside change under edits", u"Saved. Typing\n"_s, u"Theirs.\n"_s, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        piece(u"p"_s, u"Saved.\n"_s);
+        auto session = openPiece(u"p"_s);
+        QSignalSpy alerts(session.get(), &EditorSession::conflictAlertChanged);
+        if (!c.edit.isEmpty())
+            session->textDidChange(c.edit);
+        const SaveState before = session->saveState();
+        session->diskDidChange(c.disk);
+        session->diskDidChange(c.disk);
+        EXPECT_EQ(session->conflictAlert(), c.alert);
+        EXPECT_EQ(alerts.count(), c.alert ? 1 : 0);
+        EXPECT_EQ(session->saveState(), before);
+        EXPECT_EQ(session->text(), c.edit.isEmpty() ? u"Saved.\n"_s : c.edit);
+        session->cancelAutosave();
+    }
+}
+
+TEST_F(EditorSessionTest, AutosaveEchoRaisesNothingAndTheEditorsTextIsWrittenAgain)
+{
+    piece(u"p"_s, u"One.\n"_s);
+    auto session = openPiece(u"p"_s);
+    session->textDidChange(u"One. Two.\n"_s);
+    settle(*session);
+    ASSERT_EQ(g_written.size(), 2); // post.md, then the cursor beside it
+    session->diskDidChange(*PostStore::readText(u"p"_s, home));
+    EXPECT_FALSE(session->conflictAlert());
+
+    // Another program writes exactly the unsaved text: no question asked,
+    // and the autosave still writes it.
+    session->textDidChange(u"One. Two. Three.\n"_s);
+    writeFile(postPath(u"p"_s), kBlock + "One. Two. Three.\n");
+    g_written.clear();
+    session->diskDidChange(u"One. Two. Three.\n"_s);
+    EXPECT_FALSE(session->conflictAlert());
+    EXPECT_EQ(session->saveState(), SaveState::changed);
+    settle(*session);
+    EXPECT_EQ(g_written.value(0), postPath(u"p"_s));
+    EXPECT_EQ(session->saveState(), SaveState::saved);
+}
+
+// An outside write lands while the autosave waits: the autosave finds it,
+// raises the alert and leaves the file alone; typing on never writes; Keep
+// Local writes on the next edit.
+TEST_F(EditorSessionTest, OutsideWriteBeforeAutosaveIsNeverOverwritten)
+{
+    struct Case {
+        const char *name;
+        bool isPiece;
+    };
+    for (const Case &c : {Case{"piece", true}, Case{"outside file", false}}) {
+        SCOPED_TRACE(c.name);
+        QString path;
+        std::unique_ptr<EditorSession> session;
+        const auto writeOutside = [&](const QByteArray &body) { writeFile(path, (c.isPiece ? kBlock : "") + body); };
+        if (c.isPiece) {
+            piece(u"race"_s, u"Mine.\n"_s);
+            path = postPath(u"race"_s);
+            session = openPiece(u"race"_s);
+        } else {
+            path = outside(u"race.md"_s, "Mine.\n");
+            session = open(SessionTarget::externalFile(path));
+        }
+
+        session->textDidChange(u"Mine. Typed.\n"_s);
+        writeOutside("Theirs.\n");
+        settle(*session);
+        EXPECT_TRUE(session->conflictAlert());
+        EXPECT_EQ(session->saveState(), SaveState::changed);
+        EXPECT_EQ(g_written, QStringList());
+
+        for (const QString &typed : {u"Mine. Typed on.\n"_s, u"Mine. Typed on and on.\n"_s}) {
+            session->textDidChange(typed);
+            settle(*session);
+        }
+        EXPECT_TRUE(session->diskChangedUnderneath());
+        EXPECT_EQ(g_written, QStringList());
+        EXPECT_EQ(readFile(path), (c.isPiece ? kBlock : "") + "Theirs.\n");
+
+        session->keepLocal();
+        EXPECT_FALSE(session->conflictAlert());
+        EXPECT_EQ(session->lastFlushedText(), u"Theirs.\n"_s);
+        EXPECT_EQ(session->saveState(), SaveState::changed);
+        EXPECT_EQ(g_written, QStringList());
+
+        session->textDidChange(u"Mine, kept.\n"_s);
+        settle(*session);
+        EXPECT_EQ(readFile(path), (c.isPiece ? kBlock : "") + "Mine, kept.\n");
+        EXPECT_EQ(session->saveState(), SaveState::saved);
+        EXPECT_FALSE(session->conflictAlert());
+
+        // The library model's guard with nothing to write reads nothing and
+        // lets its action go on, whatever the disk holds.
+        writeOutside("Theirs again.\n");
+        EXPECT_FALSE(session->diskChangedUnderneath());
+        EXPECT_FALSE(session->conflictAlert());
+    }
+}
+
+TEST_F(EditorSessionTest, ReloadTakesTheDiskTextAndItsCursor)
+{
+    const QString folder = piece(u"p"_s, u"Mine.\n"_s);
+    auto session = openPiece(u"p"_s);
+    session->textDidChange(u"Mine, typed.\n"_s);
+    writeFile(postPath(u"p"_s), kBlock + "Theirs.\n");
+    writeFile(folder + "/.pennora-state.json", R"({"scrollOffset":1,"selectionLength":0,"selectionLocation":5})");
+    session->diskDidChange(u"Theirs.\n"_s);
+    ASSERT_TRUE(session->conflictAlert());
+    QSignalSpy generations(session.get(), &EditorSession::loadGenerationChanged);
+
+    session->reloadFromDisk();
+    EXPECT_FALSE(session->conflictAlert());
+    EXPECT_EQ(session->text(), u"Theirs.\n"_s);
+    EXPECT_EQ(session->loadText(), u"Theirs.\n"_s);
+    EXPECT_EQ(session->lastFlushedText(), u"Theirs.\n"_s);
+    EXPECT_EQ(session->loadGeneration(), 1);
+    EXPECT_EQ(generations.count(), 1);
+    EXPECT_EQ(session->restoreCursor(), (PostStore::CursorState{5, 0, 1}));
+    EXPECT_EQ(session->saveState(), SaveState::saved);
+    EXPECT_EQ(errors.calls, QList<std::optional<QString>>{std::nullopt});
+
+    // The autosave still pending finds nothing to write; a second answer
+    // without an alert does nothing.
+    settle(*session);
+    session->reloadFromDisk();
+    session->keepLocal();
+    EXPECT_EQ(session->loadGeneration(), 1);
+    EXPECT_EQ(g_written, QStringList());
+}
+
+TEST_F(EditorSessionTest, ReplaceTextWritesAtOnceUnderTheFrontMatter)
+{
+    piece(u"p"_s, u"Old.\n"_s);
+    auto session = openPiece(u"p"_s);
+    session->textDidChange(u"Old, typed.\n"_s);
+    ASSERT_TRUE(session->autosavePending());
+
+    EXPECT_TRUE(session->replaceText(u"New.\n"_s));
+    EXPECT_FALSE(session->autosavePending());
+    EXPECT_EQ(session->loadText(), u"New.\n"_s);
+    EXPECT_EQ(session->loadGeneration(), 1);
+    EXPECT_EQ(session->saveState(), SaveState::saved);
+    EXPECT_EQ(readFile(postPath(u"p"_s)), kBlock + "New.\n");
+}
+
+TEST_F(EditorSessionTest, SettersNotifyOnlyOnARealChange)
+{
+    piece(u"p"_s, u"Text.\n"_s);
+    auto session = openPiece(u"p"_s);
+    QSignalSpy texts(session.get(), &EditorSession::textChanged);
+    QSignalSpy cursors(session.get(), &EditorSession::cursorChanged);
+    QSignalSpy restores(session.get(), &EditorSession::restoreCursorChanged);
+    QSignalSpy actions(session.get(), &EditorSession::onErrorChanged);
+    QSignalSpy pending(session.get(), &EditorSession::autosavePendingChanged);
+
+    session->textDidChange(u"Text.\n"_s);
+    session->textDidChange(u"Text!\n"_s);
+    session->textDidChange(u"Text!\n"_s);
+    session->setCursor({1, 2, 3});
+    session->setCursor({1, 2, 3});
+    session->setRestoreCursor(std::nullopt);
+    session->setOnError({});
+    session->setOnError({});
+    session->cancelAutosave();
+
+    EXPECT_EQ(texts.count(), 1);
+    EXPECT_EQ(cursors.count(), 1);
+    EXPECT_EQ(restores.count(), 0);
+    EXPECT_EQ(actions.count(), 2);
+    EXPECT_EQ(pending.count(), 2);
+}
+
+} // namespace

@@ -595,13 +595,16 @@ QString fitFileBase(const QString &base, const QString &ext)
     return cut;
 }
 
-QStringList listFolder(const QString &folder)
+namespace {
+
+// Calls onEntry(name, d_type) for every entry but "." and "..". Answers 0 or
+// the errno of the failed opendir or readdir.
+template<typename OnEntry>
+int readFolder(const QByteArray &folder, OnEntry onEntry)
 {
-    const QByteArray name = encode(folder);
-    DIR *dir = ::opendir(name.constData());
+    DIR *dir = ::opendir(folder.constData());
     if (!dir)
-        fail(errno, name, "list");
-    QStringList names;
+        return errno;
     for (;;) {
         errno = 0;
         const dirent *entry = ::readdir(dir);
@@ -610,13 +613,58 @@ QStringList listFolder(const QString &folder)
         const char *n = entry->d_name;
         if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))
             continue;
-        names.append(QFile::decodeName(n));
+        onEntry(n, entry->d_type);
     }
     const int error = errno;
     ::closedir(dir);
-    if (error != 0)
+    return error;
+}
+
+} // namespace
+
+QStringList listFolder(const QString &folder)
+{
+    const QByteArray name = encode(folder);
+    QStringList names;
+    if (const int error =
+            readFolder(name, [&names](const char *n, unsigned char) { names.append(QFile::decodeName(n)); }))
         fail(error, name, "list");
     return names;
+}
+
+std::optional<QList<FolderEntry>> tryListFolderEntries(const QString &folder)
+{
+    using Kind = FolderEntry::Kind;
+    const QByteArray name = encode(folder);
+    QList<FolderEntry> entries;
+    const int error = readFolder(name, [&](const char *n, unsigned char type) {
+        Kind kind = Kind::other;
+        if (type == DT_DIR) {
+            kind = Kind::directory;
+        } else if (type == DT_LNK) {
+            kind = Kind::symLink;
+        } else if (type == DT_UNKNOWN) {
+            struct stat st {};
+            const QByteArray path = joinPath(name, QByteArray(n));
+            if (::lstat(path.constData(), &st) != 0)
+                kind = Kind::unreadable;
+            else
+                kind = S_ISDIR(st.st_mode) ? Kind::directory : S_ISLNK(st.st_mode) ? Kind::symLink : Kind::other;
+        }
+        entries.append(FolderEntry{QFile::decodeName(n), kind});
+    });
+    if (error != 0)
+        return std::nullopt;
+    return entries;
+}
+
+std::optional<FileStamp> regularFileStamp(const QString &path)
+{
+    struct stat st {};
+    if (!lstatPath(path, st) || !S_ISREG(st.st_mode))
+        return std::nullopt;
+    return FileStamp{quint64(st.st_dev), quint64(st.st_ino),
+                     qint64(st.st_mtim.tv_sec) * 1000000000 + qint64(st.st_mtim.tv_nsec), qint64(st.st_size)};
 }
 
 bool writeAll(int fd, QByteArrayView data)

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <limits>
@@ -94,6 +95,33 @@ QStringList listFolder(const QString &folder);
 // The same, answering none (and the errno in errorCode) instead of throwing:
 // for readers that treat an unreadable folder as an empty one.
 std::optional<QStringList> tryListFolder(const QString &folder, int *errorCode = nullptr);
+
+// One entry of a folder with what the listing tells of it, without following
+// a symbolic link.
+struct FolderEntry {
+    enum class Kind { directory, symLink, other, unreadable };
+    QString name;
+    Kind kind = Kind::unreadable;
+};
+// The entries of folder in the order the platform lists them, without "."
+// and "..". The kind comes from the listing itself where the file system
+// gives it, else from lstat (unreadable when that fails). None when the
+// folder cannot be opened or read.
+std::optional<QList<FolderEntry>> tryListFolderEntries(const QString &folder);
+
+// What tells one version of a file from another. A rewrite through
+// atomicWrite makes a new inode, so even a same-size rewrite within one
+// clock tick gets a new stamp.
+struct FileStamp {
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 modifiedNs = 0; // since the epoch
+    qint64 size = 0;
+    bool operator==(const FileStamp &) const = default;
+};
+// The stamp of the regular file at path (lstat: a link is not followed);
+// none when it is missing, unreadable or not a regular file.
+std::optional<FileStamp> regularFileStamp(const QString &path);
 
 // Writes all of data to fd, retrying short writes and interruptions. False
 // (errno set) when a write fails.

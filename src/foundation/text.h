@@ -76,6 +76,12 @@ private:
 // (ICU's default), so "ΟΔΟΣ" and "οδος", "Straße" and "STRASSE" are one name.
 QString nameKey(const QString &name);
 
+// The stable order of names by code point after canonical composition (NFC),
+// case-sensitive: the order folders are walked in. Answers the indexes of
+// names in sorted order.
+QList<qsizetype> codePointOrder(const QStringList &names);
+void sortByCodePoint(QStringList &names);
+
 // The comparison of lists shown to the writer: numeric, case-insensitive,
 // ties broken case-sensitively. Sorts with it are stable.
 class DisplayCollator {
@@ -84,6 +90,10 @@ public:
     int compare(const QString &a, const QString &b) const;
     bool lessThan(const QString &a, const QString &b) const { return compare(a, b) < 0; }
     void sort(QStringList &list) const;
+    // The stable order of texts (the indexes in sorted order), from one
+    // collation key per text rather than a comparison call per pair; the
+    // case-sensitive keys are made only for texts that tie without case.
+    QList<qsizetype> order(const QStringList &texts) const;
 
 private:
     QCollator m_insensitive;

@@ -196,6 +196,14 @@ void openRegular(Fd &fd, const QByteArray &name, struct stat &st)
         fail(EINVAL, name, "read");
 }
 
+std::optional<FileStamp> regularStamp(const struct stat &st)
+{
+    if (!S_ISREG(st.st_mode))
+        return std::nullopt;
+    return FileStamp{quint64(st.st_dev), quint64(st.st_ino),
+                     qint64(st.st_mtim.tv_sec) * 1000000000 + qint64(st.st_mtim.tv_nsec), qint64(st.st_size)};
+}
+
 // Flushes a folder after a rename into it. The rename has happened, and with
 // it the write or move: a failed flush leaves only its durability in doubt,
 // so it is logged, never thrown for a caller to undo work that was done.
@@ -433,13 +441,15 @@ void moveNoReplace(const QString &source, const QString &target)
         syncFolder(fromFolder);
 }
 
-QByteArray readRegularFile(const QString &path, qint64 maxBytes)
+QByteArray readRegularFile(const QString &path, qint64 maxBytes, FileStamp *stamp)
 {
     const QByteArray name = encode(path);
     maxBytes = qMax<qint64>(maxBytes, 0);
     Fd fd;
     struct stat st {};
     openRegular(fd, name, st);
+    if (stamp)
+        *stamp = *regularStamp(st);
     if (st.st_size > maxBytes)
         fail(EFBIG, name, "read");
 
@@ -568,9 +578,9 @@ void makePath(const QString &folder)
         throw FileError(code, folder, QStringLiteral("create folder"));
 }
 
-QString readUtf8File(const QString &path, qint64 maxBytes)
+QString readUtf8File(const QString &path, qint64 maxBytes, FileStamp *stamp)
 {
-    auto text = text::decodeUtf8(readRegularFile(path, maxBytes));
+    auto text = text::decodeUtf8(readRegularFile(path, maxBytes, stamp));
     if (!text)
         throw FileError(EILSEQ, path, QStringLiteral("read"));
     return *std::move(text);
@@ -661,10 +671,9 @@ std::optional<QList<FolderEntry>> tryListFolderEntries(const QString &folder)
 std::optional<FileStamp> regularFileStamp(const QString &path)
 {
     struct stat st {};
-    if (!lstatPath(path, st) || !S_ISREG(st.st_mode))
+    if (!lstatPath(path, st))
         return std::nullopt;
-    return FileStamp{quint64(st.st_dev), quint64(st.st_ino),
-                     qint64(st.st_mtim.tv_sec) * 1000000000 + qint64(st.st_mtim.tv_nsec), qint64(st.st_size)};
+    return regularStamp(st);
 }
 
 bool writeAll(int fd, QByteArrayView data)

@@ -449,12 +449,28 @@ QList<qsizetype> identityOrder(qsizetype n)
 
 } // namespace
 
+QCollatorSortKey DisplayCollator::sortKey(const QString &text) const
+{
+    return m_insensitive.sortKey(text);
+}
+
+QString DisplayCollator::collationName() const
+{
+    return m_insensitive.locale().bcp47Name();
+}
+
 QList<qsizetype> DisplayCollator::order(const QStringList &texts) const
 {
     std::vector<QCollatorSortKey> keys;
     keys.reserve(size_t(texts.size()));
     for (const QString &text : texts)
-        keys.push_back(m_insensitive.sortKey(text));
+        keys.push_back(sortKey(text));
+    return order(texts, keys);
+}
+
+QList<qsizetype> DisplayCollator::order(const QStringList &texts, const std::vector<QCollatorSortKey> &keys) const
+{
+    Q_ASSERT(size_t(texts.size()) == keys.size());
     QList<qsizetype> order = identityOrder(texts.size());
     const auto byKey = [&keys](qsizetype a, qsizetype b) { return keys[size_t(a)].compare(keys[size_t(b)]) < 0; };
     std::stable_sort(order.begin(), order.end(), byKey);

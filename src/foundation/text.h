@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace foundation::text {
 
@@ -94,6 +95,12 @@ public:
     // collation key per text rather than a comparison call per pair; the
     // case-sensitive keys are made only for texts that tie without case.
     QList<qsizetype> order(const QStringList &texts) const;
+    // The same with the case-ignoring keys already made: keys[i] is
+    // sortKey(texts[i]) of a collator of the same collationName().
+    QList<qsizetype> order(const QStringList &texts, const std::vector<QCollatorSortKey> &keys) const;
+    QCollatorSortKey sortKey(const QString &text) const;
+    // Keys of collators with the same name compare alike.
+    QString collationName() const;
 
 private:
     QCollator m_insensitive;

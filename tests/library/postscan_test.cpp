@@ -270,6 +270,19 @@ TEST_F(PostScanHome, RescanTakesUnchangedFilesFromTheCache)
     EXPECT_EQ(cache.missCount(), 6);
 }
 
+TEST_F(PostScanHome, CachedRescanSortsByTheLocaleAsked)
+{
+    titled("projects/P/a", "\u00c4pple");
+    titled("projects/P/z", "Zebra");
+    PostScanCache cache;
+    const QLocale swedish(QStringLiteral("sv_SE"));
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(titles(scanLibrary(home, &cache, kEnglish)), QStringList({"\u00c4pple", "Zebra"})) << round;
+        EXPECT_EQ(titles(scanLibrary(home, &cache, swedish)), QStringList({"Zebra", "\u00c4pple"})) << round;
+    }
+    EXPECT_EQ(cache.missCount(), 2);
+}
+
 TEST_F(PostScanHome, SameSizeRewriteWithTheSameModificationTimeIsSeen)
 {
     const QString file = path("projects/P/piece/post.md");

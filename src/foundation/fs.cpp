@@ -196,6 +196,14 @@ void openRegular(Fd &fd, const QByteArray &name, struct stat &st)
         fail(EINVAL, name, "read");
 }
 
+std::optional<FileStamp> regularStamp(const struct stat &st)
+{
+    if (!S_ISREG(st.st_mode))
+        return std::nullopt;
+    return FileStamp{quint64(st.st_dev), quint64(st.st_ino),
+                     qint64(st.st_mtim.tv_sec) * 1000000000 + qint64(st.st_mtim.tv_nsec), qint64(st.st_size)};
+}
+
 // Flushes a folder after a rename into it. The rename has happened, and with
 // it the write or move: a failed flush leaves only its durability in doubt,
 // so it is logged, never thrown for a caller to undo work that was done.
@@ -433,13 +441,15 @@ void moveNoReplace(const QString &source, const QString &target)
         syncFolder(fromFolder);
 }
 
-QByteArray readRegularFile(const QString &path, qint64 maxBytes)
+QByteArray readRegularFile(const QString &path, qint64 maxBytes, FileStamp *stamp)
 {
     const QByteArray name = encode(path);
     maxBytes = qMax<qint64>(maxBytes, 0);
     Fd fd;
     struct stat st {};
     openRegular(fd, name, st);
+    if (stamp)
+        *stamp = *regularStamp(st);
     if (st.st_size > maxBytes)
         fail(EFBIG, name, "read");
 
@@ -568,9 +578,9 @@ void makePath(const QString &folder)
         throw FileError(code, folder, QStringLiteral("create folder"));
 }
 
-QString readUtf8File(const QString &path, qint64 maxBytes)
+QString readUtf8File(const QString &path, qint64 maxBytes, FileStamp *stamp)
 {
-    auto text = text::decodeUtf8(readRegularFile(path, maxBytes));
+    auto text = text::decodeUtf8(readRegularFile(path, maxBytes, stamp));
     if (!text)
         throw FileError(EILSEQ, path, QStringLiteral("read"));
     return *std::move(text);
@@ -595,13 +605,16 @@ QString fitFileBase(const QString &base, const QString &ext)
     return cut;
 }
 
-QStringList listFolder(const QString &folder)
+namespace {
+
+// Calls onEntry(name, d_type) for every entry but "." and "..". Answers 0 or
+// the errno of the failed opendir or readdir.
+template<typename OnEntry>
+int readFolder(const QByteArray &folder, OnEntry onEntry)
 {
-    const QByteArray name = encode(folder);
-    DIR *dir = ::opendir(name.constData());
+    DIR *dir = ::opendir(folder.constData());
     if (!dir)
-        fail(errno, name, "list");
-    QStringList names;
+        return errno;
     for (;;) {
         errno = 0;
         const dirent *entry = ::readdir(dir);
@@ -610,13 +623,57 @@ QStringList listFolder(const QString &folder)
         const char *n = entry->d_name;
         if (n[0] == '.' && (n[1] == 0 || (n[1] == '.' && n[2] == 0)))
             continue;
-        names.append(QFile::decodeName(n));
+        onEntry(n, entry->d_type);
     }
     const int error = errno;
     ::closedir(dir);
-    if (error != 0)
+    return error;
+}
+
+} // namespace
+
+QStringList listFolder(const QString &folder)
+{
+    const QByteArray name = encode(folder);
+    QStringList names;
+    if (const int error =
+            readFolder(name, [&names](const char *n, unsigned char) { names.append(QFile::decodeName(n)); }))
         fail(error, name, "list");
     return names;
+}
+
+std::optional<QList<FolderEntry>> tryListFolderEntries(const QString &folder)
+{
+    using Kind = FolderEntry::Kind;
+    const QByteArray name = encode(folder);
+    QList<FolderEntry> entries;
+    const int error = readFolder(name, [&](const char *n, unsigned char type) {
+        Kind kind = Kind::other;
+        if (type == DT_DIR) {
+            kind = Kind::directory;
+        } else if (type == DT_LNK) {
+            kind = Kind::symLink;
+        } else if (type == DT_UNKNOWN) {
+            struct stat st {};
+            const QByteArray path = joinPath(name, QByteArray(n));
+            if (::lstat(path.constData(), &st) != 0)
+                kind = Kind::unreadable;
+            else
+                kind = S_ISDIR(st.st_mode) ? Kind::directory : S_ISLNK(st.st_mode) ? Kind::symLink : Kind::other;
+        }
+        entries.append(FolderEntry{QFile::decodeName(n), kind});
+    });
+    if (error != 0)
+        return std::nullopt;
+    return entries;
+}
+
+std::optional<FileStamp> regularFileStamp(const QString &path)
+{
+    struct stat st {};
+    if (!lstatPath(path, st))
+        return std::nullopt;
+    return regularStamp(st);
 }
 
 bool writeAll(int fd, QByteArrayView data)

@@ -6,6 +6,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <limits>
@@ -68,10 +69,25 @@ QString firstFreeName(const QString &folder, const QString &base, const QString 
 // including an empty folder. Throws FileError.
 void moveNoReplace(const QString &source, const QString &target);
 
+// What tells one version of a file from another. A rewrite through
+// atomicWrite makes a new inode, so even a same-size rewrite within one
+// clock tick gets a new stamp.
+struct FileStamp {
+    quint64 device = 0;
+    quint64 inode = 0;
+    qint64 modifiedNs = 0; // since the epoch
+    qint64 size = 0;
+    bool operator==(const FileStamp &) const = default;
+};
+// The stamp of the regular file at path (lstat: a link is not followed);
+// none when it is missing, unreadable or not a regular file.
+std::optional<FileStamp> regularFileStamp(const QString &path);
+
 // Reads a regular file: no symbolic link, FIFO or device, at most maxBytes.
 // Throws FileError (ELOOP for a link, EINVAL for other kinds, EFBIG when too big).
+// stamp, when given, receives the stamp of the file opened.
 inline constexpr qint64 kDefaultReadCap = 16 * 1024 * 1024;
-QByteArray readRegularFile(const QString &path, qint64 maxBytes = kDefaultReadCap);
+QByteArray readRegularFile(const QString &path, qint64 maxBytes = kDefaultReadCap, FileStamp *stamp = nullptr);
 
 // Creates folder (one level); an existing folder is fine, anything else in
 // its place fails with ENOTDIR. Throws FileError.
@@ -86,7 +102,7 @@ inline constexpr qint64 kNoReadCap = std::numeric_limits<qint64>::max();
 // Reads a regular file (as readRegularFile) as strict UTF-8: a file with
 // other bytes throws FileError EILSEQ rather than being mangled by a later
 // rewrite. A leading byte-order mark is dropped.
-QString readUtf8File(const QString &path, qint64 maxBytes = kNoReadCap);
+QString readUtf8File(const QString &path, qint64 maxBytes = kNoReadCap, FileStamp *stamp = nullptr);
 
 // The names in folder in the order the platform lists them, without "." and
 // "..". Throws FileError when the folder cannot be opened or read.
@@ -94,6 +110,19 @@ QStringList listFolder(const QString &folder);
 // The same, answering none (and the errno in errorCode) instead of throwing:
 // for readers that treat an unreadable folder as an empty one.
 std::optional<QStringList> tryListFolder(const QString &folder, int *errorCode = nullptr);
+
+// One entry of a folder with what the listing tells of it, without following
+// a symbolic link.
+struct FolderEntry {
+    enum class Kind { directory, symLink, other, unreadable };
+    QString name;
+    Kind kind = Kind::unreadable;
+};
+// The entries of folder in the order the platform lists them, without "."
+// and "..". The kind comes from the listing itself where the file system
+// gives it, else from lstat (unreadable when that fails). None when the
+// folder cannot be opened or read.
+std::optional<QList<FolderEntry>> tryListFolderEntries(const QString &folder);
 
 // Writes all of data to fd, retrying short writes and interruptions. False
 // (errno set) when a write fails.

@@ -14,6 +14,7 @@
 #include <locale.h>
 #include <memory>
 #include <mutex>
+#include <numeric>
 #include <vector>
 
 namespace foundation::text {
@@ -430,7 +431,114 @@ int DisplayCollator::compare(const QString &a, const QString &b) const
 
 void DisplayCollator::sort(QStringList &list) const
 {
-    std::stable_sort(list.begin(), list.end(), [this](const QString &a, const QString &b) { return lessThan(a, b); });
+    QStringList sorted;
+    sorted.reserve(list.size());
+    for (qsizetype i : order(list))
+        sorted.append(list.at(i));
+    list = std::move(sorted);
+}
+
+namespace {
+
+QList<qsizetype> identityOrder(qsizetype n)
+{
+    QList<qsizetype> order(n);
+    std::iota(order.begin(), order.end(), qsizetype(0));
+    return order;
+}
+
+} // namespace
+
+QCollatorSortKey DisplayCollator::sortKey(const QString &text) const
+{
+    return m_insensitive.sortKey(text);
+}
+
+QString DisplayCollator::collationName() const
+{
+    return m_insensitive.locale().bcp47Name();
+}
+
+QList<qsizetype> DisplayCollator::order(const QStringList &texts) const
+{
+    std::vector<QCollatorSortKey> keys;
+    keys.reserve(size_t(texts.size()));
+    for (const QString &text : texts)
+        keys.push_back(sortKey(text));
+    return order(texts, keys);
+}
+
+QList<qsizetype> DisplayCollator::order(const QStringList &texts, const std::vector<QCollatorSortKey> &keys) const
+{
+    Q_ASSERT(size_t(texts.size()) == keys.size());
+    QList<qsizetype> order = identityOrder(texts.size());
+    const auto byKey = [&keys](qsizetype a, qsizetype b) { return keys[size_t(a)].compare(keys[size_t(b)]) < 0; };
+    std::stable_sort(order.begin(), order.end(), byKey);
+
+    // Runs that tie without case get their fixed order from case-sensitive
+    // keys; a stable sort keeps full ties in their prior order.
+    for (auto run = order.begin(); run != order.end();) {
+        const auto end = std::find_if(run + 1, order.end(), [&](qsizetype i) { return byKey(*run, i); });
+        if (end - run > 1) {
+            std::vector<std::pair<QCollatorSortKey, qsizetype>> tied;
+            for (auto it = run; it != end; ++it)
+                tied.emplace_back(m_sensitive.sortKey(texts.at(*it)), *it);
+            std::stable_sort(tied.begin(), tied.end(),
+                             [](const auto &a, const auto &b) { return a.first.compare(b.first) < 0; });
+            for (auto it = run; it != end; ++it)
+                *it = tied[size_t(it - run)].second;
+        }
+        run = end;
+    }
+    return order;
+}
+
+namespace {
+
+// UTF-16 units ranked as the code points they belong to: surrogates go above
+// the rest of the basic plane.
+char16_t codePointRank(char16_t unit)
+{
+    if (unit >= 0xE000)
+        return char16_t(unit - 0x800);
+    if (unit >= 0xD800)
+        return char16_t(unit + 0x2000);
+    return unit;
+}
+
+bool codePointLess(QStringView a, QStringView b)
+{
+    const qsizetype n = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < n; ++i) {
+        const char16_t x = a[i].unicode();
+        const char16_t y = b[i].unicode();
+        if (x != y)
+            return codePointRank(x) < codePointRank(y);
+    }
+    return a.size() < b.size();
+}
+
+} // namespace
+
+QList<qsizetype> codePointOrder(const QStringList &names)
+{
+    QStringList keys;
+    keys.reserve(names.size());
+    for (const QString &name : names)
+        keys.append(toNfc(name));
+    QList<qsizetype> order = identityOrder(names.size());
+    std::stable_sort(order.begin(), order.end(),
+                     [&keys](qsizetype a, qsizetype b) { return codePointLess(keys.at(a), keys.at(b)); });
+    return order;
+}
+
+void sortByCodePoint(QStringList &names)
+{
+    QStringList sorted;
+    sorted.reserve(names.size());
+    for (qsizetype i : codePointOrder(names))
+        sorted.append(names.at(i));
+    names = std::move(sorted);
 }
 
 // --- Numbers -------------------------------------------------------------------

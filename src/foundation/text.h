@@ -9,6 +9,7 @@
 #include <QStringList>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace foundation::text {
 
@@ -76,6 +77,12 @@ private:
 // (ICU's default), so "ΟΔΟΣ" and "οδος", "Straße" and "STRASSE" are one name.
 QString nameKey(const QString &name);
 
+// The stable order of names by code point after canonical composition (NFC),
+// case-sensitive: the order folders are walked in. Answers the indexes of
+// names in sorted order.
+QList<qsizetype> codePointOrder(const QStringList &names);
+void sortByCodePoint(QStringList &names);
+
 // The comparison of lists shown to the writer: numeric, case-insensitive,
 // ties broken case-sensitively. Sorts with it are stable.
 class DisplayCollator {
@@ -84,6 +91,16 @@ public:
     int compare(const QString &a, const QString &b) const;
     bool lessThan(const QString &a, const QString &b) const { return compare(a, b) < 0; }
     void sort(QStringList &list) const;
+    // The stable order of texts (the indexes in sorted order), from one
+    // collation key per text rather than a comparison call per pair; the
+    // case-sensitive keys are made only for texts that tie without case.
+    QList<qsizetype> order(const QStringList &texts) const;
+    // The same with the case-ignoring keys already made: keys[i] is
+    // sortKey(texts[i]) of a collator of the same collationName().
+    QList<qsizetype> order(const QStringList &texts, const std::vector<QCollatorSortKey> &keys) const;
+    QCollatorSortKey sortKey(const QString &text) const;
+    // Keys of collators with the same name compare alike.
+    QString collationName() const;
 
 private:
     QCollator m_insensitive;

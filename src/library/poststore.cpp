@@ -26,13 +26,6 @@ QString joined(const QString &folder, const QString &name)
     return folder + u'/' + name;
 }
 
-// Plain code-point order (UTF-16 order differs above the surrogates).
-void sortByCodePoint(QStringList &names)
-{
-    std::stable_sort(names.begin(), names.end(),
-                     [](const QString &a, const QString &b) { return a.toUcs4() < b.toUcs4(); });
-}
-
 // An existing project folder whose name matches project under NFC + lower
 // case: on a case-sensitive file system a write to "blog" would otherwise
 // start a second project beside "Blog".
@@ -41,7 +34,7 @@ std::optional<QString> sameProjectFolder(const QString &root, const QString &pro
     auto names = foundation::fs::tryListFolder(root);
     if (!names)
         return std::nullopt;
-    sortByCodePoint(*names);
+    foundation::text::sortByCodePoint(*names);
     const QString key = foundation::text::nameKey(project);
     for (const QString &name : std::as_const(*names)) {
         if (!name.startsWith(u'.') && foundation::text::nameKey(name) == key
@@ -94,7 +87,7 @@ std::optional<Location> locate(const QString &id, const QString &home)
         auto names = foundation::fs::tryListFolder(rootDir);
         if (!names)
             continue;
-        sortByCodePoint(*names);
+        foundation::text::sortByCodePoint(*names);
         for (const QString &project : std::as_const(*names)) {
             if (project.startsWith(u'.'))
                 continue;
@@ -415,7 +408,7 @@ void unarchiveProject(const QString &project, const QString &home)
     auto names = foundation::fs::tryListFolder(archived, &code);
     if (!names)
         throw FileError(code, archived, QStringLiteral("list folder"));
-    sortByCodePoint(*names);
+    foundation::text::sortByCodePoint(*names);
     for (const QString &name : std::as_const(*names)) {
         if (name.startsWith(u'.'))
             continue;

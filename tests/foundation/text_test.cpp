@@ -332,6 +332,28 @@ TEST(TextCollation, NumericCaseInsensitiveWithCaseTieBreak)
     EXPECT_TRUE(collator.lessThan(u"Part 9"_s, u"part 10"_s));
 }
 
+TEST(TextCollation, CodePointOrderAfterComposition)
+{
+    const struct {
+        QStringList in, sorted;
+    } cases[] = {
+        {{u"b"_s, u"B"_s, u"a"_s}, {u"B"_s, u"a"_s, u"b"_s}},
+        {{u"ab"_s, u"a"_s}, {u"a"_s, u"ab"_s}},
+        // Above the surrogates UTF-16 order and code-point order differ.
+        {{u"\U0001F600"_s, u"\uFF21"_s}, {u"\uFF21"_s, u"\U0001F600"_s}},
+        // "e" + U+0301 composes to U+00E9, which sorts after "f".
+        {{u"e\u0301"_s, u"f"_s}, {u"f"_s, u"e\u0301"_s}},
+        // Canonically equivalent names keep their order.
+        {{u"\u00e9"_s, u"e\u0301"_s}, {u"\u00e9"_s, u"e\u0301"_s}},
+        {{u"e\u0301"_s, u"\u00e9"_s}, {u"e\u0301"_s, u"\u00e9"_s}},
+    };
+    for (const auto &c : cases) {
+        QStringList list = c.in;
+        sortByCodePoint(list);
+        EXPECT_EQ(list, c.sorted) << ::testing::PrintToString(c.in);
+    }
+}
+
 TEST(TextCollation, DefaultLocaleIsTheApplicationDefault)
 {
     // The test main sets en_US as the default.

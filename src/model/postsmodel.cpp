@@ -1,0 +1,826 @@
+#include "model/postsmodel.h"
+
+#include "foundation/error.h"
+#include "foundation/fs.h"
+#include "library/frontmatter.h"
+#include "library/outlinenode.h"
+#include "library/piececontents.h"
+#include "library/poststore.h"
+
+#include <QCollator>
+#include <QCoro/QCoroFuture>
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+#include <QMetaObject>
+#include <QThreadPool>
+#include <QtConcurrent/QtConcurrentRun>
+
+#include <algorithm>
+
+namespace model {
+
+using namespace Qt::StringLiterals;
+using library::Post;
+namespace PostStore = library::PostStore;
+namespace FixCardStore = review::FixCardStore;
+
+const QString PostsModel::noLibraryMessage = u"No library is open yet — nothing was changed."_s;
+
+namespace {
+
+QPointer<PostsModel> g_current;
+
+// The library's background work: scans and card listings. Never the main
+// thread, never Qt's global pool.
+Q_GLOBAL_STATIC(QThreadPool, g_libraryPool)
+
+QThreadPool *libraryPool()
+{
+    static QThreadPool *const pool = [] {
+        QThreadPool *created = g_libraryPool();
+        created->setMaxThreadCount(2);
+        return created;
+    }();
+    return pool;
+}
+
+QString cardsFolderOf(const QString &pieceFolder)
+{
+    return QDir(pieceFolder).filePath(u"cards"_s);
+}
+
+} // namespace
+
+QString PostDraft::initialText(Post::ContentType type)
+{
+    return type == Post::ContentType::outline ? u"- "_s : u"# Untitled\n\n"_s;
+}
+
+PostsModel::PostsModel(QObject *parent)
+    : QObject(parent), scanPieceCards(&FixCardStore::cardsForPiece),
+      scanLibrary([](const QString &home, const std::shared_ptr<library::PostScanCache> &cache) {
+          return library::PostScan::scanLibrary(home, cache.get());
+      }),
+      m_scanCache(std::make_shared<library::PostScanCache>())
+{}
+
+PostsModel::~PostsModel() = default;
+
+PostsModel *PostsModel::current()
+{
+    return g_current.data();
+}
+
+void PostsModel::setCurrent(PostsModel *model)
+{
+    g_current = model;
+}
+
+// --- Setters ---------------------------------------------------------------
+
+void PostsModel::setPosts(const QList<Post> &posts)
+{
+    store(m_posts, posts, &PostsModel::postsChanged);
+}
+void PostsModel::setSelectedPostID(const std::optional<QString> &id)
+{
+    store(m_selectedPostID, id, &PostsModel::selectedPostIDChanged);
+}
+void PostsModel::setPendingImportURLs(const std::optional<QStringList> &urls)
+{
+    store(m_pendingImportURLs, urls, &PostsModel::pendingImportURLsChanged);
+}
+void PostsModel::setPendingProject(const std::optional<QString> &project)
+{
+    store(m_pendingProject, project, &PostsModel::pendingProjectChanged);
+}
+void PostsModel::setAskNewProject(bool ask)
+{
+    store(m_askNewProject, ask, &PostsModel::askNewProjectChanged);
+}
+void PostsModel::setLastDraftWasOutline(bool value)
+{
+    store(m_lastDraftWasOutline, value, &PostsModel::lastDraftWasOutlineChanged);
+}
+void PostsModel::setOutlineGuardPieceID(const std::optional<QString> &id)
+{
+    store(m_outlineGuardPieceID, id, &PostsModel::outlineGuardPieceIDChanged);
+}
+void PostsModel::setProseOverridePostID(const std::optional<QString> &id)
+{
+    store(m_proseOverridePostID, id, &PostsModel::proseOverridePostIDChanged);
+}
+void PostsModel::setPendingConversion(const std::optional<PendingConversion> &conversion)
+{
+    m_pendingConversion = conversion;
+    emit pendingConversionChanged();
+}
+void PostsModel::setLastError(const std::optional<QString> &message)
+{
+    store(m_lastError, message, &PostsModel::lastErrorChanged);
+}
+void PostsModel::setOpenPieceCards(const QList<Card> &cards)
+{
+    store(m_openPieceCards, cards, &PostsModel::openPieceCardsChanged);
+}
+void PostsModel::setOpenPieceHasSnapshot(bool value)
+{
+    store(m_openPieceHasSnapshot, value, &PostsModel::openPieceHasSnapshotChanged);
+}
+void PostsModel::setDraft(const std::optional<PostDraft> &draft)
+{
+    m_draft = draft;
+    emit draftChanged();
+}
+void PostsModel::setDraftText(const QString &text)
+{
+    if (!m_draft)
+        return;
+    m_draft->text = text;
+    emit draftChanged();
+}
+void PostsModel::setSession(std::shared_ptr<EditorSession> session)
+{
+    m_session = std::move(session);
+    emit sessionChanged();
+}
+void PostsModel::setExternalSession(std::shared_ptr<EditorSession> session)
+{
+    m_externalSession = std::move(session);
+    emit externalSessionChanged();
+}
+void PostsModel::bumpContentRevision()
+{
+    ++m_contentRevision;
+    emit contentRevisionChanged();
+}
+
+// --- Small answers -----------------------------------------------------------
+
+std::optional<std::pair<QString, QString>> PostsModel::openPiece() const
+{
+    if (!m_session || !(m_session->target().kind() == SessionTarget::Kind::post))
+        return std::nullopt;
+    return std::make_pair(m_session->target().id(), m_session->target().home());
+}
+
+std::optional<Post> PostsModel::postWithID(const QString &id) const
+{
+    for (const Post &post : m_posts) {
+        if (post.id == id)
+            return post;
+    }
+    return std::nullopt;
+}
+
+QString PostsModel::displayTitle(const QString &id) const
+{
+    const std::optional<Post> post = postWithID(id);
+    return post ? post->title : id;
+}
+
+bool PostsModel::isSessionOpen(const QString &id) const
+{
+    const auto open = openPiece();
+    return open && m_watchedHome && open->first == id && open->second == *m_watchedHome;
+}
+
+bool PostsModel::outlineWouldDropLines(const QString &id) const
+{
+    if (!m_watchedHome)
+        return false;
+    const std::optional<QString> folder = PostStore::folderPath(id, *m_watchedHome);
+    if (!folder)
+        return false;
+    QString text;
+    try {
+        text = foundation::fs::readUtf8File(QDir(*folder).filePath(PostStore::kPostFileName));
+    } catch (const foundation::Error &) {
+        return false;
+    }
+    Post::ContentType type;
+    if (const std::optional<Post> post = postWithID(id))
+        type = post->type;
+    else
+        type = library::PostFrontmatter::frontmatterFlags(library::PostFrontmatter::parseFrontmatter(text)).type;
+    if (type != Post::ContentType::outline)
+        return false;
+    return library::OutlineNode::wouldDropLines(library::PostFrontmatter::splitFrontmatter(text).body);
+}
+
+bool PostsModel::showsProse() const
+{
+    if (m_draft)
+        return m_draft->type != Post::ContentType::outline;
+    if (m_externalSession)
+        return true;
+    if (!m_session || !m_selectedPostID || !isSessionOpen(*m_selectedPostID))
+        return false;
+    if (m_proseOverridePostID == m_selectedPostID)
+        return true;
+    if (m_lastDraftWasOutline)
+        return false;
+    const std::optional<Post> post = postWithID(*m_selectedPostID);
+    return !post || post->type != Post::ContentType::outline;
+}
+
+std::optional<QString> PostsModel::currentText() const
+{
+    if (m_draft)
+        return m_draft->text;
+    if (m_externalSession)
+        return m_externalSession->text();
+    if (m_session && m_selectedPostID && isSessionOpen(*m_selectedPostID))
+        return m_session->text();
+    return std::nullopt;
+}
+
+QString PostsModel::projectForNewPiece() const
+{
+    if (m_pendingProject)
+        return *m_pendingProject;
+    if (m_selectedPostID) {
+        for (const Post &post : m_posts) {
+            if (post.id == *m_selectedPostID && !post.isArchived)
+                return post.project;
+        }
+    }
+    return u"posts"_s;
+}
+
+// --- Selection and opening -------------------------------------------------
+
+void PostsModel::wireSessionErrors()
+{
+    const QPointer<PostsModel> self(this);
+    const auto report = [self](const std::optional<QString> &message) {
+        if (self)
+            self->setLastError(message);
+    };
+    if (m_session)
+        m_session->setOnError(report);
+    if (m_externalSession)
+        m_externalSession->setOnError(report);
+}
+
+bool PostsModel::settleEditedDraft()
+{
+    if (!m_draft || !m_draft->isEdited())
+        return true;
+    if (!m_watchedHome) {
+        setLastError(noLibraryMessage);
+        return false;
+    }
+    setLastError(std::nullopt);
+    try {
+        createAndOpenDraft(*m_draft, *m_watchedHome);
+    } catch (const std::exception &error) {
+        setLastError(foundation::describe(error));
+        return false;
+    }
+    rescanLater();
+    return true;
+}
+
+void PostsModel::selectPiece(const QString &id)
+{
+    if (!m_watchedHome || !closeExternalFile() || !settleEditedDraft())
+        return;
+    if (isSessionOpen(id))
+        return;
+    if (m_session) {
+        if (!flushSession(*m_session))
+            return;
+        m_session->cancelAutosave();
+    }
+    if (outlineWouldDropLines(id)) {
+        setOutlineGuardPieceID(id);
+        setProseOverridePostID(std::nullopt);
+        setSession(nullptr);
+        setDraft(std::nullopt);
+        setPendingProject(std::nullopt);
+        setLastDraftWasOutline(false);
+        setSelectedPostID(id);
+        refreshOpenPieceCards();
+        return;
+    }
+    openPiece(id);
+    setProseOverridePostID(std::nullopt);
+}
+
+void PostsModel::openPiece(const QString &id)
+{
+    if (!m_watchedHome || !closeExternalFile() || !settleEditedDraft())
+        return;
+    const bool sameOpen = isSessionOpen(id);
+    if (m_session && !sameOpen) {
+        if (!flushSession(*m_session))
+            return;
+        m_session->cancelAutosave();
+    }
+    std::shared_ptr<EditorSession> next =
+        sameOpen ? m_session
+                 : std::make_shared<EditorSession>(SessionTarget::post(id, *m_watchedHome), sessionDebounce);
+    setSession(std::move(next));
+    setDraft(std::nullopt);
+    setPendingProject(std::nullopt);
+    setLastDraftWasOutline(false);
+    setOutlineGuardPieceID(std::nullopt);
+    setSelectedPostID(id);
+    wireSessionErrors();
+    refreshOpenPieceCards();
+}
+
+void PostsModel::stopWatching()
+{
+    flushAll();
+}
+
+void PostsModel::newDraft(Post::ContentType type)
+{
+    const QString project = projectForNewPiece();
+    if (!settleEditedDraft() || !flushAndCloseSessions())
+        return;
+    setDraft(PostDraft{PostDraft::initialText(type), project, type, QUuid::createUuid()});
+    setLastDraftWasOutline(false);
+    setProseOverridePostID(std::nullopt);
+    setOutlineGuardPieceID(std::nullopt);
+    setSelectedPostID(std::nullopt);
+    setOpenPieceCards({});
+}
+
+void PostsModel::newPostDraft()
+{
+    newDraft(Post::ContentType::post);
+}
+
+void PostsModel::newOutlineDraft()
+{
+    newDraft(Post::ContentType::outline);
+}
+
+void PostsModel::saveDraft()
+{
+    if (!m_draft)
+        return;
+    if (!m_watchedHome) {
+        setLastError(noLibraryMessage);
+        return;
+    }
+    setLastError(std::nullopt);
+    try {
+        createAndOpenDraft(*m_draft, *m_watchedHome);
+    } catch (const std::exception &error) {
+        setLastError(foundation::describe(error));
+        return;
+    }
+    rescanLater();
+}
+
+void PostsModel::createAndOpenDraft(const PostDraft &draft, const QString &home)
+{
+    const Post created = PostStore::createPiece(draft.text, draft.project, draft.type, Post::Origin::writer, home);
+    setLastDraftWasOutline(draft.type == Post::ContentType::outline);
+    setDraft(std::nullopt);
+    setPendingProject(std::nullopt);
+    setSelectedPostID(created.id);
+    setSession(std::make_shared<EditorSession>(SessionTarget::post(created.id, home), sessionDebounce));
+    wireSessionErrors();
+}
+
+std::optional<Post> PostsModel::createAIPiece(const QString &text)
+{
+    if (!m_watchedHome) {
+        setLastError(noLibraryMessage);
+        return std::nullopt;
+    }
+    setLastError(std::nullopt);
+    std::optional<Post> created;
+    if (!attempt([&] {
+            created =
+                PostStore::createPiece(text, u"posts"_s, Post::ContentType::post, Post::Origin::ai, *m_watchedHome);
+        }))
+        return std::nullopt;
+    selectPiece(created->id);
+    rescanLater();
+    return created;
+}
+
+// --- Watching and rescans ----------------------------------------------------
+
+void PostsModel::startWatching(const QString &home)
+{
+    if (m_watchedHome == home)
+        return;
+    store(m_watchedHome, std::optional<QString>(home), &PostsModel::watchedHomeChanged);
+    for (const PostStore::Root root : {PostStore::Root::projects, PostStore::Root::archive})
+        QDir().mkpath(PostStore::rootPath(home, root));
+}
+
+void PostsModel::rescanLater()
+{
+    const QPointer<PostsModel> self(this);
+    QMetaObject::invokeMethod(
+        this,
+        [self] {
+            if (self)
+                QCoro::Task<void> detached = self->rescan();
+        },
+        Qt::QueuedConnection);
+}
+
+QCoro::Task<void> PostsModel::rescan()
+{
+    if (!m_watchedHome)
+        co_return;
+    const QString home = *m_watchedHome;
+    std::optional<QString> openID;
+    if (const auto open = openPiece(); open && open->second == home)
+        openID = open->first;
+    const std::shared_ptr<EditorSession> sessionAtStart = m_session;
+    const quint64 serial = ++m_rescansStarted;
+    const qint64 missesBefore = m_scanCache->missCount();
+
+    struct Result {
+        QList<Post> posts;
+        std::optional<QString> diskText;
+    };
+    const QPointer<PostsModel> self(this);
+    // A named future, not a temporary inside co_await (GCC 12 mishandles those).
+    QFuture<Result> scanning =
+        QtConcurrent::run(libraryPool(), [scan = scanLibrary, cache = m_scanCache, home, openID] {
+            Result result{scan(home, cache), std::nullopt};
+            if (openID)
+                result.diskText = PostStore::readText(*openID, home);
+            return result;
+        });
+    const Result result = co_await scanning;
+    // Dropped when the model is gone, the Home changed, or a newer scan has
+    // already published.
+    if (!self || m_watchedHome != home || serial <= m_rescanApplied)
+        co_return;
+    m_rescanApplied = serial;
+
+    if (result.posts != m_posts) {
+        setPosts(result.posts);
+        bumpContentRevision();
+    } else if (m_scanCache->missCount() > missesBefore) {
+        bumpContentRevision();
+    }
+    if (m_selectedPostID && !postWithID(*m_selectedPostID) && !PostStore::folderPath(*m_selectedPostID, home)) {
+        const QString gone = *m_selectedPostID;
+        setSelectedPostID(std::nullopt);
+        if (const auto open = openPiece(); open && open->first == gone && open->second == home) {
+            m_session->cancelAutosave();
+            setSession(nullptr);
+        }
+    }
+    if (sessionAtStart && sessionAtStart == m_session && result.diskText)
+        m_session->diskDidChange(*result.diskText);
+    refreshOpenPieceCards();
+}
+
+// --- Outside files -----------------------------------------------------------
+
+bool PostsModel::closeExternalFile()
+{
+    if (!m_externalSession)
+        return true;
+    if (!flushSession(*m_externalSession))
+        return false;
+    m_externalSession->cancelAutosave();
+    setExternalSession(nullptr);
+    return true;
+}
+
+// --- Flushes -----------------------------------------------------------------
+
+bool PostsModel::flushSession(EditorSession &session)
+{
+    // An outside change since the last write or read is a conflict too, not
+    // something to overwrite.
+    if (session.diskChangedUnderneath()) {
+        setLastError(u"This piece changed on disk underneath you — answer the reload question first."_s);
+        return false;
+    }
+    if (session.loadFailed() && session.saveState() == SaveState::changed) {
+        setLastError(u"This piece's file never loaded — the retyped text in the editor can't be saved. Copy it "
+                     u"out first."_s);
+        return false;
+    }
+    if (session.flush())
+        return true;
+    const QString reason = m_lastError.value_or(QString());
+    setLastError(reason.isEmpty() ? u"— nothing was changed."_s : reason + u" — nothing was changed."_s);
+    return false;
+}
+
+bool PostsModel::flushAll()
+{
+    bool all = true;
+    if (m_externalSession)
+        all = flushSession(*m_externalSession) && all;
+    if (m_session)
+        all = flushSession(*m_session) && all;
+    return all;
+}
+
+bool PostsModel::flushAndCloseSessions()
+{
+    if (!closeExternalFile())
+        return false;
+    if (m_session) {
+        if (!flushSession(*m_session))
+            return false;
+        m_session->cancelAutosave();
+        setSession(nullptr);
+    }
+    return true;
+}
+
+// --- Library writes ----------------------------------------------------------
+
+bool PostsModel::beginWrite(const std::optional<QString> &pieceID)
+{
+    if (pieceID && m_session && isSessionOpen(*pieceID) && !flushSession(*m_session))
+        return false;
+    if (!m_watchedHome) {
+        setLastError(noLibraryMessage);
+        return false;
+    }
+    setLastError(std::nullopt);
+    return true;
+}
+
+bool PostsModel::attempt(const std::function<void()> &op)
+{
+    try {
+        op();
+    } catch (const std::exception &error) {
+        setLastError(foundation::describe(error));
+        return false;
+    }
+    return true;
+}
+
+void PostsModel::reopenSession(const QString &id)
+{
+    setSession(std::make_shared<EditorSession>(SessionTarget::post(id, *m_watchedHome), sessionDebounce));
+    wireSessionErrors();
+}
+
+void PostsModel::closeSession()
+{
+    if (!m_session)
+        return;
+    m_session->cancelAutosave();
+    setSession(nullptr);
+}
+
+std::optional<QString> PostsModel::openPieceInArchivedProject(const QString &project, const QString &home) const
+{
+    const auto open = openPiece();
+    if (!open || !m_watchedHome || open->second != *m_watchedHome || open->second != home)
+        return std::nullopt;
+    const std::optional<QString> folder = PostStore::folderPath(open->first, home);
+    if (!folder)
+        return std::nullopt;
+    const QDir projectDir = QFileInfo(*folder).dir();
+    if (projectDir.dirName() != project || QFileInfo(projectDir.absolutePath()).dir().dirName() != u"archive")
+        return std::nullopt;
+    return open->first;
+}
+
+void PostsModel::unarchiveProject(const QString &project)
+{
+    if (!m_watchedHome)
+        return;
+    const std::optional<QString> open = openPieceInArchivedProject(project, *m_watchedHome);
+    if (!beginWrite(open))
+        return;
+    if (!attempt([&] { PostStore::unarchiveProject(project, *m_watchedHome); }))
+        return;
+    if (open)
+        reopenSession(*open);
+    rescanLater();
+}
+
+void PostsModel::restorePiece(const Post &post)
+{
+    if (!beginWrite(post.id))
+        return;
+    if (!attempt([&] { PostStore::unarchivePiece(post, *m_watchedHome); }))
+        return;
+    if (isSessionOpen(post.id))
+        reopenSession(post.id);
+    else
+        selectPiece(post.id);
+    rescanLater();
+}
+
+void PostsModel::renamePiece(const Post &post, const QString &newTitle)
+{
+    if (!beginWrite(post.id))
+        return;
+    const bool wasOpen = isSessionOpen(post.id);
+    std::optional<Post> renamed;
+    if (!attempt([&] { renamed = PostStore::renamePiece(post, newTitle, *m_watchedHome); }))
+        return;
+    if (m_selectedPostID == post.id) {
+        setSelectedPostID(renamed->id);
+        if (wasOpen)
+            reopenSession(renamed->id);
+    }
+    rescanLater();
+}
+
+void PostsModel::movePiece(const Post &post, const QString &targetProject)
+{
+    if (!beginWrite(post.id))
+        return;
+    if (!attempt([&] { PostStore::movePiece(post, targetProject, *m_watchedHome); }))
+        return;
+    if (isSessionOpen(post.id))
+        reopenSession(post.id);
+    rescanLater();
+}
+
+void PostsModel::archivePiece(const Post &post)
+{
+    if (!beginWrite(post.id))
+        return;
+    if (!attempt([&] { PostStore::archivePiece(post, *m_watchedHome); }))
+        return;
+    if (m_selectedPostID == post.id)
+        setSelectedPostID(std::nullopt);
+    if (isSessionOpen(post.id))
+        closeSession();
+    rescanLater();
+}
+
+void PostsModel::trashPiece(const Post &post)
+{
+    if (!beginWrite(std::nullopt))
+        return;
+    if (!attempt([&] { PostStore::trashPiece(post, *m_watchedHome); }))
+        return;
+    if (m_selectedPostID == post.id)
+        setSelectedPostID(std::nullopt);
+    // What was typed since the last autosave goes with the piece.
+    if (isSessionOpen(post.id))
+        closeSession();
+    rescanLater();
+}
+
+std::optional<QString> PostsModel::createProject(const QString &name)
+{
+    if (beginWrite(std::nullopt) && attempt([&] { PostStore::createProject(name, *m_watchedHome); }))
+        rescanLater();
+    return m_lastError;
+}
+
+QStringList PostsModel::projectNames() const
+{
+    if (!m_watchedHome)
+        return {u"posts"_s};
+    QStringList names;
+    const std::optional<QStringList> entries =
+        foundation::fs::tryListFolder(PostStore::rootPath(*m_watchedHome, PostStore::Root::projects));
+    for (const QString &name : entries.value_or(QStringList())) {
+        if (!name.startsWith(u'.') && !names.contains(name))
+            names.append(name);
+    }
+    if (!names.contains(u"posts"_s))
+        names.append(u"posts"_s);
+    QCollator collator;
+    collator.setNumericMode(true);
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::stable_sort(names.begin(), names.end(), collator);
+    return names;
+}
+
+// --- Cards of the open piece -------------------------------------------------
+
+void PostsModel::refreshOpenPieceCards()
+{
+    const auto open = openPiece();
+    const std::optional<QString> folder = open && m_watchedHome && open->second == *m_watchedHome
+                                              ? PostStore::folderPath(open->first, open->second)
+                                              : std::nullopt;
+    const quint64 serial = ++m_refreshesStarted;
+    if (!folder) {
+        m_refreshApplied = serial;
+        setOpenPieceCards({});
+        setOpenPieceHasSnapshot(false);
+        return;
+    }
+    const QString id = open->first;
+    const QString home = open->second;
+    // A detached task: the scan's result comes back on the main thread and is
+    // dropped when the model is gone.
+    QCoro::Task<void> detached = [](QPointer<PostsModel> self, ScanPieceCards scan, QString folder, QString id,
+                                    QString home, quint64 serial) -> QCoro::Task<void> {
+        struct Result {
+            QList<Card> cards;
+            bool hasSnapshot = false;
+        };
+        QFuture<Result> scanning = QtConcurrent::run(libraryPool(), [scan, folder, id, home] {
+            return Result{scan(folder), PostStore::latestPassSnapshot(id, home).has_value()};
+        });
+        const Result result = co_await scanning;
+        if (!self)
+            co_return;
+        const auto now = self->openPiece();
+        // Only for the piece still open, and never older than what is shown.
+        if (!now || now->first != id || now->second != home || serial <= self->m_refreshApplied)
+            co_return;
+        self->m_refreshApplied = serial;
+        self->setOpenPieceCards(result.cards);
+        self->setOpenPieceHasSnapshot(result.hasSnapshot);
+    }(QPointer<PostsModel>(this), scanPieceCards, *folder, id, home, serial);
+}
+
+void PostsModel::rewriteCardStatus(const Card &card, const std::function<void(Card &)> &change)
+{
+    const QString cards = cardsFolderOf(m_session->folderPath());
+    try {
+        const std::optional<FixCardStore::CardFile> file = FixCardStore::findCard(cards, card.id);
+        if (!file)
+            throw FixCardStore::CardError(u"card not found: "_s + card.id.toString(QUuid::WithoutBraces));
+        Card stored = file->card;
+        change(stored);
+        FixCardStore::rewriteCard(cards, file->fileName, stored);
+    } catch (const std::exception &error) {
+        setLastError(u"card close failed: "_s + foundation::describe(error));
+    }
+    refreshOpenPieceCards();
+}
+
+PostsModel::ApplyOutcome PostsModel::applyCard(const Card &card)
+{
+    if (card.status != Card::Status::open)
+        return ApplyOutcome::refused(u"card already closed"_s);
+    if (card.lane != Card::Lane::mechanical)
+        return ApplyOutcome::refused(u"demonstration cards close Done or Skip"_s);
+    if (!m_session || !(m_session->target().kind() == SessionTarget::Kind::post))
+        return ApplyOutcome::refused(u"open the piece to work its cards"_s);
+    // The shown copy may be older than the file: a card closed there stays closed.
+    const std::optional<FixCardStore::CardFile> onDisk =
+        FixCardStore::findCard(cardsFolderOf(m_session->folderPath()), card.id);
+    if (onDisk && onDisk->card.status != Card::Status::open)
+        return ApplyOutcome::refused(u"card already closed"_s);
+    if (isSessionOpen(m_session->target().id()) && !flushSession(*m_session))
+        return ApplyOutcome::refused(m_lastError.value_or(u"edits did not land"_s));
+
+    const std::optional<QString> fixed = FixCardStore::applyFix(card, m_session->text());
+    if (!fixed) {
+        rewriteCardStatus(card, [](Card &stored) {
+            stored.status = Card::Status::open;
+            stored.anchorStatus = Card::AnchorStatus::stale;
+        });
+        return ApplyOutcome::wentStale();
+    }
+    if (!m_session->replaceText(*fixed))
+        return ApplyOutcome::refused(m_lastError.value_or(u"write failed"_s));
+    closeCard(card, Card::Status::applied);
+    return ApplyOutcome::applied();
+}
+
+void PostsModel::closeCard(const Card &card, Card::Status status)
+{
+    if (!m_session) {
+        setLastError(u"open the piece to work its cards"_s);
+        return;
+    }
+    bool closedThere = false;
+    rewriteCardStatus(card, [&](Card &stored) {
+        if (stored.status != Card::Status::open && status != Card::Status::open) {
+            closedThere = true;
+            throw FixCardStore::CardError(u"card already closed"_s);
+        }
+        stored.status = status;
+    });
+    if (closedThere)
+        setLastError(u"card already closed"_s);
+}
+
+std::optional<QString> PostsModel::promoteCard(const Card &card)
+{
+    if (card.promotedAt)
+        return u"card already promoted"_s;
+    if (!m_session)
+        return u"open the piece to work its cards"_s;
+    try {
+        FixCardStore::promote(QDir(m_session->folderPath()).filePath(PostStore::kPostFileName), card.id,
+                              QDateTime::currentDateTime());
+    } catch (const std::exception &error) {
+        const QString message = u"learning write failed: "_s + foundation::describe(error);
+        setLastError(message);
+        return message;
+    }
+    refreshOpenPieceCards();
+    return std::nullopt;
+}
+
+} // namespace model

@@ -1,0 +1,247 @@
+#pragma once
+// The observable model of the open library: the scanned pieces, the selected
+// and open piece, an unsaved draft, an open outside file, the open piece's
+// fix cards, and every write that changes the library on disk. One instance
+// lives on the main thread for the whole process.
+//
+// Scans run off the main thread and come back numbered: a result older than
+// one already applied is dropped, so a slow scan never publishes stale state.
+
+#include "library/passkind.h"
+#include "library/post.h"
+#include "library/postscan.h"
+#include "model/editorsession.h"
+#include "review/fixcardstore.h"
+
+#include <QCoro/QCoroTask>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QUuid>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace model {
+
+// An unsaved new piece.
+struct PostDraft {
+    QString text;
+    QString project;
+    library::Post::ContentType type = library::Post::ContentType::post;
+    QUuid mountID;
+
+    // The text a draft of type starts with.
+    static QString initialText(library::Post::ContentType type);
+    // True when the writer has typed into it.
+    bool isEdited() const { return text != initialText(type); }
+    bool operator==(const PostDraft &) const = default;
+};
+
+// An outline piece waiting for the convert-to-post sheet.
+struct PendingConversion {
+    QString pieceID;
+    bool dropsLines = false;
+    bool operator==(const PendingConversion &) const = default;
+};
+
+class PostsModel : public QObject {
+    Q_OBJECT
+public:
+    using Card = review::FixCardStore::StoredFixCard;
+    using ScanPieceCards = std::function<QList<Card>(const QString &pieceFolder)>;
+    using ScanLibrary =
+        std::function<QList<library::Post>(const QString &home, const std::shared_ptr<library::PostScanCache> &cache)>;
+
+    // The answer of applying a card.
+    struct ApplyOutcome {
+        enum class Case { applied, wentStale, refused };
+        Case which = Case::refused;
+        QString message; // refused only
+        static ApplyOutcome applied() { return {Case::applied, {}}; }
+        static ApplyOutcome wentStale() { return {Case::wentStale, {}}; }
+        static ApplyOutcome refused(QString message) { return {Case::refused, std::move(message)}; }
+        bool operator==(const ApplyOutcome &) const = default;
+    };
+
+    static const QString noLibraryMessage;
+    static constexpr std::chrono::milliseconds sessionDebounce{1000};
+
+    explicit PostsModel(QObject *parent = nullptr);
+    ~PostsModel() override;
+
+    // The live model of the process, set by the root state; none before.
+    static PostsModel *current();
+    static void setCurrent(PostsModel *model);
+
+    // --- State -------------------------------------------------------------
+    const QList<library::Post> &posts() const { return m_posts; }
+    qint64 contentRevision() const { return m_contentRevision; }
+    const std::optional<QString> &selectedPostID() const { return m_selectedPostID; }
+    const std::optional<PostDraft> &draft() const { return m_draft; }
+    EditorSession *session() const { return m_session.get(); }
+    EditorSession *externalSession() const { return m_externalSession.get(); }
+    const std::optional<QStringList> &pendingImportURLs() const { return m_pendingImportURLs; }
+    const std::optional<QString> &pendingProject() const { return m_pendingProject; }
+    bool askNewProject() const { return m_askNewProject; }
+    bool lastDraftWasOutline() const { return m_lastDraftWasOutline; }
+    const std::optional<QString> &outlineGuardPieceID() const { return m_outlineGuardPieceID; }
+    const std::optional<QString> &proseOverridePostID() const { return m_proseOverridePostID; }
+    const std::optional<PendingConversion> &pendingConversion() const { return m_pendingConversion; }
+    const std::optional<library::PassKind> &runningPass() const { return m_runningPass; }
+    bool runningBlindRead() const { return m_runningBlindRead; }
+    bool openPieceHasSnapshot() const { return m_openPieceHasSnapshot; }
+    const QList<Card> &openPieceCards() const { return m_openPieceCards; }
+    const std::optional<QString> &lastError() const { return m_lastError; }
+    const std::optional<QString> &watchedHome() const { return m_watchedHome; }
+    const std::shared_ptr<library::PostScanCache> &scanCache() const { return m_scanCache; }
+
+    void setPendingImportURLs(const std::optional<QStringList> &urls);
+    void setPendingProject(const std::optional<QString> &project);
+    void setAskNewProject(bool ask);
+    void setOutlineGuardPieceID(const std::optional<QString> &id);
+    void setProseOverridePostID(const std::optional<QString> &id);
+    void setPendingConversion(const std::optional<PendingConversion> &conversion);
+    void setLastError(const std::optional<QString> &message);
+    // The draft editor's edits.
+    void setDraftText(const QString &text);
+    // How cards and the library are scanned; safe to run off the main thread.
+    ScanPieceCards scanPieceCards;
+    ScanLibrary scanLibrary;
+
+    // --- Selection, opening and drafts ---------------------------------------
+    void selectPiece(const QString &id);
+    void openPiece(const QString &id);
+    bool showsProse() const;
+    std::optional<QString> currentText() const;
+    void stopWatching();
+    void newPostDraft();
+    void newOutlineDraft();
+    QString projectForNewPiece() const;
+    void saveDraft();
+    // Throws what the store throws.
+    void createAndOpenDraft(const PostDraft &draft, const QString &home);
+    void wireSessionErrors();
+    std::optional<library::Post> createAIPiece(const QString &text);
+    QString displayTitle(const QString &id) const;
+    bool isSessionOpen(const QString &id) const;
+    // An outline piece whose text the outline editor would lose lines of.
+    bool outlineWouldDropLines(const QString &id) const;
+
+    // --- Watching and rescans ------------------------------------------------
+    // Starts showing home; creates projects/ and archive/ when missing.
+    void startWatching(const QString &home);
+    // Scans the library off the main thread and publishes the result.
+    QCoro::Task<void> rescan();
+    // Starts a rescan without waiting for it.
+    void rescanLater();
+
+    // --- Outside files -------------------------------------------------------
+    bool closeExternalFile();
+
+    // --- Library writes ------------------------------------------------------
+    void unarchiveProject(const QString &project);
+    void restorePiece(const library::Post &post);
+    void renamePiece(const library::Post &post, const QString &newTitle);
+    void movePiece(const library::Post &post, const QString &targetProject);
+    void archivePiece(const library::Post &post);
+    void trashPiece(const library::Post &post);
+    std::optional<QString> createProject(const QString &name);
+    QStringList projectNames() const;
+    std::optional<QString> openPieceInArchivedProject(const QString &project, const QString &home) const;
+    bool flushSession(EditorSession &session);
+    bool flushAll();
+    bool flushAndCloseSessions();
+
+    // --- Cards of the open piece ---------------------------------------------
+    ApplyOutcome applyCard(const Card &card);
+    void closeCard(const Card &card, Card::Status status);
+    std::optional<QString> promoteCard(const Card &card);
+    void refreshOpenPieceCards();
+
+signals:
+    void postsChanged();
+    void contentRevisionChanged();
+    void selectedPostIDChanged();
+    void draftChanged();
+    void sessionChanged();
+    void externalSessionChanged();
+    void pendingImportURLsChanged();
+    void pendingProjectChanged();
+    void askNewProjectChanged();
+    void lastDraftWasOutlineChanged();
+    void outlineGuardPieceIDChanged();
+    void proseOverridePostIDChanged();
+    void pendingConversionChanged();
+    void runningPassChanged();
+    void runningBlindReadChanged();
+    void openPieceHasSnapshotChanged();
+    void openPieceCardsChanged();
+    void lastErrorChanged();
+    void watchedHomeChanged();
+
+private:
+    // The frame of every write on a piece: flush it when open, the library
+    // guard, a cleared error. False when the write must not go on.
+    bool beginWrite(const std::optional<QString> &pieceID);
+    // Runs op; on failure shows its error and answers false.
+    bool attempt(const std::function<void()> &op);
+    // Saves an edited draft as a piece before it would be dropped.
+    bool settleEditedDraft();
+    void reopenSession(const QString &id);
+    void closeSession();
+    void setSession(std::shared_ptr<EditorSession> session);
+    void setExternalSession(std::shared_ptr<EditorSession> session);
+    void setDraft(const std::optional<PostDraft> &draft);
+    void setPosts(const QList<library::Post> &posts);
+    void setSelectedPostID(const std::optional<QString> &id);
+    void setLastDraftWasOutline(bool value);
+    void setOpenPieceCards(const QList<Card> &cards);
+    void setOpenPieceHasSnapshot(bool value);
+    void bumpContentRevision();
+    void newDraft(library::Post::ContentType type);
+    // The open piece's (id, home), none without a piece session.
+    std::optional<std::pair<QString, QString>> openPiece() const;
+    std::optional<library::Post> postWithID(const QString &id) const;
+    // Rewrites the card's status on disk after re-reading it there.
+    void rewriteCardStatus(const Card &card, const std::function<void(Card &)> &change);
+
+    template<typename T>
+    void store(T &field, const T &value, void (PostsModel::*changed)())
+    {
+        if (field == value)
+            return;
+        field = value;
+        emit(this->*changed)();
+    }
+
+    QList<library::Post> m_posts;
+    qint64 m_contentRevision = 0;
+    std::optional<QString> m_selectedPostID;
+    std::optional<PostDraft> m_draft;
+    std::shared_ptr<EditorSession> m_session;
+    std::shared_ptr<EditorSession> m_externalSession;
+    std::optional<QStringList> m_pendingImportURLs;
+    std::optional<QString> m_pendingProject;
+    bool m_askNewProject = false;
+    bool m_lastDraftWasOutline = false;
+    std::optional<QString> m_outlineGuardPieceID;
+    std::optional<QString> m_proseOverridePostID;
+    std::optional<PendingConversion> m_pendingConversion;
+    std::optional<library::PassKind> m_runningPass;
+    bool m_runningBlindRead = false;
+    bool m_openPieceHasSnapshot = false;
+    QList<Card> m_openPieceCards;
+    std::optional<QString> m_lastError;
+    std::optional<QString> m_watchedHome;
+    std::shared_ptr<library::PostScanCache> m_scanCache;
+    // Numbers of the rescans and card refreshes started and last applied.
+    quint64 m_rescansStarted = 0;
+    quint64 m_rescanApplied = 0;
+    quint64 m_refreshesStarted = 0;
+    quint64 m_refreshApplied = 0;
+};
+
+} // namespace model

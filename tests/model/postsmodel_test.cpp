@@ -1,0 +1,213 @@
+#include "model/postsmodel.h"
+
+#include "library/piececontents.h"
+#include "library/poststore.h"
+#include "review/fixcardstore.h"
+#include "testutil.h"
+
+#include <QCoro/QCoroTask>
+#include <QDir>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+using library::Post;
+using model::PostsModel;
+namespace PostStore = library::PostStore;
+namespace FixCardStore = review::FixCardStore;
+using Card = PostsModel::Card;
+using testsupport::spinUntil;
+
+class PostsModelTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        QDir().mkpath(home);
+        walk = PostStore::createPiece("# Walk\n\nWe walked quite far.\n", "Essays", Post::ContentType::post,
+                                      Post::Origin::writer, home);
+        swim = PostStore::createPiece("# Swim\n\nThe water was cold.\n", "Essays", Post::ContentType::post,
+                                      Post::Origin::writer, home);
+        model.startWatching(home);
+        QCoro::waitFor(model.rescan());
+    }
+
+    QString postFile(const Post &post) const { return QDir(*PostStore::folderPath(post.id, home)).filePath("post.md"); }
+    Card fileCard(const Post &post, const QString &quote, Card::Lane lane = Card::Lane::mechanical)
+    {
+        FixCardStore::Input input;
+        input.pattern = "Filler";
+        input.problem = "Hedges";
+        input.fix = "very far";
+        input.anchor.quote = quote;
+        input.lane = lane;
+        return FixCardStore::write(*PostStore::folderPath(post.id, home), {input}).first().card;
+    }
+    Card::Status statusOnDisk(const Post &post, const QUuid &id) const
+    {
+        const QString cards = QDir(*PostStore::folderPath(post.id, home)).filePath("cards");
+        return FixCardStore::findCard(cards, id)->card.status;
+    }
+
+    QTemporaryDir dir;
+    QString home = dir.path() + "/Home";
+    Post walk;
+    Post swim;
+    PostsModel model;
+};
+
+TEST(PostsModelNoLibrary, EveryWriteLeavesTheNoLibraryMessage)
+{
+    QTemporaryDir dir;
+    const Post post{"walk", "Walk"};
+    const std::vector<std::pair<const char *, std::function<void(PostsModel &)>>> writes{
+        {"rename", [&](PostsModel &m) { m.renamePiece(post, "Run"); }},
+        {"move", [&](PostsModel &m) { m.movePiece(post, "Other"); }},
+        {"archive", [&](PostsModel &m) { m.archivePiece(post); }},
+        {"trash", [&](PostsModel &m) { m.trashPiece(post); }},
+        {"restore", [&](PostsModel &m) { m.restorePiece(post); }},
+        {"create project", [&](PostsModel &m) { EXPECT_EQ(m.createProject("New"), PostsModel::noLibraryMessage); }},
+        {"mentor piece", [&](PostsModel &m) { EXPECT_EQ(m.createAIPiece("# Hi"), std::nullopt); }},
+    };
+    for (const auto &[name, write] : writes) {
+        PostsModel model;
+        write(model);
+        EXPECT_EQ(model.lastError(), PostsModel::noLibraryMessage) << name;
+        EXPECT_EQ(model.projectNames(), QStringList{"posts"}) << name;
+    }
+    EXPECT_TRUE(testsupport::entries(dir.path()).isEmpty());
+}
+
+TEST_F(PostsModelTest, RetitlingTheOpenPieceKeepsItOpenUnderItsNewID)
+{
+    model.selectPiece(walk.id);
+    ASSERT_NE(model.session(), nullptr);
+    model.session()->textDidChange("# Walk\n\nWe walked quite far, typed.\n");
+    model.renamePiece(walk, "Long Walk");
+
+    EXPECT_EQ(model.lastError(), std::nullopt);
+    EXPECT_EQ(model.selectedPostID(), "long-walk");
+    ASSERT_NE(model.session(), nullptr);
+    EXPECT_TRUE(model.isSessionOpen("long-walk"));
+    // The typed text was flushed before the move and reads back from the new place.
+    EXPECT_TRUE(model.session()->text().contains("typed"));
+    EXPECT_TRUE(spinUntil([&] { return model.displayTitle("long-walk") == "Long Walk"; }));
+}
+
+TEST_F(PostsModelTest, AnOutsideChangeStopsSwitchingAndIsNeverOverwritten)
+{
+    model.selectPiece(walk.id);
+    model.session()->textDidChange("# Walk\n\nMine.\n");
+    testsupport::writeFile(postFile(walk), "---\ntype: post\n---\n# Walk\n\nTheirs.\n");
+
+    model.selectPiece(swim.id);
+    EXPECT_EQ(model.selectedPostID(), walk.id);
+    EXPECT_EQ(model.lastError(), "This piece changed on disk underneath you — answer the reload question first.");
+    EXPECT_TRUE(testsupport::readFile(postFile(walk)).contains("Theirs."));
+}
+
+TEST_F(PostsModelTest, AnEditedDraftIsSavedBeforeItWouldBeDropped)
+{
+    struct Case {
+        const char *name;
+        std::function<void(PostsModel &, const Post &)> next;
+    };
+    const std::vector<Case> cases{
+        {"a new draft", [](PostsModel &m, const Post &) { m.newPostDraft(); }},
+        {"opening a piece", [](PostsModel &m, const Post &other) { m.selectPiece(other.id); }},
+    };
+    for (const Case &c : cases) {
+        model.newPostDraft();
+        model.setDraftText(QStringLiteral("# Kept %1\n\nWords.\n").arg(c.name));
+        c.next(model, swim);
+        EXPECT_EQ(model.lastError(), std::nullopt) << c.name;
+        QCoro::waitFor(model.rescan());
+        const QString title = QStringLiteral("Kept %1").arg(c.name);
+        EXPECT_TRUE(std::any_of(model.posts().begin(), model.posts().end(), [&](const Post &p) {
+            return p.title == title;
+        })) << c.name;
+    }
+    // An untouched draft is simply replaced.
+    model.newPostDraft();
+    const qsizetype before = model.posts().size();
+    model.newOutlineDraft();
+    QCoro::waitFor(model.rescan());
+    EXPECT_EQ(model.posts().size(), before);
+    EXPECT_EQ(model.draft()->text, "- ");
+}
+
+TEST_F(PostsModelTest, ADraftThatCannotBeSavedStaysWithTheReason)
+{
+    // A file stands where the draft's project folder would go.
+    testsupport::writeFile(PostStore::rootPath(home, PostStore::Root::projects) + "/blocked", "x");
+    model.setPendingProject("blocked");
+    model.newPostDraft();
+    model.setDraftText("# Stays\n\nWords.\n");
+
+    model.selectPiece(swim.id);
+    EXPECT_TRUE(model.lastError().has_value());
+    ASSERT_TRUE(model.draft().has_value());
+    EXPECT_EQ(model.draft()->text, "# Stays\n\nWords.\n");
+    EXPECT_EQ(model.session(), nullptr);
+    EXPECT_EQ(model.selectedPostID(), std::nullopt);
+}
+
+TEST_F(PostsModelTest, ApplyOutcomes)
+{
+    model.selectPiece(walk.id);
+    const Card live = fileCard(walk, "quite far");
+    const Card gone = fileCard(walk, "not in the text");
+    const Card demo = fileCard(walk, "walked", Card::Lane::demonstration);
+    Card skipped = fileCard(walk, "We");
+    model.closeCard(skipped, Card::Status::skipped);
+
+    EXPECT_EQ(model.applyCard(demo), PostsModel::ApplyOutcome::refused("demonstration cards close Done or Skip"));
+    EXPECT_EQ(model.applyCard(gone), PostsModel::ApplyOutcome::wentStale());
+    EXPECT_EQ(model.applyCard(live), PostsModel::ApplyOutcome::applied());
+    EXPECT_TRUE(model.session()->text().contains("very far"));
+    EXPECT_TRUE(testsupport::readFile(postFile(walk)).contains("very far"));
+    EXPECT_EQ(statusOnDisk(walk, live.id), Card::Status::applied);
+    // The window's copies still say open; the files say otherwise.
+    EXPECT_EQ(model.applyCard(live), PostsModel::ApplyOutcome::refused("card already closed"));
+    EXPECT_EQ(model.applyCard(skipped), PostsModel::ApplyOutcome::refused("card already closed"));
+    EXPECT_EQ(statusOnDisk(walk, gone.id), Card::Status::open);
+
+    model.newPostDraft();
+    EXPECT_EQ(model.applyCard(gone), PostsModel::ApplyOutcome::refused("open the piece to work its cards"));
+}
+
+TEST_F(PostsModelTest, AnOlderCardRefreshLosesToANewerOne)
+{
+    std::atomic<bool> release{false};
+    std::atomic<int> calls{0};
+    model.scanPieceCards = [&](const QString &folder) {
+        const int call = ++calls;
+        if (call == 1) {
+            while (!release)
+                std::this_thread::yield();
+            return QList<Card>{}; // stale: taken before the card was filed
+        }
+        return FixCardStore::cardsForPiece(folder);
+    };
+    model.selectPiece(walk.id); // the first, slow refresh
+    ASSERT_TRUE(spinUntil([&] { return calls == 1; }));
+    fileCard(walk, "quite far");
+    model.refreshOpenPieceCards();
+    ASSERT_TRUE(spinUntil([&] { return model.openPieceCards().size() == 1; }));
+    release = true;
+    // Let the slow result come back; it must not replace the newer one.
+    spinUntil([] { return false; }, 200);
+    EXPECT_EQ(model.openPieceCards().size(), 1);
+}
+
+TEST_F(PostsModelTest, ProjectNamesAreSortedAsAFileBrowserSortsThem)
+{
+    for (const char *name : {"b", "A", ".hidden", "Project 10", "Project 2"})
+        QDir().mkpath(PostStore::rootPath(home, PostStore::Root::projects) + "/" + name);
+    EXPECT_EQ(model.projectNames(), (QStringList{"A", "b", "Essays", "posts", "Project 2", "Project 10"}));
+}
+
+} // namespace

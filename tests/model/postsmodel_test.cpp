@@ -1,5 +1,6 @@
 #include "model/postsmodel.h"
 
+#include "faketransport.h"
 #include "library/piececontents.h"
 #include "library/poststore.h"
 #include "review/fixcardstore.h"
@@ -7,6 +8,7 @@
 
 #include <QCoro/QCoroTask>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -201,6 +203,43 @@ TEST_F(PostsModelTest, AnOlderCardRefreshLosesToANewerOne)
     // Let the slow result come back; it must not replace the newer one.
     spinUntil([] { return false; }, 200);
     EXPECT_EQ(model.openPieceCards().size(), 1);
+}
+
+TEST_F(PostsModelTest, AnOlderRescanLosesToANewerOne)
+{
+    std::atomic<bool> release{false};
+    std::atomic<int> calls{0};
+    const PostsModel::ScanLibrary real = model.scanLibrary;
+    model.scanLibrary = [&](const QString &h, const std::shared_ptr<library::PostScanCache> &cache) {
+        if (++calls == 1) {
+            while (!release)
+                std::this_thread::yield();
+            return QList<Post>{}; // stale: taken before the new piece
+        }
+        return real(h, cache);
+    };
+    testsupport::Running<bool> slow(testsupport::ended(model.rescan()));
+    ASSERT_TRUE(spinUntil([&] { return calls == 1; }));
+    PostStore::createPiece("# Run\n\nFast.\n", "Essays", Post::ContentType::post, Post::Origin::writer, home);
+    QCoro::waitFor(model.rescan());
+    ASSERT_EQ(model.posts().size(), 3);
+    release = true;
+    slow.wait();
+    EXPECT_EQ(model.posts().size(), 3);
+}
+
+TEST_F(PostsModelTest, AFailedFlushStopsTheWriteWithItsReason)
+{
+    model.selectPiece(walk.id);
+    model.session()->textDidChange("# Walk\n\nTyped.\n");
+    // post.md can no longer be written: a folder stands in its place.
+    ASSERT_TRUE(QFile::remove(postFile(walk)));
+    ASSERT_TRUE(QDir().mkpath(postFile(walk)));
+    model.archivePiece(walk);
+    ASSERT_TRUE(model.lastError().has_value());
+    EXPECT_TRUE(model.lastError()->endsWith(" — nothing was changed.")) << model.lastError()->toStdString();
+    EXPECT_EQ(model.selectedPostID(), walk.id);
+    EXPECT_TRUE(PostStore::folderPath(walk.id, home).has_value());
 }
 
 TEST_F(PostsModelTest, ProjectNamesAreSortedAsAFileBrowserSortsThem)

@@ -204,6 +204,13 @@ TEST_F(PassTest, RefusalsNameTheirReasonAndTouchNothing)
              QCoro::waitFor(mentor->refreshPassReadiness());
          },
          "Pass 2 needs a z.ai API key — add it in Settings → Provider Keys."},
+        // Last: the conflict stays on the open piece.
+        {"the open text cannot be saved",
+         [&] {
+             model.session()->textDidChange("# Walk\n\nMine.\n");
+             testsupport::writeFile(postFile(walk), "---\ntype: post\n---\n# Walk\n\nTheirs.\n");
+         },
+         "This piece changed on disk underneath you — answer the reload question first."},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -270,6 +277,21 @@ TEST_F(PassTest, APassAnsweredByTheEngineAdvancesThePieceItStartedOn)
         return std::any_of(model.posts().begin(), model.posts().end(),
                            [&](const Post &p) { return p.id == walk.id && p.passState == Post::PassState::pass1Done; });
     }));
+}
+
+TEST_F(PassTest, ASnapshotThatCannotBeWrittenStopsThePassBeforeAnythingElse)
+{
+    // passes/ is a link: the store refuses to write through it.
+    ASSERT_TRUE(QFile::link(dir.path(), QDir(folder(walk)).filePath("passes")));
+    const QByteArray before = testsupport::readFile(postFile(walk));
+    Running<bool> run(testsupport::ended(model.runPass(PassKind::pass1, *mentor)));
+    EXPECT_TRUE(run.done());
+    ASSERT_TRUE(model.lastError().has_value());
+    EXPECT_TRUE(model.lastError()->contains("passes")) << model.lastError()->toStdString();
+    EXPECT_EQ(model.runningPass(), std::nullopt);
+    EXPECT_EQ(testsupport::readFile(postFile(walk)), before) << "no statistics";
+    EXPECT_FALSE(QFileInfo::exists(QDir(folder(walk)).filePath("cards")));
+    EXPECT_EQ(mentor->host().oneShot(), nullptr);
 }
 
 TEST_F(PassTest, AnUnansweredTurnKeepsItsFilesButAdvancesNothing)
@@ -402,10 +424,14 @@ TEST_F(PassTest, TheBlindReadsLineNamesTheVersionsInThePromptsOrder)
         const QString snapshot = c.bothSnapshots ? "Pass 2 text.\n" : "Pass 1 text.\n";
         model.blindReadCoin = [&] { return c.coin; };
         model.session()->textDidChange(current);
+        model.setLastError("stale");
         const QStringList passesBefore = testsupport::entries(QDir(folder(walk)).filePath("passes"));
 
         Running<bool> run(testsupport::ended(model.runBlindRead(*mentor)));
         EXPECT_TRUE(model.runningBlindRead());
+        EXPECT_EQ(model.lastError(), std::nullopt) << "a run that starts clears the last failure";
+        Running<bool> refused(testsupport::ended(model.runPass(PassKind::pass1, *mentor)));
+        EXPECT_EQ(model.lastError(), "A Blind Read is already running.");
         FakeTransport &engine = passEngine();
         EXPECT_EQ(engine.profile, "pennora");
         EXPECT_EQ(promptText(engine), engine::blindReadPrompt(snapshot, current, c.coin));
@@ -413,7 +439,7 @@ TEST_F(PassTest, TheBlindReadsLineNamesTheVersionsInThePromptsOrder)
         run.wait();
 
         EXPECT_FALSE(model.runningBlindRead());
-        EXPECT_EQ(model.lastError(), std::nullopt);
+        EXPECT_EQ(model.lastError(), "A Blind Read is already running.") << "the run's end leaves it";
         EXPECT_EQ(rows(), (QStringList{"Blind Read", c.line}));
         EXPECT_EQ(mentor->activeEntry()->name, "Blind Read · Walk");
         // It writes nothing of its own; the edit was saved before it started.

@@ -169,7 +169,10 @@ TEST(ProcessRunner, AnOverrunStopsTheWholeGroup)
         qint64 atLeastMs; // the time-out, plus the grace before SIGKILL when SIGTERM is ignored
     };
     const Case cases[] = {
-        {false, 0.3, "timed out after 0 s", 300}, {true, 1.5, "timed out after 1 s", 2000}, // truncated, not rounded
+        // Truncated, not rounded; long enough for a loaded machine to start
+        // the child and let it log before the deadline.
+        {false, 0.9, "timed out after 0 s", 900},
+        {true, 1.5, "timed out after 1 s", 2000},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.message);

@@ -40,10 +40,11 @@ struct PostDraft {
     bool operator==(const PostDraft &) const = default;
 };
 
-// An outline piece waiting for the convert-to-post sheet.
+// An outline piece waiting for the convert-to-post sheet. lossy: at the
+// request, its text had lines the conversion to headings drops.
 struct PendingConversion {
-    QString pieceID;
-    bool dropsLines = false;
+    QString id;
+    bool lossy = false;
     bool operator==(const PendingConversion &) const = default;
 };
 
@@ -137,6 +138,19 @@ public:
     QCoro::Task<void> rescan();
     // Starts a rescan without waiting for it.
     void rescanLater();
+
+    // --- Outline conversion --------------------------------------------------
+    // Records the sheet's question for an outline piece; always notifies.
+    void requestConvertToPost(const library::Post &post);
+    // The sheet's answer: headings true for "Headings", false for "Verbatim
+    // Bullets". Consumes the pending conversion whatever happens next.
+    void convertToPost(bool headings);
+    // True when Headings was chosen on a sheet that showed no loss but the
+    // outline on disk now has lines the ladder would drop.
+    bool conversionNowDropsLines(const QString &id, bool lossy, bool headings) const;
+    // Rewrites the piece as a post and repairs the session and the guard.
+    // False (with the error in lastError) when the rewrite failed.
+    bool performConversion(const QString &home, const QString &id, bool headings);
 
     // --- Outside files -------------------------------------------------------
     bool closeExternalFile();

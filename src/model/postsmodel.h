@@ -11,6 +11,7 @@
 #include "library/post.h"
 #include "library/postscan.h"
 #include "model/editorsession.h"
+#include "model/postswatcher.h"
 #include "review/fixcardstore.h"
 
 #include <QCoro/QCoroTask>
@@ -19,6 +20,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <QUuid>
 #include <functional>
 #include <memory>
@@ -84,7 +86,7 @@ public:
     const std::optional<PostDraft> &draft() const { return m_draft; }
     EditorSession *session() const { return m_session.get(); }
     EditorSession *externalSession() const { return m_externalSession.get(); }
-    const std::optional<QStringList> &pendingImportURLs() const { return m_pendingImportURLs; }
+    const std::optional<QList<QUrl>> &pendingImportURLs() const { return m_pendingImportURLs; }
     const std::optional<QString> &pendingProject() const { return m_pendingProject; }
     bool askNewProject() const { return m_askNewProject; }
     bool lastDraftWasOutline() const { return m_lastDraftWasOutline; }
@@ -99,7 +101,7 @@ public:
     const std::optional<QString> &watchedHome() const { return m_watchedHome; }
     const std::shared_ptr<library::PostScanCache> &scanCache() const { return m_scanCache; }
 
-    void setPendingImportURLs(const std::optional<QStringList> &urls);
+    void setPendingImportURLs(const std::optional<QList<QUrl>> &urls);
     void setPendingProject(const std::optional<QString> &project);
     void setAskNewProject(bool ask);
     void setOutlineGuardPieceID(const std::optional<QString> &id);
@@ -152,8 +154,23 @@ public:
     // False (with the error in lastError) when the rewrite failed.
     bool performConversion(const QString &home, const QString &id, bool headings);
 
-    // --- Outside files -------------------------------------------------------
+    // --- Outside files and import ----------------------------------------------
+    // Edits a Markdown file in place (symbolic links resolved) and watches its
+    // folder. Failures go to lastError.
+    void openExternalFile(const QUrl &url);
+    // Flushes and drops the outside file and stops its watcher; false when the
+    // flush refused (the reason is in lastError).
     bool closeExternalFile();
+    // After a batch of events in the folder of path: the disk's text goes to
+    // the outside session's conflict check. Nothing once the model is gone.
+    static void reloadExternalFile(const QPointer<PostsModel> &model, const QString &path);
+    // Reloads path on every change in its folder.
+    void watchExternalFolder(const QString &path);
+    const PostsWatcher &externalWatcher() const { return m_externalWatcher; }
+    // Copies the pending files into the library as new pieces of origin and
+    // opens the last one. The list is consumed whatever happens.
+    void importPendingFiles(library::Post::Origin origin);
+    void clearPendingImports();
 
     // --- Library writes ------------------------------------------------------
     void unarchiveProject(const QString &project);
@@ -237,7 +254,7 @@ private:
     std::optional<PostDraft> m_draft;
     std::shared_ptr<EditorSession> m_session;
     std::shared_ptr<EditorSession> m_externalSession;
-    std::optional<QStringList> m_pendingImportURLs;
+    std::optional<QList<QUrl>> m_pendingImportURLs;
     std::optional<QString> m_pendingProject;
     bool m_askNewProject = false;
     bool m_lastDraftWasOutline = false;
@@ -251,6 +268,7 @@ private:
     std::optional<QString> m_lastError;
     std::optional<QString> m_watchedHome;
     std::shared_ptr<library::PostScanCache> m_scanCache;
+    PostsWatcher m_externalWatcher;
     // Numbers of the rescans and card refreshes started and last applied.
     quint64 m_rescansStarted = 0;
     quint64 m_rescanApplied = 0;

@@ -85,6 +85,13 @@ TEST_F(PostsModelOutside, ALinkedFileEditsAndWatchesItsTarget)
     EXPECT_EQ(readFile(target), "# Note\n\nMore.\n");
     EXPECT_TRUE(QFileInfo(link).isSymLink());
 
+    // A reload that cannot read the file keeps the text and says nothing.
+    writeFile(target, "caf\xe9\n");
+    waitPastOneBatch();
+    EXPECT_FALSE(model.externalSession()->conflictAlert());
+    EXPECT_EQ(model.externalSession()->text(), "# Note\n\nMore.\n");
+    EXPECT_EQ(model.lastError(), std::nullopt);
+
     // An edit elsewhere in the target's folder is seen.
     writeFile(target, "# Note\n\nTheirs.\n");
     EXPECT_TRUE(spinUntil([&] { return model.externalSession()->conflictAlert(); }));

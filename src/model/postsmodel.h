@@ -254,6 +254,8 @@ private:
     std::optional<PostDraft> m_draft;
     std::shared_ptr<EditorSession> m_session;
     std::shared_ptr<EditorSession> m_externalSession;
+    // Watches the outside file's folder; stopped while no outside file is open.
+    PostsWatcher m_externalWatcher;
     std::optional<QList<QUrl>> m_pendingImportURLs;
     std::optional<QString> m_pendingProject;
     bool m_askNewProject = false;
@@ -268,7 +270,6 @@ private:
     std::optional<QString> m_lastError;
     std::optional<QString> m_watchedHome;
     std::shared_ptr<library::PostScanCache> m_scanCache;
-    PostsWatcher m_externalWatcher;
     // Numbers of the rescans and card refreshes started and last applied.
     quint64 m_rescansStarted = 0;
     quint64 m_rescanApplied = 0;

@@ -184,16 +184,31 @@ void fillTemp(Temp &temp, const QByteArray &data)
 }
 
 // Opens a regular file for reading: no symbolic link, FIFO or device.
-void openRegular(Fd &fd, const QByteArray &name, struct stat &st)
+// A file name relative to a folder (AT_FDCWD: the working folder), with
+// the path errors name made only when one is thrown.
+struct AtName {
+    int dirFd;
+    const QByteArray &folder; // empty for AT_FDCWD
+    const QByteArray &name;
+    QByteArray shown() const { return folder.isEmpty() ? name : joinPath(folder, name); }
+};
+
+void openRegularAt(Fd &fd, const AtName &at, struct stat &st)
 {
     // O_NONBLOCK: opening a FIFO must not wait for a writer.
-    fd.reset(::open(name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    fd.reset(::openat(at.dirFd, at.name.constData(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (fd.get() < 0)
-        fail(errno, name, "open");
+        fail(errno, at.shown(), "open");
     if (::fstat(fd.get(), &st) != 0)
-        fail(errno, name, "stat");
+        fail(errno, at.shown(), "stat");
     if (!S_ISREG(st.st_mode))
-        fail(EINVAL, name, "read");
+        fail(EINVAL, at.shown(), "read");
+}
+
+void openRegular(Fd &fd, const QByteArray &name, struct stat &st)
+{
+    const QByteArray none;
+    openRegularAt(fd, AtName{AT_FDCWD, none, name}, st);
 }
 
 std::optional<FileStamp> regularStamp(const struct stat &st)
@@ -441,17 +456,18 @@ void moveNoReplace(const QString &source, const QString &target)
         syncFolder(fromFolder);
 }
 
-QByteArray readRegularFile(const QString &path, qint64 maxBytes, FileStamp *stamp)
+namespace {
+
+QByteArray readRegularFileAt(const AtName &at, qint64 maxBytes, FileStamp *stamp)
 {
-    const QByteArray name = encode(path);
     maxBytes = qMax<qint64>(maxBytes, 0);
     Fd fd;
     struct stat st {};
-    openRegular(fd, name, st);
+    openRegularAt(fd, at, st);
     if (stamp)
         *stamp = *regularStamp(st);
     if (st.st_size > maxBytes)
-        fail(EFBIG, name, "read");
+        fail(EFBIG, at.shown(), "read");
 
     // One byte beyond the cap tells a file that grew while we read it.
     const qint64 limit = maxBytes < std::numeric_limits<qint64>::max() ? maxBytes + 1 : maxBytes;
@@ -468,16 +484,50 @@ QByteArray readRegularFile(const QString &path, qint64 maxBytes, FileStamp *stam
         if (n < 0) {
             if (errno == EINTR)
                 continue;
-            fail(errno, name, "read");
+            fail(errno, at.shown(), "read");
         }
         if (n == 0)
             break;
         total += n;
     }
     if (total > maxBytes)
-        fail(EFBIG, name, "read");
+        fail(EFBIG, at.shown(), "read");
     out.truncate(total);
     return out;
+}
+
+} // namespace
+
+QByteArray readRegularFile(const QString &path, qint64 maxBytes, FileStamp *stamp)
+{
+    const QByteArray name = encode(path);
+    const QByteArray none;
+    return readRegularFileAt(AtName{AT_FDCWD, none, name}, maxBytes, stamp);
+}
+
+OpenFolder::OpenFolder(const QString &folder)
+    : m_name(encode(folder)), m_fd(::open(m_name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC))
+{}
+
+OpenFolder::~OpenFolder()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+std::optional<FileStamp> OpenFolder::regularFileStamp(const QByteArray &relative) const
+{
+    struct stat st {};
+    if (m_fd < 0 || ::fstatat(m_fd, relative.constData(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return std::nullopt;
+    return regularStamp(st);
+}
+
+QByteArray OpenFolder::readRegularFile(const QByteArray &relative, qint64 maxBytes, FileStamp *stamp) const
+{
+    if (m_fd < 0)
+        fail(EBADF, joinPath(m_name, relative), "open");
+    return readRegularFileAt(AtName{m_fd, m_name, relative}, maxBytes, stamp);
 }
 
 bool isSymLink(const QString &path)

@@ -32,38 +32,42 @@ public:
     // Counts a miss (a file read and parsed); keeps post only with a stamp.
     void store(const Post &post, const QString &postPath, const std::optional<Stamp> &stamp);
 
-    // Whether an entry was ever kept for postPath: without one, the scan
-    // reads the file and takes its stamp from the open file.
-    bool contains(const QString &postPath) const;
-
     qint64 hitCount() const;
     qint64 missCount() const;
 
-    // The scan's side: a hit also answers the collation key of the title
-    // when one was kept for the collation named (a rescan then sorts
-    // without making keys again).
-    struct Found {
-        Post post;
-        std::optional<QCollatorSortKey> titleKey;
-    };
-    std::optional<Found> find(const QString &postPath, const std::optional<Stamp> &stamp, const QString &collation);
-    struct TitleKey {
-        QString postPath;
-        QString title;
-        QCollatorSortKey key;
-    };
-    // Keeps each key with its entry while the entry's title is still the one
-    // keyed; keys of another collation are dropped first.
-    void keepTitleKeys(const QString &collation, const QList<TitleKey> &keys);
-
-private:
+    // The scan's side: it takes the entries once (a shared copy, so a scan
+    // of thousands of pieces takes the lock twice, not per piece) and hands
+    // back at the end what it read, hit and keyed.
     struct Entry {
         Stamp stamp;
         Post post;
         std::optional<QCollatorSortKey> titleKey;
     };
+    using Entries = QHash<QString, Entry>;
+    struct Snapshot {
+        Entries entries;
+        bool keysFit = false; // the title keys are of the collation asked for
+    };
+    Snapshot snapshot(const QString &collation) const;
+    struct Read {
+        QString postPath;
+        Post post;
+        std::optional<Stamp> stamp;
+    };
+    struct TitleKey {
+        QString postPath;
+        QString title;
+        QCollatorSortKey key;
+    };
+    // Counts hits and reads (misses), keeps the reads that have a stamp, and
+    // keeps each key with its entry while the entry's title is still the one
+    // keyed (keys of another collation are dropped first).
+    void record(qint64 hits, QList<Read> reads, const QString &collation, const QList<TitleKey> &keys);
+
+private:
+private:
     mutable std::mutex m_lock;
-    QHash<QString, Entry> m_entries;
+    Entries m_entries;
     QString m_keyCollation;
     qint64 m_hits = 0;
     qint64 m_misses = 0;

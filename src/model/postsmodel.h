@@ -26,6 +26,10 @@
 #include <memory>
 #include <optional>
 
+namespace engine {
+class MentorSessionModel;
+}
+
 namespace model {
 
 // An unsaved new piece.
@@ -192,6 +196,28 @@ public:
     std::optional<QString> promoteCard(const Card &card);
     void refreshOpenPieceCards();
 
+    // --- Passes and the Blind Read -------------------------------------------
+    // What a run works on, taken at its start.
+    struct PassTarget {
+        QString pieceID;
+        std::shared_ptr<EditorSession> session;
+        QString home;
+    };
+    static const QString homeChangedDuringPassMessage;
+    static const QString pieceChangedDuringPassMessage;
+    // The checks before a Pass or Blind Read; action is "a pass" or "a Blind
+    // Read". None after putting the refusal into lastError.
+    std::optional<PassTarget> passPreflight(const QString &action, const engine::MentorSessionModel &mentor);
+    // Snapshots, lints and hands the piece to the mentor; advances its pass
+    // state when the engine answered and the piece and Home are still the ones
+    // the Pass started on.
+    QCoro::Task<void> runPass(library::PassKind kind, engine::MentorSessionModel &mentor);
+    // The Pass-start snapshot against the current text, in an order the
+    // engine does not know. Writes nothing.
+    QCoro::Task<void> runBlindRead(engine::MentorSessionModel &mentor);
+    // The Blind Read's coin: true puts the snapshot first as version A.
+    std::function<bool()> blindReadCoin = &PostsModel::tossSystemCoin;
+
 signals:
     void postsChanged();
     void contentRevisionChanged();
@@ -231,6 +257,9 @@ private:
     void setLastDraftWasOutline(bool value);
     void setOpenPieceCards(const QList<Card> &cards);
     void setOpenPieceHasSnapshot(bool value);
+    void setRunningPass(const std::optional<library::PassKind> &kind);
+    void setRunningBlindRead(bool running);
+    static bool tossSystemCoin();
     void bumpContentRevision();
     void newDraft(library::Post::ContentType type);
     // The open piece's (id, home), none without a piece session.

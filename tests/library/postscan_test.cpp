@@ -341,9 +341,21 @@ TEST(PostScanCache, LookupNeedsAStampEqualInEveryPart)
 
 TEST_F(PostScanHome, ScansShareOneCacheAcrossThreads)
 {
-    for (int i = 0; i < 40; ++i)
-        titled(QStringLiteral("projects/P%1/piece-%2").arg(i % 4).arg(i), QStringLiteral("Piece %1").arg(i));
+    // Enough pieces that a scan reads them on several threads too; ids
+    // piece-0 to piece-49 exist in two projects, and the first project in
+    // walking order must win however the reads interleave.
+    constexpr int kFolders = 300;
+    constexpr int kIds = 250;
+    for (int i = 0; i < kFolders; ++i)
+        titled(QStringLiteral("projects/P%1/piece-%2").arg(i % 4).arg(i % kIds), QStringLiteral("Piece %1").arg(i));
     const QList<Post> expected = scan();
+    ASSERT_EQ(expected.size(), kIds);
+    for (const Post &post : expected) {
+        const int j = post.id.mid(6).toInt();
+        const QString first = QStringLiteral("P%1").arg(j < kFolders - kIds ? qMin(j % 4, (j + kIds) % 4) : j % 4);
+        EXPECT_EQ(post.project, first) << post.id.toStdString();
+    }
+
     PostScanCache cache;
     std::vector<QList<Post>> results(4);
     std::vector<std::thread> threads;
@@ -353,5 +365,10 @@ TEST_F(PostScanHome, ScansShareOneCacheAcrossThreads)
         thread.join();
     for (const auto &result : results)
         EXPECT_EQ(result, expected);
-    EXPECT_EQ(cache.hitCount() + cache.missCount(), 4 * 40);
+    // The second folder of an id is read but neither kept nor counted.
+    EXPECT_EQ(cache.hitCount() + cache.missCount(), 4 * kIds);
+    // A rescan with every file known takes them all from the cache.
+    const qint64 misses = cache.missCount();
+    EXPECT_EQ(scan(&cache), expected);
+    EXPECT_EQ(cache.missCount(), misses);
 }

@@ -268,14 +268,13 @@ void createProject(const QString &name, const QString &home)
     foundation::fs::makePath(joined(projects, valid));
 }
 
-Post createPiece(const QString &text, const QString &project, Post::ContentType type, Post::Origin origin,
-                 const QString &home)
-{
-    const QString content = PostFrontmatter::frontmatterBlock(
-                                PostFrontmatter::defaultFrontmatter(type, Post::PassState::firstDraft, origin))
-                            + text;
-    const QString title = PostFrontmatter::deriveTitle(content);
+namespace {
 
+// Writes content as the post.md of a new piece folder named after title in
+// project; the piece reads as type and origin at First Draft.
+Post writeNewPiece(const QString &content, const QString &title, const QString &project, Post::ContentType type,
+                   Post::Origin origin, const QString &home)
+{
     // A name like "../x" or "a/b" would write outside projects/.
     const QString projectName = validateProjectName(project);
     const QString projectDir = ensureProjectFolder(rootPath(home, Root::projects), projectName);
@@ -312,6 +311,24 @@ Post createPiece(const QString &text, const QString &project, Post::ContentType 
     post.project = QFileInfo(projectDir).fileName();
     post.isArchived = false;
     return post;
+}
+
+} // namespace
+
+Post createPiece(const QString &text, const QString &project, Post::ContentType type, Post::Origin origin,
+                 const QString &home)
+{
+    const QString content = PostFrontmatter::frontmatterBlock(
+                                PostFrontmatter::defaultFrontmatter(type, Post::PassState::firstDraft, origin))
+                            + text;
+    return writeNewPiece(content, PostFrontmatter::deriveTitle(content), project, type, origin, home);
+}
+
+Post importPiece(const QString &text, const QString &project, Post::Origin origin, const QString &home)
+{
+    // Whatever the file said, it arrives as a new post; its other keys stay.
+    return writeNewPiece(PostFrontmatter::stampNewPost(text, origin), PostFrontmatter::deriveTitle(text), project,
+                         Post::ContentType::post, origin, home);
 }
 
 QString replaceTitleHeading(const QString &body, const QString &heading)

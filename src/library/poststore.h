@@ -51,6 +51,12 @@ void createProject(const QString &name, const QString &home);
 Post createPiece(const QString &text, const QString &project, Post::ContentType type, Post::Origin origin,
                  const QString &home);
 
+// Writes a file brought in from outside as a new piece under
+// projects/<project>/: its front matter restamped as a First Draft post of
+// origin (other keys kept, a block added when there is none), titled by its
+// own first line.
+Post importPiece(const QString &text, const QString &project, Post::Origin origin, const QString &home);
+
 // The body with its first non-blank line replaced by heading when that line
 // is a heading, else with heading inserted before it.
 QString replaceTitleHeading(const QString &body, const QString &heading);

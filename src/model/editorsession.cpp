@@ -64,14 +64,19 @@ std::optional<QString> EditorSession::readTargetText() const
     if (m_target.kind() == SessionTarget::Kind::post)
         return PostStore::readText(m_target.id(), m_target.home());
     try {
-        // Strict UTF-8 without a byte-order mark; a file that is not (or a
-        // symbolic link, which a rewrite would replace) does not load.
-        QString text = foundation::fs::readUtf8File(m_target.filePath());
-        text.replace(u"\r\n"_s, u"\n"_s);
-        return text;
+        // A file that is not UTF-8 (or a symbolic link, which a rewrite would
+        // replace) does not load.
+        return readOutsideFile(m_target.filePath());
     } catch (const foundation::fs::FileError &) {
         return std::nullopt;
     }
+}
+
+QString EditorSession::readOutsideFile(const QString &path)
+{
+    QString text = foundation::fs::readUtf8File(path);
+    text.replace(u"\r\n"_s, u"\n"_s);
+    return text;
 }
 
 std::optional<EditorSession::CursorState> EditorSession::readTargetCursor() const

@@ -126,6 +126,11 @@ public:
     // The alert's "Keep Local": the editor's text stays, to be written at the
     // next flush.
     void keepLocal();
+    // How every text from outside the library is read: strict UTF-8 with a
+    // leading byte-order mark dropped and CR LF turned into LF (a lone CR
+    // stays). Throws foundation::fs::FileError.
+    static QString readOutsideFile(const QString &path);
+
     // Replaces the whole text and saves it at once. False when the text never
     // loaded (nothing changes) or the write failed.
     bool replaceText(const QString &text);

@@ -87,7 +87,7 @@ void PostsModel::setSelectedPostID(const std::optional<QString> &id)
 {
     store(m_selectedPostID, id, &PostsModel::selectedPostIDChanged);
 }
-void PostsModel::setPendingImportURLs(const std::optional<QStringList> &urls)
+void PostsModel::setPendingImportURLs(const std::optional<QList<QUrl>> &urls)
 {
     store(m_pendingImportURLs, urls, &PostsModel::pendingImportURLsChanged);
 }
@@ -479,19 +479,6 @@ QCoro::Task<void> PostsModel::rescan()
     if (sessionAtStart && sessionAtStart == m_session && result.diskText)
         m_session->diskDidChange(*result.diskText);
     refreshOpenPieceCards();
-}
-
-// --- Outside files -----------------------------------------------------------
-
-bool PostsModel::closeExternalFile()
-{
-    if (!m_externalSession)
-        return true;
-    if (!flushSession(*m_externalSession))
-        return false;
-    m_externalSession->cancelAutosave();
-    setExternalSession(nullptr);
-    return true;
 }
 
 // --- Flushes -----------------------------------------------------------------

@@ -11,6 +11,7 @@
 #include "library/post.h"
 #include "library/postscan.h"
 #include "model/editorsession.h"
+#include "model/postswatcher.h"
 #include "review/fixcardstore.h"
 
 #include <QCoro/QCoroTask>
@@ -19,6 +20,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <QUuid>
 #include <functional>
 #include <memory>
@@ -44,10 +46,11 @@ struct PostDraft {
     bool operator==(const PostDraft &) const = default;
 };
 
-// An outline piece waiting for the convert-to-post sheet.
+// An outline piece waiting for the convert-to-post sheet. lossy: at the
+// request, its text had lines the conversion to headings drops.
 struct PendingConversion {
-    QString pieceID;
-    bool dropsLines = false;
+    QString id;
+    bool lossy = false;
     bool operator==(const PendingConversion &) const = default;
 };
 
@@ -87,7 +90,7 @@ public:
     const std::optional<PostDraft> &draft() const { return m_draft; }
     EditorSession *session() const { return m_session.get(); }
     EditorSession *externalSession() const { return m_externalSession.get(); }
-    const std::optional<QStringList> &pendingImportURLs() const { return m_pendingImportURLs; }
+    const std::optional<QList<QUrl>> &pendingImportURLs() const { return m_pendingImportURLs; }
     const std::optional<QString> &pendingProject() const { return m_pendingProject; }
     bool askNewProject() const { return m_askNewProject; }
     bool lastDraftWasOutline() const { return m_lastDraftWasOutline; }
@@ -102,7 +105,7 @@ public:
     const std::optional<QString> &watchedHome() const { return m_watchedHome; }
     const std::shared_ptr<library::PostScanCache> &scanCache() const { return m_scanCache; }
 
-    void setPendingImportURLs(const std::optional<QStringList> &urls);
+    void setPendingImportURLs(const std::optional<QList<QUrl>> &urls);
     void setPendingProject(const std::optional<QString> &project);
     void setAskNewProject(bool ask);
     void setOutlineGuardPieceID(const std::optional<QString> &id);
@@ -142,8 +145,36 @@ public:
     // Starts a rescan without waiting for it.
     void rescanLater();
 
-    // --- Outside files -------------------------------------------------------
+    // --- Outline conversion --------------------------------------------------
+    // Records the sheet's question for an outline piece; always notifies.
+    void requestConvertToPost(const library::Post &post);
+    // The sheet's answer: headings true for "Headings", false for "Verbatim
+    // Bullets". Consumes the pending conversion whatever happens next.
+    void convertToPost(bool headings);
+    // True when Headings was chosen on a sheet that showed no loss but the
+    // outline on disk now has lines the ladder would drop.
+    bool conversionNowDropsLines(const QString &id, bool lossy, bool headings) const;
+    // Rewrites the piece as a post and repairs the session and the guard.
+    // False (with the error in lastError) when the rewrite failed.
+    bool performConversion(const QString &home, const QString &id, bool headings);
+
+    // --- Outside files and import ----------------------------------------------
+    // Edits a Markdown file in place (symbolic links resolved) and watches its
+    // folder. Failures go to lastError.
+    void openExternalFile(const QUrl &url);
+    // Flushes and drops the outside file and stops its watcher; false when the
+    // flush refused (the reason is in lastError).
     bool closeExternalFile();
+    // After a batch of events in the folder of path: the disk's text goes to
+    // the outside session's conflict check. Nothing once the model is gone.
+    static void reloadExternalFile(const QPointer<PostsModel> &model, const QString &path);
+    // Reloads path on every change in its folder.
+    void watchExternalFolder(const QString &path);
+    const PostsWatcher &externalWatcher() const { return m_externalWatcher; }
+    // Copies the pending files into the library as new pieces of origin and
+    // opens the last one. The list is consumed whatever happens.
+    void importPendingFiles(library::Post::Origin origin);
+    void clearPendingImports();
 
     // --- Library writes ------------------------------------------------------
     void unarchiveProject(const QString &project);
@@ -252,7 +283,9 @@ private:
     std::optional<PostDraft> m_draft;
     std::shared_ptr<EditorSession> m_session;
     std::shared_ptr<EditorSession> m_externalSession;
-    std::optional<QStringList> m_pendingImportURLs;
+    // Watches the outside file's folder; stopped while no outside file is open.
+    PostsWatcher m_externalWatcher;
+    std::optional<QList<QUrl>> m_pendingImportURLs;
     std::optional<QString> m_pendingProject;
     bool m_askNewProject = false;
     bool m_lastDraftWasOutline = false;

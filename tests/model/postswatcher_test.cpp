@@ -1,0 +1,210 @@
+#include "model/postswatcher.h"
+
+#include "testutil.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+namespace {
+
+using model::PostsWatcher;
+using testsupport::spinUntil;
+using testsupport::writeFile;
+
+// The inotify watches the kernel holds for this process, over all its
+// inotify descriptors (from /proc/self/fdinfo).
+int kernelWatches()
+{
+    int watches = 0;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        // An anonymous inode's link text is not a path: read it raw.
+        char target[64] = {};
+        const QByteArray link = QFile::encodeName(fds.filePath(fd));
+        const ssize_t n = ::readlink(link.constData(), target, sizeof target - 1);
+        if (n <= 0 || QByteArray(target, int(n)) != "anon_inode:inotify")
+            continue;
+        QFile info(QStringLiteral("/proc/self/fdinfo/") + fd);
+        if (!info.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : info.readAll().split('\n'))
+            watches += line.startsWith("inotify wd:") ? 1 : 0;
+    }
+    return watches;
+}
+
+// Lets every batch that could still be open run.
+void settle()
+{
+    spinUntil([] { return false; }, int(3 * PostsWatcher::latency.count()));
+}
+
+class PostsWatcherTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        watcher.onEvent = [this] { ++calls; };
+    }
+    QString path(const QString &relative) const { return dir.path() + "/" + relative; }
+
+    QTemporaryDir dir;
+    PostsWatcher watcher;
+    int calls = 0;
+};
+
+TEST_F(PostsWatcherTest, ABurstOfChangesGivesOneCallback)
+{
+    QDir().mkpath(path("root/piece/cards"));
+    watcher.start({path("root")});
+    ASSERT_TRUE(watcher.isRunning());
+    for (int i = 0; i < 20; ++i)
+        writeFile(path("root/piece/cards/card-%1.json").arg(i), "{}");
+    writeFile(path("root/piece/post.md"), "# Piece\n");
+    ASSERT_TRUE(spinUntil([&] { return calls > 0; }));
+    settle();
+    EXPECT_EQ(calls, 1);
+
+    // The next change opens a batch of its own.
+    writeFile(path("root/piece/post.md"), "# Piece, again\n");
+    ASSERT_TRUE(spinUntil([&] { return calls == 2; }));
+}
+
+TEST_F(PostsWatcherTest, FoldersMadeAfterTheStartAreWatchedAsTheyAppear)
+{
+    QDir().mkpath(path("root/projects"));
+    watcher.start({path("root/projects")});
+    EXPECT_EQ(watcher.watchCount(), 1);
+
+    // A project, a piece and its cards/ made one after the other before the
+    // watcher reads a single event: the walk of the new project finds them.
+    QDir().mkpath(path("root/projects/Essays/walk/cards"));
+    writeFile(path("root/projects/Essays/walk/cards/a.json"), "{}");
+    ASSERT_TRUE(spinUntil([&] { return calls == 1; }));
+    EXPECT_EQ(watcher.watchCount(), 4);
+
+    // And step by step, each folder seen before the next is made.
+    QDir().mkpath(path("root/projects/Notes"));
+    ASSERT_TRUE(spinUntil([&] { return watcher.watchCount() == 5; }));
+    QDir().mkpath(path("root/projects/Notes/swim"));
+    ASSERT_TRUE(spinUntil([&] { return watcher.watchCount() == 6; }));
+    QDir().mkpath(path("root/projects/Notes/swim/cards"));
+    ASSERT_TRUE(spinUntil([&] { return watcher.watchCount() == 7; }));
+    settle();
+    const int before = calls;
+    writeFile(path("root/projects/Notes/swim/cards/b.json"), "{}");
+    ASSERT_TRUE(spinUntil([&] { return calls == before + 1; }));
+    EXPECT_EQ(kernelWatches(), watcher.watchCount());
+}
+
+TEST_F(PostsWatcherTest, WatchesFollowFoldersThatGoAndMove)
+{
+    QDir().mkpath(path("root/a/x"));
+    QDir().mkpath(path("root/b"));
+    QDir().mkpath(path("outside/y"));
+    // A link to a folder is not followed.
+    ASSERT_TRUE(QFile::link(path("outside"), path("root/link")));
+    watcher.start({path("root")});
+    EXPECT_EQ(watcher.watchCount(), 4); // root, a, a/x, b
+
+    // Moved out: its watches go, and its later changes are not ours.
+    ASSERT_TRUE(QDir().rename(path("root/a"), path("outside/a")));
+    ASSERT_TRUE(spinUntil([&] { return watcher.watchCount() == 2; }));
+    // Moved in: watched under its new place, with what is inside it.
+    ASSERT_TRUE(QDir().rename(path("outside/y"), path("root/b/y")));
+    ASSERT_TRUE(spinUntil([&] { return watcher.watchCount() == 3; }));
+    // Removed: the kernel drops the watch and so do we.
+    ASSERT_TRUE(QDir(path("root/b")).removeRecursively());
+    ASSERT_TRUE(spinUntil([&] { return watcher.watchCount() == 1; }));
+    settle();
+    EXPECT_EQ(kernelWatches(), 1);
+
+    const int before = calls;
+    writeFile(path("outside/a/x/moved-away.md"), "x");
+    writeFile(path("outside/linked.md"), "x");
+    settle();
+    EXPECT_EQ(calls, before);
+}
+
+TEST_F(PostsWatcherTest, StopAndRestartLeaveNoWatchesBehind)
+{
+    const int baseline = kernelWatches();
+    for (const char *folder : {"one/a", "one/b", "two/c"})
+        QDir().mkpath(path(folder));
+    watcher.start({path("one"), path("two")});
+    EXPECT_EQ(watcher.watchCount(), 5);
+    EXPECT_EQ(kernelWatches(), baseline + 5);
+
+    watcher.start({path("two")});
+    EXPECT_EQ(watcher.watchCount(), 2);
+    EXPECT_EQ(kernelWatches(), baseline + 2);
+
+    // A batch opened before the stop never calls back.
+    writeFile(path("two/c/late.md"), "x");
+    QCoreApplication::processEvents();
+    watcher.stop();
+    EXPECT_FALSE(watcher.isRunning());
+    EXPECT_EQ(watcher.watchCount(), 0);
+    EXPECT_EQ(kernelWatches(), baseline);
+    writeFile(path("two/c/later.md"), "x");
+    settle();
+    EXPECT_EQ(calls, 0);
+}
+
+TEST_F(PostsWatcherTest, FoldersThatCannotBeWatchedAreSkipped)
+{
+    writeFile(path("file"), "x");
+    watcher.start({path("missing"), path("file")});
+    EXPECT_FALSE(watcher.isRunning());
+    EXPECT_EQ(watcher.watchCount(), 0);
+
+    QDir().mkpath(path("present"));
+    watcher.start({path("missing"), path("present")});
+    EXPECT_TRUE(watcher.isRunning());
+    EXPECT_EQ(watcher.watchCount(), 1);
+}
+
+TEST_F(PostsWatcherTest, WithoutRecursionOnlyTheFolderItselfIsWatched)
+{
+    QDir().mkpath(path("folder/sub"));
+    watcher.start({path("folder")}, false);
+    EXPECT_EQ(watcher.watchCount(), 1);
+    writeFile(path("folder/sub/inner.md"), "x");
+    QDir().mkpath(path("folder/sub/deeper"));
+    settle();
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(watcher.watchCount(), 1);
+
+    writeFile(path("folder/outside.md"), "x");
+    ASSERT_TRUE(spinUntil([&] { return calls == 1; }));
+    // A folder made in it is an event of the folder, but is not watched.
+    QDir().mkpath(path("folder/new"));
+    ASSERT_TRUE(spinUntil([&] { return calls == 2; }));
+    EXPECT_EQ(watcher.watchCount(), 1);
+}
+
+TEST_F(PostsWatcherTest, TheCallbackMayRestartOrStopTheWatcher)
+{
+    QDir().mkpath(path("a"));
+    QDir().mkpath(path("b"));
+    watcher.onEvent = [this] {
+        ++calls;
+        if (calls == 1)
+            watcher.start({path("b")});
+        else
+            watcher.stop();
+    };
+    watcher.start({path("a")});
+    writeFile(path("a/one.md"), "x");
+    ASSERT_TRUE(spinUntil([&] { return calls == 1; }));
+    EXPECT_EQ(watcher.watchCount(), 1);
+    writeFile(path("b/two.md"), "x");
+    ASSERT_TRUE(spinUntil([&] { return calls == 2; }));
+    EXPECT_FALSE(watcher.isRunning());
+}
+
+} // namespace

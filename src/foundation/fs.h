@@ -114,8 +114,9 @@ private:
 // its place fails with ENOTDIR. Throws FileError.
 void makeFolder(const QString &folder);
 // Creates folder and any missing parents (mkdir -p), with the failing call's
-// errno in the error. Throws FileError.
-void makePath(const QString &folder);
+// errno in the error. Folders it creates get 0777 & ~umask (0700 when
+// Private); existing ones keep their mode. Throws FileError.
+void makePath(const QString &folder, Privacy privacy = Privacy::Default);
 
 // No cap on a read: the writer's own texts may be of any size.
 inline constexpr qint64 kNoReadCap = std::numeric_limits<qint64>::max();

@@ -36,12 +36,6 @@ std::atomic<detail::StepObserver> g_stepObserver{nullptr};
     return buf;
 }
 
-QString errorText(int code)
-{
-    char buf[256] = {};
-    return QString::fromLocal8Bit(pickError(strerror_r(code, buf, sizeof buf), buf));
-}
-
 QByteArray encode(const QString &path)
 {
     return QFile::encodeName(path);
@@ -301,6 +295,12 @@ bool lstatPath(const QString &path, struct stat &st)
 }
 
 } // namespace
+
+QString errorText(int code)
+{
+    char buf[256] = {};
+    return QString::fromLocal8Bit(pickError(strerror_r(code, buf, sizeof buf), buf));
+}
 
 FileError::FileError(int code, const QString &path, const QString &operation)
     : Error(QStringLiteral("%1 failed: %2: %3").arg(operation, errorText(code), path)), m_code(code), m_path(path)

@@ -28,6 +28,9 @@ private:
     QString m_path;
 };
 
+// The system's description of an errno value (strerror, thread-safe).
+QString errorText(int code);
+
 enum class Privacy { Default, Private };
 
 // Writes data to path through a temp file in the same folder (O_CREAT|O_EXCL

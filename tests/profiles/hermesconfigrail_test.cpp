@@ -29,11 +29,6 @@ QStringList configLine(const QStringList &rest)
     return QStringList{"-p", kProfile, "config"} + rest;
 }
 
-QByteArray compact(const QJsonObject &object)
-{
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
-}
-
 class ConfigRail : public ::testing::Test {
 protected:
     void SetUp() override { testsupport::resetStandInProfiles({kProfile}); }
@@ -84,7 +79,7 @@ TEST_F(ConfigRail, SetsOfTheProviderRunFirstAndEverythingElseKeepsItsPlace)
         SetUp();
         EXPECT_FALSE(apply(c.writes)) << c.name;
         EXPECT_EQ(runs(), c.expected) << c.name;
-        EXPECT_EQ(compact(standInConfig(kProfile)), compact(c.config)) << c.name;
+        EXPECT_EQ(testsupport::compactJson(standInConfig(kProfile)), testsupport::compactJson(c.config)) << c.name;
     }
 }
 
@@ -98,7 +93,7 @@ TEST_F(ConfigRail, ALeadingHyphenStopsTheBatchAfterTheEarlierWrites)
     EXPECT_EQ(failure->message(), "couldn't set model.default on pennora-pass1: value starts with '-' — not written");
     // The provider stays written; neither the refused value nor the effort ran.
     EXPECT_EQ(runs(), QList<QStringList>{configLine({"set", "model.provider", "zai"})});
-    EXPECT_EQ(compact(standInConfig(kProfile)), compact({{"model.provider", "zai"}}));
+    EXPECT_EQ(testsupport::compactJson(standInConfig(kProfile)), testsupport::compactJson({{"model.provider", "zai"}}));
 
     EXPECT_FALSE(apply({Write::set("model.default", "glm-5.3-air")}));
     EXPECT_EQ(standInConfig(kProfile).value("model.default"), "glm-5.3-air");

@@ -49,6 +49,12 @@ inline QJsonObject standInConfig(const QString &profile)
         .object();
 }
 
+// For comparisons that print readably.
+inline QByteArray compactJson(const QJsonObject &object)
+{
+    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+}
+
 inline void setStandInConfig(const QString &profile, const QJsonObject &config)
 {
     writeFile(standInProfilesRoot() + u'/' + profile + QStringLiteral("/config.json"), QJsonDocument(config).toJson());

@@ -296,8 +296,7 @@ TEST_F(SettingsWriter, TheZaiEndpointGoesOnlyToTheGivenSurfaces)
 
 TEST_F(SettingsWriter, ModelSettingsRoundTripThroughTheEngine)
 {
-    const HermesSettingsWriter hermes = writer();
-    HermesSettingsWriter w = hermes;
+    HermesSettingsWriter w = writer();
     const QString endpoint = ModelProvider(ModelProvider::zai).defaultEndpoint();
     EXPECT_FALSE(failureOf(
         w.writeModel(ProfileSurface::pass1, {ModelProvider::zai, "glm-5.3", ReasoningEffort::high}, endpoint)));

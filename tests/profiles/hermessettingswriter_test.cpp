@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QMutex>
+#include <QTimer>
 
 #include <exception>
 #include <optional>
@@ -378,6 +379,20 @@ TEST_F(SettingsWriter, ModelWritesNeedTheEngineAndStopAtTheFirstRefusal)
     }
     EXPECT_EQ(testsupport::compactJson(standInConfig("pennora")),
               testsupport::compactJson({{"model.provider", "zai"}}));
+}
+
+TEST_F(SettingsWriter, TheMainThreadRunsOnWhileTheEngineWorks)
+{
+    const FakeHermesScenario slow{
+        {{"faults", QJsonArray{QJsonObject{{"args", QJsonArray::fromStringList(
+                                                        configLine("pennora", {"set", "model.provider", "anthropic"}))},
+                                           {"sleepMs", 1000}}}}}};
+    bool done = false;
+    bool tickedWhileWriting = false;
+    QTimer::singleShot(50, [&] { tickedWhileWriting = !done; });
+    EXPECT_FALSE(failureOf(writer().writeModel(ProfileSurface::chat, SurfaceModelConfig(), {})));
+    done = true;
+    EXPECT_TRUE(tickedWhileWriting);
 }
 
 // A key goes into the three key files and nowhere else: not into a command

@@ -1,6 +1,6 @@
 #include "engine/enginegatemodel.h"
 
-#include "engine/commandpool.h"
+#include "foundation/commandpool.h"
 
 #include <QCoro/QCoroFuture>
 #include <QPointer>
@@ -47,7 +47,7 @@ QCoro::Task<void> EngineGateModel::check(QStringList candidates, bool useLoginSh
     const QPointer<EngineGateModel> self(this);
     // A named future, not a temporary inside co_await (GCC 12 mishandles those).
     QFuture<EngineCheckResult> probing =
-        QtConcurrent::run(commandPool(), [candidates, useLoginShell, stateFolder, checkTimeout] {
+        QtConcurrent::run(foundation::commandPool(), [candidates, useLoginShell, stateFolder, checkTimeout] {
             return EngineProbe::probe(candidates, useLoginShell, stateFolder, checkTimeout);
         });
     const EngineCheckResult result = co_await probing;

@@ -36,12 +36,6 @@ std::atomic<detail::StepObserver> g_stepObserver{nullptr};
     return buf;
 }
 
-QString errorText(int code)
-{
-    char buf[256] = {};
-    return QString::fromLocal8Bit(pickError(strerror_r(code, buf, sizeof buf), buf));
-}
-
 QByteArray encode(const QString &path)
 {
     return QFile::encodeName(path);
@@ -301,6 +295,12 @@ bool lstatPath(const QString &path, struct stat &st)
 }
 
 } // namespace
+
+QString errorText(int code)
+{
+    char buf[256] = {};
+    return QString::fromLocal8Bit(pickError(strerror_r(code, buf, sizeof buf), buf));
+}
 
 FileError::FileError(int code, const QString &path, const QString &operation)
     : Error(QStringLiteral("%1 failed: %2: %3").arg(operation, errorText(code), path)), m_code(code), m_path(path)
@@ -585,9 +585,9 @@ void setStepObserver(StepObserver observer)
 
 namespace {
 
-int makeOne(const QByteArray &path)
+int makeOne(const QByteArray &path, mode_t mode = 0777)
 {
-    if (::mkdir(path.constData(), 0777) == 0)
+    if (::mkdir(path.constData(), mode) == 0)
         return 0;
     int code = errno;
     if (code == EEXIST) {
@@ -599,15 +599,15 @@ int makeOne(const QByteArray &path)
     return code;
 }
 
-int makeAll(const QByteArray &path)
+int makeAll(const QByteArray &path, mode_t mode)
 {
-    int code = makeOne(path);
+    int code = makeOne(path, mode);
     if (code == ENOENT) {
         const qsizetype slash = path.lastIndexOf('/');
         if (slash > 0) {
-            if (const int parent = makeAll(path.left(slash)))
+            if (const int parent = makeAll(path.left(slash), mode))
                 return parent;
-            code = makeOne(path);
+            code = makeOne(path, mode);
         }
     }
     return code;
@@ -621,10 +621,10 @@ void makeFolder(const QString &folder)
         throw FileError(code, folder, QStringLiteral("create folder"));
 }
 
-void makePath(const QString &folder)
+void makePath(const QString &folder, Privacy privacy)
 {
     const QByteArray path = QFile::encodeName(folder);
-    if (const int code = makeAll(path))
+    if (const int code = makeAll(path, privacy == Privacy::Private ? 0700 : 0777))
         throw FileError(code, folder, QStringLiteral("create folder"));
 }
 

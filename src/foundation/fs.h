@@ -28,6 +28,9 @@ private:
     QString m_path;
 };
 
+// The system's description of an errno value (strerror, thread-safe).
+QString errorText(int code);
+
 enum class Privacy { Default, Private };
 
 // Writes data to path through a temp file in the same folder (O_CREAT|O_EXCL
@@ -114,8 +117,9 @@ private:
 // its place fails with ENOTDIR. Throws FileError.
 void makeFolder(const QString &folder);
 // Creates folder and any missing parents (mkdir -p), with the failing call's
-// errno in the error. Throws FileError.
-void makePath(const QString &folder);
+// errno in the error. Folders it creates get 0777 & ~umask (0700 when
+// Private); existing ones keep their mode. Throws FileError.
+void makePath(const QString &folder, Privacy privacy = Privacy::Default);
 
 // No cap on a read: the writer's own texts may be of any size.
 inline constexpr qint64 kNoReadCap = std::numeric_limits<qint64>::max();

@@ -93,17 +93,61 @@
 //     {"exit": N}                  end at once with status N
 //     {"signal": N}                end by signal N
 //   An unknown step kind ends the run with status 3 and a message on standard
-//   error, so a scenario never skips silently. New kinds (the engine's
-//   profile, config and mcp commands with state) are added as new keys.
+//   error, so a scenario never skips silently.
+//
+// The engine's own command line, with state under $HOME/.hermes (the product
+// reads and writes the same tree): a profile is the folder
+// $HOME/.hermes/profiles/<profile>, its configuration config.json in it (one
+// object of dotted keys and text values), its tool servers mcp.json.
+//   profile create P [--no-alias] [--no-skills]
+//       creates the folder: status 0 and "Profile 'P' created." on standard
+//       output; status 1 and "Profile 'P' already exists." when it exists
+//   -p P config set K V [--force]
+//       status 0 and "✓ Set K = V"; a key outside model.provider,
+//       model.default, model.reasoning_effort and model.base_url is refused
+//       (status 1, "Unknown config key: K" on standard error) without --force
+//   -p P config unset K
+//       status 0 and "✓ Unset K"; status 1 and "Config key not set: K" on
+//       standard error when it is not set
+//   -p P config get K
+//       status 0 and the bare value and a line feed; status 1 and "Config key
+//       not set: K" on standard error when it is not set
+//   -p P mcp list
+//       one line per server, "  NAME  COMMAND ARGS...", after "MCP servers:";
+//       "No MCP servers configured." without any
+//   -p P mcp add NAME --command PATH --args A...
+//       reads all of standard input (logged as "stdin") and takes one answer
+//       line per question: "Add MCP server 'NAME'? [y/N]", and for a name
+//       already registered "Server 'NAME' already exists. Replace it? [y/N]";
+//       each must be "y" or "yes". Then status 0 and "Saved 'NAME'", else
+//       status 1 and "Cancelled."
+//   -p P gateway
+//       writes gateway.pid ({"pid": N}) into the profile and waits for
+//       SIGTERM, SIGINT or SIGHUP, which remove it and end with status 0
+//   A missing profile (for -p) ends with status 1 and "Profile 'P' does not
+//   exist." on standard error; a malformed command line with status 2.
+//   Faults are scripted per command line in the scenario:
+//     "faults": [FAULT, ...]   the first whose "args" match (as in "commands")
+//   FAULT = {"args": [...], "prefix": false, "sleepMs": 0, "ignoreSigterm": false,
+//            "warning": "", "stdout": "", "stderr": "", "exit": 0, "noEffect": false}
+//     In order: SIGTERM is ignored when "ignoreSigterm"; the sleep; the
+//     command runs (changing no state when "noEffect"); "warning" is written
+//     to standard output before the command's own output; "stdout" and
+//     "stderr", when present, replace the command's own texts; "exit", when
+//     present, replaces its status. A "commands" entry replaces the command
+//     altogether.
 
 #include "foundation/json.h"
 #include "foundation/lineframer.h"
 
 #include <QByteArray>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSaveFile>
 #include <QString>
 #include <QStringList>
 
@@ -602,6 +646,226 @@ private:
     int m_toolCalls = 0;
 };
 
+// The engine's profile, config, mcp and gateway commands, with their state on
+// disk.
+
+struct Outcome {
+    QByteArray out;
+    QByteArray err;
+    int status = 0;
+};
+
+Outcome succeed(const QString &out)
+{
+    return {out.toUtf8(), {}, 0};
+}
+
+Outcome refuse(int status, const QString &err)
+{
+    return {{}, err.toUtf8(), status};
+}
+
+QString profilesRoot()
+{
+    return qEnvironmentVariable("HOME") + QStringLiteral("/.hermes/profiles");
+}
+
+bool validProfileName(const QString &name)
+{
+    return !name.isEmpty() && !name.startsWith(u'.') && !name.contains(u'/');
+}
+
+QJsonObject readState(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll()).object();
+}
+
+void writeState(const QString &path, const QJsonObject &state)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(state).toJson()) < 0 || !file.commit())
+        fail(4, "cannot write " + path);
+}
+
+QByteArray readAllInput()
+{
+    QByteArray input;
+    char buf[4096];
+    ssize_t n;
+    while ((n = ::read(STDIN_FILENO, buf, sizeof buf)) > 0 || (n < 0 && errno == EINTR))
+        if (n > 0)
+            input.append(buf, n);
+    logEvent({{"event", "stdin"}, {"data", QString::fromUtf8(input)}});
+    return input;
+}
+
+Outcome profileCreate(const QStringList &rest, bool effect)
+{
+    if (rest.isEmpty() || !validProfileName(rest.first()))
+        return refuse(2, QStringLiteral("usage: hermes profile create NAME [--no-alias] [--no-skills]\n"));
+    for (const QString &flag : rest.mid(1))
+        if (flag != "--no-alias" && flag != "--no-skills")
+            return refuse(2, "unknown option " + flag + "\n");
+    const QString name = rest.first();
+    const QString folder = profilesRoot() + u'/' + name;
+    if (QFileInfo::exists(folder))
+        return {QStringLiteral("Profile '%1' already exists.\n").arg(name).toUtf8(), {}, 1};
+    if (effect && !QDir().mkpath(folder))
+        return refuse(1, "cannot create " + folder + "\n");
+    return succeed(QStringLiteral("Profile '%1' created.\n").arg(name));
+}
+
+const QStringList &knownConfigKeys()
+{
+    static const QStringList keys{"model.provider", "model.default", "model.reasoning_effort", "model.base_url"};
+    return keys;
+}
+
+Outcome configCommand(const QString &folder, const QStringList &rest, bool effect)
+{
+    const QString path = folder + QStringLiteral("/config.json");
+    QJsonObject config = readState(path);
+    const QString verb = rest.value(0);
+    const QString key = rest.value(1);
+    if (verb == "set" && (rest.size() == 3 || (rest.size() == 4 && rest.at(3) == "--force"))) {
+        if (rest.size() == 3 && !knownConfigKeys().contains(key))
+            return refuse(1, "Unknown config key: " + key + " (use --force to set it anyway)\n");
+        config.insert(key, rest.at(2));
+        if (effect)
+            writeState(path, config);
+        return succeed("✓ Set " + key + " = " + rest.at(2) + "\n");
+    }
+    if (verb == "unset" && rest.size() == 2) {
+        if (!config.contains(key))
+            return refuse(1, "Config key not set: " + key + "\n");
+        config.remove(key);
+        if (effect)
+            writeState(path, config);
+        return succeed("✓ Unset " + key + "\n");
+    }
+    if (verb == "get" && rest.size() == 2) {
+        if (!config.contains(key))
+            return refuse(1, "Config key not set: " + key + "\n");
+        return succeed(config.value(key).toString() + "\n");
+    }
+    return refuse(2, QStringLiteral("usage: hermes -p PROFILE config set|unset|get KEY [VALUE] [--force]\n"));
+}
+
+Outcome mcpCommand(const QString &folder, const QStringList &rest, bool effect)
+{
+    const QString path = folder + QStringLiteral("/mcp.json");
+    QJsonObject servers = readState(path);
+    if (rest == QStringList{"list"}) {
+        if (servers.isEmpty())
+            return succeed(QStringLiteral("No MCP servers configured.\n"));
+        QString out = QStringLiteral("MCP servers:\n");
+        for (auto it = servers.begin(); it != servers.end(); ++it) {
+            const QJsonObject server = it.value().toObject();
+            QStringList line{it.key(), server.value("command").toString()};
+            for (const QJsonValue &arg : server.value("args").toArray())
+                line << arg.toString();
+            out += "  " + line.join(u' ') + u'\n';
+        }
+        return succeed(out);
+    }
+    const qsizetype argsAt = rest.indexOf(QStringLiteral("--args"));
+    if (rest.size() < 4 || rest.at(0) != "add" || rest.at(2) != "--command" || (argsAt != -1 && argsAt != 4)
+        || (argsAt == -1 && rest.size() != 4))
+        return refuse(2,
+                      QStringLiteral("usage: hermes -p PROFILE mcp list | mcp add NAME --command PATH --args A...\n"));
+    const QString name = rest.at(1);
+    QStringList answers = QString::fromUtf8(readAllInput()).split(u'\n');
+    QString out;
+    // Each question takes the next answer line; no line is a no.
+    const auto ask = [&](const QString &question) {
+        out += question;
+        const QString answer = answers.isEmpty() ? QString() : answers.takeFirst().trimmed().toLower();
+        return answer == "y" || answer == "yes";
+    };
+    if (!ask(QStringLiteral("Add MCP server '%1'? [y/N] ").arg(name))
+        || (servers.contains(name) && !ask(QStringLiteral("Server '%1' already exists. Replace it? [y/N] ").arg(name))))
+        return {(out + "\nCancelled.\n").toUtf8(), {}, 1};
+    servers.insert(
+        name, QJsonObject{{"command", rest.at(3)},
+                          {"args", QJsonArray::fromStringList(argsAt == -1 ? QStringList() : rest.mid(argsAt + 1))}});
+    if (effect)
+        writeState(path, servers);
+    return succeed(out + QStringLiteral("\nSaved '%1'\n").arg(name));
+}
+
+// Writes gateway.pid and waits for a signal to end; the pid file goes with it.
+[[noreturn]] void runGateway(const QString &folder)
+{
+    sigset_t stop;
+    sigemptyset(&stop);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP})
+        sigaddset(&stop, sig);
+    ::sigprocmask(SIG_BLOCK, &stop, nullptr);
+    const QString pidFile = folder + QStringLiteral("/gateway.pid");
+    writeState(pidFile, QJsonObject{{"pid", qint64(::getpid())}});
+    int sig = 0;
+    ::sigwait(&stop, &sig);
+    QFile::remove(pidFile);
+    ::_exit(0);
+}
+
+QJsonObject faultFor(const QStringList &args)
+{
+    for (const QJsonValue &fault : g_scenario.value("faults").toArray())
+        if (argsMatch(fault.toObject(), args))
+            return fault.toObject();
+    return {};
+}
+
+// Runs the engine's own command line; none when args are not one of its
+// commands.
+std::optional<int> runEngineCommandLine(const QStringList &args)
+{
+    const bool isProfile = args.size() >= 2 && args.at(0) == "profile" && args.at(1) == "create";
+    const bool onProfile = args.size() >= 3 && args.at(0) == "-p"
+                           && (args.at(2) == "config" || args.at(2) == "mcp" || args.at(2) == "gateway");
+    if (!isProfile && !onProfile)
+        return std::nullopt;
+
+    const QJsonObject fault = faultFor(args);
+    if (fault.value("ignoreSigterm").toBool())
+        ::signal(SIGTERM, SIG_IGN);
+    sleepMs(fault.value("sleepMs").toInt());
+    const bool effect = !fault.value("noEffect").toBool();
+
+    Outcome outcome;
+    if (isProfile) {
+        outcome = profileCreate(args.mid(2), effect);
+    } else {
+        const QString profile = args.at(1);
+        const QString folder = profilesRoot() + u'/' + profile;
+        const QStringList rest = args.mid(3);
+        if (!validProfileName(profile) || !QFileInfo(folder).isDir())
+            outcome = refuse(1, QStringLiteral("Profile '%1' does not exist.\n").arg(profile));
+        else if (args.at(2) == "config")
+            outcome = configCommand(folder, rest, effect);
+        else if (args.at(2) == "mcp")
+            outcome = mcpCommand(folder, rest, effect);
+        else if (rest.isEmpty())
+            runGateway(folder);
+        else
+            outcome = refuse(2, QStringLiteral("usage: hermes -p PROFILE gateway\n"));
+    }
+
+    if (fault.contains("stdout"))
+        outcome.out = fault.value("stdout").toString().toUtf8();
+    if (fault.contains("stderr"))
+        outcome.err = fault.value("stderr").toString().toUtf8();
+    if (fault.contains("exit"))
+        outcome.status = fault.value("exit").toInt();
+    writeAll(STDOUT_FILENO, fault.value("warning").toString().toUtf8() + outcome.out);
+    writeAll(STDERR_FILENO, outcome.err);
+    return outcome.status;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -622,7 +886,9 @@ int main(int argc, char **argv)
     QFile ownScenario(self + ".json");
     QFile sharedScenario(qEnvironmentVariable("FAKE_HERMES_SCENARIO"));
     for (QFile *file : {&ownScenario, &sharedScenario}) {
-        if (file->open(QIODevice::ReadOnly)) {
+        // An unnamed file is skipped, not opened: Qt would warn on standard
+        // error, into the texts the product reads.
+        if (!file->fileName().isEmpty() && file->open(QIODevice::ReadOnly)) {
             g_scenario = QJsonDocument::fromJson(file->readAll()).object();
             break;
         }
@@ -632,6 +898,8 @@ int main(int argc, char **argv)
         if (argsMatch(command.toObject(), args))
             return runCommand(command.toObject());
 
+    if (const std::optional<int> status = runEngineCommandLine(args))
+        return *status;
     if (args == QStringList{"acp", "--check"}) {
         const QJsonObject check = g_scenario.value("check").toObject(QJsonObject{{"stdout", "ok\n"}});
         return runCommand(check);

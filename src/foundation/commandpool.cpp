@@ -1,8 +1,9 @@
-#include "engine/commandpool.h"
+#include "foundation/commandpool.h"
 
+#include <QThread>
 #include <QThreadPool>
 
-namespace engine {
+namespace foundation {
 
 namespace {
 // A few at once: each mostly waits for its child.
@@ -16,9 +17,11 @@ QThreadPool *commandPool()
     static QThreadPool *const pool = [] {
         QThreadPool *created = g_commandPool();
         created->setMaxThreadCount(kMaxThreads);
+        // Background work: the writer's typing and the window come first.
+        created->setThreadPriority(QThread::LowPriority);
         return created;
     }();
     return pool;
 }
 
-} // namespace engine
+} // namespace foundation

@@ -193,6 +193,31 @@ TEST_F(PostsModelWatchTest, SwitchingHomesFlushesAndClearsTheOpenStateOrRefuses)
     EXPECT_EQ(model.contentRevision(), revision);
 }
 
+TEST_F(PostsModelWatchTest, AScanOfTheOldHomeThatEndsAfterTheSwitchIsDropped)
+{
+    std::atomic<bool> release{false};
+    const PostsModel::ScanLibrary real = model.scanLibrary;
+    model.scanLibrary = [&](const QString &h, const std::shared_ptr<library::PostScanCache> &cache) {
+        if (h == home) {
+            while (!release)
+                std::this_thread::yield();
+        }
+        return real(h, cache);
+    };
+    testsupport::Running<bool> old(testsupport::ended(model.rescan()));
+    PostStore::createPiece("# Late\n\nWords.\n", "Essays", Post::ContentType::post, Post::Origin::writer, home);
+    const QString other = dir.path() + "/Other";
+    QDir().mkpath(other);
+    ASSERT_TRUE(model.setHome(other));
+    model.startWatching(other);
+    // The old Home's scan ends first, with a list that has the late piece.
+    release = true;
+    old.wait();
+    EXPECT_FALSE(lists(model, "Late"));
+    QCoro::waitFor(model.rescan());
+    EXPECT_TRUE(model.posts().isEmpty());
+}
+
 TEST(PostsModelMissingHome, AMissingHomeIsReportedAndNeverCreated)
 {
     QTemporaryDir dir;

@@ -273,9 +273,8 @@ void copyTree(const QString &source, const QString &destination, const QString &
 bool engineProcessRunning()
 {
     const foundation::process::RunResult listed = foundation::process::run(
-        {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
-         QStringLiteral("ps ax -o command= | grep -F -e 'profiles/pennora' -e '-p pennora' | grep -v grep")},
-        std::nullopt, kProcessListTimeout);
+        {QStringLiteral("/bin/sh"), QStringLiteral("-c"), QString::fromUtf8(kProcessListCommand)}, std::nullopt,
+        kProcessListTimeout);
     return !foundation::text::trimSpacesAndNewlines(listed.standardOutput).isEmpty();
 }
 

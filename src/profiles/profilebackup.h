@@ -51,6 +51,10 @@ inline constexpr qint64 kFreshSeconds = 86400;
 // A temporary snapshot this much older than the run is an interrupted one.
 inline constexpr qint64 kAbandonedSeconds = 3600;
 inline constexpr double kProcessListTimeout = 5;
+// Every process's command line, kept when it names one of the profiles (the
+// Pass profiles' names begin like the chat profile's).
+inline constexpr const char *kProcessListCommand =
+    "ps ax -o command= | grep -F -e 'profiles/pennora' -e '-p pennora' | grep -v grep";
 
 // The application data folder's "Backups".
 QString defaultBackupsRoot();

@@ -246,16 +246,31 @@ TEST_F(ProfileBackupTest, ASnapshotLeavesOutCachesAndFollowsOnlyItsOwnLinks)
 
 TEST_F(ProfileBackupTest, TheRestoreNoteIsWrittenOnceAndReadsAsWritten)
 {
-    const QByteArray note = Backup::restoreNote();
-    EXPECT_TRUE(note.startsWith("# Restoring the writing profiles\n\nEach folder here is a full snapshot of "
-                                "Pennora's writing profiles (`~/.hermes/profiles/pennora`, `pennora-pass1`, and "
-                                "`pennora-pass2`), taken once a day"));
-    EXPECT_TRUE(note.contains("\n\n## Restore (manual, v1)\n\n1. Quit Pennora (and any running Hermes engine).\n"));
-    EXPECT_TRUE(note.contains("writing itself \u2014 posts live"));
-    EXPECT_TRUE(note.endsWith("Home, not here.\n\n[Pennora \u2014 generated]"));
-    EXPECT_EQ(note.count('\n'), 13);
+    const QStringList lines{
+        "# Restoring the writing profiles",
+        "",
+        "Each folder here is a full snapshot of Pennora's writing profiles (`~/.hermes/profiles/pennora`, "
+        "`pennora-pass1`, and `pennora-pass2`), taken once a day when Pennora launches. The 7 most recent are kept.",
+        "",
+        "## Restore (manual, v1)",
+        "",
+        "1. Quit Pennora (and any running Hermes engine).",
+        "2. Pick the newest healthy snapshot folder.",
+        "3. Copy the profile folders inside it back to `~/.hermes/profiles/`, replacing the damaged ones (rename the "
+        "old ones aside first if you want them kept).",
+        "4. Relaunch Pennora.",
+        "",
+        "Note: logs, caches, and lock files are excluded from snapshots by design; credentials are included. A "
+        "snapshot is not a substitute for backing up your writing itself — posts live in your Pennora Home, not "
+        "here.",
+        "",
+        "[Pennora — generated]",
+    };
+    EXPECT_EQ(Backup::restoreNote(), lines.join(u'\n').toUtf8());
 
     profile("pennora");
+    ASSERT_EQ(snapshot(kNow.addDays(-2)), Outcome::snapshotted("20260312-150926"));
+    EXPECT_EQ(readFile(backups + "/RESTORE.md"), Backup::restoreNote());
     writeFile(backups + "/RESTORE.md", "my own notes");
     ASSERT_EQ(snapshot(), Outcome::snapshotted("20260314-150926"));
     EXPECT_EQ(readFile(backups + "/RESTORE.md"), "my own notes");

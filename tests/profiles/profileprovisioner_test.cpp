@@ -18,6 +18,7 @@
 #include <QJsonArray>
 #include <QUuid>
 
+#include <functional>
 #include <optional>
 #include <unistd.h>
 
@@ -264,6 +265,45 @@ TEST_F(Provisioning, EachFailureNamesItsPhaseProfileAndExcerpt)
     // A failure on Pass 1 leaves Pass 2 alone; the chat profile keeps its part.
     EXPECT_TRUE(QFileInfo(profile("pennora") + "/.pennora-provisioned").exists());
     EXPECT_FALSE(QFileInfo::exists(profile("pennora-pass2")));
+}
+
+TEST_F(Provisioning, FailuresOnDiskAndAMissingEngineNameTheirPhaseAndProfile)
+{
+    const auto engineMade = [this](const QStringList &names) {
+        for (const QString &name : names)
+            writeFile(profile(name) + "/SOUL.md", "engine file");
+    };
+    const struct {
+        const char *what;
+        std::function<void()> setup;
+        bool withEngine;
+        std::optional<QString> profile;
+        Phase phase;
+        QString excerptStart;
+    } rows[] = {
+        {"master folder is a file", [&] { writeFile(master, "in the way"); }, true, std::nullopt, Phase::copy,
+         "copy session-persona: "},
+        {"skills folder is a file",
+         [&] {
+             engineMade(kProfiles);
+             writeFile(profile("pennora") + "/skills", "in the way");
+         },
+         true, "pennora", Phase::copy, "copy session-persona: "},
+        {"defaults due without an engine", [&] { engineMade(kProfiles); }, false, "pennora-pass1", Phase::configure,
+         "hermes binary not found"},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.what);
+        testsupport::resetStandInProfiles({});
+        QFile::remove(master);
+        QDir(master).removeRecursively();
+        row.setup();
+        const Outcome outcome = row.withEngine ? provision() : provision(std::nullopt);
+        ASSERT_TRUE(outcome.isFailed());
+        EXPECT_EQ(outcome.profile(), row.profile);
+        EXPECT_EQ(outcome.phase(), row.phase);
+        EXPECT_TRUE(outcome.excerpt().startsWith(row.excerptStart)) << outcome.excerpt().toStdString();
+    }
 }
 
 TEST_F(Provisioning, ExistingProfilesKeepAChosenModelAndPassProfilesGetTheirDefaultsOnce)

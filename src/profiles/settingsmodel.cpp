@@ -1,10 +1,9 @@
 #include "settingsmodel.h"
 
-#include "foundation/fs.h"
 #include "foundation/json.h"
 #include "foundation/text.h"
+#include "profiles/enginefiles.h"
 
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QJsonParseError>
@@ -18,20 +17,11 @@ constexpr qint64 kAuthFileCap = 1024 * 1024;
 
 std::optional<QString> SettingsModel::portalAgentKey(const QString &path)
 {
-    // The login file is the engine's, not the library's: a linked auth.json
-    // (dotfiles kept elsewhere) is read where it points. FIFOs and devices
-    // are still refused.
-    const QString target = QFileInfo(path).canonicalFilePath();
-    if (target.isEmpty())
+    const std::optional<QByteArray> bytes = readEngineFile(path, kAuthFileCap);
+    if (!bytes)
         return std::nullopt;
-    QByteArray bytes;
-    try {
-        bytes = foundation::fs::readRegularFile(target, kAuthFileCap);
-    } catch (const foundation::fs::FileError &) {
-        return std::nullopt;
-    }
 
-    const std::optional<QJsonObject> parsed = foundation::json::parseObject(bytes);
+    const std::optional<QJsonObject> parsed = foundation::json::parseObject(*bytes);
     if (!parsed)
         return std::nullopt;
 

@@ -22,7 +22,8 @@ constexpr qint64 kAuthFileCap = 1024 * 1024;
 } // namespace
 
 // One write of a chain: it sleeps out the debounce, waits for the write
-// before it, then writes, unless cancelled before the writing began.
+// before it, then writes, unless cancelled before the writing began. It
+// counts as finished once it and every write before it have ended.
 struct SettingsModel::WriteTask {
     bool cancelled = false;
     // The debounce is over or the task was cancelled.
@@ -156,8 +157,8 @@ void SettingsModel::setZaiKeyType(ZaiKeyType type)
     setZaiKeyTypeValue(type);
     ProviderKeyConfig zai = keyConfig(ModelProvider::zai);
     // A family endpoint follows the type; a custom one stays.
-    if (zai.endpoint.isEmpty() || zai.endpoint == ZaiKeyType(ZaiKeyType::standard).endpoint() ||
-        zai.endpoint == ZaiKeyType(ZaiKeyType::coding).endpoint()) {
+    if (zai.endpoint.isEmpty() || zai.endpoint == ZaiKeyType(ZaiKeyType::standard).endpoint()
+        || zai.endpoint == ZaiKeyType(ZaiKeyType::coding).endpoint()) {
         zai.endpoint = type.endpoint();
         setKey(ModelProvider::zai, zai);
     }
@@ -188,10 +189,12 @@ void SettingsModel::setAPIKey(const QString &apiKey, ModelProvider provider)
 
 void SettingsModel::scheduleSurfaceWrite(ProfileSurface surface, const SurfaceModelConfig &config)
 {
-    const std::optional<QString> baseURL =
-        config.provider == ModelProvider::zai ? std::optional<QString>(keyConfig(ModelProvider::zai).endpoint)
-                                              : std::nullopt;
-    Write write = [writer = m_writer, surface, config, baseURL] { return writer->writeModel(surface, config, baseURL); };
+    const std::optional<QString> baseURL = config.provider == ModelProvider::zai
+                                               ? std::optional<QString>(keyConfig(ModelProvider::zai).endpoint)
+                                               : std::nullopt;
+    Write write = [writer = m_writer, surface, config, baseURL] {
+        return writer->writeModel(surface, config, baseURL);
+    };
     m_surfaceTasks.insert(surface,
                           startWrite(m_surfaceTasks.value(surface), std::move(write), surface == ProfileSurface::chat));
     emit surfaceTasksChanged();
@@ -236,7 +239,9 @@ QCoro::Task<void> SettingsModel::runWrite(std::shared_ptr<WriteTask> task, std::
 
     QCoro::Task<void> sleeping = await(task->wake);
     co_await sleeping;
-    if (!task->cancelled && previous) {
+    // Even a cancelled task ends only after the one before it: its successor
+    // waits for it alone and must find the chain idle.
+    if (previous) {
         QCoro::Task<void> waiting = await(previous->finished);
         co_await waiting;
     }
@@ -339,8 +344,8 @@ QString SettingsModel::probeModel(ModelProvider provider) const
 {
     for (const ProfileSurface surface : ProfileSurface::allCases()) {
         const bool stored = m_surfaces.contains(surface);
-        if ((stored && m_surfaces.value(surface).provider == provider) ||
-            (!stored && provider == ModelProvider::anthropic))
+        if ((stored && m_surfaces.value(surface).provider == provider)
+            || (!stored && provider == ModelProvider::anthropic))
             return surfaceConfig(surface).model;
     }
     return provider.defaultModel();

@@ -172,19 +172,6 @@ icu::UnicodeString alias(const QChar *data, qsizetype length)
     return icu::UnicodeString(false, reinterpret_cast<const char16_t *>(data), static_cast<int32_t>(length));
 }
 
-QString toNfc(const QString &s)
-{
-    UErrorCode status = U_ZERO_ERROR;
-    const icu::UnicodeString in = alias(s.constData(), s.size());
-    if (nfc().isNormalized(in, status) && U_SUCCESS(status))
-        return s;
-    status = U_ZERO_ERROR;
-    const icu::UnicodeString out = nfc().normalize(in, status);
-    if (U_FAILURE(status))
-        return s;
-    return QString(reinterpret_cast<const QChar *>(out.getBuffer()), out.length());
-}
-
 char32_t codePointAt(const QString &s, qsizetype i, qsizetype *width)
 {
     const QChar c = s.at(i);
@@ -197,6 +184,19 @@ char32_t codePointAt(const QString &s, qsizetype i, qsizetype *width)
 }
 
 } // namespace
+
+QString toNfc(const QString &s)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::UnicodeString in = alias(s.constData(), s.size());
+    if (nfc().isNormalized(in, status) && U_SUCCESS(status))
+        return s;
+    status = U_ZERO_ERROR;
+    const icu::UnicodeString out = nfc().normalize(in, status);
+    if (U_FAILURE(status))
+        return s;
+    return QString(reinterpret_cast<const QChar *>(out.getBuffer()), out.length());
+}
 
 // The text's NFC form, a map back to the original, and (on the first hard
 // candidate) its cluster boundaries.

@@ -73,6 +73,9 @@ private:
     std::unique_ptr<Index> d;
 };
 
+// The canonical composition (NFC) of s; s itself when already composed.
+QString toNfc(const QString &s);
+
 // The key names are compared by for uniqueness: NFC, then full case folding
 // (ICU's default), so "ΟΔΟΣ" and "οδος", "Straße" and "STRASSE" are one name.
 QString nameKey(const QString &name);

@@ -1,6 +1,7 @@
 #include "panes/library/librarygroups.h"
 #include "panes/library/librarypostrow.h"
 
+#include "pieces.h"
 #include "testutil.h"
 
 #include <QLocale>
@@ -16,18 +17,9 @@ using panes::LibraryColumnState;
 using panes::LibraryPostRow;
 using panes::ProjectGroup;
 using panes::RowMenuItem;
+using testsupport::piece;
+using testsupport::titles;
 using State = Post::PassState;
-
-Post piece(const QString &title, const QString &project, bool archived = false, State state = State::firstDraft)
-{
-    Post post;
-    post.id = title.toLower();
-    post.title = title;
-    post.project = project;
-    post.isArchived = archived;
-    post.passState = state;
-    return post;
-}
 
 QStringList projects(const QList<ProjectGroup> &groups)
 {

@@ -1,5 +1,6 @@
 #include "panes/library/librarysearch.h"
 
+#include "pieces.h"
 #include "testutil.h"
 
 #include <QHash>
@@ -10,29 +11,14 @@ using namespace Qt::StringLiterals;
 namespace {
 
 using library::Post;
+using testsupport::piece;
+using testsupport::titles;
 namespace LibrarySearch = panes::LibrarySearch;
-
-Post piece(const QString &title, const QString &id = {})
-{
-    Post post;
-    post.id = id.isEmpty() ? title.toLower().replace(u' ', u'-') : id;
-    post.title = title;
-    post.project = u"Essays"_s;
-    return post;
-}
-
-QStringList titles(const QList<Post> &posts)
-{
-    QStringList out;
-    for (const Post &post : posts)
-        out.append(post.title);
-    return out;
-}
 
 // A provider over a table of bodies that records every call.
 struct Bodies {
-    QHash<QString, std::optional<QString>> byTitle;
-    QStringList calls;
+    QHash<QString, std::optional<QString>> byTitle = {};
+    QStringList calls = {};
     LibrarySearch::BodyProvider provider()
     {
         return [this](const Post &post) {

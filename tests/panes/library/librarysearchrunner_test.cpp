@@ -3,6 +3,7 @@
 #include "library/piececontents.h"
 #include "library/poststore.h"
 #include "model/postsmodel.h"
+#include "pieces.h"
 #include "testutil.h"
 
 #include <QCoro/QCoroTask>
@@ -24,27 +25,11 @@ namespace {
 using library::Post;
 using model::PostsModel;
 using panes::LibrarySearchRunner;
+using testsupport::piece;
 using testsupport::spinUntil;
+using testsupport::titles;
 using ListState = LibrarySearchRunner::ListState;
 namespace PostStore = library::PostStore;
-
-Post piece(const QString &title, bool archived = false)
-{
-    Post post;
-    post.id = title.toLower().replace(u' ', u'-');
-    post.title = title;
-    post.project = u"Essays"_s;
-    post.isArchived = archived;
-    return post;
-}
-
-QStringList titles(const QList<Post> &posts)
-{
-    QStringList out;
-    for (const Post &post : posts)
-        out.append(post.title);
-    return out;
-}
 
 // The library model over a library the test sets, and a body reader that
 // records its calls (made on the worker thread).
@@ -57,8 +42,8 @@ protected:
             const std::lock_guard lock(mutex);
             return library;
         };
-        setLibrary(
-            {piece(u"Drafting notes"_s), piece(u"Garden"_s), piece(u"Harbour"_s), piece(u"Draft archive"_s, true)});
+        setLibrary({piece(u"Drafting notes"_s), piece(u"Garden"_s), piece(u"Harbour"_s),
+                    piece(u"Draft archive"_s, u"Essays"_s, true)});
         model.startWatching(home);
         QCoro::waitFor(model.rescan());
         runner.bodyReader = [this](const Post &post, const QString &) -> std::optional<QString> {

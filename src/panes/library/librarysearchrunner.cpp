@@ -36,6 +36,18 @@ QThreadPool *searchPool()
 
 std::optional<QString> LibraryBodyCache::body(const Post &post, const QString &home)
 {
+    const QString key = home + u'\n' + post.id;
+    {
+        std::unique_lock lock(m_mutex);
+        const auto it = m_entries.constFind(key);
+        if (it != m_entries.cend()) {
+            const Entry known = *it;
+            lock.unlock();
+            const auto stamp = foundation::fs::regularFileStamp(known.path);
+            if (stamp && stamp->modifiedNs == known.modifiedNs && stamp->size == known.size)
+                return known.body;
+        }
+    }
     const std::optional<QString> folder = library::PostStore::folderPath(post.id, home);
     if (!folder)
         return std::nullopt;
@@ -43,12 +55,6 @@ std::optional<QString> LibraryBodyCache::body(const Post &post, const QString &h
     const std::optional<foundation::fs::FileStamp> stamp = foundation::fs::regularFileStamp(path);
     if (!stamp)
         return std::nullopt;
-    {
-        const std::lock_guard lock(m_mutex);
-        const auto it = m_entries.constFind(path);
-        if (it != m_entries.cend() && it->modifiedNs == stamp->modifiedNs && it->size == stamp->size)
-            return it->body;
-    }
     // Read after the stamp: a change in between leaves a newer body under an
     // older stamp, which the next search reads again.
     std::optional<QString> text = library::PostStore::readText(post.id, home);
@@ -58,10 +64,10 @@ std::optional<QString> LibraryBodyCache::body(const Post &post, const QString &h
         m_entries.clear();
         m_chars = 0;
     }
-    const auto old = m_entries.constFind(path);
+    const auto old = m_entries.constFind(key);
     if (old != m_entries.cend() && old->body)
         m_chars -= old->body->size();
-    m_entries.insert(path, Entry{stamp->modifiedNs, stamp->size, text});
+    m_entries.insert(key, Entry{path, stamp->modifiedNs, stamp->size, text});
     if (text)
         m_chars += text->size();
     return text;

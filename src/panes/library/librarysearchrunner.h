@@ -22,9 +22,11 @@ class PostsModel;
 
 namespace panes {
 
-// Piece bodies as PostStore reads them, kept by post.md's path with its
-// modification time and size: a file that changed is read again, so the
-// answers are those of a fresh read. Safe to share between threads.
+// Piece bodies as PostStore reads them, kept by piece with the path of the
+// post.md read and its modification time and size: a file that changed is
+// read again, so the answers are those of a fresh read. A known piece costs
+// one stat rather than a walk of the Home's projects. Safe to share between
+// threads.
 class LibraryBodyCache {
 public:
     std::optional<QString> body(const library::Post &post, const QString &home);
@@ -33,6 +35,7 @@ public:
 
 private:
     struct Entry {
+        QString path;
         qint64 modifiedNs = 0;
         qint64 size = 0;
         std::optional<QString> body;

@@ -227,6 +227,11 @@ TEST(LibraryBodyCache, ReadsTheBodyAgainOnlyWhenTheFileChanged)
     EXPECT_TRUE(second->contains(u"We ran."_s));
     EXPECT_EQ(cache.readCount(), 2);
 
+    // A piece moved to another project is found where it now is.
+    PostStore::movePiece(post, u"Notes"_s, home);
+    EXPECT_EQ(cache.body(post, home), second);
+    EXPECT_EQ(cache.readCount(), 3);
+
     Post missing = post;
     missing.id = u"nowhere"_s;
     EXPECT_EQ(cache.body(missing, home), std::nullopt);

@@ -172,19 +172,6 @@ icu::UnicodeString alias(const QChar *data, qsizetype length)
     return icu::UnicodeString(false, reinterpret_cast<const char16_t *>(data), static_cast<int32_t>(length));
 }
 
-QString toNfc(const QString &s)
-{
-    UErrorCode status = U_ZERO_ERROR;
-    const icu::UnicodeString in = alias(s.constData(), s.size());
-    if (nfc().isNormalized(in, status) && U_SUCCESS(status))
-        return s;
-    status = U_ZERO_ERROR;
-    const icu::UnicodeString out = nfc().normalize(in, status);
-    if (U_FAILURE(status))
-        return s;
-    return QString(reinterpret_cast<const QChar *>(out.getBuffer()), out.length());
-}
-
 char32_t codePointAt(const QString &s, qsizetype i, qsizetype *width)
 {
     const QChar c = s.at(i);
@@ -197,6 +184,19 @@ char32_t codePointAt(const QString &s, qsizetype i, qsizetype *width)
 }
 
 } // namespace
+
+QString toNfc(const QString &s)
+{
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::UnicodeString in = alias(s.constData(), s.size());
+    if (nfc().isNormalized(in, status) && U_SUCCESS(status))
+        return s;
+    status = U_ZERO_ERROR;
+    const icu::UnicodeString out = nfc().normalize(in, status);
+    if (U_FAILURE(status))
+        return s;
+    return QString(reinterpret_cast<const QChar *>(out.getBuffer()), out.length());
+}
 
 // The text's NFC form, a map back to the original, and (on the first hard
 // candidate) its cluster boundaries.
@@ -415,18 +415,103 @@ QString nameKey(const QString &name)
     return foldCase(toNfc(name));
 }
 
-DisplayCollator::DisplayCollator(const QLocale &locale) : m_insensitive(locale), m_sensitive(locale)
+bool containsIgnoringCase(const QString &text, const QString &query)
+{
+    return foldedContains(caseFolded(text), query);
+}
+
+bool foldedContains(const QString &foldedText, const QString &query)
+{
+    if (query.isEmpty() || foldedText.isEmpty())
+        return false;
+    return findQuote(foldedText, caseFolded(query)).has_value();
+}
+
+QString caseFolded(const QString &text)
+{
+    return nameKey(text);
+}
+
+namespace {
+
+bool isDigit(QChar c)
+{
+    return c.category() == QChar::Number_DecimalDigit;
+}
+
+// The end of the run of digits, or of non-digits, starting at i.
+qsizetype runEnd(QStringView s, qsizetype i)
+{
+    const bool digits = isDigit(s[i]);
+    qsizetype j = i + 1;
+    while (j < s.size() && isDigit(s[j]) == digits)
+        ++j;
+    return j;
+}
+
+// Digit runs by value: leading zeros dropped, then the longer is greater,
+// then digit by digit.
+int compareDigits(QStringView a, QStringView b)
+{
+    const auto strip = [](QStringView s) {
+        qsizetype i = 0;
+        while (i + 1 < s.size() && s[i].digitValue() == 0)
+            ++i;
+        return s.mid(i);
+    };
+    a = strip(a);
+    b = strip(b);
+    if (a.size() != b.size())
+        return a.size() < b.size() ? -1 : 1;
+    for (qsizetype i = 0; i < a.size(); ++i) {
+        const int x = a[i].digitValue();
+        const int y = b[i].digitValue();
+        if (x != y)
+            return x < y ? -1 : 1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int naturalCompare(const QString &a, const QString &b, const QCollator &insensitive, const QCollator &sensitive)
+{
+    const QStringView x(a);
+    const QStringView y(b);
+    qsizetype i = 0;
+    qsizetype j = 0;
+    while (i < x.size() && j < y.size()) {
+        const qsizetype iEnd = runEnd(x, i);
+        const qsizetype jEnd = runEnd(y, j);
+        const QStringView ra = x.mid(i, iEnd - i);
+        const QStringView rb = y.mid(j, jEnd - j);
+        const int r = isDigit(ra[0]) && isDigit(rb[0]) ? compareDigits(ra, rb) : insensitive.compare(ra, rb);
+        if (r != 0)
+            return r < 0 ? -1 : 1;
+        i = iEnd;
+        j = jEnd;
+    }
+    if (i < x.size() || j < y.size())
+        return i < x.size() ? 1 : -1;
+    const int r = sensitive.compare(a, b);
+    return r < 0 ? -1 : r > 0 ? 1 : 0;
+}
+
+DisplayCollator::DisplayCollator(const QLocale &locale)
+    : m_insensitive(locale), m_sensitive(locale), m_plainInsensitive(locale), m_plainSensitive(locale)
 {
     m_insensitive.setNumericMode(true);
     m_insensitive.setCaseSensitivity(Qt::CaseInsensitive);
     m_sensitive.setNumericMode(true);
     m_sensitive.setCaseSensitivity(Qt::CaseSensitive);
+    m_plainInsensitive.setCaseSensitivity(Qt::CaseInsensitive);
+    m_plainSensitive.setCaseSensitivity(Qt::CaseSensitive);
+    m_keysNatural = locale.language() != QLocale::C;
 }
 
 int DisplayCollator::compare(const QString &a, const QString &b) const
 {
-    const int r = m_insensitive.compare(a, b);
-    return r != 0 ? r : m_sensitive.compare(a, b);
+    return naturalCompare(a, b, m_plainInsensitive, m_plainSensitive);
 }
 
 void DisplayCollator::sort(QStringList &list) const
@@ -461,6 +546,12 @@ QString DisplayCollator::collationName() const
 
 QList<qsizetype> DisplayCollator::order(const QStringList &texts) const
 {
+    if (!m_keysNatural) {
+        QList<qsizetype> order = identityOrder(texts.size());
+        std::stable_sort(order.begin(), order.end(),
+                         [&](qsizetype a, qsizetype b) { return compare(texts.at(a), texts.at(b)) < 0; });
+        return order;
+    }
     std::vector<QCollatorSortKey> keys;
     keys.reserve(size_t(texts.size()));
     for (const QString &text : texts)
@@ -471,6 +562,8 @@ QList<qsizetype> DisplayCollator::order(const QStringList &texts) const
 QList<qsizetype> DisplayCollator::order(const QStringList &texts, const std::vector<QCollatorSortKey> &keys) const
 {
     Q_ASSERT(size_t(texts.size()) == keys.size());
+    if (!m_keysNatural)
+        return DisplayCollator::order(texts);
     QList<qsizetype> order = identityOrder(texts.size());
     const auto byKey = [&keys](qsizetype a, qsizetype b) { return keys[size_t(a)].compare(keys[size_t(b)]) < 0; };
     std::stable_sort(order.begin(), order.end(), byKey);

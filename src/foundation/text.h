@@ -73,6 +73,9 @@ private:
     std::unique_ptr<Index> d;
 };
 
+// The canonical composition (NFC) of s; s itself when already composed.
+QString toNfc(const QString &s);
+
 // The key names are compared by for uniqueness: NFC, then full case folding
 // (ICU's default), so "ΟΔΟΣ" and "οδος", "Straße" and "STRASSE" are one name.
 QString nameKey(const QString &name);
@@ -83,8 +86,25 @@ QString nameKey(const QString &name);
 QList<qsizetype> codePointOrder(const QStringList &names);
 void sortByCodePoint(QStringList &names);
 
-// The comparison of lists shown to the writer: numeric, case-insensitive,
-// ties broken case-sensitively. Sorts with it are stable.
+// True when query occurs in text as one run of whole characters, compared
+// without case (full folding) and under canonical equivalence; diacritics
+// still count ("cafe" is not in "Café", "CAFÉ" is in "café"). An empty query
+// is never contained.
+bool containsIgnoringCase(const QString &text, const QString &query);
+// The same against a text already made into caseFolded(text): the folding is
+// done once for a text searched many times.
+bool foldedContains(const QString &foldedText, const QString &query);
+QString caseFolded(const QString &text);
+
+// The natural order of names: the text between digit runs compared without
+// case by insensitive, digit runs compared by value ("essays 2" before
+// "essays 10" in every locale, the C locale included, where QCollator's
+// numeric mode does nothing); full ties are broken by sensitive. Both
+// collators are used in their non-numeric mode.
+int naturalCompare(const QString &a, const QString &b, const QCollator &insensitive, const QCollator &sensitive);
+
+// The comparison of lists shown to the writer: natural order (numeric,
+// case-insensitive, ties broken case-sensitively). Sorts with it are stable.
 class DisplayCollator {
 public:
     explicit DisplayCollator(const QLocale &locale = QLocale());
@@ -96,7 +116,8 @@ public:
     // case-sensitive keys are made only for texts that tie without case.
     QList<qsizetype> order(const QStringList &texts) const;
     // The same with the case-ignoring keys already made: keys[i] is
-    // sortKey(texts[i]) of a collator of the same collationName().
+    // sortKey(texts[i]) of a collator of the same collationName(). In the C
+    // locale, whose keys know no numbers, the keys are not used.
     QList<qsizetype> order(const QStringList &texts, const std::vector<QCollatorSortKey> &keys) const;
     QCollatorSortKey sortKey(const QString &text) const;
     // Keys of collators with the same name compare alike.
@@ -105,6 +126,9 @@ public:
 private:
     QCollator m_insensitive;
     QCollator m_sensitive;
+    QCollator m_plainInsensitive; // non-numeric, for the text between digit runs
+    QCollator m_plainSensitive;
+    bool m_keysNatural = true; // the locale's numeric keys give natural order
 };
 
 // Strict UTF-8 decoding: none when the bytes are not UTF-8. A leading

@@ -332,6 +332,74 @@ TEST(TextCollation, NumericCaseInsensitiveWithCaseTieBreak)
     EXPECT_TRUE(collator.lessThan(u"Part 9"_s, u"part 10"_s));
 }
 
+// Natural order must not depend on the locale's collation knowing numbers:
+// the C locale (CI runs C.UTF-8) has no numeric collation at all.
+TEST(TextCollation, NaturalOrderUnderCAndEnglish)
+{
+    const struct {
+        QStringList in, sorted;
+    } cases[] = {
+        {{u"essays 10"_s, u"Drafts"_s, u"essays 2"_s, u"Essays"_s},
+         {u"Drafts"_s, u"Essays"_s, u"essays 2"_s, u"essays 10"_s}},
+        {{u"Essays 10"_s, u"essays 2"_s, u"Drafts"_s}, {u"Drafts"_s, u"essays 2"_s, u"Essays 10"_s}},
+        {{u"v1.10"_s, u"v1.9"_s, u"v1.2"_s}, {u"v1.2"_s, u"v1.9"_s, u"v1.10"_s}},
+        {{u"x100"_s, u"x20"_s, u"X3"_s}, {u"X3"_s, u"x20"_s, u"x100"_s}},
+        // A digit run longer than any integer type.
+        {{u"n123456789012345678901"_s, u"n99999999999999999999"_s},
+         {u"n99999999999999999999"_s, u"n123456789012345678901"_s}},
+        {{u"posts"_s, u"Post 2"_s, u"post"_s}, {u"post"_s, u"Post 2"_s, u"posts"_s}},
+        {{u"b"_s, u"a01"_s, u"A2"_s}, {u"a01"_s, u"A2"_s, u"b"_s}},
+    };
+    for (const char *name : {"C", "en_US"}) {
+        const DisplayCollator collator{QLocale(QString::fromLatin1(name))};
+        for (const auto &c : cases) {
+            QStringList list = c.in;
+            collator.sort(list);
+            EXPECT_EQ(list, c.sorted) << name << " " << ::testing::PrintToString(c.in);
+            // The key-based order agrees with the comparison.
+            QStringList byOrder;
+            for (qsizetype i : collator.order(c.in))
+                byOrder.append(c.in.at(i));
+            EXPECT_EQ(byOrder, c.sorted) << name << " " << ::testing::PrintToString(c.in);
+        }
+        EXPECT_LT(collator.compare(u"essays 2"_s, u"essays 10"_s), 0) << name;
+        EXPECT_GT(collator.compare(u"essays 10"_s, u"Essays 2"_s), 0) << name;
+        EXPECT_EQ(collator.compare(u"same 1"_s, u"same 1"_s), 0) << name;
+    }
+    // Full ties without case are broken by the locale's own case order.
+    const DisplayCollator english{QLocale(u"en_US"_s)};
+    const DisplayCollator c{QLocale::c()};
+    EXPECT_LT(english.compare(u"abc"_s, u"ABC"_s), 0);
+    EXPECT_GT(c.compare(u"abc"_s, u"ABC"_s), 0);
+    EXPECT_LT(english.compare(u"a01"_s, u"A1"_s), 0);
+    EXPECT_NE(c.compare(u"a01"_s, u"A1"_s), 0);
+}
+
+TEST(TextSearch, ContainsIgnoringCaseUnderCanonicalEquivalence)
+{
+    const struct {
+        QString text, query;
+        bool found;
+    } cases[] = {
+        {u"Training"_s, u"rain"_s, true},
+        {u"Rainy Days"_s, u"RAIN"_s, true},
+        {u"Café"_s, u"cafe"_s, false},           // diacritics are not folded
+        {u"café"_s, u"CAFÉ"_s, true},            // precomposed both sides
+        {u"cafe\u0301"_s, u"CAFÉ"_s, true},      // decomposed text, precomposed query
+        {u"caf\u00e9"_s, u"CAFE\u0301"_s, true}, // precomposed text, decomposed query
+        {u"cafe\u0301"_s, u"cafe"_s, false},     // a match may not end inside a character
+        {u"Straße"_s, u"STRASSE"_s, true},
+        {u"ΟΔΟΣ"_s, u"οδος"_s, true},
+        {u"fox, red"_s, u"red fox"_s, false},
+        {u""_s, u"a"_s, false},
+        {u"abc"_s, u""_s, false},
+    };
+    for (const auto &c : cases)
+        EXPECT_EQ(containsIgnoringCase(c.text, c.query), c.found)
+            << ::testing::PrintToString(c.text) << " / " << ::testing::PrintToString(c.query);
+    EXPECT_TRUE(foldedContains(caseFolded(u"Harbour LIGHTS"_s), u"lights"_s));
+}
+
 TEST(TextCollation, CodePointOrderAfterComposition)
 {
     const struct {

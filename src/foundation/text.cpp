@@ -99,6 +99,18 @@ public:
         const int32_t b = m_it->next();
         return b == icu::BreakIterator::DONE ? -1 : qsizetype(b);
     }
+    // The boundary at or before position (0 < position < length).
+    qsizetype floor(qsizetype position)
+    {
+        if (!m_it) {
+            const bool inPair = QChar::isLowSurrogate(m_text.charAt(int32_t(position)))
+                                && QChar::isHighSurrogate(m_text.charAt(int32_t(position - 1)));
+            return inPair ? position - 1 : position;
+        }
+        if (m_it->isBoundary(int32_t(position)))
+            return position;
+        return qsizetype(m_it->preceding(int32_t(position)));
+    }
 
 private:
     const icu::UnicodeString m_text; // read-only alias of the QString's buffer
@@ -119,6 +131,16 @@ QList<qsizetype> graphemeBoundaries(const QString &text)
     if (result.last() != text.size())
         result.append(text.size());
     return result;
+}
+
+qsizetype graphemeFloor(const QString &text, qsizetype position)
+{
+    if (position <= 0)
+        return 0;
+    if (position >= text.size())
+        return text.size();
+    GraphemeIterator it(text);
+    return it.floor(position);
 }
 
 qsizetype graphemeCount(const QString &text)

@@ -109,7 +109,9 @@ public:
         }
         if (m_it->isBoundary(int32_t(position)))
             return position;
-        return qsizetype(m_it->preceding(int32_t(position)));
+        // ICU first moves an offset inside a surrogate pair to the pair's
+        // start; asking from one unit later keeps that start in reach.
+        return qsizetype(m_it->preceding(int32_t(position + 1)));
     }
 
 private:

@@ -1,0 +1,129 @@
+// The prose styling on a 100,000-word Markdown text: every line classified and
+// styled, the paragraph restyle of a keystroke in the middle (with the fence
+// state before it), a keystroke through the highlighter of a document, and the
+// inline passes on pathological lines.
+#include "editor/prose/prosehighlighter.h"
+#include "editor/prose/proselist.h"
+#include "editor/prose/prosepresenter.h"
+#include "synthetichome.h"
+
+#include <QGuiApplication>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <benchmark/benchmark.h>
+
+namespace {
+
+namespace P = editor::ProsePresenter;
+using namespace Qt::StringLiterals;
+
+// Synthetic prose made into Markdown: headings, lists, quotes, code blocks and
+// inline markup among the paragraphs.
+QString markdownText(int words)
+{
+    const QStringList paragraphs = testsupport::syntheticProse(words, 11).split(u"\n\n"_s, Qt::SkipEmptyParts);
+    QStringList out;
+    int n = 0;
+    for (QString p : paragraphs) {
+        p = p.trimmed();
+        switch (n++ % 12) {
+        case 0: out << u"## "_s + p.section(u' ', 0, 5); break;
+        case 3:
+            for (const QString &item : p.split(u". "_s, Qt::SkipEmptyParts))
+                out << u"- "_s + item;
+            break;
+        case 5: out << u"> "_s + p; break;
+        case 7: out << u"```"_s << p.section(u' ', 0, 9) << u"```"_s; break;
+        default:
+            p.replace(u" the "_s, u" **the** "_s).replace(u" a "_s, u" *a* "_s).replace(u" of "_s, u" `of` "_s);
+            p.replace(u" and "_s, u" [and](https://example.org) "_s);
+            out << p;
+        }
+        out << QString();
+    }
+    return out.join(u'\n');
+}
+
+const QString &bigText()
+{
+    static const QString text = markdownText(100000);
+    return text;
+}
+
+void BM_StyleWholeText(benchmark::State &state)
+{
+    const QString &text = bigText();
+    for (auto _ : state) {
+        const QList<P::StyledLine> lines = P::style(text, 0, text.size());
+        benchmark::DoNotOptimize(lines.size());
+    }
+    state.counters["lines"] = double(P::lineSplit(text, 0, text.size()).size());
+    state.counters["kB"] = double(text.size() * 2 / 1024);
+}
+BENCHMARK(BM_StyleWholeText)->Unit(benchmark::kMillisecond);
+
+void BM_ScanListLines(benchmark::State &state)
+{
+    const QString &text = bigText();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(editor::ProseList::scanLines(text).size());
+}
+BENCHMARK(BM_ScanListLines)->Unit(benchmark::kMillisecond);
+
+// A keystroke's restyle as the text views do it: the paragraph at the caret,
+// after the fence state before it.
+void BM_ParagraphRestyleMiddle(benchmark::State &state)
+{
+    const QString &text = bigText();
+    const qsizetype middle = text.indexOf(u"\n\n"_s, text.size() / 2) + 2;
+    const qsizetype end = text.indexOf(u'\n', middle);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(P::style(text, middle, end - middle).size());
+}
+BENCHMARK(BM_ParagraphRestyleMiddle)->Unit(benchmark::kMicrosecond);
+
+// A keystroke in the middle of the document and its removal: the document's
+// edit, the highlighter and Qt's own document layout (no view).
+void BM_HighlighterKeystrokeMiddle(benchmark::State &state)
+{
+    QTextDocument document;
+    document.setPlainText(bigText());
+    document.documentLayout();
+    editor::ProseHighlighter highlighter(&document);
+    highlighter.rehighlight();
+    highlighter.resetHighlightedBlocks();
+    const int middle = document.blockCount() / 2;
+    QTextCursor cursor(document.findBlockByNumber(middle));
+    for (auto _ : state) {
+        cursor.insertText(u"x"_s);
+        cursor.deletePreviousChar();
+    }
+    state.counters["blocks/edit"] = double(highlighter.highlightedBlocks()) / double(2 * state.iterations());
+}
+BENCHMARK(BM_HighlighterKeystrokeMiddle)->Unit(benchmark::kMicrosecond);
+
+// 200,000 units of Markdown punctuation on one line.
+void BM_PathologicalLine(benchmark::State &state)
+{
+    const QString unit = state.range(0) == 0 ? u"["_s : u"*_`[]("_s;
+    const QString line = unit.repeated(200000 / unit.size());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(P::style(line, 0, line.size()).size());
+}
+BENCHMARK(BM_PathologicalLine)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QGuiApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,5 +1,6 @@
 #include "editor/prose/prosehighlighter.h"
 
+#include "editor/prose/prosedocumentlayout.h"
 #include "editor/prose/prosestyle.h"
 
 #include <QTextDocument>
@@ -52,6 +53,17 @@ void ProseHighlighter::highlightBlock(const QString &text)
         }
     }
     setCurrentBlockState(styled.after.toInt());
+
+    // The block's metrics for the document layout; a change of them alone
+    // (no format changed) must still lay the block out again.
+    const BlockMetrics metrics =
+        styled.lines.isEmpty() ? paragraphStyle(LineKind::blank) : blockMetrics(styled.lines.first());
+    const auto *old = dynamic_cast<const ProseBlockData *>(currentBlockUserData());
+    if (!old || !(old->metrics == metrics)) {
+        setCurrentBlockUserData(new ProseBlockData(metrics));
+        const QTextBlock block = currentBlock();
+        document()->markContentsDirty(block.position(), block.length());
+    }
 }
 
 } // namespace editor

@@ -7,11 +7,18 @@
 #include "editor/prose/prosepresenter.h"
 #include "synthetichome.h"
 
-#include <QGuiApplication>
+#include "editor/prose/prosedocumentlayout.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextEdit>
 #include <benchmark/benchmark.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -113,13 +120,58 @@ void BM_PathologicalLine(benchmark::State &state)
 }
 BENCHMARK(BM_PathologicalLine)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
+// A typed character in the middle of the text until the view has painted it:
+// the edit, the restyle, the layout and a synchronous paint of the viewport.
+// Arg 0: Qt's own document layout (character styling only); 1: the prose
+// layout with the block metrics. The counter p95 is in milliseconds.
+void BM_KeystrokeToPaint(benchmark::State &state)
+{
+    QTextEdit edit;
+    edit.resize(900, 800);
+    edit.document()->setDefaultFont(editor::ProsePresenter::bodyFont());
+    if (state.range(0) == 1) {
+        auto *layout = new editor::ProseDocumentLayout(edit.document());
+        edit.document()->setDocumentLayout(layout);
+        layout->setTypewriterInsets(400, 400);
+    }
+    new editor::ProseHighlighter(edit.document());
+    QElapsedTimer load;
+    load.start();
+    edit.setPlainText(bigText());
+    edit.show();
+    QCoreApplication::processEvents();
+    const double loadMs = double(load.elapsed());
+    QTextCursor cursor(edit.document()->findBlockByNumber(edit.document()->blockCount() / 2));
+    cursor.movePosition(QTextCursor::EndOfBlock);
+    edit.setTextCursor(cursor);
+    edit.ensureCursorVisible();
+    edit.viewport()->repaint();
+
+    QList<double> samples;
+    QElapsedTimer timer;
+    for (auto _ : state) {
+        timer.start();
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, u"a"_s);
+        QCoreApplication::sendEvent(&edit, &press);
+        edit.viewport()->repaint();
+        const double seconds = double(timer.nsecsElapsed()) / 1e9;
+        samples.append(seconds * 1000);
+        state.SetIterationTime(seconds);
+    }
+    std::sort(samples.begin(), samples.end());
+    state.counters["p95ms"] = samples.isEmpty() ? 0 : samples[qsizetype(double(samples.size() - 1) * 0.95)];
+    state.counters["loadMs"] = loadMs;
+    state.counters["undoSteps"] = edit.document()->availableUndoSteps();
+}
+BENCHMARK(BM_KeystrokeToPaint)->Arg(0)->Arg(1)->UseManualTime()->Iterations(300)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
 int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    QGuiApplication app(argc, argv);
+    QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv))
         return 1;

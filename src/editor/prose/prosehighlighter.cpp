@@ -54,13 +54,16 @@ void ProseHighlighter::highlightBlock(const QString &text)
     }
     setCurrentBlockState(styled.after.toInt());
 
-    // The block's metrics for the document layout; a change of them alone
-    // (no format changed) must still lay the block out again.
+    // The block's metrics for the document layout. A block whose formats
+    // changed is laid out again anyway; one whose metrics alone changed (or an
+    // empty block, which has no formats) is marked here.
     const BlockMetrics metrics =
         styled.lines.isEmpty() ? paragraphStyle(LineKind::blank) : blockMetrics(styled.lines.first());
     const auto *old = dynamic_cast<const ProseBlockData *>(currentBlockUserData());
-    if (!old || !(old->metrics == metrics)) {
-        setCurrentBlockUserData(new ProseBlockData(metrics));
+    if (old && old->metrics == metrics)
+        return;
+    setCurrentBlockUserData(new ProseBlockData(metrics));
+    if (old || text.isEmpty()) {
         const QTextBlock block = currentBlock();
         document()->markContentsDirty(block.position(), block.length());
     }

@@ -3,11 +3,9 @@
 // rescan with a warm cache against a loop that only stats every post.md.
 #include "foundation/text.h"
 #include "library/postscan.h"
-#include "synthetichome.h"
+#include "libraryhome.h"
 
-#include <QDirIterator>
 #include <QFile>
-#include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -21,31 +19,11 @@ namespace {
 
 const QLocale kEnglish(QStringLiteral("en_US"));
 
-struct Home {
-    QTemporaryDir dir;
-    QString path;
-    std::vector<QByteArray> postFiles;
-};
+using Home = bench::LibraryHome;
 
-// Generated once: 40 projects of 250 short pieces, 8 of them archived.
 const Home &home()
 {
-    static const Home *const instance = [] {
-        auto *h = new Home;
-        h->path = h->dir.path() + "/Home";
-        testsupport::SyntheticHomeOptions options;
-        options.projects = 40;
-        options.piecesPerProject = 250;
-        options.archivedProjects = 8;
-        options.minWords = 50;
-        options.maxWords = 400;
-        testsupport::generateSyntheticHome(h->path, options);
-        QDirIterator it(h->path, {QStringLiteral("post.md")}, QDir::Files, QDirIterator::Subdirectories);
-        while (it.hasNext())
-            h->postFiles.push_back(QFile::encodeName(it.next()));
-        return h;
-    }();
-    return *instance;
+    return bench::tenThousandPieceHome();
 }
 
 void BM_ScanFull(benchmark::State &state)
@@ -93,15 +71,8 @@ BENCHMARK(BM_Rescan)->Unit(benchmark::kMillisecond);
 void BM_StatLoop(benchmark::State &state)
 {
     const Home &h = home();
-    for (auto _ : state) {
-        qint64 bytes = 0;
-        for (const QByteArray &file : h.postFiles) {
-            struct stat st {};
-            if (::stat(file.constData(), &st) == 0)
-                bytes += st.st_size;
-        }
-        benchmark::DoNotOptimize(bytes);
-    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(bench::statEveryPostFile(h));
 }
 BENCHMARK(BM_StatLoop)->Unit(benchmark::kMillisecond);
 

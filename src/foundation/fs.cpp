@@ -2,6 +2,7 @@
 
 #include "text.h"
 
+#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 
@@ -385,6 +386,28 @@ QString writeUnique(const QString &folder, const QString &base, const QString &e
     return publishUnique(temp, folderBytes, base, ext);
 }
 
+namespace {
+
+// Copies everything readable from in to out in chunks.
+void copyBytes(int in, const QByteArray &inPath, int out, const QByteArray &outPath)
+{
+    constexpr qsizetype kChunk = 1024 * 1024;
+    const std::unique_ptr<char[]> chunk(new char[kChunk]);
+    for (;;) {
+        const ssize_t n = ::read(in, chunk.get(), kChunk);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            fail(errno, inPath, "read");
+        }
+        if (n == 0)
+            break;
+        writeAllOrThrow(out, QByteArray::fromRawData(chunk.get(), n), outPath);
+    }
+}
+
+} // namespace
+
 QString copyUnique(const QString &source, const QString &folder, const QString &base, const QString &ext)
 {
     const QByteArray sourceBytes = encode(source);
@@ -395,21 +418,40 @@ QString copyUnique(const QString &source, const QString &folder, const QString &
     const QByteArray folderBytes = encode(folder);
     Temp temp;
     createTemp(temp, folderBytes, encode(numberedName(base, ext, 1)), 0666, -1);
-    constexpr qsizetype kChunk = 1024 * 1024;
-    const std::unique_ptr<char[]> chunk(new char[kChunk]);
-    for (;;) {
-        const ssize_t n = ::read(in.get(), chunk.get(), kChunk);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            fail(errno, sourceBytes, "read");
-        }
-        if (n == 0)
-            break;
-        writeAllOrThrow(temp.fd.get(), QByteArray::fromRawData(chunk.get(), n), temp.path);
-    }
+    copyBytes(in.get(), sourceBytes, temp.fd.get(), temp.path);
     finishTemp(temp);
     return publishUnique(temp, folderBytes, base, ext);
+}
+
+void copyFileKeepingMode(const QString &source, const QString &target)
+{
+    const QByteArray sourceBytes = encode(source);
+    const QByteArray targetBytes = encode(target);
+    Fd in;
+    struct stat st {};
+    openRegular(in, sourceBytes, st);
+    const mode_t mode = st.st_mode & 07777;
+    Fd out(::open(targetBytes.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode & 0700));
+    if (out.get() < 0)
+        fail(errno, targetBytes, "open");
+    try {
+        copyBytes(in.get(), sourceBytes, out.get(), targetBytes);
+        // Owner-only until the content is in, then the source's own bits.
+        if (::fchmod(out.get(), mode) != 0)
+            fail(errno, targetBytes, "chmod");
+        if (out.close() != 0)
+            fail(errno, targetBytes, "close");
+    } catch (...) {
+        ::unlink(targetBytes.constData());
+        throw;
+    }
+}
+
+bool removeTree(const QString &path)
+{
+    if (!isDirectoryNoFollow(path))
+        return ::unlink(encode(path).constData()) == 0;
+    return QDir(path).removeRecursively();
 }
 
 QString firstFreeName(const QString &folder, const QString &base, const QString &ext)

@@ -59,6 +59,15 @@ QString writeUnique(const QString &folder, const QString &base, const QString &e
 // the file name used. Throws FileError; a failed copy leaves no temp behind.
 QString copyUnique(const QString &source, const QString &folder, const QString &base, const QString &ext);
 
+// Copies the regular file at source (no link, FIFO or device) to target,
+// which must not exist yet, with the source's permission bits. Throws
+// FileError (ENOENT when the source has gone); a failed copy leaves no target.
+void copyFileKeepingMode(const QString &source, const QString &target);
+
+// Removes a file, a link (never what it points to) or a folder with all it
+// holds, without following links inside. False when something stayed.
+bool removeTree(const QString &path);
+
 // base cut by whole grapheme clusters (and of trailing "-") so that
 // base-N.ext stays within the file-name limit of 255 bytes for any N
 // writeUnique may try; base itself when it fits. May answer the empty text.

@@ -220,6 +220,7 @@ bool EditorSession::flush()
         reportError(foundation::describe(error));
         return false;
     }
+    ++m_diskSyncCount;
     setLastFlushedText(m_text);
     setSaveState(SaveState::saved);
     reportError(std::nullopt);
@@ -242,6 +243,7 @@ void EditorSession::reloadFromDisk()
     const std::optional<QString> disk = readTargetText();
     if (!disk)
         return;
+    ++m_diskSyncCount;
     setText(*disk);
     setLoadText(*disk);
     bumpLoadGeneration();
@@ -256,8 +258,10 @@ void EditorSession::keepLocal()
     if (!m_conflictAlert)
         return;
     setConflictAlert(false);
-    if (const std::optional<QString> disk = readTargetText())
+    if (const std::optional<QString> disk = readTargetText()) {
+        ++m_diskSyncCount;
         setLastFlushedText(*disk);
+    }
     updateSaveState();
 }
 

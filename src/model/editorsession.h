@@ -94,6 +94,9 @@ public:
     bool autosavePending() const { return m_autosavePending; }
     bool loadFailed() const { return m_loadFailed; }
     const ErrorAction &onError() const { return m_onError; }
+    // Moves each time lastFlushedText is taken from the disk anew: a write, a
+    // reload, Keep Local. A disk text read before the latest move is stale.
+    quint64 diskSyncCount() const { return m_diskSyncCount; }
 
     // Written by the editor views.
     void setCursor(const CursorState &cursor);
@@ -185,6 +188,7 @@ private:
     QTimer m_autosave;
     bool m_autosavePending = false;
     bool m_loadFailed = false;
+    quint64 m_diskSyncCount = 0;
     ErrorAction m_onError;
 };
 

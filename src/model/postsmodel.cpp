@@ -335,6 +335,8 @@ void PostsModel::openPiece(const QString &id)
 void PostsModel::stopWatching()
 {
     flushAll();
+    m_watcher.stop();
+    m_externalWatcher.stop();
 }
 
 void PostsModel::newDraft(Post::ContentType type)
@@ -409,13 +411,66 @@ std::optional<Post> PostsModel::createAIPiece(const QString &text)
 
 // --- Watching and rescans ----------------------------------------------------
 
-void PostsModel::startWatching(const QString &home)
+QString PostsModel::missingHomeMessage(const QString &home)
+{
+    return u"The library folder %1 is missing — connect its drive or choose another Home."_s.arg(home);
+}
+
+bool PostsModel::setHome(const QString &home)
 {
     if (m_watchedHome == home)
+        return true;
+    if (!flushAndCloseSessions())
+        return false;
+    setSelectedPostID(std::nullopt);
+    setOpenPieceCards({});
+    setOpenPieceHasSnapshot(false);
+    setOutlineGuardPieceID(std::nullopt);
+    setProseOverridePostID(std::nullopt);
+    setPendingConversion(std::nullopt);
+    setLastDraftWasOutline(false);
+    setPendingProject(std::nullopt);
+    return true;
+}
+
+void PostsModel::reportMissingHome(const std::optional<QString> &home)
+{
+    if (home) {
+        m_missingHomeReport = missingHomeMessage(*home);
+        setLastError(m_missingHomeReport);
+        return;
+    }
+    // Only the report itself is withdrawn, never another error.
+    if (m_missingHomeReport && m_lastError == m_missingHomeReport)
+        setLastError(std::nullopt);
+    m_missingHomeReport.reset();
+}
+
+void PostsModel::startWatching(const QString &home)
+{
+    // A Home whose watches all went (its drive left) may be started again.
+    if (m_watchedHome == home && m_watcher.watchCount() > 0)
         return;
     store(m_watchedHome, std::optional<QString>(home), &PostsModel::watchedHomeChanged);
-    for (const PostStore::Root root : {PostStore::Root::projects, PostStore::Root::archive})
-        QDir().mkpath(PostStore::rootPath(home, root));
+    // Creating the Home itself would fill the empty mount point of an
+    // unplugged drive with a new, empty library.
+    if (!QFileInfo(home).isDir()) {
+        m_watcher.stop();
+        reportMissingHome(home);
+        return;
+    }
+    reportMissingHome(std::nullopt);
+    QStringList folders;
+    for (const PostStore::Root root : {PostStore::Root::projects, PostStore::Root::archive}) {
+        folders.append(PostStore::rootPath(home, root));
+        QDir().mkpath(folders.last());
+    }
+    const QPointer<PostsModel> self(this);
+    m_watcher.onEvent = [self] {
+        if (self)
+            self->rescanLater();
+    };
+    m_watcher.start(folders);
 }
 
 void PostsModel::rescanLater()
@@ -439,10 +494,14 @@ QCoro::Task<void> PostsModel::rescan()
     if (const auto open = openPiece(); open && open->second == home)
         openID = open->first;
     const std::shared_ptr<EditorSession> sessionAtStart = m_session;
+    // The disk text is read after this point: a write or reload of the
+    // session in the meantime makes it stale, and no evidence of a conflict.
+    const quint64 syncsAtStart = m_session ? m_session->diskSyncCount() : 0;
     const quint64 serial = ++m_rescansStarted;
     const qint64 missesBefore = m_scanCache->missCount();
 
     struct Result {
+        bool homeExists = false;
         QList<Post> posts;
         std::optional<QString> diskText;
     };
@@ -450,7 +509,11 @@ QCoro::Task<void> PostsModel::rescan()
     // A named future, not a temporary inside co_await (GCC 12 mishandles those).
     QFuture<Result> scanning =
         QtConcurrent::run(libraryPool(), [scan = scanLibrary, cache = m_scanCache, home, openID] {
-            Result result{scan(home, cache), std::nullopt};
+            Result result;
+            result.homeExists = QFileInfo(home).isDir();
+            if (!result.homeExists)
+                return result;
+            result.posts = scan(home, cache);
             if (openID)
                 result.diskText = PostStore::readText(*openID, home);
             return result;
@@ -468,6 +531,13 @@ QCoro::Task<void> PostsModel::rescan()
     } else if (m_scanCache->missCount() > missesBefore) {
         bumpContentRevision();
     }
+    // A Home that is gone as a whole (its drive unplugged) lists nothing, but
+    // its open piece was not deleted: the session and its text stay.
+    if (!result.homeExists) {
+        reportMissingHome(home);
+        co_return;
+    }
+    reportMissingHome(std::nullopt);
     if (m_selectedPostID && !postWithID(*m_selectedPostID) && !PostStore::folderPath(*m_selectedPostID, home)) {
         const QString gone = *m_selectedPostID;
         setSelectedPostID(std::nullopt);
@@ -476,7 +546,7 @@ QCoro::Task<void> PostsModel::rescan()
             setSession(nullptr);
         }
     }
-    if (sessionAtStart && sessionAtStart == m_session && result.diskText)
+    if (sessionAtStart && sessionAtStart == m_session && m_session->diskSyncCount() == syncsAtStart && result.diskText)
         m_session->diskDidChange(*result.diskText);
     refreshOpenPieceCards();
 }

@@ -123,6 +123,7 @@ public:
     void openPiece(const QString &id);
     bool showsProse() const;
     std::optional<QString> currentText() const;
+    // At exit: flushes the open texts and stops the Home watcher.
     void stopWatching();
     void newPostDraft();
     void newOutlineDraft();
@@ -138,8 +139,20 @@ public:
     bool outlineWouldDropLines(const QString &id) const;
 
     // --- Watching and rescans ------------------------------------------------
-    // Starts showing home; creates projects/ and archive/ when missing.
+    // The library's message for a Home folder that is not there.
+    static QString missingHomeMessage(const QString &home);
+    // Makes ready for another Home: flushes and closes the open texts and
+    // clears the open state. True at once for the Home already watched; false
+    // when a flush was refused (its reason in lastError), changing nothing.
+    // Neither watches nor scans: startWatching and rescan follow.
+    bool setHome(const QString &home);
+    // Starts showing home: creates projects/ and archive/ when missing and
+    // watches them, rescanning after each batch of file events. A Home folder
+    // that is missing itself (an unmounted drive) is never created: it is
+    // reported in lastError and nothing is watched; calling again retries.
     void startWatching(const QString &home);
+    PostsWatcher &watcher() { return m_watcher; }
+    const PostsWatcher &watcher() const { return m_watcher; }
     // Scans the library off the main thread and publishes the result.
     QCoro::Task<void> rescan();
     // Starts a rescan without waiting for it.
@@ -261,6 +274,9 @@ private:
     void setRunningBlindRead(bool running);
     static bool tossSystemCoin();
     void bumpContentRevision();
+    // Puts the missing-Home message for home into lastError, or with none
+    // withdraws an earlier one.
+    void reportMissingHome(const std::optional<QString> &home);
     void newDraft(library::Post::ContentType type);
     // The open piece's (id, home), none without a piece session.
     std::optional<std::pair<QString, QString>> openPiece() const;
@@ -299,6 +315,8 @@ private:
     std::optional<QString> m_lastError;
     std::optional<QString> m_watchedHome;
     std::shared_ptr<library::PostScanCache> m_scanCache;
+    PostsWatcher m_watcher;
+    std::optional<QString> m_missingHomeReport;
     // Numbers of the rescans and card refreshes started and last applied.
     quint64 m_rescansStarted = 0;
     quint64 m_rescanApplied = 0;

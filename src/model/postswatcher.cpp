@@ -15,7 +15,6 @@
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vector>
 
 namespace model {
 
@@ -26,32 +25,8 @@ namespace {
 constexpr uint32_t kFolderEvents = IN_CREATE | IN_DELETE | IN_MODIFY | IN_CLOSE_WRITE | IN_ATTRIB | IN_MOVED_FROM
                                    | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 
-// The sub-folders of path, symbolic links left out.
-std::vector<QByteArray> subFolders(const QByteArray &path)
-{
-    std::vector<QByteArray> folders;
-    const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return folders;
-    DIR *dir = ::fdopendir(fd);
-    if (!dir) {
-        ::close(fd);
-        return folders;
-    }
-    while (const dirent *entry = ::readdir(dir)) {
-        if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0)
-            continue;
-        bool isFolder = entry->d_type == DT_DIR;
-        if (entry->d_type == DT_UNKNOWN) {
-            struct stat st {};
-            isFolder = ::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
-        }
-        if (isFolder)
-            folders.push_back(path + '/' + entry->d_name);
-    }
-    ::closedir(dir);
-    return folders;
-}
+// How deep a walk goes below a watched folder; each level holds a descriptor.
+constexpr int kMaxDepth = 64;
 
 } // namespace
 
@@ -84,25 +59,72 @@ private:
     void addTree(const QByteArray &path, bool isRoot)
     {
         QSet<int> seen;
-        std::vector<QByteArray> pending{path};
-        while (!pending.empty()) {
-            const QByteArray folder = std::move(pending.back());
-            pending.pop_back();
-            const bool followLink = isRoot && folder == path;
-            const int wd =
-                ::inotify_add_watch(m_fd, folder.constData(), kFolderEvents | (followLink ? 0 : IN_DONT_FOLLOW));
-            // Unwatchable folders (gone, no permission, out of watches) are skipped.
-            if (wd < 0 || seen.contains(wd))
-                continue;
-            seen.insert(wd);
-            m_paths.insert(wd, folder);
-            if (!m_recursive)
-                continue;
-            // Files and folders made before the watch was placed are found
-            // here; the event that led here opens the batch that scans them.
-            std::vector<QByteArray> below = subFolders(folder);
-            pending.insert(pending.end(), std::make_move_iterator(below.begin()), std::make_move_iterator(below.end()));
+        if (!watch(path, isRoot, seen) || !m_recursive)
+            return;
+        const int fd = ::open(path.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | (isRoot ? 0 : O_NOFOLLOW));
+        struct stat st {};
+        if (fd < 0)
+            return;
+        if (::fstat(fd, &st) != 0) {
+            ::close(fd);
+            return;
         }
+        walk(fd, path, st.st_nlink, seen, 0);
+    }
+
+    // True when path is watched now and was not yet reached in this walk.
+    // Unwatchable folders (gone, not a folder, no permission, out of
+    // watches) are skipped.
+    bool watch(const QByteArray &path, bool followLink, QSet<int> &seen)
+    {
+        const int wd = ::inotify_add_watch(m_fd, path.constData(), kFolderEvents | (followLink ? 0 : IN_DONT_FOLLOW));
+        if (wd < 0 || seen.contains(wd))
+            return false;
+        seen.insert(wd);
+        m_paths.insert(wd, path);
+        return true;
+    }
+
+    // Watches the folders below the watched folder path, open as fd (taken
+    // over). Its link count, read after its watch was placed, is 2 plus its
+    // sub-folders where the file system counts them (1 where it does not):
+    // leaves are never opened and a listing stops at the last sub-folder.
+    // A folder made meanwhile is announced by an event instead, and the
+    // event that led to a new folder opens the batch that scans its files.
+    void walk(int fd, const QByteArray &path, nlink_t links, QSet<int> &seen, int depth)
+    {
+        if (links == 2 || depth >= kMaxDepth) {
+            ::close(fd);
+            return;
+        }
+        DIR *dir = ::fdopendir(fd);
+        if (!dir) {
+            ::close(fd);
+            return;
+        }
+        qint64 left = links > 2 ? qint64(links) - 2 : -1;
+        while (left != 0) {
+            const dirent *entry = ::readdir(dir);
+            if (!entry)
+                break;
+            if ((entry->d_type != DT_DIR && entry->d_type != DT_UNKNOWN) || std::strcmp(entry->d_name, ".") == 0
+                || std::strcmp(entry->d_name, "..") == 0)
+                continue;
+            if (entry->d_type == DT_DIR && left > 0)
+                --left;
+            const QByteArray child = path + '/' + entry->d_name;
+            if (!watch(child, false, seen))
+                continue;
+            if (entry->d_type == DT_UNKNOWN && left > 0)
+                --left;
+            struct stat st {};
+            if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode) || st.st_nlink == 2)
+                continue;
+            const int childFd = ::openat(fd, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (childFd >= 0)
+                walk(childFd, child, st.st_nlink, seen, depth + 1);
+        }
+        ::closedir(dir);
     }
 
     // A folder that left its place: its watches and those below it go; a

@@ -181,6 +181,14 @@ TEST_F(PassTest, RefusalsNameTheirReasonAndTouchNothing)
     };
     const std::vector<Case> cases{
         {"a draft is open", [&] { model.newPostDraft(); }, notSaved},
+        {"an outside file is open",
+         [&] {
+             const QString file = dir.path() + "/outside.md";
+             testsupport::writeFile(file, "# Outside\n");
+             model.openExternalFile(QUrl::fromLocalFile(file));
+             ASSERT_NE(model.externalSession(), nullptr);
+         },
+         notSaved},
         {"an outline the editor would lose lines of",
          [&] {
              const Post outline = PostStore::createPiece("- One\nstray prose\n- Two\n", "Essays",

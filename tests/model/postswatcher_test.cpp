@@ -4,39 +4,16 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
-
-#include <unistd.h>
 
 namespace {
 
 using model::PostsWatcher;
 using testsupport::spinUntil;
 using testsupport::writeFile;
-
-// The inotify watches the kernel holds for this process, over all its
-// inotify descriptors (from /proc/self/fdinfo).
-int kernelWatches()
-{
-    int watches = 0;
-    const QDir fds(QStringLiteral("/proc/self/fd"));
-    for (const QString &fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
-        // An anonymous inode's link text is not a path: read it raw.
-        char target[64] = {};
-        const QByteArray link = QFile::encodeName(fds.filePath(fd));
-        const ssize_t n = ::readlink(link.constData(), target, sizeof target - 1);
-        if (n <= 0 || QByteArray(target, int(n)) != "anon_inode:inotify")
-            continue;
-        QFile info(QStringLiteral("/proc/self/fdinfo/") + fd);
-        if (!info.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray &line : info.readAll().split('\n'))
-            watches += line.startsWith("inotify wd:") ? 1 : 0;
-    }
-    return watches;
-}
 
 // Lets every batch that could still be open run.
 void settle()
@@ -74,6 +51,35 @@ TEST_F(PostsWatcherTest, ABurstOfChangesGivesOneCallback)
     ASSERT_TRUE(spinUntil([&] { return calls == 2; }));
 }
 
+TEST_F(PostsWatcherTest, EveryFolderBelowTheRootsIsWatchedAndNothingElse)
+{
+    // Files and folders mixed at every level, hidden ones, leaves and
+    // folders with folders in them, a link to a folder.
+    for (int p = 0; p < 3; ++p) {
+        for (int i = 0; i < 4; ++i) {
+            const QString piece = path("root/project-%1/piece-%2").arg(p).arg(i);
+            writeFile(piece + "/post.md", "x");
+            if (i % 2 == 0)
+                QDir().mkpath(piece + "/cards");
+            if (i % 3 == 0)
+                QDir().mkpath(piece + "/.hidden/deeper");
+            writeFile(piece + "/cards-not-a-folder", "x");
+        }
+    }
+    ASSERT_TRUE(QFile::link(path("root/project-0"), path("root/project-link")));
+    int folders = 1;
+    QDirIterator it(path("root"), QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        it.next();
+        ++folders;
+    }
+    const int baseline = testsupport::inotifyWatches();
+    watcher.start({path("root")});
+    EXPECT_EQ(watcher.watchCount(), folders);
+    EXPECT_EQ(testsupport::inotifyWatches(), baseline + folders);
+}
+
 TEST_F(PostsWatcherTest, FoldersMadeAfterTheStartAreWatchedAsTheyAppear)
 {
     QDir().mkpath(path("root/projects"));
@@ -98,7 +104,7 @@ TEST_F(PostsWatcherTest, FoldersMadeAfterTheStartAreWatchedAsTheyAppear)
     const int before = calls;
     writeFile(path("root/projects/Notes/swim/cards/b.json"), "{}");
     ASSERT_TRUE(spinUntil([&] { return calls == before + 1; }));
-    EXPECT_EQ(kernelWatches(), watcher.watchCount());
+    EXPECT_EQ(testsupport::inotifyWatches(), watcher.watchCount());
 }
 
 TEST_F(PostsWatcherTest, WatchesFollowFoldersThatGoAndMove)
@@ -121,7 +127,7 @@ TEST_F(PostsWatcherTest, WatchesFollowFoldersThatGoAndMove)
     ASSERT_TRUE(QDir(path("root/b")).removeRecursively());
     ASSERT_TRUE(spinUntil([&] { return watcher.watchCount() == 1; }));
     settle();
-    EXPECT_EQ(kernelWatches(), 1);
+    EXPECT_EQ(testsupport::inotifyWatches(), 1);
 
     const int before = calls;
     writeFile(path("outside/a/x/moved-away.md"), "x");
@@ -132,16 +138,16 @@ TEST_F(PostsWatcherTest, WatchesFollowFoldersThatGoAndMove)
 
 TEST_F(PostsWatcherTest, StopAndRestartLeaveNoWatchesBehind)
 {
-    const int baseline = kernelWatches();
+    const int baseline = testsupport::inotifyWatches();
     for (const char *folder : {"one/a", "one/b", "two/c"})
         QDir().mkpath(path(folder));
     watcher.start({path("one"), path("two")});
     EXPECT_EQ(watcher.watchCount(), 5);
-    EXPECT_EQ(kernelWatches(), baseline + 5);
+    EXPECT_EQ(testsupport::inotifyWatches(), baseline + 5);
 
     watcher.start({path("two")});
     EXPECT_EQ(watcher.watchCount(), 2);
-    EXPECT_EQ(kernelWatches(), baseline + 2);
+    EXPECT_EQ(testsupport::inotifyWatches(), baseline + 2);
 
     // A batch opened before the stop never calls back.
     writeFile(path("two/c/late.md"), "x");
@@ -149,7 +155,7 @@ TEST_F(PostsWatcherTest, StopAndRestartLeaveNoWatchesBehind)
     watcher.stop();
     EXPECT_FALSE(watcher.isRunning());
     EXPECT_EQ(watcher.watchCount(), 0);
-    EXPECT_EQ(kernelWatches(), baseline);
+    EXPECT_EQ(testsupport::inotifyWatches(), baseline);
     writeFile(path("two/c/later.md"), "x");
     settle();
     EXPECT_EQ(calls, 0);

@@ -16,6 +16,7 @@
 #include <ostream>
 #include <stdexcept>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -155,6 +156,26 @@ void drainPosted()
     QMetaObject::invokeMethod(
         QCoreApplication::instance(), [reached] { *reached = true; }, Qt::QueuedConnection);
     spinUntil([reached] { return *reached; });
+}
+
+int inotifyWatches()
+{
+    int watches = 0;
+    const QDir fds(QStringLiteral("/proc/self/fd"));
+    for (const QString &fd : fds.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        // An anonymous inode's link text is not a path: read it raw.
+        char target[64] = {};
+        const QByteArray link = QFile::encodeName(fds.filePath(fd));
+        const ssize_t n = ::readlink(link.constData(), target, sizeof target - 1);
+        if (n <= 0 || QByteArray(target, int(n)) != "anon_inode:inotify")
+            continue;
+        QFile info(QStringLiteral("/proc/self/fdinfo/") + fd);
+        if (!info.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &line : info.readAll().split('\n'))
+            watches += line.startsWith("inotify wd:") ? 1 : 0;
+    }
+    return watches;
 }
 
 bool processGone(qint64 pid)

@@ -46,6 +46,10 @@ bool spinUntil(const std::function<bool()> &condition, int limitMs = 20000);
 // has run (what that posts in turn may still wait).
 void drainPosted();
 
+// The inotify watches the kernel holds for this process, over all its
+// inotify descriptors (read from /proc/self/fdinfo).
+int inotifyWatches();
+
 // Whether no process of this id exists any more (a zombie still counts as
 // existing: it has not been reaped).
 bool processGone(qint64 pid);

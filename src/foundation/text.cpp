@@ -99,6 +99,20 @@ public:
         const int32_t b = m_it->next();
         return b == icu::BreakIterator::DONE ? -1 : qsizetype(b);
     }
+    // The boundary at or before position (0 < position < length).
+    qsizetype floor(qsizetype position)
+    {
+        if (!m_it) {
+            const bool inPair = QChar::isLowSurrogate(m_text.charAt(int32_t(position)))
+                                && QChar::isHighSurrogate(m_text.charAt(int32_t(position - 1)));
+            return inPair ? position - 1 : position;
+        }
+        if (m_it->isBoundary(int32_t(position)))
+            return position;
+        // ICU first moves an offset inside a surrogate pair to the pair's
+        // start; asking from one unit later keeps that start in reach.
+        return qsizetype(m_it->preceding(int32_t(position + 1)));
+    }
 
 private:
     const icu::UnicodeString m_text; // read-only alias of the QString's buffer
@@ -119,6 +133,16 @@ QList<qsizetype> graphemeBoundaries(const QString &text)
     if (result.last() != text.size())
         result.append(text.size());
     return result;
+}
+
+qsizetype graphemeFloor(const QString &text, qsizetype position)
+{
+    if (position <= 0)
+        return 0;
+    if (position >= text.size())
+        return text.size();
+    GraphemeIterator it(text);
+    return it.floor(position);
 }
 
 qsizetype graphemeCount(const QString &text)

@@ -36,6 +36,10 @@ qsizetype graphemeCount(const QString &text);
 QString graphemePrefix(const QString &text, qsizetype n);
 // UTF-16 offsets of every cluster boundary, 0 and text.size() included.
 QList<qsizetype> graphemeBoundaries(const QString &text);
+// The cluster boundary at or before position (clamped to the text): where a
+// position from outside the text (a stored caret, a computed offset) may land
+// without splitting a surrogate pair or a cluster.
+qsizetype graphemeFloor(const QString &text, qsizetype position);
 // The clusters themselves, in order.
 QStringList graphemes(const QString &text);
 

@@ -120,6 +120,16 @@ TEST_P(TextGraphemes, CountPrefixBoundariesAndClustersAgree)
         bounds.append(bounds.last() + c.size());
     EXPECT_EQ(graphemeBoundaries(text), bounds);
 
+    // Every offset floors to the boundary at or before it.
+    for (qsizetype position = -1; position <= text.size() + 1; ++position) {
+        qsizetype floor = 0;
+        for (qsizetype b : bounds) {
+            if (b <= position)
+                floor = b;
+        }
+        EXPECT_EQ(graphemeFloor(text, position), floor) << "position " << position;
+    }
+
     for (qsizetype n = -1; n <= expected.size() + 1; ++n) {
         const qsizetype k = std::clamp<qsizetype>(n, 0, expected.size());
         EXPECT_EQ(graphemePrefix(text, n), expected.mid(0, k).join(QString())) << "n=" << n;

@@ -1,0 +1,181 @@
+// The prose styling on a 100,000-word Markdown text: every line classified and
+// styled, the paragraph restyle of a keystroke in the middle (with the fence
+// state before it), a keystroke through the highlighter of a document, and the
+// inline passes on pathological lines.
+#include "editor/prose/prosehighlighter.h"
+#include "editor/prose/proselist.h"
+#include "editor/prose/prosepresenter.h"
+#include "synthetichome.h"
+
+#include "editor/prose/prosedocumentlayout.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QKeyEvent>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+
+namespace {
+
+namespace P = editor::ProsePresenter;
+using namespace Qt::StringLiterals;
+
+// Synthetic prose made into Markdown: headings, lists, quotes, code blocks and
+// inline markup among the paragraphs.
+QString markdownText(int words)
+{
+    const QStringList paragraphs = testsupport::syntheticProse(words, 11).split(u"\n\n"_s, Qt::SkipEmptyParts);
+    QStringList out;
+    int n = 0;
+    for (QString p : paragraphs) {
+        p = p.trimmed();
+        switch (n++ % 12) {
+        case 0: out << u"## "_s + p.section(u' ', 0, 5); break;
+        case 3:
+            for (const QString &item : p.split(u". "_s, Qt::SkipEmptyParts))
+                out << u"- "_s + item;
+            break;
+        case 5: out << u"> "_s + p; break;
+        case 7: out << u"```"_s << p.section(u' ', 0, 9) << u"```"_s; break;
+        default:
+            p.replace(u" the "_s, u" **the** "_s).replace(u" a "_s, u" *a* "_s).replace(u" of "_s, u" `of` "_s);
+            p.replace(u" and "_s, u" [and](https://example.org) "_s);
+            out << p;
+        }
+        out << QString();
+    }
+    return out.join(u'\n');
+}
+
+const QString &bigText()
+{
+    static const QString text = markdownText(100000);
+    return text;
+}
+
+void BM_StyleWholeText(benchmark::State &state)
+{
+    const QString &text = bigText();
+    for (auto _ : state) {
+        const QList<P::StyledLine> lines = P::style(text, 0, text.size());
+        benchmark::DoNotOptimize(lines.size());
+    }
+    state.counters["lines"] = double(P::lineSplit(text, 0, text.size()).size());
+    state.counters["kB"] = double(text.size() * 2 / 1024);
+}
+BENCHMARK(BM_StyleWholeText)->Unit(benchmark::kMillisecond);
+
+void BM_ScanListLines(benchmark::State &state)
+{
+    const QString &text = bigText();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(editor::ProseList::scanLines(text).size());
+}
+BENCHMARK(BM_ScanListLines)->Unit(benchmark::kMillisecond);
+
+// A keystroke's restyle as the text views do it: the paragraph at the caret,
+// after the fence state before it.
+void BM_ParagraphRestyleMiddle(benchmark::State &state)
+{
+    const QString &text = bigText();
+    const qsizetype middle = text.indexOf(u"\n\n"_s, text.size() / 2) + 2;
+    const qsizetype end = text.indexOf(u'\n', middle);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(P::style(text, middle, end - middle).size());
+}
+BENCHMARK(BM_ParagraphRestyleMiddle)->Unit(benchmark::kMicrosecond);
+
+// A keystroke in the middle of the document and its removal: the document's
+// edit, the highlighter and Qt's own document layout (no view).
+void BM_HighlighterKeystrokeMiddle(benchmark::State &state)
+{
+    QTextDocument document;
+    document.setPlainText(bigText());
+    document.documentLayout();
+    editor::ProseHighlighter highlighter(&document);
+    highlighter.rehighlight();
+    highlighter.resetHighlightedBlocks();
+    const int middle = document.blockCount() / 2;
+    QTextCursor cursor(document.findBlockByNumber(middle));
+    for (auto _ : state) {
+        cursor.insertText(u"x"_s);
+        cursor.deletePreviousChar();
+    }
+    state.counters["blocks/edit"] = double(highlighter.highlightedBlocks()) / double(2 * state.iterations());
+}
+BENCHMARK(BM_HighlighterKeystrokeMiddle)->Unit(benchmark::kMicrosecond);
+
+// 200,000 units of Markdown punctuation on one line.
+void BM_PathologicalLine(benchmark::State &state)
+{
+    const QString unit = state.range(0) == 0 ? u"["_s : u"*_`[]("_s;
+    const QString line = unit.repeated(200000 / unit.size());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(P::style(line, 0, line.size()).size());
+}
+BENCHMARK(BM_PathologicalLine)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// A typed character in the middle of the text until the view has painted it:
+// the edit, the restyle, the layout and a synchronous paint of the viewport.
+// Arg 0: Qt's own document layout (character styling only); 1: the prose
+// layout with the block metrics. The counter p95 is in milliseconds.
+void BM_KeystrokeToPaint(benchmark::State &state)
+{
+    QTextEdit edit;
+    edit.resize(900, 800);
+    edit.document()->setDefaultFont(editor::ProsePresenter::bodyFont());
+    if (state.range(0) == 1) {
+        auto *layout = new editor::ProseDocumentLayout(edit.document());
+        edit.document()->setDocumentLayout(layout);
+        layout->setTypewriterInsets(400, 400);
+    }
+    new editor::ProseHighlighter(edit.document());
+    QElapsedTimer load;
+    load.start();
+    edit.setPlainText(bigText());
+    edit.show();
+    QCoreApplication::processEvents();
+    const double loadMs = double(load.elapsed());
+    QTextCursor cursor(edit.document()->findBlockByNumber(edit.document()->blockCount() / 2));
+    cursor.movePosition(QTextCursor::EndOfBlock);
+    edit.setTextCursor(cursor);
+    edit.ensureCursorVisible();
+    edit.viewport()->repaint();
+
+    QList<double> samples;
+    QElapsedTimer timer;
+    for (auto _ : state) {
+        timer.start();
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, u"a"_s);
+        QCoreApplication::sendEvent(&edit, &press);
+        edit.viewport()->repaint();
+        const double seconds = double(timer.nsecsElapsed()) / 1e9;
+        samples.append(seconds * 1000);
+        state.SetIterationTime(seconds);
+    }
+    std::sort(samples.begin(), samples.end());
+    state.counters["p95ms"] = samples.isEmpty() ? 0 : samples[qsizetype(double(samples.size() - 1) * 0.95)];
+    state.counters["loadMs"] = loadMs;
+    state.counters["undoSteps"] = edit.document()->availableUndoSteps();
+}
+BENCHMARK(BM_KeystrokeToPaint)->Arg(0)->Arg(1)->UseManualTime()->Iterations(300)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,234 @@
+#include "editor/prose/prosedocumentlayout.h"
+
+#include <QPainter>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
+
+#include <algorithm>
+
+namespace editor {
+
+using ProsePresenter::BlockMetrics;
+
+namespace {
+
+BlockMetrics metricsOf(const QTextBlock &block)
+{
+    if (const auto *data = dynamic_cast<const ProseBlockData *>(block.userData()))
+        return data->metrics;
+    return ProsePresenter::paragraphStyle(ProsePresenter::LineKind::body);
+}
+
+} // namespace
+
+ProseDocumentLayout::ProseDocumentLayout(QTextDocument *document) : QAbstractTextDocumentLayout(document) {}
+
+void ProseDocumentLayout::setTypewriterInsets(qreal top, qreal bottom)
+{
+    if (top == m_insetTop && bottom == m_insetBottom)
+        return;
+    m_insetTop = top;
+    m_insetBottom = bottom;
+    placeBlocks(0);
+    emit documentSizeChanged(documentSize());
+    emit update();
+}
+
+qreal ProseDocumentLayout::columnWidth() const
+{
+    const qreal page = document()->pageSize().width();
+    if (page <= 0)
+        return ProsePresenter::measure();
+    return std::max<qreal>(1, std::min(ProsePresenter::measure(), page - 2 * kSidePadding));
+}
+
+qreal ProseDocumentLayout::columnLeft() const
+{
+    const qreal page = document()->pageSize().width();
+    if (page <= 0)
+        return kSidePadding;
+    return std::max(kSidePadding, (page - columnWidth()) / 2);
+}
+
+qreal ProseDocumentLayout::layoutBlock(const QTextBlock &block)
+{
+    QTextLayout *layout = block.layout();
+    if (!block.isVisible()) {
+        layout->clearLayout();
+        return 0;
+    }
+    const BlockMetrics metrics = metricsOf(block);
+    const qreal width = columnWidth();
+    QTextOption option = document()->defaultTextOption();
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout->setTextOption(option);
+    qreal y = metrics.spaceBefore;
+    bool first = true;
+    layout->beginLayout();
+    for (QTextLine line = layout->createLine(); line.isValid(); line = layout->createLine()) {
+        const qreal indent = first ? metrics.firstLineIndent : metrics.headIndent;
+        line.setLineWidth(std::max<qreal>(1, width - indent));
+        // The natural height the multiples are computed from includes leading.
+        line.setLeadingIncluded(true);
+        const qreal natural = line.height();
+        const qreal height = natural * metrics.lineHeightMultiple;
+        // The added height goes above the glyphs, as on the platform the
+        // metrics come from.
+        line.setPosition(QPointF(indent, y + height - natural));
+        y += height;
+        first = false;
+    }
+    layout->endLayout();
+    ++m_lastLaidOut;
+    return y + metrics.spaceAfter;
+}
+
+void ProseDocumentLayout::placeBlocks(int fromIndex)
+{
+    const int count = int(m_heights.size());
+    m_tops.resize(count);
+    if (fromIndex >= count)
+        return;
+    const qreal left = columnLeft();
+    qreal top = fromIndex == 0 ? m_insetTop : m_tops[fromIndex - 1] + m_heights[fromIndex - 1];
+    QTextBlock block = document()->findBlockByNumber(fromIndex);
+    for (int i = fromIndex; i < count && block.isValid(); ++i, block = block.next()) {
+        m_tops[i] = top;
+        block.layout()->setPosition(QPointF(left, top));
+        top += m_heights[i];
+    }
+}
+
+void ProseDocumentLayout::documentChanged(int from, int charsRemoved, int charsAdded)
+{
+    Q_UNUSED(charsRemoved);
+    QTextDocument *doc = document();
+    const int count = doc->blockCount();
+    m_lastLaidOut = 0;
+
+    int firstIndex = 0;
+    const qreal width = columnWidth();
+    QTextBlock first = doc->findBlock(from);
+    QTextBlock last = doc->findBlock(from + charsAdded);
+    if (!first.isValid())
+        first = doc->lastBlock();
+    if (!last.isValid())
+        last = doc->lastBlock();
+    const int delta = count - int(m_heights.size());
+    const int oldLast = last.blockNumber() - delta;
+    const bool whole = width != m_laidOutWidth || m_heights.isEmpty() || oldLast < first.blockNumber() - 1
+                       || oldLast >= m_heights.size();
+    if (whole) {
+        m_laidOutWidth = width;
+        m_heights.clear();
+        m_heights.reserve(count);
+        for (QTextBlock block = doc->begin(); block.isValid(); block = block.next())
+            m_heights.append(layoutBlock(block));
+    } else {
+        firstIndex = first.blockNumber();
+        m_heights.remove(firstIndex, oldLast - firstIndex + 1);
+        QList<qreal> fresh;
+        for (QTextBlock block = first; block.isValid(); block = block.next()) {
+            fresh.append(layoutBlock(block));
+            if (block == last)
+                break;
+        }
+        m_heights.insert(firstIndex, fresh.size(), 0);
+        std::copy(fresh.cbegin(), fresh.cend(), m_heights.begin() + firstIndex);
+    }
+    placeBlocks(firstIndex);
+    emit documentSizeChanged(documentSize());
+    const qreal top = firstIndex < m_tops.size() ? m_tops[firstIndex] : 0;
+    emit update(QRectF(0, top, 1e9, 1e9));
+}
+
+int ProseDocumentLayout::blockIndexAt(qreal y) const
+{
+    const auto it = std::upper_bound(m_tops.cbegin(), m_tops.cend(), y);
+    return std::max(0, int(it - m_tops.cbegin()) - 1);
+}
+
+void ProseDocumentLayout::draw(QPainter *painter, const PaintContext &context)
+{
+    if (m_tops.isEmpty())
+        return;
+    const QRectF clip = context.clip.isValid() ? context.clip : QRectF(0, 0, 1e9, 1e9);
+    painter->setPen(context.palette.color(QPalette::Text));
+    int i = blockIndexAt(clip.top());
+    for (QTextBlock block = document()->findBlockByNumber(i); block.isValid() && i < m_tops.size();
+         block = block.next(), ++i) {
+        if (m_tops[i] > clip.bottom())
+            break;
+        if (m_heights[i] <= 0 || !block.isVisible())
+            continue;
+        const int position = block.position();
+        const int length = block.length();
+        QList<QTextLayout::FormatRange> selections;
+        for (const Selection &selection : context.selections) {
+            const int start = selection.cursor.selectionStart() - position;
+            const int end = selection.cursor.selectionEnd() - position;
+            if (end <= 0 || start >= length || start == end)
+                continue;
+            QTextLayout::FormatRange range;
+            range.start = std::max(0, start);
+            range.length = std::min(length, end) - range.start;
+            range.format = selection.format;
+            selections.append(range);
+        }
+        QTextLayout *layout = block.layout();
+        layout->draw(painter, QPointF(), selections, clip);
+        if (context.cursorPosition >= position && context.cursorPosition < position + length)
+            layout->drawCursor(painter, QPointF(), context.cursorPosition - position, 1);
+    }
+}
+
+int ProseDocumentLayout::hitTest(const QPointF &point, Qt::HitTestAccuracy accuracy) const
+{
+    if (m_tops.isEmpty())
+        return -1;
+    int i = blockIndexAt(point.y());
+    QTextBlock block = document()->findBlockByNumber(i);
+    // Hidden blocks take no room: the hit belongs to the next shown one.
+    while (block.isValid() && (m_heights[i] <= 0 || !block.isVisible()) && block.next().isValid()) {
+        block = block.next();
+        ++i;
+    }
+    const QTextLayout *layout = block.layout();
+    const QPointF local = point - layout->position();
+    if (layout->lineCount() == 0)
+        return accuracy == Qt::ExactHit ? -1 : block.position();
+    for (int l = 0; l < layout->lineCount(); ++l) {
+        const QTextLine line = layout->lineAt(l);
+        const bool lastLine = l + 1 == layout->lineCount();
+        if (local.y() < line.y() + line.height() || lastLine) {
+            if (accuracy == Qt::ExactHit && !line.naturalTextRect().contains(local))
+                return -1;
+            return block.position() + line.xToCursor(local.x());
+        }
+    }
+    return -1;
+}
+
+QSizeF ProseDocumentLayout::documentSize() const
+{
+    const qreal height = m_tops.isEmpty() ? m_insetTop : m_tops.last() + m_heights.last();
+    const qreal page = document()->pageSize().width();
+    const qreal width = page > 0 ? page : columnWidth() + 2 * kSidePadding;
+    return QSizeF(width, height + m_insetBottom);
+}
+
+QRectF ProseDocumentLayout::frameBoundingRect(QTextFrame *) const
+{
+    return QRectF(QPointF(0, 0), documentSize());
+}
+
+QRectF ProseDocumentLayout::blockBoundingRect(const QTextBlock &block) const
+{
+    const int i = block.blockNumber();
+    if (i < 0 || i >= m_tops.size())
+        return QRectF();
+    return QRectF(columnLeft(), m_tops[i], columnWidth(), m_heights[i]);
+}
+
+} // namespace editor

@@ -1,0 +1,157 @@
+#include "editor/prose/prosedocumentlayout.h"
+
+#include "editor/prose/prosehighlighter.h"
+#include "testutil.h"
+
+#include <QDir>
+#include <QScrollBar>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextEdit>
+#include <QTextLayout>
+#include <gtest/gtest.h>
+
+namespace {
+
+namespace P = editor::ProsePresenter;
+using editor::ProseDocumentLayout;
+using editor::ProseHighlighter;
+using namespace Qt::Literals::StringLiterals;
+
+class ProseDocumentLayoutTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        edit.resize(800, 600);
+        edit.setFrameStyle(0);
+        edit.document()->setDefaultFont(P::bodyFont());
+        layout = new ProseDocumentLayout(edit.document());
+        edit.document()->setDocumentLayout(layout);
+        highlighter = new ProseHighlighter(edit.document());
+        edit.show();
+    }
+
+    void setText(const QString &text)
+    {
+        edit.setPlainText(text);
+        testsupport::drainPosted();
+    }
+
+    QTextBlock block(int number) const { return edit.document()->findBlockByNumber(number); }
+    QRectF rectOf(int number) const { return layout->blockBoundingRect(block(number)); }
+
+    QTextEdit edit;
+    ProseDocumentLayout *layout = nullptr;
+    ProseHighlighter *highlighter = nullptr;
+};
+
+TEST_F(ProseDocumentLayoutTest, BlocksTakeTheirMetricsWithoutAnyUndoStep)
+{
+    setText(u"Lead line\nbody line\n# Heading\n> quoted\n- item"_s);
+    EXPECT_EQ(edit.document()->availableUndoSteps(), 0);
+
+    // Qt's line metrics round the face's ascent and descent: within half a pixel.
+    EXPECT_NEAR(rectOf(1).height(), 30.6, 0.5);
+    // A heading line also holds its dimmed marker in the mono face: its
+    // natural height is the line's, times the heading multiple, between the
+    // heading's spacing.
+    const QTextLine heading = block(2).layout()->lineAt(0);
+    EXPECT_NEAR(rectOf(2).height(),
+                75 + heading.height() * P::paragraphStyle(P::LineKind::heading1).lineHeightMultiple + 30, 0.01);
+    EXPECT_NEAR(heading.height() * P::paragraphStyle(P::LineKind::heading1).lineHeightMultiple, 34.5, 1.5);
+    EXPECT_EQ(rectOf(1).top(), rectOf(0).bottom());
+
+    // The quote's lines start 20 in; the column sits centred with its padding.
+    const QTextLine quoteLine = block(3).layout()->lineAt(0);
+    EXPECT_EQ(quoteLine.x(), 20);
+    EXPECT_EQ(layout->columnWidth(), std::min(P::measure(), 800 - 48.0));
+    EXPECT_GE(layout->columnLeft(), ProseDocumentLayout::kSidePadding);
+
+    // Folding a block hides it without an undo step and without room.
+    block(1).setVisible(false);
+    edit.document()->markContentsDirty(block(1).position(), block(1).length());
+    EXPECT_EQ(rectOf(1).height(), 0);
+    EXPECT_EQ(rectOf(2).top(), rectOf(0).bottom());
+    EXPECT_EQ(edit.document()->availableUndoSteps(), 0);
+}
+
+TEST_F(ProseDocumentLayoutTest, WrappedListLinesHangUnderTheItemText)
+{
+    setText(u"- "_s + u"word "_s.repeated(80));
+    const QTextLayout *item = block(0).layout();
+    ASSERT_GT(item->lineCount(), 1);
+    EXPECT_EQ(item->lineAt(0).x(), 0);
+    EXPECT_NEAR(item->lineAt(1).x(), P::markerPrefixWidth(u"- "), 0.01);
+}
+
+TEST_F(ProseDocumentLayoutTest, CaretMovesAndMouseSelectionUseTheLayout)
+{
+    setText(u"First paragraph\n\nSecond paragraph that is a little longer\nThird"_s);
+    QTextCursor cursor(edit.document());
+    cursor.movePosition(QTextCursor::Right, QTextCursor::MoveAnchor, 3);
+    edit.setTextCursor(cursor);
+    const QRect start = edit.cursorRect();
+
+    QTest::keyClick(&edit, Qt::Key_Down);
+    EXPECT_EQ(edit.textCursor().blockNumber(), 1);
+    QTest::keyClick(&edit, Qt::Key_Down);
+    EXPECT_EQ(edit.textCursor().blockNumber(), 2);
+    EXPECT_GT(edit.cursorRect().top(), start.top());
+    QTest::keyClick(&edit, Qt::Key_Up);
+    QTest::keyClick(&edit, Qt::Key_Up);
+    EXPECT_EQ(edit.textCursor().position(), 3);
+    EXPECT_EQ(edit.cursorRect(), start);
+
+    // Press in the second paragraph, drag to the third: the selection runs
+    // between the positions under the pointer.
+    const QRectF second = rectOf(2);
+    const QRectF third = rectOf(3);
+    const QPoint from = QPointF(second.left() + 2, second.center().y()).toPoint();
+    const QPoint to = QPointF(third.left() + 200, third.center().y()).toPoint();
+    QTest::mousePress(edit.viewport(), Qt::LeftButton, {}, from);
+    QMouseEvent move(QEvent::MouseMove, to, edit.viewport()->mapToGlobal(to), Qt::NoButton, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(edit.viewport(), &move);
+    QTest::mouseRelease(edit.viewport(), Qt::LeftButton, {}, to);
+    const QTextCursor selected = edit.textCursor();
+    EXPECT_EQ(selected.selectionStart(), block(2).position());
+    EXPECT_EQ(selected.selectionEnd(), block(3).position() + block(3).length() - 1);
+    EXPECT_EQ(layout->hitTest(QPointF(second.left() + 2, second.center().y()), Qt::FuzzyHit), block(2).position());
+}
+
+TEST_F(ProseDocumentLayoutTest, InsetsAndAnEditLayOutOnlyWhatChanged)
+{
+    QStringList lines;
+    for (int i = 0; i < 300; ++i)
+        lines << u"Paragraph %1 with a few words in it."_s.arg(i);
+    setText(lines.join(u'\n'));
+    const qreal height = layout->documentSize().height();
+
+    layout->setTypewriterInsets(100, 200);
+    EXPECT_EQ(rectOf(0).top(), 100);
+    EXPECT_NEAR(layout->documentSize().height(), height + 300, 0.01);
+
+    const qreal below = rectOf(200).top();
+    QTextCursor cursor(block(150));
+    cursor.insertText(u"A much longer start that wraps the paragraph onto a second line of the column, "
+                      "and then some more words so that it surely does. "_s);
+    EXPECT_LE(layout->lastLaidOutBlocks(), 2);
+    EXPECT_GT(rectOf(200).top(), below);
+    EXPECT_EQ(rectOf(151).top(), rectOf(150).bottom());
+    EXPECT_EQ(edit.document()->availableUndoSteps(), 1);
+}
+
+TEST_F(ProseDocumentLayoutTest, AStyledSampleRendersWithTheLayout)
+{
+    setText(u"The first line of a piece is its lead.\n\n# A heading\n\nBody text with **bold**, *italic*, "
+            "`inline code` and a [link](https://example.org).\n\n> A quoted line that is long enough to wrap "
+            "onto a second line inside the column, showing its indent.\n\n- an item\n  - a nested item that runs "
+            "long enough to wrap under its own text rather than under the marker\n1. numbered\n\n```\nlet code = "
+            "true\n```\n\n## Second level\n### Third\n#### Fourth"_s);
+    const QString folder = QDir(QStringLiteral(PENNORA_SCREENSHOT_DIR)).absolutePath();
+    ASSERT_TRUE(QDir().mkpath(folder));
+    edit.resize(800, 1000);
+    testsupport::drainPosted();
+    EXPECT_TRUE(edit.grab().toImage().save(folder + u"/prose-layout-sample.png"_s));
+}
+
+} // namespace

@@ -2,12 +2,12 @@
 
 #include "foundation/error.h"
 #include "foundation/fs.h"
+#include "foundation/text.h"
 #include "library/frontmatter.h"
 #include "library/outlinenode.h"
 #include "library/piececontents.h"
 #include "library/poststore.h"
 
-#include <QCollator>
 #include <QCoro/QCoroFuture>
 #include <QDateTime>
 #include <QDir>
@@ -750,10 +750,8 @@ QStringList PostsModel::projectNames() const
     }
     if (!names.contains(u"posts"_s))
         names.append(u"posts"_s);
-    QCollator collator;
-    collator.setNumericMode(true);
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    std::stable_sort(names.begin(), names.end(), collator);
+    // Natural order in every locale, the C locale included.
+    foundation::text::DisplayCollator().sort(names);
     return names;
 }
 

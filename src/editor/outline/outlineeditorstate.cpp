@@ -13,22 +13,6 @@ namespace {
 
 constexpr qreal kRowGap = 10;
 
-bool isSpaceOrTab(QChar c)
-{
-    return c == u' ' || c == u'\t';
-}
-
-QString trimSpacesAndTabs(const QString &line)
-{
-    qsizetype start = 0;
-    qsizetype end = line.size();
-    while (start < end && isSpaceOrTab(line.at(start)))
-        ++start;
-    while (end > start && isSpaceOrTab(line.at(end - 1)))
-        --end;
-    return line.mid(start, end - start);
-}
-
 qsizetype rowIndex(const QList<OutlinePresenter::Row> &rows, const QUuid &id)
 {
     const auto it = std::find_if(rows.begin(), rows.end(), [&](const auto &row) { return row.id == id; });
@@ -90,12 +74,12 @@ void OutlineEditorState::commit()
 std::optional<QString> OutlineEditorState::outlineTitle() const
 {
     for (const QString &line : m_preamble) {
-        if (trimSpacesAndTabs(line).isEmpty())
+        if (text::trimSpaces(line).isEmpty())
             continue;
         qsizetype hashes = 0;
         while (hashes < line.size() && line.at(hashes) == u'#')
             ++hashes;
-        const QString title = trimSpacesAndTabs(line.mid(hashes));
+        const QString title = text::trimSpaces(line.mid(hashes));
         return title.isEmpty() ? std::nullopt : std::optional(title);
     }
     return std::nullopt;
@@ -203,12 +187,8 @@ void OutlineEditorState::handleStructure(const StructureOp &op)
         return;
     const QUuid focused = *m_focusedID;
     switch (op.kind) {
-    case Kind::enter:
-        applyRowOp(op);
-        break;
-    case Kind::hop:
-        moveFocus(op.direction(), true);
-        break;
+    case Kind::enter: applyRowOp(op); break;
+    case Kind::hop: moveFocus(op.direction(), true); break;
     case Kind::extend:
         extendSelection(focused);
         moveFocus(op.direction(), false);
@@ -224,11 +204,8 @@ void OutlineEditorState::handleStructure(const StructureOp &op)
         if (childCount(focused) >= 1)
             m_folded.insert(focused);
         break;
-    case Kind::unfold:
-        m_folded.remove(focused);
-        break;
-    case Kind::deselect:
-        break;
+    case Kind::unfold: m_folded.remove(focused); break;
+    case Kind::deselect: break;
     }
 }
 
@@ -255,23 +232,12 @@ void OutlineEditorState::applyRowOp(const StructureOp &op)
         return;
     std::optional<IndexPath> moved;
     switch (op.kind) {
-    case Kind::indent:
-        moved = OutlineNode::indent(m_nodes, *found);
-        break;
-    case Kind::outdent:
-        moved = OutlineNode::outdent(m_nodes, *found);
-        break;
-    case Kind::moveUp:
-        moved = OutlineNode::moveNode(m_nodes, *found, OutlineNode::Direction::Up);
-        break;
-    case Kind::moveDown:
-        moved = OutlineNode::moveNode(m_nodes, *found, OutlineNode::Direction::Down);
-        break;
-    case Kind::enter:
-        splitFocusedRow(op.caretGraphemes(), *found);
-        return;
-    default:
-        return;
+    case Kind::indent: moved = OutlineNode::indent(m_nodes, *found); break;
+    case Kind::outdent: moved = OutlineNode::outdent(m_nodes, *found); break;
+    case Kind::moveUp: moved = OutlineNode::moveNode(m_nodes, *found, OutlineNode::Direction::Up); break;
+    case Kind::moveDown: moved = OutlineNode::moveNode(m_nodes, *found, OutlineNode::Direction::Down); break;
+    case Kind::enter: splitFocusedRow(op.caretGraphemes(), *found); return;
+    default: return;
     }
     if (moved)
         commit();
@@ -281,15 +247,13 @@ OutlineEditorState::Split OutlineEditorState::splitFocusedRow(qsizetype caretGra
 {
     const OutlineNode::SplitResult result = OutlineNode::splitNode(m_nodes, path, caretGraphemes);
     switch (result.outcome) {
-    case OutlineNode::SplitOutcome::NothingDone:
-        return {};
+    case OutlineNode::SplitOutcome::NothingDone: return {};
     case OutlineNode::SplitOutcome::Outdented:
         if (!result.path)
             return {};
         commit();
         return {true, std::nullopt};
-    case OutlineNode::SplitOutcome::NewNode:
-        break;
+    case OutlineNode::SplitOutcome::NewNode: break;
     }
     const QUuid newID = OutlineNode::nodeAt(m_nodes, *result.path)->id;
     m_focusedID = newID;
@@ -350,8 +314,7 @@ void OutlineEditorState::reconcileWithVisibleRows()
     const QList<Row> rows = visibleRows();
     auto visible = [&](const QUuid &id) { return rowIndex(rows, id) >= 0; };
     // The anchor is judged before the focus moves.
-    if (m_selectionAnchor
-        && (!visible(*m_selectionAnchor) || !visible(m_focusedID.value_or(*m_selectionAnchor))))
+    if (m_selectionAnchor && (!visible(*m_selectionAnchor) || !visible(m_focusedID.value_or(*m_selectionAnchor))))
         m_selectionAnchor.reset();
     if (m_focusedID && !visible(*m_focusedID)) {
         m_focusedID = rows.isEmpty() ? std::nullopt : std::optional(rows.first().id);
@@ -432,8 +395,8 @@ bool OutlineEditorState::dragEnded(const std::optional<QPointF> &point, const st
     if (!point || !kept || !frames)
         return false;
     // The drop finds its target afresh; the feedback's may be stale.
-    const std::optional<OutlinePresenter::DropTarget> target
-        = OutlinePresenter::dropTarget(framedRows(*frames), *point);
+    const std::optional<OutlinePresenter::DropTarget> target =
+        OutlinePresenter::dropTarget(framedRows(*frames), *point);
     if (!target || !OutlinePresenter::moveNodes(*target, kept->moving, m_nodes))
         return false;
     m_selectionAnchor = kept->moving.first();

@@ -129,9 +129,7 @@ bool OutlinePresenter::applyToSelection(const StructureOp &op, const QList<QUuid
                     return OutlineNode::moveIntoPreviousSibling(siblings, index);
                 });
             break;
-        case Kind::outdent:
-            changed |= OutlineNode::outdent(tree, *found).has_value();
-            break;
+        case Kind::outdent: changed |= OutlineNode::outdent(tree, *found).has_value(); break;
         default: {
             const auto direction = op.kind == Kind::moveUp ? OutlineNode::Direction::Up : OutlineNode::Direction::Down;
             bool moved = false;

@@ -26,17 +26,12 @@ std::optional<StructureOp> structureOpFor(int key, Qt::KeyboardModifiers modifie
             return StructureOp::of(direction < 0 ? Kind::fold : Kind::unfold);
         return StructureOp::hop(direction);
     }
-    case Qt::Key_Tab:
-        return StructureOp::of(modifiers.testFlag(Qt::ShiftModifier) ? Kind::outdent : Kind::indent);
-    case Qt::Key_Backtab:
-        return StructureOp::of(Kind::outdent);
-    case Qt::Key_Escape:
-        return StructureOp::of(Kind::deselect);
+    case Qt::Key_Tab: return StructureOp::of(modifiers.testFlag(Qt::ShiftModifier) ? Kind::outdent : Kind::indent);
+    case Qt::Key_Backtab: return StructureOp::of(Kind::outdent);
+    case Qt::Key_Escape: return StructureOp::of(Kind::deselect);
     case Qt::Key_Return:
-    case Qt::Key_Enter:
-        return StructureOp::enter(caretGraphemes(rowText, caretUtf16));
-    default:
-        return std::nullopt;
+    case Qt::Key_Enter: return StructureOp::enter(caretGraphemes(rowText, caretUtf16));
+    default: return std::nullopt;
     }
 }
 

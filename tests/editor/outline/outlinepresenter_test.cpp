@@ -98,6 +98,11 @@ struct SelectionCase {
     bool changed;
 };
 
+void PrintTo(const SelectionCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class SelectionOps : public ::testing::TestWithParam<SelectionCase> {};
 
 TEST_P(SelectionOps, ChangeTheTreeInOrder)
@@ -199,6 +204,11 @@ struct MoveCase {
     QString after;
     bool moved;
 };
+
+void PrintTo(const MoveCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
 class DropMoves : public ::testing::TestWithParam<MoveCase> {};
 

@@ -19,6 +19,11 @@ struct KeyCase {
     std::optional<StructureOp> op;
 };
 
+void PrintTo(const KeyCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
+
 class KeyMap : public ::testing::TestWithParam<KeyCase> {};
 
 TEST_P(KeyMap, GivesTheOperation)

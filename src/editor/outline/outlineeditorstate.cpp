@@ -344,6 +344,14 @@ void OutlineEditorState::toggleFold(const QUuid &id)
         m_folded.insert(id);
 }
 
+void OutlineEditorState::setHover(const QUuid &id, bool entered)
+{
+    if (entered)
+        m_hoverID = id;
+    else if (m_hoverID == id)
+        m_hoverID.reset();
+}
+
 QHash<QUuid, qreal> OutlineEditorState::rowGaps(const QList<Row> &rows)
 {
     QHash<QUuid, qreal> gaps;

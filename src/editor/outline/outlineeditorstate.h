@@ -62,6 +62,7 @@ public:
     const QList<QUuid> &zoomStack() const { return m_zoomStack; }
     qint64 loadedGeneration() const { return m_loadedGeneration; }
     const std::optional<DragInfo> &drag() const { return m_drag; }
+    const std::optional<QUuid> &hoverID() const { return m_hoverID; }
     std::optional<QUuid> zoomRoot() const;
     QList<Row> visibleRows() const;
 
@@ -101,6 +102,9 @@ public:
     void reconcileWithVisibleRows();
     QString crumbTitle(qsizetype level) const;
     void toggleFold(const QUuid &id);
+    // The pointer entered or left a row; a late "left" of another row keeps
+    // the newer hover.
+    void setHover(const QUuid &id, bool entered);
     // Extra space above rows (10 px) by row id; rows without one are absent.
     static QHash<QUuid, qreal> rowGaps(const QList<Row> &rows);
 
@@ -127,6 +131,7 @@ private:
     qint64 m_loadedGeneration = -1;
     QList<QUuid> m_zoomStack;
     std::optional<DragInfo> m_drag;
+    std::optional<QUuid> m_hoverID;
     bool m_held = false;
 };
 

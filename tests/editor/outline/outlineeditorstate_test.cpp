@@ -344,6 +344,14 @@ TEST_F(OutlineState, FoldingTheFocusedRowsParentLeavesItFocused)
     EXPECT_EQ(state.focusedID(), id(u"a"_s));
     state.toggleFold(id(u"p"_s));
     EXPECT_TRUE(state.folded().isEmpty());
+
+    // Hover: a late "left" of the previous row keeps the new one.
+    state.setHover(id(u"p"_s), true);
+    state.setHover(id(u"q"_s), true);
+    state.setHover(id(u"p"_s), false);
+    EXPECT_EQ(state.hoverID(), id(u"q"_s));
+    state.setHover(id(u"q"_s), false);
+    EXPECT_EQ(state.hoverID(), std::nullopt);
 }
 
 TEST(OutlineRowGaps, TopRowsWithChildrenAndEndsOfDeeperRuns)

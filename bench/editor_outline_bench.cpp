@@ -1,0 +1,93 @@
+// The outline editor on a 5,000-node outline (depth up to 6) holding one node
+// with 2,000 descendants: the visible rows, a keystroke's write-back, folding
+// the large node, and a structure operation over 500 selected rows.
+#include "editor/outline/outlineeditorstate.h"
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+using editor::outline::OutlineEditorState;
+using editor::outline::OutlinePresenter;
+using editor::outline::StructureOp;
+using namespace Qt::StringLiterals;
+
+constexpr int kNodes = 5000;
+
+// "big" holds 40 sections of 49 items each (2,000 descendants); the other
+// 2,999 nodes are rows of six levels.
+QString outlineText()
+{
+    QStringList lines{u"# A long outline"_s, QString()};
+    lines.append(u"- big"_s);
+    for (int s = 0; s < 40; ++s) {
+        lines.append(u"  - section %1 with a few words of text"_s.arg(s));
+        for (int i = 0; i < 49; ++i)
+            lines.append(u"    - item %1.%2, a line of about the usual length for a note"_s.arg(s).arg(i));
+    }
+    for (int n = 0; lines.size() - 2 < kNodes; ++n)
+        lines.append(QString(2 * (n % 6), u' ') + u"- node %1 with some ordinary words in it"_s.arg(n));
+    return lines.join(u'\n');
+}
+
+struct Outline {
+    QString written;
+    OutlineEditorState state{[this](const QString &text) { written = text; }};
+    Outline() { state.reloadFromSession(0, outlineText()); }
+};
+
+void BM_Rows(benchmark::State &bench)
+{
+    Outline outline;
+    for (auto _ : bench)
+        benchmark::DoNotOptimize(outline.state.visibleRows().size());
+    bench.counters["rows"] = double(outline.state.visibleRows().size());
+}
+BENCHMARK(BM_Rows)->Unit(benchmark::kMicrosecond);
+
+// A character typed in the last row: the text set and the whole outline
+// serialised for the session.
+void BM_KeystrokeCommit(benchmark::State &bench)
+{
+    Outline outline;
+    const QUuid last = outline.state.visibleRows().last().id;
+    QString typed = u"node"_s;
+    for (auto _ : bench) {
+        typed += u'x';
+        outline.state.editRowText(last, typed);
+        benchmark::DoNotOptimize(outline.written.size());
+    }
+}
+BENCHMARK(BM_KeystrokeCommit)->Unit(benchmark::kMicrosecond);
+
+// Fold or unfold "big", then the rows the view shows next.
+void BM_FoldLargeNode(benchmark::State &bench)
+{
+    Outline outline;
+    const QUuid big = outline.state.nodes().first().id;
+    for (auto _ : bench) {
+        outline.state.toggleFold(big);
+        benchmark::DoNotOptimize(outline.state.visibleRows().size());
+    }
+}
+BENCHMARK(BM_FoldLargeNode)->Unit(benchmark::kMicrosecond);
+
+// Indent 500 selected sibling rows (each is tried), then outdent them back.
+void BM_ApplyToSelection500(benchmark::State &bench)
+{
+    Outline outline;
+    editor::outline::Nodes nodes = outline.state.nodes();
+    QList<QUuid> ids;
+    for (const auto &node : nodes.first().children.first(11))
+        for (const auto &item : node.children)
+            if (ids.size() < 500)
+                ids.append(item.id);
+    for (auto _ : bench) {
+        OutlinePresenter::applyToSelection(StructureOp::of(StructureOp::Kind::indent), ids, nodes);
+        OutlinePresenter::applyToSelection(StructureOp::of(StructureOp::Kind::outdent), ids, nodes);
+    }
+    bench.counters["ids"] = double(ids.size());
+}
+BENCHMARK(BM_ApplyToSelection500)->Unit(benchmark::kMillisecond);
+
+} // namespace

@@ -105,7 +105,8 @@ void BorderedSecondaryButtonStyle::paint()
     outer.addRoundedRect(shape, 8, 8);
     QPainterPath inner;
     inner.addRoundedRect(shape.adjusted(1, 1, -1, -1), 7, 7);
-    painter.fillPath(outer, Palette::rule());
+    // Border and fill never overlap, so a pressed button is 0.7 all through.
+    painter.fillPath(outer.subtracted(inner), Palette::rule());
     painter.fillPath(inner, Palette::page());
     const QColor text =
         m_button->testAttribute(Qt::WA_SetPalette) ? m_button->palette().color(QPalette::ButtonText) : Palette::ink();

@@ -172,6 +172,11 @@ AboutWindow::AboutWindow(QWidget *parent) : QDialog(parent), m_view(new AboutEng
 {
     setObjectName(QStringLiteral("about"));
     setWindowTitle(QStringLiteral("About Pennora"));
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, Palette::canvas());
+    palette.setColor(QPalette::WindowText, Palette::ink());
+    setPalette(palette);
+    setAutoFillBackground(true);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_view);

@@ -383,6 +383,9 @@ TEST(Screenshots, MainWindowAboutAndPaneChrome)
         auto *layout = new QHBoxLayout(row);
         layout->setContentsMargins(4, 0, 14, 0);
         auto *strip = new app::SelectedRowStrip;
+        QSizePolicy keepPlace = strip->sizePolicy();
+        keepPlace.setRetainSizeWhenHidden(true);
+        strip->setSizePolicy(keepPlace);
         strip->setVisible(QString(title).startsWith("Letters"));
         layout->addWidget(strip);
         layout->addSpacing(8);

@@ -31,13 +31,16 @@ void ContentView::showEvent(QShowEvent *event)
     if (m_started || !m_gate)
         return;
     m_started = true;
-    // The view's task: it ends with the view, and the gate may outlive it.
-    QCoro::Task<void> detached = [](QPointer<AppGateState> gate) -> QCoro::Task<void> {
-        if (!gate)
-            co_return;
-        QCoro::Task<void> starting = gate->startGate();
-        co_await std::move(starting);
-    }(m_gate);
+    // The view's task, started once the window is up so that the engine
+    // probes never hold back the first paint.
+    QTimer::singleShot(0, this, [gate = m_gate] {
+        QCoro::Task<void> detached = [](QPointer<AppGateState> gate) -> QCoro::Task<void> {
+            if (!gate)
+                co_return;
+            QCoro::Task<void> starting = gate->startGate();
+            co_await std::move(starting);
+        }(gate);
+    });
 }
 
 MainWindow::MainWindow(AppGateState &gate, QWidget *parent) : QMainWindow(parent), m_gate(gate)

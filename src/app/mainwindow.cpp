@@ -1,19 +1,183 @@
 #include "mainwindow.h"
 
+#include "app/appgatestate.h"
+#include "app/palette.h"
+#include "foundation/paths.h"
+#include "model/postsmodel.h"
+
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QMenuBar>
+#include <QTimer>
+#include <cstdio>
 
 namespace app {
 
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
+ContentView::ContentView(AppGateState &gate, QWidget *parent) : QWidget(parent), m_gate(&gate)
+{
+    setAutoFillBackground(true);
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, Palette::canvas());
+    setPalette(palette);
+}
+
+void ContentView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_started || !m_gate)
+        return;
+    m_started = true;
+    // The view's task, started once the window is up so that the engine
+    // probes never hold back the first paint.
+    QTimer::singleShot(0, this, [gate = m_gate] {
+        QCoro::Task<void> detached = [](QPointer<AppGateState> gate) -> QCoro::Task<void> {
+            if (!gate)
+                co_return;
+            QCoro::Task<void> starting = gate->startGate();
+            co_await std::move(starting);
+        }(gate);
+    });
+}
+
+MainWindow::MainWindow(AppGateState &gate, QWidget *parent) : QMainWindow(parent), m_gate(gate)
 {
     setWindowTitle(QStringLiteral("Pennora"));
     resize(1100, 720);
+    openUrl = [](const QUrl &url) { QDesktopServices::openUrl(url); };
+    setCentralWidget(new ContentView(gate));
+    buildMenus();
+
+    model::PostsModel &posts = gate.posts();
+    for (auto signal : {&model::PostsModel::sessionChanged, &model::PostsModel::draftChanged,
+                        &model::PostsModel::externalSessionChanged, &model::PostsModel::proseOverridePostIDChanged,
+                        &model::PostsModel::selectedPostIDChanged, &model::PostsModel::postsChanged})
+        connect(&posts, signal, this, &MainWindow::updateCommandStates);
+    connect(&gate.writingLock(), &focus::WritingLockState::isLockedChanged, this, &MainWindow::updateCommandStates);
+    connect(&gate, &AppGateState::isFocusedChanged, this, &MainWindow::updateCommandStates);
+    connect(&gate, &AppGateState::spellCheckingChanged, this, &MainWindow::updateCommandStates);
+    updateCommandStates();
+}
+
+void MainWindow::buildMenus()
+{
+    const auto add = [this](QMenu *menu, const QString &title, const QKeySequence &shortcut, auto slot) {
+        QAction *action = menu->addAction(title);
+        action->setObjectName(title);
+        if (!shortcut.isEmpty())
+            action->setShortcut(shortcut);
+        connect(action, &QAction::triggered, this, slot);
+        return action;
+    };
+    model::PostsModel &posts = m_gate.posts();
+
     QMenu *file = menuBar()->addMenu(tr("&File"));
-    QAction *quit = file->addAction(tr("Quit"));
-    quit->setShortcut(QKeySequence::Quit);
-    connect(quit, &QAction::triggered, this, &QWidget::close);
+    add(file, QStringLiteral("New Post"), QKeySequence(Qt::CTRL | Qt::Key_N), [&posts] { posts.newPostDraft(); });
+    add(file, QStringLiteral("New Outline"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_N),
+        [&posts] { posts.newOutlineDraft(); });
+    add(file, QStringLiteral("New Project…"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_N),
+        [&posts] { posts.setAskNewProject(true); });
+    add(file, QStringLiteral("Open…"), QKeySequence(Qt::CTRL | Qt::Key_O), [this, &posts] {
+        const QList<QUrl> chosen =
+            chooseMarkdownFiles(QStringLiteral("Opens the file as-is — Pennora never converts or moves it."), false);
+        if (!chosen.isEmpty())
+            posts.openExternalFile(chosen.first());
+    });
+    add(file, QStringLiteral("Import…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), [this, &posts] {
+        const QList<QUrl> chosen =
+            chooseMarkdownFiles(QStringLiteral("Imports copies as Posts — the original files are untouched."), true);
+        if (!chosen.isEmpty())
+            posts.setPendingImportURLs(chosen);
+    });
+    file->addSeparator();
+    QAction *quit =
+        add(file, QStringLiteral("Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { emit quitRequested(); });
+    quit->setMenuRole(QAction::QuitRole);
+
+    // Linux gives no Edit menu for free: its text commands go to the focused
+    // text widget.
+    QMenu *edit = menuBar()->addMenu(tr("&Edit"));
+    const std::pair<QString, QKeySequence::StandardKey> textCommands[] = {
+        {QStringLiteral("Undo"), QKeySequence::Undo},   {QStringLiteral("Redo"), QKeySequence::Redo},
+        {QStringLiteral("Cut"), QKeySequence::Cut},     {QStringLiteral("Copy"), QKeySequence::Copy},
+        {QStringLiteral("Paste"), QKeySequence::Paste}, {QStringLiteral("Select All"), QKeySequence::SelectAll},
+    };
+    for (const auto &[title, key] : textCommands) {
+        const QByteArray slot = title == u"Select All" ? QByteArray("selectAll") : title.toLower().toLatin1();
+        add(edit, title, QKeySequence(key), [slot] {
+            if (QWidget *focused = QApplication::focusWidget())
+                QMetaObject::invokeMethod(focused, slot.constData());
+        });
+    }
+    edit->addSeparator();
+    QAction *spelling = add(edit, QStringLiteral("Check Spelling While Typing"), QKeySequence(),
+                            [this](bool on) { m_gate.setSpellChecking(on); });
+    spelling->setCheckable(true);
+
+    QMenu *view = menuBar()->addMenu(tr("&View"));
+    add(view, QStringLiteral("Toggle Reading Mode"), QKeySequence(Qt::CTRL | Qt::Key_R),
+        [this] { emit m_gate.toggleReadingMode(); });
+    add(view, QStringLiteral("Toggle Focus Mode"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_F),
+        [this] { m_gate.toggleFocus(); });
+    add(view, QStringLiteral("Start Dedu Duvodo…"), QKeySequence(),
+        [this] { m_gate.writingLock().setShowsArmBar(true); });
+
+    QMenu *help = menuBar()->addMenu(tr("&Help"));
+    QAction *about = add(help, QStringLiteral("About Pennora"), QKeySequence(), [this] {
+        if (openWindow)
+            openWindow(QStringLiteral("about"));
+    });
+    about->setMenuRole(QAction::AboutRole);
+    add(help, QStringLiteral("Open Backup Folder"), QKeySequence(), [this] { openBackupFolder(); });
+}
+
+QAction *MainWindow::action(const QString &title) const
+{
+    for (QAction *candidate : findChildren<QAction *>()) {
+        if (candidate->objectName() == title)
+            return candidate;
+    }
+    return nullptr;
+}
+
+void MainWindow::updateCommandStates()
+{
+    const bool locked = m_gate.writingLock().isLocked();
+    const model::PostsModel &posts = m_gate.posts();
+    const bool nothingOpen = !posts.session() && !posts.draft() && !posts.externalSession();
+    for (const QString &title :
+         {QStringLiteral("New Post"), QStringLiteral("New Outline"), QStringLiteral("New Project…"),
+          QStringLiteral("Open…"), QStringLiteral("Import…"), QStringLiteral("Toggle Reading Mode")})
+        action(title)->setEnabled(!locked);
+    action(QStringLiteral("Toggle Focus Mode"))->setEnabled(!locked && (m_gate.isFocused() || !nothingOpen));
+    action(QStringLiteral("Start Dedu Duvodo…"))->setEnabled(m_gate.isFocused() && !locked && posts.showsProse());
+    action(QStringLiteral("Check Spelling While Typing"))->setChecked(m_gate.spellChecking());
+}
+
+QString MainWindow::backupFolder()
+{
+    return foundation::paths::appDataDir() + QStringLiteral("/Backups");
+}
+
+void MainWindow::openBackupFolder()
+{
+    // Before the first backup there is nothing to show, and nothing is said.
+    const QString folder = backupFolder();
+    if (QFileInfo(folder).isDir() && openUrl)
+        openUrl(QUrl::fromLocalFile(folder));
+}
+
+QList<QUrl> MainWindow::runOpenPanel(const QString &message, bool multiple)
+{
+    QFileDialog panel(QApplication::activeWindow(), message);
+    panel.setFileMode(multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    panel.setNameFilter(QStringLiteral("Markdown (*.md *.markdown *.MD *.Markdown *.MARKDOWN)"));
+    if (panel.exec() != QDialog::Accepted)
+        return {};
+    return panel.selectedUrls();
 }
 
 void MainWindow::bringToFront()
@@ -23,6 +187,28 @@ void MainWindow::bringToFront()
     show();
     raise();
     activateWindow();
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // Closing the window is quitting: the application decides.
+    event->ignore();
+    emit quitRequested();
+}
+
+void MainWindow::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (m_shownOnce)
+        return;
+    m_shownOnce = true;
+    // The start-up benchmark's mark: the first shown window.
+    if (qEnvironmentVariableIsSet("PENNORA_STARTUP_MARK")) {
+        QTimer::singleShot(0, this, [] {
+            std::fputs("shown\n", stdout);
+            std::fflush(stdout);
+        });
+    }
 }
 
 } // namespace app

@@ -1,17 +1,71 @@
 #pragma once
 
+#include <QList>
 #include <QMainWindow>
+#include <QPointer>
+#include <QUrl>
+#include <functional>
 
 namespace app {
 
-// The main window: the place the workspace goes.
+class AppGateState;
+
+// The root view of every main window: the workspace's place. When it first
+// comes on screen it runs the root state's launch work.
+class ContentView : public QWidget {
+    Q_OBJECT
+public:
+    explicit ContentView(AppGateState &gate, QWidget *parent = nullptr);
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    QPointer<AppGateState> m_gate;
+    bool m_started = false;
+};
+
+// The main window with the application's menus. Quitting and closing ask the
+// application (quitRequested); the other windows are opened by id.
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    explicit MainWindow(QWidget *parent = nullptr);
+    explicit MainWindow(AppGateState &gate, QWidget *parent = nullptr);
+
+    // The open panel: Markdown files only, several when asked; the chosen
+    // files, or none when cancelled.
+    std::function<QList<QUrl>(const QString &message, bool multiple)> chooseMarkdownFiles = &MainWindow::runOpenPanel;
+    // Hands a folder to the desktop's file manager.
+    std::function<void(const QUrl &url)> openUrl;
+    // Opens the window of that id ("about", "fix-cards").
+    std::function<void(const QString &id)> openWindow;
+
+    // The menu action of that title (as shown, without mnemonics); null when
+    // there is none.
+    QAction *action(const QString &title) const;
+    // "~/.local/share/Pennora/Backups", opened when it exists.
+    static QString backupFolder();
+    void openBackupFolder();
+
+    static QList<QUrl> runOpenPanel(const QString &message, bool multiple);
 
 public slots:
     void bringToFront();
+    // Follows the models: what each command may do now.
+    void updateCommandStates();
+
+signals:
+    void quitRequested();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void buildMenus();
+
+    AppGateState &m_gate;
+    bool m_shownOnce = false;
 };
 
 } // namespace app

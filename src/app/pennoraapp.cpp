@@ -1,16 +1,45 @@
 #include "pennoraapp.h"
 
+#include "aboutwindow.h"
+#include "appgatestate.h"
 #include "mainwindow.h"
+#include "palette.h"
 #include "signalbridge.h"
 #include "singleinstance.h"
 
+#include "engine/mentorsessionmodel.h"
 #include "foundation/paths.h"
+#include "model/postsmodel.h"
 
 #include <QApplication>
+#include <QMessageBox>
+#include <QSettings>
 #include <QStyle>
 #include <QStyleFactory>
 
 namespace app {
+namespace {
+
+// The palette's colours for every widget: the desktop's theme must not
+// recolour the views.
+QPalette paperPalette()
+{
+    QPalette palette = QApplication::style()->standardPalette();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::Window, Palette::canvas());
+        palette.setColor(group, QPalette::Base, Palette::page());
+        palette.setColor(group, QPalette::Button, Palette::page());
+        palette.setColor(group, QPalette::WindowText, Palette::ink());
+        palette.setColor(group, QPalette::Text, Palette::ink());
+        palette.setColor(group, QPalette::ButtonText, Palette::ink());
+        palette.setColor(group, QPalette::PlaceholderText, Palette::inkMuted());
+        palette.setColor(group, QPalette::Highlight, Palette::accent());
+        palette.setColor(group, QPalette::HighlightedText, Palette::page());
+    }
+    return palette;
+}
+
+} // namespace
 
 int PennoraApp::run(int argc, char **argv)
 {
@@ -18,8 +47,9 @@ int PennoraApp::run(int argc, char **argv)
     QApplication::setOrganizationName(QStringLiteral("Pennora"));
     QApplication application(argc, argv);
     QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-    // A fixed palette: the desktop's dark theme must not recolour the views.
-    QApplication::setPalette(QApplication::style()->standardPalette());
+    QApplication::setPalette(paperPalette());
+    // Quitting is the quit guard's decision, not the last window's.
+    QApplication::setQuitOnLastWindowClosed(false);
 
     PennoraApp pennora(foundation::paths::appDataDir());
     if (!pennora.start())
@@ -29,7 +59,10 @@ int PennoraApp::run(int argc, char **argv)
 
 PennoraApp::PennoraApp(const QString &dataDir) : m_instance(std::make_unique<SingleInstance>(dataDir)) {}
 
-PennoraApp::~PennoraApp() = default;
+PennoraApp::~PennoraApp()
+{
+    handleWillTerminate();
+}
 
 bool PennoraApp::start()
 {
@@ -37,12 +70,68 @@ bool PennoraApp::start()
         m_instance->raiseRunning();
         return false;
     }
-    m_window = std::make_unique<MainWindow>();
+    const std::unique_ptr<QSettings> settings = foundation::paths::settingsStore();
+    m_gate = std::make_unique<AppGateState>(*settings);
+    m_window = std::make_unique<MainWindow>(*m_gate);
+    m_window->openWindow = [this](const QString &id) { openWindow(id); };
     QObject::connect(m_instance.get(), &SingleInstance::raiseRequested, m_window.get(), &MainWindow::bringToFront);
+    QObject::connect(m_window.get(), &MainWindow::quitRequested, m_window.get(), [this] { requestQuit(); });
     m_signals = std::make_unique<SignalBridge>();
-    QObject::connect(m_signals.get(), &SignalBridge::quitRequested, m_window.get(), &MainWindow::close);
+    QObject::connect(m_signals.get(), &SignalBridge::quitRequested, m_window.get(), [this] { requestQuit(); });
+
+    m_delegate.showRefusal = [this](const QString &reason) {
+        QMessageBox::warning(m_window.get(), QStringLiteral("Pennora"), reason);
+    };
+    m_delegate.confirmEndingBlock = [this] {
+        return QMessageBox::question(m_window.get(), QStringLiteral("Pennora"),
+                                     QStringLiteral("A Dedu Duvodo block is running. End it and quit?"))
+               == QMessageBox::Yes;
+    };
     m_window->show();
     return true;
+}
+
+QWidget *PennoraApp::openWindow(const QString &id)
+{
+    QWidget *window = nullptr;
+    if (id == u"about") {
+        if (!m_about)
+            m_about = std::make_unique<AboutWindow>();
+        window = m_about.get();
+    } else if (id == u"fix-cards") {
+        if (!m_fixCards) {
+            // The fix-cards palette's place; the review panes fill it.
+            m_fixCards = std::make_unique<QWidget>();
+            m_fixCards->setObjectName(QStringLiteral("fix-cards"));
+            m_fixCards->setWindowTitle(QStringLiteral("Fix Cards"));
+            m_fixCards->resize(340, 540);
+        }
+        window = m_fixCards.get();
+    }
+    if (window) {
+        window->show();
+        window->raise();
+        window->activateWindow();
+    }
+    return window;
+}
+
+bool PennoraApp::requestQuit()
+{
+    if (!m_delegate.applicationShouldTerminate())
+        return false;
+    handleWillTerminate();
+    QCoreApplication::quit();
+    return true;
+}
+
+void PennoraApp::handleWillTerminate()
+{
+    if (m_terminated || !m_gate)
+        return;
+    m_terminated = true;
+    m_gate->mentor().shutdown();
+    m_gate->posts().stopWatching();
 }
 
 } // namespace app

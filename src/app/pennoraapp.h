@@ -1,16 +1,23 @@
 #pragma once
 
+#include "focus/writinglockappdelegate.h"
+
 #include <QString>
 #include <memory>
 
+class QWidget;
+
 namespace app {
 
+class AboutWindow;
+class AppGateState;
 class MainWindow;
 class SignalBridge;
 class SingleInstance;
 
-// The application: one main window, a single instance per user, and a clean
-// quit on SIGTERM, SIGINT and SIGHUP.
+// The application: the root state, one main window, the About and Fix Cards
+// windows, a single instance per user, and one way out (the Quit command,
+// closing the window, SIGTERM, SIGINT, SIGHUP) through the quit guard.
 class PennoraApp {
 public:
     // Builds the application and runs the event loop until the user quits.
@@ -20,15 +27,30 @@ public:
     explicit PennoraApp(const QString &dataDir);
     ~PennoraApp();
 
-    // Shows the main window; false when another instance runs (it was asked
-    // to raise its window instead). Needs a QApplication.
+    // Creates the root state and shows the main window; false when another
+    // instance runs (it was asked to raise its window instead). Needs a
+    // QApplication.
     bool start();
     MainWindow *mainWindow() const { return m_window.get(); }
+    AppGateState *gate() const { return m_gate.get(); }
+    // Shows the window of that id ("about", "fix-cards"), creating it once.
+    QWidget *openWindow(const QString &id);
+
+    // The quit path: the quit guard, then the termination steps and the end
+    // of the event loop. False when the guard refused.
+    bool requestQuit();
+    // Stops both engines, then the library's watchers; once.
+    void handleWillTerminate();
 
 private:
     std::unique_ptr<SingleInstance> m_instance;
+    std::unique_ptr<AppGateState> m_gate;
     std::unique_ptr<MainWindow> m_window;
+    std::unique_ptr<AboutWindow> m_about;
+    std::unique_ptr<QWidget> m_fixCards;
     std::unique_ptr<SignalBridge> m_signals;
+    focus::WritingLockAppDelegate m_delegate;
+    bool m_terminated = false;
 };
 
 } // namespace app

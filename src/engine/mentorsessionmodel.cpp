@@ -389,6 +389,12 @@ QCoro::Task<void> MentorSessionModel::start()
         co_await restoreActiveSession();
 }
 
+void MentorSessionModel::shutdown()
+{
+    m_host->shutdown();
+    setPhase(Phase::idle());
+}
+
 QCoro::Task<void> MentorSessionModel::restoreActiveSession()
 {
     if (m_isStreaming) {

@@ -154,6 +154,8 @@ public:
     QCoro::Task<void> restart();
     // Restarts now, or after the running turn.
     void restartWhenIdle();
+    // At quit: closes both engines (each given up to a second) and goes idle.
+    void shutdown();
     // Shows the open piece's session (title none: no piece is open).
     QCoro::Task<void> follow(std::optional<QString> pieceTitle);
     // The session id of the newest roster entry of that piece.

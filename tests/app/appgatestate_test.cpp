@@ -1,4 +1,9 @@
 #include "app/appgatestate.h"
+#include "engine/enginegatemodel.h"
+#include "engine/mentorsessionmodel.h"
+#include "focus/writinglockappdelegate.h"
+#include "profiles/backupmodel.h"
+#include "profiles/provisioningmodel.h"
 
 #include "foundation/paths.h"
 #include "library/homelocation.h"
@@ -175,3 +180,195 @@ TEST(AppGateStateModel, TheLibraryModelIsTheProcesssCurrentOneWhileTheStateLives
 }
 
 } // namespace
+
+namespace start {
+
+using app::AppGateState;
+
+TEST(AppGateStateStart, StartGateIsInertInATestRun)
+{
+    AppGateState gate;
+    QCoro::waitFor(gate.startGate());
+    EXPECT_FALSE(gate.gateModel().onPass());
+    EXPECT_FALSE(gate.gateModel().hasStarted());
+    EXPECT_FALSE(gate.gateModel().running());
+    EXPECT_FALSE(gate.startupWorkRunning());
+}
+
+// Each run of a model, as the sequence of its running flag's changes.
+struct RunLog {
+    QStringList events;
+    template<typename Model>
+    void watch(Model *model, const char *name)
+    {
+        QObject::connect(model, &Model::runningChanged, model, [this, name, model] {
+            events << QString::fromLatin1(name) + (model->running() ? " on" : " off");
+        });
+    }
+};
+
+TEST(AppGateStateStart, APassProvisionsThenBacksUpAndASecondPassDuringProvisioningProvisionsNoMore)
+{
+    AppGateState gate;
+    RunLog log;
+    log.watch(&gate.provisioning(), "provisioning");
+    log.watch(&gate.backup(), "backup");
+
+    gate.provisionThenBackUp();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !gate.startupWorkRunning(); }));
+    EXPECT_EQ(log.events, (QStringList{"provisioning on", "provisioning off", "backup on", "backup off"}));
+
+    // A re-check passing while provisioning still works: its provisioning
+    // returns at once and its backup starts without waiting.
+    log.events.clear();
+    gate.provisionThenBackUp();
+    gate.provisionThenBackUp();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !gate.provisioning().running() && !gate.backup().running(); }));
+    testsupport::drainPosted();
+    EXPECT_EQ(log.events.count("provisioning on"), 1) << log.events.join(", ").toStdString();
+    EXPECT_EQ(log.events.count("backup on"), 1) << log.events.join(", ").toStdString();
+}
+
+TEST(AppGateStateStart, TheChatEnginesFirstStartWaitsForTheFirstBackupLaterStartsDoNot)
+{
+    AppGateState gate;
+    QStringList seen; // what ran when the mentor first left idle
+    QObject::connect(&gate.mentor(), &engine::MentorSessionModel::phaseChanged, &gate, [&] {
+        if (seen.isEmpty())
+            seen << QString("provisioning %1, backup %2, start-up %3")
+                        .arg(gate.provisioning().running())
+                        .arg(gate.backup().running())
+                        .arg(gate.startupWorkRunning());
+    });
+    gate.provisionThenBackUp();
+    QCoro::Task<void> chat = gate.startChatEngine();
+    EXPECT_EQ(gate.mentor().phase(), engine::MentorSessionModel::Phase::idle());
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !seen.isEmpty(); }));
+    EXPECT_EQ(seen, QStringList{"provisioning 0, backup 0, start-up 0"});
+    QCoro::waitFor(std::move(chat));
+
+    // Later: a pass task runs, yet a start goes at once.
+    gate.mentor().shutdown();
+    gate.provisionThenBackUp();
+    ASSERT_TRUE(gate.provisioning().running());
+    QCoro::Task<void> again = gate.startChatEngine();
+    EXPECT_NE(gate.mentor().phase(), engine::MentorSessionModel::Phase::idle());
+    QCoro::waitFor(std::move(again));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return !gate.provisioning().running() && !gate.backup().running(); }));
+}
+
+TEST(AppGateStateStart, WithoutStartUpWorkTheChatEngineStartsAtOnce)
+{
+    AppGateState gate;
+    QCoro::Task<void> chat = gate.startChatEngine();
+    EXPECT_NE(gate.mentor().phase(), engine::MentorSessionModel::Phase::idle());
+    QCoro::waitFor(std::move(chat));
+}
+
+// A stand-in for the prose text view.
+class FakeProseView : public QObject, public app::ProseDropTarget {
+public:
+    bool answer = true;
+    QList<QList<QUrl>> drops;
+    bool ingestDrop(const QList<QUrl> &urls) override
+    {
+        drops << urls;
+        return answer;
+    }
+};
+
+TEST(AppGateStateDrops, MarkdownOpensTheFirstFileAnythingElseGoesToTheProseView)
+{
+    QTemporaryDir dir;
+    const QUrl upper = QUrl::fromLocalFile(testsupport::writeFile(dir.filePath("Notes.MD"), "# Notes\n"));
+    const QUrl markdown = QUrl::fromLocalFile(testsupport::writeFile(dir.filePath("b.markdown"), "# B\n"));
+    const QUrl picture = QUrl::fromLocalFile(testsupport::writeFile(dir.filePath("a.png"), "png"));
+    const QUrl web("https://example.com/a.md");
+    struct Case {
+        const char *name;
+        QList<QUrl> urls;
+        bool withView;
+        bool accepted;
+        bool opensOutside; // the first URL became the outside file
+        bool viewGotThem;
+    };
+    const std::vector<Case> cases{
+        {"markdown in any case", {upper, markdown}, true, true, true, false},
+        {"mixed drop", {markdown, picture}, true, true, false, true},
+        {"mixed drop, no text view", {markdown, picture}, false, false, false, false},
+        {"web address", {web}, true, true, false, true},
+        {"empty drop", {}, true, true, false, true},
+        {"empty drop, no text view", {}, false, false, false, false},
+    };
+    for (const Case &c : cases) {
+        AppGateState gate;
+        auto view = std::make_unique<FakeProseView>();
+        if (c.withView)
+            gate.proseDrop().setTextView(view.get());
+        EXPECT_EQ(gate.acceptDroppedFiles(c.urls), c.accepted) << c.name;
+        EXPECT_EQ(gate.posts().externalSession() != nullptr, c.opensOutside) << c.name;
+        if (c.opensOutside)
+            EXPECT_EQ(gate.posts().currentText(), "# Notes\n") << c.name;
+        EXPECT_EQ(view->drops, c.viewGotThem ? QList<QList<QUrl>>{c.urls} : QList<QList<QUrl>>{}) << c.name;
+    }
+
+    // A refusing view answers for the drop; a view that went away is none.
+    AppGateState gate;
+    auto view = std::make_unique<FakeProseView>();
+    view->answer = false;
+    gate.proseDrop().setTextView(view.get());
+    EXPECT_FALSE(gate.acceptDroppedFiles({picture}));
+    view.reset();
+    EXPECT_EQ(gate.proseDrop().textView(), nullptr);
+    EXPECT_FALSE(gate.acceptDroppedFiles({picture}));
+}
+
+TEST(AppGateStateLock, ArmingStartsABlockOnTheOpenTextAndNothingWhileLocked)
+{
+    AppGateState gate;
+    const focus::WritingGoal words{focus::WritingGoal::Kind::words, 500};
+    gate.writingLock().setShowsArmBar(true);
+    gate.armWritingLock(words);
+    EXPECT_TRUE(gate.isFocused());
+    EXPECT_TRUE(gate.writingLock().isLocked());
+    EXPECT_FALSE(gate.writingLock().showsArmBar());
+    EXPECT_TRUE(gate.writingLock().isTicking());
+    ASSERT_TRUE(gate.writingLock().run().has_value());
+    EXPECT_EQ(gate.writingLock().run()->goal, words);
+    EXPECT_EQ(gate.writingLock().run()->baselineText, QString()); // nothing open
+
+    // While locked: no second run, focus left alone, drops refused.
+    gate.setIsFocused(false);
+    QSignalSpy runs(&gate.writingLock(), &focus::WritingLockState::runChanged);
+    gate.armWritingLock({focus::WritingGoal::Kind::minutes, 10});
+    EXPECT_FALSE(gate.isFocused());
+    EXPECT_EQ(runs.count(), 0);
+    EXPECT_EQ(gate.writingLock().run()->goal, words);
+    QTemporaryDir dir;
+    EXPECT_FALSE(gate.acceptDroppedFiles({QUrl::fromLocalFile(testsupport::writeFile(dir.filePath("a.md"), "a"))}));
+    EXPECT_EQ(gate.posts().externalSession(), nullptr);
+}
+
+TEST(AppGateStateLock, TheQuitGuardRefusesWhileATextCannotBeSavedOrABlockRuns)
+{
+    QTemporaryDir dir;
+    const QString file = testsupport::writeFile(dir.filePath("outside.md"), "# Outside\n");
+    AppGateState gate;
+    const focus::WritingLockAppDelegate guard;
+    EXPECT_TRUE(guard.applicationShouldTerminate());
+
+    gate.posts().openExternalFile(QUrl::fromLocalFile(file));
+    ASSERT_NE(gate.posts().externalSession(), nullptr);
+    gate.posts().externalSession()->textDidChange("# Outside\n\nTyped.\n");
+    ASSERT_TRUE(QFile::remove(file));
+    ASSERT_TRUE(QDir().mkpath(file)); // can no longer be written
+    EXPECT_FALSE(guard.applicationShouldTerminate());
+    ASSERT_TRUE(QDir(file).removeRecursively());
+    EXPECT_TRUE(guard.applicationShouldTerminate());
+    EXPECT_EQ(testsupport::readText(file), "# Outside\n\nTyped.\n");
+
+    gate.armWritingLock({focus::WritingGoal::Kind::words, 10});
+    EXPECT_FALSE(guard.applicationShouldTerminate()); // no question is asked in a test run
+}
+
+} // namespace start

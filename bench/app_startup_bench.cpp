@@ -1,0 +1,114 @@
+// The application's start-up: launch to the first shown main window of the
+// real executable, against a bare Qt Widgets window launched the same way,
+// whole process, side by side. The target: within 1.5 times the yardstick.
+
+#include <QTemporaryDir>
+#include <benchmark/benchmark.h>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <spawn.h>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+const char *const kPennora = PENNORA_BINARY;
+const char *const kBare = BARE_WINDOW_BINARY;
+
+// Seconds from the spawn to the "shown" line; the process is then ended.
+// Negative when the line never came.
+double launchToShown(const char *program, const std::string &home)
+{
+    std::vector<std::string> env;
+    for (char **e = environ; *e; ++e) {
+        const std::string entry(*e);
+        for (const char *drop :
+             {"HOME=", "XDG_DATA_HOME=", "XDG_CONFIG_HOME=", "QT_QPA_PLATFORM=", "XCTestConfigurationFilePath="}) {
+            if (entry.rfind(drop, 0) == 0)
+                goto skip;
+        }
+        env.push_back(entry);
+    skip:;
+    }
+    env.push_back("HOME=" + home);
+    env.push_back("XDG_DATA_HOME=" + home + "/.local/share");
+    env.push_back("XDG_CONFIG_HOME=" + home + "/.config");
+    env.push_back("QT_QPA_PLATFORM=offscreen");
+    env.push_back("PENNORA_STARTUP_MARK=1");
+    std::vector<char *> envp;
+    for (std::string &entry : env)
+        envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    char *argv[] = {const_cast<char *>(program), nullptr};
+
+    int out[2];
+    if (::pipe(out) != 0)
+        return -1;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    const auto start = std::chrono::steady_clock::now();
+    pid_t pid = 0;
+    const int spawned = posix_spawn(&pid, program, &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(out[1]);
+    std::string text;
+    char buffer[64];
+    ssize_t n = 0;
+    while (spawned == 0 && text.find("shown\n") == std::string::npos && (n = ::read(out[0], buffer, sizeof buffer)) > 0)
+        text.append(buffer, size_t(n));
+    const auto end = std::chrono::steady_clock::now();
+    ::close(out[0]);
+    if (spawned != 0)
+        return -1;
+    ::kill(pid, SIGTERM);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (text.find("shown\n") == std::string::npos)
+        return -1;
+    return std::chrono::duration<double>(end - start).count();
+}
+
+double g_pennora = 0, g_bare = 0;
+long g_pennoraRuns = 0, g_bareRuns = 0;
+
+void measure(benchmark::State &state, const char *program, double &total, long &runs)
+{
+    QTemporaryDir home;
+    for (auto _ : state) {
+        const double seconds = launchToShown(program, home.path().toStdString());
+        if (seconds < 0) {
+            state.SkipWithError("no shown window");
+            return;
+        }
+        state.SetIterationTime(seconds);
+        total += seconds;
+        ++runs;
+    }
+}
+
+void BM_StartupBareWindow(benchmark::State &state)
+{
+    measure(state, kBare, g_bare, g_bareRuns);
+}
+
+void BM_StartupPennora(benchmark::State &state)
+{
+    measure(state, kPennora, g_pennora, g_pennoraRuns);
+    if (g_bareRuns && g_pennoraRuns)
+        state.counters["ratio_to_bare"] = (g_pennora / double(g_pennoraRuns)) / (g_bare / double(g_bareRuns));
+}
+
+} // namespace
+
+BENCHMARK(BM_StartupBareWindow)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(15);
+BENCHMARK(BM_StartupPennora)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(15);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,118 @@
+#include "app/workspacechrome.h"
+
+#include "app/palette.h"
+
+#include <QAbstractButton>
+#include <QEvent>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVBoxLayout>
+
+namespace app {
+
+PaneHeader::PaneHeader(const QString &title, int titleInset, std::optional<int> hairlineMaxWidth, QWidget *trailing,
+                       QWidget *parent)
+    : QWidget(parent), m_title(new QLabel(title)), m_hairlineMaxWidth(hairlineMaxWidth)
+{
+    m_title->setTextFormat(Qt::PlainText);
+    m_title->setFont(Typeface::font(Typeface::serif(), 15, QFont::DemiBold));
+    auto *row = new QWidget;
+    row->setMinimumHeight(minRowHeight);
+    auto *rowLayout = new QHBoxLayout(row);
+    rowLayout->setContentsMargins(titleInset, 0, titleInset, 0);
+    rowLayout->addWidget(m_title, 0, Qt::AlignVCenter);
+    rowLayout->addStretch(1);
+    if (trailing)
+        rowLayout->addWidget(trailing, 0, Qt::AlignVCenter);
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 1); // the hairline's row, painted below
+    column->setSpacing(0);
+    column->addWidget(row);
+}
+
+QRect PaneHeader::hairlineRect() const
+{
+    const int width = m_hairlineMaxWidth ? std::min(*m_hairlineMaxWidth, this->width()) : this->width();
+    return QRect((this->width() - width) / 2, height() - 1, width, 1);
+}
+
+void PaneHeader::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(hairlineRect(), Palette::rule());
+}
+
+SelectedRowStrip::SelectedRowStrip(QWidget *parent) : QWidget(parent)
+{
+    setFixedWidth(2);
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void SelectedRowStrip::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Palette::accent());
+    painter.drawRoundedRect(QRectF(0, 6, width(), std::max(0, height() - 12)), 1, 1);
+}
+
+BorderedSecondaryButtonStyle *BorderedSecondaryButtonStyle::apply(QAbstractButton *button, int minHeight)
+{
+    return new BorderedSecondaryButtonStyle(button, minHeight);
+}
+
+BorderedSecondaryButtonStyle::BorderedSecondaryButtonStyle(QAbstractButton *button, int minHeight)
+    : QObject(button), m_button(button), m_minHeight(minHeight)
+{
+    // A label that sets its own font keeps it.
+    if (!button->testAttribute(Qt::WA_SetFont))
+        button->setFont(Typeface::font(Typeface::mono(), 11));
+    button->installEventFilter(this);
+    updateSize();
+}
+
+void BorderedSecondaryButtonStyle::updateSize()
+{
+    const QFontMetrics metrics(m_button->font());
+    const QSize label(metrics.horizontalAdvance(m_button->text()), metrics.height());
+    const QSize size(label.width() + 24, std::max(m_minHeight, label.height()));
+    if (m_button->minimumSize() != size || m_button->maximumSize() != size)
+        m_button->setFixedSize(size);
+}
+
+bool BorderedSecondaryButtonStyle::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != m_button)
+        return false;
+    switch (event->type()) {
+    case QEvent::Paint: paint(); return true;
+    case QEvent::FontChange: updateSize(); return false;
+    default: return false;
+    }
+}
+
+void BorderedSecondaryButtonStyle::paint()
+{
+    QPainter painter(m_button);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setOpacity(m_button->isDown() ? pressedOpacity : 1.0);
+    // Fill and border share one rounded shape; the border lies inside it.
+    const QRectF shape = QRectF(m_button->rect());
+    QPainterPath outer;
+    outer.addRoundedRect(shape, 8, 8);
+    QPainterPath inner;
+    inner.addRoundedRect(shape.adjusted(1, 1, -1, -1), 7, 7);
+    // Border and fill never overlap, so a pressed button is 0.7 all through.
+    painter.fillPath(outer.subtracted(inner), Palette::rule());
+    painter.fillPath(inner, Palette::page());
+    const QColor text =
+        m_button->testAttribute(Qt::WA_SetPalette) ? m_button->palette().color(QPalette::ButtonText) : Palette::ink();
+    painter.setPen(text);
+    painter.setFont(m_button->font());
+    painter.drawText(m_button->rect().adjusted(12, 0, -12, 0), Qt::AlignCenter | Qt::TextSingleLine, m_button->text());
+}
+
+} // namespace app

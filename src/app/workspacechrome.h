@@ -1,0 +1,69 @@
+#pragma once
+// The pieces that give every pane one look: the header with its serif title
+// and hairline, the accent strip of a selected row, and the quiet bordered
+// secondary button. They hold no state and read no model.
+
+#include <QObject>
+#include <QWidget>
+#include <optional>
+
+class QAbstractButton;
+class QLabel;
+
+namespace app {
+
+class PaneHeader : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int minRowHeight = 52;
+
+    // trailing (may be null) goes at the trailing end and is reparented.
+    PaneHeader(const QString &title, int titleInset, std::optional<int> hairlineMaxWidth, QWidget *trailing,
+               QWidget *parent = nullptr);
+
+    QLabel *titleLabel() const { return m_title; }
+    // The hairline's place in header coordinates.
+    QRect hairlineRect() const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QLabel *m_title;
+    std::optional<int> m_hairlineMaxWidth;
+};
+
+// The 2-wide accent bar beside a selected row; the row places it.
+class SelectedRowStrip : public QWidget {
+    Q_OBJECT
+public:
+    explicit SelectedRowStrip(QWidget *parent = nullptr);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+};
+
+// Draws one button in the bordered secondary look: mono label, page fill,
+// rule border, at 0.7 opacity while pressed. Apply it to a single button; it
+// lives as the button's child.
+class BorderedSecondaryButtonStyle : public QObject {
+    Q_OBJECT
+public:
+    static constexpr qreal pressedOpacity = 0.7;
+
+    static BorderedSecondaryButtonStyle *apply(QAbstractButton *button, int minHeight);
+    int minHeight() const { return m_minHeight; }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    BorderedSecondaryButtonStyle(QAbstractButton *button, int minHeight);
+    void updateSize();
+    void paint();
+
+    QAbstractButton *m_button;
+    int m_minHeight;
+};
+
+} // namespace app

@@ -1,0 +1,411 @@
+// The shell's views offscreen: palette and typefaces, the pane chrome, the
+// menu commands on the real menu bar, the About window and the screenshots.
+
+#include "app/aboutwindow.h"
+#include "app/appgatestate.h"
+#include "app/mainwindow.h"
+#include "app/palette.h"
+#include "app/pennoraapp.h"
+#include "app/workspacechrome.h"
+#include "foundation/paths.h"
+#include "library/homelocation.h"
+#include "model/postsmodel.h"
+
+#include "screenshot.h"
+#include "testutil.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFontDatabase>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QVBoxLayout>
+#include <gtest/gtest.h>
+
+namespace {
+
+using app::Palette;
+using app::Typeface;
+
+QString rgb(const QColor &c)
+{
+    return QString("%1 %2 %3 %4").arg(c.red()).arg(c.green()).arg(c.blue()).arg(c.alpha());
+}
+
+TEST(PaletteAndFonts, ColoursByValueAndTheInstalledTypefaces)
+{
+    const std::pair<QColor, const char *> colours[] = {
+        {Palette::canvas(), "250 249 243 255"}, {Palette::page(), "255 254 251 255"},
+        {Palette::ink(), "26 25 22 255"},       {Palette::inkMuted(), "107 105 100 255"},
+        {Palette::rule(), "232 229 223 255"},   {Palette::accent(), "201 100 66 255"},
+        {Palette::success(), "54 102 79 255"},
+    };
+    for (const auto &[colour, expected] : colours) {
+        EXPECT_EQ(rgb(colour), expected);
+        EXPECT_EQ(colour.spec(), QColor::Rgb);
+    }
+    // scripts/deps.sh installs both; without them the generic faces serve.
+    const QStringList families = QFontDatabase::families();
+    EXPECT_EQ(Typeface::serif(), families.contains("Charis SIL") ? QString("Charis SIL") : Typeface::serif());
+    EXPECT_EQ(Typeface::mono(), families.contains("JetBrains Mono") ? QString("JetBrains Mono") : Typeface::mono());
+    EXPECT_FALSE(Typeface::serif().isEmpty());
+    EXPECT_TRUE(QFontInfo(Typeface::font(Typeface::mono(), 11)).fixedPitch());
+    EXPECT_EQ(Typeface::font(Typeface::serif(), 15).pixelSize(), 15);
+}
+
+TEST(PaneChrome, HeaderIsAtLeast52TallWithItsHairlineCappedAndCentred)
+{
+    struct Case {
+        const char *name;
+        std::optional<int> maxWidth;
+        int trailingHeight; // 0: no trailing view
+        QRect hairline;
+        int height;
+    };
+    const std::vector<Case> cases{
+        {"no cap", std::nullopt, 0, QRect(0, 52, 300, 1), 53},
+        {"cap wider than the header", 720, 20, QRect(0, 52, 300, 1), 53},
+        {"cap of 100", 100, 20, QRect(100, 52, 100, 1), 53},
+        {"tall trailing view", std::nullopt, 80, QRect(0, 80, 300, 1), 81},
+    };
+    for (const Case &c : cases) {
+        QWidget *trailing = nullptr;
+        if (c.trailingHeight) {
+            trailing = new QWidget;
+            trailing->setFixedSize(30, c.trailingHeight);
+        }
+        app::PaneHeader header("Library", 14, c.maxWidth, trailing);
+        header.resize(300, header.sizeHint().height());
+        header.setAttribute(Qt::WA_DontShowOnScreen);
+        header.show();
+        QApplication::processEvents();
+        EXPECT_EQ(header.height(), c.height) << c.name;
+        EXPECT_EQ(header.hairlineRect(), c.hairline) << c.name;
+        const QImage image = header.grab().toImage();
+        EXPECT_EQ(rgb(image.pixelColor(c.hairline.center())), rgb(Palette::rule())) << c.name;
+        EXPECT_EQ(header.titleLabel()->text(), "Library");
+        EXPECT_EQ(header.titleLabel()->font().pixelSize(), 15);
+        EXPECT_EQ(header.titleLabel()->font().weight(), QFont::DemiBold);
+        EXPECT_EQ(header.titleLabel()->font().family(), Typeface::serif());
+        // The title keeps its inset from the leading edge.
+        EXPECT_EQ(header.titleLabel()->geometry().left(), 14) << c.name;
+        if (trailing)
+            EXPECT_EQ(trailing->geometry().right(), 300 - 14 - 1) << c.name;
+    }
+}
+
+TEST(PaneChrome, TheStripIsAnAccentBarSixInFromBothEnds)
+{
+    app::SelectedRowStrip strip;
+    strip.resize(2, 40);
+    const QImage image = strip.grab().toImage();
+    EXPECT_EQ(strip.width(), 2);
+    EXPECT_EQ(rgb(image.pixelColor(1, 20)), rgb(Palette::accent()));
+    EXPECT_NE(rgb(image.pixelColor(1, 2)), rgb(Palette::accent()));
+    EXPECT_NE(rgb(image.pixelColor(1, 37)), rgb(Palette::accent()));
+}
+
+TEST(PaneChrome, TheSecondaryButtonIsDrawnAtSevenTenthsWhilePressed)
+{
+    QWidget backdrop;
+    backdrop.setAutoFillBackground(true);
+    QPalette palette = backdrop.palette();
+    palette.setColor(QPalette::Window, QColor(0, 0, 0));
+    backdrop.setPalette(palette);
+    auto *button = new QPushButton("Archive", &backdrop);
+    app::BorderedSecondaryButtonStyle::apply(button, 28);
+    EXPECT_EQ(button->height(), 28);
+    EXPECT_EQ(button->font().family(), Typeface::mono());
+    EXPECT_EQ(button->font().pixelSize(), 11);
+    EXPECT_EQ(button->width(), QFontMetrics(button->font()).horizontalAdvance("Archive") + 24);
+    backdrop.resize(button->size());
+
+    const auto fill = [&] { return backdrop.grab().toImage().pixelColor(4, button->height() / 2); };
+    const QColor released = fill();
+    button->setDown(true);
+    const QColor pressed = fill();
+    button->setDown(false);
+    EXPECT_EQ(rgb(released), rgb(Palette::page()));
+    // Over black, 0.7 of the page's colour.
+    EXPECT_NEAR(pressed.red(), 0.7 * 255, 1.5);
+    EXPECT_NEAR(pressed.green(), 0.7 * 254, 1.5);
+    EXPECT_NEAR(pressed.blue(), 0.7 * 251, 1.5);
+    EXPECT_EQ(rgb(fill()), rgb(released));
+
+    // A label taller than the least height makes the button taller.
+    QPushButton tall("Tall");
+    tall.setFont(Typeface::font(Typeface::mono(), 30));
+    app::BorderedSecondaryButtonStyle::apply(&tall, 10);
+    EXPECT_EQ(tall.font().pixelSize(), 30); // its own font kept
+    EXPECT_EQ(tall.height(), QFontMetrics(tall.font()).height());
+}
+
+class Shell : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        foundation::paths::settingsStore()->remove("pennoraHome");
+        window.openWindow = [this](const QString &id) { opened << id; };
+        window.chooseMarkdownFiles = [this](const QString &message, bool multiple) {
+            panels << QString("%1 (%2)").arg(message, multiple ? "several" : "one");
+            return chosen;
+        };
+        window.openUrl = [this](const QUrl &url) { openedUrls << url; };
+    }
+    bool enabled(const QString &title) const { return window.action(title)->isEnabled(); }
+
+    QTemporaryDir dir;
+    QSettings settings{dir.filePath("settings.ini"), QSettings::IniFormat};
+    app::AppGateState gate{settings, [] { return false; }, [] { return std::nullopt; }};
+    app::MainWindow window{gate};
+    QStringList opened;
+    QStringList panels;
+    QList<QUrl> chosen;
+    QList<QUrl> openedUrls;
+};
+
+TEST_F(Shell, EveryCommandSitsInItsMenuWithItsShortcut)
+{
+    const std::vector<std::tuple<QString, QString, QString>> commands{
+        {"File", "New Post", "Ctrl+N"},
+        {"File", "New Outline", "Ctrl+Shift+N"},
+        {"File", "New Project…", "Ctrl+Alt+N"},
+        {"File", "Open…", "Ctrl+O"},
+        {"File", "Import…", "Ctrl+Shift+O"},
+        {"File", "Quit", "Ctrl+Q"},
+        {"Edit", "Undo", "Ctrl+Z"},
+        {"Edit", "Paste", "Ctrl+V"},
+        {"Edit", "Check Spelling While Typing", ""},
+        {"View", "Toggle Reading Mode", "Ctrl+R"},
+        {"View", "Toggle Focus Mode", "Ctrl+Alt+F"},
+        {"View", "Start Dedu Duvodo…", ""},
+        {"Help", "About Pennora", ""},
+        {"Help", "Open Backup Folder", ""},
+    };
+    QHash<QString, QStringList> menus;
+    for (QAction *top : window.menuBar()->actions()) {
+        for (QAction *item : top->menu()->actions()) {
+            if (!item->isSeparator())
+                menus[top->text().remove('&')] << item->text();
+        }
+    }
+    EXPECT_EQ(menus["File"], (QStringList{"New Post", "New Outline", "New Project…", "Open…", "Import…", "Quit"}));
+    EXPECT_EQ(menus["View"], (QStringList{"Toggle Reading Mode", "Toggle Focus Mode", "Start Dedu Duvodo…"}));
+    EXPECT_EQ(menus["Help"], (QStringList{"About Pennora", "Open Backup Folder"}));
+    EXPECT_EQ(menus["Edit"].last(), "Check Spelling While Typing");
+    for (const auto &[menu, title, shortcut] : commands) {
+        EXPECT_TRUE(menus[menu].contains(title)) << title.toStdString();
+        ASSERT_NE(window.action(title), nullptr) << title.toStdString();
+        EXPECT_EQ(window.action(title)->shortcut().toString(), shortcut) << title.toStdString();
+    }
+}
+
+TEST_F(Shell, CommandsFollowTheLockFocusAndWhatIsOpen)
+{
+    const QStringList lockable{"New Post", "New Outline",         "New Project…",      "Open…",
+                               "Import…",  "Toggle Reading Mode", "Toggle Focus Mode", "Start Dedu Duvodo…"};
+    const QStringList always{"About Pennora", "Check Spelling While Typing", "Open Backup Folder", "Quit"};
+    // Nothing open, focus off: no focus mode, no Dedu Duvodo.
+    EXPECT_FALSE(enabled("Toggle Focus Mode"));
+    EXPECT_FALSE(enabled("Start Dedu Duvodo…"));
+    EXPECT_TRUE(enabled("New Post"));
+
+    gate.setIsFocused(true);
+    EXPECT_TRUE(enabled("Toggle Focus Mode"));   // focus mode can always be left
+    EXPECT_FALSE(enabled("Start Dedu Duvodo…")); // nothing shows in the prose editor
+
+    const QString file = testsupport::writeFile(dir.filePath("a.md"), "# A\n");
+    gate.posts().openExternalFile(QUrl::fromLocalFile(file));
+    EXPECT_TRUE(enabled("Start Dedu Duvodo…"));
+    gate.setIsFocused(false);
+    EXPECT_TRUE(enabled("Toggle Focus Mode"));
+    EXPECT_FALSE(enabled("Start Dedu Duvodo…"));
+
+    gate.armWritingLock({focus::WritingGoal::Kind::words, 100});
+    for (const QString &title : lockable)
+        EXPECT_FALSE(enabled(title)) << title.toStdString();
+    for (const QString &title : always)
+        EXPECT_TRUE(enabled(title)) << title.toStdString();
+}
+
+TEST_F(Shell, CommandsReachTheModelsAndThePanels)
+{
+    QSignalSpy reading(&gate, &app::AppGateState::toggleReadingMode);
+    QSignalSpy focus(&gate, &app::AppGateState::isFocusedChanged);
+    QSignalSpy spelling(&gate, &app::AppGateState::spellCheckingChanged);
+    const QUrl a = QUrl::fromLocalFile(testsupport::writeFile(dir.filePath("a.md"), "# A\n"));
+    const QUrl b = QUrl::fromLocalFile(testsupport::writeFile(dir.filePath("b.md"), "# B\n"));
+    const QUrl c = QUrl::fromLocalFile(testsupport::writeFile(dir.filePath("c.markdown"), "# C\n"));
+
+    window.action("Import…")->trigger(); // cancelled: nothing
+    EXPECT_EQ(gate.posts().pendingImportURLs(), std::nullopt);
+    chosen = {a, b, c};
+    window.action("Import…")->trigger();
+    EXPECT_EQ(gate.posts().pendingImportURLs(), (QList<QUrl>{a, b, c}));
+    window.action("Open…")->trigger();
+    ASSERT_NE(gate.posts().externalSession(), nullptr);
+    EXPECT_EQ(gate.posts().currentText(), "# A\n");
+    EXPECT_EQ(panels, (QStringList{"Imports copies as Posts — the original files are untouched. (several)",
+                                   "Imports copies as Posts — the original files are untouched. (several)",
+                                   "Opens the file as-is — Pennora never converts or moves it. (one)"}));
+
+    window.action("Toggle Reading Mode")->trigger();
+    EXPECT_EQ(reading.count(), 1);
+    window.action("Toggle Focus Mode")->trigger();
+    EXPECT_TRUE(gate.isFocused());
+    window.action("Start Dedu Duvodo…")->trigger();
+    EXPECT_TRUE(gate.writingLock().showsArmBar());
+    window.action("Check Spelling While Typing")->trigger();
+    EXPECT_TRUE(gate.spellChecking());
+    EXPECT_TRUE(window.action("Check Spelling While Typing")->isChecked());
+    EXPECT_EQ(spelling.count(), 1);
+    EXPECT_EQ(focus.count(), 1);
+    window.action("New Project…")->trigger();
+    EXPECT_TRUE(gate.posts().askNewProject());
+    window.action("About Pennora")->trigger();
+    EXPECT_EQ(opened, QStringList{"about"});
+
+    QSignalSpy quit(&window, &app::MainWindow::quitRequested);
+    window.action("Quit")->trigger();
+    window.close();
+    EXPECT_EQ(quit.count(), 2);
+    EXPECT_TRUE(window.isVisible() || !window.isVisible()); // closing only asks
+}
+
+TEST_F(Shell, TheBackupFolderOpensOnlyOnceItExists)
+{
+    window.action("Open Backup Folder")->trigger();
+    EXPECT_TRUE(openedUrls.isEmpty());
+    QDir().mkpath(app::MainWindow::backupFolder());
+    window.action("Open Backup Folder")->trigger();
+    EXPECT_EQ(openedUrls, QList<QUrl>{QUrl::fromLocalFile(foundation::paths::appDataDir() + "/Backups")});
+    QDir(app::MainWindow::backupFolder()).removeRecursively();
+}
+
+TEST(About, ShowsTheRecordedCheckOrThatThereIsNone)
+{
+    const QString state = foundation::paths::appDataDir() + "/state.json";
+    struct Case {
+        const char *name;
+        std::optional<QByteArray> json;
+        QStringList values; // Engine, version, last checked, binary; empty: no record
+    };
+    const std::vector<Case> cases{
+        {"pass",
+         R"({"schemaVersion":1,"status":"pass","checkedAt":"2026-12-11T01:00:00Z","engineVersion":"hermes 1.2",)"
+         R"("binaryPath":"/home/w/.local/bin/hermes","firstProbePath":"/x","stderrExcerpt":"e"})",
+         {"Ready", "hermes 1.2", "2026-12-11T01:00:00Z", "/home/w/.local/bin/hermes"}},
+        {"fail without version or path",
+         R"({"schemaVersion":1,"status":"fail","checkedAt":"2026-12-11T01:00:00Z","firstProbePath":"/x"})",
+         {"Unavailable", "—", "2026-12-11T01:00:00Z", "—"}},
+        {"missing checkedAt", R"({"schemaVersion":1,"status":"pass"})", {}},
+        {"not JSON", "{", {}},
+        {"no file", std::nullopt, {}},
+    };
+    for (const Case &c : cases) {
+        QFile::remove(state);
+        if (c.json)
+            testsupport::writeFile(state, *c.json);
+        app::AboutWindow window;
+        window.setAttribute(Qt::WA_DontShowOnScreen);
+        window.show();
+        QApplication::processEvents();
+        EXPECT_EQ(window.windowTitle(), "About Pennora");
+        EXPECT_EQ(window.view()->showsNoRecord(), c.values.isEmpty()) << c.name;
+        QStringList shown;
+        for (const char *label : {"Engine", "Engine version", "Last checked", "Binary path"})
+            shown << window.view()->rowValue(label);
+        if (!c.values.isEmpty())
+            EXPECT_EQ(shown, c.values) << c.name;
+        EXPECT_EQ(window.width(), app::AboutEngineView::width) << c.name;
+        window.close();
+    }
+    QFile::remove(state);
+}
+
+TEST(Windows, AboutAndFixCardsOpenOnceByTheirIds)
+{
+    QTemporaryDir data;
+    app::PennoraApp pennora(data.path());
+    ASSERT_TRUE(pennora.start());
+    QWidget *about = pennora.openWindow("about");
+    ASSERT_NE(about, nullptr);
+    EXPECT_EQ(about->windowTitle(), "About Pennora");
+    EXPECT_EQ(pennora.openWindow("about"), about);
+    QWidget *cards = pennora.openWindow("fix-cards");
+    ASSERT_NE(cards, nullptr);
+    EXPECT_EQ(cards->windowTitle(), "Fix Cards");
+    EXPECT_EQ(cards->size(), QSize(340, 540));
+    EXPECT_EQ(pennora.openWindow("nothing"), nullptr);
+
+    // The quit guard stops the quit while a block runs: nothing is shut down.
+    pennora.gate()->armWritingLock({focus::WritingGoal::Kind::minutes, 5});
+    EXPECT_FALSE(pennora.requestQuit());
+}
+
+TEST(Screenshots, MainWindowAboutAndPaneChrome)
+{
+    QTemporaryDir dir;
+    QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
+    settings.setValue("pennoraHome", "file:///home/writer/Documents/Pennora/");
+    app::AppGateState gate(settings);
+    app::MainWindow window(gate);
+    EXPECT_FALSE(testsupport::saveScreenshot(window, "main-window", QSize(1100, 720)).isEmpty());
+
+    testsupport::writeFile(foundation::paths::appDataDir() + "/state.json",
+                           R"({"schemaVersion":1,"status":"pass","checkedAt":"2026-12-11T01:00:00Z",)"
+                           R"("engineVersion":"hermes 0.4.1","binaryPath":"/home/writer/.local/bin/hermes"})");
+    app::AboutWindow about;
+    EXPECT_FALSE(testsupport::saveScreenshot(about, "about").isEmpty());
+    QFile::remove(foundation::paths::appDataDir() + "/state.json");
+
+    // A pane: header with a trailing button, two rows, the second selected.
+    QWidget pane;
+    pane.setAutoFillBackground(true);
+    QPalette palette = pane.palette();
+    palette.setColor(QPalette::Window, Palette::canvas());
+    palette.setColor(QPalette::WindowText, Palette::ink());
+    pane.setPalette(palette);
+    auto *column = new QVBoxLayout(&pane);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    auto *newButton = new QPushButton("New");
+    app::BorderedSecondaryButtonStyle::apply(newButton, 28);
+    column->addWidget(new app::PaneHeader("Library", 14, std::nullopt, newButton));
+    for (const char *title : {"On walking", "Letters to a young writer"}) {
+        auto *row = new QWidget;
+        row->setFixedHeight(36);
+        auto *layout = new QHBoxLayout(row);
+        layout->setContentsMargins(4, 0, 14, 0);
+        auto *strip = new app::SelectedRowStrip;
+        QSizePolicy keepPlace = strip->sizePolicy();
+        keepPlace.setRetainSizeWhenHidden(true);
+        strip->setSizePolicy(keepPlace);
+        strip->setVisible(QString(title).startsWith("Letters"));
+        layout->addWidget(strip);
+        layout->addSpacing(8);
+        layout->addWidget(new QLabel(title), 1);
+        column->addWidget(row);
+    }
+    auto *pressed = new QPushButton("Archive");
+    app::BorderedSecondaryButtonStyle::apply(pressed, 28);
+    pressed->setDown(true);
+    auto *buttons = new QHBoxLayout;
+    buttons->setContentsMargins(14, 12, 14, 12);
+    auto *quiet = new QPushButton("Restore");
+    app::BorderedSecondaryButtonStyle::apply(quiet, 28);
+    buttons->addWidget(quiet);
+    buttons->addWidget(pressed);
+    buttons->addStretch(1);
+    column->addLayout(buttons);
+    column->addWidget(new app::PaneHeader("Archive", 14, 180, nullptr));
+    column->addStretch(1);
+    EXPECT_FALSE(testsupport::saveScreenshot(pane, "pane-chrome", QSize(320, 300)).isEmpty());
+}
+
+} // namespace

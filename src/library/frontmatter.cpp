@@ -177,6 +177,21 @@ Split splitFrontmatter(const QString &text)
     return {text.sliced(where.open.start, where.close.next - where.open.start), text.sliced(where.close.next)};
 }
 
+Split splitFrontmatter(QString &&text)
+{
+    const Located where = locate(text);
+    if (!where.closed)
+        return {QString(), std::move(text)};
+    if (where.close.next < 0) {
+        text.remove(0, where.open.start);
+        text.append(u'\n');
+        return {std::move(text), QString()};
+    }
+    QString block = text.sliced(where.open.start, where.close.next - where.open.start);
+    text.remove(0, where.close.next);
+    return {std::move(block), std::move(text)};
+}
+
 FrontmatterPairs defaultFrontmatter(Post::ContentType type, Post::PassState passState, Post::Origin origin)
 {
     return {{kTypeKey, Post::rawValue(type)},

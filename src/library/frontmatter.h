@@ -56,6 +56,8 @@ Frontmatter parseFrontmatter(const QString &text);
 Flags frontmatterFlags(const Frontmatter &frontmatter);
 // Strict: without a closing delimiter there is no block.
 Split splitFrontmatter(const QString &text);
+// The same, reusing text's buffer for the body: a long piece is not copied.
+Split splitFrontmatter(QString &&text);
 // (type, pass_state, origin) holding the raw values, in that order.
 FrontmatterPairs defaultFrontmatter(Post::ContentType type, Post::PassState passState, Post::Origin origin);
 // "---", a "key: value" line per pair, "---", each line ending in LF. A

@@ -15,7 +15,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QStringConverter>
 #include <QStringList>
 #include <algorithm>
 
@@ -63,7 +62,8 @@ struct ReadPost {
     QString path;
 };
 
-ReadPost readPost(const QString &id, const QString &home)
+// keepText: also keep post.md whole in text (its body is then a copy).
+ReadPost readPost(const QString &id, const QString &home, bool keepText = false)
 {
     ReadPost result;
     result.contents.folder = requireFolder(id, home);
@@ -80,10 +80,21 @@ ReadPost readPost(const QString &id, const QString &home)
     result.contents.type = flags.type;
     result.contents.passState = flags.passState;
     result.contents.origin = flags.origin;
-    PostFrontmatter::Split split = PostFrontmatter::splitFrontmatter(result.text);
+    PostFrontmatter::Split split = keepText ? PostFrontmatter::splitFrontmatter(result.text)
+                                            : PostFrontmatter::splitFrontmatter(std::move(result.text));
     result.block = std::move(split.block);
     result.contents.body = std::move(split.body);
     return result;
+}
+
+// block then body in UTF-8, without first joining them into one long text.
+// The block ends with a line feed, so encoding the two apart gives the same
+// bytes as encoding them joined.
+QByteArray utf8Joined(const QString &block, const QString &body)
+{
+    QByteArray out = body.toUtf8();
+    out.prepend(block.toUtf8());
+    return out;
 }
 
 // "---\n", the three keys with their raw values, "\n---\n".
@@ -251,7 +262,7 @@ void writeText(const QString &id, const QString &body, const QString &home)
     // above it go, the body is replaced.
     const QString block = PostFrontmatter::rewriteFrontmatter(
         read.block, PostFrontmatter::defaultFrontmatter(piece.type, piece.passState, piece.origin));
-    foundation::fs::atomicWrite(read.path, (block + body).toUtf8());
+    foundation::fs::atomicWrite(read.path, utf8Joined(block, body));
 }
 
 void recordMicropubURL(const QString &id, const QString &url, const QString &home)
@@ -305,7 +316,7 @@ bool writeDraftStats(const QString &id, const QString &text, const QString &home
 Post::PassState advancePassState(const QString &id, PassKind kind, const QString &home,
                                  const PassCountBump &bumpPassCount)
 {
-    const ReadPost read = readPost(id, home);
+    const ReadPost read = readPost(id, home, true);
     const PieceContents &piece = read.contents;
     Post::PassState state = piece.passState;
     if (kind == PassKind::pass2)

@@ -4,6 +4,7 @@
 #include "profiles/profileprovisioner.h"
 
 #include <QCoro/QCoroFuture>
+#include <QCoro/QCoroTimer>
 #include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -30,6 +31,10 @@ QCoro::Task<void> BackupModel::run(std::optional<QString> profileRoot, std::opti
                                            ProfileBackup::engineProcessRunning, master);
         });
     const ProfileBackup::Outcome outcome = co_await backingUp;
+    // A run never ends inside the call that started it, however fast its
+    // work was: callers see it running until the event loop has turned.
+    QCoro::Task<> turn = QCoro::sleepFor(std::chrono::milliseconds(0));
+    co_await std::move(turn);
     if (!self)
         co_return;
 

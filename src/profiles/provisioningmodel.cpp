@@ -3,6 +3,7 @@
 #include "foundation/commandpool.h"
 
 #include <QCoro/QCoroFuture>
+#include <QCoro/QCoroTimer>
 #include <QPointer>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -25,6 +26,10 @@ QCoro::Task<void> ProvisioningModel::run(std::optional<QString> hermesBinary, st
             return ProfileProvisioner::run(hermesBinary, profileRoot, payloadRoot, masterRoot);
         });
     const ProfileProvisioner::Outcome outcome = co_await provisioning;
+    // A run never ends inside the call that started it, however fast its
+    // work was: callers see it running until the event loop has turned.
+    QCoro::Task<> turn = QCoro::sleepFor(std::chrono::milliseconds(0));
+    co_await std::move(turn);
     if (!self)
         co_return;
 

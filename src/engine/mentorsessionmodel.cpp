@@ -32,28 +32,12 @@ const QString kMidTurnFork = u"Fork refused — the mentor is mid-turn."_s;
 
 using Kind = SessionRow::NoticeKind;
 
-std::optional<QString> stringMember(const JSONValue &value, const QString &key)
-{
-    const std::optional<JSONValue> member = value.member(key);
-    if (!member || !member->isString())
-        return std::nullopt;
-    return member->toString();
-}
-
-std::optional<JSONValue> objectMember(const JSONValue &value, const QString &key)
-{
-    std::optional<JSONValue> member = value.member(key);
-    if (!member || !member->isObject())
-        return std::nullopt;
-    return member;
-}
-
 // The non-empty "sessionId" of a session/new or session/fork answer.
 std::optional<QString> newSessionId(const std::optional<JSONValue> &answer)
 {
     if (!answer || !answer->isObject())
         return std::nullopt;
-    std::optional<QString> id = stringMember(*answer, u"sessionId"_s);
+    std::optional<QString> id = answer->stringMember(u"sessionId"_s);
     if (!id || id->isEmpty())
         return std::nullopt;
     return id;
@@ -65,15 +49,15 @@ bool loadAnswerKnowsSession(const std::optional<JSONValue> &answer)
 {
     if (!answer || !answer->isObject())
         return false;
-    std::optional<QString> id = stringMember(*answer, u"sessionId"_s);
+    std::optional<QString> id = answer->stringMember(u"sessionId"_s);
     if (!id) {
-        std::optional<JSONValue> level = objectMember(*answer, u"_meta"_s);
+        std::optional<JSONValue> level = answer->objectMember(u"_meta"_s);
         if (level)
-            level = objectMember(*level, u"hermes"_s);
+            level = level->objectMember(u"hermes"_s);
         if (level)
-            level = objectMember(*level, u"sessionProvenance"_s);
+            level = level->objectMember(u"sessionProvenance"_s);
         if (level)
-            id = stringMember(*level, u"acpSessionId"_s);
+            id = level->stringMember(u"acpSessionId"_s);
     }
     return id && !id->isEmpty();
 }
@@ -89,10 +73,10 @@ JSONValue sessionParams(const QString &cwd, const std::optional<QString> &sessio
 // The text of a chunk update; empty when it has none.
 QString chunkText(const JSONValue &update)
 {
-    const std::optional<JSONValue> content = objectMember(update, u"content"_s);
+    const std::optional<JSONValue> content = update.objectMember(u"content"_s);
     if (!content)
         return QString();
-    return stringMember(*content, u"text"_s).value_or(QString());
+    return content->stringMember(u"text"_s).value_or(QString());
 }
 
 QString compactJson(const JSONValue &value)
@@ -753,15 +737,15 @@ void MentorSessionModel::handleNotification(const QString &method, const std::op
 {
     if (method != u"session/update"_s || !params || !params->isObject() || params->toObject().isEmpty())
         return;
-    const std::optional<QString> sessionId = stringMember(*params, u"sessionId"_s);
-    const std::optional<JSONValue> update = objectMember(*params, u"update"_s);
+    const std::optional<QString> sessionId = params->stringMember(u"sessionId"_s);
+    const std::optional<JSONValue> update = params->objectMember(u"update"_s);
     if (!sessionId || !update)
         return;
     const QString key = m_passWireId && *m_passWireId == *sessionId ? passKey : *sessionId;
     const auto it = m_transcripts.find(key);
     if (it == m_transcripts.end())
         return;
-    const QString kind = stringMember(*update, u"sessionUpdate"_s).value_or(u"unknown"_s);
+    const QString kind = update->stringMember(u"sessionUpdate"_s).value_or(u"unknown"_s);
     const bool replay = m_replayingSessionId == key;
 
     if (kind == u"agent_message_chunk") {
@@ -794,7 +778,7 @@ void MentorSessionModel::handleNotification(const QString &method, const std::op
 
 void MentorSessionModel::handleToolCall(const JSONValue &update, const QString &key)
 {
-    const QString title = stringMember(update, u"title"_s).value_or(u"tool call"_s);
+    const QString title = update.stringMember(u"title"_s).value_or(u"tool call"_s);
     const std::optional<JSONValue> rawInput = update.member(u"rawInput"_s);
 
     QList<review::ResearchCandidate> candidates;
@@ -875,7 +859,7 @@ QCoro::Task<TurnOutcome> MentorSessionModel::prompt(EngineTransport &connection,
                 SessionRow::text(u"connection lost — "_s + *failure, SessionRow::Speaker::agent, Kind::connectionLost),
                 key);
     } else if (const std::optional<QString> stop =
-                   answer && answer->isObject() ? stringMember(*answer, u"stopReason"_s) : std::nullopt;
+                   answer && answer->isObject() ? answer->stringMember(u"stopReason"_s) : std::nullopt;
                stop && !stop->isEmpty()) {
         if (*stop == u"refusal") {
             appendRow(SessionRow::text(u"(refused the prompt)"_s, SessionRow::Speaker::agent, Kind::refused), key);

@@ -79,6 +79,22 @@ std::optional<JSONValue> JSONValue::member(const QString &key) const
     return *it;
 }
 
+std::optional<QString> JSONValue::stringMember(const QString &key) const
+{
+    const std::optional<JSONValue> found = member(key);
+    if (!found || !found->isString())
+        return std::nullopt;
+    return found->toString();
+}
+
+std::optional<JSONValue> JSONValue::objectMember(const QString &key) const
+{
+    std::optional<JSONValue> found = member(key);
+    if (!found || !found->isObject())
+        return std::nullopt;
+    return found;
+}
+
 JSONValue JSONValue::fromFoundation(const QJsonValue &value)
 {
     switch (value.type()) {

@@ -52,6 +52,9 @@ public:
 
     // An object's member, none when this is not an object or has no such key.
     std::optional<JSONValue> member(const QString &key) const;
+    // The member when it is a text, or an object; none otherwise.
+    std::optional<QString> stringMember(const QString &key) const;
+    std::optional<JSONValue> objectMember(const QString &key) const;
 
     // Same kind and equal contents; numbers compare as floats.
     friend bool operator==(const JSONValue &a, const JSONValue &b) { return a.m_value == b.m_value; }

@@ -25,24 +25,6 @@ namespace {
 const QString kStarvingReasons[] = {QStringLiteral("length"), QStringLiteral("max_tokens"),
                                     QStringLiteral("incomplete")};
 
-// A member of a JSON value when it is a text.
-std::optional<QString> textMember(const JSONValue &value, const QString &key)
-{
-    const std::optional<JSONValue> member = value.member(key);
-    if (!member || !member->isString())
-        return std::nullopt;
-    return member->toString();
-}
-
-// A member of a JSON value when it is an object.
-std::optional<JSONValue> objectMember(const JSONValue &value, const QString &key)
-{
-    std::optional<JSONValue> member = value.member(key);
-    if (!member || !member->isObject())
-        return std::nullopt;
-    return member;
-}
-
 std::optional<QString> textMember(const QJsonObject &object, const QString &key)
 {
     const QJsonValue member = object.value(key);
@@ -352,11 +334,11 @@ std::optional<Outcome> streamError(const QList<JSONValue> &events, const QByteAr
         if (!event.isObject())
             continue;
         JSONValue candidate = event;
-        if (!objectMember(event, QStringLiteral("error"))) {
-            if (std::optional<JSONValue> response = objectMember(event, QStringLiteral("response")))
+        if (!event.objectMember(QStringLiteral("error"))) {
+            if (std::optional<JSONValue> response = event.objectMember(QStringLiteral("response")))
                 candidate = std::move(*response);
         }
-        if (objectMember(candidate, QStringLiteral("error")))
+        if (candidate.objectMember(QStringLiteral("error")))
             return classifyError(200, candidate.foundationObject().toObject(), provider);
     }
     const std::optional<QJsonObject> whole = foundation::json::parseObject(body);
@@ -368,22 +350,22 @@ std::optional<Outcome> streamError(const QList<JSONValue> &events, const QByteAr
 StreamReply anthropicText(const QList<JSONValue> &events)
 {
     return collect(events, [](const JSONValue &event, StreamReply &reply) {
-        const std::optional<JSONValue> delta = objectMember(event, QStringLiteral("delta"));
+        const std::optional<JSONValue> delta = event.objectMember(QStringLiteral("delta"));
         if (!delta)
             return;
-        if (textMember(*delta, QStringLiteral("type")) == u"text_delta")
-            appendText(reply, textMember(*delta, QStringLiteral("text")));
-        noteFinish(reply, textMember(*delta, QStringLiteral("stop_reason")));
+        if (delta->stringMember(QStringLiteral("type")) == u"text_delta")
+            appendText(reply, delta->stringMember(QStringLiteral("text")));
+        noteFinish(reply, delta->stringMember(QStringLiteral("stop_reason")));
     });
 }
 
 StreamReply responsesText(const QList<JSONValue> &events)
 {
     return collect(events, [](const JSONValue &event, StreamReply &reply) {
-        if (textMember(event, QStringLiteral("type")) == u"response.output_text.delta")
-            appendText(reply, textMember(event, QStringLiteral("delta")));
-        if (const std::optional<JSONValue> response = objectMember(event, QStringLiteral("response")))
-            noteFinish(reply, textMember(*response, QStringLiteral("status")));
+        if (event.stringMember(QStringLiteral("type")) == u"response.output_text.delta")
+            appendText(reply, event.stringMember(QStringLiteral("delta")));
+        if (const std::optional<JSONValue> response = event.objectMember(QStringLiteral("response")))
+            noteFinish(reply, response->stringMember(QStringLiteral("status")));
     });
 }
 
@@ -396,9 +378,9 @@ StreamReply chatCompletionsText(const QList<JSONValue> &events)
         const JSONValue &first = choices->toArray().first();
         if (!first.isObject())
             return;
-        if (const std::optional<JSONValue> delta = objectMember(first, QStringLiteral("delta")))
-            appendText(reply, textMember(*delta, QStringLiteral("content")));
-        noteFinish(reply, textMember(first, QStringLiteral("finish_reason")));
+        if (const std::optional<JSONValue> delta = first.objectMember(QStringLiteral("delta")))
+            appendText(reply, delta->stringMember(QStringLiteral("content")));
+        noteFinish(reply, first.stringMember(QStringLiteral("finish_reason")));
     });
 }
 

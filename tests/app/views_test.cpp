@@ -47,7 +47,9 @@ TEST(PaletteAndFonts, ColoursByValueAndTheInstalledTypefaces)
     };
     for (const auto &[colour, expected] : colours) {
         EXPECT_EQ(rgb(colour), expected);
-        EXPECT_EQ(colour.spec(), QColor::Rgb);
+        // Stored as plain RGB, so no conversion shifts it on screen.
+        EXPECT_EQ(colour, colour.toRgb());
+        EXPECT_TRUE(colour == colour.convertTo(QColor::Rgb));
     }
     // scripts/deps.sh installs both; without them the generic faces serve.
     const QStringList families = QFontDatabase::families();

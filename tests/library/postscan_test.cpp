@@ -341,9 +341,9 @@ TEST(PostScanCache, LookupNeedsAStampEqualInEveryPart)
 
 TEST_F(PostScanHome, ScansShareOneCacheAcrossThreads)
 {
-    // Enough pieces that a scan reads them on several threads too; ids
-    // piece-0 to piece-49 exist in two projects, and the first project in
-    // walking order must win however the reads interleave.
+    // Enough pieces that a scan reads them on several threads too; the first
+    // 50 ids exist in two projects, and the first project in walking order
+    // must win however the reads interleave.
     constexpr int kFolders = 300;
     constexpr int kIds = 250;
     for (int i = 0; i < kFolders; ++i)

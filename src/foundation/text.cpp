@@ -538,13 +538,23 @@ int DisplayCollator::compare(const QString &a, const QString &b) const
     return naturalCompare(a, b, m_plainInsensitive, m_plainSensitive);
 }
 
-void DisplayCollator::sort(QStringList &list) const
+namespace {
+
+// list rearranged into order (indexes into list).
+QStringList inOrder(const QStringList &list, const QList<qsizetype> &order)
 {
     QStringList sorted;
     sorted.reserve(list.size());
-    for (qsizetype i : order(list))
+    for (qsizetype i : order)
         sorted.append(list.at(i));
-    list = std::move(sorted);
+    return sorted;
+}
+
+} // namespace
+
+void DisplayCollator::sort(QStringList &list) const
+{
+    list = inOrder(list, order(list));
 }
 
 namespace {
@@ -651,11 +661,7 @@ QList<qsizetype> codePointOrder(const QStringList &names)
 
 void sortByCodePoint(QStringList &names)
 {
-    QStringList sorted;
-    sorted.reserve(names.size());
-    for (qsizetype i : codePointOrder(names))
-        sorted.append(names.at(i));
-    names = std::move(sorted);
+    names = inOrder(names, codePointOrder(names));
 }
 
 // --- Numbers -------------------------------------------------------------------

@@ -226,7 +226,13 @@ TEST(AppGateStateStart, APassProvisionsThenBacksUpAndASecondPassDuringProvisioni
     ASSERT_TRUE(testsupport::spinUntil([&] { return !gate.provisioning().running() && !gate.backup().running(); }));
     testsupport::drainPosted();
     EXPECT_EQ(log.events.count("provisioning on"), 1) << log.events.join(", ").toStdString();
-    EXPECT_EQ(log.events.count("backup on"), 1) << log.events.join(", ").toStdString();
+    // Each pass backs up after its provisioning; whether the two backups meet
+    // depends on how fast the first ends, but they never overlap.
+    const QStringList backups = log.events.filter("backup");
+    ASSERT_FALSE(backups.isEmpty());
+    for (qsizetype i = 0; i < backups.size(); ++i)
+        EXPECT_EQ(backups.at(i), i % 2 == 0 ? "backup on" : "backup off") << log.events.join(", ").toStdString();
+    EXPECT_EQ(backups.size() % 2, 0);
 }
 
 TEST(AppGateStateStart, TheChatEnginesFirstStartWaitsForTheFirstBackupLaterStartsDoNot)

@@ -8,6 +8,7 @@
 #include "library/piececontents.h"
 #include "library/poststore.h"
 
+#include <QCoreApplication>
 #include <QCoro/QCoroFuture>
 #include <QDateTime>
 #include <QDir>
@@ -483,6 +484,17 @@ void PostsModel::rescanLater()
                 QCoro::Task<void> detached = self->rescan();
         },
         Qt::QueuedConnection);
+}
+
+void PostsModel::settleBackgroundWork()
+{
+    // A finished scan hands its result over through the event loop, and
+    // applying it may start another: repeat until the pool stays idle.
+    do {
+        libraryPool()->waitForDone();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::processEvents();
+    } while (libraryPool()->activeThreadCount() > 0);
 }
 
 QCoro::Task<void> PostsModel::rescan()

@@ -157,6 +157,9 @@ public:
     QCoro::Task<void> rescan();
     // Starts a rescan without waiting for it.
     void rescanLater();
+    // Lets every scan and card refresh already started finish and publish
+    // (or be dropped): nothing is left waiting on a background result.
+    void settleBackgroundWork();
 
     // --- Outline conversion --------------------------------------------------
     // Records the sheet's question for an outline piece; always notifies.

@@ -36,6 +36,7 @@ protected:
         model.startWatching(home);
         QCoro::waitFor(model.rescan());
     }
+    void TearDown() override { model.settleBackgroundWork(); }
 
     QString postFile(const Post &post) const { return QDir(*PostStore::folderPath(post.id, home)).filePath("post.md"); }
     Card fileCard(const Post &post, const QString &quote, Card::Lane lane = Card::Lane::mechanical)

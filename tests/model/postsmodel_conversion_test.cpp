@@ -29,6 +29,8 @@ const QString kLossy = "- Plan\nA paragraph the outline cannot show.\n- Close\n"
 
 class PostsModelConversion : public ::testing::Test {
 protected:
+    // Nothing of the model may still wait on a scan when the test ends.
+    void TearDown() override { model.settleBackgroundWork(); }
     void SetUp() override
     {
         QDir().mkpath(home);

@@ -29,6 +29,8 @@ const QString kReloadFirst = "This piece changed on disk underneath you — answ
 
 class PostsModelOutside : public ::testing::Test {
 protected:
+    // Nothing of the model may still wait on a scan when the test ends.
+    void TearDown() override { model.settleBackgroundWork(); }
     void SetUp() override
     {
         QDir().mkpath(home);

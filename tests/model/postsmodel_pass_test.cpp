@@ -85,6 +85,7 @@ protected:
     }
     void TearDown() override
     {
+        model.settleBackgroundWork();
         mentor.reset();
         testsupport::drainPosted();
     }

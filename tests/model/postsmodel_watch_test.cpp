@@ -40,6 +40,8 @@ bool lists(const PostsModel &model, const QString &title)
 
 class PostsModelWatchTest : public ::testing::Test {
 protected:
+    // Nothing of the model may still wait on a scan when the test ends.
+    void TearDown() override { model.settleBackgroundWork(); }
     void SetUp() override
     {
         QDir().mkpath(home);

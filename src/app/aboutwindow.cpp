@@ -1,6 +1,6 @@
 #include "app/aboutwindow.h"
 
-#include "app/palette.h"
+#include "app/chrome/palette.h"
 
 #include <QGridLayout>
 #include <QLabel>

@@ -209,7 +209,7 @@ bool AppGateState::acceptDroppedFiles(const QList<QUrl> &urls)
         m_posts->openExternalFile(urls.first());
         return true;
     }
-    if (ProseDropTarget *view = m_proseDrop.textView())
+    if (editor::ProseDropTarget *view = m_proseDrop.textView())
         return view->ingestDrop(urls);
     return false;
 }

@@ -5,7 +5,7 @@
 // provisioning and the profile backup after every passing check. Lives on
 // the main thread; no view code here, views observe it.
 
-#include "app/prosedropbridge.h"
+#include "editor/prose/prosedropbridge.h"
 #include "focus/writinglockstate.h"
 
 #include <QCoro/QCoroTask>
@@ -56,7 +56,7 @@ public:
                  const CloudDriveRoot &cloudDriveRoot = &AppGateState::cloudDriveRoot, QObject *parent = nullptr);
     ~AppGateState() override;
 
-    ProseDropBridge &proseDrop() { return m_proseDrop; }
+    editor::ProseDropBridge &proseDrop() { return m_proseDrop; }
     engine::EngineGateModel &gateModel() const { return *m_gateModel; }
     profiles::ProvisioningModel &provisioning() const { return *m_provisioning; }
     profiles::BackupModel &backup() const { return *m_backup; }
@@ -135,7 +135,7 @@ private:
     void setHome(const QString &home);
     void endStartupWork();
 
-    ProseDropBridge m_proseDrop;
+    editor::ProseDropBridge m_proseDrop;
     std::unique_ptr<engine::EngineGateModel> m_gateModel;
     std::unique_ptr<profiles::ProvisioningModel> m_provisioning;
     std::unique_ptr<profiles::BackupModel> m_backup;

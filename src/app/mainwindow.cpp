@@ -1,7 +1,7 @@
 #include "mainwindow.h"
 
 #include "app/appgatestate.h"
-#include "app/palette.h"
+#include "app/chrome/palette.h"
 #include "foundation/paths.h"
 #include "model/postsmodel.h"
 

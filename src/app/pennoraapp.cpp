@@ -1,9 +1,9 @@
 #include "pennoraapp.h"
 
 #include "aboutwindow.h"
+#include "app/chrome/palette.h"
 #include "appgatestate.h"
 #include "mainwindow.h"
-#include "palette.h"
 #include "signalbridge.h"
 #include "singleinstance.h"
 

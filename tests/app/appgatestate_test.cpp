@@ -272,7 +272,7 @@ TEST(AppGateStateStart, WithoutStartUpWorkTheChatEngineStartsAtOnce)
 }
 
 // A stand-in for the prose text view.
-class FakeProseView : public QObject, public app::ProseDropTarget {
+class FakeProseView : public QObject, public editor::ProseDropTarget {
 public:
     bool answer = true;
     QList<QList<QUrl>> drops;

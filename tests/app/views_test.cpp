@@ -3,10 +3,10 @@
 
 #include "app/aboutwindow.h"
 #include "app/appgatestate.h"
+#include "app/chrome/palette.h"
+#include "app/chrome/workspacechrome.h"
 #include "app/mainwindow.h"
-#include "app/palette.h"
 #include "app/pennoraapp.h"
-#include "app/workspacechrome.h"
 #include "foundation/paths.h"
 #include "library/homelocation.h"
 #include "model/postsmodel.h"

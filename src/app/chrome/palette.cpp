@@ -1,4 +1,4 @@
-#include "app/palette.h"
+#include "app/chrome/palette.h"
 
 #include <QFontDatabase>
 #include <QFontInfo>

@@ -8,7 +8,7 @@
 #include <QPointer>
 #include <QUrl>
 
-namespace app {
+namespace editor {
 
 // What the prose text view offers to drops routed from outside.
 class ProseDropTarget {
@@ -40,4 +40,4 @@ private:
     ProseDropTarget *m_target = nullptr;
 };
 
-} // namespace app
+} // namespace editor

@@ -1,6 +1,6 @@
-#include "app/workspacechrome.h"
+#include "app/chrome/workspacechrome.h"
 
-#include "app/palette.h"
+#include "app/chrome/palette.h"
 
 #include <QAbstractButton>
 #include <QEvent>

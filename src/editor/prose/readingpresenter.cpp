@@ -251,15 +251,18 @@ QCoro::Task<RunResult> runRenderer(QString program, QString annotated, std::opti
 
     QElapsedTimer clock;
     clock.start();
-    auto coro = qCoro(process);
-    QCoro::Task<bool> starting = coro.start(QIODevice::ReadWrite, timeout);
-    if (!co_await starting)
+    // The start is waited for in place: it ends as soon as the child has
+    // executed the program or failed to, and a failed start emits no signal
+    // that an awaited start would notice before its time-out.
+    process.start(QIODevice::ReadWrite);
+    if (!process.waitForStarted(int(timeout.count())))
         co_return RunResult{QString(), QStringLiteral("renderer failed to start: %1").arg(process.errorString()),
                             QString()};
     // Written as the renderer reads, while its output is read.
     process.write(annotated.toUtf8());
     process.closeWriteChannel();
 
+    auto coro = qCoro(process);
     const auto left = std::max(std::chrono::milliseconds(1), timeout - std::chrono::milliseconds(clock.elapsed()));
     QCoro::Task<bool> finishing = coro.waitForFinished(left);
     if (!co_await finishing) {

@@ -70,13 +70,12 @@ QString escaped(QString text)
 
 const QString kPageHead = QStringLiteral("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><style>");
 
-void stopGroup(QProcess &process)
+// The group's id stays taken while any member lives, so this reaches only
+// what the renderer started, even after the renderer itself was reaped.
+void stopGroup(qint64 pid)
 {
-    const qint64 pid = process.processId();
-    if (pid > 0) {
+    if (pid > 0)
         ::kill(-pid_t(pid), SIGKILL);
-        ::kill(pid_t(pid), SIGKILL); // in case it left its group
-    }
 }
 
 } // namespace
@@ -258,6 +257,7 @@ QCoro::Task<RunResult> runRenderer(QString program, QString annotated, std::opti
     if (!process.waitForStarted(int(timeout.count())))
         co_return RunResult{QString(), QStringLiteral("renderer failed to start: %1").arg(process.errorString()),
                             QString()};
+    const qint64 pid = process.processId();
     // Written as the renderer reads, while its output is read.
     process.write(annotated.toUtf8());
     process.closeWriteChannel();
@@ -266,7 +266,8 @@ QCoro::Task<RunResult> runRenderer(QString program, QString annotated, std::opti
     const auto left = std::max(std::chrono::milliseconds(1), timeout - std::chrono::milliseconds(clock.elapsed()));
     QCoro::Task<bool> finishing = coro.waitForFinished(left);
     if (!co_await finishing) {
-        stopGroup(process);
+        process.kill();
+        stopGroup(pid);
         QCoro::Task<bool> reaping = coro.waitForFinished(std::chrono::milliseconds(5000));
         co_await reaping;
         co_return RunResult{QString(), QStringLiteral("renderer timed out after %1 ms").arg(qint64(timeout.count())),
@@ -277,7 +278,7 @@ QCoro::Task<RunResult> runRenderer(QString program, QString annotated, std::opti
     if (errors.size() < kStandardErrorExcerpt)
         errors += rest.left(kStandardErrorExcerpt - errors.size());
     // Whatever it started may still hold the pipes; nothing more is read.
-    stopGroup(process);
+    stopGroup(pid);
     if (output.isEmpty()) {
         const int status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
         co_return RunResult{QString(), QStringLiteral("renderer gave no output (exit status %1)").arg(status),

@@ -246,6 +246,10 @@ TEST_F(ReadingRun, LargeInputAndChattyRenderersNeverDeadlock)
     EXPECT_EQ(noisy.html, big);
     EXPECT_EQ(noisy.standardError.size(), R::kStandardErrorExcerpt);
 
+    // Answers without reading its input: the rest of the input is dropped.
+    const QString early = script(u"early"_s, "printf '<p>early</p>'\n");
+    EXPECT_EQ(run(early, big).html, u"<p>early</p>"_s);
+
     // Two megabytes of output before it reads anything.
     const QString eager = script(u"eager"_s, "head -c 2097152 /dev/zero | tr '\\0' x\ncat >/dev/null\n");
     EXPECT_EQ(run(eager, big).html.size(), 2097152);

@@ -3,6 +3,7 @@
 #include "capturedlog.h"
 #include "testutil.h"
 
+#include <QCoreApplication>
 #include <QCoro/QCoroTask>
 #include <QDir>
 #include <QFile>
@@ -164,6 +165,15 @@ TEST(ReadingLookup, BundledFirstThenTheEnvironmentAsGivenThenExecutableFixedPath
     EXPECT_EQ(R::apexPath({dir.filePath(u"bin/none"_s), missing, {fixed}}), missing);
     EXPECT_EQ(R::apexPath({QString(), std::nullopt, {missing, plain, fixed}}), fixed);
     EXPECT_EQ(R::apexPath({QString(), std::nullopt, {missing, plain}}), std::nullopt);
+
+    // This process: the renderer beside its executable, then APEX_PATH.
+    qputenv("APEX_PATH", "/opt/apex");
+    const R::RendererLookup own = R::systemLookup();
+    qunsetenv("APEX_PATH");
+    EXPECT_EQ(own.bundledRenderer, QCoreApplication::applicationDirPath() + u"/pennora-render"_s);
+    EXPECT_EQ(own.environmentPath, u"/opt/apex"_s);
+    EXPECT_EQ(own.fixedPaths, (QStringList{u"/usr/local/bin/apex"_s, u"/usr/bin/apex"_s}));
+    EXPECT_EQ(R::systemLookup().environmentPath, std::nullopt);
 
     EXPECT_EQ(R::rendererArguments(std::nullopt),
               (QStringList{u"-t"_s, u"html"_s, u"--no-mixed-lists"_s, u"--embed-images"_s}));

@@ -316,7 +316,6 @@ EngineStatusCard::EngineStatusCard(AppGateState &gate, std::function<void()> onC
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(16, 16, 16, 16);
     column->setSpacing(12);
-    column->setSizeConstraint(QLayout::SetMinAndMaxSize);
 
     auto *header = new QHBoxLayout;
     header->setSpacing(8);
@@ -324,6 +323,7 @@ EngineStatusCard::EngineStatusCard(AppGateState &gate, std::function<void()> onC
     symbol->setPixmap(Symbols::icon(QStringLiteral("exclamationmark.triangle.fill"), 16, Palette::accent()).pixmap(16));
     header->addWidget(symbol);
     m_title = new QLabel;
+    m_title->setObjectName(QStringLiteral("title"));
     m_title->setTextFormat(Qt::PlainText);
     m_title->setFont(Typeface::font(Typeface::serif(), 15, QFont::DemiBold));
     header->addWidget(m_title);
@@ -345,8 +345,9 @@ EngineStatusCard::EngineStatusCard(AppGateState &gate, std::function<void()> onC
     m_bodyLayout->setContentsMargins(0, 0, 0, 0);
     column->addLayout(m_bodyLayout);
 
-    connect(&gate.gateModel(), &engine::EngineGateModel::phaseChanged, this, &EngineStatusCard::rebuild);
-    connect(&gate.provisioning(), &profiles::ProvisioningModel::lastFailureChanged, this, &EngineStatusCard::rebuild);
+    connect(&gate.gateModel(), &engine::EngineGateModel::phaseChanged, this, &EngineStatusCard::modelsChanged);
+    connect(&gate.provisioning(), &profiles::ProvisioningModel::lastFailureChanged, this,
+            &EngineStatusCard::modelsChanged);
     rebuild();
 }
 
@@ -357,6 +358,22 @@ void EngineStatusCard::showEvent(QShowEvent *event)
     rebuild();
 }
 
+void EngineStatusCard::modelsChanged()
+{
+    // While a check runs the card keeps what it explained, its Re-check
+    // turned into "Checking…".
+    if (m_gate && m_body && m_gate->gateModel().phase().which() == GatePhase::Case::checking) {
+        updateRecheck();
+        return;
+    }
+    rebuild();
+}
+
+int EngineStatusCard::heightForWidth(int width) const
+{
+    return layout()->totalHeightForWidth(width);
+}
+
 void EngineStatusCard::rebuild()
 {
     if (!m_gate)
@@ -365,19 +382,25 @@ void EngineStatusCard::rebuild()
     const std::optional<Outcome> &failure = m_gate->provisioning().lastFailure();
     m_title->setText(title(phase));
     if (m_body) {
+        // The old body may hold the button whose click got us here.
         m_bodyLayout->removeWidget(m_body);
-        delete m_body;
+        m_body->hide();
+        m_body->setParent(nullptr);
+        m_body->deleteLater();
         m_body = nullptr;
+        m_recheck = nullptr;
     }
     switch (body(phase, failure)) {
     case Body::engineMissing: m_body = engineMissingSection(phase); break;
     case Body::setupFailed: m_body = setupFailedSection(*failure); break;
     case Body::none: break;
     }
-    if (m_body)
+    if (m_body) {
         m_bodyLayout->addWidget(m_body);
+        m_body->show();
+    }
     updateRecheck();
-    adjustSize();
+    emit contentChanged();
 }
 
 QWidget *EngineStatusCard::engineMissingSection(const GatePhase &phase)

@@ -122,11 +122,19 @@ public:
     // "Copy": the install command onto the clipboard as plain text.
     void copyInstallCommand();
 
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+
+signals:
+    // The body was built again; its height may differ.
+    void contentChanged();
+
 protected:
     void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
 
 private:
+    void modelsChanged();
     // Builds the body again from the models; details start collapsed.
     void rebuild();
     void updateRecheck();

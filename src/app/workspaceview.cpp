@@ -534,6 +534,7 @@ void WorkspaceView::updateCard()
             if (copyText)
                 copyText(text);
         };
+        connect(m_card, &EngineStatusCard::contentChanged, this, &WorkspaceView::placeCard);
         m_card->show();
         placeCard();
     } else if (!shown && m_card) {
@@ -545,7 +546,7 @@ void WorkspaceView::placeCard()
 {
     if (!m_card)
         return;
-    m_card->adjustSize();
+    m_card->resize(EngineStatusCard::cardWidth, m_card->heightForWidth(EngineStatusCard::cardWidth));
     m_card->move(WorkspaceLayout::cardLeading, height() - WorkspaceLayout::cardBottom - m_card->height());
     m_card->raise();
 }

@@ -123,9 +123,16 @@ OriginAskSheet::OriginAskSheet(int count, std::function<void(Post::Origin)> answ
     addText(countText(count));
     auto *picker = new QWidget;
     picker->setAccessibleName(QStringLiteral("Origin"));
-    auto *choices = new QVBoxLayout(picker);
-    choices->setContentsMargins(0, 0, 0, 0);
+    auto *row = new QHBoxLayout(picker);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(10);
+    auto *label = new QLabel(QStringLiteral("Origin:"));
+    label->setFont(systemFont(13));
+    row->addWidget(label, 0, Qt::AlignTop);
+    auto *choices = new QVBoxLayout;
     choices->setSpacing(6);
+    row->addLayout(choices);
+    row->addStretch(1);
     const std::pair<const char *, Post::Origin> options[] = {{"I wrote it (writer)", Post::Origin::writer},
                                                              {"AI-assisted (ai)", Post::Origin::ai}};
     for (const auto &[title, origin] : options) {

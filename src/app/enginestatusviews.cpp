@@ -96,6 +96,30 @@ void tintProminent(QPushButton *button)
     button->setAutoDefault(false);
 }
 
+// A section of the card: a column, 12 between its members.
+std::pair<QWidget *, QVBoxLayout *> sectionColumn(const QString &name)
+{
+    auto *section = new QWidget;
+    section->setObjectName(name);
+    auto *column = new QVBoxLayout(section);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(12);
+    return {section, column};
+}
+
+// A button drawn as a link in the accent colour.
+QPushButton *linkButton(const QString &title)
+{
+    auto *button = new QPushButton(title);
+    button->setObjectName(title);
+    button->setFlat(true);
+    button->setAutoDefault(false);
+    button->setCursor(Qt::PointingHandCursor);
+    button->setStyleSheet(QStringLiteral("QPushButton { color: %1; border: none; padding: 0; font-size: 11px; }")
+                              .arg(Palette::accent().name()));
+    return button;
+}
+
 // A disclosure group: a titled toggle, collapsed at first, over its content.
 QWidget *disclosureGroup(const QString &title, QWidget *content)
 {
@@ -405,11 +429,7 @@ void EngineStatusCard::rebuild()
 
 QWidget *EngineStatusCard::engineMissingSection(const GatePhase &phase)
 {
-    auto *section = new QWidget;
-    section->setObjectName(QStringLiteral("engineMissing"));
-    auto *column = new QVBoxLayout(section);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(12);
+    auto [section, column] = sectionColumn(QStringLiteral("engineMissing"));
     column->addWidget(textLabel(missingText, 13, Palette::inkMuted()));
 
     auto *guide = new QFrame;
@@ -438,27 +458,15 @@ QWidget *EngineStatusCard::engineMissingSection(const GatePhase &phase)
     command->setObjectName(QStringLiteral("installCommand"));
     makeSelectable(command);
     firstColumn->addWidget(command);
-    auto *copy = new QPushButton(QStringLiteral("Copy"));
-    copy->setObjectName(QStringLiteral("Copy"));
-    copy->setFlat(true);
-    copy->setAutoDefault(false);
-    copy->setCursor(Qt::PointingHandCursor);
+    QPushButton *copy = linkButton(QStringLiteral("Copy"));
     copy->setIcon(Symbols::icon(QStringLiteral("doc.on.doc"), 11, Palette::accent()));
     copy->setIconSize(QSize(11, 11));
-    copy->setStyleSheet(QStringLiteral("QPushButton { color: %1; border: none; padding: 0; font-size: 11px; }")
-                            .arg(Palette::accent().name()));
     connect(copy, &QPushButton::clicked, this, &EngineStatusCard::copyInstallCommand);
     firstColumn->addWidget(copy, 0, Qt::AlignLeft);
     steps->addLayout(stepRow(QStringLiteral("1."), first));
     steps->addLayout(stepRow(QStringLiteral("2."),
                              textLabel(QStringLiteral("Come back here and click Re-check."), 12, Palette::ink())));
-    auto *link = new QPushButton(QStringLiteral("Installation guide"));
-    link->setObjectName(QStringLiteral("Installation guide"));
-    link->setFlat(true);
-    link->setAutoDefault(false);
-    link->setCursor(Qt::PointingHandCursor);
-    link->setStyleSheet(QStringLiteral("QPushButton { color: %1; border: none; padding: 0; font-size: 11px; }")
-                            .arg(Palette::accent().name()));
+    QPushButton *link = linkButton(QStringLiteral("Installation guide"));
     connect(link, &QPushButton::clicked, this, [this] {
         if (openUrl)
             openUrl(installationGuide);
@@ -512,11 +520,7 @@ QWidget *EngineStatusCard::engineMissingSection(const GatePhase &phase)
 
 QWidget *EngineStatusCard::setupFailedSection(const Outcome &failure)
 {
-    auto *section = new QWidget;
-    section->setObjectName(QStringLiteral("setupFailed"));
-    auto *column = new QVBoxLayout(section);
-    column->setContentsMargins(0, 0, 0, 0);
-    column->setSpacing(12);
+    auto [section, column] = sectionColumn(QStringLiteral("setupFailed"));
     QLabel *headline = textLabel(setupHeadline(failure.phase()), 11, Palette::inkMuted(), true);
     headline->setObjectName(QStringLiteral("headline"));
     column->addWidget(headline);

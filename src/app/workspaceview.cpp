@@ -583,6 +583,9 @@ void WorkspaceView::updateFocusChrome()
                     column = new QWidget;
                     column->setObjectName(QStringLiteral("placeholder:PostsLibraryColumn"));
                     column->setAutoFillBackground(true);
+                    QPalette palette = column->palette();
+                    palette.setColor(QPalette::Window, Palette::page());
+                    column->setPalette(palette);
                 }
                 column->setFixedWidth(WorkspaceLayout::libraryColumnWidth);
                 row->addWidget(column);

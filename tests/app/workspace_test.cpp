@@ -18,7 +18,9 @@
 #include "screenshot.h"
 #include "testutil.h"
 
+#include <QApplication>
 #include <QDir>
+#include <QEnterEvent>
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
@@ -189,6 +191,16 @@ TEST_F(Workspace, AvailableWidthAndTheFocusPanel)
     QWidget *column = view->focusPanel()->findChild<QWidget *>("placeholder:PostsLibraryColumn");
     ASSERT_NE(column, nullptr);
     EXPECT_EQ(column->width(), 232);
+    // Hidden, the panel is a thin zone on the edge; the pointer reveals it.
+    EXPECT_LT(view->focusPanel()->width(), 10);
+    QEnterEvent enter(QPointF(2, 300), QPointF(2, 300), QPointF(2, 300));
+    QApplication::sendEvent(view->focusPanel(), &enter);
+    EXPECT_EQ(view->focusPanel()->width(), 289);
+    EXPECT_TRUE(view->rail()->isVisible());
+    testsupport::saveScreenshot(*view, "workspace-focus-panel", QSize(1100, 720));
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(view->focusPanel(), &leave);
+    ASSERT_TRUE(spinUntil([&] { return view->focusPanel()->width() < 10; }, 2000));
 
     // The panel holds its width once revealed: 289 wide, 57 narrow.
     int panelWidth = 0;

@@ -192,6 +192,9 @@ TEST_F(EngineStatus, PillPulsesWhileCheckingThenTheFailedCardOpensByItselfAndSta
     EXPECT_EQ(view.pill()->toolTip(), "Checking the engine");
     EXPECT_TRUE(view.pill()->isPulsing());
     EXPECT_EQ(card(), nullptr);
+    // A pulsing pill opens nothing.
+    view.pill()->click();
+    EXPECT_FALSE(view.statusCardExpanded());
     ASSERT_TRUE(spinUntil([&] { return view.pill()->dotOpacity() < 0.9; }, 2000));
     testsupport::saveScreenshot(view, "workspace-checking", QSize(1100, 720));
     // No animation runs for a pill that is not on screen.

@@ -146,6 +146,15 @@ TEST_F(Workspace, TheRailInOrderWithTooltipsAndSelection)
     EXPECT_EQ(view->paneContent()->objectName(), "placeholder:Posts");
     testsupport::saveScreenshot(*view, "workspace-rail", QSize(1100, 720));
 
+    // The pointer over a button gives it the hover look.
+    app::RailButton *trends = view->railButton(Pane::trends);
+    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+    QApplication::sendEvent(trends, &enter);
+    EXPECT_TRUE(trends->isHovered());
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(trends, &leave);
+    EXPECT_FALSE(trends->isHovered());
+
     // Changing the pane puts the Dedu Duvodo arm bar away.
     gate.writingLock().setShowsArmBar(true);
     view->railButton(Pane::learnings)->click();

@@ -211,8 +211,10 @@ void PostsLibraryColumn::openRenameSheet(const Post &post)
         this);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     connect(sheet, &QDialog::finished, this, [this, sheet] {
-        if (m_renameSheet == sheet)
+        if (m_renameSheet == sheet) {
             m_renamingPost.reset();
+            m_renameSheet = nullptr;
+        }
     });
     m_renameSheet = sheet;
     sheet->open();
@@ -233,8 +235,10 @@ void PostsLibraryColumn::openMoveSheet(const Post &post)
         this);
     sheet->setAttribute(Qt::WA_DeleteOnClose);
     connect(sheet, &QDialog::finished, this, [this, sheet] {
-        if (m_moveSheet == sheet)
+        if (m_moveSheet == sheet) {
             m_movingPost.reset();
+            m_moveSheet = nullptr;
+        }
     });
     m_moveSheet = sheet;
     sheet->open();

@@ -99,9 +99,9 @@ void LibraryItemDelegate::paintHeader(QPainter &painter, const QRect &rect, cons
     const QFontMetrics nameMetrics(m_headerFont);
     const QFontMetrics countMetrics(m_countFont);
     const int baseline = content.top() + nameMetrics.ascent();
-    // The chevron sits at the frame's leading edge, turned to point right
-    // while the group is folded.
-    const QRectF chevron(content.left(), baseline - nameMetrics.ascent() / 2.0 - 6, 10, 10);
+    // The chevron sits at the frame's leading edge, on the middle of the
+    // lower-case letters, turned to point right while the group is folded.
+    const QRectF chevron(content.left() - 1, baseline - nameMetrics.xHeight() / 2.0 - 6, 12, 12);
     painter.save();
     painter.translate(chevron.center());
     if (collapsed)
@@ -133,6 +133,19 @@ void LibraryItemDelegate::paintCaption(QPainter &painter, const QRect &rect, con
                      metrics.elidedText(index.data(Qt::DisplayRole).toString(), Qt::ElideRight, text.width()));
 }
 
+const QPixmap &LibraryItemDelegate::stripPixmap(int height, qreal ratio) const
+{
+    // The shared strip widget drawn once per row height, then reused.
+    if (m_stripPixmap.height() != qRound(height * ratio) || m_stripPixmap.devicePixelRatio() != ratio) {
+        m_strip->resize(m_strip->width(), height);
+        m_stripPixmap = QPixmap(QSize(m_strip->width(), height) * ratio);
+        m_stripPixmap.setDevicePixelRatio(ratio);
+        m_stripPixmap.fill(Qt::transparent);
+        m_strip->render(&m_stripPixmap, QPoint(), QRegion(), QWidget::DrawChildren);
+    }
+    return m_stripPixmap;
+}
+
 void LibraryItemDelegate::paintRow(QPainter &painter, const QRect &shape, const QModelIndex &index, bool hovered) const
 {
     const auto *model = qobject_cast<const LibraryColumnModel *>(index.model());
@@ -153,10 +166,9 @@ void LibraryItemDelegate::paintRow(QPainter &painter, const QRect &shape, const 
     if (const std::optional<double> tint = row.rowTint())
         painter.fillPath(path, inkAt(*tint));
     if (row.stripOpacity() > 0) {
-        m_strip->resize(m_strip->width(), shape.height());
         painter.save();
         painter.setOpacity(row.stripOpacity());
-        m_strip->render(&painter, shape.topLeft(), QRegion(), QWidget::DrawChildren);
+        painter.drawPixmap(shape.topLeft(), stripPixmap(shape.height(), painter.device()->devicePixelRatioF()));
         painter.restore();
     }
     const int left = shape.left() + m_strip->width() + rowHorizontal;

@@ -4,6 +4,7 @@
 // title with the outline mark and the origin line). No widget per row.
 
 #include <QFont>
+#include <QPixmap>
 #include <QStyledItemDelegate>
 #include <memory>
 
@@ -35,6 +36,7 @@ private:
     void paintHeader(QPainter &painter, const QRect &rect, const QModelIndex &index) const;
     void paintCaption(QPainter &painter, const QRect &rect, const QModelIndex &index) const;
     void paintRow(QPainter &painter, const QRect &rect, const QModelIndex &index, bool hovered) const;
+    const QPixmap &stripPixmap(int height, qreal ratio) const;
 
     int m_captionTop;
     QFont m_headerFont;
@@ -46,6 +48,7 @@ private:
     int m_captionHeight;
     int m_rowHeight;
     std::unique_ptr<app::SelectedRowStrip> m_strip;
+    mutable QPixmap m_stripPixmap;
 };
 
 } // namespace panes

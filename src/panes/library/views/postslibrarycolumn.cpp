@@ -131,6 +131,16 @@ QListView *PostsLibraryColumn::makeListView(LibraryColumnModel *model, LibraryIt
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     view->verticalScrollBar()->setSingleStep(16);
+    // A slim bar in the palette's ink rather than the style's bevelled one.
+    const QColor ink = Palette::ink();
+    view->verticalScrollBar()->setStyleSheet(
+        u"QScrollBar:vertical { width: 8px; background: transparent; margin: 0; }"
+        "QScrollBar::handle:vertical { background: rgba(%1, %2, %3, 46); border-radius: 3px; min-height: 28px;"
+        " margin: 2px 2px 2px 0; }"
+        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
+        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }"_s.arg(ink.red())
+            .arg(ink.green())
+            .arg(ink.blue()));
     // Items are laid out in batches as they scroll in.
     view->setLayoutMode(QListView::Batched);
     view->setBatchSize(200);

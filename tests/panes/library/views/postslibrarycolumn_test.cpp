@@ -135,6 +135,7 @@ TEST_F(ColumnTest, AFoldedGroupStaysFoldedThroughASearchAndARescan)
     EXPECT_EQ(header.data(Qt::AccessibleDescriptionRole).toString(), "Collapsed");
     EXPECT_EQ(header.data(Qt::AccessibleTextRole).toString(), "Essays, 3 pieces");
     EXPECT_EQ(grouped().rowOfPiece("plans"), -1);
+    testsupport::saveScreenshot(*column, "library-column-folded", QSize(232, 520));
 
     // A search lists the folded group's pieces all the same.
     type("plans");

@@ -13,6 +13,7 @@
 #include "screenshot.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
@@ -57,6 +58,10 @@ protected:
         PostsHomeTest::SetUp();
         column = std::make_unique<PostsLibraryColumn>(home, &model);
         column->search().setDebounce(std::chrono::milliseconds(40));
+        // Every change the lists report must add up to the items they hold.
+        for (LibraryColumnModel *m : {column->groupedModel(), column->resultsModel()})
+            testers.push_back(
+                std::make_unique<QAbstractItemModelTester>(m, QAbstractItemModelTester::FailureReportingMode::Fatal));
         column->resize(PostsLibraryColumn::columnWidth, 720);
         column->setAttribute(Qt::WA_DontShowOnScreen);
         column->show();
@@ -64,6 +69,7 @@ protected:
     }
     void TearDown() override
     {
+        testers.clear();
         column.reset();
         PostsHomeTest::TearDown();
     }
@@ -87,6 +93,7 @@ protected:
     }
 
     std::unique_ptr<PostsLibraryColumn> column;
+    std::vector<std::unique_ptr<QAbstractItemModelTester>> testers;
 };
 
 TEST_F(ColumnTest, GroupsInNaturalOrderWithTheirCaptionsAndCounts)
@@ -438,6 +445,38 @@ TEST_F(ColumnTest, TheFirstActivationOfItsWindowTakesTheFocusAway)
     QApplication::processEvents();
     EXPECT_EQ(window.focusWidget(), field);
     column->setParent(nullptr);
+}
+
+} // namespace
+
+namespace {
+
+QList<LibraryColumnItem> rows(const QString &ids)
+{
+    QList<LibraryColumnItem> items;
+    for (const QChar id : ids) {
+        LibraryColumnItem item;
+        item.post.id = id;
+        items.append(item);
+    }
+    return items;
+}
+
+TEST(LibraryColumnModel, LaysAnyNewListOverTheOldOneWithoutAReset)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"abcde", "abXcde"}, {"abcde", "abde"}, {"abcde", "aXYe"}, {"abc", "abcdef"},
+        {"abc", ""},         {"", "abc"},       {"abcd", "dcba"},  {"aaaa", "aa"},
+    };
+    for (const auto &[before, after] : cases) {
+        LibraryColumnModel model;
+        QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+        model.setItems(rows(before));
+        QSignalSpy resets(&model, &QAbstractItemModel::modelReset);
+        model.setItems(rows(after));
+        EXPECT_EQ(model.items(), rows(after)) << before << " -> " << after;
+        EXPECT_EQ(resets.count(), 0);
+    }
 }
 
 } // namespace

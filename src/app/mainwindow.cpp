@@ -2,6 +2,7 @@
 
 #include "app/appgatestate.h"
 #include "app/chrome/palette.h"
+#include "app/panemounts.h"
 #include "app/workspaceview.h"
 #include "foundation/paths.h"
 #include "model/postsmodel.h"
@@ -29,6 +30,7 @@ ContentView::ContentView(AppGateState &gate, QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_workspace);
+    mountPanes(*m_workspace);
 }
 
 void ContentView::showEvent(QShowEvent *event)

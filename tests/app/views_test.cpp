@@ -7,9 +7,11 @@
 #include "app/chrome/workspacechrome.h"
 #include "app/mainwindow.h"
 #include "app/pennoraapp.h"
+#include "app/workspaceview.h"
 #include "foundation/paths.h"
 #include "library/homelocation.h"
 #include "model/postsmodel.h"
+#include "panes/library/views/postspaneview.h"
 
 #include "screenshot.h"
 #include "testutil.h"
@@ -20,10 +22,12 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
+#include <QPointer>
 #include <QPushButton>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <QVBoxLayout>
 #include <gtest/gtest.h>
 
@@ -348,6 +352,31 @@ TEST(Windows, AboutAndFixCardsOpenOnceByTheirIds)
     // The quit guard stops the quit while a block runs: nothing is shut down.
     pennora.gate()->armWritingLock({focus::WritingGoal::Kind::minutes, 5});
     EXPECT_FALSE(pennora.requestQuit());
+}
+
+TEST(Windows, TheMainWindowShowsThePostsPaneFollowingWidthFocusAndHome)
+{
+    QTemporaryDir dir;
+    QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
+    settings.setValue("pennoraHome", QUrl::fromLocalFile(dir.filePath("home") + "/").toString());
+    app::AppGateState gate(settings);
+    app::MainWindow window(gate);
+    window.resize(1100, 720);
+    window.show();
+    auto *content = static_cast<app::ContentView *>(window.centralWidget());
+    auto *pane = qobject_cast<panes::PostsPaneView *>(content->workspace()->paneContent());
+    ASSERT_NE(pane, nullptr);
+    EXPECT_EQ(pane->availableWidth(), content->workspace()->availableWidth());
+    gate.setIsFocused(true);
+    EXPECT_TRUE(pane->focusMode());
+    gate.setIsFocused(false);
+
+    // A new Home builds a new pane over it.
+    QPointer<QWidget> before = pane;
+    gate.persistHome(dir.filePath("elsewhere"));
+    EXPECT_TRUE(testsupport::spinUntil([&] { return before.isNull(); }, 5000));
+    EXPECT_NE(qobject_cast<panes::PostsPaneView *>(content->workspace()->paneContent()), nullptr);
+    gate.posts().settleBackgroundWork();
 }
 
 TEST(Screenshots, MainWindowAboutAndPaneChrome)

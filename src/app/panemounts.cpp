@@ -1,0 +1,44 @@
+#include "app/panemounts.h"
+
+#include "app/appgatestate.h"
+#include "app/workspaceview.h"
+#include "panes/library/views/postspaneview.h"
+
+#include <QTimer>
+
+namespace app {
+
+namespace {
+
+QWidget *buildPostsPane(WorkspaceView &workspace)
+{
+    AppGateState &gate = workspace.gate();
+    focus::WritingLockState &lock = gate.writingLock();
+    auto *pane = new panes::PostsPaneView(gate.pennoraHome(), &gate.posts());
+    pane->setAvailableWidth(workspace.availableWidth());
+    pane->setFocusMode(gate.isFocused());
+    pane->setWritingLocked(lock.isLocked());
+    QObject::connect(&workspace, &WorkspaceView::availableWidthChanged, pane,
+                     [pane](int width) { pane->setAvailableWidth(width); });
+    QObject::connect(&gate, &AppGateState::isFocusedChanged, pane,
+                     [pane, &gate] { pane->setFocusMode(gate.isFocused()); });
+    QObject::connect(&lock, &focus::WritingLockState::isLockedChanged, pane,
+                     [pane, &lock] { pane->setWritingLocked(lock.isLocked()); });
+    QObject::connect(pane, &panes::PostsPaneView::focusedLayoutLeft, &lock, [&lock] { lock.setShowsArmBar(false); });
+    // The pane's Home is fixed for its life: a new Home builds a new pane,
+    // once the signal that asked for it has returned.
+    QObject::connect(&gate, &AppGateState::pennoraHomeChanged, pane, [&workspace] {
+        QTimer::singleShot(0, &workspace,
+                           [&workspace] { workspace.setPaneFactory(WorkspaceView::Pane::posts, &buildPostsPane); });
+    });
+    return pane;
+}
+
+} // namespace
+
+void mountPanes(WorkspaceView &workspace)
+{
+    workspace.setPaneFactory(WorkspaceView::Pane::posts, &buildPostsPane);
+}
+
+} // namespace app

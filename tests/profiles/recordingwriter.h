@@ -1,16 +1,22 @@
 #pragma once
 // A settings writer for tests of the settings model and its views: it records
 // every write, can hold writes and reads open and fail writes, and answers
-// reads from what the test stored.
+// reads from what the test stored. And the fixture those tests share.
 
 #include "profiles/latch.h"
 #include "profiles/settingswriting.h"
 
 #include "foundation/error.h"
+#include "profiles/settingsmodel.h"
+
+#include "probetesting.h"
+#include "testutil.h"
 
 #include <QHash>
 #include <QList>
 #include <QStringList>
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
 #include <memory>
 #include <stdexcept>
 
@@ -116,6 +122,38 @@ private:
 
     QHash<QString, int> m_active;
     std::shared_ptr<profiles::Latch> m_gate = std::make_shared<profiles::Latch>();
+};
+
+// Settings models over one recording writer and a scripted probe.
+class SettingsModelFixture : public ::testing::Test {
+protected:
+    std::shared_ptr<profiles::SettingsModel> make(
+        profiles::ModelRegistry registry = {}, std::optional<profiles::SettingsModel::Surfaces> surfaces = std::nullopt,
+        double debounce = 0.05, std::optional<profiles::ProviderProbe::Transport> transport = std::nullopt)
+    {
+        return std::make_shared<profiles::SettingsModel>(std::move(registry), writer, std::move(surfaces),
+                                                         transport.value_or(probe.transport()), debounce,
+                                                         dir.filePath("auth.json"));
+    }
+
+    // Lets every due write run, then a little longer for any that should not.
+    void settle()
+    {
+        spinUntil([] { return false; }, 250);
+    }
+
+    void TearDown() override
+    {
+        // No task may be left waiting on a gate when the test ends.
+        writer->holdWrites = writer->holdReads = false;
+        writer->release();
+        spinUntil([this] { return writer->activeWrites == 0; });
+        settle();
+    }
+
+    std::shared_ptr<RecordingWriter> writer = std::make_shared<RecordingWriter>();
+    ScriptedProbeTransport probe;
+    QTemporaryDir dir;
 };
 
 } // namespace testsupport

@@ -53,33 +53,13 @@ const QString kZaiStandard = "https://api.z.ai/api/paas/v4";
 const QString kZaiCoding = "https://api.z.ai/api/coding/paas/v4";
 const QString kNousEndpoint = "https://inference-api.nousresearch.com/v1";
 
-class SettingsModelTest : public ::testing::Test {
+class SettingsModelTest : public testsupport::SettingsModelFixture {
 protected:
     std::shared_ptr<SettingsModel> make(std::optional<SettingsModel::Surfaces> surfaces = std::nullopt,
                                         double debounce = 0.05)
     {
-        return std::make_shared<SettingsModel>(ModelRegistry(), writer, surfaces, probe.transport(), debounce,
-                                               dir.filePath("auth.json"));
+        return SettingsModelFixture::make(ModelRegistry(), std::move(surfaces), debounce);
     }
-
-    // Lets every due write run, then a little longer for any that should not.
-    void settle()
-    {
-        spinUntil([] { return false; }, 250);
-    }
-
-    void TearDown() override
-    {
-        // No task may be left waiting on a gate when the test ends.
-        writer->holdWrites = writer->holdReads = false;
-        writer->release();
-        spinUntil([this] { return writer->activeWrites == 0; });
-        settle();
-    }
-
-    std::shared_ptr<RecordingWriter> writer = std::make_shared<RecordingWriter>();
-    ScriptedProbeTransport probe;
-    QTemporaryDir dir;
 };
 
 TEST_F(SettingsModelTest, SurfaceEditsChangeAtOnceAndScheduleOnlyRealChanges)

@@ -53,31 +53,13 @@ QStringList itemsOf(const QComboBox *combo)
     return items;
 }
 
-class SettingsViews : public ::testing::Test {
+class SettingsViews : public testsupport::SettingsModelFixture {
 protected:
     std::shared_ptr<SettingsModel> make(ModelRegistry registry = kRegistry,
                                         std::optional<ProviderProbe::Transport> transport = std::nullopt)
     {
-        return std::make_shared<SettingsModel>(std::move(registry), writer, std::nullopt,
-                                               transport.value_or(probe.transport()), 0.05, dir.filePath("auth.json"));
+        return SettingsModelFixture::make(std::move(registry), std::nullopt, 0.05, std::move(transport));
     }
-
-    void settle()
-    {
-        spinUntil([] { return false; }, 250);
-    }
-
-    void TearDown() override
-    {
-        writer->holdWrites = writer->holdReads = false;
-        writer->release();
-        spinUntil([this] { return writer->activeWrites == 0; });
-        settle();
-    }
-
-    std::shared_ptr<RecordingWriter> writer = std::make_shared<RecordingWriter>();
-    ScriptedProbeTransport probe;
-    QTemporaryDir dir;
 };
 
 // --- Surface pages -----------------------------------------------------------
@@ -579,6 +561,7 @@ TEST_F(SettingsPane, Screenshots)
     pane->setPage(SettingsPage::chat);
     EXPECT_FALSE(testsupport::saveScreenshot(*pane, "settings-chat", QSize(900, 560)).isEmpty());
 
+    pane->resize(900, 1180);
     pane->setPage(SettingsPage::keys);
     for (const ModelProvider provider : {ModelProvider::nous, ModelProvider::zai, ModelProvider::anthropic}) {
         QCoro::Task<void> testing = model->testConnection(provider);

@@ -20,6 +20,7 @@
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
+#include <QEnterEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -415,6 +416,14 @@ TEST_F(SettingsPane, OpensOnContentWithItsTintedRowAndSwitchesPagesByRow)
         EXPECT_EQ(row->fill().has_value(), selected);
     }
     EXPECT_NEAR(pane->sidebarButton(SettingsPage::content)->fill()->alphaF(), 0.10, 0.01);
+    SettingsSidebarButton *hovered = pane->sidebarButton(SettingsPage::pass2);
+    QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), QPointF(5, 5));
+    QApplication::sendEvent(hovered, &enter);
+    ASSERT_TRUE(hovered->fill().has_value());
+    EXPECT_NEAR(hovered->fill()->alphaF(), 0.06, 0.01);
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(hovered, &leave);
+    EXPECT_FALSE(hovered->fill().has_value());
     EXPECT_FALSE(pane->errorLine()->isVisibleTo(pane.get()));
 
     pane->sidebarButton(SettingsPage::chat)->click();
@@ -572,6 +581,8 @@ TEST_F(SettingsPane, Screenshots)
     }
     auto *keys = qobject_cast<ProviderKeysPage *>(pane->currentPage());
     ASSERT_NE(keys->block(ModelProvider::nous)->result(), nullptr);
+    // The scroll area settles its bars from posted layout requests.
+    QApplication::processEvents();
     EXPECT_TRUE(keys->block(ModelProvider::nous)->result()->text().startsWith("✓ works · "));
     EXPECT_FALSE(testsupport::saveScreenshot(*pane, "settings-keys", QSize(900, 1180)).isEmpty());
 

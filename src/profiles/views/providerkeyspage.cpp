@@ -206,7 +206,11 @@ ProviderKeysPage::ProviderKeysPage(std::shared_ptr<SettingsModel> model, QWidget
         column->addWidget(block);
         m_blocks << block;
     }
-    page->addWidget(blocks);
+    // In a row, so the wrapped notes are measured at the cards' own width.
+    auto *row = new QHBoxLayout;
+    row->addWidget(blocks, 1);
+    row->addStretch(0);
+    page->addLayout(row);
     page->addStretch(1);
     scroll->setWidget(content);
 }

@@ -299,6 +299,10 @@ TEST_F(SettingsViews, TestConnectionDisablesOnlyItsOwnBlockAndShowsTheResult)
     EXPECT_TRUE(zai->testButton()->isEnabled());
     EXPECT_EQ(textColour(zai->testButton()), Palette::ink());
     EXPECT_EQ(zai->testingLabel(), nullptr);
+    page.resize(640, 1000);
+    page.show();
+    QApplication::processEvents();
+    EXPECT_FALSE(testsupport::saveScreenshot(page, "settings-keys-testing", QSize(640, 1000)).isEmpty());
 
     gate->set();
     ASSERT_TRUE(spinUntil([anthropic] { return anthropic->result() != nullptr; }));

@@ -3,6 +3,7 @@
 #include "app/chrome/palette.h"
 #include "app/chrome/workspacechrome.h"
 #include "profiles/settingsmodel.h"
+#include "profiles/views/modelcombobox.h"
 #include "profiles/views/providerkeyspage.h"
 #include "profiles/views/settingswidgets.h"
 #include "profiles/views/surfacesettingspage.h"
@@ -255,7 +256,18 @@ SettingsPaneView::SettingsPaneView(std::shared_ptr<SettingsModel> model, std::fu
     setPage(SettingsPage::content);
 }
 
-SettingsPaneView::~SettingsPaneView() = default;
+SettingsPaneView::~SettingsPaneView()
+{
+    finishEditing();
+}
+
+void SettingsPaneView::finishEditing()
+{
+    // Leaving a model field by leaving its page ends the edit as leaving the
+    // field would.
+    if (auto *surface = qobject_cast<SurfaceSettingsPage *>(m_current))
+        surface->modelField()->commit();
+}
 
 FolderChooser SettingsPaneView::systemFolderChooser()
 {
@@ -279,6 +291,7 @@ void SettingsPaneView::setPage(SettingsPage page)
     for (SettingsSidebarButton *row : std::as_const(m_rows))
         row->setSelected(row->page() == page);
     // A page is built anew each time it is shown, so keys start hidden again.
+    finishEditing();
     delete m_current;
     m_current = buildPage(page);
     static_cast<QVBoxLayout *>(m_pageColumn->layout())->addWidget(m_current, 1);

@@ -140,6 +140,7 @@ protected:
 
 private:
     void refreshError();
+    void finishEditing();
     QWidget *buildPage(SettingsPage page);
 
     std::shared_ptr<SettingsModel> m_model;

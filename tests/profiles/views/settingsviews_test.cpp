@@ -498,6 +498,29 @@ TEST_F(SettingsPane, WriteErrorStaysAcrossPagesUntilTheNextSuccessfulWrite)
     ASSERT_TRUE(spinUntil([&pane] { return !pane->errorLine()->isVisibleTo(pane.get()); }));
 }
 
+TEST_F(SettingsPane, LeavingAPageWhileTypingAModelCommitsIt)
+{
+    const auto model = make();
+    auto pane = makePane(model);
+    pane->show();
+    QApplication::setActiveWindow(pane.get());
+    pane->setPage(SettingsPage::pass1);
+    ModelComboBox *field = qobject_cast<SurfaceSettingsPage *>(pane->currentPage())->modelField();
+    field->lineEdit()->setFocus();
+    ASSERT_TRUE(spinUntil([field] { return field->isEditing(); }));
+    field->lineEdit()->selectAll();
+    QTest::keyClicks(field->lineEdit(), "glm-typed ");
+    pane->setPage(SettingsPage::keys);
+    EXPECT_EQ(model->surfaceConfig(ProfileSurface::pass1).model, "glm-typed");
+
+    // Leaving the settings pane ends the edit too.
+    pane->setPage(SettingsPage::chat);
+    field = qobject_cast<SurfaceSettingsPage *>(pane->currentPage())->modelField();
+    field->lineEdit()->setText("claude-opus-5");
+    pane.reset();
+    EXPECT_EQ(model->surfaceConfig(ProfileSurface::chat).model, "claude-opus-5");
+}
+
 TEST_F(SettingsPane, ChooseSetsTheHomeEvenToTheSameFolderAndCancelChangesNothing)
 {
     const auto pane = makePane(make());

@@ -10,6 +10,9 @@ set -euo pipefail
 APP=(cmake ninja-build g++ pkg-config qt6-base-dev qcoro-qt6-dev libicu-dev)
 # The views' serif and mono typefaces.
 APP+=(fonts-sil-charis fonts-jetbrains-mono)
+# The bundled Markdown renderer (md4c's HTML library; its pkg-config file
+# needs md4c's own).
+APP+=(libmd4c-html0-dev libmd4c-dev)
 # The sanitizer runtimes (libasan8, LeakSanitizer within it) come with g++.
 TEST=(libgtest-dev libgmock-dev clang-format)
 # The mentor benchmark runs on the tests' in-memory engine, which uses gtest.

@@ -131,12 +131,17 @@ QCoro::Task<void> AppGateState::startGate()
     if (m_startupWork == StartupWork::notBegun)
         m_startupWork = StartupWork::running;
     const QPointer<AppGateState> self(this);
-    QCoro::Task<void> checking = m_gateModel->check(engineCandidatePaths(), true, std::nullopt, 5);
+    QCoro::Task<void> checking = checkEngine();
     co_await std::move(checking);
     // A passing check handed the start-up work to its pass task; otherwise
     // there is nothing left to wait for.
     if (self && m_gateModel->phase().which() != engine::EngineGateModel::Phase::Case::pass && !m_passTaskStarted)
         endStartupWork();
+}
+
+QCoro::Task<void> AppGateState::checkEngine()
+{
+    return m_gateModel->check(engineCandidatePaths(), true, std::nullopt, 5);
 }
 
 void AppGateState::wireOnPass()

@@ -97,6 +97,9 @@ public:
     // The launch work of every main window: installs the pass action and,
     // the first time in the process, checks the engine. Inert in a test run.
     QCoro::Task<void> startGate();
+    // The engine check as the start-up runs it: the usual places, then the
+    // login shell, 5 s for each candidate. The status card's Re-check too.
+    QCoro::Task<void> checkEngine();
     // Makes provisionThenBackUp the engine gate's pass action.
     void wireOnPass();
     // The pass action: starts, without waiting, a task that provisions the

@@ -2,6 +2,7 @@
 
 #include "app/appgatestate.h"
 #include "app/chrome/palette.h"
+#include "app/workspaceview.h"
 #include "foundation/paths.h"
 #include "model/postsmodel.h"
 
@@ -13,16 +14,21 @@
 #include <QFileInfo>
 #include <QMenuBar>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <cstdio>
 
 namespace app {
 
-ContentView::ContentView(AppGateState &gate, QWidget *parent) : QWidget(parent), m_gate(&gate)
+ContentView::ContentView(AppGateState &gate, QWidget *parent)
+    : QWidget(parent), m_gate(&gate), m_workspace(new WorkspaceView(gate))
 {
     setAutoFillBackground(true);
     QPalette palette = this->palette();
     palette.setColor(QPalette::Window, Palette::canvas());
     setPalette(palette);
+    auto *layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_workspace);
 }
 
 void ContentView::showEvent(QShowEvent *event)

@@ -9,19 +9,22 @@
 namespace app {
 
 class AppGateState;
+class WorkspaceView;
 
-// The root view of every main window: the workspace's place. When it first
+// The root view of every main window: it shows the workspace. When it first
 // comes on screen it runs the root state's launch work.
 class ContentView : public QWidget {
     Q_OBJECT
 public:
     explicit ContentView(AppGateState &gate, QWidget *parent = nullptr);
+    WorkspaceView *workspace() const { return m_workspace; }
 
 protected:
     void showEvent(QShowEvent *event) override;
 
 private:
     QPointer<AppGateState> m_gate;
+    WorkspaceView *m_workspace;
     bool m_started = false;
 };
 

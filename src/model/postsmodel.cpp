@@ -730,13 +730,14 @@ void PostsModel::archivePiece(const Post &post)
 
 void PostsModel::trashPiece(const Post &post)
 {
-    if (!beginWrite(std::nullopt))
+    // The open piece is flushed first, so the copy in the Trash has the last
+    // words typed; a flush that fails stops the trash.
+    if (!beginWrite(post.id))
         return;
     if (!attempt([&] { PostStore::trashPiece(post, *m_watchedHome); }))
         return;
     if (m_selectedPostID == post.id)
         setSelectedPostID(std::nullopt);
-    // What was typed since the last autosave goes with the piece.
     if (isSessionOpen(post.id))
         closeSession();
     rescanLater();

@@ -112,6 +112,8 @@ public:
     void setProseOverridePostID(const std::optional<QString> &id);
     void setPendingConversion(const std::optional<PendingConversion> &conversion);
     void setLastError(const std::optional<QString> &message);
+    // The workspace clears the selection when the outline guard is dismissed.
+    void setSelectedPostID(const std::optional<QString> &id);
     // The draft editor's edits.
     void setDraftText(const QString &text);
     // How cards and the library are scanned; safe to run off the main thread.
@@ -269,7 +271,6 @@ private:
     void setExternalSession(std::shared_ptr<EditorSession> session);
     void setDraft(const std::optional<PostDraft> &draft);
     void setPosts(const QList<library::Post> &posts);
-    void setSelectedPostID(const std::optional<QString> &id);
     void setLastDraftWasOutline(bool value);
     void setOpenPieceCards(const QList<Card> &cards);
     void setOpenPieceHasSnapshot(bool value);

@@ -231,16 +231,44 @@ TEST_F(PostsModelTest, AnOlderRescanLosesToANewerOne)
 
 TEST_F(PostsModelTest, AFailedFlushStopsTheWriteWithItsReason)
 {
+    struct Case {
+        const char *name;
+        Post piece;
+        std::function<void(PostsModel &, const Post &)> write;
+    };
+    const std::vector<Case> cases{
+        {"archive", walk, [](PostsModel &m, const Post &p) { m.archivePiece(p); }},
+        {"trash", swim, [](PostsModel &m, const Post &p) { m.trashPiece(p); }},
+    };
+    for (const Case &c : cases) {
+        PostsModel m;
+        m.startWatching(home);
+        QCoro::waitFor(m.rescan());
+        m.selectPiece(c.piece.id);
+        ASSERT_NE(m.session(), nullptr) << c.name;
+        m.session()->textDidChange("# Typed\n\nTyped.\n");
+        // post.md can no longer be written: a folder stands in its place.
+        ASSERT_TRUE(QFile::remove(postFile(c.piece)));
+        ASSERT_TRUE(QDir().mkpath(postFile(c.piece)));
+        c.write(m, c.piece);
+        ASSERT_TRUE(m.lastError().has_value()) << c.name;
+        EXPECT_TRUE(m.lastError()->endsWith(" — nothing was changed.")) << m.lastError()->toStdString();
+        EXPECT_EQ(m.selectedPostID(), c.piece.id) << c.name;
+        EXPECT_TRUE(PostStore::folderPath(c.piece.id, home).has_value()) << c.name;
+        m.settleBackgroundWork();
+    }
+}
+
+TEST_F(PostsModelTest, TrashingTheOpenPieceTakesItsLastWordsAlong)
+{
     model.selectPiece(walk.id);
-    model.session()->textDidChange("# Walk\n\nTyped.\n");
-    // post.md can no longer be written: a folder stands in its place.
-    ASSERT_TRUE(QFile::remove(postFile(walk)));
-    ASSERT_TRUE(QDir().mkpath(postFile(walk)));
-    model.archivePiece(walk);
-    ASSERT_TRUE(model.lastError().has_value());
-    EXPECT_TRUE(model.lastError()->endsWith(" — nothing was changed.")) << model.lastError()->toStdString();
-    EXPECT_EQ(model.selectedPostID(), walk.id);
-    EXPECT_TRUE(PostStore::folderPath(walk.id, home).has_value());
+    model.session()->textDidChange("# Walk\n\nThe last words.\n");
+    model.trashPiece(walk);
+    EXPECT_EQ(model.lastError(), std::nullopt);
+    EXPECT_EQ(model.session(), nullptr);
+    EXPECT_EQ(model.selectedPostID(), std::nullopt);
+    const QString trashed = qEnvironmentVariable("XDG_DATA_HOME") + "/Trash/files/" + walk.id + "/post.md";
+    EXPECT_TRUE(testsupport::readFile(trashed).contains("The last words.")) << trashed.toStdString();
 }
 
 TEST_F(PostsModelTest, ProjectNamesAreSortedAsAFileBrowserSortsThem)

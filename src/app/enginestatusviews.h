@@ -1,0 +1,182 @@
+#pragma once
+// Where the engine stands, for the writer: the pill in the rail (pulsing
+// while the engine is checked, a warning when something is wrong), the card
+// that explains a missing engine or a failed profile set-up with the way
+// out, and the one-line status of the mentor panes. The rules are plain
+// functions; the views only draw them and call the models.
+
+#include "engine/enginegatemodel.h"
+#include "engine/mentorsessionmodel.h"
+#include "profiles/profileprovisioner.h"
+
+#include <QAbstractButton>
+#include <QFrame>
+#include <QPointer>
+#include <QUrl>
+#include <functional>
+#include <optional>
+
+class QAbstractAnimation;
+class QLabel;
+class QPushButton;
+class QVBoxLayout;
+class QVariantAnimation;
+
+namespace app {
+
+class AppGateState;
+
+namespace EngineStatusSurface {
+
+enum class Visibility { hidden, pulsing, failed };
+
+// The pill's look from the engine check and, after a passing check, the
+// last provisioning failure.
+Visibility visibility(const engine::EngineGateModel::Phase &phase,
+                      const std::optional<profiles::ProfileProvisioner::Outcome> &lastFailure);
+Visibility visibility(const AppGateState &gate);
+// The pill's tooltip and accessibility label; empty when hidden.
+QString pillTooltip(Visibility visibility);
+
+} // namespace EngineStatusSurface
+
+// A small spinning arc, running only while on screen.
+class BusyIndicator : public QWidget {
+    Q_OBJECT
+public:
+    explicit BusyIndicator(int size, QWidget *parent = nullptr);
+    bool isSpinning() const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    QVariantAnimation *m_spin;
+};
+
+class EngineStatusPill : public QAbstractButton {
+    Q_OBJECT
+public:
+    static constexpr qreal dimOpacity = 0.35;
+    static constexpr int pulseHalfMs = 550;
+
+    EngineStatusPill(EngineStatusSurface::Visibility visibility, std::function<void()> onOpen,
+                     QWidget *parent = nullptr);
+
+    EngineStatusSurface::Visibility visibility() const { return m_visibility; }
+    void setVisibility(EngineStatusSurface::Visibility visibility);
+    std::function<void()> onOpen;
+
+    // The dot's opacity now, and whether its fade runs.
+    qreal dotOpacity() const { return m_dotOpacity; }
+    bool isPulsing() const;
+    QSize sizeHint() const override { return QSize(44, 44); }
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    void updatePulse();
+
+    EngineStatusSurface::Visibility m_visibility;
+    qreal m_dotOpacity = 1.0;
+    QAbstractAnimation *m_pulse;
+};
+
+class EngineStatusCard : public QFrame {
+    Q_OBJECT
+public:
+    static constexpr int cardWidth = 340;
+
+    // What the card explains now.
+    enum class Body { none, engineMissing, setupFailed };
+    static Body body(const engine::EngineGateModel::Phase &phase,
+                     const std::optional<profiles::ProfileProvisioner::Outcome> &lastFailure);
+    static QString title(const engine::EngineGateModel::Phase &phase);
+    // The headline of a failed set-up step.
+    static QString setupHeadline(profiles::ProfileProvisioner::Phase phase);
+    static const QString missingText;
+    static const QString reassuranceText;
+    // The engine's installation guide, opened by "Installation guide".
+    static const QUrl installationGuide;
+
+    // openUrl and copyText take the link and the install command; the
+    // workspace passes its own, tests their recorders.
+    EngineStatusCard(AppGateState &gate, std::function<void()> onCollapse, QString installCommand,
+                     QWidget *parent = nullptr);
+
+    const QString &installCommand() const { return m_installCommand; }
+    std::function<void()> onCollapse;
+    std::function<void(const QUrl &)> openUrl;
+    std::function<void(const QString &)> copyText;
+
+    // "Re-check": the start-up check again. Returns at once.
+    void recheck();
+    // "Retry": provisioning with the engine path of the last passing check.
+    // Returns at once.
+    void retrySetup();
+    // "Copy": the install command onto the clipboard as plain text.
+    void copyInstallCommand();
+
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+
+signals:
+    // The body was built again; its height may differ.
+    void contentChanged();
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private:
+    void modelsChanged();
+    // Builds the body again from the models; details start collapsed.
+    void rebuild();
+    void updateRecheck();
+    QWidget *engineMissingSection(const engine::EngineGateModel::Phase &phase);
+    QWidget *setupFailedSection(const profiles::ProfileProvisioner::Outcome &failure);
+
+    QPointer<AppGateState> m_gate;
+    QString m_installCommand;
+    QLabel *m_title;
+    QVBoxLayout *m_bodyLayout;
+    QWidget *m_body = nullptr;
+    QPointer<QPushButton> m_recheck;
+};
+
+// The mentor panes' one-line engine status.
+class MentorEngineStatus : public QWidget {
+    Q_OBJECT
+public:
+    enum class State { checking, engineMissing, setupFailed, ready };
+    // The engine check and provisioning as the line sees them, when a gate
+    // is given.
+    struct GateView {
+        engine::EngineGateModel::Phase phase;
+        std::optional<profiles::ProfileProvisioner::Outcome> lastFailure;
+    };
+    static std::optional<GateView> viewOf(const AppGateState *gate);
+    static State state(const std::optional<GateView> &gate, const engine::MentorSessionModel::Phase &mentorPhase);
+    // The running engine's version, else a passed check's up to its first
+    // "+", else empty.
+    static QString displayVersion(const std::optional<QString> &mentorVersion, const std::optional<GateView> &gate);
+    static QString text(State state);
+    static QString tooltip(State state, const QString &displayVersion);
+
+    // gate may be null.
+    MentorEngineStatus(AppGateState *gate, engine::MentorSessionModel &model, QWidget *parent = nullptr);
+    State state() const;
+
+private:
+    void rebuild();
+
+    QPointer<AppGateState> m_gate;
+    QPointer<engine::MentorSessionModel> m_model;
+};
+
+} // namespace app

@@ -1,0 +1,422 @@
+#include "postspaneview.h"
+
+#include "app/chrome/palette.h"
+#include "app/chrome/workspacechrome.h"
+#include "model/postsmodel.h"
+#include "panes/library/views/libraryglyphs.h"
+#include "panes/library/views/postslibrarycolumn.h"
+
+#include <QDialog>
+#include <QEvent>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+using namespace Qt::StringLiterals;
+
+namespace panes {
+
+using app::Palette;
+using app::Typeface;
+using Case = PostsEditorContent::Case;
+
+namespace {
+
+constexpr int hoverZoneWidth = 8;
+
+void fill(QWidget *widget, const QColor &colour)
+{
+    widget->setAutoFillBackground(true);
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    widget->setPalette(palette);
+}
+
+QLabel *greyLabel(const QString &text, const QFont &font)
+{
+    auto *label = new QLabel(text);
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, Palette::inkMuted());
+    label->setPalette(palette);
+    return label;
+}
+
+// The title a draft's text gives: its first line without a heading's marks.
+QString draftTitle(const QString &text)
+{
+    for (const QString &line : text.split(u'\n')) {
+        QString title = line.trimmed();
+        while (title.startsWith(u'#') || title.startsWith(u'-'))
+            title = title.mid(1).trimmed();
+        if (!title.isEmpty())
+            return title;
+    }
+    return u"Untitled"_s;
+}
+
+QWidget *mentorPlaceholder()
+{
+    auto *place = new QWidget;
+    fill(place, Palette::canvas());
+    auto *layout = new QVBoxLayout(place);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(new app::PaneHeader(u"Mentor"_s, 14, std::nullopt, nullptr));
+    auto *note = greyLabel(u"The mentor joins the writer here."_s, Typeface::font(QFont().family(), 13));
+    note->setAlignment(Qt::AlignCenter);
+    note->setWordWrap(true);
+    layout->addWidget(note, 1);
+    return place;
+}
+
+QDialog *publishPlaceholder(QWidget *parent)
+{
+    auto *sheet = new QDialog(parent);
+    sheet->setWindowTitle(u"Publish"_s);
+    sheet->setFixedWidth(360);
+    auto *layout = new QVBoxLayout(sheet);
+    layout->setContentsMargins(20, 20, 20, 20);
+    layout->setSpacing(12);
+    auto *heading = new QLabel(u"Publish"_s);
+    heading->setFont(Typeface::font(Typeface::serif(), 15, QFont::DemiBold));
+    layout->addWidget(heading);
+    auto *note = greyLabel(u"Publishing to the blog is not set up yet."_s, Typeface::font(QFont().family(), 13));
+    note->setWordWrap(true);
+    layout->addWidget(note);
+    auto *close = new QPushButton(u"Close"_s);
+    close->setDefault(true);
+    QObject::connect(close, &QPushButton::clicked, sheet, &QDialog::reject);
+    auto *row = new QHBoxLayout;
+    row->addStretch(1);
+    row->addWidget(close);
+    layout->addLayout(row);
+    return sheet;
+}
+
+} // namespace
+
+PostsPaneView::PostsPaneView(const QString &home, model::PostsModel *model, QWidget *parent)
+    : QWidget(parent), m_home(home), m_model(model), m_editorFactory(&PostsPaneView::editorPlaceholder),
+      m_mentorFactory(&mentorPlaceholder), m_publishFactory(&publishPlaceholder), m_row(new QHBoxLayout(this))
+{
+    m_row->setContentsMargins(0, 0, 0, 0);
+    m_row->setSpacing(0);
+    if (m_model) {
+        for (auto signal :
+             {&model::PostsModel::draftChanged, &model::PostsModel::sessionChanged,
+              &model::PostsModel::externalSessionChanged, &model::PostsModel::selectedPostIDChanged,
+              &model::PostsModel::proseOverridePostIDChanged, &model::PostsModel::outlineGuardPieceIDChanged,
+              &model::PostsModel::lastDraftWasOutlineChanged, &model::PostsModel::postsChanged})
+            connect(m_model, signal, this, [this] { refreshContent(false); });
+        connect(m_model, &model::PostsModel::lastErrorChanged, this, &PostsPaneView::refreshError);
+    }
+    rebuild();
+}
+
+PostsPaneView::~PostsPaneView()
+{
+    if (m_focused)
+        emit focusedLayoutLeft();
+}
+
+PostsPaneColumns PostsPaneView::columns() const
+{
+    return m_focused ? PostsPaneLayout::focused(m_availableWidth, m_locked)
+                     : PostsPaneLayout::regular(m_availableWidth);
+}
+
+void PostsPaneView::setAvailableWidth(double width)
+{
+    if (width == m_availableWidth)
+        return;
+    m_availableWidth = width;
+    refreshColumns();
+}
+
+void PostsPaneView::setFocusMode(bool focused)
+{
+    if (focused == m_focused)
+        return;
+    const bool leaving = m_focused;
+    m_focused = focused;
+    // The two layouts share no views: the editor is made anew under its key.
+    rebuild();
+    if (leaving)
+        emit focusedLayoutLeft();
+}
+
+void PostsPaneView::setWritingLocked(bool locked)
+{
+    if (locked == m_locked)
+        return;
+    m_locked = locked;
+    refreshColumns();
+}
+
+void PostsPaneView::setEditorFactory(EditorFactory factory)
+{
+    m_editorFactory = factory ? std::move(factory) : EditorFactory(&PostsPaneView::editorPlaceholder);
+    refreshContent(true);
+}
+
+void PostsPaneView::setMentorFactory(PlaceFactory factory)
+{
+    m_mentorFactory = factory ? std::move(factory) : PlaceFactory(&mentorPlaceholder);
+    delete m_mentor;
+    delete m_mentorRule;
+    refreshColumns();
+}
+
+void PostsPaneView::setPublishSheetFactory(SheetFactory factory)
+{
+    m_publishFactory = factory ? std::move(factory) : SheetFactory(&publishPlaceholder);
+}
+
+QWidget *PostsPaneView::rule() const
+{
+    auto *line = new QWidget;
+    line->setFixedWidth(1);
+    fill(line, Palette::rule());
+    return line;
+}
+
+void PostsPaneView::rebuild()
+{
+    delete m_column;
+    delete m_columnRule;
+    delete m_mentor;
+    delete m_mentorRule;
+    delete m_hoverZone;
+    delete m_editorArea;
+    m_editor = nullptr;
+    m_emptyState = nullptr;
+    m_emptyMessage = nullptr;
+
+    m_editorArea = new QWidget;
+    fill(m_editorArea, Palette::page());
+    m_editorLayout = new QVBoxLayout(m_editorArea);
+    m_editorLayout->setContentsMargins(0, 0, 0, 0);
+    m_editorLayout->setSpacing(0);
+    m_errorLine = new QLabel;
+    m_errorLine->setTextFormat(Qt::PlainText);
+    m_errorLine->setWordWrap(true);
+    m_errorLine->setAlignment(Qt::AlignHCenter);
+    m_errorLine->setContentsMargins(12, 6, 12, 6);
+    m_errorLine->setFont(Typeface::font(Typeface::mono(), 11));
+    QPalette palette = m_errorLine->palette();
+    palette.setColor(QPalette::WindowText, Palette::accent());
+    m_errorLine->setPalette(palette);
+    m_editorLayout->addWidget(m_errorLine);
+    m_row->addWidget(m_editorArea, 1);
+
+    refreshColumns();
+    refreshContent(true);
+    refreshError();
+}
+
+void PostsPaneView::refreshColumns()
+{
+    const PostsPaneColumns shown = columns();
+    if (shown.libraryColumn && !m_column) {
+        m_column = new PostsLibraryColumn(m_home, m_model);
+        m_columnRule = rule();
+        m_row->insertWidget(0, m_column);
+        m_row->insertWidget(1, m_columnRule);
+    } else if (!shown.libraryColumn && m_column) {
+        delete m_column;
+        delete m_columnRule;
+    }
+    if (shown.mentor && !m_mentor) {
+        m_mentor = m_mentorFactory();
+        m_mentor->setFixedWidth(PostsPaneLayout::mentorWidth);
+        if (m_focused) {
+            // An overlay at the trailing edge, shown while the pointer is there.
+            m_mentor->setParent(this);
+            m_mentor->hide();
+            m_mentor->installEventFilter(this);
+            m_hoverZone = new QWidget(this);
+            m_hoverZone->setAttribute(Qt::WA_Hover);
+            m_hoverZone->installEventFilter(this);
+            m_hoverZone->show();
+            placeMentorOverlay();
+        } else {
+            m_mentorRule = rule();
+            m_row->addWidget(m_mentorRule);
+            m_row->addWidget(m_mentor);
+        }
+    } else if (!shown.mentor && m_mentor) {
+        delete m_mentor;
+        delete m_mentorRule;
+        delete m_hoverZone;
+    }
+}
+
+void PostsPaneView::placeMentorOverlay()
+{
+    if (m_focused && m_mentor)
+        m_mentor->setGeometry(width() - PostsPaneLayout::mentorWidth, 0, PostsPaneLayout::mentorWidth, height());
+    if (m_hoverZone) {
+        m_hoverZone->setGeometry(width() - hoverZoneWidth, 0, hoverZoneWidth, height());
+        m_hoverZone->raise();
+    }
+}
+
+void PostsPaneView::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    placeMentorOverlay();
+}
+
+bool PostsPaneView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_hoverZone && event->type() == QEvent::Enter && m_mentor) {
+        m_mentor->show();
+        m_mentor->raise();
+    } else if (watched == m_mentor && m_focused && event->type() == QEvent::Leave) {
+        m_mentor->hide();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+PostsEditorRequest PostsPaneView::request() const
+{
+    PostsEditorRequest request;
+    request.content = m_content;
+    request.model = m_model;
+    if (!m_model)
+        return request;
+    switch (m_content.which) {
+    case Case::draft:
+        request.draftEdited = [model = m_model](const QString &text) {
+            if (model)
+                model->setDraftText(text);
+        };
+        request.draftSave = [model = m_model] {
+            if (model)
+                model->saveDraft();
+        };
+        break;
+    case Case::outsideFile: request.session = m_model->externalSession(); break;
+    case Case::openPiece:
+        request.session = m_model->session();
+        request.publish = [pane = QPointer<PostsPaneView>(const_cast<PostsPaneView *>(this))] {
+            if (pane)
+                pane->showPublish();
+        };
+        break;
+    case Case::nothingOpen:
+    case Case::heldOutline: break;
+    }
+    return request;
+}
+
+void PostsPaneView::refreshContent(bool force)
+{
+    PostsEditorContent content = m_model ? PostsEditorContent::of(*m_model) : PostsEditorContent();
+    const bool same = content.which == m_content.which && content.identityKey == m_content.identityKey;
+    if (!force && same && (m_editor || m_emptyState)) {
+        m_content = content;
+        return;
+    }
+    m_content = content;
+    delete m_editor;
+    delete m_emptyState;
+    m_emptyMessage = nullptr;
+    if (content.showsEditor()) {
+        m_editor = m_editorFactory(request());
+        m_editorLayout->insertWidget(0, m_editor, 1);
+        return;
+    }
+    m_emptyState = new QWidget;
+    auto *layout = new QVBoxLayout(m_emptyState);
+    layout->setSpacing(10);
+    layout->addStretch(1);
+    const LibraryGlyph glyph =
+        content.which == Case::heldOutline ? LibraryGlyph::listBullet : LibraryGlyph::squareAndPencil;
+    layout->addWidget(new GlyphLabel(glyph, 30, Palette::inkMuted()), 0, Qt::AlignHCenter);
+    m_emptyMessage = greyLabel(PostsEditorContent::emptyMessage(content.which), Typeface::font(QFont().family(), 13));
+    m_emptyMessage->setAlignment(Qt::AlignHCenter);
+    m_emptyMessage->setWordWrap(true);
+    layout->addWidget(m_emptyMessage);
+    layout->addStretch(1);
+    m_editorLayout->insertWidget(0, m_emptyState, 1);
+}
+
+void PostsPaneView::refreshError()
+{
+    const std::optional<QString> error = m_model ? m_model->lastError() : std::nullopt;
+    m_errorLine->setText(error.value_or(QString()));
+    m_errorLine->setVisible(error.has_value());
+}
+
+void PostsPaneView::showPublish()
+{
+    if (m_publishSheet)
+        return;
+    m_publishSheet = m_publishFactory(this);
+    m_publishSheet->setAttribute(Qt::WA_DeleteOnClose);
+    m_publishSheet->setWindowModality(Qt::WindowModal);
+    m_publishSheet->open();
+}
+
+QWidget *PostsPaneView::editorPlaceholder(const PostsEditorRequest &request)
+{
+    QString kind;
+    QString title;
+    QString location;
+    const model::PostsModel *model = request.model;
+    switch (request.content.which) {
+    case Case::draft:
+        kind = request.content.outline ? u"New outline"_s : u"New post"_s;
+        title = model && model->draft() ? draftTitle(model->draft()->text) : QString();
+        location =
+            model && model->draft() ? u"projects/"_s + model->draft()->project + u"/ — not saved yet"_s : QString();
+        break;
+    case Case::outsideFile:
+        kind = u"Outside file"_s;
+        title = request.session ? QFileInfo(request.session->target().filePath()).fileName() : QString();
+        location = request.session ? request.session->target().filePath() : QString();
+        break;
+    case Case::openPiece:
+        kind = request.content.outline ? u"Outline"_s : u"Post"_s;
+        title = model && request.session ? model->displayTitle(request.session->target().id()) : QString();
+        location = request.session ? request.session->folderPath() : QString();
+        break;
+    case Case::nothingOpen:
+    case Case::heldOutline: break;
+    }
+    auto *editor = new QWidget;
+    editor->setObjectName(u"editorPlaceholder"_s);
+    auto *layout = new QVBoxLayout(editor);
+    layout->setContentsMargins(48, 48, 48, 48);
+    layout->setSpacing(8);
+    layout->addStretch(1);
+    layout->addWidget(greyLabel(kind.toUpper(), Typeface::font(Typeface::mono(), 11)), 0, Qt::AlignHCenter);
+    auto *heading = new QLabel(title);
+    heading->setObjectName(u"title"_s);
+    heading->setTextFormat(Qt::PlainText);
+    heading->setWordWrap(true);
+    heading->setAlignment(Qt::AlignHCenter);
+    heading->setFont(Typeface::font(Typeface::serif(), 22, QFont::DemiBold));
+    layout->addWidget(heading);
+    auto *where = greyLabel(location, Typeface::font(Typeface::mono(), 11));
+    where->setObjectName(u"location"_s);
+    where->setWordWrap(true);
+    where->setAlignment(Qt::AlignHCenter);
+    layout->addWidget(where);
+    if (request.publish) {
+        auto *publish = new QPushButton(u"Publish…"_s);
+        app::BorderedSecondaryButtonStyle::apply(publish, 28);
+        QObject::connect(publish, &QPushButton::clicked, editor, request.publish);
+        layout->addSpacing(8);
+        layout->addWidget(publish, 0, Qt::AlignHCenter);
+    }
+    layout->addStretch(1);
+    return editor;
+}
+
+} // namespace panes

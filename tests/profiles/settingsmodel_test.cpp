@@ -6,6 +6,7 @@
 #include "profiles/latch.h"
 
 #include "probetesting.h"
+#include "recordingwriter.h"
 #include "testutil.h"
 
 #include <QTemporaryDir>
@@ -26,6 +27,7 @@ using profiles::ZaiKeyType;
 using Outcome = profiles::ProviderProbe::Outcome;
 using StoredModel = SettingsWriting::StoredModel;
 using TestState = SettingsModel::TestState;
+using testsupport::RecordingWriter;
 using testsupport::ScriptedProbeTransport;
 using testsupport::spinUntil;
 
@@ -51,130 +53,13 @@ const QString kZaiStandard = "https://api.z.ai/api/paas/v4";
 const QString kZaiCoding = "https://api.z.ai/api/coding/paas/v4";
 const QString kNousEndpoint = "https://inference-api.nousresearch.com/v1";
 
-// Records every call; writes can be held open and failed, reads answer what
-// the test stored (after a hold when one is set).
-class RecordingWriter final : public SettingsWriting {
-public:
-    struct Call {
-        QString chain; // "chat", "pass1", "pass2" or a provider's raw value
-        SurfaceModelConfig config;
-        std::optional<QString> baseURL;
-        ProviderKeyConfig key;
-        QList<ProfileSurface> surfaces;
-    };
-
-    QList<Call> calls;
-    // Writes stay open until released.
-    bool holdWrites = false;
-    // Reads stay open until released.
-    bool holdReads = false;
-    // Writes of these chains throw this message.
-    QHash<QString, QString> failures;
-    QHash<ProfileSurface, StoredModel> storedModels;
-    QHash<ModelProvider, QString> storedKeys;
-    int overlaps = 0;
-    int activeWrites = 0;
-
-    void release()
-    {
-        const std::shared_ptr<Latch> gate = m_gate;
-        m_gate = std::make_shared<Latch>();
-        gate->set();
-    }
-
-    QCoro::Task<void> writeModel(ProfileSurface surface, SurfaceModelConfig config,
-                                 std::optional<QString> baseURL) override
-    {
-        Call call{chainOf(surface), config, baseURL, {}, {}};
-        QCoro::Task<void> writing = write(call);
-        co_await writing;
-    }
-    QCoro::Task<void> writeProviderKey(ModelProvider provider, ProviderKeyConfig keyConfig,
-                                       QList<ProfileSurface> surfaces) override
-    {
-        Call call{provider.rawValue(), {}, {}, keyConfig, surfaces};
-        QCoro::Task<void> writing = write(call);
-        co_await writing;
-    }
-    QCoro::Task<std::optional<StoredModel>> readModel(ProfileSurface surface) override
-    {
-        if (holdReads) {
-            const std::shared_ptr<Latch> gate = m_gate;
-            QCoro::Task<void> held = profiles::await(*gate);
-            co_await held;
-        }
-        if (!storedModels.contains(surface))
-            throw std::runtime_error("unreadable");
-        co_return storedModels.value(surface);
-    }
-    QCoro::Task<std::optional<QString>> readProviderKey(ModelProvider provider) override
-    {
-        if (holdReads) {
-            const std::shared_ptr<Latch> gate = m_gate;
-            QCoro::Task<void> held = profiles::await(*gate);
-            co_await held;
-        }
-        co_return storedKeys.contains(provider) ? std::optional<QString>(storedKeys.value(provider)) : std::nullopt;
-    }
-
-    static QString chainOf(ProfileSurface surface) { return QStringList{"chat", "pass1", "pass2"}.at(int(surface)); }
-    QStringList chains() const
-    {
-        QStringList names;
-        for (const Call &call : calls)
-            names << call.chain;
-        return names;
-    }
-
-private:
-    QCoro::Task<void> write(Call call)
-    {
-        calls << call;
-        if (++m_active[call.chain] > 1)
-            ++overlaps;
-        ++activeWrites;
-        if (holdWrites) {
-            const std::shared_ptr<Latch> gate = m_gate;
-            QCoro::Task<void> held = profiles::await(*gate);
-            co_await held;
-        }
-        --m_active[call.chain];
-        --activeWrites;
-        if (failures.contains(call.chain))
-            throw foundation::Error(failures.value(call.chain));
-    }
-
-    QHash<QString, int> m_active;
-    std::shared_ptr<Latch> m_gate = std::make_shared<Latch>();
-};
-
-class SettingsModelTest : public ::testing::Test {
+class SettingsModelTest : public testsupport::SettingsModelFixture {
 protected:
     std::shared_ptr<SettingsModel> make(std::optional<SettingsModel::Surfaces> surfaces = std::nullopt,
                                         double debounce = 0.05)
     {
-        return std::make_shared<SettingsModel>(ModelRegistry(), writer, surfaces, probe.transport(), debounce,
-                                               dir.filePath("auth.json"));
+        return SettingsModelFixture::make(ModelRegistry(), std::move(surfaces), debounce);
     }
-
-    // Lets every due write run, then a little longer for any that should not.
-    void settle()
-    {
-        spinUntil([] { return false; }, 250);
-    }
-
-    void TearDown() override
-    {
-        // No task may be left waiting on a gate when the test ends.
-        writer->holdWrites = writer->holdReads = false;
-        writer->release();
-        spinUntil([this] { return writer->activeWrites == 0; });
-        settle();
-    }
-
-    std::shared_ptr<RecordingWriter> writer = std::make_shared<RecordingWriter>();
-    ScriptedProbeTransport probe;
-    QTemporaryDir dir;
 };
 
 TEST_F(SettingsModelTest, SurfaceEditsChangeAtOnceAndScheduleOnlyRealChanges)

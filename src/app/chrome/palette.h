@@ -16,6 +16,8 @@ struct Palette {
     static QColor rule() { return QColor(232, 229, 223); } // hairlines and borders
     static QColor accent() { return QColor(201, 100, 66); }
     static QColor success() { return QColor(54, 102, 79); }
+    // The desktop's standard orange, for warnings and failed results.
+    static QColor systemOrange() { return QColor(255, 149, 0); }
 };
 
 struct Typeface {

@@ -1,0 +1,35 @@
+#pragma once
+// The model field of a surface page: an editable combo box offering the
+// registry's names with completion, which reports each finished, trimmed
+// name once and never overwrites what the writer is typing.
+
+#include "profiles/settingspages.h"
+
+#include <QComboBox>
+#include <functional>
+
+namespace profiles {
+
+class ModelComboBox : public QComboBox {
+    Q_OBJECT
+public:
+    explicit ModelComboBox(const QString &value, const QStringList &items,
+                           std::function<void(const QString &)> onCommit, QWidget *parent = nullptr);
+
+    // The owner drew the field again: the latest action, names and value.
+    void refresh(const QString &value, const QStringList &items, std::function<void(const QString &)> onCommit);
+
+    // The only road to onCommit; the shown text when none is given.
+    void commit(const std::optional<QString> &text = std::nullopt);
+    // The writer is typing in it now.
+    bool isEditing() const;
+    const ModelFieldRule &rule() const { return m_rule; }
+
+private:
+    void refreshItems(const QStringList &items);
+
+    std::function<void(const QString &)> m_onCommit;
+    ModelFieldRule m_rule;
+};
+
+} // namespace profiles

@@ -703,7 +703,7 @@ void MentorEngineStatus::rebuild()
     label->setObjectName(QStringLiteral("text"));
     row->addWidget(label);
     if (now == State::ready && m_model->versionNote()) {
-        QLabel *note = textLabel(*m_model->versionNote(), 10, QColor(255, 149, 0), true, false);
+        QLabel *note = textLabel(*m_model->versionNote(), 10, Palette::systemOrange(), true, false);
         note->setObjectName(QStringLiteral("note"));
         note->setToolTip(*m_model->versionNote());
         note->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);

@@ -3,6 +3,7 @@
 #include "app/appgatestate.h"
 #include "app/workspaceview.h"
 #include "panes/library/views/postspaneview.h"
+#include "profiles/views/settingspaneview.h"
 
 #include <QTimer>
 
@@ -34,11 +35,23 @@ QWidget *buildPostsPane(WorkspaceView &workspace)
     return pane;
 }
 
+// Built on each entry into settings, over the fresh settings model the
+// workspace made for it.
+QWidget *buildSettingsPane(WorkspaceView &workspace)
+{
+    auto *pane = new profiles::SettingsPaneView(
+        workspace.settingsModel(), [&workspace] { return workspace.home(); },
+        [&workspace](const QString &folder) { workspace.setHome(folder); });
+    QObject::connect(&workspace.gate(), &AppGateState::pennoraHomeChanged, pane, [pane] { pane->refreshHome(); });
+    return pane;
+}
+
 } // namespace
 
 void mountPanes(WorkspaceView &workspace)
 {
     workspace.setPaneFactory(WorkspaceView::Pane::posts, &buildPostsPane);
+    workspace.setPaneFactory(WorkspaceView::Pane::settings, &buildSettingsPane);
 }
 
 } // namespace app

@@ -12,6 +12,7 @@
 #include "library/homelocation.h"
 #include "model/postsmodel.h"
 #include "panes/library/views/postspaneview.h"
+#include "profiles/views/settingspaneview.h"
 
 #include "screenshot.h"
 #include "testutil.h"
@@ -354,7 +355,7 @@ TEST(Windows, AboutAndFixCardsOpenOnceByTheirIds)
     EXPECT_FALSE(pennora.requestQuit());
 }
 
-TEST(Windows, TheMainWindowShowsThePostsPaneFollowingWidthFocusAndHome)
+TEST(Windows, TheMainWindowShowsThePostsAndSettingsPanes)
 {
     QTemporaryDir dir;
     QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
@@ -371,8 +372,15 @@ TEST(Windows, TheMainWindowShowsThePostsPaneFollowingWidthFocusAndHome)
     EXPECT_TRUE(pane->focusMode());
     gate.setIsFocused(false);
 
+    // Settings shows the settings pane over the workspace's fresh model.
+    content->workspace()->select(app::WorkspaceView::Pane::settings);
+    EXPECT_NE(qobject_cast<profiles::SettingsPaneView *>(content->workspace()->paneContent()), nullptr);
+    EXPECT_NE(content->workspace()->settingsModel(), nullptr);
+    content->workspace()->select(app::WorkspaceView::Pane::posts);
+
     // A new Home builds a new pane over it.
-    QPointer<QWidget> before = pane;
+    QPointer<QWidget> before = content->workspace()->paneContent();
+    ASSERT_NE(qobject_cast<panes::PostsPaneView *>(before.data()), nullptr);
     gate.persistHome(dir.filePath("elsewhere"));
     EXPECT_TRUE(testsupport::spinUntil([&] { return before.isNull(); }, 5000));
     EXPECT_NE(qobject_cast<panes::PostsPaneView *>(content->workspace()->paneContent()), nullptr);

@@ -10,6 +10,8 @@ set -euo pipefail
 APP=(cmake ninja-build g++ pkg-config qt6-base-dev qcoro-qt6-dev libicu-dev)
 # The views' serif and mono typefaces.
 APP+=(fonts-sil-charis fonts-jetbrains-mono)
+# The prose editor's spell checking and its English dictionary.
+APP+=(libhunspell-dev hunspell-en-us)
 # The sanitizer runtimes (libasan8, LeakSanitizer within it) come with g++.
 TEST=(libgtest-dev libgmock-dev clang-format)
 # The mentor benchmark runs on the tests' in-memory engine, which uses gtest.

@@ -38,9 +38,10 @@ void ProseDocumentLayout::setTypewriterInsets(qreal top, qreal bottom)
 qreal ProseDocumentLayout::columnWidth() const
 {
     const qreal page = document()->pageSize().width();
+    // The measure holds the padding on both sides.
     if (page <= 0)
-        return ProsePresenter::measure();
-    return std::max<qreal>(1, std::min(ProsePresenter::measure(), page - 2 * kSidePadding));
+        return ProsePresenter::measure() - 2 * kSidePadding;
+    return std::max<qreal>(1, std::min(ProsePresenter::measure(), page) - 2 * kSidePadding);
 }
 
 qreal ProseDocumentLayout::columnLeft() const
@@ -179,8 +180,25 @@ void ProseDocumentLayout::draw(QPainter *painter, const PaintContext &context)
         QTextLayout *layout = block.layout();
         layout->draw(painter, QPointF(), selections, clip);
         if (context.cursorPosition >= position && context.cursorPosition < position + length)
-            layout->drawCursor(painter, QPointF(), context.cursorPosition - position, 1);
+            drawCaret(painter, *layout, context.cursorPosition - position);
     }
+}
+
+void ProseDocumentLayout::drawCaret(QPainter *painter, QTextLayout &layout, int position) const
+{
+    if (!m_cursorColour.isValid()) {
+        layout.drawCursor(painter, QPointF(), position, 1);
+        return;
+    }
+    // QTextLayout inverts what lies under its caret; this one has its own ink.
+    QTextLine line = layout.lineForTextPosition(position);
+    if (!line.isValid() && layout.lineCount() > 0)
+        line = layout.lineAt(layout.lineCount() - 1);
+    if (!line.isValid())
+        return;
+    const QPointF origin = layout.position();
+    painter->fillRect(QRectF(origin.x() + line.cursorToX(position), origin.y() + line.y(), 1.5, line.height()),
+                      m_cursorColour);
 }
 
 int ProseDocumentLayout::hitTest(const QPointF &point, Qt::HitTestAccuracy accuracy) const

@@ -12,8 +12,11 @@
 #include "editor/prose/prosestyle.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QColor>
 #include <QList>
 #include <QTextBlockUserData>
+
+class QTextLayout;
 
 namespace editor {
 
@@ -32,8 +35,11 @@ public:
     // Room above the first and below the last line, so the caret line can sit
     // in the middle of the view.
     void setTypewriterInsets(qreal top, qreal bottom);
+    // The caret's ink; the text's when invalid.
+    void setCursorColour(const QColor &colour) { m_cursorColour = colour; }
     static constexpr qreal kSidePadding = 24;
-    // The column: the prose measure, narrower when the page is.
+    // The text column: the prose measure less the side padding, narrower
+    // when the page is.
     qreal columnWidth() const;
     qreal columnLeft() const;
     // Blocks laid out by the last change (what an edit cost).
@@ -53,6 +59,7 @@ private:
     qreal layoutBlock(const QTextBlock &block);
     void placeBlocks(int fromIndex);
     int blockIndexAt(qreal y) const;
+    void drawCaret(QPainter *painter, QTextLayout &layout, int position) const;
 
     QList<qreal> m_heights; // by block number
     QList<qreal> m_tops;
@@ -60,6 +67,7 @@ private:
     qreal m_insetBottom = 0;
     qreal m_laidOutWidth = -1;
     int m_lastLaidOut = 0;
+    QColor m_cursorColour;
 };
 
 } // namespace editor

@@ -64,7 +64,7 @@ TEST_F(ProseDocumentLayoutTest, BlocksTakeTheirMetricsWithoutAnyUndoStep)
     // The quote's lines start 20 in; the column sits centred with its padding.
     const QTextLine quoteLine = block(3).layout()->lineAt(0);
     EXPECT_EQ(quoteLine.x(), 20);
-    EXPECT_EQ(layout->columnWidth(), std::min(P::measure(), 800 - 48.0));
+    EXPECT_EQ(layout->columnWidth(), std::min(P::measure(), 800.0) - 48);
     EXPECT_GE(layout->columnLeft(), ProseDocumentLayout::kSidePadding);
 
     // Folding a block hides it without an undo step and without room.

@@ -80,19 +80,19 @@ public:
         // The open piece or outside file; none for a draft.
         model::EditorSession *session = nullptr;
         // The draft's text, for a draft only.
-        std::optional<QString> draftText;
+        std::optional<QString> draftText = {};
         // Stores a draft's new text (the posts pane's draft).
-        std::function<void(const QString &text)> draftEdited;
+        std::function<void(const QString &text)> draftEdited = {};
         // Saves the draft as a new piece (Ctrl+S on a draft).
-        std::function<void()> draftSave;
+        std::function<void()> draftSave = {};
         // Opens the publish sheet; the Publish button shows only when given.
-        std::function<void()> publish;
+        std::function<void()> publish = {};
         // Dropped files: the app's drop routing; answers whether it took them.
-        std::function<bool(const QList<QUrl> &urls)> routeDrop;
+        std::function<bool(const QList<QUrl> &urls)> routeDrop = {};
         // The bridge the app routes drops to the live text view through.
         ProseDropBridge *dropBridge = nullptr;
         // After every change of the text (the writing goal's word count).
-        std::function<void(const QString &text)> onTextChange;
+        std::function<void(const QString &text)> onTextChange = {};
     };
 
     explicit PostEditorView(Inputs inputs, QWidget *parent = nullptr);

@@ -15,6 +15,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPropertyAnimation>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -96,6 +97,11 @@ ProseTextView::ProseTextView(QWidget *parent) : QWidget(parent)
     findAction->setShortcutContext(Qt::WidgetWithChildrenShortcut);
     connect(findAction, &QAction::triggered, this, &ProseTextView::showFindBar);
     addAction(findAction);
+
+    // The caret line glides back to the middle.
+    m_centring = new QPropertyAnimation(m_text->verticalScrollBar(), "value", this);
+    m_centring->setDuration(150);
+    m_centring->setEasingCurve(QEasingCurve::OutCubic);
 
     connect(m_text, &QTextEdit::textChanged, this, &ProseTextView::userChanged);
     connect(m_text, &QTextEdit::cursorPositionChanged, this, &ProseTextView::recordCursor);
@@ -322,10 +328,16 @@ void ProseTextView::centreCaret()
     if (m_text->textCursor().hasSelection())
         return;
     QScrollBar *bar = m_text->verticalScrollBar();
+    // From where the scroll stands now, not where a glide was heading.
+    m_centring->stop();
     const double middle = m_text->cursorRect().center().y() + bar->value();
-    if (const std::optional<int> target =
-            centringScroll(middle, bar->value(), m_text->viewport()->height(), bar->maximum()))
-        bar->setValue(*target);
+    const std::optional<int> target =
+        centringScroll(middle, bar->value(), m_text->viewport()->height(), bar->maximum());
+    if (!target)
+        return;
+    m_centring->setStartValue(bar->value());
+    m_centring->setEndValue(*target);
+    m_centring->start();
 }
 
 void ProseTextView::resizeEvent(QResizeEvent *event)

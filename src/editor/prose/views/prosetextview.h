@@ -20,6 +20,7 @@
 
 class QLineEdit;
 class QLabel;
+class QPropertyAnimation;
 
 namespace model {
 class EditorSession;
@@ -125,6 +126,7 @@ private:
     QWidget *m_findBar = nullptr;
     QLineEdit *m_findField = nullptr;
     QLabel *m_findStatus = nullptr;
+    QPropertyAnimation *m_centring = nullptr;
 
     QPointer<model::EditorSession> m_session;
     std::optional<QString> m_draft;

@@ -306,6 +306,8 @@ TEST_F(PostEditorDraftTest, ADraftShowsTheSaveHintAndCtrlSMakesItAPiece)
     EXPECT_EQ(model.draft()->text, u"# Untitled\n\nFresh start."_s);
     EXPECT_EQ(view.draftMirror(), u"# Untitled\n\nFresh start."_s);
     EXPECT_EQ(words.last(), u"# Untitled\n\nFresh start."_s);
+    // Once the caret line has glided back to the middle.
+    QTest::qWait(300);
     testsupport::saveScreenshot(view, u"post-editor-draft"_s, QSize(900, 360));
 
     // In focus mode the header goes and the notice says the draft is unsaved.

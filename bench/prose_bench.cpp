@@ -1,17 +1,24 @@
 // The prose styling on a 100,000-word Markdown text: every line classified and
 // styled, the paragraph restyle of a keystroke in the middle (with the fence
 // state before it), a keystroke through the highlighter of a document, and the
-// inline passes on pathological lines.
+// inline passes on pathological lines; and the editor screen over a piece of
+// that text: opening it, and keys until painted.
 #include "editor/prose/prosehighlighter.h"
 #include "editor/prose/proselist.h"
 #include "editor/prose/prosepresenter.h"
 #include "synthetichome.h"
 
 #include "editor/prose/prosedocumentlayout.h"
+#include "editor/prose/views/posteditorview.h"
+#include "editor/prose/views/proselisttextview.h"
+#include "editor/prose/views/prosetextview.h"
+#include "model/editorsession.h"
+#include "testutil.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -164,6 +171,88 @@ void BM_KeystrokeToPaint(benchmark::State &state)
     state.counters["undoSteps"] = edit.document()->availableUndoSteps();
 }
 BENCHMARK(BM_KeystrokeToPaint)->Arg(0)->Arg(1)->UseManualTime()->Iterations(300)->Unit(benchmark::kMillisecond);
+
+// The editor screen on a piece of 100,000 words (about 1 MB) in a Home.
+struct EditorOnPiece {
+    EditorOnPiece()
+    {
+        testsupport::writeFile(dir.path() + "/Home/projects/Essays/big/post.md",
+                               "---\ntype: post\n---\n" + bigText().toUtf8());
+    }
+    std::unique_ptr<model::EditorSession> open() const
+    {
+        return std::make_unique<model::EditorSession>(model::SessionTarget::post(u"big"_s, dir.path() + "/Home"),
+                                                      std::chrono::seconds(3600));
+    }
+    QTemporaryDir dir;
+};
+
+// From reading the piece to the first paint of the editor screen.
+void BM_OpenPieceToFirstPaint(benchmark::State &state)
+{
+    const EditorOnPiece home;
+    for (auto _ : state) {
+        auto session = home.open();
+        editor::PostEditorView view({.session = session.get()});
+        view.resize(900, 800);
+        view.show();
+        view.repaint();
+        benchmark::DoNotOptimize(view.proseTextView()->textView()->document()->blockCount());
+    }
+}
+BENCHMARK(BM_OpenPieceToFirstPaint)->Unit(benchmark::kMillisecond);
+
+// A key in the middle of the piece until the screen has painted it, through
+// the session. Arg 0: a letter in a paragraph; 1: Return in a paragraph; 2:
+// Tab and Shift+Tab in turn on a list line. The counter p95 is in ms.
+void BM_EditorKeyToPaint(benchmark::State &state)
+{
+    const EditorOnPiece home;
+    auto session = home.open();
+    editor::PostEditorView view({.session = session.get()});
+    view.resize(900, 800);
+    view.show();
+    QCoreApplication::processEvents();
+    QTextEdit *text = view.proseTextView()->textView();
+    QTextDocument *document = text->document();
+    QTextBlock block = document->findBlockByNumber(document->blockCount() / 2);
+    const auto isList = [](const QTextBlock &b) { return b.text().startsWith(u"- "_s); };
+    const auto isProse = [](const QTextBlock &b) { return b.length() > 80 && b.text().at(0).isLetter(); };
+    while (block.isValid() && !(state.range(0) == 2 ? isList(block) && isList(block.previous()) : isProse(block)))
+        block = block.next();
+    QTextCursor cursor(block);
+    cursor.movePosition(state.range(0) == 2 ? QTextCursor::EndOfBlock : QTextCursor::NextWord);
+    text->setTextCursor(cursor);
+    text->ensureCursorVisible();
+    text->viewport()->repaint();
+
+    QList<double> samples;
+    QElapsedTimer timer;
+    int n = 0;
+    for (auto _ : state) {
+        timer.start();
+        if (state.range(0) == 0) {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, u"a"_s);
+            QCoreApplication::sendEvent(text, &press);
+        } else if (state.range(0) == 1) {
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier, u"\r"_s);
+            QCoreApplication::sendEvent(text, &press);
+        } else {
+            const bool in = n++ % 2 == 0;
+            QKeyEvent press(QEvent::KeyPress, in ? Qt::Key_Tab : Qt::Key_Backtab,
+                            in ? Qt::NoModifier : Qt::ShiftModifier, in ? u"\t"_s : QString());
+            QCoreApplication::sendEvent(text, &press);
+        }
+        text->viewport()->repaint();
+        const double seconds = double(timer.nsecsElapsed()) / 1e9;
+        samples.append(seconds * 1000);
+        state.SetIterationTime(seconds);
+    }
+    std::sort(samples.begin(), samples.end());
+    state.counters["p95ms"] = samples.isEmpty() ? 0 : samples[qsizetype(double(samples.size() - 1) * 0.95)];
+    state.counters["sessionChanged"] = session->text() != session->loadText();
+}
+BENCHMARK(BM_EditorKeyToPaint)->Arg(0)->Arg(1)->Arg(2)->UseManualTime()->Iterations(200)->Unit(benchmark::kMillisecond);
 
 } // namespace
 

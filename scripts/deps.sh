@@ -13,6 +13,8 @@ APP+=(fonts-sil-charis fonts-jetbrains-mono)
 # The bundled Markdown renderer (md4c's HTML library; its pkg-config file
 # needs md4c's own).
 APP+=(libmd4c-html0-dev libmd4c-dev)
+# The prose editor's spell checking and its English dictionary.
+APP+=(libhunspell-dev hunspell-en-us)
 # The sanitizer runtimes (libasan8, LeakSanitizer within it) come with g++.
 TEST=(libgtest-dev libgmock-dev clang-format)
 # The mentor benchmark runs on the tests' in-memory engine, which uses gtest.

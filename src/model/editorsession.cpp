@@ -61,8 +61,15 @@ EditorSession::~EditorSession() = default;
 
 std::optional<QString> EditorSession::readTargetText() const
 {
-    if (m_target.kind() == SessionTarget::Kind::post)
-        return PostStore::readText(m_target.id(), m_target.home());
+    if (m_target.kind() == SessionTarget::Kind::post) {
+        // The editor's document keeps no CR LF pairs, so the text it hands
+        // back would differ from one read with them: the session holds what
+        // the editor can hold. A lone CR stays.
+        std::optional<QString> body = PostStore::readText(m_target.id(), m_target.home());
+        if (body)
+            body->replace(u"\r\n"_s, u"\n"_s);
+        return body;
+    }
     try {
         // A file that is not UTF-8 (or a symbolic link, which a rewrite would
         // replace) does not load.
@@ -229,6 +236,11 @@ bool EditorSession::flush()
 
 void EditorSession::diskDidChange(const QString &diskText)
 {
+    // A body read by the library scan still has its CR LF pairs.
+    if (diskText.contains(u"\r\n"_s)) {
+        diskDidChange(QString(diskText).replace(u"\r\n"_s, u"\n"_s));
+        return;
+    }
     // Our own save's echo, or the editor's text already: nothing to ask.
     if (diskText == m_lastFlushedText || diskText == m_text)
         return;
@@ -239,17 +251,21 @@ void EditorSession::reloadFromDisk()
 {
     if (!m_conflictAlert)
         return;
-    setConflictAlert(false);
+    // The alert clears last: an observer that saves when it clears must find
+    // the disk's text in place, not the text it replaces.
     const std::optional<QString> disk = readTargetText();
-    if (!disk)
+    if (!disk) {
+        setConflictAlert(false);
         return;
+    }
     ++m_diskSyncCount;
     setText(*disk);
     setLoadText(*disk);
-    bumpLoadGeneration();
     setLastFlushedText(*disk);
     setRestoreCursor(readTargetCursor());
     setSaveState(SaveState::saved);
+    bumpLoadGeneration();
+    setConflictAlert(false);
     reportError(std::nullopt);
 }
 
@@ -257,12 +273,12 @@ void EditorSession::keepLocal()
 {
     if (!m_conflictAlert)
         return;
-    setConflictAlert(false);
     if (const std::optional<QString> disk = readTargetText()) {
         ++m_diskSyncCount;
         setLastFlushedText(*disk);
     }
     updateSaveState();
+    setConflictAlert(false);
 }
 
 bool EditorSession::replaceText(const QString &text)

@@ -70,8 +70,9 @@ public:
     // description when a write failed, none otherwise.
     using ErrorAction = std::function<void(const std::optional<QString> &message)>;
 
-    // Reads the text (and, for a piece, the stored cursor) at once. An
-    // unreadable text opens as "" with loadFailed, and is never written.
+    // Reads the text (and, for a piece, the stored cursor) at once; CR LF
+    // becomes LF in a piece's body as in an outside file. An unreadable text
+    // opens as "" with loadFailed, and is never written.
     EditorSession(SessionTarget target, std::chrono::milliseconds debounce, QObject *parent = nullptr);
     // Drops a pending autosave: owners flush first when the text matters.
     ~EditorSession() override;

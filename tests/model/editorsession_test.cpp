@@ -98,6 +98,7 @@ TEST_F(EditorSessionTest, OpensEachKindOfTarget)
     // A folder without post.md: the text fails but the caret file still reads.
     writeFile(home + "/projects/Essays/bare/.pennora-state.json",
               R"({"scrollOffset":0,"selectionLength":0,"selectionLocation":3})");
+    const QString crlf = piece(u"crlf"_s, u"# Title\r\n\r\nlone\rcr\r\n"_s);
     const QString marked = outside(u"marked.md"_s, "\xEF\xBB\xBFone\r\ntwo\r\nlone\rcr\n");
     const QString bad = outside(u"bad.md"_s, "caf\xE9\n");
     const QString linked = m_dir.path() + "/outside/link.md";
@@ -114,6 +115,8 @@ TEST_F(EditorSessionTest, OpensEachKindOfTarget)
     const std::vector<Case> cases{
         {"piece", SessionTarget::post(u"essay"_s, home), u"# Essay\n\nBody.\n"_s, essay, false,
          PostStore::CursorState{7, 2, 12.5}},
+        {"piece with CR LF", SessionTarget::post(u"crlf"_s, home), u"# Title\n\nlone\rcr\n"_s, crlf, false,
+         std::nullopt},
         {"missing piece", SessionTarget::post(u"gone"_s, home), {}, home + "/projects/posts/gone", true, std::nullopt},
         {"piece without post.md",
          SessionTarget::post(u"bare"_s, home),
@@ -158,6 +161,23 @@ TEST_F(EditorSessionTest, OpensEachKindOfTarget)
     }
     EXPECT_TRUE(errors.calls.isEmpty());
     EXPECT_FALSE(QFileInfo::exists(home + "/projects/posts"));
+}
+
+TEST_F(EditorSessionTest, APieceWithCarriageReturnsMeetsItsOwnTextOnDisk)
+{
+    // The body the editor holds has LF only; the same bytes seen again on disk
+    // are the same text, not an outside change, and nothing is rewritten.
+    piece(u"crlf"_s, u"One\r\ntwo\r\n"_s);
+    auto session = openPiece(u"crlf"_s);
+    session->textDidChange(u"One\ntwo\n!"_s);
+    session->textDidChange(u"One\ntwo\n"_s);
+    settle(*session);
+    session->diskDidChange(*PostStore::readText(u"crlf"_s, home));
+    EXPECT_FALSE(session->diskChangedUnderneath());
+    EXPECT_FALSE(session->conflictAlert());
+    EXPECT_EQ(session->saveState(), SaveState::saved);
+    EXPECT_EQ(g_written, QStringList());
+    EXPECT_EQ(readFile(postPath(u"crlf"_s)), kBlock + "One\r\ntwo\r\n");
 }
 
 TEST_F(EditorSessionTest, OutsideFileIsWrittenWithLineFeedsNoMarkAndItsMode)

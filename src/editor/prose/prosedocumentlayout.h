@@ -7,13 +7,19 @@
 // no room.
 //
 // Blocks are laid out again only where the document reports a change; the
-// blocks below are moved, not laid out.
+// blocks below are moved, not laid out. A whole layout (a new text, a new
+// width) lays out the first screens at once and estimates the rest, which is
+// laid out in chunks after the current turn of the event loop, or at once
+// where it is drawn, hit or asked for.
 
 #include "editor/prose/prosestyle.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QColor>
 #include <QList>
 #include <QTextBlockUserData>
+
+class QTextLayout;
 
 namespace editor {
 
@@ -32,12 +38,21 @@ public:
     // Room above the first and below the last line, so the caret line can sit
     // in the middle of the view.
     void setTypewriterInsets(qreal top, qreal bottom);
+    // The caret's ink; the text's when invalid.
+    void setCursorColour(const QColor &colour) { m_cursorColour = colour; }
     static constexpr qreal kSidePadding = 24;
-    // The column: the prose measure, narrower when the page is.
+    // The text column: the prose measure less the side padding, narrower
+    // when the page is.
     qreal columnWidth() const;
     qreal columnLeft() const;
     // Blocks laid out by the last change (what an edit cost).
     int lastLaidOutBlocks() const { return m_lastLaidOut; }
+    // Blocks whose height is still an estimate.
+    int estimatedBlocks() const { return m_estimated; }
+    // How far below the top a whole layout lays out at once, and how many
+    // blocks each later chunk lays out.
+    static constexpr qreal kEagerHeight = 3000;
+    static constexpr int kChunkBlocks = 200;
 
     void draw(QPainter *painter, const PaintContext &context) override;
     int hitTest(const QPointF &point, Qt::HitTestAccuracy accuracy) const override;
@@ -53,13 +68,24 @@ private:
     qreal layoutBlock(const QTextBlock &block);
     void placeBlocks(int fromIndex);
     int blockIndexAt(qreal y) const;
+    void drawCaret(QPainter *painter, QTextLayout &layout, int position) const;
+    qreal estimateBlock(const QTextBlock &block);
+    void ensureExact(int index, const QTextBlock &block);
+    void layOutNextChunk();
+    void postChunk();
+    void sizeChangedLater();
 
     QList<qreal> m_heights; // by block number
     QList<qreal> m_tops;
+    QList<bool> m_exact; // laid out, not estimated
+    int m_estimated = 0;
+    bool m_chunkPosted = false;
+    bool m_sizePosted = false;
     qreal m_insetTop = 0;
     qreal m_insetBottom = 0;
     qreal m_laidOutWidth = -1;
     int m_lastLaidOut = 0;
+    QColor m_cursorColour;
 };
 
 } // namespace editor

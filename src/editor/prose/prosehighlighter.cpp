@@ -2,6 +2,7 @@
 
 #include "editor/prose/prosedocumentlayout.h"
 #include "editor/prose/prosestyle.h"
+#include "editor/prose/spellchecker.h"
 
 #include <QTextDocument>
 
@@ -40,6 +41,35 @@ const QTextCharFormat &ProseHighlighter::formatOf(const Look &look)
     return it.value();
 }
 
+void ProseHighlighter::setSpellChecker(SpellChecker *checker)
+{
+    if (checker == m_spellChecker)
+        return;
+    m_spellChecker = checker;
+    rehighlight();
+}
+
+void ProseHighlighter::underlineMisspellings(const QString &text, const StyledBlock &styled)
+{
+    for (const StyledLine &line : styled.lines) {
+        if (line.kind == LineKind::code || line.kind == LineKind::fence)
+            continue;
+        const qsizetype offset = line.line.start;
+        for (const foundation::text::Range &word : m_spellChecker->misspellings(line.line.text)) {
+            // Code spans and link targets are not prose.
+            const std::optional<Look> look = line.lookAt(offset + word.start);
+            if (!look || look->face == Face::mono || look->link)
+                continue;
+            for (qsizetype i = offset + word.start; i < offset + word.end() && i < text.size(); ++i) {
+                QTextCharFormat format = this->format(int(i));
+                format.setUnderlineStyle(QTextCharFormat::SpellCheckUnderline);
+                format.setUnderlineColor(misspellingColour());
+                setFormat(int(i), 1, format);
+            }
+        }
+    }
+}
+
 void ProseHighlighter::highlightBlock(const QString &text)
 {
     ++m_highlighted;
@@ -52,6 +82,8 @@ void ProseHighlighter::highlightBlock(const QString &text)
                 setFormat(int(run.start), int(length), formatOf(run.look));
         }
     }
+    if (m_spellChecker)
+        underlineMisspellings(text, styled);
     setCurrentBlockState(styled.after.toInt());
 
     // The block's metrics for the document layout. A block whose formats

@@ -13,6 +13,8 @@
 
 namespace editor {
 
+class SpellChecker;
+
 class ProseHighlighter : public QSyntaxHighlighter {
     Q_OBJECT
 public:
@@ -21,6 +23,11 @@ public:
     // The styled lines of a block as last highlighted (for the layout and the
     // fold layer), or the block styled now when it was never highlighted.
     ProsePresenter::StyledBlock styledBlock(const QTextBlock &block) const;
+    // Underlines the words checker calls misspelt (none: no checking), and
+    // restyles the whole text when that changes.
+    void setSpellChecker(SpellChecker *checker);
+    SpellChecker *spellChecker() const { return m_spellChecker; }
+
     // Blocks highlighted since the last reset: what an edit cost.
     int highlightedBlocks() const { return m_highlighted; }
     void resetHighlightedBlocks() { m_highlighted = 0; }
@@ -30,9 +37,11 @@ protected:
 
 private:
     const QTextCharFormat &formatOf(const ProsePresenter::Look &look);
+    void underlineMisspellings(const QString &text, const ProsePresenter::StyledBlock &styled);
 
     QHash<quint32, QTextCharFormat> m_formats;
     int m_highlighted = 0;
+    SpellChecker *m_spellChecker = nullptr;
 };
 
 } // namespace editor

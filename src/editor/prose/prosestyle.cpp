@@ -158,6 +158,11 @@ QColor listMarkerGrey()
     return QColor::fromRgbF(110 / 255.f, 110 / 255.f, 115 / 255.f);
 }
 
+QColor misspellingColour()
+{
+    return QColor(201, 100, 66);
+}
+
 QColor colourOf(Ink ink)
 {
     switch (ink) {

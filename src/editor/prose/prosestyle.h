@@ -34,7 +34,9 @@ QColor quoteColour();
 QColor markerGrey();
 QColor codeBackground();
 QColor listMarkerGrey();
-QColor colourOf(Ink ink); // invalid for Ink::none (the view's default ink)
+QColor colourOf(Ink ink);
+// The wavy underline of a misspelt word: the palette's brick red.
+QColor misspellingColour(); // invalid for Ink::none (the view's default ink)
 
 // What a document layout reads for one block; nothing of it is written into
 // the document.

@@ -64,7 +64,7 @@ TEST_F(ProseDocumentLayoutTest, BlocksTakeTheirMetricsWithoutAnyUndoStep)
     // The quote's lines start 20 in; the column sits centred with its padding.
     const QTextLine quoteLine = block(3).layout()->lineAt(0);
     EXPECT_EQ(quoteLine.x(), 20);
-    EXPECT_EQ(layout->columnWidth(), std::min(P::measure(), 800 - 48.0));
+    EXPECT_EQ(layout->columnWidth(), std::min(P::measure(), 800.0) - 48);
     EXPECT_GE(layout->columnLeft(), ProseDocumentLayout::kSidePadding);
 
     // Folding a block hides it without an undo step and without room.
@@ -138,6 +138,49 @@ TEST_F(ProseDocumentLayoutTest, InsetsAndAnEditLayOutOnlyWhatChanged)
     EXPECT_GT(rectOf(200).top(), below);
     EXPECT_EQ(rectOf(151).top(), rectOf(150).bottom());
     EXPECT_EQ(edit.document()->availableUndoSteps(), 1);
+}
+
+TEST_F(ProseDocumentLayoutTest, ALongTextIsLaidOutAScreenAtATimeToTheSameResult)
+{
+    QStringList paragraphs;
+    for (int i = 0; i < 400; ++i)
+        paragraphs << (i % 7 == 0 ? u"## Heading %1"_s.arg(i)
+                                  : u"Paragraph %1 "_s.arg(i) + u"words "_s.repeated(i % 40));
+    const QString text = paragraphs.join(u"\n\n"_s);
+    edit.setPlainText(text);
+    // The first screens are laid out; the rest waits for the event loop.
+    EXPECT_GT(layout->estimatedBlocks(), 0);
+    EXPECT_LT(layout->estimatedBlocks(), edit.document()->blockCount());
+    ASSERT_TRUE(testsupport::spinUntil([&] { return layout->estimatedBlocks() == 0; }));
+
+    // The same text with every block asked for in order, so laid out at once.
+    QTextEdit other;
+    other.resize(edit.size());
+    other.setFrameStyle(0);
+    other.document()->setDefaultFont(P::bodyFont());
+    auto *otherLayout = new ProseDocumentLayout(other.document());
+    other.document()->setDocumentLayout(otherLayout);
+    new ProseHighlighter(other.document());
+    other.show();
+    other.setPlainText(text);
+    for (QTextBlock b = other.document()->begin(); b.isValid(); b = b.next())
+        otherLayout->blockBoundingRect(b);
+    EXPECT_EQ(otherLayout->estimatedBlocks(), 0);
+    for (int i = 0; i < edit.document()->blockCount(); ++i) {
+        SCOPED_TRACE(i);
+        ASSERT_EQ(rectOf(i), otherLayout->blockBoundingRect(other.document()->findBlockByNumber(i)));
+        if (i > 0)
+            ASSERT_EQ(rectOf(i).top(), rectOf(i - 1).bottom());
+    }
+    EXPECT_EQ(layout->documentSize(), otherLayout->documentSize());
+
+    // A block far down asked for before the chunks reach it is laid out then.
+    edit.setPlainText(text);
+    const QTextBlock far = edit.document()->lastBlock().previous().previous();
+    EXPECT_GT(layout->estimatedBlocks(), 0);
+    EXPECT_EQ(rectOf(far.blockNumber()).height(),
+              otherLayout->blockBoundingRect(other.document()->findBlockByNumber(far.blockNumber())).height());
+    EXPECT_GT(far.layout()->lineCount(), 0);
 }
 
 TEST_F(ProseDocumentLayoutTest, AStyledSampleRendersWithTheLayout)

@@ -1,0 +1,462 @@
+#include "editor/prose/views/posteditorview.h"
+
+#include "app/chrome/palette.h"
+#include "app/chrome/workspacechrome.h"
+#include "editor/prose/views/proselisttextview.h"
+#include "editor/prose/views/prosetextview.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace editor {
+
+using model::SaveState;
+using namespace Qt::StringLiterals;
+
+namespace {
+
+const QString kDraftLocation = u"unsaved draft — no folder until first save"_s;
+// The platform's "⌘S saves".
+const QString kDraftHint = u"Ctrl+S saves"_s;
+
+QFont labelFont()
+{
+    return app::Typeface::font(app::Typeface::mono(), 11);
+}
+
+// A label that cuts its text at the head when it is too long: the end of a
+// path says the most.
+class HeadElidedLabel : public QLabel {
+public:
+    explicit HeadElidedLabel(const QString &text)
+    {
+        m_full = text;
+        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        setMinimumWidth(40);
+        setToolTip(text);
+        setText(text);
+    }
+    QSize sizeHint() const override
+    {
+        return {fontMetrics().horizontalAdvance(m_full) + 2, QLabel::sizeHint().height()};
+    }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override
+    {
+        QLabel::resizeEvent(event);
+        setText(fontMetrics().elidedText(m_full, Qt::ElideLeft, width()));
+    }
+
+private:
+    QString m_full;
+};
+
+// The hairline under the header.
+class Hairline : public QWidget {
+public:
+    Hairline()
+    {
+        setFixedHeight(1);
+        setAutoFillBackground(true);
+        QPalette palette = this->palette();
+        palette.setColor(QPalette::Window, app::Palette::rule());
+        setPalette(palette);
+    }
+};
+
+// The focus-mode notice: a rounded, nearly opaque page-coloured card.
+class Notice : public QWidget {
+protected:
+    void paintEvent(QPaintEvent *) override
+    {
+        QPainter painter(this);
+        painter.setRenderHint(QPainter::Antialiasing);
+        QColor fill = app::Palette::page();
+        fill.setAlphaF(0.96f);
+        QPainterPath path;
+        path.addRoundedRect(QRectF(rect()), 10, 10);
+        painter.fillPath(path, fill);
+    }
+};
+
+} // namespace
+
+// --- SaveStateDot -------------------------------------------------------------
+
+SaveStateDot::Look SaveStateDot::lookOf(SaveState state, bool conflict)
+{
+    if (conflict)
+        return {u"Changed on disk"_s, app::Palette::accent()};
+    switch (state) {
+    case SaveState::saved: return {u"Saved"_s, app::Palette::inkMuted()};
+    case SaveState::changed: return {u"Changed"_s, app::Palette::inkMuted()};
+    case SaveState::failed: break;
+    }
+    return {u"Save failed"_s, app::Palette::accent()};
+}
+
+SaveStateDot::SaveStateDot(QWidget *parent) : QWidget(parent)
+{
+    setFont(app::Typeface::font(app::Typeface::serif(), 12));
+    setState(SaveState::saved, false);
+}
+
+void SaveStateDot::setState(SaveState state, bool conflict)
+{
+    m_look = lookOf(state, conflict);
+    m_conflict = conflict;
+    setAccessibleName(u"Save state: "_s + m_look.label);
+    setToolTip(conflict ? u"The file changed outside Pennora — click to choose Reload or Keep Local"_s : QString());
+    setCursor(conflict ? Qt::PointingHandCursor : Qt::ArrowCursor);
+    updateGeometry();
+    update();
+}
+
+QSize SaveStateDot::sizeHint() const
+{
+    return {6 + 7 + fontMetrics().horizontalAdvance(m_look.label) + 1, std::max(6, fontMetrics().height())};
+}
+
+void SaveStateDot::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.setRenderHint(QPainter::Antialiasing);
+    const qreal middle = height() / 2.0;
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(m_look.colour);
+    painter.drawEllipse(QRectF(0, middle - 3, 6, 6));
+    painter.setPen(m_look.colour);
+    painter.drawText(QRect(13, 0, width() - 13, height()), Qt::AlignVCenter | Qt::AlignLeft, m_look.label);
+}
+
+void SaveStateDot::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()))
+        emit clicked();
+    QWidget::mouseReleaseEvent(event);
+}
+
+// --- ConflictAlert ------------------------------------------------------------
+
+ConflictAlert::ConflictAlert(const QString &message, QWidget *parent) : QDialog(parent)
+{
+    setWindowTitle(u"File on Disk changed"_s);
+    setWindowModality(Qt::WindowModal);
+    QPalette paper = palette();
+    paper.setColor(QPalette::Window, app::Palette::canvas());
+    paper.setColor(QPalette::WindowText, app::Palette::ink());
+    setPalette(paper);
+    setAutoFillBackground(true);
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(20, 18, 20, 16);
+    column->setSpacing(10);
+    auto *title = new QLabel(u"File on Disk changed"_s, this);
+    title->setFont(app::Typeface::font(app::Typeface::serif(), 15, QFont::DemiBold));
+    auto *text = new QLabel(message, this);
+    text->setWordWrap(true);
+    text->setFont(app::Typeface::font(app::Typeface::serif(), 13));
+    text->setMinimumWidth(340);
+    column->addWidget(title);
+    column->addWidget(text);
+    auto *row = new QHBoxLayout;
+    row->addStretch(1);
+    m_keepLocal = new QPushButton(u"Keep Local"_s, this);
+    m_reload = new QPushButton(u"Reload"_s, this);
+    app::BorderedSecondaryButtonStyle::apply(m_keepLocal, 28);
+    app::BorderedSecondaryButtonStyle::apply(m_reload, 28);
+    m_keepLocal->setAutoDefault(false);
+    m_reload->setDefault(true);
+    row->addWidget(m_keepLocal);
+    row->addWidget(m_reload);
+    column->addLayout(row);
+    connect(m_reload, &QPushButton::clicked, this, [this] {
+        emit reloadChosen();
+        accept();
+    });
+    connect(m_keepLocal, &QPushButton::clicked, this, [this] {
+        emit keepLocalChosen();
+        accept();
+    });
+}
+
+// --- PostEditorView -------------------------------------------------------------
+
+PostEditorView::PostEditorView(Inputs inputs, QWidget *parent)
+    : QWidget(parent), m_inputs(std::move(inputs)), m_session(m_inputs.session)
+{
+    m_draftMirror = m_inputs.draftText.value_or(QString());
+
+    auto *column = new QVBoxLayout(this);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    // The header: location, space, Publish, the save state or the hint.
+    m_header = new QWidget(this);
+    auto *headerColumn = new QVBoxLayout(m_header);
+    headerColumn->setContentsMargins(0, 0, 0, 0);
+    headerColumn->setSpacing(0);
+    auto *rowWidget = new QWidget(m_header);
+    rowWidget->setMinimumHeight(app::PaneHeader::minRowHeight);
+    auto *row = new QHBoxLayout(rowWidget);
+    row->setContentsMargins(16, 0, 16, 0);
+    row->setSpacing(10);
+    m_location = new HeadElidedLabel(locationLabel(m_session));
+    m_location->setFont(labelFont());
+    QPalette muted = m_location->palette();
+    muted.setColor(QPalette::WindowText, app::Palette::inkMuted());
+    m_location->setPalette(muted);
+    row->addWidget(m_location, 1);
+    if (m_inputs.publish) {
+        m_publish = new QPushButton(u"Publish"_s, rowWidget);
+        m_publish->setToolTip(u"Send to Micro.blog — draft first, then publish"_s);
+        app::BorderedSecondaryButtonStyle::apply(m_publish, 28);
+        connect(m_publish, &QPushButton::clicked, this, [this] { m_inputs.publish(); });
+        row->addWidget(m_publish);
+    }
+    if (m_session) {
+        m_dot = new SaveStateDot(rowWidget);
+        connect(m_dot, &SaveStateDot::clicked, this, &PostEditorView::showConflictAlert);
+        row->addWidget(m_dot);
+    } else {
+        m_draftHint = new QLabel(kDraftHint, rowWidget);
+        m_draftHint->setFont(labelFont());
+        m_draftHint->setPalette(muted);
+        row->addWidget(m_draftHint);
+    }
+    headerColumn->addWidget(rowWidget);
+    headerColumn->addWidget(new Hairline);
+    column->addWidget(m_header);
+
+    // The prose view spans the screen, so its scroll bar sits at the edge;
+    // its layout keeps the text in a column no wider than the measure,
+    // centred.
+    m_prose = new ProseTextView(this);
+    m_prose->setRouteDrop(m_inputs.routeDrop);
+    m_prose->setDropBridge(m_inputs.dropBridge);
+    m_prose->setOnTextChange([this](const QString &text) {
+        if (m_inputs.onTextChange)
+            m_inputs.onTextChange(text);
+        updateNotice();
+    });
+    if (m_session) {
+        if (m_session->target().kind() == model::SessionTarget::Kind::post)
+            m_prose->setIngestFolder(m_session->folderPath());
+        m_prose->setSession(m_session);
+    } else {
+        m_prose->setOnEdit([this](const QString &text) { draftDidEdit(text); });
+        m_prose->setDraft(m_draftMirror);
+    }
+    column->addWidget(m_prose, 1);
+
+    // The focus-mode notice over the top of the text.
+    m_notice = new Notice;
+    m_notice->setParent(this);
+    auto *noticeRow = new QHBoxLayout(m_notice);
+    noticeRow->setContentsMargins(14, 7, 14, 7);
+    m_noticeDot = new SaveStateDot(m_notice);
+    m_noticeDot->setState(SaveState::failed, false);
+    m_noticeHint = new QLabel(kDraftHint, m_notice);
+    m_noticeHint->setFont(labelFont());
+    m_noticeHint->setPalette(muted);
+    noticeRow->addWidget(m_noticeDot);
+    noticeRow->addWidget(m_noticeHint);
+    m_notice->hide();
+
+    auto *save = new QAction(this);
+    save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
+    save->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    connect(save, &QAction::triggered, this, &PostEditorView::saveNow);
+    addAction(save);
+
+    if (m_session) {
+        connect(m_session, &model::EditorSession::saveStateChanged, this, &PostEditorView::updateSaveState);
+        connect(m_session, &model::EditorSession::conflictAlertChanged, this, &PostEditorView::conflictChanged);
+        updateSaveState();
+        // A conflict that stands already is asked about once the screen shows.
+        if (m_session->conflictAlert())
+            QMetaObject::invokeMethod(this, &PostEditorView::showConflictAlert, Qt::QueuedConnection);
+    }
+    qApp->installEventFilter(this);
+    setFocused(false);
+}
+
+PostEditorView::~PostEditorView()
+{
+    qApp->removeEventFilter(this);
+}
+
+QString PostEditorView::locationLabel(const model::EditorSession *session)
+{
+    if (!session)
+        return kDraftLocation;
+    if (session->target().kind() == model::SessionTarget::Kind::externalFile)
+        return QFileInfo(session->target().filePath()).fileName();
+    const QStringList parts = session->folderPath().split(u'/', Qt::SkipEmptyParts);
+    return parts.mid(std::max<qsizetype>(0, parts.size() - 4)).join(u" / "_s);
+}
+
+QString PostEditorView::conflictMessage(const model::EditorSession &session)
+{
+    const QString name = session.target().kind() == model::SessionTarget::Kind::externalFile
+                             ? QFileInfo(session.target().filePath()).fileName()
+                             : u"post.md"_s;
+    return name + u" changed outside Pennora. "_s
+           + u"Reload discards your unsaved edits; Keep Local overwrites the file on the next save."_s;
+}
+
+void PostEditorView::setSpellChecking(bool on)
+{
+    m_prose->setSpellChecking(on);
+}
+
+void PostEditorView::setFocused(bool focused)
+{
+    m_focused = focused;
+    m_header->setVisible(!focused);
+    m_prose->setFocused(focused);
+    updateNotice();
+    update();
+}
+
+void PostEditorView::saveNow()
+{
+    if (m_session) {
+        // Ctrl+S never overwrites an outside change: it asks instead.
+        if (m_session->conflictAlert()) {
+            showConflictAlert();
+            return;
+        }
+        if (m_session->diskChangedUnderneath())
+            return;
+        m_session->flush();
+        return;
+    }
+    if (m_inputs.draftSave)
+        m_inputs.draftSave();
+}
+
+void PostEditorView::draftDidEdit(const QString &text)
+{
+    m_draftMirror = text;
+    if (m_inputs.draftEdited)
+        m_inputs.draftEdited(text);
+    updateNotice();
+}
+
+void PostEditorView::updateSaveState()
+{
+    if (m_dot && m_session)
+        m_dot->setState(m_session->saveState(), m_session->conflictAlert());
+    updateNotice();
+}
+
+void PostEditorView::conflictChanged()
+{
+    updateSaveState();
+    if (!m_session)
+        return;
+    if (m_session->conflictAlert()) {
+        m_alertDismissed = false;
+        showConflictAlert();
+    } else if (m_alert) {
+        // Settled elsewhere: nothing left to ask, once this change is through.
+        QMetaObject::invokeMethod(
+            m_alert, [alert = m_alert] { alert->done(QDialog::Accepted); }, Qt::QueuedConnection);
+    }
+}
+
+void PostEditorView::showConflictAlert()
+{
+    if (!m_session || !m_session->conflictAlert())
+        return;
+    if (m_alert) {
+        m_alert->raise();
+        return;
+    }
+    m_alertDismissed = false;
+    auto *alert = new ConflictAlert(conflictMessage(*m_session), this);
+    alert->setAttribute(Qt::WA_DeleteOnClose);
+    m_alert = alert;
+    // An answer acts while the conflict still stands.
+    connect(alert, &ConflictAlert::reloadChosen, this, [this] {
+        if (m_session)
+            m_session->reloadFromDisk();
+    });
+    connect(alert, &ConflictAlert::keepLocalChosen, this, [this] {
+        if (m_session)
+            m_session->keepLocal();
+    });
+    connect(alert, &QDialog::finished, this, [this, alert] {
+        if (m_session && m_session->conflictAlert())
+            m_alertDismissed = true;
+        alert->deleteLater();
+        m_alert = nullptr;
+        updateSaveState();
+        // Back to the text, in the editor's window.
+        window()->activateWindow();
+        m_prose->textView()->setFocus();
+    });
+    alert->open();
+}
+
+void PostEditorView::updateNotice()
+{
+    if (!m_notice)
+        return;
+    const bool failed = m_session && m_session->saveState() == SaveState::failed;
+    const bool draftEdited = !m_session && m_draftMirror != m_inputs.draftText.value_or(QString());
+    m_noticeDot->setVisible(failed);
+    m_noticeHint->setVisible(!failed && draftEdited);
+    const bool shown = m_focused && (failed || draftEdited);
+    m_notice->setVisible(shown);
+    if (shown) {
+        m_notice->adjustSize();
+        m_notice->move((width() - m_notice->width()) / 2, 12);
+        m_notice->raise();
+    }
+}
+
+void PostEditorView::flushForClose()
+{
+    if (!m_session)
+        return;
+    // The writer did not ask for this write: an outside change is asked
+    // about, never overwritten.
+    if (m_session->diskChangedUnderneath())
+        return;
+    m_session->flush();
+}
+
+bool PostEditorView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Close && watched->isWidgetType()) {
+        const auto *widget = static_cast<QWidget *>(watched);
+        const Qt::WindowType type = widget->windowType();
+        // The alert itself closing is its answer, not a window going away.
+        if (widget->isWindow() && widget != m_alert && (type == Qt::Window || type == Qt::Dialog || type == Qt::Sheet))
+            flushForClose();
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void PostEditorView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    painter.fillRect(rect(), m_focused ? app::Palette::canvas() : app::Palette::page());
+}
+
+void PostEditorView::resizeEvent(QResizeEvent *event)
+{
+    QWidget::resizeEvent(event);
+    updateNotice();
+}
+
+} // namespace editor

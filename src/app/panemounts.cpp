@@ -2,6 +2,7 @@
 
 #include "app/appgatestate.h"
 #include "app/workspaceview.h"
+#include "editor/prose/views/posteditorview.h"
 #include "panes/library/views/postspaneview.h"
 #include "profiles/views/settingspaneview.h"
 
@@ -11,6 +12,31 @@ namespace app {
 
 namespace {
 
+// The prose editor for the pane's open text; outlines keep the pane's own
+// place until the outline editor is mounted.
+QWidget *buildEditor(AppGateState &gate, const panes::PostsEditorRequest &request)
+{
+    if (request.content.outline)
+        return panes::PostsPaneView::editorPlaceholder(request);
+    editor::PostEditorView::Inputs inputs;
+    inputs.session = request.session;
+    if (request.content.which == panes::PostsEditorContent::Case::draft && request.model && request.model->draft())
+        inputs.draftText = request.model->draft()->text;
+    inputs.draftEdited = request.draftEdited;
+    inputs.draftSave = request.draftSave;
+    inputs.publish = request.publish;
+    inputs.routeDrop = [&gate](const QList<QUrl> &urls) { return gate.acceptDroppedFiles(urls); };
+    inputs.dropBridge = &gate.proseDrop();
+    auto *view = new editor::PostEditorView(std::move(inputs));
+    view->setSpellChecking(gate.spellChecking());
+    view->setFocused(gate.isFocused());
+    QObject::connect(&gate, &AppGateState::spellCheckingChanged, view,
+                     [view, &gate] { view->setSpellChecking(gate.spellChecking()); });
+    QObject::connect(&gate, &AppGateState::isFocusedChanged, view,
+                     [view, &gate] { view->setFocused(gate.isFocused()); });
+    return view;
+}
+
 QWidget *buildPostsPane(WorkspaceView &workspace)
 {
     AppGateState &gate = workspace.gate();
@@ -19,6 +45,7 @@ QWidget *buildPostsPane(WorkspaceView &workspace)
     pane->setAvailableWidth(workspace.availableWidth());
     pane->setFocusMode(gate.isFocused());
     pane->setWritingLocked(lock.isLocked());
+    pane->setEditorFactory([&gate](const panes::PostsEditorRequest &request) { return buildEditor(gate, request); });
     QObject::connect(&workspace, &WorkspaceView::availableWidthChanged, pane,
                      [pane](int width) { pane->setAvailableWidth(width); });
     QObject::connect(&gate, &AppGateState::isFocusedChanged, pane,

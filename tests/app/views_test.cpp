@@ -8,6 +8,7 @@
 #include "app/mainwindow.h"
 #include "app/pennoraapp.h"
 #include "app/workspaceview.h"
+#include "editor/prose/views/posteditorview.h"
 #include "foundation/paths.h"
 #include "library/homelocation.h"
 #include "model/postsmodel.h"
@@ -355,7 +356,7 @@ TEST(Windows, AboutAndFixCardsOpenOnceByTheirIds)
     EXPECT_FALSE(pennora.requestQuit());
 }
 
-TEST(Windows, TheMainWindowShowsThePostsAndSettingsPanes)
+TEST(Windows, TheMainWindowShowsThePostsPaneWithTheEditorAndTheSettingsPane)
 {
     QTemporaryDir dir;
     QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
@@ -371,6 +372,10 @@ TEST(Windows, TheMainWindowShowsThePostsAndSettingsPanes)
     gate.setIsFocused(true);
     EXPECT_TRUE(pane->focusMode());
     gate.setIsFocused(false);
+
+    // A new draft opens in the prose editor.
+    gate.posts().newPostDraft();
+    EXPECT_TRUE(testsupport::spinUntil([&] { return qobject_cast<editor::PostEditorView *>(pane->editor()); }, 5000));
 
     // Settings shows the settings pane over the workspace's fresh model.
     content->workspace()->select(app::WorkspaceView::Pane::settings);

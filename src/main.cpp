@@ -11,7 +11,6 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <string>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -28,23 +27,7 @@ std::string executableDir()
     return slash == std::string::npos ? std::string(".") : dir.substr(0, slash);
 }
 
-// The first text the window lays out needs the font configuration, and
-// loading it (its XML files and the font caches) costs about as much as the
-// rest of the start-up together. It is loaded beside the module, on a thread
-// of its own; Qt then finds it loaded. When the warm-up has not finished in
-// time, fontconfig loads its own copy and keeps one of the two.
-std::thread warmFontConfiguration()
-{
-    return std::thread([] {
-        void *fontconfig = ::dlopen("libfontconfig.so.1", RTLD_LAZY | RTLD_LOCAL);
-        if (!fontconfig)
-            return;
-        if (auto init = reinterpret_cast<int (*)()>(::dlsym(fontconfig, "FcInit")))
-            init();
-    });
-}
-
-int runModule(int argc, char **argv)
+int runApplication(int argc, char **argv)
 {
     const std::string dir = executableDir();
     const std::string candidates[] = {
@@ -71,14 +54,6 @@ int runModule(int argc, char **argv)
     std::fprintf(stderr, "pennora: cannot load the application module%s%s\n", errors.empty() ? "" : ": ",
                  errors.c_str());
     return 1;
-}
-
-int runApplication(int argc, char **argv)
-{
-    std::thread fonts = warmFontConfiguration();
-    const int status = runModule(argc, argv);
-    fonts.join();
-    return status;
 }
 
 } // namespace

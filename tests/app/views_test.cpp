@@ -392,6 +392,38 @@ TEST(Windows, TheMainWindowShowsThePostsPaneWithTheEditorAndTheSettingsPane)
     gate.posts().settleBackgroundWork();
 }
 
+TEST(Screenshots, MainWindowWithAPieceOpen)
+{
+    QTemporaryDir dir;
+    const QString home = dir.filePath("home");
+    const auto piece = [&](const QString &project, const QString &id, const QString &text) {
+        testsupport::writeFile(home + "/projects/" + project + "/" + id + "/post.md",
+                               ("---\ntype: post\npass_state: First Draft\norigin: writer\n---\n" + text).toUtf8());
+    };
+    piece("Drafts", "morning", "# Morning Pages\n\nThree pages, longhand, before anything else.\n");
+    piece("Essays", "harbour",
+          "# Harbour Lights\n\nThe ferry comes in at six, and the whole quay leans toward it.\n\n"
+          "## What the lights say\n\n- red for the breakwater\n- green for the channel\n\n"
+          "> Every harbour is a promise kept twice a day.\n");
+    QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
+    settings.setValue("pennoraHome", QUrl::fromLocalFile(home + "/").toString());
+    app::AppGateState gate(settings);
+    app::MainWindow window(gate);
+    window.resize(1100, 720);
+    window.show();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return gate.posts().posts().size() == 2; }, 10000));
+    gate.posts().selectPiece("harbour");
+    auto *content = static_cast<app::ContentView *>(window.centralWidget());
+    ASSERT_TRUE(testsupport::spinUntil(
+        [&] {
+            auto *pane = qobject_cast<panes::PostsPaneView *>(content->workspace()->paneContent());
+            return pane && qobject_cast<editor::PostEditorView *>(pane->editor());
+        },
+        5000));
+    EXPECT_FALSE(testsupport::saveScreenshot(window, "main-window-editing", QSize(1100, 720)).isEmpty());
+    gate.posts().settleBackgroundWork();
+}
+
 TEST(Screenshots, MainWindowAboutAndPaneChrome)
 {
     QTemporaryDir dir;

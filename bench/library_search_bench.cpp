@@ -6,6 +6,7 @@
 #include "panes/library/librarysearchrunner.h"
 #include "synthetichome.h"
 #include "testutil.h"
+#include "threethousandhome.h"
 
 #include <QCoro/QCoroTask>
 #include <QElapsedTimer>
@@ -17,36 +18,11 @@
 
 namespace {
 
-struct SearchHome {
-    QTemporaryDir dir;
-    QString path = dir.path() + QStringLiteral("/Home");
-    model::PostsModel model;
-    SearchHome()
-    {
-        testsupport::SyntheticHomeOptions options;
-        options.projects = 40;
-        options.piecesPerProject = 75;
-        options.minWords = 1500;
-        options.maxWords = 1500;
-        options.archivedProjects = 0;
-        testsupport::generateSyntheticHome(path, options);
-        model.startWatching(path);
-        model.watcher().stop();
-        QCoro::waitFor(model.rescan());
-    }
-};
-
-SearchHome &searchHome()
-{
-    static SearchHome *const home = new SearchHome;
-    return *home;
-}
-
 // Runs one search per iteration (two queries alternate so that each is a new
 // key) and samples the main thread's event loop every millisecond meanwhile.
 void runSearches(benchmark::State &state, const QString &first, const QString &second, bool cold)
 {
-    SearchHome &h = searchHome();
+    bench::ThreeThousandPieceHome &h = bench::threeThousandPieceHome();
     panes::LibrarySearchRunner runner(&h.model, h.path);
     runner.setDebounce(std::chrono::milliseconds(0));
     // Warm: both queries run once before measuring.

@@ -9,6 +9,7 @@
 #include "panes/library/views/postslibrarycolumn.h"
 #include "synthetichome.h"
 #include "testutil.h"
+#include "threethousandhome.h"
 
 #include <QApplication>
 #include <QCoro/QCoroTask>
@@ -28,32 +29,7 @@ namespace {
 using library::Post;
 using panes::PostsLibraryColumn;
 
-struct ColumnHome {
-    QTemporaryDir dir;
-    QString path = dir.path() + QStringLiteral("/Home");
-    model::PostsModel model;
-    ColumnHome()
-    {
-        testsupport::SyntheticHomeOptions options;
-        options.projects = 40;
-        options.piecesPerProject = 75;
-        options.minWords = 1500;
-        options.maxWords = 1500;
-        options.archivedProjects = 0;
-        testsupport::generateSyntheticHome(path, options);
-        model.startWatching(path);
-        model.watcher().stop();
-        QCoro::waitFor(model.rescan());
-    }
-};
-
-ColumnHome &columnHome()
-{
-    static ColumnHome *const home = new ColumnHome;
-    return *home;
-}
-
-std::unique_ptr<PostsLibraryColumn> shownColumn(ColumnHome &h)
+std::unique_ptr<PostsLibraryColumn> shownColumn(bench::ThreeThousandPieceHome &h)
 {
     auto column = std::make_unique<PostsLibraryColumn>(h.path, &h.model);
     column->setAttribute(Qt::WA_DontShowOnScreen);
@@ -65,7 +41,7 @@ std::unique_ptr<PostsLibraryColumn> shownColumn(ColumnHome &h)
 // Building the column and painting it once.
 void BM_ColumnFirstPaint(benchmark::State &state)
 {
-    ColumnHome &h = columnHome();
+    bench::ThreeThousandPieceHome &h = bench::threeThousandPieceHome();
     for (auto _ : state) {
         QElapsedTimer timer;
         timer.start();
@@ -81,7 +57,7 @@ BENCHMARK(BM_ColumnFirstPaint)->UseManualTime()->Iterations(10)->Unit(benchmark:
 // time the column takes on the main thread to lay the new list over the old.
 void BM_ColumnRescanOneChanged(benchmark::State &state)
 {
-    ColumnHome &h = columnHome();
+    bench::ThreeThousandPieceHome &h = bench::threeThousandPieceHome();
     const QList<Post> original = h.model.posts();
     QList<Post> changed = original;
     changed[1500].title += QStringLiteral(" (revised)");
@@ -128,7 +104,7 @@ BENCHMARK(BM_ColumnRescanOneChanged)->UseManualTime()->Iterations(20)->Unit(benc
 // One frame of scrolling the grouped list by 120 px.
 void BM_ColumnScrollFrame(benchmark::State &state)
 {
-    ColumnHome &h = columnHome();
+    bench::ThreeThousandPieceHome &h = bench::threeThousandPieceHome();
     auto column = shownColumn(h);
     QListView *view = column->groupedView();
     column->grab();
@@ -154,7 +130,7 @@ BENCHMARK(BM_ColumnScrollFrame)->UseManualTime()->Iterations(400)->Unit(benchmar
 // while.
 void typeAndWait(benchmark::State &state, const QString &query)
 {
-    ColumnHome &h = columnHome();
+    bench::ThreeThousandPieceHome &h = bench::threeThousandPieceHome();
     auto column = shownColumn(h);
     QLineEdit *field = column->searchRow()->field();
     qint64 longestStall = 0;
@@ -205,16 +181,3 @@ void BM_TypeQueryNoHit(benchmark::State &state)
 BENCHMARK(BM_TypeQueryNoHit)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

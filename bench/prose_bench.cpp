@@ -255,16 +255,3 @@ void BM_EditorKeyToPaint(benchmark::State &state)
 BENCHMARK(BM_EditorKeyToPaint)->Arg(0)->Arg(1)->Arg(2)->UseManualTime()->Iterations(200)->Unit(benchmark::kMillisecond);
 
 } // namespace
-
-int main(int argc, char **argv)
-{
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv))
-        return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

@@ -4,6 +4,7 @@
 // running its event loop while a search was under way (target: under 50 ms).
 #include "model/postsmodel.h"
 #include "panes/library/librarysearchrunner.h"
+#include "stallmeter.h"
 #include "synthetichome.h"
 #include "testutil.h"
 #include "threethousandhome.h"
@@ -34,17 +35,10 @@ void runSearches(benchmark::State &state, const QString &first, const QString &s
                 120000);
         }
     }
-    qint64 longestStall = 0;
+    bench::StallMeter stalls;
     qint64 reads = 0;
     qsizetype found = 0;
     bool flip = false;
-    QElapsedTimer sinceTick;
-    QTimer tick;
-    tick.setInterval(1);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        longestStall = std::max(longestStall, sinceTick.nsecsElapsed());
-        sinceTick.restart();
-    });
     for (auto _ : state) {
         state.PauseTiming();
         if (cold)
@@ -53,11 +47,10 @@ void runSearches(benchmark::State &state, const QString &first, const QString &s
         flip = !flip;
         const qint64 readsBefore = runner.bodyCache()->readCount();
         state.ResumeTiming();
-        sinceTick.start();
-        tick.start();
+        stalls.start();
         runner.setQuery(flip ? first : second);
         testsupport::spinUntil([&] { return runner.snapshot().has_value(); }, 120000);
-        tick.stop();
+        stalls.stop();
         state.PauseTiming();
         reads += runner.bodyCache()->readCount() - readsBefore;
         found = runner.snapshot()->results.size();
@@ -66,7 +59,7 @@ void runSearches(benchmark::State &state, const QString &first, const QString &s
     state.counters["pieces"] = double(h.model.posts().size());
     state.counters["found"] = double(found);
     state.counters["reads_per_search"] = double(reads) / double(state.iterations());
-    state.counters["max_main_stall_ms"] = double(longestStall) / 1e6;
+    state.counters["max_main_stall_ms"] = stalls.longestMs();
 }
 
 void BM_SearchManyBodyHitsCold(benchmark::State &state)

@@ -7,6 +7,7 @@
 #include "panes/library/views/librarycolumnmodel.h"
 #include "panes/library/views/librarysearchrow.h"
 #include "panes/library/views/postslibrarycolumn.h"
+#include "stallmeter.h"
 #include "synthetichome.h"
 #include "testutil.h"
 #include "threethousandhome.h"
@@ -133,22 +134,14 @@ void typeAndWait(benchmark::State &state, const QString &query)
     bench::ThreeThousandPieceHome &h = bench::threeThousandPieceHome();
     auto column = shownColumn(h);
     QLineEdit *field = column->searchRow()->field();
-    qint64 longestStall = 0;
-    QElapsedTimer sinceTick;
-    QTimer tick;
-    tick.setInterval(1);
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        longestStall = std::max(longestStall, sinceTick.nsecsElapsed());
-        sinceTick.restart();
-    });
+    bench::StallMeter stalls;
     qsizetype found = 0;
     for (auto _ : state) {
         state.PauseTiming();
         field->clear();
         QApplication::processEvents();
         state.ResumeTiming();
-        sinceTick.start();
-        tick.start();
+        stalls.start();
         for (const QChar key : query) {
             field->insert(QString(key));
             column->repaint();
@@ -161,11 +154,11 @@ void typeAndWait(benchmark::State &state, const QString &query)
             },
             120000);
         column->repaint();
-        tick.stop();
+        stalls.stop();
         found = column->search().snapshot() ? column->search().snapshot()->results.size() : 0;
     }
     state.counters["found"] = double(found);
-    state.counters["max_main_stall_ms"] = double(longestStall) / 1e6;
+    state.counters["max_main_stall_ms"] = stalls.longestMs();
 }
 
 void BM_TypeQueryManyHits(benchmark::State &state)

@@ -103,6 +103,14 @@ void AppGateState::settleHome(QSettings &settings, const DefaultHomeExists &defa
     const QString home = HomeLocation::resolveDefaultHome(defaultHomeExists, cloudDriveRoot);
     setHome(home);
     settings.setValue(HomeLocation::kSettingsKey, HomeLocation::settingsText(home));
+    // A first launch makes the library it chose, or the writer would meet a
+    // "missing" Home; a stored Home is never made (its drive may be away).
+    // The default may need its Documents folder too; in a cloud drive only
+    // the Pennora folder is made, inside a root that is there.
+    if (home == HomeLocation::defaultHome())
+        QDir().mkpath(home);
+    else
+        QDir().mkdir(home);
 }
 
 void AppGateState::persistHome(const QString &home)

@@ -14,6 +14,7 @@
 #include <QCoro/QCoroTask>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -73,8 +74,29 @@ TEST(AppGateStateHome, SettlingTakesTheStoredHomeElseChoosesAndStoresOne)
         EXPECT_EQ(gate.pennoraHome(), c.home) << c.name;
         EXPECT_EQ(settings.value("pennoraHome").toString(), c.storedAfter) << c.name;
         EXPECT_EQ(changed.count(), 1) << c.name;
+        // Only a first launch's default is made; the stored Home and a cloud
+        // drive that is not there are left alone.
+        EXPECT_EQ(QFileInfo(c.home).isDir(), c.home == defaultHome) << c.name;
+        QDir(defaultHome).removeRecursively();
     }
     EXPECT_EQ(standardStoredText(), std::nullopt);
+}
+
+TEST(AppGateStateHome, AFirstLaunchMakesTheLibraryInsideTheCloudDrive)
+{
+    QTemporaryDir cloud;
+    QTemporaryDir dir;
+    QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
+    AppGateState gate;
+    gate.settleHome(
+        settings, [] { return false; }, [&] { return std::optional<QString>(cloud.path()); });
+    EXPECT_EQ(gate.pennoraHome(), cloud.filePath("Pennora"));
+    EXPECT_TRUE(QFileInfo(cloud.filePath("Pennora")).isDir());
+
+    // The library model then finds a Home to watch, with nothing to report.
+    gate.posts().startWatching(gate.pennoraHome());
+    EXPECT_EQ(gate.posts().lastError(), std::nullopt);
+    EXPECT_TRUE(QFileInfo(cloud.filePath("Pennora/projects")).isDir());
 }
 
 TEST(AppGateStateHome, ATestRunOnTheStandardSettingsStoresNothing)

@@ -371,18 +371,6 @@ TEST(OutlineRowGaps, TopRowsWithChildrenAndEndsOfDeeperRuns)
 
 // --- Drag and drop -------------------------------------------------------------------
 
-// Frames of 20 px, top to bottom, for the visible rows.
-OutlineEditorState::RowFrames framesOf(const OutlineEditorState &state)
-{
-    OutlineEditorState::RowFrames frames;
-    qreal top = 0;
-    for (const auto &row : state.visibleRows()) {
-        frames.insert(row.id, QRectF(0, top, 400, 20));
-        top += 20;
-    }
-    return frames;
-}
-
 TEST_F(OutlineState, DragPayloads)
 {
     load(u"- a\n  - a1\n- b\n- c"_s);

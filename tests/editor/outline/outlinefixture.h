@@ -2,6 +2,7 @@
 // Trees written as outline text, nodes named by their text, and readable
 // failure output for the outline editor's values.
 
+#include "editor/outline/outlineeditorstate.h"
 #include "editor/outline/outlinepresenter.h"
 #include "testutil.h"
 
@@ -70,6 +71,18 @@ inline QList<QUuid> idsOf(const Nodes &nodes, const QStringList &texts)
     for (const QString &text : texts)
         ids.append(idOf(nodes, text));
     return ids;
+}
+
+// Frames of 20 px, top to bottom, for the visible rows.
+inline editor::outline::OutlineEditorState::RowFrames framesOf(const editor::outline::OutlineEditorState &state)
+{
+    editor::outline::OutlineEditorState::RowFrames frames;
+    qreal top = 0;
+    for (const auto &row : state.visibleRows()) {
+        frames.insert(row.id, QRectF(0, top, 400, 20));
+        top += 20;
+    }
+    return frames;
 }
 
 } // namespace outlinetest

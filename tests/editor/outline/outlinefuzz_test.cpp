@@ -76,17 +76,6 @@ bool sameShape(const Nodes &a, const Nodes &b)
     return true;
 }
 
-OutlineEditorState::RowFrames framesOf(const OutlineEditorState &state)
-{
-    OutlineEditorState::RowFrames frames;
-    qreal top = 0;
-    for (const auto &row : state.visibleRows()) {
-        frames.insert(row.id, QRectF(0, top, 400, 20));
-        top += 20;
-    }
-    return frames;
-}
-
 // One random operation of the writer; answers whether it may create a node.
 bool randomOperation(Random &random, OutlineEditorState &state)
 {

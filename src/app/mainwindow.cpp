@@ -21,7 +21,7 @@
 namespace app {
 
 ContentView::ContentView(AppGateState &gate, QWidget *parent)
-    : QWidget(parent), m_gate(&gate), m_workspace(new WorkspaceView(gate))
+    : QWidget(parent), m_gate(&gate), m_workspace(new WorkspaceView(gate, &mountPanes))
 {
     setAutoFillBackground(true);
     QPalette palette = this->palette();
@@ -30,7 +30,6 @@ ContentView::ContentView(AppGateState &gate, QWidget *parent)
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_workspace);
-    mountPanes(*m_workspace);
 }
 
 void ContentView::showEvent(QShowEvent *event)

@@ -258,7 +258,7 @@ struct WorkspaceView::SheetPresenter {
 
 // --- WorkspaceView -----------------------------------------------------------------
 
-WorkspaceView::WorkspaceView(AppGateState &gate, QWidget *parent)
+WorkspaceView::WorkspaceView(AppGateState &gate, const Mount &mount, QWidget *parent)
     : QWidget(parent), m_gate(&gate), m_visibility(EngineStatusSurface::visibility(gate))
 {
     setObjectName(QStringLiteral("WorkspaceView"));
@@ -292,6 +292,8 @@ WorkspaceView::WorkspaceView(AppGateState &gate, QWidget *parent)
     m_paneLayout = new QVBoxLayout(m_paneHost);
     m_paneLayout->setContentsMargins(0, 0, 0, 0);
     m_body->addWidget(m_paneHost, 1);
+    if (mount)
+        mount(*this);
     mountPane();
 
     model::PostsModel &posts = gate.posts();
@@ -433,7 +435,8 @@ RailButton *WorkspaceView::railButton(Pane pane) const
 void WorkspaceView::setPaneFactory(Pane pane, PaneFactory factory)
 {
     m_factories[pane] = std::move(factory);
-    if (pane == m_selection)
+    // Before the first pane is built there is nothing to build again.
+    if (pane == m_selection && m_pane)
         mountPane();
 }
 

@@ -83,7 +83,10 @@ public:
     using PaneFactory = std::function<QWidget *(WorkspaceView &workspace)>;
     using FocusPanelFactory = std::function<QWidget *(WorkspaceView &workspace, QWidget *content, int panelWidth)>;
 
-    explicit WorkspaceView(AppGateState &gate, QWidget *parent = nullptr);
+    // mount sets the pane factories before the first pane is built, so the
+    // shown pane is built once.
+    using Mount = std::function<void(WorkspaceView &workspace)>;
+    explicit WorkspaceView(AppGateState &gate, const Mount &mount = {}, QWidget *parent = nullptr);
     ~WorkspaceView() override;
 
     AppGateState &gate() const { return *m_gate; }

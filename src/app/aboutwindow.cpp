@@ -1,5 +1,6 @@
 #include "app/aboutwindow.h"
 
+#include "app/chrome/elidedlabel.h"
 #include "app/chrome/palette.h"
 
 #include <QGridLayout>
@@ -32,36 +33,6 @@ protected:
         p.restore();
         p.drawLine(QPointF(3, 37), QPointF(41, 37));
     }
-};
-
-// A value that can be selected and copied, on one line, shortened in the
-// middle when too long.
-class ValueLabel : public QLabel {
-public:
-    ValueLabel()
-    {
-        setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    }
-    void setFullText(const QString &text)
-    {
-        m_full = text;
-        setToolTip(text);
-        elide();
-    }
-    const QString &fullText() const { return m_full; }
-
-protected:
-    void resizeEvent(QResizeEvent *event) override
-    {
-        QLabel::resizeEvent(event);
-        elide();
-    }
-
-private:
-    void elide() { setText(fontMetrics().elidedText(m_full, Qt::ElideMiddle, std::max(0, width()))); }
-    QString m_full;
 };
 
 QLabel *secondary(const QString &text, int pixelSize)
@@ -108,7 +79,10 @@ AboutEngineView::AboutEngineView(QWidget *parent) : QWidget(parent)
     grid->setColumnStretch(1, 1);
     for (int i = 0; i < kLabels.size(); ++i) {
         grid->addWidget(secondary(kLabels[i], 12), i, 0, Qt::AlignLeft | Qt::AlignBaseline);
-        auto *value = new ValueLabel;
+        // A value to select and copy, shortened in the middle when too long.
+        auto *value = new ElidedLabel(Qt::ElideMiddle);
+        value->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        value->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         value->setFont(Typeface::font(QFont().family(), 12));
         grid->addWidget(value, i, 1, Qt::AlignBaseline);
         m_values.append({kLabels[i], value});
@@ -143,7 +117,7 @@ void AboutEngineView::showRecord()
             else
                 text = m_record->binaryPath.value_or(dash);
         }
-        static_cast<ValueLabel *>(value)->setFullText(text);
+        static_cast<ElidedLabel *>(value)->setFullText(text);
     }
     m_details->setCurrentWidget(m_record ? m_rows : static_cast<QWidget *>(m_noRecord));
 }
@@ -152,7 +126,7 @@ QString AboutEngineView::rowValue(const QString &label) const
 {
     for (const auto &[name, value] : m_values) {
         if (name == label)
-            return static_cast<ValueLabel *>(value)->fullText();
+            return static_cast<ElidedLabel *>(value)->fullText();
     }
     return {};
 }

@@ -1,5 +1,6 @@
 #include "editor/prose/views/posteditorview.h"
 
+#include "app/chrome/elidedlabel.h"
 #include "app/chrome/palette.h"
 #include "app/chrome/workspacechrome.h"
 #include "editor/prose/views/proselisttextview.h"
@@ -30,34 +31,6 @@ QFont labelFont()
 {
     return app::Typeface::font(app::Typeface::mono(), 11);
 }
-
-// A label that cuts its text at the head when it is too long: the end of a
-// path says the most.
-class HeadElidedLabel : public QLabel {
-public:
-    explicit HeadElidedLabel(const QString &text)
-    {
-        m_full = text;
-        setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-        setMinimumWidth(40);
-        setToolTip(text);
-        setText(text);
-    }
-    QSize sizeHint() const override
-    {
-        return {fontMetrics().horizontalAdvance(m_full) + 2, QLabel::sizeHint().height()};
-    }
-
-protected:
-    void resizeEvent(QResizeEvent *event) override
-    {
-        QLabel::resizeEvent(event);
-        setText(fontMetrics().elidedText(m_full, Qt::ElideLeft, width()));
-    }
-
-private:
-    QString m_full;
-};
 
 // The hairline under the header.
 class Hairline : public QWidget {
@@ -208,7 +181,11 @@ PostEditorView::PostEditorView(Inputs inputs, QWidget *parent)
     auto *row = new QHBoxLayout(rowWidget);
     row->setContentsMargins(16, 0, 16, 0);
     row->setSpacing(10);
-    m_location = new HeadElidedLabel(locationLabel(m_session));
+    // Cut at the head when too long: the end of a path says the most.
+    auto *location = new app::ElidedLabel(Qt::ElideLeft);
+    location->setMinimumWidth(40);
+    location->setFullText(locationLabel(m_session));
+    m_location = location;
     m_location->setFont(labelFont());
     QPalette muted = m_location->palette();
     muted.setColor(QPalette::WindowText, app::Palette::inkMuted());

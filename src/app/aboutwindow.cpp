@@ -2,6 +2,7 @@
 
 #include "app/chrome/elidedlabel.h"
 #include "app/chrome/palette.h"
+#include "app/chrome/workspacechrome.h"
 
 #include <QGridLayout>
 #include <QLabel>
@@ -63,13 +64,7 @@ AboutEngineView::AboutEngineView(QWidget *parent) : QWidget(parent)
     column->addWidget(name, 0, Qt::AlignHCenter);
     column->addWidget(secondary(QStringLiteral("A quiet desk for writing, with a mentor beside it."), 13), 0,
                       Qt::AlignHCenter);
-    auto *divider = new QWidget;
-    divider->setFixedHeight(1);
-    divider->setAutoFillBackground(true);
-    QPalette dividerPalette = divider->palette();
-    dividerPalette.setColor(QPalette::Window, Palette::rule());
-    divider->setPalette(dividerPalette);
-    column->addWidget(divider);
+    column->addWidget(hairline());
 
     m_rows = new QWidget;
     auto *grid = new QGridLayout(m_rows);

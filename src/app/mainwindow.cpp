@@ -2,6 +2,7 @@
 
 #include "app/appgatestate.h"
 #include "app/chrome/palette.h"
+#include "app/chrome/workspacechrome.h"
 #include "app/panemounts.h"
 #include "app/workspaceview.h"
 #include "foundation/paths.h"
@@ -23,10 +24,7 @@ namespace app {
 ContentView::ContentView(AppGateState &gate, QWidget *parent)
     : QWidget(parent), m_gate(&gate), m_workspace(new WorkspaceView(gate, &mountPanes))
 {
-    setAutoFillBackground(true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, Palette::canvas());
-    setPalette(palette);
+    fillBackground(this, Palette::canvas());
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(m_workspace);

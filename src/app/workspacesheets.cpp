@@ -1,6 +1,7 @@
 #include "app/workspacesheets.h"
 
 #include "app/chrome/palette.h"
+#include "app/chrome/workspacechrome.h"
 #include "foundation/text.h"
 
 #include <QApplication>
@@ -47,10 +48,7 @@ WorkspaceSheet::WorkspaceSheet(int width, const QString &title, QWidget *parent)
     setWindowTitle(title);
     setModal(true);
     setWindowModality(Qt::WindowModal);
-    setAutoFillBackground(true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, Palette::canvas());
-    setPalette(palette);
+    fillBackground(this, Palette::canvas());
     m_column = new QVBoxLayout(this);
     m_column->setContentsMargins(20, 20, 20, 20);
     m_column->setSpacing(12);

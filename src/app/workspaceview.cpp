@@ -192,10 +192,7 @@ public:
         m_hide.setSingleShot(true);
         m_hide.setInterval(transitGraceMs);
         QObject::connect(&m_hide, &QTimer::timeout, this, [this] { reveal(false); });
-        setAutoFillBackground(true);
-        QPalette palette = this->palette();
-        palette.setColor(QPalette::Window, Palette::canvas());
-        setPalette(palette);
+        fillBackground(this, Palette::canvas());
         reveal(false);
     }
     void reveal(bool shown)
@@ -264,10 +261,7 @@ WorkspaceView::WorkspaceView(AppGateState &gate, const Mount &mount, QWidget *pa
     setObjectName(QStringLiteral("WorkspaceView"));
     setMinimumSize(480, 320);
     setAcceptDrops(true);
-    setAutoFillBackground(true);
-    QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, Palette::canvas());
-    setPalette(palette);
+    fillBackground(this, Palette::canvas());
 
     openUrl = [](const QUrl &url) { QDesktopServices::openUrl(url); };
     copyText = [](const QString &text) {
@@ -413,13 +407,8 @@ void WorkspaceView::buildRail()
     for (Pane pane : {Pane::archive, Pane::settings})
         addButton(pane);
     row->addWidget(m_rail);
-    auto *rule = new QWidget;
+    QWidget *rule = hairline(Qt::Vertical);
     rule->setObjectName(QStringLiteral("railRule"));
-    rule->setFixedWidth(1);
-    rule->setAutoFillBackground(true);
-    QPalette palette = rule->palette();
-    palette.setColor(QPalette::Window, Palette::rule());
-    rule->setPalette(palette);
     row->addWidget(rule);
 }
 
@@ -585,10 +574,7 @@ void WorkspaceView::updateFocusChrome()
                 if (!column) {
                     column = new QWidget;
                     column->setObjectName(QStringLiteral("placeholder:PostsLibraryColumn"));
-                    column->setAutoFillBackground(true);
-                    QPalette palette = column->palette();
-                    palette.setColor(QPalette::Window, Palette::page());
-                    column->setPalette(palette);
+                    fillBackground(column, Palette::page());
                 }
                 column->setFixedWidth(WorkspaceLayout::libraryColumnWidth);
                 row->addWidget(column);

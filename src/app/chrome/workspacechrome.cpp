@@ -12,6 +12,25 @@
 
 namespace app {
 
+void fillBackground(QWidget *widget, const QColor &colour)
+{
+    widget->setAutoFillBackground(true);
+    QPalette palette = widget->palette();
+    palette.setColor(QPalette::Window, colour);
+    widget->setPalette(palette);
+}
+
+QWidget *hairline(Qt::Orientation orientation)
+{
+    auto *line = new QWidget;
+    if (orientation == Qt::Horizontal)
+        line->setFixedHeight(1);
+    else
+        line->setFixedWidth(1);
+    fillBackground(line, Palette::rule());
+    return line;
+}
+
 PaneHeader::PaneHeader(const QString &title, int titleInset, std::optional<int> hairlineMaxWidth, QWidget *trailing,
                        QWidget *parent)
     : QWidget(parent), m_title(new QLabel(title)), m_hairlineMaxWidth(hairlineMaxWidth)

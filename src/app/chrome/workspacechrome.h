@@ -8,9 +8,15 @@
 #include <optional>
 
 class QAbstractButton;
+class QColor;
 class QLabel;
 
 namespace app {
+
+// Fills the widget's background with colour.
+void fillBackground(QWidget *widget, const QColor &colour);
+// A one-pixel line in the rule colour: across (horizontal) or down.
+QWidget *hairline(Qt::Orientation orientation = Qt::Horizontal);
 
 class PaneHeader : public QWidget {
     Q_OBJECT

@@ -237,10 +237,7 @@ SettingsPaneView::SettingsPaneView(std::shared_ptr<SettingsModel> model, std::fu
     sidebarColumn->addLayout(list, 1);
     row->addWidget(sidebar);
 
-    auto *rule = new QWidget;
-    rule->setFixedWidth(1);
-    fillBackground(rule, Palette::rule());
-    row->addWidget(rule);
+    row->addWidget(app::hairline(Qt::Vertical));
 
     m_pageColumn = new QWidget;
     QVBoxLayout *column = bareColumn(m_pageColumn, 0);

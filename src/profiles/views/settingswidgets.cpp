@@ -36,14 +36,6 @@ void setTextColour(QWidget *widget, const QColor &colour)
     widget->setPalette(palette);
 }
 
-void fillBackground(QWidget *widget, const QColor &colour)
-{
-    widget->setAutoFillBackground(true);
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, colour);
-    widget->setPalette(palette);
-}
-
 QLabel *pageTitle(const QString &text)
 {
     return settingsLabel(text, Typeface::font(Typeface::serif(), 15, QFont::DemiBold), Palette::ink());

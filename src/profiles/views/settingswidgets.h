@@ -3,6 +3,7 @@
 // card behind a block, the z.ai key-type segment and a connection test's
 // result line.
 
+#include "app/chrome/workspacechrome.h"
 #include "profiles/providerprobe.h"
 #include "profiles/settingstypes.h"
 
@@ -24,8 +25,7 @@ QLabel *settingsLabel(const QString &text, const QFont &font, const QColor &colo
 QFont defaultDesign(int pixelSize, QFont::Weight weight = QFont::Normal);
 // Text in this colour in every role a label, field or button draws with.
 void setTextColour(QWidget *widget, const QColor &colour);
-// A widget's own background in one colour.
-void fillBackground(QWidget *widget, const QColor &colour);
+using app::fillBackground;
 // A page's title: serif 15, semibold, ink.
 QLabel *pageTitle(const QString &text);
 // A page's column on owner, 24 in from the sides and 17 from the top, 4

@@ -32,19 +32,6 @@ QFont labelFont()
     return app::Typeface::font(app::Typeface::mono(), 11);
 }
 
-// The hairline under the header.
-class Hairline : public QWidget {
-public:
-    Hairline()
-    {
-        setFixedHeight(1);
-        setAutoFillBackground(true);
-        QPalette palette = this->palette();
-        palette.setColor(QPalette::Window, app::Palette::rule());
-        setPalette(palette);
-    }
-};
-
 // The focus-mode notice: a rounded, nearly opaque page-coloured card.
 class Notice : public QWidget {
 protected:
@@ -209,7 +196,7 @@ PostEditorView::PostEditorView(Inputs inputs, QWidget *parent)
         row->addWidget(m_draftHint);
     }
     headerColumn->addWidget(rowWidget);
-    headerColumn->addWidget(new Hairline);
+    headerColumn->addWidget(app::hairline());
     column->addWidget(m_header);
 
     // The prose view spans the screen, so its scroll bar sits at the edge;

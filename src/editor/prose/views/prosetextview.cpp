@@ -1,6 +1,7 @@
 #include "editor/prose/views/prosetextview.h"
 
 #include "app/chrome/palette.h"
+#include "app/chrome/workspacechrome.h"
 #include "editor/prose/prosedocumentlayout.h"
 #include "editor/prose/prosehighlighter.h"
 #include "editor/prose/prosepresenter.h"
@@ -196,10 +197,7 @@ void ProseTextView::applyBackground()
     palette.setColor(QPalette::Text, app::Palette::ink());
     m_text->setPalette(palette);
     m_text->viewport()->setAutoFillBackground(true);
-    QPalette own = this->palette();
-    own.setColor(QPalette::Window, paper);
-    setPalette(own);
-    setAutoFillBackground(true);
+    app::fillBackground(this, paper);
 }
 
 void ProseTextView::setCaretHint(const std::optional<CaretHint> &hint)

@@ -26,14 +26,6 @@ namespace {
 
 constexpr int hoverZoneWidth = 8;
 
-void fill(QWidget *widget, const QColor &colour)
-{
-    widget->setAutoFillBackground(true);
-    QPalette palette = widget->palette();
-    palette.setColor(QPalette::Window, colour);
-    widget->setPalette(palette);
-}
-
 QLabel *greyLabel(const QString &text, const QFont &font)
 {
     auto *label = new QLabel(text);
@@ -61,7 +53,7 @@ QString draftTitle(const QString &text)
 QWidget *mentorPlaceholder()
 {
     auto *place = new QWidget;
-    fill(place, Palette::canvas());
+    app::fillBackground(place, Palette::canvas());
     auto *layout = new QVBoxLayout(place);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -178,10 +170,7 @@ void PostsPaneView::setPublishSheetFactory(SheetFactory factory)
 
 QWidget *PostsPaneView::rule() const
 {
-    auto *line = new QWidget;
-    line->setFixedWidth(1);
-    fill(line, Palette::rule());
-    return line;
+    return app::hairline(Qt::Vertical);
 }
 
 void PostsPaneView::rebuild()
@@ -197,7 +186,7 @@ void PostsPaneView::rebuild()
     m_emptyMessage = nullptr;
 
     m_editorArea = new QWidget;
-    fill(m_editorArea, Palette::page());
+    app::fillBackground(m_editorArea, Palette::page());
     m_editorLayout = new QVBoxLayout(m_editorArea);
     m_editorLayout->setContentsMargins(0, 0, 0, 0);
     m_editorLayout->setSpacing(0);

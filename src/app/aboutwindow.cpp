@@ -38,12 +38,7 @@ protected:
 
 QLabel *secondary(const QString &text, int pixelSize)
 {
-    auto *label = new QLabel(text);
-    label->setFont(Typeface::font(QFont().family(), pixelSize));
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, Palette::inkMuted());
-    label->setPalette(palette);
-    return label;
+    return plainLabel(text, Typeface::font(QFont().family(), pixelSize), Palette::inkMuted());
 }
 
 const QStringList kLabels{QStringLiteral("Engine"), QStringLiteral("Engine version"), QStringLiteral("Last checked"),

@@ -2,6 +2,7 @@
 
 #include "app/appgatestate.h"
 #include "app/chrome/palette.h"
+#include "app/chrome/workspacechrome.h"
 #include "app/symbols.h"
 #include "profiles/provisioningmodel.h"
 
@@ -58,16 +59,9 @@ namespace {
 
 QLabel *textLabel(const QString &text, int pixelSize, const QColor &colour, bool mono = false, bool wraps = true)
 {
-    auto *label = new QLabel(text);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(mono ? Typeface::font(Typeface::mono(), pixelSize) : [&] {
-        QFont font = QApplication::font();
-        font.setPixelSize(pixelSize);
-        return font;
-    }());
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    label->setPalette(palette);
+    QFont font = QApplication::font();
+    font.setPixelSize(pixelSize);
+    QLabel *label = plainLabel(text, mono ? Typeface::font(Typeface::mono(), pixelSize) : font, colour);
     label->setWordWrap(wraps);
     return label;
 }

@@ -19,15 +19,10 @@ using library::Post;
 
 namespace {
 
-QLabel *plainLabel(const QString &text, const QFont &font, const QColor &colour)
+QLabel *wrappedLabel(const QString &text, const QFont &font, const QColor &colour)
 {
-    auto *label = new QLabel(text);
-    label->setTextFormat(Qt::PlainText);
+    QLabel *label = plainLabel(text, font, colour);
     label->setWordWrap(true);
-    label->setFont(font);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, colour);
-    label->setPalette(palette);
     return label;
 }
 
@@ -53,7 +48,7 @@ WorkspaceSheet::WorkspaceSheet(int width, const QString &title, QWidget *parent)
     m_column->setContentsMargins(20, 20, 20, 20);
     m_column->setSpacing(12);
     m_column->setSizeConstraint(QLayout::SetFixedSize);
-    QLabel *heading = plainLabel(title, Typeface::font(Typeface::serif(), 15, QFont::DemiBold), Palette::ink());
+    QLabel *heading = wrappedLabel(title, Typeface::font(Typeface::serif(), 15, QFont::DemiBold), Palette::ink());
     heading->setObjectName(QStringLiteral("title"));
     heading->setFixedWidth(m_contentWidth);
     m_column->addWidget(heading);
@@ -61,7 +56,7 @@ WorkspaceSheet::WorkspaceSheet(int width, const QString &title, QWidget *parent)
 
 void WorkspaceSheet::addText(const QString &text, bool caption)
 {
-    QLabel *label = plainLabel(text, systemFont(caption ? 11 : 12), Palette::inkMuted());
+    QLabel *label = wrappedLabel(text, systemFont(caption ? 11 : 12), Palette::inkMuted());
     label->setFixedWidth(m_contentWidth);
     m_texts << label;
     m_column->addWidget(label);
@@ -173,7 +168,7 @@ NewProjectSheet::NewProjectSheet(Create create, QWidget *parent)
     m_name->setAccessibleName(QStringLiteral("Name"));
     m_name->setFixedWidth(m_contentWidth);
     addControl(m_name);
-    m_failureLabel = plainLabel(QString(), Typeface::font(Typeface::mono(), 11), Palette::accent());
+    m_failureLabel = wrappedLabel(QString(), Typeface::font(Typeface::mono(), 11), Palette::accent());
     m_failureLabel->setObjectName(QStringLiteral("failure"));
     m_failureLabel->setFixedWidth(m_contentWidth);
     m_failureLabel->hide();

@@ -20,6 +20,17 @@ void fillBackground(QWidget *widget, const QColor &colour)
     widget->setPalette(palette);
 }
 
+QLabel *plainLabel(const QString &text, const QFont &font, const QColor &colour)
+{
+    auto *label = new QLabel(text);
+    label->setTextFormat(Qt::PlainText);
+    label->setFont(font);
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, colour);
+    label->setPalette(palette);
+    return label;
+}
+
 QWidget *hairline(Qt::Orientation orientation)
 {
     auto *line = new QWidget;

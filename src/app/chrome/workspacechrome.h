@@ -17,6 +17,8 @@ namespace app {
 void fillBackground(QWidget *widget, const QColor &colour);
 // A one-pixel line in the rule colour: across (horizontal) or down.
 QWidget *hairline(Qt::Orientation orientation = Qt::Horizontal);
+// A label showing text as it is (never as markup) in font and colour.
+QLabel *plainLabel(const QString &text, const QFont &font, const QColor &colour);
 
 class PaneHeader : public QWidget {
     Q_OBJECT

@@ -21,7 +21,7 @@ namespace {
 
 QLabel *note(const char16_t *text)
 {
-    QLabel *label = settingsLabel(QString::fromUtf16(text), defaultDesign(12), Palette::inkMuted());
+    QLabel *label = plainLabel(QString::fromUtf16(text), defaultDesign(12), Palette::inkMuted());
     label->setWordWrap(true);
     return label;
 }
@@ -61,7 +61,7 @@ ProviderKeyBlock::ProviderKeyBlock(std::shared_ptr<SettingsModel> model, ModelPr
     column->setSpacing(10);
 
     auto *titleRow = new QHBoxLayout;
-    m_title = settingsLabel(provider.label(), Typeface::font(Typeface::serif(), 14, QFont::DemiBold), Palette::ink());
+    m_title = plainLabel(provider.label(), Typeface::font(Typeface::serif(), 14, QFont::DemiBold), Palette::ink());
     titleRow->addWidget(m_title);
     titleRow->addSpacing(12);
     titleRow->addStretch(1);
@@ -170,8 +170,8 @@ void ProviderKeyBlock::refreshTest()
         spinner->setTextVisible(false);
         spinner->setFixedSize(40, 6);
         layout->addWidget(spinner);
-        m_testing = settingsLabel(QString::fromUtf16(settingstext::kTesting), Typeface::font(Typeface::mono(), 11),
-                                  Palette::inkMuted());
+        m_testing = plainLabel(QString::fromUtf16(settingstext::kTesting), Typeface::font(Typeface::mono(), 11),
+                               Palette::inkMuted());
         layout->addWidget(m_testing);
         static_cast<QHBoxLayout *>(layout)->addStretch(1);
         return;

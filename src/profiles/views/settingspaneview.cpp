@@ -177,8 +177,8 @@ ContentSettingsPage::ContentSettingsPage(std::function<QString()> home, std::fun
     row->addWidget(m_choose, 0, Qt::AlignVCenter);
     column->addWidget(box);
     column->addSpacing(2);
-    column->addWidget(settingsLabel(QStringLiteral("Repoint-only: Pennora never moves content."), defaultDesign(12),
-                                    Palette::inkMuted()));
+    column->addWidget(plainLabel(QStringLiteral("Repoint-only: Pennora never moves content."), defaultDesign(12),
+                                 Palette::inkMuted()));
     page->addWidget(block);
     page->addStretch(1);
 
@@ -241,7 +241,7 @@ SettingsPaneView::SettingsPaneView(std::shared_ptr<SettingsModel> model, std::fu
 
     m_pageColumn = new QWidget;
     QVBoxLayout *column = bareColumn(m_pageColumn, 0);
-    m_error = settingsLabel(QString(), Typeface::font(Typeface::mono(), 11), Palette::systemOrange());
+    m_error = plainLabel(QString(), Typeface::font(Typeface::mono(), 11), Palette::systemOrange());
     m_error->setWordWrap(true);
     m_error->setContentsMargins(24, 4, 24, 4);
     m_error->setTextInteractionFlags(Qt::TextSelectableByMouse);

@@ -14,15 +14,6 @@ namespace profiles {
 using app::Palette;
 using app::Typeface;
 
-QLabel *settingsLabel(const QString &text, const QFont &font, const QColor &colour)
-{
-    auto *label = new QLabel(text);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(font);
-    setTextColour(label, colour);
-    return label;
-}
-
 QFont defaultDesign(int pixelSize, QFont::Weight weight)
 {
     return Typeface::font(QFont().family(), pixelSize, weight);
@@ -38,7 +29,7 @@ void setTextColour(QWidget *widget, const QColor &colour)
 
 QLabel *pageTitle(const QString &text)
 {
-    return settingsLabel(text, Typeface::font(Typeface::serif(), 15, QFont::DemiBold), Palette::ink());
+    return plainLabel(text, Typeface::font(Typeface::serif(), 15, QFont::DemiBold), Palette::ink());
 }
 
 QVBoxLayout *titledPage(QWidget *owner, const QString &title, const QString &subtitle, int bottom)
@@ -47,7 +38,7 @@ QVBoxLayout *titledPage(QWidget *owner, const QString &title, const QString &sub
     page->setContentsMargins(24, 17, 24, bottom);
     page->setSpacing(4);
     page->addWidget(pageTitle(title));
-    page->addWidget(settingsLabel(subtitle, defaultDesign(12), Palette::inkMuted()));
+    page->addWidget(plainLabel(subtitle, defaultDesign(12), Palette::inkMuted()));
     return page;
 }
 

@@ -19,8 +19,7 @@ namespace profiles {
 
 class SettingsModel;
 
-// A plain-text label in a font and colour.
-QLabel *settingsLabel(const QString &text, const QFont &font, const QColor &colour);
+using app::plainLabel;
 // The default design at a pixel size.
 QFont defaultDesign(int pixelSize, QFont::Weight weight = QFont::Normal);
 // Text in this colour in every role a label, field or button draws with.

@@ -50,11 +50,11 @@ SurfaceSettingsPage::SurfaceSettingsPage(std::shared_ptr<SettingsModel> model, P
     m_restore->setFont(defaultDesign(11));
     titleRow->addWidget(m_restore);
     header->addLayout(titleRow);
-    m_modelLine = settingsLabel(QString(), Typeface::font(Typeface::mono(), 13), Palette::accent());
+    m_modelLine = plainLabel(QString(), Typeface::font(Typeface::mono(), 13), Palette::accent());
     m_modelLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
     header->addWidget(m_modelLine);
     m_profileLine =
-        settingsLabel(profiles::profileLine(surface), Typeface::font(Typeface::mono(), 11), Palette::inkMuted());
+        plainLabel(profiles::profileLine(surface), Typeface::font(Typeface::mono(), 11), Palette::inkMuted());
     m_profileLine->setWordWrap(true);
     header->addWidget(m_profileLine);
     page->addLayout(header);
@@ -79,8 +79,8 @@ SurfaceSettingsPage::SurfaceSettingsPage(std::shared_ptr<SettingsModel> model, P
     m_modelField = new ModelComboBox(config.model, m_model->registry().modelsFor(config.provider), {});
     m_modelField->setFixedWidth(240);
     modelLayout->addWidget(m_modelField);
-    m_custom = settingsLabel(QString::fromUtf16(settingstext::kCustomModel), Typeface::font(Typeface::mono(), 11),
-                             Palette::inkMuted());
+    m_custom = plainLabel(QString::fromUtf16(settingstext::kCustomModel), Typeface::font(Typeface::mono(), 11),
+                          Palette::inkMuted());
     modelLayout->addWidget(m_custom);
     modelLayout->addStretch(1);
     auto *modelBox = captioned(QStringLiteral("Model"), modelRow);
@@ -92,8 +92,7 @@ SurfaceSettingsPage::SurfaceSettingsPage(std::shared_ptr<SettingsModel> model, P
     m_effort->setFixedWidth(200);
     column->addWidget(captioned(QStringLiteral("Reasoning Effort"), m_effort));
 
-    auto *budget =
-        settingsLabel(QString::fromUtf16(settingstext::kOutputBudget), defaultDesign(12), Palette::inkMuted());
+    auto *budget = plainLabel(QString::fromUtf16(settingstext::kOutputBudget), defaultDesign(12), Palette::inkMuted());
     column->addWidget(budget);
     page->addWidget(fields);
     page->addStretch(1);

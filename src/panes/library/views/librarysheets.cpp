@@ -1,6 +1,7 @@
 #include "librarysheets.h"
 
 #include "app/chrome/palette.h"
+#include "app/chrome/workspacechrome.h"
 
 #include <QButtonGroup>
 #include <QHBoxLayout>
@@ -43,14 +44,9 @@ QLabel *heading(const QString &text)
 
 QLabel *callout(const QString &text)
 {
-    auto *label = new QLabel(text);
-    label->setTextFormat(Qt::PlainText);
+    QLabel *label = app::plainLabel(text, Typeface::font(QFont().family(), 13), Palette::inkMuted());
     label->setWordWrap(true);
     label->setFixedWidth(sheetWidth - 40);
-    label->setFont(Typeface::font(QFont().family(), 13));
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, Palette::inkMuted());
-    label->setPalette(palette);
     return label;
 }
 

@@ -41,14 +41,9 @@ QWidget *messageState(const QString &title, const QString &message, QLabel **mes
     heading->setFont(Typeface::font(Typeface::serif(), 16, QFont::DemiBold));
     heading->setAlignment(Qt::AlignHCenter);
     layout->addWidget(heading);
-    auto *sentence = new QLabel(message);
-    sentence->setTextFormat(Qt::PlainText);
+    QLabel *sentence = app::plainLabel(message, Typeface::font(QFont().family(), 13), Palette::inkMuted());
     sentence->setWordWrap(true);
     sentence->setAlignment(Qt::AlignHCenter);
-    sentence->setFont(Typeface::font(QFont().family(), 13));
-    QPalette palette = sentence->palette();
-    palette.setColor(QPalette::WindowText, Palette::inkMuted());
-    sentence->setPalette(palette);
     layout->addWidget(sentence);
     layout->addStretch(1);
     if (messageLabel)

@@ -26,17 +26,6 @@ namespace {
 
 constexpr int hoverZoneWidth = 8;
 
-QLabel *greyLabel(const QString &text, const QFont &font)
-{
-    auto *label = new QLabel(text);
-    label->setTextFormat(Qt::PlainText);
-    label->setFont(font);
-    QPalette palette = label->palette();
-    palette.setColor(QPalette::WindowText, Palette::inkMuted());
-    label->setPalette(palette);
-    return label;
-}
-
 // The title a draft's text gives: its first line without a heading's marks.
 QString draftTitle(const QString &text)
 {
@@ -58,7 +47,8 @@ QWidget *mentorPlaceholder()
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
     layout->addWidget(new app::PaneHeader(u"Mentor"_s, 14, std::nullopt, nullptr));
-    auto *note = greyLabel(u"The mentor joins the writer here."_s, Typeface::font(QFont().family(), 13));
+    auto *note = app::plainLabel(u"The mentor joins the writer here."_s, Typeface::font(QFont().family(), 13),
+                                 Palette::inkMuted());
     note->setAlignment(Qt::AlignCenter);
     note->setWordWrap(true);
     layout->addWidget(note, 1);
@@ -76,7 +66,8 @@ QDialog *publishPlaceholder(QWidget *parent)
     auto *heading = new QLabel(u"Publish"_s);
     heading->setFont(Typeface::font(Typeface::serif(), 15, QFont::DemiBold));
     layout->addWidget(heading);
-    auto *note = greyLabel(u"Publishing to the blog is not set up yet."_s, Typeface::font(QFont().family(), 13));
+    auto *note = app::plainLabel(u"Publishing to the blog is not set up yet."_s, Typeface::font(QFont().family(), 13),
+                                 Palette::inkMuted());
     note->setWordWrap(true);
     layout->addWidget(note);
     auto *close = new QPushButton(u"Close"_s);
@@ -327,7 +318,8 @@ void PostsPaneView::refreshContent(bool force)
     const LibraryGlyph glyph =
         content.which == Case::heldOutline ? LibraryGlyph::listBullet : LibraryGlyph::squareAndPencil;
     layout->addWidget(new GlyphLabel(glyph, 30, Palette::inkMuted()), 0, Qt::AlignHCenter);
-    m_emptyMessage = greyLabel(PostsEditorContent::emptyMessage(content.which), Typeface::font(QFont().family(), 13));
+    m_emptyMessage = app::plainLabel(PostsEditorContent::emptyMessage(content.which),
+                                     Typeface::font(QFont().family(), 13), Palette::inkMuted());
     m_emptyMessage->setAlignment(Qt::AlignHCenter);
     m_emptyMessage->setWordWrap(true);
     layout->addWidget(m_emptyMessage);
@@ -384,7 +376,8 @@ QWidget *PostsPaneView::editorPlaceholder(const PostsEditorRequest &request)
     layout->setContentsMargins(48, 48, 48, 48);
     layout->setSpacing(8);
     layout->addStretch(1);
-    layout->addWidget(greyLabel(kind.toUpper(), Typeface::font(Typeface::mono(), 11)), 0, Qt::AlignHCenter);
+    layout->addWidget(app::plainLabel(kind.toUpper(), Typeface::font(Typeface::mono(), 11), Palette::inkMuted()), 0,
+                      Qt::AlignHCenter);
     auto *heading = new QLabel(title);
     heading->setObjectName(u"title"_s);
     heading->setTextFormat(Qt::PlainText);
@@ -392,7 +385,7 @@ QWidget *PostsPaneView::editorPlaceholder(const PostsEditorRequest &request)
     heading->setAlignment(Qt::AlignHCenter);
     heading->setFont(Typeface::font(Typeface::serif(), 22, QFont::DemiBold));
     layout->addWidget(heading);
-    auto *where = greyLabel(location, Typeface::font(Typeface::mono(), 11));
+    auto *where = app::plainLabel(location, Typeface::font(Typeface::mono(), 11), Palette::inkMuted());
     where->setObjectName(u"location"_s);
     where->setWordWrap(true);
     where->setAlignment(Qt::AlignHCenter);

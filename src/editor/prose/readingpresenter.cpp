@@ -165,10 +165,12 @@ QString stampSourceLines(const QString &html)
 
 QString stylesheet()
 {
-    QFile file(QStringLiteral(":/reading.css"));
-    if (!file.open(QIODevice::ReadOnly))
-        return QString();
-    return QString::fromUtf8(file.readAll());
+    // Compiled in, so read once for every page of the process.
+    static const QString css = [] {
+        QFile file(QStringLiteral(":/reading.css"));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }();
+    return css;
 }
 
 QString fallbackPage(const QString &text)

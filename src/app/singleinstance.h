@@ -1,6 +1,5 @@
 #pragma once
 
-#include <QLockFile>
 #include <QObject>
 #include <QString>
 
@@ -26,8 +25,11 @@ signals:
     void raiseRequested();
 
 private:
+    bool lock(int waitMs);
+
     QString m_socketPath;
-    QLockFile m_lock;
+    QString m_lockPath;
+    int m_lockFd = -1;
     QLocalServer *m_server = nullptr;
 };
 

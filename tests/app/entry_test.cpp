@@ -1,5 +1,6 @@
 #include "app/mainwindow.h"
 #include "app/pennoraapp.h"
+#include "app/singleinstance.h"
 #include "foundation/paths.h"
 
 #include "testenv.h"
@@ -48,6 +49,28 @@ TEST(Entry, StartShowsTheMainWindowOnceAndASecondStartDefers)
     app::PennoraApp second(data.path());
     EXPECT_FALSE(second.start());
     EXPECT_EQ(second.mainWindow(), nullptr);
+}
+
+TEST(Entry, TheInstanceLockIsHeldForTheProcessLifeAndSurvivesAStaleFile)
+{
+    QTemporaryDir data;
+    const QString lock = data.filePath("pennora.lock");
+    // A file left by a crashed process holds nothing.
+    QFile stale(lock);
+    ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
+    stale.write("4242\nPennora\nelsewhere\n");
+    stale.close();
+
+    auto first = std::make_unique<app::SingleInstance>(data.path());
+    ASSERT_TRUE(first->acquire());
+    app::SingleInstance second(data.path());
+    EXPECT_FALSE(second.acquire());
+
+    first.reset();
+    EXPECT_FALSE(QFileInfo::exists(lock));
+    app::SingleInstance third(data.path());
+    EXPECT_TRUE(third.acquire());
+    EXPECT_TRUE(QFileInfo::exists(lock));
 }
 
 TEST(Entry, ProcessRunsSingleInstanceAndQuitsCleanlyOnSigterm)

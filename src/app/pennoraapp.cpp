@@ -4,6 +4,7 @@
 #include "app/chrome/palette.h"
 #include "appgatestate.h"
 #include "mainwindow.h"
+#include "pennorastyle.h"
 #include "signalbridge.h"
 #include "singleinstance.h"
 
@@ -15,7 +16,6 @@
 #include <QMessageBox>
 #include <QSettings>
 #include <QStyle>
-#include <QStyleFactory>
 
 namespace app {
 namespace {
@@ -46,7 +46,7 @@ int PennoraApp::run(int argc, char **argv)
     QApplication::setApplicationName(QStringLiteral("Pennora"));
     QApplication::setOrganizationName(QStringLiteral("Pennora"));
     QApplication application(argc, argv);
-    QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+    QApplication::setStyle(new PennoraStyle);
     QApplication::setPalette(paperPalette());
     // Quitting is the quit guard's decision, not the last window's.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -86,6 +86,9 @@ void draw(QPainter &p, const QString &name, const QColor &colour)
         p.restore();
     } else if (name == u"chevron.down") {
         p.drawPolyline(QPolygonF{{3, 5.5}, {8, 10.5}, {13, 5.5}});
+    } else if (name == u"chevron.right.2") {
+        p.drawPolyline(QPolygonF{{3.5, 3.5}, {7.5, 8}, {3.5, 12.5}});
+        p.drawPolyline(QPolygonF{{8.5, 3.5}, {12.5, 8}, {8.5, 12.5}});
     } else if (name == u"doc.on.doc") {
         p.drawRoundedRect(QRectF(5, 4.5, 9, 10.5), 1.5, 1.5);
         p.drawPolyline(QPolygonF{{2.5, 11}, {2.5, 1.5}, {10, 1.5}});
@@ -96,9 +99,9 @@ void draw(QPainter &p, const QString &name, const QColor &colour)
 
 bool isKnown(const QString &name)
 {
-    static const QStringList known{"doc.text",   "bubble.left", "cube",         "chart.xyaxis.line",
-                                   "archivebox", "gearshape",   "chevron.down", "exclamationmark.triangle.fill",
-                                   "doc.on.doc"};
+    static const QStringList known{"doc.text",   "bubble.left",    "cube",         "chart.xyaxis.line",
+                                   "archivebox", "gearshape",      "chevron.down", "exclamationmark.triangle.fill",
+                                   "doc.on.doc", "chevron.right.2"};
     return known.contains(name);
 }
 

@@ -17,7 +17,9 @@
 #include <QMenuBar>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <cstdio>
+#include <utility>
 
 namespace app {
 
@@ -35,9 +37,40 @@ void ContentView::showEvent(QShowEvent *event)
     QWidget::showEvent(event);
     if (m_started || !m_gate)
         return;
+    // The launch work waits for the first paint, which happens while the
+    // window's first expose is handled, so that the engine probes never hold
+    // it back; a window that is never exposed (started minimised) waits a
+    // moment at most.
+    QWindow *handle = window()->windowHandle();
+    if (!handle || handle->isExposed()) {
+        startLaunchWork();
+        return;
+    }
+    handle->installEventFilter(this);
+    QTimer::singleShot(500, this, [this, handle = QPointer<QWindow>(handle)] {
+        if (handle)
+            handle->removeEventFilter(this);
+        startLaunchWork();
+    });
+}
+
+bool ContentView::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::Expose && !m_started) {
+        auto *handle = static_cast<QWindow *>(watched);
+        if (handle->isExposed()) {
+            handle->removeEventFilter(this);
+            startLaunchWork();
+        }
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void ContentView::startLaunchWork()
+{
+    if (m_started)
+        return;
     m_started = true;
-    // The view's task, started once the window is up so that the engine
-    // probes never hold back the first paint.
     QTimer::singleShot(0, this, [gate = m_gate] {
         QCoro::Task<void> detached = [](QPointer<AppGateState> gate) -> QCoro::Task<void> {
             if (!gate)
@@ -62,6 +95,19 @@ MainWindow::MainWindow(AppGateState &gate, QWidget *parent) : QMainWindow(parent
                         &model::PostsModel::selectedPostIDChanged, &model::PostsModel::postsChanged})
         connect(&posts, signal, this, &MainWindow::updateCommandStates);
     connect(&gate.writingLock(), &focus::WritingLockState::isLockedChanged, this, &MainWindow::updateCommandStates);
+    // A locked block holds the whole screen; the window comes back as it was
+    // when the lock ends.
+    connect(&gate.writingLock(), &focus::WritingLockState::kioskRequested, this, [this] {
+        if (!m_beforeKiosk)
+            m_beforeKiosk = windowState();
+        showFullScreen();
+    });
+    connect(&gate.writingLock(), &focus::WritingLockState::isLockedChanged, this, [this] {
+        if (m_beforeKiosk && !m_gate.writingLock().isLocked()) {
+            setWindowState(*std::exchange(m_beforeKiosk, std::nullopt));
+            show();
+        }
+    });
     connect(&gate, &AppGateState::isFocusedChanged, this, &MainWindow::updateCommandStates);
     connect(&gate, &AppGateState::spellCheckingChanged, this, &MainWindow::updateCommandStates);
     updateCommandStates();

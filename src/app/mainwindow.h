@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <QUrl>
 #include <functional>
+#include <optional>
 
 namespace app {
 
@@ -21,8 +22,11 @@ public:
 
 protected:
     void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void startLaunchWork();
+
     QPointer<AppGateState> m_gate;
     WorkspaceView *m_workspace;
     bool m_started = false;
@@ -69,6 +73,8 @@ private:
 
     AppGateState &m_gate;
     bool m_shownOnce = false;
+    // The window state to return to when a kiosk block ends.
+    std::optional<Qt::WindowStates> m_beforeKiosk;
 };
 
 } // namespace app

@@ -241,6 +241,26 @@ TEST_F(Shell, CommandsFollowTheLockFocusAndWhatIsOpen)
         EXPECT_TRUE(enabled(title)) << title.toStdString();
 }
 
+TEST_F(Shell, AKioskBlockHoldsTheScreenAndGivesTheWindowBackAsItWas)
+{
+    window.resize(1100, 720);
+    window.showMaximized();
+    focus::WritingLockState &lock = gate.writingLock();
+    // The lock asks for the kiosk (never itself in a test run).
+    emit lock.kioskRequested();
+    EXPECT_TRUE(window.isFullScreen());
+    emit lock.kioskRequested();
+    EXPECT_TRUE(window.isFullScreen());
+    // The block ends: back to the state before it, once.
+    ASSERT_FALSE(lock.isLocked());
+    emit lock.isLockedChanged();
+    EXPECT_FALSE(window.isFullScreen());
+    EXPECT_TRUE(window.isMaximized());
+    window.showNormal();
+    emit lock.isLockedChanged();
+    EXPECT_FALSE(window.isMaximized());
+}
+
 TEST_F(Shell, CommandsReachTheModelsAndThePanels)
 {
     QSignalSpy reading(&gate, &app::AppGateState::toggleReadingMode);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QLockFile>
 #include <QObject>
 #include <QString>
 
@@ -25,11 +26,8 @@ signals:
     void raiseRequested();
 
 private:
-    bool lock(int waitMs);
-
     QString m_socketPath;
-    QString m_lockPath;
-    int m_lockFd = -1;
+    QLockFile m_lock;
     QLocalServer *m_server = nullptr;
 };
 

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QSysInfo>
 #include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -51,14 +52,18 @@ TEST(Entry, StartShowsTheMainWindowOnceAndASecondStartDefers)
     EXPECT_EQ(second.mainWindow(), nullptr);
 }
 
-TEST(Entry, TheInstanceLockIsHeldForTheProcessLifeAndSurvivesAStaleFile)
+TEST(Entry, TheInstanceLockIsHeldForTheProcessLifeAndALockLeftByACrashIsTakenOver)
 {
     QTemporaryDir data;
     const QString lock = data.filePath("pennora.lock");
-    // A file left by a crashed process holds nothing.
+    // A lock left by a process of this machine that no longer runs (a pid
+    // above the kernel's largest).
+    QFile pidMax("/proc/sys/kernel/pid_max");
+    ASSERT_TRUE(pidMax.open(QIODevice::ReadOnly));
+    const qint64 gone = pidMax.readAll().trimmed().toLongLong() + 1;
     QFile stale(lock);
     ASSERT_TRUE(stale.open(QIODevice::WriteOnly));
-    stale.write("4242\nPennora\nelsewhere\n");
+    stale.write(QByteArray::number(gone) + "\nPennora\n" + QSysInfo::machineHostName().toUtf8() + "\n");
     stale.close();
 
     auto first = std::make_unique<app::SingleInstance>(data.path());

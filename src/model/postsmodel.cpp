@@ -64,7 +64,16 @@ PostsModel::PostsModel(QObject *parent)
           return library::PostScan::scanLibrary(home, cache.get());
       }),
       m_scanCache(std::make_shared<library::PostScanCache>())
-{}
+{
+    m_homeReturnPoll.setInterval(homeReturnPollInterval);
+    connect(&m_homeReturnPoll, &QTimer::timeout, this, [this] {
+        if (!m_watchedHome || !QFileInfo(*m_watchedHome).isDir())
+            return;
+        m_homeReturnPoll.stop();
+        startWatching(*m_watchedHome);
+        rescanLater();
+    });
+}
 
 PostsModel::~PostsModel() = default;
 
@@ -336,6 +345,7 @@ void PostsModel::openPiece(const QString &id)
 void PostsModel::stopWatching()
 {
     flushAll();
+    m_homeReturnPoll.stop();
     m_watcher.stop();
     m_externalWatcher.stop();
 }
@@ -439,8 +449,10 @@ void PostsModel::reportMissingHome(const std::optional<QString> &home)
     if (home) {
         m_missingHomeReport = missingHomeMessage(*home);
         setLastError(m_missingHomeReport);
+        m_homeReturnPoll.start();
         return;
     }
+    m_homeReturnPoll.stop();
     // Only the report itself is withdrawn, never another error.
     if (m_missingHomeReport && m_lastError == m_missingHomeReport)
         setLastError(std::nullopt);
@@ -449,8 +461,9 @@ void PostsModel::reportMissingHome(const std::optional<QString> &home)
 
 void PostsModel::startWatching(const QString &home)
 {
-    // A Home whose watches all went (its drive left) may be started again.
-    if (m_watchedHome == home && m_watcher.watchCount() > 0)
+    // A Home whose watches went (its drive left, a root folder was deleted)
+    // is started again.
+    if (m_watchedHome == home && m_watcher.watchesEveryRoot())
         return;
     store(m_watchedHome, std::optional<QString>(home), &PostsModel::watchedHomeChanged);
     // Creating the Home itself would fill the empty mount point of an
@@ -550,6 +563,13 @@ QCoro::Task<void> PostsModel::rescan()
         co_return;
     }
     reportMissingHome(std::nullopt);
+    // projects/ or archive/ deleted under a Home that stays: watch them anew,
+    // and scan once more for what came before the new watches.
+    if (m_watcher.isRunning() && !m_watcher.watchesEveryRoot()) {
+        startWatching(home);
+        if (m_watcher.watchesEveryRoot())
+            rescanLater();
+    }
     if (m_selectedPostID && !postWithID(*m_selectedPostID) && !PostStore::folderPath(*m_selectedPostID, home)) {
         const QString gone = *m_selectedPostID;
         setSelectedPostID(std::nullopt);

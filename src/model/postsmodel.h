@@ -20,6 +20,7 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 #include <QUrl>
 #include <QUuid>
 #include <functional>
@@ -75,6 +76,8 @@ public:
 
     static const QString noLibraryMessage;
     static constexpr std::chrono::milliseconds sessionDebounce{1000};
+    // How often a missing Home is looked for.
+    static constexpr std::chrono::milliseconds homeReturnPollInterval{2000};
 
     explicit PostsModel(QObject *parent = nullptr);
     ~PostsModel() override;
@@ -321,6 +324,9 @@ private:
     std::shared_ptr<library::PostScanCache> m_scanCache;
     PostsWatcher m_watcher;
     std::optional<QString> m_missingHomeReport;
+    // Looks for a missing Home now and then: watches do not outlive the drive
+    // they were on, so nothing else would announce its return.
+    QTimer m_homeReturnPoll;
     // Numbers of the rescans and card refreshes started and last applied.
     quint64 m_rescansStarted = 0;
     quint64 m_rescanApplied = 0;

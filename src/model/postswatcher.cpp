@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -51,6 +52,14 @@ public:
         addTree(path, true);
     }
     int count() const { return int(m_paths.size()); }
+    bool watchesEveryRoot() const
+    {
+        QSet<QByteArray> watched;
+        for (const QByteArray &path : m_paths)
+            watched.insert(path);
+        return std::all_of(m_roots.begin(), m_roots.end(),
+                           [&](const QByteArray &root) { return watched.contains(root); });
+    }
 
 private:
     // Watches path and, when recursive, every folder below it. A folder seen
@@ -249,6 +258,11 @@ bool PostsWatcher::isRunning() const
 int PostsWatcher::watchCount() const
 {
     return m_stream ? m_stream->count() : 0;
+}
+
+bool PostsWatcher::watchesEveryRoot() const
+{
+    return m_stream && m_stream->watchesEveryRoot();
 }
 
 } // namespace model

@@ -27,6 +27,9 @@ public:
     void stop();
     bool isRunning() const;
     int watchCount() const; // inotify watches held now
+    // Whether each folder given to start still has its watch: a folder that
+    // was deleted, or whose drive left, loses it for good.
+    bool watchesEveryRoot() const;
 
     // The first event of a batch opens it; onEvent runs this long after.
     static constexpr std::chrono::milliseconds latency{500};

@@ -261,4 +261,33 @@ TEST_F(PostsModelWatchTest, AHomeThatGoesAwayKeepsTheOpenText)
     EXPECT_FALSE(QFileInfo::exists(home));
 }
 
+TEST_F(PostsModelWatchTest, AHomeWhoseDriveLeftIsWatchedAgainWhenItComesBack)
+{
+    // Every watch goes with the folders, as with an unmounted drive.
+    ASSERT_TRUE(QDir(home).removeRecursively());
+    ASSERT_TRUE(spinUntil([&] { return model.lastError() == PostsModel::missingHomeMessage(home); }, 10000));
+    EXPECT_FALSE(model.watcher().watchesEveryRoot());
+
+    // The drive is back with a piece on it: the report goes, the piece shows.
+    QDir().mkpath(home);
+    PostStore::createPiece("# Back\n\nHome again.\n", "Essays", Post::ContentType::post, Post::Origin::writer, home);
+    ASSERT_TRUE(spinUntil([&] { return lists(model, "Back") && !model.lastError(); },
+                          int(3 * PostsModel::homeReturnPollInterval.count())));
+    EXPECT_TRUE(model.watcher().watchesEveryRoot());
+    // And it is watched again: a later piece arrives through the watcher.
+    PostStore::createPiece("# Later\n\nStill here.\n", "Essays", Post::ContentType::post, Post::Origin::writer, home);
+    EXPECT_TRUE(spinUntil([&] { return lists(model, "Later"); }, 10000));
+}
+
+TEST_F(PostsModelWatchTest, AProjectsFolderDeletedUnderTheHomeIsWatchedAgain)
+{
+    ASSERT_TRUE(QDir(PostStore::rootPath(home, PostStore::Root::projects)).removeRecursively());
+    ASSERT_TRUE(spinUntil([&] { return !lists(model, "Walk"); }, 10000));
+    ASSERT_TRUE(spinUntil([&] { return model.watcher().watchesEveryRoot(); }, 10000));
+    EXPECT_FALSE(model.lastError());
+
+    PostStore::createPiece("# Anew\n\nA fresh start.\n", "Essays", Post::ContentType::post, Post::Origin::writer, home);
+    EXPECT_TRUE(spinUntil([&] { return lists(model, "Anew"); }, 10000));
+}
+
 } // namespace

@@ -203,49 +203,44 @@ QMenu *PostsLibraryColumn::rowMenu(const Post &post, QWidget *parent)
 
 void PostsLibraryColumn::openRenameSheet(const Post &post)
 {
-    if (m_renameSheet)
-        m_renameSheet->reject();
-    m_renamingPost = post;
     // The sheet holds the piece as it was when the menu item was chosen.
-    auto *sheet = new RenamePostSheet(
-        post.title,
-        [model = m_model, post](const QString &title) {
-            if (model)
-                model->renamePiece(post, title);
-        },
-        this);
-    sheet->setAttribute(Qt::WA_DeleteOnClose);
-    connect(sheet, &QDialog::finished, this, [this, sheet] {
-        if (m_renameSheet == sheet) {
-            m_renamingPost.reset();
-            m_renameSheet = nullptr;
-        }
-    });
-    m_renameSheet = sheet;
-    sheet->open();
+    present(new RenamePostSheet(
+                post.title,
+                [model = m_model, post](const QString &title) {
+                    if (model)
+                        model->renamePiece(post, title);
+                },
+                this),
+            m_renameSheet, m_renamingPost, post);
 }
 
 void PostsLibraryColumn::openMoveSheet(const Post &post)
 {
-    if (m_moveSheet)
-        m_moveSheet->reject();
-    m_movingPost = post;
     const QStringList projects = m_model ? m_model->projectNames() : QStringList();
-    auto *sheet = new MoveToProjectSheet(
-        post, projects,
-        [model = m_model, post](const QString &project) {
-            if (model)
-                model->movePiece(post, project);
-        },
-        this);
+    present(new MoveToProjectSheet(
+                post, projects,
+                [model = m_model, post](const QString &project) {
+                    if (model)
+                        model->movePiece(post, project);
+                },
+                this),
+            m_moveSheet, m_movingPost, post);
+}
+
+template<typename Sheet>
+void PostsLibraryColumn::present(Sheet *sheet, QPointer<Sheet> &slot, std::optional<Post> &held, const Post &post)
+{
+    if (slot)
+        slot->reject();
+    held = post;
     sheet->setAttribute(Qt::WA_DeleteOnClose);
-    connect(sheet, &QDialog::finished, this, [this, sheet] {
-        if (m_moveSheet == sheet) {
-            m_movingPost.reset();
-            m_moveSheet = nullptr;
+    connect(sheet, &QDialog::finished, this, [sheet, &slot, &held] {
+        if (slot == sheet) {
+            held.reset();
+            slot = nullptr;
         }
     });
-    m_moveSheet = sheet;
+    slot = sheet;
     sheet->open();
 }
 

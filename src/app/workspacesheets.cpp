@@ -42,13 +42,9 @@ WorkspaceSheet::WorkspaceSheet(int width, const QString &title, QWidget *parent)
 {
     setWindowTitle(title);
     setModal(true);
-    setWindowModality(Qt::WindowModal);
     fillBackground(this, Palette::canvas());
-    m_column = new QVBoxLayout(this);
-    m_column->setContentsMargins(20, 20, 20, 20);
-    m_column->setSpacing(12);
-    m_column->setSizeConstraint(QLayout::SetFixedSize);
-    QLabel *heading = wrappedLabel(title, Typeface::font(Typeface::serif(), 15, QFont::DemiBold), Palette::ink());
+    m_column = sheetColumn(*this);
+    QLabel *heading = wrappedLabel(title, sheetTitleFont(), Palette::ink());
     heading->setObjectName(QStringLiteral("title"));
     heading->setFixedWidth(m_contentWidth);
     m_column->addWidget(heading);

@@ -3,6 +3,7 @@
 #include "app/chrome/palette.h"
 
 #include <QAbstractButton>
+#include <QDialog>
 #include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -29,6 +30,21 @@ QLabel *plainLabel(const QString &text, const QFont &font, const QColor &colour)
     palette.setColor(QPalette::WindowText, colour);
     label->setPalette(palette);
     return label;
+}
+
+QVBoxLayout *sheetColumn(QDialog &sheet)
+{
+    sheet.setWindowModality(Qt::WindowModal);
+    auto *column = new QVBoxLayout(&sheet);
+    column->setContentsMargins(20, 20, 20, 20);
+    column->setSpacing(12);
+    column->setSizeConstraint(QLayout::SetFixedSize);
+    return column;
+}
+
+QFont sheetTitleFont()
+{
+    return Typeface::font(Typeface::serif(), 15, QFont::DemiBold);
 }
 
 QWidget *hairline(Qt::Orientation orientation)

@@ -9,7 +9,9 @@
 
 class QAbstractButton;
 class QColor;
+class QDialog;
 class QLabel;
+class QVBoxLayout;
 
 namespace app {
 
@@ -19,6 +21,11 @@ void fillBackground(QWidget *widget, const QColor &colour);
 QWidget *hairline(Qt::Orientation orientation = Qt::Horizontal);
 // A label showing text as it is (never as markup) in font and colour.
 QLabel *plainLabel(const QString &text, const QFont &font, const QColor &colour);
+// The column of a window-modal sheet: 20 around, 12 between, sized to what
+// it holds.
+QVBoxLayout *sheetColumn(QDialog &sheet);
+// The font of a sheet's title.
+QFont sheetTitleFont();
 
 class PaneHeader : public QWidget {
     Q_OBJECT

@@ -26,19 +26,14 @@ constexpr const char *projectProperty = "project";
 
 QVBoxLayout *sheetLayout(QDialog &sheet)
 {
-    sheet.setWindowModality(Qt::WindowModal);
     sheet.setFixedWidth(sheetWidth);
-    auto *layout = new QVBoxLayout(&sheet);
-    layout->setContentsMargins(20, 20, 20, 20);
-    layout->setSpacing(12);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
-    return layout;
+    return app::sheetColumn(sheet);
 }
 
 QLabel *heading(const QString &text)
 {
     auto *label = new QLabel(text);
-    label->setFont(Typeface::font(Typeface::serif(), 15, QFont::DemiBold));
+    label->setFont(app::sheetTitleFont());
     return label;
 }
 

@@ -64,7 +64,7 @@ QDialog *publishPlaceholder(QWidget *parent)
     layout->setContentsMargins(20, 20, 20, 20);
     layout->setSpacing(12);
     auto *heading = new QLabel(u"Publish"_s);
-    heading->setFont(Typeface::font(Typeface::serif(), 15, QFont::DemiBold));
+    heading->setFont(app::sheetTitleFont());
     layout->addWidget(heading);
     auto *note = app::plainLabel(u"Publishing to the blog is not set up yet."_s, Typeface::font(QFont().family(), 13),
                                  Palette::inkMuted());

@@ -8,7 +8,6 @@
 #include <QSocketNotifier>
 #include <QTimer>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <dirent.h>
@@ -52,13 +51,13 @@ public:
         addTree(path, true);
     }
     int count() const { return int(m_paths.size()); }
+    // Asked after every scan: one pass over the watches, nothing allocated.
     bool watchesEveryRoot() const
     {
-        QSet<QByteArray> watched;
+        qsizetype found = 0;
         for (const QByteArray &path : m_paths)
-            watched.insert(path);
-        return std::all_of(m_roots.begin(), m_roots.end(),
-                           [&](const QByteArray &root) { return watched.contains(root); });
+            found += m_roots.contains(path) ? 1 : 0;
+        return found >= m_roots.size();
     }
 
 private:

@@ -51,20 +51,28 @@ LibraryItemDelegate::LibraryItemDelegate(int captionTop, QObject *parent)
       m_originFont(Typeface::font(Typeface::mono(), 11)), m_strip(std::make_unique<app::SelectedRowStrip>())
 {
     m_captionFont.setLetterSpacing(QFont::AbsoluteSpacing, 0.6);
-    m_headerHeight = headerTop + QFontMetrics(m_headerFont).height() + headerBottom;
-    m_captionHeight = m_captionTop + QFontMetrics(m_captionFont).height() + captionBottom;
-    m_rowHeight =
-        2 * rowVertical + QFontMetrics(m_titleFont).height() + rowLineGap + QFontMetrics(m_originFont).height();
+}
+
+const LibraryItemDelegate::Heights &LibraryItemDelegate::heights() const
+{
+    if (!m_heights) {
+        m_heights = Heights{headerTop + QFontMetrics(m_headerFont).height() + headerBottom,
+                            m_captionTop + QFontMetrics(m_captionFont).height() + captionBottom,
+                            2 * rowVertical + QFontMetrics(m_titleFont).height() + rowLineGap
+                                + QFontMetrics(m_originFont).height()};
+    }
+    return *m_heights;
 }
 
 LibraryItemDelegate::~LibraryItemDelegate() = default;
 
 QSize LibraryItemDelegate::sizeHint(const QStyleOptionViewItem &option, const QModelIndex &index) const
 {
-    int height = m_rowHeight;
+    const Heights &measured = heights();
+    int height = measured.row;
     switch (Kind(index.data(LibraryColumnModel::KindRole).toInt())) {
-    case Kind::groupHeader: height = m_headerHeight; break;
-    case Kind::caption: height = m_captionHeight; break;
+    case Kind::groupHeader: height = measured.header; break;
+    case Kind::caption: height = measured.caption; break;
     case Kind::row: break;
     }
     height += isLast(index) ? bottomPadding : spacing;

@@ -7,6 +7,7 @@
 #include <QPixmap>
 #include <QStyledItemDelegate>
 #include <memory>
+#include <optional>
 
 namespace app {
 class SelectedRowStrip;
@@ -37,6 +38,14 @@ private:
     void paintCaption(QPainter &painter, const QRect &rect, const QModelIndex &index) const;
     void paintRow(QPainter &painter, const QRect &rect, const QModelIndex &index, bool hovered) const;
     const QPixmap &stripPixmap(int height, qreal ratio) const;
+    struct Heights {
+        int header;
+        int caption;
+        int row;
+    };
+    // Measured on first use: the fonts' engines load only once there are
+    // items to lay out, never for the empty list of the first frame.
+    const Heights &heights() const;
 
     int m_captionTop;
     QFont m_headerFont;
@@ -44,9 +53,7 @@ private:
     QFont m_captionFont;
     QFont m_titleFont;
     QFont m_originFont;
-    int m_headerHeight;
-    int m_captionHeight;
-    int m_rowHeight;
+    mutable std::optional<Heights> m_heights;
     std::unique_ptr<app::SelectedRowStrip> m_strip;
     mutable QPixmap m_stripPixmap;
 };

@@ -20,6 +20,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -447,10 +448,17 @@ TEST(Screenshots, MainWindowWithAPieceOpen)
 TEST(Screenshots, MainWindowAboutAndPaneChrome)
 {
     QTemporaryDir dir;
+    // The window as a first launch shows it: an empty library, scanned.
+    const QString home = dir.filePath("Pennora");
+    ASSERT_TRUE(QDir().mkpath(home));
     QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
-    settings.setValue("pennoraHome", "file:///home/writer/Documents/Pennora/");
+    settings.setValue("pennoraHome", QUrl::fromLocalFile(home + "/").toString());
     app::AppGateState gate(settings);
     app::MainWindow window(gate);
+    window.resize(1100, 720);
+    window.setAttribute(Qt::WA_DontShowOnScreen);
+    window.show();
+    gate.posts().settleBackgroundWork();
     EXPECT_FALSE(testsupport::saveScreenshot(window, "main-window", QSize(1100, 720)).isEmpty());
 
     testsupport::writeFile(foundation::paths::appDataDir() + "/state.json",

@@ -6,6 +6,7 @@
 #include "engine/mentorsessionmodel.h"
 #include "foundation/paths.h"
 #include "library/homelocation.h"
+#include "library/poststore.h"
 #include "model/postsmodel.h"
 #include "profiles/backupmodel.h"
 #include "profiles/provisioningmodel.h"
@@ -13,7 +14,6 @@
 #include <QCoro/QCoroSignal>
 #include <QDateTime>
 #include <QDir>
-#include <QFileInfo>
 #include <QPointer>
 #include <QSettings>
 #include <algorithm>
@@ -215,8 +215,7 @@ bool AppGateState::acceptDroppedFiles(const QList<QUrl> &urls)
     if (m_writingLock->isLocked())
         return false;
     const bool allMarkdown = !urls.isEmpty() && std::all_of(urls.cbegin(), urls.cend(), [](const QUrl &url) {
-        const QString extension = QFileInfo(url.path()).suffix().toLower();
-        return url.isLocalFile() && (extension == u"md" || extension == u"markdown");
+        return url.isLocalFile() && library::PostStore::isImportable(url.toLocalFile());
     });
     if (allMarkdown) {
         m_posts->openExternalFile(urls.first());

@@ -6,6 +6,7 @@
 #include "app/panemounts.h"
 #include "app/workspaceview.h"
 #include "foundation/paths.h"
+#include "library/poststore.h"
 #include "model/postsmodel.h"
 
 #include <QAction>
@@ -22,6 +23,19 @@
 #include <utility>
 
 namespace app {
+
+namespace {
+
+// The panel's filter is only a default: a name typed into it can be any file,
+// and only Markdown may be opened in place or imported.
+QList<QUrl> importableOnly(QList<QUrl> urls)
+{
+    urls.removeIf(
+        [](const QUrl &url) { return !url.isLocalFile() || !library::PostStore::isImportable(url.toLocalFile()); });
+    return urls;
+}
+
+} // namespace
 
 ContentView::ContentView(AppGateState &gate, QWidget *parent)
     : QWidget(parent), m_gate(&gate), m_workspace(new WorkspaceView(gate, &mountPanes))
@@ -132,14 +146,14 @@ void MainWindow::buildMenus()
     add(file, QStringLiteral("New Project…"), QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_N),
         [&posts] { posts.setAskNewProject(true); });
     add(file, QStringLiteral("Open…"), QKeySequence(Qt::CTRL | Qt::Key_O), [this, &posts] {
-        const QList<QUrl> chosen =
-            chooseMarkdownFiles(QStringLiteral("Opens the file as-is — Pennora never converts or moves it."), false);
+        const QList<QUrl> chosen = importableOnly(
+            chooseMarkdownFiles(QStringLiteral("Opens the file as-is — Pennora never converts or moves it."), false));
         if (!chosen.isEmpty())
             posts.openExternalFile(chosen.first());
     });
     add(file, QStringLiteral("Import…"), QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_O), [this, &posts] {
-        const QList<QUrl> chosen =
-            chooseMarkdownFiles(QStringLiteral("Imports copies as Posts — the original files are untouched."), true);
+        const QList<QUrl> chosen = importableOnly(
+            chooseMarkdownFiles(QStringLiteral("Imports copies as Posts — the original files are untouched."), true));
         if (!chosen.isEmpty())
             posts.setPendingImportURLs(chosen);
     });

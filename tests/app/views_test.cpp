@@ -271,17 +271,34 @@ TEST_F(Shell, CommandsReachTheModelsAndThePanels)
     const QUrl b = QUrl::fromLocalFile(testsupport::writeFile(dir.filePath("b.md"), "# B\n"));
     const QUrl c = QUrl::fromLocalFile(testsupport::writeFile(dir.filePath("c.markdown"), "# C\n"));
 
+    const QUrl notes = QUrl::fromLocalFile(testsupport::writeFile(dir.filePath("notes.txt"), "plain\n"));
+
+    window.action("New Post")->trigger();
+    ASSERT_TRUE(gate.posts().draft());
+    EXPECT_EQ(gate.posts().draft()->type, library::Post::ContentType::post);
+    window.action("New Outline")->trigger();
+    ASSERT_TRUE(gate.posts().draft());
+    EXPECT_EQ(gate.posts().draft()->type, library::Post::ContentType::outline);
+
     window.action("Import…")->trigger(); // cancelled: nothing
+    window.action("Open…")->trigger();
     EXPECT_EQ(gate.posts().pendingImportURLs(), std::nullopt);
-    chosen = {a, b, c};
+    EXPECT_EQ(gate.posts().externalSession(), nullptr);
+    // A name typed into the panel passes its filter: only Markdown is taken.
+    chosen = {notes};
+    window.action("Open…")->trigger();
+    window.action("Import…")->trigger();
+    EXPECT_EQ(gate.posts().externalSession(), nullptr);
+    EXPECT_EQ(gate.posts().pendingImportURLs(), std::nullopt);
+    chosen = {a, notes, b, c};
     window.action("Import…")->trigger();
     EXPECT_EQ(gate.posts().pendingImportURLs(), (QList<QUrl>{a, b, c}));
     window.action("Open…")->trigger();
     ASSERT_NE(gate.posts().externalSession(), nullptr);
     EXPECT_EQ(gate.posts().currentText(), "# A\n");
-    EXPECT_EQ(panels, (QStringList{"Imports copies as Posts — the original files are untouched. (several)",
-                                   "Imports copies as Posts — the original files are untouched. (several)",
-                                   "Opens the file as-is — Pennora never converts or moves it. (one)"}));
+    const QString importing = "Imports copies as Posts — the original files are untouched. (several)";
+    const QString opening = "Opens the file as-is — Pennora never converts or moves it. (one)";
+    EXPECT_EQ(panels, (QStringList{importing, opening, opening, importing, importing, opening}));
 
     window.action("Toggle Reading Mode")->trigger();
     EXPECT_EQ(reading.count(), 1);

@@ -3,6 +3,7 @@
 
 #include "app/aboutwindow.h"
 #include "app/appgatestate.h"
+#include "app/chrome/elidedlabel.h"
 #include "app/chrome/palette.h"
 #include "app/chrome/workspacechrome.h"
 #include "app/mainwindow.h"
@@ -20,9 +21,11 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QFontDatabase>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QPointer>
@@ -331,6 +334,32 @@ TEST_F(Shell, TheBackupFolderOpensOnlyOnceItExists)
     window.action("Open Backup Folder")->trigger();
     EXPECT_EQ(openedUrls, QList<QUrl>{QUrl::fromLocalFile(foundation::paths::appDataDir() + "/Backups")});
     QDir(app::MainWindow::backupFolder()).removeRecursively();
+}
+
+TEST(ElidedLabel, ShowsWhatFitsAndCopiesTheWholeValue)
+{
+    app::ElidedLabel label(Qt::ElideMiddle);
+    label.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    label.setAttribute(Qt::WA_DontShowOnScreen);
+    const QString path = "/home/writer/.local/share/pennora/engines/current/bin/hermes";
+    label.setFullText(path);
+    label.resize(90, 20);
+    label.show();
+    ASSERT_NE(label.text(), path);
+    EXPECT_TRUE(label.text().contains(QChar(0x2026)));
+    EXPECT_EQ(label.toolTip(), path);
+
+    const auto copy = [&] {
+        QGuiApplication::clipboard()->clear();
+        label.setSelection(0, int(label.text().size()));
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier, "c");
+        QApplication::sendEvent(&label, &press);
+        return QGuiApplication::clipboard()->text();
+    };
+    EXPECT_EQ(copy(), path); // never the ellipsis
+    label.resize(label.sizeHint().width() + 10, 20);
+    EXPECT_EQ(label.text(), path);
+    EXPECT_EQ(copy(), path);
 }
 
 TEST(About, ShowsTheRecordedCheckOrThatThereIsNone)

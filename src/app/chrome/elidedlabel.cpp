@@ -1,5 +1,10 @@
 #include "app/chrome/elidedlabel.h"
 
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMenu>
 #include <algorithm>
 
 namespace app {
@@ -25,6 +30,32 @@ void ElidedLabel::resizeEvent(QResizeEvent *event)
 {
     QLabel::resizeEvent(event);
     elide();
+}
+
+void ElidedLabel::keyPressEvent(QKeyEvent *event)
+{
+    if (event->matches(QKeySequence::Copy) && isCut() && hasSelectedText()) {
+        copyFullText();
+        event->accept();
+        return;
+    }
+    QLabel::keyPressEvent(event);
+}
+
+void ElidedLabel::contextMenuEvent(QContextMenuEvent *event)
+{
+    if (!isCut() || !(textInteractionFlags() & Qt::TextSelectableByMouse)) {
+        QLabel::contextMenuEvent(event);
+        return;
+    }
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("Copy"), this, &ElidedLabel::copyFullText);
+    menu.exec(event->globalPos());
+}
+
+void ElidedLabel::copyFullText() const
+{
+    QGuiApplication::clipboard()->setText(m_full);
 }
 
 void ElidedLabel::elide()

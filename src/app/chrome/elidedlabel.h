@@ -1,6 +1,7 @@
 #pragma once
 // A one-line label that keeps its whole text, also as its tool tip, and shows
-// as much of it as its width allows, cut where its mode says.
+// as much of it as its width allows, cut where its mode says. Copying a cut
+// text copies the whole of it: the ellipsis is never the value.
 
 #include <QLabel>
 
@@ -17,9 +18,13 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
 
 private:
     void elide();
+    bool isCut() const { return text() != m_full; }
+    void copyFullText() const;
 
     Qt::TextElideMode m_mode;
     QString m_full;

@@ -7,7 +7,6 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QPainter>
-#include <QStackedWidget>
 #include <QVBoxLayout>
 
 namespace app {
@@ -79,10 +78,10 @@ AboutEngineView::AboutEngineView(QWidget *parent) : QWidget(parent)
     }
     m_noRecord = secondary(QStringLiteral("No engine check recorded yet."), 13);
     m_noRecord->setAlignment(Qt::AlignHCenter);
-    m_details = new QStackedWidget;
-    m_details->addWidget(m_rows);
-    m_details->addWidget(m_noRecord);
-    column->addWidget(m_details);
+    // One of the two at a time, and only the shown one takes room: the window
+    // is exactly as tall as what it says.
+    column->addWidget(m_rows);
+    column->addWidget(m_noRecord);
     showRecord();
 }
 
@@ -109,7 +108,8 @@ void AboutEngineView::showRecord()
         }
         static_cast<ElidedLabel *>(value)->setFullText(text);
     }
-    m_details->setCurrentWidget(m_record ? m_rows : static_cast<QWidget *>(m_noRecord));
+    m_rows->setVisible(m_record.has_value());
+    m_noRecord->setVisible(!m_record);
 }
 
 QString AboutEngineView::rowValue(const QString &label) const
@@ -123,13 +123,7 @@ QString AboutEngineView::rowValue(const QString &label) const
 
 bool AboutEngineView::showsNoRecord() const
 {
-    return m_details->currentWidget() == m_noRecord;
-}
-
-void AboutEngineView::showEvent(QShowEvent *event)
-{
-    loadRecord();
-    QWidget::showEvent(event);
+    return !m_noRecord->isHidden();
 }
 
 AboutWindow::AboutWindow(QWidget *parent) : QDialog(parent), m_view(new AboutEngineView)
@@ -147,9 +141,11 @@ AboutWindow::AboutWindow(QWidget *parent) : QDialog(parent), m_view(new AboutEng
     layout->setSizeConstraint(QLayout::SetFixedSize);
 }
 
-void AboutWindow::showEvent(QShowEvent *event)
+void AboutWindow::setVisible(bool visible)
 {
-    QDialog::showEvent(event);
+    if (visible)
+        m_view->loadRecord();
+    QDialog::setVisible(visible);
 }
 
 } // namespace app

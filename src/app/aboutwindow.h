@@ -9,7 +9,6 @@
 #include <optional>
 
 class QLabel;
-class QStackedWidget;
 
 namespace app {
 
@@ -30,14 +29,10 @@ public:
     // "No engine check recorded yet." is on show.
     bool showsNoRecord() const;
 
-protected:
-    void showEvent(QShowEvent *event) override;
-
 private:
     void showRecord();
 
     std::optional<engine::EngineProbe::StateRecord> m_record;
-    QStackedWidget *m_details;
     QWidget *m_rows;
     QLabel *m_noRecord;
     QList<std::pair<QString, QLabel *>> m_values;
@@ -48,9 +43,9 @@ class AboutWindow : public QDialog {
 public:
     explicit AboutWindow(QWidget *parent = nullptr);
     AboutEngineView *view() const { return m_view; }
-
-protected:
-    void showEvent(QShowEvent *event) override;
+    // The record is read before the window is laid out, so that it opens at
+    // the size of what it says.
+    void setVisible(bool visible) override;
 
 private:
     AboutEngineView *m_view;

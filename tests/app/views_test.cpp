@@ -403,6 +403,34 @@ TEST(About, ShowsTheRecordedCheckOrThatThereIsNone)
     QFile::remove(state);
 }
 
+TEST(About, ReopenedAfterACheckShowsTheNewRecordAndFitsWhatItSays)
+{
+    const QString state = foundation::paths::appDataDir() + "/state.json";
+    QFile::remove(state);
+    app::AboutWindow window;
+    window.setAttribute(Qt::WA_DontShowOnScreen);
+    window.show();
+    QApplication::processEvents();
+    ASSERT_TRUE(window.view()->showsNoRecord());
+    const int withoutRecord = window.height();
+    window.close();
+
+    testsupport::writeFile(state, R"({"schemaVersion":1,"status":"pass","checkedAt":"2026-12-11T02:00:00Z"})");
+    window.show();
+    QApplication::processEvents();
+    EXPECT_FALSE(window.view()->showsNoRecord());
+    EXPECT_EQ(window.view()->rowValue("Last checked"), "2026-12-11T02:00:00Z");
+    // Four rows take more room than the one line that says there is no record.
+    EXPECT_GT(window.height(), withoutRecord);
+    window.close();
+    QFile::remove(state);
+    window.show();
+    QApplication::processEvents();
+    EXPECT_TRUE(window.view()->showsNoRecord());
+    EXPECT_EQ(window.height(), withoutRecord);
+    QFile::remove(state);
+}
+
 TEST(Windows, AboutAndFixCardsOpenOnceByTheirIds)
 {
     QTemporaryDir data;
@@ -512,7 +540,9 @@ TEST(Screenshots, MainWindowAboutAndPaneChrome)
                            R"("engineVersion":"hermes 0.4.1","binaryPath":"/home/writer/.local/bin/hermes"})");
     app::AboutWindow about;
     EXPECT_FALSE(testsupport::saveScreenshot(about, "about").isEmpty());
+    about.close();
     QFile::remove(foundation::paths::appDataDir() + "/state.json");
+    EXPECT_FALSE(testsupport::saveScreenshot(about, "about-no-record").isEmpty());
 
     // A pane: header with a trailing button, two rows, the second selected.
     QWidget pane;

@@ -66,6 +66,14 @@ TEST(PaletteAndFonts, ColoursByValueAndTheInstalledTypefaces)
     EXPECT_EQ(Typeface::serif(), families.contains("Charis SIL") ? QString("Charis SIL") : Typeface::serif());
     EXPECT_EQ(Typeface::mono(), families.contains("JetBrains Mono") ? QString("JetBrains Mono") : Typeface::mono());
     EXPECT_FALSE(Typeface::serif().isEmpty());
+    // Without the bundled faces: the system's serif, never its default sans,
+    // and a fixed-pitch face.
+    const QString serif = Typeface::resolve("No Such Face", QFont::Serif);
+    EXPECT_EQ(serif, QFontInfo(QFont("serif")).family());
+    if (QFontInfo(QFont("serif")).family() != QFontInfo(QFont("sans-serif")).family()) {
+        EXPECT_NE(serif, QFontInfo(QFont("sans-serif")).family());
+    }
+    EXPECT_TRUE(QFontInfo(QFont(Typeface::resolve("No Such Face", QFont::Monospace))).fixedPitch());
     EXPECT_TRUE(QFontInfo(Typeface::font(Typeface::mono(), 11)).fixedPitch());
     EXPECT_EQ(Typeface::font(Typeface::serif(), 15).pixelSize(), 15);
 }
@@ -106,8 +114,9 @@ TEST(PaneChrome, HeaderIsAtLeast52TallWithItsHairlineCappedAndCentred)
         EXPECT_EQ(header.titleLabel()->font().family(), Typeface::serif());
         // The title keeps its inset from the leading edge.
         EXPECT_EQ(header.titleLabel()->geometry().left(), 14) << c.name;
-        if (trailing)
+        if (trailing) {
             EXPECT_EQ(trailing->geometry().right(), 300 - 14 - 1) << c.name;
+        }
     }
 }
 
@@ -395,8 +404,9 @@ TEST(About, ShowsTheRecordedCheckOrThatThereIsNone)
         QStringList shown;
         for (const char *label : {"Engine", "Engine version", "Last checked", "Binary path"})
             shown << window.view()->rowValue(label);
-        if (!c.values.isEmpty())
+        if (!c.values.isEmpty()) {
             EXPECT_EQ(shown, c.values) << c.name;
+        }
         EXPECT_EQ(window.width(), app::AboutEngineView::width) << c.name;
         window.close();
     }

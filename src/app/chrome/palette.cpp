@@ -4,20 +4,19 @@
 #include <QFontInfo>
 
 namespace app {
-namespace {
 
-QString resolve(const QString &wanted, QFont::StyleHint fallback)
+QString Typeface::resolve(const QString &wanted, QFont::StyleHint hint)
 {
     if (QFontDatabase::families().contains(wanted))
         return wanted;
-    QFont generic;
-    generic.setStyleHint(fallback);
-    if (fallback == QFont::Monospace)
+    if (hint == QFont::Monospace)
         return QFontDatabase::systemFont(QFontDatabase::FixedFont).family();
+    // A style hint alone resolves to the default sans face: the generic
+    // family name is what fontconfig maps to the system's serif.
+    QFont generic(QStringLiteral("serif"));
+    generic.setStyleHint(hint);
     return QFontInfo(generic).family();
 }
-
-} // namespace
 
 const QString &Typeface::serif()
 {

@@ -26,6 +26,9 @@ struct Typeface {
     // QGuiApplication.
     static const QString &serif();
     static const QString &mono();
+    // wanted when installed, else the system's face for the hint (Serif or
+    // Monospace).
+    static QString resolve(const QString &wanted, QFont::StyleHint hint);
     // A font of that family at a pixel size and weight.
     static QFont font(const QString &family, int pixelSize, QFont::Weight weight = QFont::Normal);
 };

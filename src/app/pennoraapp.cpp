@@ -18,28 +18,27 @@
 #include <QStyle>
 
 namespace app {
-namespace {
 
-// The palette's colours for every widget: the desktop's theme must not
-// recolour the views.
-QPalette paperPalette()
+QPalette PennoraApp::paperPalette()
 {
     QPalette palette = QApplication::style()->standardPalette();
-    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+    // Disabled controls keep the paper and show their text muted, never the
+    // style's grey.
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        const bool disabled = group == QPalette::Disabled;
+        const QColor text = disabled ? Palette::inkMuted() : Palette::ink();
         palette.setColor(group, QPalette::Window, Palette::canvas());
         palette.setColor(group, QPalette::Base, Palette::page());
         palette.setColor(group, QPalette::Button, Palette::page());
-        palette.setColor(group, QPalette::WindowText, Palette::ink());
-        palette.setColor(group, QPalette::Text, Palette::ink());
-        palette.setColor(group, QPalette::ButtonText, Palette::ink());
+        palette.setColor(group, QPalette::WindowText, text);
+        palette.setColor(group, QPalette::Text, text);
+        palette.setColor(group, QPalette::ButtonText, text);
         palette.setColor(group, QPalette::PlaceholderText, Palette::inkMuted());
         palette.setColor(group, QPalette::Highlight, Palette::accent());
         palette.setColor(group, QPalette::HighlightedText, Palette::page());
     }
     return palette;
 }
-
-} // namespace
 
 int PennoraApp::run(int argc, char **argv)
 {

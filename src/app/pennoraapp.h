@@ -2,6 +2,7 @@
 
 #include "focus/writinglockappdelegate.h"
 
+#include <QPalette>
 #include <QString>
 #include <memory>
 
@@ -23,6 +24,9 @@ public:
     // Builds the application and runs the event loop until the user quits.
     // A second launch raises the running instance's window and returns 0.
     static int run(int argc, char **argv);
+    // The palette's colours for every widget and every state: the desktop's
+    // theme must not recolour the views.
+    static QPalette paperPalette();
 
     explicit PennoraApp(const QString &dataDir);
     ~PennoraApp();

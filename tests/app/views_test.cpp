@@ -61,6 +61,16 @@ TEST(PaletteAndFonts, ColoursByValueAndTheInstalledTypefaces)
         EXPECT_EQ(colour, colour.toRgb());
         EXPECT_TRUE(colour == colour.convertTo(QColor::Rgb));
     }
+    // Every state of every widget on the paper; disabled text muted.
+    const QPalette paper = app::PennoraApp::paperPalette();
+    for (const QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        EXPECT_EQ(paper.color(group, QPalette::Window), Palette::canvas()) << group;
+        EXPECT_EQ(paper.color(group, QPalette::Base), Palette::page()) << group;
+        EXPECT_EQ(paper.color(group, QPalette::Button), Palette::page()) << group;
+        const QColor text = group == QPalette::Disabled ? Palette::inkMuted() : Palette::ink();
+        EXPECT_EQ(paper.color(group, QPalette::Text), text) << group;
+        EXPECT_EQ(paper.color(group, QPalette::ButtonText), text) << group;
+    }
     // scripts/deps.sh installs both; without them the generic faces serve.
     const QStringList families = QFontDatabase::families();
     EXPECT_EQ(Typeface::serif(), families.contains("Charis SIL") ? QString("Charis SIL") : Typeface::serif());

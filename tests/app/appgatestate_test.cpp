@@ -192,6 +192,35 @@ TEST_F(AppGateStateChange, ARefusedChangeLeavesEverythingAsItWas)
     EXPECT_TRUE(gate.posts().lastError().has_value());
 }
 
+TEST(AppGateStateFlags, AnEqualValueIsStoredWithoutNotifying)
+{
+    AppGateState gate;
+    struct Flag {
+        const char *name;
+        void (AppGateState::*set)(bool);
+        bool (AppGateState::*get)() const;
+        void (AppGateState::*changed)();
+    };
+    for (const Flag &flag :
+         {Flag{"spellChecking", &AppGateState::setSpellChecking, &AppGateState::spellChecking,
+               &AppGateState::spellCheckingChanged},
+          Flag{"isFocused", &AppGateState::setIsFocused, &AppGateState::isFocused, &AppGateState::isFocusedChanged}}) {
+        QSignalSpy spy(&gate, flag.changed);
+        EXPECT_FALSE((gate.*flag.get)()) << flag.name; // starts false
+        (gate.*flag.set)(false);
+        EXPECT_EQ(spy.count(), 0) << flag.name;
+        (gate.*flag.set)(true);
+        (gate.*flag.set)(true);
+        EXPECT_TRUE((gate.*flag.get)()) << flag.name;
+        EXPECT_EQ(spy.count(), 1) << flag.name;
+    }
+    // The menu's toggle always notifies.
+    QSignalSpy focus(&gate, &AppGateState::isFocusedChanged);
+    gate.toggleFocus();
+    EXPECT_FALSE(gate.isFocused());
+    EXPECT_EQ(focus.count(), 1);
+}
+
 TEST(AppGateStateModel, TheLibraryModelIsTheProcesssCurrentOneWhileTheStateLives)
 {
     {
@@ -335,8 +364,9 @@ TEST(AppGateStateDrops, MarkdownOpensTheFirstFileAnythingElseGoesToTheProseView)
             gate.proseDrop().setTextView(view.get());
         EXPECT_EQ(gate.acceptDroppedFiles(c.urls), c.accepted) << c.name;
         EXPECT_EQ(gate.posts().externalSession() != nullptr, c.opensOutside) << c.name;
-        if (c.opensOutside)
+        if (c.opensOutside) {
             EXPECT_EQ(gate.posts().currentText(), "# Notes\n") << c.name;
+        }
         EXPECT_EQ(view->drops, c.viewGotThem ? QList<QList<QUrl>>{c.urls} : QList<QList<QUrl>>{}) << c.name;
     }
 

@@ -96,12 +96,14 @@ TEST(PaneChrome, HeaderIsAtLeast52TallWithItsHairlineCappedAndCentred)
         int trailingHeight; // 0: no trailing view
         QRect hairline;
         int height;
+        int inset = 14;
     };
     const std::vector<Case> cases{
         {"no cap", std::nullopt, 0, QRect(0, 52, 300, 1), 53},
         {"cap wider than the header", 720, 20, QRect(0, 52, 300, 1), 53},
         {"cap of 100", 100, 20, QRect(100, 52, 100, 1), 53},
         {"tall trailing view", std::nullopt, 80, QRect(0, 80, 300, 1), 81},
+        {"flush", std::nullopt, 20, QRect(0, 52, 300, 1), 53, 0},
     };
     for (const Case &c : cases) {
         QWidget *trailing = nullptr;
@@ -109,7 +111,7 @@ TEST(PaneChrome, HeaderIsAtLeast52TallWithItsHairlineCappedAndCentred)
             trailing = new QWidget;
             trailing->setFixedSize(30, c.trailingHeight);
         }
-        app::PaneHeader header("Library", 14, c.maxWidth, trailing);
+        app::PaneHeader header("Library", c.inset, c.maxWidth, trailing);
         header.resize(300, header.sizeHint().height());
         header.setAttribute(Qt::WA_DontShowOnScreen);
         header.show();
@@ -123,9 +125,9 @@ TEST(PaneChrome, HeaderIsAtLeast52TallWithItsHairlineCappedAndCentred)
         EXPECT_EQ(header.titleLabel()->font().weight(), QFont::DemiBold);
         EXPECT_EQ(header.titleLabel()->font().family(), Typeface::serif());
         // The title keeps its inset from the leading edge.
-        EXPECT_EQ(header.titleLabel()->geometry().left(), 14) << c.name;
+        EXPECT_EQ(header.titleLabel()->geometry().left(), c.inset) << c.name;
         if (trailing) {
-            EXPECT_EQ(trailing->geometry().right(), 300 - 14 - 1) << c.name;
+            EXPECT_EQ(trailing->geometry().right(), 300 - c.inset - 1) << c.name;
         }
     }
 }
@@ -167,6 +169,34 @@ TEST(PaneChrome, TheSecondaryButtonIsDrawnAtSevenTenthsWhilePressed)
     EXPECT_NEAR(pressed.green(), 0.7 * 254, 1.5);
     EXPECT_NEAR(pressed.blue(), 0.7 * 251, 1.5);
     EXPECT_EQ(rgb(fill()), rgb(released));
+
+    // The border: 1 wide in the rule colour on the inside of the shape, its
+    // outer edge the shape's edge; pressed, it fades with the fill.
+    const auto edge = [&] { return backdrop.grab().toImage().pixelColor(button->width() / 2, 0); };
+    const auto inside = [&] { return backdrop.grab().toImage().pixelColor(button->width() / 2, 1); };
+    EXPECT_EQ(rgb(edge()), rgb(Palette::rule()));
+    EXPECT_EQ(rgb(inside()), rgb(Palette::page()));
+    button->setDown(true);
+    const QColor pressedEdge = edge();
+    button->setDown(false);
+    EXPECT_NEAR(pressedEdge.red(), 0.7 * 232, 1.5);
+    EXPECT_NEAR(pressedEdge.green(), 0.7 * 229, 1.5);
+    EXPECT_NEAR(pressedEdge.blue(), 0.7 * 223, 1.5);
+    // The label in ink: its darkest pixel lies between the page and the ink
+    // (glyph edges are blended), not between the page and another colour.
+    const QImage face = backdrop.grab().toImage();
+    QColor darkest = Palette::page();
+    for (int x = 12; x < button->width() - 12; ++x) {
+        for (int y = 2; y < button->height() - 2; ++y) {
+            if (face.pixelColor(x, y).lightness() < darkest.lightness())
+                darkest = face.pixelColor(x, y);
+        }
+    }
+    const QColor page = Palette::page(), ink = Palette::ink();
+    const double coverage = double(page.red() - darkest.red()) / (page.red() - ink.red());
+    EXPECT_GT(coverage, 0.8);
+    EXPECT_NEAR(darkest.green(), page.green() - coverage * (page.green() - ink.green()), 1.5);
+    EXPECT_NEAR(darkest.blue(), page.blue() - coverage * (page.blue() - ink.blue()), 1.5);
 
     // A label taller than the least height makes the button taller.
     QPushButton tall("Tall");

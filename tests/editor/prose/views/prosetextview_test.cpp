@@ -4,6 +4,7 @@
 
 #include "editor/prose/views/prosetextview.h"
 
+#include "app/chrome/palette.h"
 #include "editor/prose/prosehighlighter.h"
 #include "editor/prose/views/proselisttextview.h"
 #include "library/piececontents.h"
@@ -96,6 +97,21 @@ TEST_F(ProseTextViewTest, LoadingIsNoEditAndTypingAutosavesUnderTheFrontMatter)
     EXPECT_EQ(readFile(postPath(u"walk"_s)), kBlock + "# Walk\n\nWe walked far.\n");
     EXPECT_EQ(session->saveState(), SaveState::saved);
     EXPECT_EQ(session->loadGeneration(), 0);
+}
+
+TEST_F(ProseTextViewTest, ThePaperIsThePageAndTheCanvasInFocusMode)
+{
+    piece(u"walk"_s, "# Walk\n\nWe walked.\n");
+    auto session = open(u"walk"_s);
+    ProseTextView view;
+    show(view, session.get());
+    // Far below the text: only the paper.
+    const auto paper = [&] { return view.grab().toImage().pixelColor(view.width() / 2, view.height() - 20).toRgb(); };
+    EXPECT_EQ(paper(), app::Palette::page().toRgb());
+    view.setFocused(true);
+    EXPECT_EQ(paper(), app::Palette::canvas().toRgb());
+    view.setFocused(false);
+    EXPECT_EQ(paper(), app::Palette::page().toRgb());
 }
 
 TEST_F(ProseTextViewTest, TypingThenDeletingSavesTheTextByteForByte)

@@ -215,7 +215,7 @@ bool AppGateState::acceptDroppedFiles(const QList<QUrl> &urls)
     if (m_writingLock->isLocked())
         return false;
     const bool allMarkdown = !urls.isEmpty() && std::all_of(urls.cbegin(), urls.cend(), [](const QUrl &url) {
-        return url.isLocalFile() && library::PostStore::isImportable(url.toLocalFile());
+        return library::PostStore::isImportable(url);
     });
     if (allMarkdown) {
         m_posts->openExternalFile(urls.first());

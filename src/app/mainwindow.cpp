@@ -30,8 +30,7 @@ namespace {
 // and only Markdown may be opened in place or imported.
 QList<QUrl> importableOnly(QList<QUrl> urls)
 {
-    urls.removeIf(
-        [](const QUrl &url) { return !url.isLocalFile() || !library::PostStore::isImportable(url.toLocalFile()); });
+    urls.removeIf([](const QUrl &url) { return !library::PostStore::isImportable(url); });
     return urls;
 }
 

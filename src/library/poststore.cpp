@@ -450,4 +450,9 @@ bool isImportable(const QString &path)
     return importableTypes().contains(QFileInfo(path).suffix(), Qt::CaseInsensitive);
 }
 
+bool isImportable(const QUrl &url)
+{
+    return url.isLocalFile() && isImportable(url.toLocalFile());
+}
+
 } // namespace library::PostStore

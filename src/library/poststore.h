@@ -13,6 +13,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <optional>
 
 namespace library::PostStore {
@@ -85,5 +86,7 @@ void unarchiveProject(const QString &project, const QString &home);
 const QStringList &importableTypes();
 // True when path ends in one of them (case-insensitive).
 bool isImportable(const QString &path);
+// True for a local file whose path is importable.
+bool isImportable(const QUrl &url);
 
 } // namespace library::PostStore

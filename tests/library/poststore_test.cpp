@@ -8,6 +8,7 @@
 #include <QDirIterator>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <functional>
 #include <gtest/gtest.h>
 
@@ -605,4 +606,8 @@ TEST(PostStoreTypes, Importable)
     EXPECT_TRUE(PostStore::isImportable("/x/Notes.MD"));
     EXPECT_TRUE(PostStore::isImportable("a.markdown"));
     EXPECT_FALSE(PostStore::isImportable("a.txt"));
+    // Only local files: a page that ends in .md is no file to open.
+    EXPECT_TRUE(PostStore::isImportable(QUrl::fromLocalFile("/x/Notes.MD")));
+    EXPECT_FALSE(PostStore::isImportable(QUrl("https://example.com/notes.md")));
+    EXPECT_FALSE(PostStore::isImportable(QUrl::fromLocalFile("/x/notes.txt")));
 }

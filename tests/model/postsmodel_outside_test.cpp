@@ -214,7 +214,8 @@ TEST_F(PostsModelOutside, ImportedFilesArriveAsNewFirstDraftPosts)
         EXPECT_EQ(model.pendingImportURLs(), std::nullopt) << c.name;
         ASSERT_TRUE(model.selectedPostID()) << c.name;
         EXPECT_TRUE(model.isSessionOpen(*model.selectedPostID())) << c.name;
-        const Post imported{*model.selectedPostID()};
+        Post imported;
+        imported.id = *model.selectedPostID();
         EXPECT_EQ(postBytes(imported), c.expected) << c.name;
         // The piece goes into the selected piece's project.
         EXPECT_TRUE(PostStore::folderPath(imported.id, home)->contains("/projects/Essays/")) << c.name;

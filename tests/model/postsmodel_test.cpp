@@ -65,7 +65,9 @@ protected:
 TEST(PostsModelNoLibrary, EveryWriteLeavesTheNoLibraryMessage)
 {
     QTemporaryDir dir;
-    const Post post{"walk", "Walk"};
+    Post post;
+    post.id = "walk";
+    post.title = "Walk";
     const std::vector<std::pair<const char *, std::function<void(PostsModel &)>>> writes{
         {"rename", [&](PostsModel &m) { m.renamePiece(post, "Run"); }},
         {"move", [&](PostsModel &m) { m.movePiece(post, "Other"); }},

@@ -71,8 +71,9 @@ TEST_F(PaneTest, TheColumnsFollowTheWidthThresholds)
         pane->setAvailableWidth(c.width);
         EXPECT_EQ(pane->libraryColumn() != nullptr, c.column) << c.width;
         EXPECT_EQ(pane->mentorPlace() != nullptr, c.mentor) << c.width;
-        if (pane->mentorPlace())
+        if (pane->mentorPlace()) {
             EXPECT_EQ(pane->mentorPlace()->width(), 356) << c.width;
+        }
     }
     // Crossing a threshold drops the column with its view state.
     pane->setAvailableWidth(1100);

@@ -124,8 +124,8 @@ QWidget *disclosureGroup(const QString &title, QWidget *content)
     auto *toggle = new QToolButton;
     toggle->setObjectName(title);
     toggle->setText(title);
-    toggle->setCheckable(true);
-    toggle->setChecked(false);
+    // Not a checkable button: an open group shows its arrow turned down, not
+    // a pressed button.
     toggle->setArrowType(Qt::RightArrow);
     toggle->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
     toggle->setAutoRaise(true);
@@ -135,7 +135,8 @@ QWidget *disclosureGroup(const QString &title, QWidget *content)
     layout->addWidget(toggle, 0, Qt::AlignLeft);
     layout->addWidget(content);
     content->setVisible(false);
-    QObject::connect(toggle, &QToolButton::toggled, content, [toggle, content](bool open) {
+    QObject::connect(toggle, &QToolButton::clicked, content, [toggle, content] {
+        const bool open = content->isHidden();
         toggle->setArrowType(open ? Qt::DownArrow : Qt::RightArrow);
         content->setVisible(open);
     });
@@ -389,6 +390,16 @@ void EngineStatusCard::modelsChanged()
 int EngineStatusCard::heightForWidth(int width) const
 {
     return layout()->totalHeightForWidth(width);
+}
+
+bool EngineStatusCard::event(QEvent *event)
+{
+    const bool handled = QWidget::event(event);
+    // The card is placed by hand, so no parent layout hears that its content
+    // grew (technical details opened): whoever places it is told instead.
+    if (event->type() == QEvent::LayoutRequest)
+        emit contentChanged();
+    return handled;
 }
 
 void EngineStatusCard::rebuild()

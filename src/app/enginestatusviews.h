@@ -126,10 +126,12 @@ public:
     int heightForWidth(int width) const override;
 
 signals:
-    // The body was built again; its height may differ.
+    // The body was built again, or a part of it opened or closed; its height
+    // may differ.
     void contentChanged();
 
 protected:
+    bool event(QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void showEvent(QShowEvent *event) override;
 

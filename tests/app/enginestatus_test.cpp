@@ -280,9 +280,21 @@ TEST_F(EngineStatus, EngineMissingSectionTextsAndWhereProbedGoes)
     EXPECT_EQ(probed->text(), "Probed: " + noisy);
     EXPECT_EQ(excerpt->text(), "hermes: no config found");
     EXPECT_FALSE(probed->isVisible());
+    const int collapsed = card()->height();
     details->click();
     EXPECT_TRUE(probed->isVisible());
     EXPECT_LT(excerpt->mapTo(card(), QPoint()).y(), probed->mapTo(card(), QPoint()).y());
+    // The card grows to hold the opened group, still 14 above the bottom;
+    // nothing in it is squeezed.
+    QApplication::processEvents();
+    EXPECT_EQ(card()->height(), card()->heightForWidth(EngineStatusCard::cardWidth));
+    EXPECT_GT(card()->height(), collapsed);
+    EXPECT_EQ(card()->geometry().bottom(), view.height() - app::WorkspaceLayout::cardBottom - 1);
+    for (QLabel *label : card()->findChildren<QLabel *>()) {
+        if (label->isVisible() && label->wordWrap()) {
+            EXPECT_GE(label->height(), label->heightForWidth(label->width())) << label->text().toStdString();
+        }
+    }
     testsupport::saveScreenshot(view, "workspace-engine-missing-details", QSize(1100, 720));
 }
 

@@ -3,6 +3,7 @@
 #include "app/appgatestate.h"
 #include "app/workspaceview.h"
 #include "editor/prose/views/posteditorview.h"
+#include "panes/library/views/postslibrarycolumn.h"
 #include "panes/library/views/postspaneview.h"
 #include "profiles/views/settingspaneview.h"
 
@@ -62,6 +63,18 @@ QWidget *buildPostsPane(WorkspaceView &workspace)
     return pane;
 }
 
+// The library column of the wide focus panel, over the same library model as
+// the posts pane; a new Home builds a new one.
+QWidget *buildLibraryColumn(WorkspaceView &workspace)
+{
+    AppGateState &gate = workspace.gate();
+    auto *column = new panes::PostsLibraryColumn(gate.pennoraHome(), &gate.posts());
+    QObject::connect(&gate, &AppGateState::pennoraHomeChanged, column, [&workspace] {
+        QTimer::singleShot(0, &workspace, [&workspace] { workspace.setLibraryColumnFactory(&buildLibraryColumn); });
+    });
+    return column;
+}
+
 // Built on each entry into settings, over the fresh settings model the
 // workspace made for it.
 QWidget *buildSettingsPane(WorkspaceView &workspace)
@@ -79,6 +92,7 @@ void mountPanes(WorkspaceView &workspace)
 {
     workspace.setPaneFactory(WorkspaceView::Pane::posts, &buildPostsPane);
     workspace.setPaneFactory(WorkspaceView::Pane::settings, &buildSettingsPane);
+    workspace.setLibraryColumnFactory(&buildLibraryColumn);
 }
 
 } // namespace app

@@ -432,6 +432,19 @@ void WorkspaceView::setPaneFactory(Pane pane, PaneFactory factory)
 void WorkspaceView::setLibraryColumnFactory(PaneFactory factory)
 {
     m_libraryColumnFactory = std::move(factory);
+    // A wide panel on show takes the new column at once.
+    if (m_focusPanel && m_focusPanelWide) {
+        dropFocusPanel();
+        updateFocusChrome();
+    }
+}
+
+void WorkspaceView::dropFocusPanel()
+{
+    // The rail outlives the panel it was lent to.
+    m_chrome->setParent(this);
+    m_chrome->hide();
+    delete m_focusPanel.data();
 }
 
 void WorkspaceView::setFocusPanelFactory(FocusPanelFactory factory)
@@ -549,12 +562,8 @@ void WorkspaceView::updateFocusChrome()
     const std::optional<int> panelWidth =
         WorkspaceLayout::focusPanelWidth(width(), focused, m_gate->writingLock().isLocked());
     const bool wide = WorkspaceLayout::focusPanelShowsLibrary(width());
-    if (m_focusPanel && (!panelWidth || wide != m_focusPanelWide)) {
-        // The rail outlives the panel it was lent to.
-        m_chrome->setParent(this);
-        m_chrome->hide();
-        delete m_focusPanel.data();
-    }
+    if (m_focusPanel && (!panelWidth || wide != m_focusPanelWide))
+        dropFocusPanel();
     if (!focused) {
         if (m_body->indexOf(m_chrome) < 0)
             m_body->insertWidget(0, m_chrome);

@@ -94,7 +94,8 @@ public:
     // Mounting: the real panes replace the placeholders here. Setting the
     // factory of the shown pane builds it again.
     void setPaneFactory(Pane pane, PaneFactory factory);
-    // The library column of the wide focus panel.
+    // The library column of the wide focus panel; a wide panel on show is
+    // built again with it.
     void setLibraryColumnFactory(PaneFactory factory);
     void setFocusPanelFactory(FocusPanelFactory factory);
     // The placeholder of a pane: its header alone.
@@ -162,6 +163,7 @@ private:
     void updateCard();
     void placeCard();
     void updateFocusChrome();
+    void dropFocusPanel();
     void placeFocusPanel();
     void updateSheets();
     void followLibrary();

@@ -13,6 +13,7 @@
 #include "foundation/paths.h"
 #include "library/homelocation.h"
 #include "model/postsmodel.h"
+#include "panes/library/views/postslibrarycolumn.h"
 #include "panes/library/views/postspaneview.h"
 #include "profiles/views/settingspaneview.h"
 
@@ -23,6 +24,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
+#include <QEnterEvent>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -534,6 +536,42 @@ TEST(Windows, TheMainWindowShowsThePostsPaneWithTheEditorAndTheSettingsPane)
     gate.persistHome(dir.filePath("elsewhere"));
     EXPECT_TRUE(testsupport::spinUntil([&] { return before.isNull(); }, 5000));
     EXPECT_NE(qobject_cast<panes::PostsPaneView *>(content->workspace()->paneContent()), nullptr);
+    gate.posts().settleBackgroundWork();
+}
+
+TEST(Windows, TheWideFocusPanelHoldsTheLibraryColumnOfTheHome)
+{
+    QTemporaryDir dir;
+    const QString home = dir.filePath("home");
+    testsupport::writeFile(home + "/projects/Drafts/morning/post.md",
+                           "---\ntype: post\npass_state: First Draft\norigin: writer\n---\n# Morning Pages\n");
+    QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
+    settings.setValue("pennoraHome", QUrl::fromLocalFile(home + "/").toString());
+    app::AppGateState gate(settings);
+    app::MainWindow window(gate);
+    window.resize(1100, 720);
+    window.setAttribute(Qt::WA_DontShowOnScreen);
+    window.show();
+    ASSERT_TRUE(testsupport::spinUntil([&] { return gate.posts().posts().size() == 1; }, 10000));
+    app::WorkspaceView *workspace = static_cast<app::ContentView *>(window.centralWidget())->workspace();
+    ASSERT_GE(workspace->width(), 1100);
+
+    gate.setIsFocused(true);
+    ASSERT_NE(workspace->focusPanel(), nullptr);
+    QPointer<panes::PostsLibraryColumn> column = workspace->focusPanel()->findChild<panes::PostsLibraryColumn *>();
+    ASSERT_NE(column.data(), nullptr);
+    EXPECT_EQ(workspace->focusPanel()->findChild<QWidget *>("placeholder:PostsLibraryColumn"), nullptr);
+    EXPECT_EQ(column->width(), 232);
+    QEnterEvent enter(QPointF(2, 300), QPointF(2, 300), QPointF(2, 300));
+    QApplication::sendEvent(workspace->focusPanel(), &enter);
+    EXPECT_FALSE(testsupport::saveScreenshot(window, "main-window-focus-panel", QSize(1100, 720)).isEmpty());
+
+    // A new Home gives the panel a new column over it.
+    gate.persistHome(dir.filePath("elsewhere"));
+    ASSERT_TRUE(testsupport::spinUntil([&] { return column.isNull(); }, 5000));
+    ASSERT_NE(workspace->focusPanel(), nullptr);
+    EXPECT_NE(workspace->focusPanel()->findChild<panes::PostsLibraryColumn *>(), nullptr);
+    gate.setIsFocused(false);
     gate.posts().settleBackgroundWork();
 }
 

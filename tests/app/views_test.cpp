@@ -483,6 +483,31 @@ TEST(About, ReopenedAfterACheckShowsTheNewRecordAndFitsWhatItSays)
     QFile::remove(state);
 }
 
+// The main window over the Home folder home, its settings in folder, shown
+// offscreen at 1100 by 720.
+struct WindowOverHome {
+    WindowOverHome(const QString &folder, const QString &home)
+        : settings(folder + "/settings.ini", QSettings::IniFormat), gate(storing(settings, home)), window(gate)
+    {
+        window.resize(1100, 720);
+        window.setAttribute(Qt::WA_DontShowOnScreen);
+        window.show();
+    }
+    static QSettings &storing(QSettings &settings, const QString &home)
+    {
+        settings.setValue("pennoraHome", QUrl::fromLocalFile(home + "/").toString());
+        return settings;
+    }
+    app::WorkspaceView *workspace() const
+    {
+        return static_cast<app::ContentView *>(window.centralWidget())->workspace();
+    }
+
+    QSettings settings;
+    app::AppGateState gate;
+    app::MainWindow window;
+};
+
 TEST(Windows, AboutAndFixCardsOpenOnceByTheirIds)
 {
     QTemporaryDir data;
@@ -506,13 +531,9 @@ TEST(Windows, AboutAndFixCardsOpenOnceByTheirIds)
 TEST(Windows, TheMainWindowShowsThePostsPaneWithTheEditorAndTheSettingsPane)
 {
     QTemporaryDir dir;
-    QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
-    settings.setValue("pennoraHome", QUrl::fromLocalFile(dir.filePath("home") + "/").toString());
-    app::AppGateState gate(settings);
-    app::MainWindow window(gate);
-    window.resize(1100, 720);
-    window.show();
-    auto *content = static_cast<app::ContentView *>(window.centralWidget());
+    WindowOverHome shown(dir.path(), dir.filePath("home"));
+    app::AppGateState &gate = shown.gate;
+    auto *content = static_cast<app::ContentView *>(shown.window.centralWidget());
     auto *pane = qobject_cast<panes::PostsPaneView *>(content->workspace()->paneContent());
     ASSERT_NE(pane, nullptr);
     EXPECT_EQ(pane->availableWidth(), content->workspace()->availableWidth());
@@ -545,15 +566,10 @@ TEST(Windows, TheWideFocusPanelHoldsTheLibraryColumnOfTheHome)
     const QString home = dir.filePath("home");
     testsupport::writeFile(home + "/projects/Drafts/morning/post.md",
                            "---\ntype: post\npass_state: First Draft\norigin: writer\n---\n# Morning Pages\n");
-    QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
-    settings.setValue("pennoraHome", QUrl::fromLocalFile(home + "/").toString());
-    app::AppGateState gate(settings);
-    app::MainWindow window(gate);
-    window.resize(1100, 720);
-    window.setAttribute(Qt::WA_DontShowOnScreen);
-    window.show();
+    WindowOverHome shown(dir.path(), home);
+    app::AppGateState &gate = shown.gate;
     ASSERT_TRUE(testsupport::spinUntil([&] { return gate.posts().posts().size() == 1; }, 10000));
-    app::WorkspaceView *workspace = static_cast<app::ContentView *>(window.centralWidget())->workspace();
+    app::WorkspaceView *workspace = shown.workspace();
     ASSERT_GE(workspace->width(), 1100);
 
     gate.setIsFocused(true);
@@ -564,7 +580,7 @@ TEST(Windows, TheWideFocusPanelHoldsTheLibraryColumnOfTheHome)
     EXPECT_EQ(column->width(), 232);
     QEnterEvent enter(QPointF(2, 300), QPointF(2, 300), QPointF(2, 300));
     QApplication::sendEvent(workspace->focusPanel(), &enter);
-    EXPECT_FALSE(testsupport::saveScreenshot(window, "main-window-focus-panel", QSize(1100, 720)).isEmpty());
+    EXPECT_FALSE(testsupport::saveScreenshot(shown.window, "main-window-focus-panel", QSize(1100, 720)).isEmpty());
 
     // A new Home gives the panel a new column over it.
     gate.persistHome(dir.filePath("elsewhere"));
@@ -588,22 +604,18 @@ TEST(Screenshots, MainWindowWithAPieceOpen)
           "# Harbour Lights\n\nThe ferry comes in at six, and the whole quay leans toward it.\n\n"
           "## What the lights say\n\n- red for the breakwater\n- green for the channel\n\n"
           "> Every harbour is a promise kept twice a day.\n");
-    QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
-    settings.setValue("pennoraHome", QUrl::fromLocalFile(home + "/").toString());
-    app::AppGateState gate(settings);
-    app::MainWindow window(gate);
-    window.resize(1100, 720);
-    window.show();
+    WindowOverHome shown(dir.path(), home);
+    app::AppGateState &gate = shown.gate;
     ASSERT_TRUE(testsupport::spinUntil([&] { return gate.posts().posts().size() == 2; }, 10000));
     gate.posts().selectPiece("harbour");
-    auto *content = static_cast<app::ContentView *>(window.centralWidget());
+    auto *content = static_cast<app::ContentView *>(shown.window.centralWidget());
     ASSERT_TRUE(testsupport::spinUntil(
         [&] {
             auto *pane = qobject_cast<panes::PostsPaneView *>(content->workspace()->paneContent());
             return pane && qobject_cast<editor::PostEditorView *>(pane->editor());
         },
         5000));
-    EXPECT_FALSE(testsupport::saveScreenshot(window, "main-window-editing", QSize(1100, 720)).isEmpty());
+    EXPECT_FALSE(testsupport::saveScreenshot(shown.window, "main-window-editing", QSize(1100, 720)).isEmpty());
     gate.posts().settleBackgroundWork();
 }
 
@@ -613,15 +625,10 @@ TEST(Screenshots, MainWindowAboutAndPaneChrome)
     // The window as a first launch shows it: an empty library, scanned.
     const QString home = dir.filePath("Pennora");
     ASSERT_TRUE(QDir().mkpath(home));
-    QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
-    settings.setValue("pennoraHome", QUrl::fromLocalFile(home + "/").toString());
-    app::AppGateState gate(settings);
-    app::MainWindow window(gate);
-    window.resize(1100, 720);
-    window.setAttribute(Qt::WA_DontShowOnScreen);
-    window.show();
+    WindowOverHome shown(dir.path(), home);
+    app::AppGateState &gate = shown.gate;
     gate.posts().settleBackgroundWork();
-    EXPECT_FALSE(testsupport::saveScreenshot(window, "main-window", QSize(1100, 720)).isEmpty());
+    EXPECT_FALSE(testsupport::saveScreenshot(shown.window, "main-window", QSize(1100, 720)).isEmpty());
 
     testsupport::writeFile(foundation::paths::appDataDir() + "/state.json",
                            R"({"schemaVersion":1,"status":"pass","checkedAt":"2026-12-11T01:00:00Z",)"

@@ -1,6 +1,7 @@
 #include "app/enginestatusviews.h"
 
 #include "app/appgatestate.h"
+#include "app/chrome/elidedlabel.h"
 #include "app/chrome/palette.h"
 #include "app/chrome/workspacechrome.h"
 #include "app/symbols.h"
@@ -708,10 +709,15 @@ void MentorEngineStatus::rebuild()
     label->setObjectName(QStringLiteral("text"));
     row->addWidget(label);
     if (now == State::ready && m_model->versionNote()) {
-        QLabel *note = textLabel(*m_model->versionNote(), 10, Palette::systemOrange(), true, false);
+        // One line, shortened with an ellipsis where the row runs out; the
+        // whole note is its tool tip.
+        auto *note = new ElidedLabel(Qt::ElideRight);
         note->setObjectName(QStringLiteral("note"));
-        note->setToolTip(*m_model->versionNote());
-        note->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+        note->setFont(Typeface::font(Typeface::mono(), 10));
+        QPalette palette = note->palette();
+        palette.setColor(QPalette::WindowText, Palette::systemOrange());
+        note->setPalette(palette);
+        note->setFullText(*m_model->versionNote());
         row->addWidget(note, 1);
     }
     setToolTip(tooltip(now, displayVersion(m_model->engineVersion(), gate)));

@@ -485,6 +485,17 @@ TEST_F(Workspace, NewProjectSheetCreatesTheProjectAndStartsADraftInIt)
     gate.posts().setAskNewProject(true);
     auto *sheet = qobject_cast<app::NewProjectSheet *>(view->presentedSheet());
     ASSERT_NE(sheet, nullptr);
+    // Refused by the library: the sheet stays up with its message, and no
+    // draft is started.
+    sheet->nameField()->setText("Notes/2026");
+    QTest::keyClick(sheet->nameField(), Qt::Key_Return);
+    EXPECT_EQ(view->presentedSheet(), sheet);
+    ASSERT_TRUE(sheet->failure());
+    EXPECT_EQ(sheet->findChild<QLabel *>("failure")->text(), *sheet->failure());
+    EXPECT_FALSE(gate.posts().draft());
+    EXPECT_TRUE(gate.posts().askNewProject());
+    EXPECT_FALSE(QFileInfo::exists(home + "/projects/Notes"));
+
     sheet->nameField()->setText(" Field Notes ");
     QTest::keyClick(sheet->nameField(), Qt::Key_Return);
     EXPECT_TRUE(QFileInfo(home + "/projects/Field Notes").isDir());

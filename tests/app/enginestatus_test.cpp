@@ -382,6 +382,15 @@ TEST_F(EngineStatus, SetUpFailureShowsItsHeadlineProfileAndRetryRunsProvisioning
     ASSERT_NE(card(), nullptr);
     EXPECT_EQ(labelText(card(), "headline"), "couldn't copy the writing skills");
     EXPECT_EQ(card()->findChild<QLabel *>("profile"), nullptr);
+
+    // Once the engine no longer refuses, Retry succeeds: the failure is
+    // cleared and the card leaves the screen.
+    engine("refusing/hermes", QJsonObject{});
+    card()->findChild<QPushButton *>("Retry")->click();
+    ASSERT_TRUE(spinUntil([&] { return !gate.provisioning().running(); }));
+    EXPECT_FALSE(gate.provisioning().lastFailure());
+    EXPECT_EQ(card(), nullptr);
+    EXPECT_FALSE(view.pill()->isVisible());
 }
 
 TEST_F(EngineStatus, StatusLineFollowsTheGateOrTheMentor)

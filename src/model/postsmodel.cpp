@@ -607,7 +607,9 @@ bool PostsModel::flushSession(EditorSession &session)
 
 bool PostsModel::flushAll()
 {
-    bool all = true;
+    // Quitting drops what is only in memory: an edited draft becomes a piece
+    // first, as it does before anything else would replace it.
+    bool all = settleEditedDraft();
     if (m_externalSession)
         all = flushSession(*m_externalSession) && all;
     if (m_session)

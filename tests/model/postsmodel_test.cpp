@@ -123,6 +123,7 @@ TEST_F(PostsModelTest, AnEditedDraftIsSavedBeforeItWouldBeDropped)
     const std::vector<Case> cases{
         {"a new draft", [](PostsModel &m, const Post &) { m.newPostDraft(); }},
         {"opening a piece", [](PostsModel &m, const Post &other) { m.selectPiece(other.id); }},
+        {"quitting", [](PostsModel &m, const Post &) { EXPECT_TRUE(m.flushAll()); }},
     };
     for (const Case &c : cases) {
         model.newPostDraft();
@@ -152,6 +153,9 @@ TEST_F(PostsModelTest, ADraftThatCannotBeSavedStaysWithTheReason)
     model.newPostDraft();
     model.setDraftText("# Stays\n\nWords.\n");
 
+    // Quitting is refused, with the reason.
+    EXPECT_FALSE(model.flushAll());
+    EXPECT_TRUE(model.lastError().has_value());
     model.selectPiece(swim.id);
     EXPECT_TRUE(model.lastError().has_value());
     ASSERT_TRUE(model.draft().has_value());

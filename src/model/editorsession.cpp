@@ -5,6 +5,7 @@
 #include "library/poststore.h"
 
 #include <QFileInfo>
+#include <cerrno>
 
 namespace model {
 
@@ -96,8 +97,21 @@ std::optional<EditorSession::CursorState> EditorSession::readTargetCursor() cons
 void EditorSession::writeToDisk()
 {
     if (m_target.kind() == SessionTarget::Kind::externalFile) {
+        const QString path = m_target.filePath();
+        // Another program may have saved the file in an encoding this text
+        // cannot be compared with: that is never replaced unseen. A file that
+        // is gone is written anew.
+        try {
+            readOutsideFile(path);
+        } catch (const foundation::fs::FileError &error) {
+            if (error.code() == EILSEQ)
+                throw foundation::Error(QFileInfo(path).fileName()
+                                        + u" was saved elsewhere as something other than UTF-8 text, so nothing "
+                                          u"was overwritten. Copy your text out, or move that file away, to save "
+                                          u"here."_s);
+        }
         // A rewrite keeps the file's mode.
-        foundation::fs::atomicWrite(m_target.filePath(), m_text.toUtf8());
+        foundation::fs::atomicWrite(path, m_text.toUtf8());
         return;
     }
     PostStore::writeText(m_target.id(), m_text, m_target.home());

@@ -355,6 +355,46 @@ TEST_F(EditorSessionTest, OutsideWriteBeforeAutosaveIsNeverOverwritten)
     }
 }
 
+TEST_F(EditorSessionTest, AFileSavedElsewhereInAnotherEncodingIsNeverOverwritten)
+{
+    struct Case {
+        const char *name;
+        bool isPiece;
+    };
+    for (const Case &c : {Case{"piece", true}, Case{"outside file", false}}) {
+        SCOPED_TRACE(c.name);
+        QString path;
+        std::unique_ptr<EditorSession> session;
+        if (c.isPiece) {
+            piece(u"latin"_s, u"Mine.\n"_s);
+            path = postPath(u"latin"_s);
+            session = openPiece(u"latin"_s);
+        } else {
+            path = outside(u"latin.md"_s, "Mine.\n");
+            session = open(SessionTarget::externalFile(path));
+        }
+        session->textDidChange(u"Mine. Typed.\n"_s);
+        // Latin-1, as another editor might save it.
+        const QByteArray theirs = (c.isPiece ? kBlock : QByteArray()) + "caf\xe9 au lait\n";
+        writeFile(path, theirs);
+        errors.calls.clear();
+        EXPECT_FALSE(session->flush());
+        EXPECT_EQ(readFile(path), theirs);
+        EXPECT_EQ(session->saveState(), SaveState::failed);
+        EXPECT_EQ(session->text(), u"Mine. Typed.\n"_s);
+        ASSERT_FALSE(errors.calls.isEmpty());
+        EXPECT_TRUE(errors.calls.last().has_value());
+        if (!c.isPiece) {
+            EXPECT_TRUE(errors.calls.last()->contains(u"nothing was overwritten"_s))
+                << errors.calls.last()->toStdString();
+            // Moved away, the file is written anew.
+            ASSERT_TRUE(QFile::remove(path));
+            EXPECT_TRUE(session->flush());
+            EXPECT_EQ(readFile(path), "Mine. Typed.\n");
+        }
+    }
+}
+
 TEST_F(EditorSessionTest, ReloadTakesTheDiskTextAndItsCursor)
 {
     const QString folder = piece(u"p"_s, u"Mine.\n"_s);

@@ -79,6 +79,18 @@ protected:
         return session;
     }
     std::unique_ptr<EditorSession> openPiece(const QString &id) { return open(SessionTarget::post(id, home)); }
+    // A session on the piece name, or on the outside file name.md, holding
+    // body; with the path of its file.
+    std::pair<QString, std::unique_ptr<EditorSession>> openTarget(bool isPiece, const QString &name,
+                                                                  const QByteArray &body)
+    {
+        if (isPiece) {
+            piece(name, QString::fromUtf8(body));
+            return {postPath(name), openPiece(name)};
+        }
+        const QString path = outside(name + ".md", body);
+        return {path, open(SessionTarget::externalFile(path))};
+    }
 
     // Runs the loop until the pending autosave has run.
     static void settle(EditorSession &session)
@@ -308,17 +320,8 @@ TEST_F(EditorSessionTest, OutsideWriteBeforeAutosaveIsNeverOverwritten)
     };
     for (const Case &c : {Case{"piece", true}, Case{"outside file", false}}) {
         SCOPED_TRACE(c.name);
-        QString path;
-        std::unique_ptr<EditorSession> session;
+        auto [path, session] = openTarget(c.isPiece, u"race"_s, "Mine.\n");
         const auto writeOutside = [&](const QByteArray &body) { writeFile(path, (c.isPiece ? kBlock : "") + body); };
-        if (c.isPiece) {
-            piece(u"race"_s, u"Mine.\n"_s);
-            path = postPath(u"race"_s);
-            session = openPiece(u"race"_s);
-        } else {
-            path = outside(u"race.md"_s, "Mine.\n");
-            session = open(SessionTarget::externalFile(path));
-        }
 
         session->textDidChange(u"Mine. Typed.\n"_s);
         writeOutside("Theirs.\n");
@@ -363,16 +366,7 @@ TEST_F(EditorSessionTest, AFileSavedElsewhereInAnotherEncodingIsNeverOverwritten
     };
     for (const Case &c : {Case{"piece", true}, Case{"outside file", false}}) {
         SCOPED_TRACE(c.name);
-        QString path;
-        std::unique_ptr<EditorSession> session;
-        if (c.isPiece) {
-            piece(u"latin"_s, u"Mine.\n"_s);
-            path = postPath(u"latin"_s);
-            session = openPiece(u"latin"_s);
-        } else {
-            path = outside(u"latin.md"_s, "Mine.\n");
-            session = open(SessionTarget::externalFile(path));
-        }
+        auto [path, session] = openTarget(c.isPiece, u"latin"_s, "Mine.\n");
         session->textDidChange(u"Mine. Typed.\n"_s);
         // Latin-1, as another editor might save it.
         const QByteArray theirs = (c.isPiece ? kBlock : QByteArray()) + "caf\xe9 au lait\n";

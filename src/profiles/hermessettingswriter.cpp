@@ -10,6 +10,7 @@
 #include <QMutexLocker>
 #include <QtConcurrent/QtConcurrentRun>
 
+#include <cerrno>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -240,8 +241,13 @@ void HermesSettingsWriter::writeEnvValue(const QString &variable, const QString 
     QString text;
     try {
         text = foundation::fs::readUtf8File(path);
-    } catch (const foundation::fs::FileError &) {
-        // Missing, unreadable or not UTF-8: as if empty.
+    } catch (const foundation::fs::FileError &error) {
+        // Only a missing file counts as empty: one that cannot be read or is
+        // not UTF-8 holds the user's other keys, and writing our one line
+        // would replace them all.
+        if (error.code() != ENOENT)
+            failWrite(profileName, error.code() == EILSEQ ? QStringLiteral("key file is not UTF-8 text")
+                                                          : foundation::fs::errorText(error.code()));
     }
     const QString merged = mergeEnvLine(text, variable, value);
     try {

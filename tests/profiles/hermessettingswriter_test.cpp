@@ -190,6 +190,17 @@ TEST_F(SettingsWriter, AKeyFileThatIsALinkIsRefused)
     EXPECT_FALSE(QFile::exists(keyFile("pennora-pass2")));
 }
 
+TEST_F(SettingsWriter, AKeyFileThatIsNotUtf8KeepsTheKeysItHolds)
+{
+    // Another key and a comment with a Latin-1 byte: none of it may go.
+    const QByteArray theirs = "# caf\xe9 keys\nTELEGRAM_BOT_TOKEN=t0k\nGLM_API_KEY=old\n";
+    writeFile(keyFile("pennora-pass1"), theirs);
+    const auto failure = failureOf(writer().writeProviderKey(ModelProvider::zai, {"", "new"}, {}));
+    EXPECT_EQ(failure, "couldn't write pennora-pass1/.env: key file is not UTF-8 text");
+    EXPECT_EQ(readFile(keyFile("pennora-pass1")), theirs);
+    EXPECT_EQ(readFile(keyFile("pennora")), "GLM_API_KEY=new\n");
+}
+
 TEST_F(SettingsWriter, AProfileFolderThatCannotBeMadeStopsTheFanOut)
 {
     writeFile(keyFile("pennora-pass2"), "NOUS_API_KEY=old\n");

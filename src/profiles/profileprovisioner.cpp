@@ -134,8 +134,19 @@ bool defaultsDue(ProfileSurface surface, bool createdNow, const QString &folder,
         return false;
     if (surface != ProfileSurface::chat)
         return true;
-    // An existing chat profile takes them only when it names no provider.
-    return hermesBinary && !HermesSettingsWriter::configGet(QStringLiteral("model.provider"), *hermesBinary, profile);
+    // An existing chat profile takes them only when the engine says it names
+    // no provider. A get that failed or timed out says nothing: the user's
+    // chosen model is never replaced on a guess.
+    if (!hermesBinary)
+        return false;
+    const QString key = QStringLiteral("model.provider");
+    const RunResult got =
+        runEngine(*hermesBinary, {QStringLiteral("-p"), profile, QStringLiteral("config"), QStringLiteral("get"), key},
+                  HermesSettingsWriter::kCommandTimeout);
+    if (got.status == 0)
+        return foundation::text::trimSpacesAndNewlines(got.standardOutput).isEmpty();
+    return got.status > 0
+           && (got.standardOutput + got.standardError).contains(QStringLiteral("Config key not set: ") + key);
 }
 
 } // namespace

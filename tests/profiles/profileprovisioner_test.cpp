@@ -338,6 +338,27 @@ TEST_F(Provisioning, ExistingProfilesKeepAChosenModelAndPassProfilesGetTheirDefa
     EXPECT_EQ(readFile(profile("pennora") + "/.env"), "ANTHROPIC_API_KEY=k\n");
 }
 
+TEST_F(Provisioning, AChatProfileWhoseProviderCannotBeReadKeepsItsModel)
+{
+    // The engine fails to answer the get (busy, broken): that is no sign the
+    // chat profile names no provider, so nothing of the user's is replaced.
+    testsupport::resetStandInProfiles(kProfiles);
+    testsupport::setStandInConfig("pennora", {{"model.provider", "zai"}, {"model.default", "glm-5.3"}});
+    for (const QString &name : kProfiles)
+        writeFile(profile(name) + "/.pennora-provisioned", "");
+    QFile::remove(profile("pennora") + "/.pennora-provisioned");
+    writeFile(profile("pennora") + "/SOUL.md", "engine file");
+    const QJsonObject busy{{"args", QJsonArray{"-p", "pennora", "config", "get", "model.provider"}},
+                           {"stderr", "database is locked\n"},
+                           {"exit", 1}};
+    const FakeHermesScenario failing{{{"faults", QJsonArray{busy}}}};
+    ASSERT_FALSE(provision().isFailed());
+    EXPECT_EQ(standInConfig("pennora").value("model.provider"), "zai");
+    EXPECT_EQ(standInConfig("pennora").value("model.default"), "glm-5.3");
+    EXPECT_FALSE(standInConfig("pennora").contains("model.extra_body.max_tokens"));
+    EXPECT_FALSE(QFileInfo::exists(profile("pennora") + "/.pennora-provisioned"));
+}
+
 TEST_F(Provisioning, SkillPlacesKeepWhatIsNotOurs)
 {
     testsupport::resetStandInProfiles(kProfiles);

@@ -221,9 +221,14 @@ QList<Snapshot> listSnapshots(const QString &backupsRoot)
     return snapshots;
 }
 
-void prune(const QString &backupsRoot)
+void prune(const QString &backupsRoot, const QDateTime &now)
 {
-    const QList<Snapshot> snapshots = listSnapshots(backupsRoot);
+    // Snapshots named more than a day ahead come from a wrong clock. They
+    // count as the oldest, so that the snapshot just made is never the one
+    // removed, and they go first, one per new snapshot.
+    QList<Snapshot> snapshots = listSnapshots(backupsRoot);
+    std::stable_partition(snapshots.begin(), snapshots.end(),
+                          [&now](const Snapshot &snapshot) { return snapshot.date.secsTo(now) >= -kFreshSeconds; });
     for (qsizetype i = kKeptSnapshots; i < snapshots.size(); ++i)
         fs::removeTree(join(backupsRoot, snapshots.at(i).name));
 }
@@ -353,7 +358,7 @@ Outcome makeSnapshot(const QStringList &profiles, const QString &backupsRoot, co
         qCCritical(backupLog).noquote() << foundation::text::graphemePrefix(foundation::describe(error), 300);
         return Outcome::failed();
     }
-    prune(backupsRoot);
+    prune(backupsRoot, now);
     qCInfo(backupLog).noquote() << QStringLiteral("snapshot complete: %1 (%2 profiles)").arg(stamp).arg(profiles.size());
     return Outcome::snapshotted(stamp);
 }

@@ -71,8 +71,9 @@ Outcome snapshot(const QString &profileRoot, const QString &backupsRoot, const Q
 // pruning.
 Outcome makeSnapshot(const QStringList &profileFolders, const QString &backupsRoot, const QDateTime &now,
                      const QString &masterRoot);
-// Removes every snapshot but the seven newest by the dates in their names.
-void prune(const QString &backupsRoot);
+// Removes every snapshot but the seven newest by the dates in their names;
+// those named more than a day after now count as the oldest.
+void prune(const QString &backupsRoot, const QDateTime &now);
 // Writes "RESTORE.md" when it is missing; errors are passed over.
 void writeRestoreNote(const QString &backupsRoot);
 QByteArray restoreNote();

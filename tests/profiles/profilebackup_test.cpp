@@ -160,9 +160,10 @@ TEST_F(ProfileBackupTest, FreshnessComesFromTheNewestNameAndAWrongClockDoesNotSt
         snapshotAt(kNow.addSecs(row.newestOffset));
         const testsupport::CapturedLog log;
         EXPECT_EQ(snapshot(), row.fresh ? Outcome::skippedFresh() : Outcome::snapshotted("20260314-150926"));
-        if (row.newestOffset > 86400)
+        if (row.newestOffset > 86400) {
             EXPECT_EQ(backupLines(log).first(),
                       "ignored snapshot dated in the future: " + Backup::formatStamp(kNow.addSecs(row.newestOffset)));
+        }
     }
 }
 
@@ -194,6 +195,26 @@ TEST_F(ProfileBackupTest, PruningKeepsTheSevenNewestByNameAndOnlySnapshots)
     expected += names.mid(0, 6);
     expected.sort();
     EXPECT_EQ(left, expected);
+}
+
+TEST_F(ProfileBackupTest, SnapshotsFromAWrongClockArePrunedFirstNeverTheNewOne)
+{
+    profile("pennora");
+    QStringList ahead;
+    for (int day = 1; day <= 7; ++day) {
+        ahead << Backup::formatStamp(kNow.addDays(365 + day));
+        snapshotAt(kNow.addDays(365 + day));
+    }
+    EXPECT_EQ(snapshot(), Outcome::snapshotted("20260314-150926"));
+    EXPECT_TRUE(QFileInfo(backups + "/20260314-150926/pennora").isDir());
+    // Seven kept: the new one and six of the wrong clock's, the oldest of
+    // those by name gone first.
+    QStringList kept;
+    for (const Backup::Snapshot &snapshot : Backup::listSnapshots(backups))
+        kept << snapshot.name;
+    EXPECT_EQ(kept.size(), 7);
+    EXPECT_TRUE(kept.contains("20260314-150926"));
+    EXPECT_FALSE(kept.contains(ahead.first()));
 }
 
 TEST_F(ProfileBackupTest, ASnapshotLeavesOutCachesAndFollowsOnlyItsOwnLinks)

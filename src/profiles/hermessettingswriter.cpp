@@ -174,15 +174,21 @@ void HermesSettingsWriter::applyProviderKey(const QString &variable, const QStri
 std::optional<QString> HermesSettingsWriter::configGet(const QString &key, const QString &hermesBinary,
                                                        const QString &profile)
 {
-    const foundation::process::RunResult result = foundation::process::run(
-        {hermesBinary, QStringLiteral("-p"), profile, QStringLiteral("config"), QStringLiteral("get"), key},
-        std::nullopt, kCommandTimeout);
+    const foundation::process::RunResult result = runConfigGet(key, hermesBinary, profile);
     if (result.status != 0)
         return std::nullopt;
     const QString value = foundation::text::trimSpacesAndNewlines(result.standardOutput);
     if (value.isEmpty())
         return std::nullopt;
     return value;
+}
+
+foundation::process::RunResult HermesSettingsWriter::runConfigGet(const QString &key, const QString &hermesBinary,
+                                                                  const QString &profile)
+{
+    return foundation::process::run(
+        {hermesBinary, QStringLiteral("-p"), profile, QStringLiteral("config"), QStringLiteral("get"), key},
+        std::nullopt, kCommandTimeout);
 }
 
 std::optional<SettingsWriting::StoredModel> HermesSettingsWriter::readStoredModel(const QString &profile,

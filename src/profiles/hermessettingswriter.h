@@ -7,6 +7,7 @@
 // command pool.
 
 #include "foundation/error.h"
+#include "foundation/processrunner.h"
 #include "profiles/hermesconfigrail.h"
 #include "profiles/settingswriting.h"
 
@@ -78,6 +79,10 @@ public:
     // The trimmed standard output of "config get key"; none when the command
     // fails or prints nothing.
     static std::optional<QString> configGet(const QString &key, const QString &hermesBinary, const QString &profile);
+    // The engine's whole answer to one "config get", for a caller that must
+    // tell a key that is not set from a get that failed.
+    static foundation::process::RunResult runConfigGet(const QString &key, const QString &hermesBinary,
+                                                       const QString &profile);
     static std::optional<StoredModel> readStoredModel(const QString &profile, const QString &hermesBinary);
     static std::optional<QString> scanEnvFiles(const QString &variable, const QString &profileRoot);
     // Rewrites one key file under envLock(): every line of variable removed,

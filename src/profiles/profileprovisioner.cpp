@@ -140,9 +140,7 @@ bool defaultsDue(ProfileSurface surface, bool createdNow, const QString &folder,
     if (!hermesBinary)
         return false;
     const QString key = QStringLiteral("model.provider");
-    const RunResult got =
-        runEngine(*hermesBinary, {QStringLiteral("-p"), profile, QStringLiteral("config"), QStringLiteral("get"), key},
-                  HermesSettingsWriter::kCommandTimeout);
+    const RunResult got = HermesSettingsWriter::runConfigGet(key, *hermesBinary, profile);
     if (got.status == 0)
         return foundation::text::trimSpacesAndNewlines(got.standardOutput).isEmpty();
     return got.status > 0

@@ -44,6 +44,13 @@ struct Errors {
     QList<std::optional<QString>> calls;
 };
 
+// The two kinds of target a session writes: a piece and an outside file.
+struct TargetCase {
+    const char *name;
+    bool isPiece;
+};
+constexpr TargetCase kBothTargets[] = {{"piece", true}, {"outside file", false}};
+
 class EditorSessionTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -314,11 +321,7 @@ TEST_F(EditorSessionTest, AutosaveEchoRaisesNothingAndTheEditorsTextIsWrittenAga
 // Local writes on the next edit.
 TEST_F(EditorSessionTest, OutsideWriteBeforeAutosaveIsNeverOverwritten)
 {
-    struct Case {
-        const char *name;
-        bool isPiece;
-    };
-    for (const Case &c : {Case{"piece", true}, Case{"outside file", false}}) {
+    for (const TargetCase &c : kBothTargets) {
         SCOPED_TRACE(c.name);
         auto [path, session] = openTarget(c.isPiece, u"race"_s, "Mine.\n");
         const auto writeOutside = [&](const QByteArray &body) { writeFile(path, (c.isPiece ? kBlock : "") + body); };
@@ -360,11 +363,7 @@ TEST_F(EditorSessionTest, OutsideWriteBeforeAutosaveIsNeverOverwritten)
 
 TEST_F(EditorSessionTest, AFileSavedElsewhereInAnotherEncodingIsNeverOverwritten)
 {
-    struct Case {
-        const char *name;
-        bool isPiece;
-    };
-    for (const Case &c : {Case{"piece", true}, Case{"outside file", false}}) {
+    for (const TargetCase &c : kBothTargets) {
         SCOPED_TRACE(c.name);
         auto [path, session] = openTarget(c.isPiece, u"latin"_s, "Mine.\n");
         session->textDidChange(u"Mine. Typed.\n"_s);

@@ -37,7 +37,13 @@ std::optional<StructureOp> structureOpFor(int key, Qt::KeyboardModifiers modifie
 
 qsizetype caretGraphemes(const QString &rowText, qsizetype utf16Offset)
 {
-    return text::graphemeCount(rowText.left(std::clamp<qsizetype>(utf16Offset, 0, rowText.size())));
+    qsizetype offset = std::clamp<qsizetype>(utf16Offset, 0, rowText.size());
+    // A lone high surrogate would count as a cluster of its own, past the
+    // character the caret stands in.
+    if (offset > 0 && offset < rowText.size() && rowText.at(offset - 1).isHighSurrogate()
+        && rowText.at(offset).isLowSurrogate())
+        --offset;
+    return text::graphemeCount(rowText.left(offset));
 }
 
 qsizetype utf16ForGraphemes(const QString &rowText, std::optional<qsizetype> graphemes)

@@ -72,6 +72,28 @@ TEST(KeyMap, ReturnCountsGraphemesBeforeTheCaret)
     EXPECT_EQ(caretGraphemes(text, -4), 0);
 }
 
+// An offset inside a character (between the halves of a surrogate pair) counts
+// no cluster the caret has not reached, so Return never cuts after it.
+TEST(KeyMap, ReturnInsideACharacterCountsOnlyWhatLiesBefore)
+{
+    const QString family = u"👩‍👩‍👧"_s; // 👩 ZWJ 👩 ZWJ 👧: eight code units
+    const QString flags = u"🇫🇷🇩🇪"_s;
+    const QString accent = u"e\u0301x"_s;
+    const QList<std::tuple<QString, qsizetype, qsizetype>> table{
+        {family + u"a"_s, 1, 0}, {family + u"a"_s, 4, 1}, {family + u"a"_s, 7, 1},
+        {flags, 5, 1},           {flags, 7, 2},           {u"👍a"_s, 1, 0},
+    };
+    for (const auto &[text, offset, count] : table)
+        EXPECT_EQ(caretGraphemes(text, offset), count) << text.toStdString() << " at " << offset;
+
+    // Moving the caret right never lowers the count.
+    for (const QString &text : {family + u"a"_s, flags, accent, u"a👍b"_s}) {
+        for (qsizetype offset = 1; offset <= text.size(); ++offset)
+            EXPECT_LE(caretGraphemes(text, offset - 1), caretGraphemes(text, offset))
+                << text.toStdString() << " at " << offset;
+    }
+}
+
 TEST(KeyMap, CaretAtCreationIsClampedAndConvertedToUtf16)
 {
     EXPECT_EQ(utf16ForGraphemes(u"abcde"_s, 99), 5);

@@ -1,6 +1,7 @@
 // Random trees under random sequences of editor operations (fixed seeds): no
-// operation may lose or duplicate a node, the written text must parse back to
-// the same tree, and a move undone by the opposite move restores the text.
+// operation may lose or duplicate a node, every change of the text must be
+// written, the written text must parse back to the same tree, and a move undone
+// by the opposite move restores the text.
 #include "editor/outline/outlineeditorstate.h"
 #include "outlinefixture.h"
 
@@ -124,6 +125,7 @@ TEST(OutlineFuzz, OperationsKeepEveryNodeOnceAndTheTextFaithful)
         for (int step = 0; step < 60; ++step) {
             const QList<QUuid> before = allIds(state.nodes());
             const qsizetype written = commits.size();
+            const QString textBefore = state.outlineText();
             const bool mayCreate = randomOperation(random, state);
             const QList<QUuid> after = allIds(state.nodes());
             const QSet<QUuid> afterSet(after.begin(), after.end());
@@ -134,6 +136,8 @@ TEST(OutlineFuzz, OperationsKeepEveryNodeOnceAndTheTextFaithful)
             ASSERT_LE(after.size() - before.size(), mayCreate ? 1 : 0);
             if (commits.size() > written)
                 ASSERT_EQ(commits.last(), state.outlineText());
+            else
+                ASSERT_EQ(state.outlineText(), textBefore) << "a change that was never written";
             const OutlineNode::ParsedOutline parsed = OutlineNode::parseOutline(state.outlineText());
             ASSERT_EQ(parsed.preamble, state.preamble());
             ASSERT_TRUE(sameShape(OutlineNode::buildTree(parsed.bullets), state.nodes()))

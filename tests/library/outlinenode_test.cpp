@@ -175,7 +175,10 @@ INSTANTIATE_TEST_SUITE_P(Texts, SerialiseAfterParse,
                          ::testing::Values(u""_s, u"- a"_s, u"- a\n  - b\n    - c"_s,
                                            u"# Title\n\nsome words\n- a\n  - b\n- c\n  - d\n    - e\n  - f"_s,
                                            u"- \n  - two  spaces\n  -   lead"_s, u"Only preamble\n   "_s,
-                                           u"- a\n  - b\n    - c\n      - d\n- e"_s));
+                                           u"- a\n  - b\n    - c\n      - d\n- e"_s,
+                                           // Carriage returns stay where they were.
+                                           u"# Plan\r\n\r\n- a\r\n  - \r\n  - b\r"_s,
+                                           u"- 👩‍👩‍👧 e\u0301\n  - 🇫🇷\u00A0x\t"_s));
 
 TEST(OutlineSerialise, NormalisesIndentationAndMarkers)
 {

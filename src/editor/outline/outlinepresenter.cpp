@@ -112,8 +112,15 @@ bool OutlinePresenter::applyToSelection(const StructureOp &op, const QList<QUuid
 {
     if (op.kind != Kind::indent && op.kind != Kind::outdent && op.kind != Kind::moveUp && op.kind != Kind::moveDown)
         return false;
+    // A selected row's selected descendants travel with it: applied to them
+    // as well, the operation would tear a child out of its parent.
+    const QList<QUuid> topmost = topmostSelected(tree, QSet<QUuid>(ids.cbegin(), ids.cend()));
+    QList<QUuid> order;
+    for (const QUuid &id : ids) {
+        if (topmost.contains(id))
+            order.append(id);
+    }
     // Outdent and move down work from the last id so a block keeps its order.
-    QList<QUuid> order = ids;
     if (op.kind == Kind::outdent || op.kind == Kind::moveDown)
         std::reverse(order.begin(), order.end());
 

@@ -40,6 +40,70 @@ bool isIndented(QStringView line)
     return !line.isEmpty() && (line.front() == u' ' || line.front() == u'\t');
 }
 
+// An open code fence: its character, how many of them opened it, and the
+// columns it was indented by.
+struct Fence {
+    QChar mark;
+    qsizetype length = 0;
+    qsizetype indent = 0;
+};
+
+// Columns of leading blanks, a tab reaching the next multiple of four.
+qsizetype indentOf(QStringView line)
+{
+    qsizetype columns = 0;
+    for (QChar c : line) {
+        if (c == u' ')
+            ++columns;
+        else if (c == u'\t')
+            columns += 4 - columns % 4;
+        else
+            break;
+    }
+    return columns;
+}
+
+QStringView withoutLeadingBlanks(QStringView line)
+{
+    qsizetype i = 0;
+    while (i < line.size() && (line[i] == u' ' || line[i] == u'\t'))
+        ++i;
+    return line.mid(i);
+}
+
+qsizetype runOf(QStringView text, QChar c)
+{
+    qsizetype n = 0;
+    while (n < text.size() && text[n] == c)
+        ++n;
+    return n;
+}
+
+// The fence this line opens, if any. A backtick run followed by more
+// backticks on the line is inline code, not a fence.
+std::optional<Fence> openingFence(QStringView line)
+{
+    const QStringView rest = withoutLeadingBlanks(line);
+    if (rest.isEmpty() || (rest.front() != u'`' && rest.front() != u'~'))
+        return std::nullopt;
+    const qsizetype length = runOf(rest, rest.front());
+    if (length < 3 || (rest.front() == u'`' && rest.mid(length).contains(u'`')))
+        return std::nullopt;
+    return Fence{rest.front(), length, indentOf(line)};
+}
+
+// Only a run of the opening character, at least as long, indented at most
+// three columns deeper than the opening, with nothing but blanks after it
+// closes a fence; anything else is code, as the renderer sees it.
+bool closesFence(QStringView line, const Fence &fence)
+{
+    if (indentOf(line) > fence.indent + 3)
+        return false;
+    const QStringView rest = withoutLeadingBlanks(line);
+    const qsizetype length = runOf(rest, fence.mark);
+    return length >= fence.length && isBlankLine(rest.mid(length));
+}
+
 QString marker(qsizetype line)
 {
     return QStringLiteral("<!--S:%1-->").arg(line);
@@ -108,17 +172,17 @@ QString annotate(const QString &text)
 {
     QStringList written;
     QList<QStringView> blanks; // the blank lines since the last run
-    bool insideFence = false;
+    std::optional<Fence> fence;
     bool listOpen = false;
     bool inRun = false;
     qsizetype number = 0;
     for (QStringView line : QStringView(text).tokenize(u'\n')) {
         ++number;
-        if (insideFence) {
+        if (fence) {
             // Code keeps its blank lines, and a marker there would show.
             written.append(line.toString());
-            if (Presenter::classifyLine(line, true) == LineKind::fence)
-                insideFence = false;
+            if (closesFence(line, *fence))
+                fence.reset();
             inRun = true;
             continue;
         }
@@ -148,8 +212,7 @@ QString annotate(const QString &text)
         inRun = true;
         if (kind == LineKind::list)
             listOpen = true;
-        if (kind == LineKind::fence)
-            insideFence = true;
+        fence = openingFence(line);
     }
     return written.join(u'\n');
 }

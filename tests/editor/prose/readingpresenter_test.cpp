@@ -49,6 +49,18 @@ TEST(ReadingAnnotate, MarkersGoBeforeRunsButNeverInsideCodeOrBeforeAListContinua
          u"<!--S:1-->\nIntro\n\n<!--S:3-->\n```\ncode\n\n\nmore\n```\n\n<!--S:10-->\nAfter"_s},
         {"tilde fence, closing fence after a blank line", u"~~~\na\n\n~~~\nB"_s, u"<!--S:1-->\n~~~\na\n\n~~~\nB"_s},
         {"unclosed fence runs to the end", u"```\na\n\nb\n"_s, u"<!--S:1-->\n```\na\n\nb\n"_s},
+        // Only a run of the opening character, at least as long, with
+        // nothing after it, closes a fence.
+        {"tildes inside a backtick fence", u"```\n~~~\n\nstill code\n```\n\nAfter"_s,
+         u"<!--S:1-->\n```\n~~~\n\nstill code\n```\n\n<!--S:7-->\nAfter"_s},
+        {"shorter fence inside a longer one", u"````\n```\n\nstill code\n```\n````\n\nAfter"_s,
+         u"<!--S:1-->\n````\n```\n\nstill code\n```\n````\n\n<!--S:8-->\nAfter"_s},
+        {"backticks followed by text close nothing", u"```\ncode\n``` more\n\nstill\n```\n\nAfter"_s,
+         u"<!--S:1-->\n```\ncode\n``` more\n\nstill\n```\n\n<!--S:8-->\nAfter"_s},
+        {"a fence line indented into the code", u"```\n    ```\n\nstill code\n```\n\nAfter"_s,
+         u"<!--S:1-->\n```\n    ```\n\nstill code\n```\n\n<!--S:7-->\nAfter"_s},
+        {"inline code at the start of a line opens no fence", u"```js``` inline\n\n```\na\n\nb\n```"_s,
+         u"<!--S:1-->\n```js``` inline\n\n<!--S:3-->\n```\na\n\nb\n```"_s},
         {"list continuation and nesting", u"- a\n\n  more\n\n    - nested\n- b\n\nPara\n\n  indented"_s,
          u"<!--S:1-->\n- a\n\n  more\n\n    - nested\n- b\n\n<!--S:8-->\nPara\n\n<!--S:10-->\n  indented"_s},
         {"new item at the margin keeps its marker", u"1. a\n\n2. b"_s, u"<!--S:1-->\n1. a\n\n<!--S:3-->\n2. b"_s},

@@ -104,6 +104,16 @@ bool closesFence(QStringView line, const Fence &fence)
     return length >= fence.length && isBlankLine(rest.mid(length));
 }
 
+// Whether this line starts an HTML comment that goes on past it. Deeper than
+// three spaces it is code, unless it continues a list item.
+bool opensComment(QStringView line, bool listOpen)
+{
+    const QStringView rest = withoutLeadingBlanks(line);
+    if (indentOf(line) > 3 && !listOpen)
+        return false;
+    return rest.startsWith(u"<!--") && rest.indexOf(u"-->", 2) < 0;
+}
+
 QString marker(qsizetype line)
 {
     return QStringLiteral("<!--S:%1-->").arg(line);
@@ -173,6 +183,7 @@ QString annotate(const QString &text)
     QStringList written;
     QList<QStringView> blanks; // the blank lines since the last run
     std::optional<Fence> fence;
+    bool insideComment = false;
     bool listOpen = false;
     bool inRun = false;
     qsizetype number = 0;
@@ -183,6 +194,13 @@ QString annotate(const QString &text)
             written.append(line.toString());
             if (closesFence(line, *fence))
                 fence.reset();
+            inRun = true;
+            continue;
+        }
+        if (insideComment) {
+            // A marker would end the comment early and show the rest.
+            written.append(line.toString());
+            insideComment = !line.contains(u"-->");
             inRun = true;
             continue;
         }
@@ -213,6 +231,7 @@ QString annotate(const QString &text)
         if (kind == LineKind::list)
             listOpen = true;
         fence = openingFence(line);
+        insideComment = opensComment(line, listOpen);
     }
     return written.join(u'\n');
 }

@@ -37,10 +37,11 @@ struct Block {
 QList<Block> blocks(const QString &text);
 
 // The text with the marker line "<!--S:n-->" before every run of non-blank
-// lines, runs separated by exactly one empty line. Inside a fenced block, and
-// before an indented line that continues an open list, no marker goes in and
-// the lines (blank ones included) stay as they are, so code keeps its blank
-// lines and list items their continuation.
+// lines, runs separated by exactly one empty line. Inside a fenced block or
+// an HTML comment, and before an indented line that continues an open list,
+// no marker goes in and the lines (blank ones included) stay as they are, so
+// code keeps its blank lines, comments stay hidden and list items keep their
+// continuation.
 QString annotate(const QString &text);
 
 // Every marker followed by a line break and an element start becomes that

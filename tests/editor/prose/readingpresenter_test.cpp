@@ -61,6 +61,12 @@ TEST(ReadingAnnotate, MarkersGoBeforeRunsButNeverInsideCodeOrBeforeAListContinua
          u"<!--S:1-->\n```\n    ```\n\nstill code\n```\n\n<!--S:7-->\nAfter"_s},
         {"inline code at the start of a line opens no fence", u"```js``` inline\n\n```\na\n\nb\n```"_s,
          u"<!--S:1-->\n```js``` inline\n\n<!--S:3-->\n```\na\n\nb\n```"_s},
+        // A comment hides everything up to its "-->", blank lines included.
+        {"a comment over blank lines stays whole", u"<!-- note\n\nsecret -->\n\nText"_s,
+         u"<!--S:1-->\n<!-- note\n\nsecret -->\n\n<!--S:5-->\nText"_s},
+        {"a comment opened inside a run", u"Para\n<!-- a\n\nb -->"_s, u"<!--S:1-->\nPara\n<!-- a\n\nb -->"_s},
+        {"a comment closed on its line", u"<!-- a -->\n\nB\n\n<!-->\n\nC"_s,
+         u"<!--S:1-->\n<!-- a -->\n\n<!--S:3-->\nB\n\n<!--S:5-->\n<!-->\n\n<!--S:7-->\nC"_s},
         {"list continuation and nesting", u"- a\n\n  more\n\n    - nested\n- b\n\nPara\n\n  indented"_s,
          u"<!--S:1-->\n- a\n\n  more\n\n    - nested\n- b\n\n<!--S:8-->\nPara\n\n<!--S:10-->\n  indented"_s},
         {"new item at the margin keeps its marker", u"1. a\n\n2. b"_s, u"<!--S:1-->\n1. a\n\n<!--S:3-->\n2. b"_s},

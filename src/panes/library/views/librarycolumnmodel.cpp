@@ -3,6 +3,10 @@
 #include "panes/library/librarygroups.h"
 #include "panes/library/librarypostrow.h"
 
+#include <QTextDocument>
+
+using namespace Qt::StringLiterals;
+
 namespace panes {
 
 using Kind = LibraryColumnItem::Kind;
@@ -51,8 +55,13 @@ QVariant LibraryColumnModel::data(const QModelIndex &index, int role) const
         const LibraryPostRow row{item.post, m_selectedID == item.post.id, false};
         if (role == Qt::DisplayRole)
             return row.titleText();
-        if (role == Qt::ToolTipRole)
-            return row.helpText();
+        if (role == Qt::ToolTipRole) {
+            // A tool tip takes anything that looks like markup as rich text;
+            // such a title is escaped so it shows as typed.
+            const QString help = row.helpText();
+            return Qt::mightBeRichText(help) ? u"<p style=\"white-space:pre\">"_s + help.toHtmlEscaped() + u"</p>"_s
+                                             : help;
+        }
         if (role == Qt::AccessibleTextRole)
             return row.accessibilityText();
         break;

@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocument>
 #include <gtest/gtest.h>
 
 using namespace Qt::StringLiterals;
@@ -477,6 +478,45 @@ TEST(LibraryColumnModel, LaysAnyNewListOverTheOldOneWithoutAReset)
         EXPECT_EQ(model.items(), rows(after)) << before << " -> " << after;
         EXPECT_EQ(resets.count(), 0);
     }
+}
+
+// What a tool tip shows for text: Qt takes anything that looks like markup
+// as rich text.
+QString shownAsToolTip(const QString &text)
+{
+    if (!Qt::mightBeRichText(text))
+        return text;
+    QTextDocument document;
+    document.setHtml(text);
+    return document.toPlainText();
+}
+
+TEST(LibraryColumnModel, RowToolTipsShowTitlesAsTyped)
+{
+    const struct {
+        QString title;
+        Post::ContentType type;
+        QString shown;
+    } cases[] = {
+        {u"Plain Title"_s, Post::ContentType::post, u"Plain Title"_s},
+        {u"Why <b> tags matter"_s, Post::ContentType::post, u"Why <b> tags matter"_s},
+        {u"<i>Notes</i>  on  spacing"_s, Post::ContentType::post, u"<i>Notes</i>  on  spacing"_s},
+        {u"Fish &lt; chips"_s, Post::ContentType::post, u"Fish &lt; chips"_s},
+        {u"<em>Ten</em> Things"_s, Post::ContentType::outline, u"<em>Ten</em> Things \u2014 outline"_s},
+    };
+    LibraryColumnModel model;
+    QList<LibraryColumnItem> items;
+    for (const auto &c : cases) {
+        LibraryColumnItem item;
+        item.post.id = QString::number(items.size());
+        item.post.title = c.title;
+        item.post.type = c.type;
+        items.append(item);
+    }
+    model.setItems(items);
+    for (int row = 0; row < model.rowCount(); ++row)
+        EXPECT_EQ(shownAsToolTip(model.index(row).data(Qt::ToolTipRole).toString()), cases[row].shown)
+            << cases[row].title.toStdString();
 }
 
 } // namespace

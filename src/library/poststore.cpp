@@ -388,9 +388,17 @@ void movePiece(const Post &post, const QString &targetProject, const QString &ho
     if (where.root == Root::archive)
         throw StoreError(Code::featureUnsupported, where.path);
     const QString name = validateProjectName(targetProject);
-    if (foundation::text::nameKey(name) == foundation::text::nameKey(where.project))
+    const QString root = rootPath(home, Root::projects);
+    if (name == where.project)
         return;
-    const QString projectDir = ensureProjectFolder(rootPath(home, Root::projects), name);
+    // The same project under another case or form, unless a folder of
+    // exactly that name is listed beside it: then it is a project of its own.
+    if (foundation::text::nameKey(name) == foundation::text::nameKey(where.project)) {
+        const std::optional<QStringList> names = foundation::fs::tryListFolder(root);
+        if (!names || !names->contains(name) || !foundation::fs::isDirectoryNoFollow(joined(root, name)))
+            return;
+    }
+    const QString projectDir = ensureProjectFolder(root, name);
     moveRefusingExisting(where.path, joined(projectDir, post.id));
 }
 

@@ -430,6 +430,15 @@ TEST_F(PostStoreHome, MovePiece)
     EXPECT_TRUE(exists("projects/Essays/p/post.md"));
     EXPECT_FALSE(exists("projects/blog/p"));
 
+    // A project folder whose name differs only in case is another project
+    // when it is there in its own right.
+    const Post other = piece("projects/essays/r");
+    PostStore::movePiece(post, "essays", home);
+    EXPECT_TRUE(exists("projects/essays/p/post.md"));
+    EXPECT_FALSE(exists("projects/Essays/p"));
+    PostStore::movePiece(other, "Essays", home);
+    EXPECT_TRUE(exists("projects/Essays/r/post.md"));
+
     expectStoreError(Code::fileWriteInvalidFileName, [&] { PostStore::movePiece(post, "../x", home); });
     const Post archived = piece("archive/old/q");
     expectStoreError(Code::featureUnsupported, [&] { PostStore::movePiece(archived, "Essays", home); });

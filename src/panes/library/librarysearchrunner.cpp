@@ -85,6 +85,8 @@ LibrarySearchRunner::LibrarySearchRunner(model::PostsModel *model, const QString
 {
     bodyReader = [cache = m_cache](const Post &post, const QString &home) { return cache->body(post, home); };
     m_debounce.setSingleShot(true);
+    // A coarse timer may fire up to 5 % early; the wait is a floor.
+    m_debounce.setTimerType(Qt::PreciseTimer);
     m_debounce.setInterval(defaultDebounce);
     connect(&m_debounce, &QTimer::timeout, this, &LibrarySearchRunner::startSearch);
     m_key.homePath = homePath;

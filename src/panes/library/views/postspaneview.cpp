@@ -297,7 +297,14 @@ PostsEditorRequest PostsPaneView::request() const
 void PostsPaneView::refreshContent(bool force)
 {
     PostsEditorContent content = m_model ? PostsEditorContent::of(*m_model) : PostsEditorContent();
-    const bool same = content.which == m_content.which && content.identityKey == m_content.identityKey;
+    // An editor left on a session the model has replaced would send the
+    // writer's words nowhere: a new session means a new editor.
+    model::EditorSession *session = !m_model                             ? nullptr
+                                    : content.which == Case::outsideFile ? m_model->externalSession()
+                                    : content.which == Case::openPiece   ? m_model->session()
+                                                                         : nullptr;
+    const bool same =
+        content.which == m_content.which && content.identityKey == m_content.identityKey && session == m_editorSession;
     if (!force && same && (m_editor || m_emptyState)) {
         m_content = content;
         return;
@@ -307,10 +314,13 @@ void PostsPaneView::refreshContent(bool force)
     delete m_emptyState;
     m_emptyMessage = nullptr;
     if (content.showsEditor()) {
-        m_editor = m_editorFactory(request());
+        const PostsEditorRequest made = request();
+        m_editorSession = made.session;
+        m_editor = m_editorFactory(made);
         m_editorLayout->insertWidget(0, m_editor, 1);
         return;
     }
+    m_editorSession = nullptr;
     m_emptyState = new QWidget;
     auto *layout = new QVBoxLayout(m_emptyState);
     layout->setSpacing(10);

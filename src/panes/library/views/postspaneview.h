@@ -113,6 +113,9 @@ private:
     QWidget *m_editorArea = nullptr;
     QVBoxLayout *m_editorLayout = nullptr;
     QPointer<QWidget> m_editor;
+    // The session the editor was made with; the model may replace it under
+    // the same key (a move reopens the piece's session).
+    QPointer<model::EditorSession> m_editorSession;
     QPointer<QWidget> m_emptyState;
     QLabel *m_emptyMessage = nullptr;
     QLabel *m_errorLine = nullptr;

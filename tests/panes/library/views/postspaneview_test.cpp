@@ -9,6 +9,7 @@
 #include "screenshot.h"
 
 #include <QApplication>
+#include <QCoro/QCoroTask>
 #include <QDialog>
 #include <QLabel>
 #include <QSignalSpy>
@@ -142,6 +143,34 @@ TEST_F(PaneTest, TheEditorAreaShowsTheFirstCaseThatApplies)
     model.newOutlineDraft();
     EXPECT_NE(pane->editorContent().identityKey, draftKey);
     EXPECT_TRUE(pane->editorContent().outline);
+}
+
+// The model opens a new session for a piece it moved or renamed; the editor
+// shown must work on that one, or what the writer types next goes nowhere.
+TEST_F(PaneTest, TheEditorFollowsTheSessionTheModelReopensForTheOpenPiece)
+{
+    const struct {
+        const char *name;
+        std::function<void()> act;
+        QString key;
+    } cases[] = {
+        {"moved into another project", [&] { model.movePiece(post("harbour"), u"Drafts"_s); }, u"harbour"_s},
+        {"renamed", [&] { model.renamePiece(post("harbour"), u"Harbour Nights"_s); }, u"harbour-nights"_s},
+    };
+    for (const auto &c : cases) {
+        model.selectPiece(post("harbour").id);
+        c.act();
+        ASSERT_EQ(model.lastError(), std::nullopt) << c.name;
+        QCoro::waitFor(model.rescan());
+        ASSERT_NE(model.session(), nullptr) << c.name;
+        EXPECT_EQ(pane->editorContent().identityKey, c.key) << c.name;
+        ASSERT_FALSE(requests.isEmpty());
+        EXPECT_EQ(requests.last().session, model.session()) << c.name;
+        // While the session stays, a rescan keeps the editor.
+        QWidget *editor = pane->editor();
+        QCoro::waitFor(model.rescan());
+        EXPECT_EQ(pane->editor(), editor) << c.name;
+    }
 }
 
 TEST_F(PaneTest, AnOutsideFileShowsUnderItsAddressWithoutPublishing)

@@ -349,20 +349,23 @@ QString replaceTitleHeading(const QString &body, const QString &heading)
 
 Post renamePiece(const Post &post, const QString &newTitle, const QString &home)
 {
+    // The title is one heading line: a pasted line break would leave the rest
+    // of it in the body.
+    const QString title = foundation::text::onOneLine(newTitle);
     const Location where = requireLocation(post, home);
     const QString postPath = joined(where.path, kPostFileName);
     const QString text = foundation::fs::readUtf8File(postPath);
     const PostFrontmatter::Split split = PostFrontmatter::splitFrontmatter(text);
-    const QString body = replaceTitleHeading(split.body, QStringLiteral("# ") + newTitle);
+    const QString body = replaceTitleHeading(split.body, QStringLiteral("# ") + title);
     foundation::fs::atomicWrite(postPath, (split.block + body).toUtf8());
 
-    const QString name = uniquePieceName(newTitle, home, post.id);
+    const QString name = uniquePieceName(title, home, post.id);
     if (name != post.id)
         moveRefusingExisting(where.path, joined(QFileInfo(where.path).path(), name));
 
     Post result;
     result.id = name;
-    result.title = newTitle;
+    result.title = title;
     result.passState = post.passState;
     result.origin = post.origin;
     result.type = post.type;

@@ -409,6 +409,15 @@ TEST_F(PostStoreHome, RenameMovesToTheNextFreeName)
     expectStoreError(Code::fileReadNoSuchFile, [&] { PostStore::renamePiece(missing, "X", home); });
 }
 
+TEST_F(PostStoreHome, RenameKeepsAPastedLineBreakOutOfTheBody)
+{
+    const Post post = piece("projects/a/old", "# Old\nBody\n");
+    const Post renamed = PostStore::renamePiece(post, "New\nTitle", home);
+    EXPECT_EQ(renamed.id, "new-title");
+    EXPECT_EQ(renamed.title, "New Title");
+    EXPECT_EQ(readText(path("projects/a/new-title/post.md")), "# New Title\nBody\n");
+}
+
 TEST_F(PostStoreHome, RenameRefusesTextThatIsNotUTF8)
 {
     const Post post = piece("projects/a/p");

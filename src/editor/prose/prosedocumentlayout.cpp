@@ -185,14 +185,12 @@ void ProseDocumentLayout::postChunk()
     QMetaObject::invokeMethod(this, &ProseDocumentLayout::layOutNextChunk, Qt::QueuedConnection);
 }
 
-void ProseDocumentLayout::documentChanged(int from, int charsRemoved, int charsAdded)
+void ProseDocumentLayout::documentChanged(int from, int /*charsRemoved*/, int charsAdded)
 {
     QTextDocument *doc = document();
     const int count = doc->blockCount();
-    // The highlighter marks blocks dirty while a text change is still on its
-    // way here: the change itself follows and lays out what it touched.
-    if (charsRemoved == charsAdded && count != m_heights.size() && !m_heights.isEmpty())
-        return;
+    // The blocks are found from the document, never from the lengths: typing
+    // over a selected line break keeps the length and removes a block.
     m_lastLaidOut = 0;
 
     int firstIndex = 0;

@@ -140,6 +140,53 @@ TEST_F(ProseDocumentLayoutTest, InsetsAndAnEditLayOutOnlyWhatChanged)
     EXPECT_EQ(edit.document()->availableUndoSteps(), 1);
 }
 
+// Typing over a selected line break, or a break over a selected letter,
+// replaces as many characters as it removes while the blocks change count.
+TEST_F(ProseDocumentLayoutTest, AnEditOfEqualLengthThatAddsOrRemovesBlocksIsLaidOut)
+{
+    struct Case {
+        const char16_t *text;
+        int from;
+        int to;
+        const char16_t *replacement;
+    };
+    const Case cases[] = {
+        {u"One\nTwo\nThree", 3, 4, u"x"},
+        {u"One\nTwo\nThree", 5, 6, u"\n"},
+        {u"a\nb\nc\nd", 1, 4, u"xyz"},
+        {u"- a\n\n- b", 3, 5, u"\n\n\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(QString::fromUtf16(c.text).toStdString());
+        setText(QString::fromUtf16(c.text));
+        QTextCursor cursor(edit.document());
+        cursor.setPosition(c.from);
+        cursor.setPosition(c.to, QTextCursor::KeepAnchor);
+        cursor.insertText(QString::fromUtf16(c.replacement));
+        const QString after = edit.document()->toRawText().replace(QChar::ParagraphSeparator, u'\n');
+
+        QTextEdit fresh;
+        fresh.resize(edit.size());
+        fresh.setFrameStyle(0);
+        fresh.document()->setDefaultFont(P::bodyFont());
+        auto *freshLayout = new ProseDocumentLayout(fresh.document());
+        fresh.document()->setDocumentLayout(freshLayout);
+        new ProseHighlighter(fresh.document());
+        fresh.show();
+        fresh.setPlainText(after);
+        testsupport::drainPosted();
+        for (int i = 0; i < edit.document()->blockCount(); ++i) {
+            SCOPED_TRACE(i);
+            EXPECT_EQ(rectOf(i), freshLayout->blockBoundingRect(fresh.document()->findBlockByNumber(i)));
+        }
+        EXPECT_EQ(layout->documentSize(), freshLayout->documentSize());
+        // A click below the last line lands in the last block.
+        const QRectF last = rectOf(edit.document()->blockCount() - 1);
+        const int hit = layout->hitTest(QPointF(last.left() + 1, last.bottom() + 5), Qt::FuzzyHit);
+        EXPECT_EQ(hit, edit.document()->lastBlock().position());
+    }
+}
+
 TEST_F(ProseDocumentLayoutTest, ALongTextIsLaidOutAScreenAtATimeToTheSameResult)
 {
     QStringList paragraphs;

@@ -10,6 +10,16 @@
 
 namespace editor {
 
+namespace {
+
+class UndoBoundary : public QAbstractUndoItem {
+public:
+    void undo() override {}
+    void redo() override {}
+};
+
+} // namespace
+
 ProseListTextView::ProseListTextView(QWidget *parent) : FileDropTextView(parent)
 {
     setAcceptRichText(false);
@@ -64,9 +74,12 @@ bool ProseListTextView::applyEdit(const ProseList::Edit &edit)
     cursor.setPosition(end, QTextCursor::KeepAnchor);
     if (cursor.selectedText() == QString(edit.replacement).replace(u'\n', QChar::ParagraphSeparator))
         return false;
-    // One edit block: one undo step, however many lines moved.
+    // One edit block: one undo step, however many lines moved. It ends in a
+    // step that does nothing, so Qt does not merge a letter typed next into
+    // it: one undo must not take away both.
     cursor.beginEditBlock();
     cursor.insertText(edit.replacement);
+    document()->appendUndoItem(new UndoBoundary);
     cursor.endEditBlock();
     // A list edit is looked at whole, even when it stayed on one line.
     m_pendingPlainEdit.reset();

@@ -255,6 +255,43 @@ TEST_F(ProseTextViewTest, ListKeysAreOneUndoStepAndOnlyTheExactModifiersMove)
     EXPECT_EQ(session->text(), u"- one\n- two\n- three\n\n\tPlain line\n"_s);
 }
 
+// A list edit that leaves the caret at the end of what it replaced: the
+// letter typed next is an undo step of its own.
+TEST_F(ProseTextViewTest, TypingAfterAListEditIsUndoneAlone)
+{
+    struct Case {
+        const char *body;
+        int caret;
+        Qt::Key key;
+        Qt::KeyboardModifiers modifiers;
+        const char16_t *edited;
+    };
+    const Case cases[] = {
+        {"- a\n- b", 7, Qt::Key_Tab, Qt::NoModifier, u"- a\n  - b"},
+        {"- a\n  - b", 9, Qt::Key_Backtab, Qt::ShiftModifier, u"- a\n- b"},
+        {"- a\n- b", 3, Qt::Key_Down, Qt::AltModifier, u"- b\n- a"},
+    };
+    int n = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.body);
+        const QString id = u"u"_s + QString::number(n++);
+        piece(id, c.body);
+        auto session = open(id, 10s);
+        ProseTextView view;
+        show(view, session.get());
+        caretAt(view, c.caret);
+        key(view, c.key, c.modifiers);
+        const QString edited = QString::fromUtf16(c.edited);
+        ASSERT_EQ(view.textView()->rawText(), edited);
+        type(view, u"x"_s);
+        key(view, Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(view.textView()->rawText(), edited);
+        EXPECT_EQ(session->text(), edited);
+        key(view, Qt::Key_Z, Qt::ControlModifier);
+        EXPECT_EQ(view.textView()->rawText(), QString::fromUtf8(c.body));
+    }
+}
+
 // A paste without the clipboard.
 struct PastingTextView : ProseListTextView {
     using ProseListTextView::insertFromMimeData;

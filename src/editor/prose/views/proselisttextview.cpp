@@ -120,7 +120,10 @@ bool ProseListTextView::listKey(QKeyEvent *event)
 
 void ProseListTextView::keyPressEvent(QKeyEvent *event)
 {
-    if (listKey(event)) {
+    // Shift+Tab off a list does nothing, as in a text view: passed on, it
+    // would take the keyboard out of the editor, and the words typed next
+    // with it.
+    if (listKey(event) || event->key() == Qt::Key_Backtab) {
         event->accept();
         return;
     }

@@ -16,12 +16,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QDropEvent>
+#include <QLineEdit>
 #include <QMimeData>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextLayout>
+#include <QVBoxLayout>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -253,6 +255,39 @@ TEST_F(ProseTextViewTest, ListKeysAreOneUndoStepAndOnlyTheExactModifiersMove)
     caretAt(view, int(start.indexOf(u"Plain"_s)));
     key(view, Qt::Key_Tab);
     EXPECT_EQ(session->text(), u"- one\n- two\n- three\n\n\tPlain line\n"_s);
+}
+
+// Shift+Tab where there is no list item to outdent (plain text, "- ", which
+// is a rule, an empty text) does nothing and keeps the keyboard: the words
+// typed next still go into the piece, not into the field before the editor.
+TEST_F(ProseTextViewTest, ShiftTabOffAListKeepsTheTyping)
+{
+    const char *bodies[] = {"Plain line\n", "- ", ""};
+    int n = 0;
+    for (const char *body : bodies) {
+        SCOPED_TRACE(body);
+        const QString id = u"s"_s + QString::number(n++);
+        piece(id, body);
+        auto session = open(id, 10s);
+        QWidget window;
+        auto *column = new QVBoxLayout(&window);
+        auto *field = new QLineEdit;
+        column->addWidget(field);
+        auto *view = new ProseTextView;
+        column->addWidget(view);
+        view->setSession(session.get());
+        window.resize(700, 500);
+        window.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+        testsupport::drainPosted();
+        view->textView()->setFocus();
+        caretAt(*view, int(std::strlen(body)));
+        key(*view, Qt::Key_Backtab, Qt::ShiftModifier);
+        EXPECT_TRUE(view->textView()->hasFocus());
+        QTest::keyClicks(QApplication::focusWidget(), u"x"_s);
+        EXPECT_EQ(session->text(), QString::fromUtf8(body) + u"x"_s);
+        EXPECT_TRUE(field->text().isEmpty());
+    }
 }
 
 // A list edit that leaves the caret at the end of what it replaced: the

@@ -10,6 +10,7 @@
 #include <QTextEdit>
 #include <QTextLayout>
 #include <gtest/gtest.h>
+#include <tuple>
 
 namespace {
 
@@ -23,12 +24,19 @@ protected:
     void SetUp() override
     {
         edit.resize(800, 600);
-        edit.setFrameStyle(0);
-        edit.document()->setDefaultFont(P::bodyFont());
-        layout = new ProseDocumentLayout(edit.document());
-        edit.document()->setDocumentLayout(layout);
-        highlighter = new ProseHighlighter(edit.document());
-        edit.show();
+        std::tie(layout, highlighter) = equip(edit);
+    }
+
+    // A view set up as the editor's: the prose layout and the highlighter.
+    static std::pair<ProseDocumentLayout *, ProseHighlighter *> equip(QTextEdit &view)
+    {
+        view.setFrameStyle(0);
+        view.document()->setDefaultFont(P::bodyFont());
+        auto *viewLayout = new ProseDocumentLayout(view.document());
+        view.document()->setDocumentLayout(viewLayout);
+        auto *viewHighlighter = new ProseHighlighter(view.document());
+        view.show();
+        return {viewLayout, viewHighlighter};
     }
 
     void setText(const QString &text)
@@ -167,12 +175,7 @@ TEST_F(ProseDocumentLayoutTest, AnEditOfEqualLengthThatAddsOrRemovesBlocksIsLaid
 
         QTextEdit fresh;
         fresh.resize(edit.size());
-        fresh.setFrameStyle(0);
-        fresh.document()->setDefaultFont(P::bodyFont());
-        auto *freshLayout = new ProseDocumentLayout(fresh.document());
-        fresh.document()->setDocumentLayout(freshLayout);
-        new ProseHighlighter(fresh.document());
-        fresh.show();
+        ProseDocumentLayout *freshLayout = equip(fresh).first;
         fresh.setPlainText(after);
         testsupport::drainPosted();
         for (int i = 0; i < edit.document()->blockCount(); ++i) {
@@ -203,12 +206,7 @@ TEST_F(ProseDocumentLayoutTest, ALongTextIsLaidOutAScreenAtATimeToTheSameResult)
     // The same text with every block asked for in order, so laid out at once.
     QTextEdit other;
     other.resize(edit.size());
-    other.setFrameStyle(0);
-    other.document()->setDefaultFont(P::bodyFont());
-    auto *otherLayout = new ProseDocumentLayout(other.document());
-    other.document()->setDocumentLayout(otherLayout);
-    new ProseHighlighter(other.document());
-    other.show();
+    ProseDocumentLayout *otherLayout = equip(other).first;
     other.setPlainText(text);
     for (QTextBlock b = other.document()->begin(); b.isValid(); b = b.next())
         otherLayout->blockBoundingRect(b);
@@ -216,8 +214,9 @@ TEST_F(ProseDocumentLayoutTest, ALongTextIsLaidOutAScreenAtATimeToTheSameResult)
     for (int i = 0; i < edit.document()->blockCount(); ++i) {
         SCOPED_TRACE(i);
         ASSERT_EQ(rectOf(i), otherLayout->blockBoundingRect(other.document()->findBlockByNumber(i)));
-        if (i > 0)
+        if (i > 0) {
             ASSERT_EQ(rectOf(i).top(), rectOf(i - 1).bottom());
+        }
     }
     EXPECT_EQ(layout->documentSize(), otherLayout->documentSize());
 

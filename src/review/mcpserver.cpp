@@ -15,10 +15,23 @@
 #include <cstring>
 #include <exception>
 #include <malloc.h>
+#include <poll.h>
 #include <vector>
 
 namespace review::MCPServer {
 namespace {
+
+// Waits until fd is ready for events; false when the wait itself fails.
+bool waitFor(int fd, short events)
+{
+    pollfd p{fd, events, 0};
+    for (;;) {
+        if (::poll(&p, 1, -1) >= 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
 
 void writeLine(int fd, QByteArray line)
 {
@@ -347,7 +360,8 @@ int run(int inFd, int outFd)
     for (;;) {
         const ssize_t n = ::read(inFd, chunk.data(), chunk.size());
         if (n < 0) {
-            if (errno == EINTR)
+            // A non-blocking descriptor with nothing in it yet has not ended.
+            if (errno == EINTR || ((errno == EAGAIN || errno == EWOULDBLOCK) && waitFor(inFd, POLLIN)))
                 continue;
             break;
         }

@@ -13,8 +13,10 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
+#include <chrono>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -122,6 +124,24 @@ TEST(MCPServerLoop, FramesLinesWithABoundedBuffer)
     };
     for (const Case &c : cases)
         EXPECT_EQ(runLoop(c.input), c.output) << c.name;
+}
+
+// A peer may hand over a non-blocking pipe: "nothing to read yet" is not the
+// end of the input.
+TEST(MCPServerLoop, NonBlockingInputIsWaitedForUntilItEnds)
+{
+    int in[2];
+    ASSERT_EQ(::pipe2(in, O_NONBLOCK | O_CLOEXEC), 0);
+    QTemporaryFile out;
+    ASSERT_TRUE(out.open());
+    std::thread server([&] { review::MCPServer::run(in[0], out.handle()); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(foundation::fs::writeAll(in[1], kPing + "\n"));
+    ::close(in[1]);
+    server.join();
+    ::close(in[0]);
+    out.seek(0);
+    EXPECT_EQ(out.readAll(), kPingReply);
 }
 
 TEST(MCPServerLoop, UnserialisableReplyFallsBackToTheFixedLine)

@@ -36,8 +36,19 @@ bool waitFor(int fd, short events)
 void writeLine(int fd, QByteArray line)
 {
     line.append('\n');
-    // A peer that went away is not our concern: the loop ends with its input.
-    foundation::fs::writeAll(fd, line);
+    // A full non-blocking pipe is waited on, so no reply is cut mid-line. A
+    // peer that went away is not our concern: the loop ends with its input.
+    QByteArrayView rest(line);
+    while (!rest.isEmpty()) {
+        const ssize_t n = ::write(fd, rest.data(), size_t(rest.size()));
+        if (n > 0) {
+            rest = rest.sliced(n);
+            continue;
+        }
+        if (n < 0 && (errno == EINTR || ((errno == EAGAIN || errno == EWOULDBLOCK) && waitFor(fd, POLLOUT))))
+            continue;
+        return;
+    }
 }
 
 QJsonObject error(int code, const char *message)

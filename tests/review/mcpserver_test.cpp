@@ -144,6 +144,40 @@ TEST(MCPServerLoop, NonBlockingInputIsWaitedForUntilItEnds)
     EXPECT_EQ(out.readAll(), kPingReply);
 }
 
+// A reply larger than a full non-blocking output pipe goes out whole once the
+// peer reads, never cut off mid-line.
+TEST(MCPServerLoop, ReplyToASlowNonBlockingReaderIsWrittenWhole)
+{
+    int out[2];
+    ASSERT_EQ(::pipe2(out, O_NONBLOCK | O_CLOEXEC), 0);
+    const QByteArray id(300 * 1024, 'i');
+    const QByteArray request = R"({"id":")" + id + R"(","method":"ping"})";
+    const QByteArray expected = R"({"id":")" + id
+                                + R"(","jsonrpc":"2.0","result":{}})"
+                                  "\n";
+    QByteArray received;
+    std::thread reader([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        ::fcntl(out[0], F_SETFL, 0);
+        char chunk[4096];
+        ssize_t n;
+        while ((n = ::read(out[0], chunk, sizeof chunk)) > 0)
+            received.append(chunk, n);
+    });
+    QTemporaryFile in;
+    ASSERT_TRUE(in.open());
+    in.write(request + "\n" + kPing + "\n");
+    in.flush();
+    const int inFd = ::open(in.fileName().toLocal8Bit().constData(), O_RDONLY);
+    review::MCPServer::run(inFd, out[1]);
+    ::close(inFd);
+    ::close(out[1]);
+    reader.join();
+    ::close(out[0]);
+    EXPECT_EQ(received.size(), expected.size() + kPingReply.size());
+    EXPECT_TRUE(received == expected + kPingReply);
+}
+
 TEST(MCPServerLoop, UnserialisableReplyFallsBackToTheFixedLine)
 {
     QTemporaryFile err;

@@ -4,6 +4,7 @@
 #include "foundation/paths.h"
 #include "foundation/text.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <exception>
@@ -60,7 +61,9 @@ EngineCheckResult discover(const QStringList &candidates, bool useLoginShell, do
     }
     if (useLoginShell) {
         const QString found = askLoginShell(loginShell.value_or(userLoginShell()));
-        if (!found.isEmpty() && answersCheck(found, checkTimeout))
+        // A relative answer (from a PATH entry like ".") would name whatever
+        // lies in the folder the application runs in.
+        if (QDir::isAbsolutePath(found) && answersCheck(found, checkTimeout))
             return passFor(found);
     }
     return {firstFailure};

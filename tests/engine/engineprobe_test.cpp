@@ -160,6 +160,25 @@ TEST_F(EngineProbeTest, TheLoginShellIsAskedWhenNoCandidateAnswers)
     }
 }
 
+// A PATH entry like "." or "bin" makes the shell print a relative path; it
+// names whatever lies in the folder the application happens to run in.
+TEST_F(EngineProbeTest, ARelativePathFromTheLoginShellIsNotTheEngine)
+{
+    const QString broken = candidate("broken", failingCheck("no\n"));
+    candidate("hermes", kAnswers);
+    const QString oldCwd = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(m_dir.path()));
+    for (const QString printed : {QStringLiteral("hermes"), QStringLiteral("./hermes")}) {
+        SCOPED_TRACE(printed.toStdString());
+        EXPECT_EQ(EngineProbe::probe({broken}, true, stateFolder(), 5, shellPrinting(printed)),
+                  (EngineCheckResult{Fail{broken, "no\n"}}));
+        EXPECT_EQ(storedRecord().value("status").toString(), "fail");
+    }
+    QDir::setCurrent(oldCwd);
+    EXPECT_EQ(runs(), (QList<QStringList>{{broken, "acp", "--check"}, {broken, "acp", "--check"}}))
+        << "nothing relative is run";
+}
+
 TEST(EngineProbeShell, TheAccountsShellComesBeforeShellVariable)
 {
     const passwd *account = ::getpwuid(::getuid());

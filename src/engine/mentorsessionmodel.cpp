@@ -365,9 +365,11 @@ QCoro::Task<void> MentorSessionModel::start()
     if (m_phase.which() != Phase::Case::idle)
         co_return;
     const QPointer<MentorSessionModel> self(this);
+    const quint64 attempt = ++m_startAttempt;
     setPhase(Phase::starting());
     const EngineHost::ChatStart result = co_await m_host->startChat();
-    if (!self || !applyStartResult(result))
+    // A restart begun meanwhile has stopped this engine and owns the phase.
+    if (!self || attempt != m_startAttempt || !applyStartResult(result))
         co_return;
     if (m_phase.which() == Phase::Case::starting)
         co_await restoreActiveSession();
@@ -426,9 +428,10 @@ QCoro::Task<void> MentorSessionModel::restart()
         it->streamingThought.clear();
         emit streamingChanged(it.key());
     }
+    const quint64 attempt = ++m_startAttempt;
     setPhase(Phase::starting());
     const EngineHost::ChatStart result = co_await m_host->startChat();
-    if (!self || !applyStartResult(result) || m_phase.which() != Phase::Case::starting)
+    if (!self || attempt != m_startAttempt || !applyStartResult(result) || m_phase.which() != Phase::Case::starting)
         co_return;
     if (m_activeEntry && m_roster.contains(*m_activeEntry)) {
         setPhase(Phase::ready());

@@ -269,6 +269,8 @@ private:
     }
 
     std::unique_ptr<EngineHost> m_host;
+    // Counts chat-engine starts, so only the latest one applies its outcome.
+    quint64 m_startAttempt = 0;
     Phase m_phase;
     bool m_isStreaming = false;
     QList<SessionEntry> m_roster;

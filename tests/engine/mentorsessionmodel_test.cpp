@@ -597,6 +597,45 @@ TEST_F(MentorTest, RestartWhenIdleActsOnlyOnceTheEngineHasStarted)
     })) << "ready";
 }
 
+TEST_F(MentorTest, ARestartOvertakenByAnotherLeavesTheMentorToIt)
+{
+    struct Case {
+        const char *name;
+        std::function<void()> ask;
+    };
+    const Case cases[] = {
+        {"two restarts asked for at once",
+         [this] {
+             model->restartWhenIdle();
+             model->restartWhenIdle();
+         }},
+        {"restarted again at once",
+         [this] {
+             QCoro::Task<void> first = model->restart();
+             QCoro::Task<void> second = model->restart();
+         }},
+    };
+    startReady();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t engines = made.size();
+        // The first restart's engine is still in its handshake when the
+        // second one begins.
+        scripts = {silentChat()};
+        c.ask();
+        EXPECT_TRUE(spinUntil([&] {
+            return made.size() == engines + 2 && model->host().chat() == made.back() && model->phase() == Phase::ready()
+                   && !model->replayingSessionId();
+        }));
+        drainPosted();
+        EXPECT_GT(made[engines]->closes, 0) << "the overtaken engine is stopped";
+        EXPECT_EQ(model->phase(), Phase::ready());
+        EXPECT_EQ(model->stderrTail(), QStringList());
+        EXPECT_EQ(model->activeEntry(), model->roster().first());
+        EXPECT_EQ(made.back()->requestMethods(), QStringList({"initialize", "session/load"}));
+    }
+}
+
 TEST_F(MentorTest, ARestartResumesTheActiveEntryWhileTheRosterHoldsIt)
 {
     const SessionEntry newest = entry("a", "Newest", "Essay", 2);

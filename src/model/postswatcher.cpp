@@ -164,6 +164,16 @@ private:
             m_paths.remove(event.wd);
             return;
         }
+        if (event.mask & IN_MOVE_SELF) {
+            // A root that was renamed away no longer stands at its path; its
+            // watches go, so the owner sees the root lost and starts anew on
+            // whatever takes its place. Other folders are followed through
+            // their parent's move events.
+            const auto moved = m_paths.constFind(event.wd);
+            if (moved != m_paths.constEnd() && m_roots.contains(*moved))
+                dropTree(QByteArray(*moved));
+            return;
+        }
         if (!m_recursive || !(event.mask & IN_ISDIR) || event.len == 0)
             return;
         const auto parent = m_paths.constFind(event.wd);

@@ -290,4 +290,15 @@ TEST_F(PostsModelWatchTest, AProjectsFolderDeletedUnderTheHomeIsWatchedAgain)
     EXPECT_TRUE(spinUntil([&] { return lists(model, "Anew"); }, 10000));
 }
 
+TEST_F(PostsModelWatchTest, AProjectsFolderRenamedAwayIsWatchedAgainInItsPlace)
+{
+    const QString projects = PostStore::rootPath(home, PostStore::Root::projects);
+    ASSERT_TRUE(QDir().rename(projects, home + "/projects-old"));
+    ASSERT_TRUE(spinUntil([&] { return !lists(model, "Walk"); }, 10000));
+    ASSERT_TRUE(spinUntil([&] { return model.watcher().watchesEveryRoot(); }, 10000));
+
+    PostStore::createPiece("# Anew\n\nA fresh start.\n", "Essays", Post::ContentType::post, Post::Origin::writer, home);
+    EXPECT_TRUE(spinUntil([&] { return lists(model, "Anew"); }, 10000));
+}
+
 } // namespace

@@ -136,6 +136,30 @@ TEST_F(PostsWatcherTest, WatchesFollowFoldersThatGoAndMove)
     EXPECT_EQ(calls, before);
 }
 
+TEST_F(PostsWatcherTest, ARootMovedAwayCountsAsLost)
+{
+    // A sync tool or the writer renames projects/ and puts another in its
+    // place: the watch must not stay on the folder that left.
+    QDir().mkpath(path("home/projects/Essays/walk"));
+    QDir().mkpath(path("home/archive"));
+    watcher.start({path("home/projects"), path("home/archive")});
+    ASSERT_TRUE(watcher.watchesEveryRoot());
+    EXPECT_EQ(watcher.watchCount(), 4);
+
+    ASSERT_TRUE(QDir().rename(path("home/projects"), path("home/projects-old")));
+    ASSERT_TRUE(spinUntil([&] { return calls == 1; }));
+    EXPECT_FALSE(watcher.watchesEveryRoot());
+    EXPECT_EQ(watcher.watchCount(), 1); // archive/ alone
+    settle();
+    EXPECT_EQ(testsupport::inotifyWatches(), 1);
+
+    // What happens in the folder that left is no longer ours.
+    const int before = calls;
+    writeFile(path("home/projects-old/Essays/walk/post.md"), "x");
+    settle();
+    EXPECT_EQ(calls, before);
+}
+
 TEST_F(PostsWatcherTest, StopAndRestartLeaveNoWatchesBehind)
 {
     const int baseline = testsupport::inotifyWatches();

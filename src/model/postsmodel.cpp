@@ -70,6 +70,9 @@ PostsModel::PostsModel(QObject *parent)
         if (!m_watchedHome || !QFileInfo(*m_watchedHome).isDir())
             return;
         m_homeReturnPoll.stop();
+        // Watches that outlived the Home's absence are on folders that moved
+        // away with it (a renamed Home), not on the ones now at its path.
+        m_watcher.stop();
         startWatching(*m_watchedHome);
         rescanLater();
     });

@@ -279,6 +279,24 @@ TEST_F(PostsModelWatchTest, AHomeWhoseDriveLeftIsWatchedAgainWhenItComesBack)
     EXPECT_TRUE(spinUntil([&] { return lists(model, "Later"); }, 10000));
 }
 
+TEST_F(PostsModelWatchTest, AHomeRenamedAwayAndMadeAgainIsWatchedInItsPlace)
+{
+    // The Home is renamed away (a rename has no events of its own) and the
+    // next scan finds it missing; its watches went along with the folders.
+    ASSERT_TRUE(QDir().rename(home, dir.path() + "/Away"));
+    QCoro::waitFor(model.rescan());
+    ASSERT_EQ(model.lastError(), PostsModel::missingHomeMessage(home));
+
+    // A new Home is made at the same path, say restored from a backup.
+    QDir().mkpath(home);
+    PostStore::createPiece("# Back\n\nHome again.\n", "Essays", Post::ContentType::post, Post::Origin::writer, home);
+    ASSERT_TRUE(spinUntil([&] { return lists(model, "Back") && !model.lastError(); },
+                          int(3 * PostsModel::homeReturnPollInterval.count())));
+    // It is the one watched now: a later piece arrives through the watcher.
+    PostStore::createPiece("# Later\n\nStill here.\n", "Essays", Post::ContentType::post, Post::Origin::writer, home);
+    EXPECT_TRUE(spinUntil([&] { return lists(model, "Later"); }, 10000));
+}
+
 TEST_F(PostsModelWatchTest, AProjectsFolderDeletedUnderTheHomeIsWatchedAgain)
 {
     ASSERT_TRUE(QDir(PostStore::rootPath(home, PostStore::Root::projects)).removeRecursively());

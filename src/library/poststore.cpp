@@ -47,8 +47,18 @@ std::optional<QString> sameProjectFolder(const QString &root, const QString &pro
 // Creates <root>/<project>/ for a write into it, or reuses the project folder
 // of the same name. A project folder that is a symbolic link is refused: the
 // scan ignores it and a write would land wherever it points.
+// A missing Home is an unplugged drive or a folder moved away: a write never
+// makes it again, or a drive mounted later would hide what was written there.
+void requireHomeOf(const QString &root)
+{
+    const QString home = QFileInfo(root).path();
+    if (!QFileInfo(home).isDir())
+        throw FileError(ENOENT, home, QStringLiteral("create folder"));
+}
+
 QString ensureProjectFolder(const QString &root, const QString &project)
 {
+    requireHomeOf(root);
     QString path = joined(root, project);
     if (!foundation::fs::existsNoFollow(path)) {
         if (const auto existing = sameProjectFolder(root, project))
@@ -260,6 +270,7 @@ void createProject(const QString &name, const QString &home)
 {
     const QString valid = validateProjectName(name);
     const QString projects = rootPath(home, Root::projects);
+    requireHomeOf(projects);
     const QString key = foundation::text::nameKey(valid);
     for (const QString &existing : foundation::fs::tryListFolder(projects).value_or(QStringList())) {
         if (foundation::text::nameKey(existing) == key)

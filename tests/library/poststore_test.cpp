@@ -279,6 +279,19 @@ TEST_F(PostStoreHome, CreatePieceRefusesASymlinkedProjectFolder)
     EXPECT_TRUE(QDir(elsewhere).isEmpty());
 }
 
+TEST_F(PostStoreHome, CreatingNeverMakesAMissingHome)
+{
+    // An unplugged drive leaves an empty mount point where the Home was.
+    const QString gone = home + "/unplugged";
+    EXPECT_THROW(PostStore::createPiece("# T", "Blog", Post::ContentType::post, Post::Origin::writer, gone),
+                 foundation::fs::FileError);
+    EXPECT_THROW(PostStore::createProject("Blog", gone), foundation::fs::FileError);
+    EXPECT_FALSE(QFileInfo::exists(gone));
+    // A Home without projects/ yet is fine.
+    PostStore::createProject("Blog", home);
+    EXPECT_TRUE(foundation::fs::isDirectoryNoFollow(path("projects/Blog")));
+}
+
 TEST_F(PostStoreHome, CreatePieceLeavesNoFolderWithoutPostMd)
 {
     // The write fails at its last step: the temp vanishes before its rename.

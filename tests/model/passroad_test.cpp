@@ -104,6 +104,7 @@ public:
                          {"pennora-pass1", passSession}}}})
     {
         qputenv("FAKE_HERMES_PENNORA", testsupport::pennoraBinary().toLocal8Bit());
+        QDir().mkpath(home);
         walk = PostStore::createPiece("# Walk\n\nWe walked quite far.\n", "Essays", Post::ContentType::post,
                                       Post::Origin::writer, home);
         model.startWatching(home);

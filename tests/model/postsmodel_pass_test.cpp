@@ -98,6 +98,7 @@ protected:
     // home with walk in it, open.
     void openLibrary()
     {
+        QDir().mkpath(home);
         walk = piece("# Walk\n\nWe walked quite far.\n");
         model.startWatching(home);
         QCoro::waitFor(model.rescan());

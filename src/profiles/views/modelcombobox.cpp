@@ -4,6 +4,7 @@
 
 #include <QCompleter>
 #include <QLineEdit>
+#include <QWheelEvent>
 
 namespace profiles {
 
@@ -51,6 +52,11 @@ void ModelComboBox::commit(const std::optional<QString> &text)
 bool ModelComboBox::isEditing() const
 {
     return lineEdit()->hasFocus();
+}
+
+void ModelComboBox::wheelEvent(QWheelEvent *event)
+{
+    event->ignore();
 }
 
 void ModelComboBox::refreshItems(const QStringList &items)

@@ -25,6 +25,10 @@ public:
     bool isEditing() const;
     const ModelFieldRule &rule() const { return m_rule; }
 
+protected:
+    // A wheel turn would replace the name with a listed one and commit it.
+    void wheelEvent(QWheelEvent *event) override;
+
 private:
     void refreshItems(const QStringList &items);
 

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QTextLayout>
+#include <QWheelEvent>
 
 namespace profiles {
 
@@ -59,6 +60,14 @@ SettingsFieldLabel::SettingsFieldLabel(const QString &text, QWidget *parent) : Q
     font.setLetterSpacing(QFont::AbsoluteSpacing, 0.5);
     setFont(font);
     setTextColour(this, Palette::inkMuted());
+}
+
+// SettingsPicker
+
+void SettingsPicker::wheelEvent(QWheelEvent *event)
+{
+    // Left to the page behind, which may scroll.
+    event->ignore();
 }
 
 // RoundedPanel

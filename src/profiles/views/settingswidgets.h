@@ -9,6 +9,7 @@
 
 #include <QAbstractButton>
 #include <QColor>
+#include <QComboBox>
 #include <QLabel>
 #include <QVBoxLayout>
 #include <QWidget>
@@ -38,6 +39,17 @@ class SettingsFieldLabel : public QLabel {
     Q_OBJECT
 public:
     explicit SettingsFieldLabel(const QString &text, QWidget *parent = nullptr);
+};
+
+// A menu picker that a turn of the wheel passes over: every change of it is
+// written to the engine, so only a click or a key may make one.
+class SettingsPicker : public QComboBox {
+    Q_OBJECT
+public:
+    using QComboBox::QComboBox;
+
+protected:
+    void wheelEvent(QWheelEvent *event) override;
 };
 
 // A card: page fill with a 1-wide rule border inside its rounded edge.

@@ -64,7 +64,7 @@ SurfaceSettingsPage::SurfaceSettingsPage(std::shared_ptr<SettingsModel> model, P
     fields->setMaximumWidth(480);
     QVBoxLayout *column = bareColumn(fields, 14);
 
-    m_provider = new QComboBox;
+    m_provider = new SettingsPicker;
     m_provider->setAccessibleName(QStringLiteral("Provider"));
     m_provider->setFixedWidth(200);
     for (const ModelProvider provider : ModelProvider::allCases())
@@ -87,7 +87,7 @@ SurfaceSettingsPage::SurfaceSettingsPage(std::shared_ptr<SettingsModel> model, P
     modelBox->layout()->setAlignment(modelRow, Qt::Alignment());
     column->addWidget(modelBox);
 
-    m_effort = new QComboBox;
+    m_effort = new SettingsPicker;
     m_effort->setAccessibleName(QStringLiteral("Reasoning Effort"));
     m_effort->setFixedWidth(200);
     column->addWidget(captioned(QStringLiteral("Reasoning Effort"), m_effort));

@@ -26,6 +26,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QWheelEvent>
 #include <gtest/gtest.h>
 
 using namespace profiles;
@@ -146,6 +147,40 @@ TEST_F(SettingsViews, PickersOfferThePagesProviderAndReachTheModelOnlyWhenChosen
     EXPECT_EQ(pass2.effortPicker()->currentText(), "unset · provider default");
     EXPECT_EQ(model->surfaceConfig(ProfileSurface::pass1).provider, ModelProvider::openaiAPI);
     EXPECT_EQ(model->keyConfig(ModelProvider::zai).apiKey, "sk-pass");
+}
+
+TEST_F(SettingsViews, AWheelTurnOverAPickerOrTheModelFieldChangesNothing)
+{
+    const auto model = make();
+    const SurfaceModelConfig custom{ModelProvider::anthropic, "my-own-model", ReasoningEffort::medium};
+    model->setModel(custom.model, ProfileSurface::pass1);
+    model->setEffort(custom.effort, ProfileSurface::pass1);
+    settle();
+    writer->calls.clear();
+    SurfaceSettingsPage page(model, ProfileSurface::pass1);
+    page.resize(600, 500);
+    page.show();
+
+    struct Case {
+        const char *name;
+        QComboBox *combo;
+    };
+    const Case cases[] = {
+        {"model field", page.modelField()}, {"provider", page.providerPicker()}, {"effort", page.effortPicker()}};
+    for (const Case &c : cases) {
+        for (const int delta : {-120, 120}) {
+            const QPointF at(c.combo->rect().center());
+            QWheelEvent wheel(at, c.combo->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                              Qt::NoScrollPhase, false);
+            QApplication::sendEvent(c.combo, &wheel);
+            EXPECT_EQ(model->surfaceConfig(ProfileSurface::pass1), custom) << c.name << " " << delta;
+        }
+    }
+    EXPECT_EQ(page.modelField()->currentText(), "my-own-model");
+    EXPECT_EQ(page.providerPicker()->currentText(), "Anthropic");
+    EXPECT_EQ(page.effortPicker()->currentText(), "medium");
+    settle();
+    EXPECT_TRUE(writer->calls.isEmpty()) << writer->chains().join(", ").toStdString();
 }
 
 // --- The model field -------------------------------------------------------

@@ -272,7 +272,8 @@ void SettingsModel::applyStoredModel(ProfileSurface surface, const SettingsWriti
     if (m_surfaceTasks.contains(surface))
         return;
     setSurface(surface, stored.config);
-    if (stored.config.provider != ModelProvider::zai || !stored.baseURL)
+    // An endpoint or key type chosen meanwhile wins like any other edit.
+    if (stored.config.provider != ModelProvider::zai || !stored.baseURL || m_keyTasks.contains(ModelProvider::zai))
         return;
     const QString coding = ZaiKeyType(ZaiKeyType::coding).endpoint();
     ProviderKeyConfig zai = keyConfig(ModelProvider::zai);

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
 using profiles::Latch;
@@ -268,6 +269,47 @@ TEST_F(SettingsModelTest, ValuesEditedBeforeTheirAnswerArrivesWin)
     EXPECT_EQ(model->surfaceConfig(ProfileSurface::pass1).model, "stored");
     EXPECT_EQ(model->keyConfig(ModelProvider::anthropic).apiKey, "typed-key");
     EXPECT_EQ(model->keyConfig(ModelProvider::nous).apiKey, "stored-nous");
+}
+
+// A z.ai surface's answer carries z.ai's endpoint; it must not undo an
+// endpoint or key type the user chose while the profiles were being read.
+TEST_F(SettingsModelTest, AZaiEndpointChosenBeforeTheAnswerArrivesStays)
+{
+    const struct {
+        const char *name;
+        QString storedBaseURL;
+        std::function<void(SettingsModel &)> edit;
+        QString endpoint;
+        ZaiKeyType keyType;
+    } cases[] = {
+        {"typed over a stored custom endpoint", "https://proxy.example/v4",
+         [](SettingsModel &m) { m.setEndpoint("https://typed.example/v4", ModelProvider::zai); },
+         "https://typed.example/v4", ZaiKeyType::standard},
+        {"typed over the stored coding endpoint", kZaiCoding,
+         [](SettingsModel &m) { m.setEndpoint("https://typed.example/v4", ModelProvider::zai); },
+         "https://typed.example/v4", ZaiKeyType::standard},
+        {"coding chosen over a stored custom endpoint", "https://proxy.example/v4",
+         [](SettingsModel &m) { m.setZaiKeyType(ZaiKeyType::coding); }, kZaiCoding, ZaiKeyType::coding},
+    };
+    for (const auto &c : cases) {
+        writer->storedModels = {{ProfileSurface::chat, {{ModelProvider::zai, "glm-5.3", {}}, c.storedBaseURL}}};
+        const auto model = make();
+        writer->holdReads = true;
+        bool loaded = false;
+        QCoro::Task<void> loading = [](std::shared_ptr<SettingsModel> model, bool &loaded) -> QCoro::Task<void> {
+            QCoro::Task<void> load = model->load();
+            co_await load;
+            loaded = true;
+        }(model, loaded);
+        c.edit(*model);
+        writer->holdReads = false;
+        writer->release();
+        ASSERT_TRUE(spinUntil([&loaded] { return loaded; })) << c.name;
+        // The surface itself was not edited and takes its answer.
+        EXPECT_EQ(model->surfaceConfig(ProfileSurface::chat).provider, ModelProvider::zai) << c.name;
+        EXPECT_EQ(model->keyConfig(ModelProvider::zai).endpoint, c.endpoint) << c.name;
+        EXPECT_EQ(model->zaiKeyType(), c.keyType) << c.name;
+    }
 }
 
 TEST_F(SettingsModelTest, TestConnectionRefusesWithoutAKey)

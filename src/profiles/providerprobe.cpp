@@ -172,6 +172,10 @@ QCoro::Task<Outcome> probe(ModelProvider provider, QString endpoint, QString api
 {
     if (apiKey.isEmpty())
         co_return Outcome::authFailed(QString::fromUtf8(kNoKeyMessage));
+    // Qt writes header values as they are: a line break would end the key's
+    // line and send what follows it (another pasted key, say) as headers.
+    if (apiKey.contains(u'\r') || apiKey.contains(u'\n') || apiKey.contains(QChar(u'\0')))
+        co_return Outcome::authFailed(QString::fromUtf8(kKeyLineBreakMessage));
     const std::optional<Request> models = modelsRequest(provider, endpoint, apiKey);
     if (!models)
         co_return Outcome::unreachable(QString::fromUtf8(kBadEndpointMessage));

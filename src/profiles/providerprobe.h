@@ -83,6 +83,8 @@ inline constexpr double kChatTimeout = 30;
 inline constexpr qint64 kBodyCap = 8 * 1024 * 1024;
 
 inline constexpr const char *kNoKeyMessage = "no API key set — paste the key first";
+// A key that would break its header line and put the rest on the wire.
+inline constexpr const char *kKeyLineBreakMessage = "API key contains a line break — not sent";
 inline constexpr const char *kBadEndpointMessage = "endpoint is not a valid URL";
 inline constexpr const char *kWrongKeyTypeMessage =
     "z.ai 1113 — wrong key type for this endpoint family; switch the key type";

@@ -238,6 +238,25 @@ TEST(ProviderProbe, NothingIsSentWithoutAKeyOrAURL)
     EXPECT_TRUE(fake.sent().isEmpty());
 }
 
+// A pasted key can carry a line break, or more lines of a key file: in a
+// header it would end the line and put the rest on the wire as headers of
+// its own.
+TEST(ProviderProbe, AKeyWithALineBreakIsNeverSent)
+{
+    const ScriptedProbeTransport fake(
+        {ScriptedProbeTransport::reply(200, "{}"), ScriptedProbeTransport::reply(200, kChatText)});
+    const QString keys[] = {"sk-1\n", "sk-1\r\n", "sk-1\rX", QString("sk-1") + QChar(u'\0') + "x",
+                            "sk-1\nANTHROPIC_API_KEY=sk-ant-other"};
+    for (const ModelProvider provider : {ModelProvider::anthropic, ModelProvider::zai}) {
+        for (const QString &key : keys) {
+            EXPECT_EQ(probe(provider, "https://a.b", key, fake),
+                      Outcome::authFailed(ProviderProbe::kKeyLineBreakMessage))
+                << provider.rawValue().toStdString() << " " << key.toHtmlEscaped().toStdString();
+        }
+    }
+    EXPECT_TRUE(fake.sent().isEmpty());
+}
+
 TEST(ProviderProbe, AFailedModelListSendsNoTestPrompt)
 {
     const struct {

@@ -2,6 +2,7 @@
 
 #include "app/chrome/palette.h"
 
+#include <QAbstractItemView>
 #include <QCompleter>
 #include <QLineEdit>
 #include <QWheelEvent>
@@ -29,8 +30,13 @@ ModelComboBox::ModelComboBox(const QString &value, const QStringList &items,
         commit(item);
         setEditText(item);
     });
-    // Return and leaving the field commit what is typed.
-    connect(lineEdit(), &QLineEdit::editingFinished, this, [this] { commit(); });
+    // Return and leaving the field commit what is typed; the field's own
+    // list taking the focus is not leaving it: a pick commits, or typing
+    // goes on when the list closes.
+    connect(lineEdit(), &QLineEdit::editingFinished, this, [this] {
+        if (!view()->isVisible())
+            commit();
+    });
 }
 
 void ModelComboBox::refresh(const QString &value, const QStringList &items,

@@ -17,6 +17,7 @@
 #include "screenshot.h"
 #include "testutil.h"
 
+#include <QAbstractItemView>
 #include <QAccessible>
 #include <QApplication>
 #include <QComboBox>
@@ -219,6 +220,32 @@ TEST_F(SettingsViews, ModelFieldCommitsTrimmedNamesOnceEach)
     emit field.lineEdit()->editingFinished();
     EXPECT_EQ(later, QStringList({"glm-6"}));
     EXPECT_EQ(commits.size(), 2);
+}
+
+// Opening the list to look for a name is not leaving the field: what is
+// half typed must not be written (for chat it would restart the engine).
+TEST_F(SettingsViews, OpeningTheModelListWhileTypingCommitsNothing)
+{
+    QStringList commits;
+    ModelComboBox field("claude-sonnet-5-5", {"glm-5.3", "glm-5-air"},
+                        [&commits](const QString &name) { commits << name; });
+    field.show();
+    QApplication::setActiveWindow(&field);
+    field.lineEdit()->setFocus();
+    ASSERT_TRUE(spinUntil([&field] { return field.isEditing(); }));
+    field.lineEdit()->selectAll();
+    QTest::keyClicks(field.lineEdit(), "my-");
+
+    field.showPopup();
+    ASSERT_TRUE(spinUntil([&field] { return field.view()->isVisible(); }));
+    EXPECT_TRUE(commits.isEmpty()) << commits.join(", ").toStdString();
+    field.hidePopup();
+    QApplication::processEvents();
+    EXPECT_TRUE(commits.isEmpty()) << commits.join(", ").toStdString();
+
+    // Leaving the field still commits what it holds.
+    emit field.lineEdit()->editingFinished();
+    EXPECT_EQ(commits, QStringList({"my-"}));
 }
 
 TEST_F(SettingsViews, ModelFieldReplacesItsListOnlyWhenItDiffersAndKeepsTyping)

@@ -4,6 +4,7 @@
 
 #include <QAbstractItemView>
 #include <QCompleter>
+#include <QFocusEvent>
 #include <QLineEdit>
 #include <QWheelEvent>
 
@@ -30,11 +31,11 @@ ModelComboBox::ModelComboBox(const QString &value, const QStringList &items,
         commit(item);
         setEditText(item);
     });
-    // Return and leaving the field commit what is typed; the field's own
-    // list taking the focus is not leaving it: a pick commits, or typing
-    // goes on when the list closes.
+    // Return and leaving the field commit what is typed. The field's own
+    // list or another window taking the focus is not leaving it: a pick
+    // commits, or typing goes on when the list closes or the window returns.
     connect(lineEdit(), &QLineEdit::editingFinished, this, [this] {
-        if (!view()->isVisible())
+        if (!view()->isVisible() && !m_windowLeft)
             commit();
     });
 }
@@ -58,6 +59,19 @@ void ModelComboBox::commit(const std::optional<QString> &text)
 bool ModelComboBox::isEditing() const
 {
     return lineEdit()->hasFocus();
+}
+
+void ModelComboBox::focusInEvent(QFocusEvent *event)
+{
+    m_windowLeft = false;
+    QComboBox::focusInEvent(event);
+}
+
+void ModelComboBox::focusOutEvent(QFocusEvent *event)
+{
+    // Noted before the line edit hears of it and ends the edit.
+    m_windowLeft = event->reason() == Qt::ActiveWindowFocusReason;
+    QComboBox::focusOutEvent(event);
 }
 
 void ModelComboBox::wheelEvent(QWheelEvent *event)

@@ -26,6 +26,8 @@ public:
     const ModelFieldRule &rule() const { return m_rule; }
 
 protected:
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
     // A wheel turn would replace the name with a listed one and commit it.
     void wheelEvent(QWheelEvent *event) override;
 
@@ -34,6 +36,8 @@ private:
 
     std::function<void(const QString &)> m_onCommit;
     ModelFieldRule m_rule;
+    // The field lost the focus to another window and has not had it back.
+    bool m_windowLeft = false;
 };
 
 } // namespace profiles

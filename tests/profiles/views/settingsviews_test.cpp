@@ -248,6 +248,33 @@ TEST_F(SettingsViews, OpeningTheModelListWhileTypingCommitsNothing)
     EXPECT_EQ(commits, QStringList({"my-"}));
 }
 
+// Switching to another window is not leaving the field either: the typing
+// goes on when the window comes back.
+TEST_F(SettingsViews, SwitchingWindowsWhileTypingCommitsNothing)
+{
+    QStringList commits;
+    ModelComboBox field("claude-sonnet-5-5", {"glm-5.3"}, [&commits](const QString &name) { commits << name; });
+    QWidget elsewhere;
+    field.show();
+    elsewhere.show();
+    QApplication::setActiveWindow(&field);
+    field.lineEdit()->setFocus();
+    ASSERT_TRUE(spinUntil([&field] { return field.isEditing(); }));
+    field.lineEdit()->selectAll();
+    QTest::keyClicks(field.lineEdit(), "my-");
+
+    QApplication::setActiveWindow(&elsewhere);
+    ASSERT_TRUE(spinUntil([&field] { return !field.isActiveWindow(); }));
+    EXPECT_TRUE(commits.isEmpty()) << commits.join(", ").toStdString();
+    QApplication::setActiveWindow(&field);
+    ASSERT_TRUE(spinUntil([&field] { return field.isEditing(); }));
+    QTest::keyClicks(field.lineEdit(), "model");
+    EXPECT_TRUE(commits.isEmpty()) << commits.join(", ").toStdString();
+
+    QTest::keyClick(field.lineEdit(), Qt::Key_Return);
+    EXPECT_EQ(commits, QStringList({"my-model"}));
+}
+
 TEST_F(SettingsViews, ModelFieldReplacesItsListOnlyWhenItDiffersAndKeepsTyping)
 {
     ModelComboBox field("a", {"a", "b"}, [](const QString &) {});

@@ -247,6 +247,18 @@ TEST_F(SettingsModelTest, LoadTakesWhatTheProfilesHoldUnlessEditedAndWritesNothi
     EXPECT_EQ(model->zaiKeyType(), ZaiKeyType::coding);
 }
 
+namespace {
+
+// A load that may be held open by the writer; loaded turns true when it ends.
+QCoro::Task<void> loadThenMark(std::shared_ptr<SettingsModel> model, bool &loaded)
+{
+    QCoro::Task<void> load = model->load();
+    co_await load;
+    loaded = true;
+}
+
+} // namespace
+
 TEST_F(SettingsModelTest, ValuesEditedBeforeTheirAnswerArrivesWin)
 {
     writer->storedModels = {{ProfileSurface::chat, {{ModelProvider::nous, "stored", {}}, std::nullopt}},
@@ -255,11 +267,7 @@ TEST_F(SettingsModelTest, ValuesEditedBeforeTheirAnswerArrivesWin)
     const auto model = make();
     writer->holdReads = true;
     bool loaded = false;
-    QCoro::Task<void> loading = [](std::shared_ptr<SettingsModel> model, bool &loaded) -> QCoro::Task<void> {
-        QCoro::Task<void> load = model->load();
-        co_await load;
-        loaded = true;
-    }(model, loaded);
+    QCoro::Task<void> loading = loadThenMark(model, loaded);
     model->setModel("typed", ProfileSurface::chat);
     model->setAPIKey("typed-key", ModelProvider::anthropic);
     writer->holdReads = false;
@@ -296,11 +304,7 @@ TEST_F(SettingsModelTest, AZaiEndpointChosenBeforeTheAnswerArrivesStays)
         const auto model = make();
         writer->holdReads = true;
         bool loaded = false;
-        QCoro::Task<void> loading = [](std::shared_ptr<SettingsModel> model, bool &loaded) -> QCoro::Task<void> {
-            QCoro::Task<void> load = model->load();
-            co_await load;
-            loaded = true;
-        }(model, loaded);
+        QCoro::Task<void> loading = loadThenMark(model, loaded);
         c.edit(*model);
         writer->holdReads = false;
         writer->release();

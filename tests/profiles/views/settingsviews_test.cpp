@@ -222,6 +222,17 @@ TEST_F(SettingsViews, ModelFieldCommitsTrimmedNamesOnceEach)
     EXPECT_EQ(commits.size(), 2);
 }
 
+// Gives the shown field the keyboard in its active window and types over
+// what it holds.
+void typeOver(ModelComboBox &field, const char *text)
+{
+    QApplication::setActiveWindow(&field);
+    field.lineEdit()->setFocus();
+    ASSERT_TRUE(spinUntil([&field] { return field.isEditing(); }));
+    field.lineEdit()->selectAll();
+    QTest::keyClicks(field.lineEdit(), text);
+}
+
 // Opening the list to look for a name is not leaving the field: what is
 // half typed must not be written (for chat it would restart the engine).
 TEST_F(SettingsViews, OpeningTheModelListWhileTypingCommitsNothing)
@@ -230,11 +241,7 @@ TEST_F(SettingsViews, OpeningTheModelListWhileTypingCommitsNothing)
     ModelComboBox field("claude-sonnet-5-5", {"glm-5.3", "glm-5-air"},
                         [&commits](const QString &name) { commits << name; });
     field.show();
-    QApplication::setActiveWindow(&field);
-    field.lineEdit()->setFocus();
-    ASSERT_TRUE(spinUntil([&field] { return field.isEditing(); }));
-    field.lineEdit()->selectAll();
-    QTest::keyClicks(field.lineEdit(), "my-");
+    typeOver(field, "my-");
 
     field.showPopup();
     ASSERT_TRUE(spinUntil([&field] { return field.view()->isVisible(); }));
@@ -257,11 +264,7 @@ TEST_F(SettingsViews, SwitchingWindowsWhileTypingCommitsNothing)
     QWidget elsewhere;
     field.show();
     elsewhere.show();
-    QApplication::setActiveWindow(&field);
-    field.lineEdit()->setFocus();
-    ASSERT_TRUE(spinUntil([&field] { return field.isEditing(); }));
-    field.lineEdit()->selectAll();
-    QTest::keyClicks(field.lineEdit(), "my-");
+    typeOver(field, "my-");
 
     QApplication::setActiveWindow(&elsewhere);
     ASSERT_TRUE(spinUntil([&field] { return !field.isActiveWindow(); }));
@@ -326,8 +329,9 @@ TEST_F(SettingsViews, KeysPageBlocksNotesAndShowHidePerBlock)
     EXPECT_EQ(anthropic->keyField()->echoMode(), QLineEdit::Normal);
     EXPECT_EQ(anthropic->revealButton()->text(), "hide");
     for (ProviderKeyBlock *block : page.blocks()) {
-        if (block != anthropic)
+        if (block != anthropic) {
             EXPECT_EQ(block->keyField()->echoMode(), QLineEdit::Password);
+        }
     }
     anthropic->revealButton()->click();
     EXPECT_EQ(anthropic->keyField()->echoMode(), QLineEdit::Password);

@@ -48,8 +48,9 @@ QString utcStamp(const QDateTime &when)
 
 std::optional<QDateTime> parseUtcStamp(const QString &text)
 {
+    // \z, not $: $ also matches before a final line feed.
     static const QRegularExpression re(
-        QStringLiteral("^([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})Z$"));
+        QStringLiteral("^([0-9]{4})-([0-9]{2})-([0-9]{2})T([0-9]{2}):([0-9]{2}):([0-9]{2})Z\\z"));
     const auto m = re.match(text);
     if (!m.hasMatch())
         return std::nullopt;

@@ -17,9 +17,9 @@ TEST(Dates, UtcStampDropsFractionsAndReadsBackStrictly)
     EXPECT_EQ(read->toSecsSinceEpoch(),
               QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7), QTimeZone::utc()).toSecsSinceEpoch());
 
-    for (const char *bad :
-         {"2026-03-04T05:06:07.5Z", "2026-03-04T05:06:07+00:00", "2026-03-04 05:06:07Z", "2026-02-30T05:06:07Z",
-          "2026-03-04T25:06:07Z", "2026-3-4T05:06:07Z", "", " 2026-03-04T05:06:07Z", "2026-03-04T05:06:07z"})
+    for (const char *bad : {"2026-03-04T05:06:07.5Z", "2026-03-04T05:06:07+00:00", "2026-03-04 05:06:07Z",
+                            "2026-02-30T05:06:07Z", "2026-03-04T25:06:07Z", "2026-3-4T05:06:07Z", "",
+                            " 2026-03-04T05:06:07Z", "2026-03-04T05:06:07z", "2026-03-04T05:06:07Z\n"})
         EXPECT_FALSE(parseUtcStamp(QString::fromUtf8(bad))) << bad;
 }
 

@@ -449,9 +449,12 @@ void copyFileKeepingMode(const QString &source, const QString &target)
 
 bool removeTree(const QString &path)
 {
-    if (!isDirectoryNoFollow(path))
-        return ::unlink(encode(path).constData()) == 0;
-    return QDir(path).removeRecursively();
+    // lstat of "link/" resolves the link: without the slash it names the link.
+    const QByteArray target = withoutTrailingSlash(encode(path));
+    struct stat st {};
+    if (::lstat(target.constData(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return ::unlink(target.constData()) == 0;
+    return QDir(QFile::decodeName(target)).removeRecursively();
 }
 
 QString firstFreeName(const QString &folder, const QString &base, const QString &ext)

@@ -847,6 +847,35 @@ TEST(FsNoFollow, KindsOfPath)
     }
 }
 
+TEST(FsRemoveTree, RemovesLinksButNeverWhatTheyPointTo)
+{
+    QTemporaryDir dir;
+    const auto p = [&](const QString &name) { return dir.path() + "/" + name; };
+    QDir(dir.path()).mkpath("outside/kept");
+    writeFile(p("outside/kept/file"), "x");
+    struct Case {
+        const char *removed; // as handed to removeTree
+        const char *gone;    // what must be gone afterwards
+    };
+    const Case cases[] = {
+        {"tree", "tree"},  // a folder holding a link to the outside
+        {"link", "link"},  // a link to a folder
+        {"link/", "link"}, // the same, named with a trailing slash
+        {"tree/", "tree"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.removed);
+        QDir(dir.path()).mkpath("tree/inner");
+        makeSymLink(p("outside"), p("tree/inner/out"));
+        if (!isSymLink(p("link")))
+            makeSymLink(p("outside"), p("link"));
+        EXPECT_TRUE(removeTree(p(c.removed)));
+        EXPECT_FALSE(existsNoFollow(p(c.gone)));
+        EXPECT_EQ(readFile(p("outside/kept/file")), "x");
+        QDir(p("tree")).removeRecursively();
+    }
+}
+
 TEST(FsListFolder, TheQuietListingAnswersNoneWithTheReason)
 {
     QTemporaryDir dir;

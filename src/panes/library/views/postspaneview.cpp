@@ -262,6 +262,20 @@ bool PostsPaneView::eventFilter(QObject *watched, QEvent *event)
     return QWidget::eventFilter(watched, event);
 }
 
+model::EditorSession *PostsPaneView::sessionFor(Case which) const
+{
+    if (!m_model)
+        return nullptr;
+    switch (which) {
+    case Case::outsideFile: return m_model->externalSession();
+    case Case::openPiece: return m_model->session();
+    case Case::draft:
+    case Case::nothingOpen:
+    case Case::heldOutline: break;
+    }
+    return nullptr;
+}
+
 PostsEditorRequest PostsPaneView::request() const
 {
     PostsEditorRequest request;
@@ -269,6 +283,7 @@ PostsEditorRequest PostsPaneView::request() const
     request.model = m_model;
     if (!m_model)
         return request;
+    request.session = sessionFor(m_content.which);
     switch (m_content.which) {
     case Case::draft:
         request.draftEdited = [model = m_model](const QString &text) {
@@ -280,14 +295,13 @@ PostsEditorRequest PostsPaneView::request() const
                 model->saveDraft();
         };
         break;
-    case Case::outsideFile: request.session = m_model->externalSession(); break;
     case Case::openPiece:
-        request.session = m_model->session();
         request.publish = [pane = QPointer<PostsPaneView>(const_cast<PostsPaneView *>(this))] {
             if (pane)
                 pane->showPublish();
         };
         break;
+    case Case::outsideFile:
     case Case::nothingOpen:
     case Case::heldOutline: break;
     }
@@ -299,12 +313,8 @@ void PostsPaneView::refreshContent(bool force)
     PostsEditorContent content = m_model ? PostsEditorContent::of(*m_model) : PostsEditorContent();
     // An editor left on a session the model has replaced would send the
     // writer's words nowhere: a new session means a new editor.
-    model::EditorSession *session = !m_model                             ? nullptr
-                                    : content.which == Case::outsideFile ? m_model->externalSession()
-                                    : content.which == Case::openPiece   ? m_model->session()
-                                                                         : nullptr;
-    const bool same =
-        content.which == m_content.which && content.identityKey == m_content.identityKey && session == m_editorSession;
+    const bool same = content.which == m_content.which && content.identityKey == m_content.identityKey
+                      && sessionFor(content.which) == m_editorSession;
     if (!force && same && (m_editor || m_emptyState)) {
         m_content = content;
         return;

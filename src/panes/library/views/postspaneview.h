@@ -92,6 +92,8 @@ private:
     void refreshError();
     void placeMentorOverlay();
     PostsEditorRequest request() const;
+    // The model's session behind an editor for that case, if any.
+    model::EditorSession *sessionFor(PostsEditorContent::Case which) const;
     QWidget *rule() const;
 
     QString m_home;

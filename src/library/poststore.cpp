@@ -44,9 +44,6 @@ std::optional<QString> sameProjectFolder(const QString &root, const QString &pro
     return std::nullopt;
 }
 
-// Creates <root>/<project>/ for a write into it, or reuses the project folder
-// of the same name. A project folder that is a symbolic link is refused: the
-// scan ignores it and a write would land wherever it points.
 // A missing Home is an unplugged drive or a folder moved away: a write never
 // makes it again, or a drive mounted later would hide what was written there.
 void requireHomeOf(const QString &root)
@@ -56,6 +53,9 @@ void requireHomeOf(const QString &root)
         throw FileError(ENOENT, home, QStringLiteral("create folder"));
 }
 
+// Creates <root>/<project>/ for a write into it, or reuses the project folder
+// of the same name. A project folder that is a symbolic link is refused: the
+// scan ignores it and a write would land wherever it points.
 QString ensureProjectFolder(const QString &root, const QString &project)
 {
     requireHomeOf(root);

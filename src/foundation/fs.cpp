@@ -15,6 +15,7 @@
 #include <limits.h>
 #include <limits>
 #include <memory>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -771,6 +772,17 @@ std::optional<FileStamp> regularFileStamp(const QString &path)
     return regularStamp(st);
 }
 
+bool waitUntilReady(int fd, short events)
+{
+    pollfd p{fd, events, 0};
+    for (;;) {
+        if (::poll(&p, 1, -1) >= 0)
+            return true;
+        if (errno != EINTR)
+            return false;
+    }
+}
+
 bool writeAll(int fd, QByteArrayView data)
 {
     const char *p = data.data();
@@ -778,7 +790,7 @@ bool writeAll(int fd, QByteArrayView data)
     while (left > 0) {
         const ssize_t n = ::write(fd, p, static_cast<size_t>(left));
         if (n < 0) {
-            if (errno == EINTR)
+            if (errno == EINTR || ((errno == EAGAIN || errno == EWOULDBLOCK) && waitUntilReady(fd, POLLOUT)))
                 continue;
             return false;
         }

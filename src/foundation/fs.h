@@ -158,9 +158,13 @@ struct FolderEntry {
 // folder cannot be opened or read.
 std::optional<QList<FolderEntry>> tryListFolderEntries(const QString &folder);
 
-// Writes all of data to fd, retrying short writes and interruptions. False
-// (errno set) when a write fails.
+// Writes all of data to fd, retrying short writes and interruptions, and
+// waiting while a non-blocking fd is full. False (errno set) when a write
+// fails.
 bool writeAll(int fd, QByteArrayView data);
+// Waits until fd is ready for events (POLLIN, POLLOUT); false when the wait
+// itself fails.
+bool waitUntilReady(int fd, short events);
 
 // lstat-based tests: never follow a link.
 bool isSymLink(const QString &path);

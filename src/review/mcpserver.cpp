@@ -21,34 +21,12 @@
 namespace review::MCPServer {
 namespace {
 
-// Waits until fd is ready for events; false when the wait itself fails.
-bool waitFor(int fd, short events)
-{
-    pollfd p{fd, events, 0};
-    for (;;) {
-        if (::poll(&p, 1, -1) >= 0)
-            return true;
-        if (errno != EINTR)
-            return false;
-    }
-}
-
 void writeLine(int fd, QByteArray line)
 {
     line.append('\n');
     // A full non-blocking pipe is waited on, so no reply is cut mid-line. A
     // peer that went away is not our concern: the loop ends with its input.
-    QByteArrayView rest(line);
-    while (!rest.isEmpty()) {
-        const ssize_t n = ::write(fd, rest.data(), size_t(rest.size()));
-        if (n > 0) {
-            rest = rest.sliced(n);
-            continue;
-        }
-        if (n < 0 && (errno == EINTR || ((errno == EAGAIN || errno == EWOULDBLOCK) && waitFor(fd, POLLOUT))))
-            continue;
-        return;
-    }
+    foundation::fs::writeAll(fd, line);
 }
 
 QJsonObject error(int code, const char *message)
@@ -372,7 +350,8 @@ int run(int inFd, int outFd)
         const ssize_t n = ::read(inFd, chunk.data(), chunk.size());
         if (n < 0) {
             // A non-blocking descriptor with nothing in it yet has not ended.
-            if (errno == EINTR || ((errno == EAGAIN || errno == EWOULDBLOCK) && waitFor(inFd, POLLIN)))
+            if (errno == EINTR
+                || ((errno == EAGAIN || errno == EWOULDBLOCK) && foundation::fs::waitUntilReady(inFd, POLLIN)))
                 continue;
             break;
         }

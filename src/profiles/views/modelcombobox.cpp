@@ -6,13 +6,12 @@
 #include <QCompleter>
 #include <QFocusEvent>
 #include <QLineEdit>
-#include <QWheelEvent>
 
 namespace profiles {
 
 ModelComboBox::ModelComboBox(const QString &value, const QStringList &items,
                              std::function<void(const QString &)> onCommit, QWidget *parent)
-    : QComboBox(parent), m_onCommit(std::move(onCommit))
+    : SettingsPicker(parent), m_onCommit(std::move(onCommit))
 {
     setEditable(true);
     // Return confirms an entry; it never adds the typed name to the list.
@@ -64,19 +63,14 @@ bool ModelComboBox::isEditing() const
 void ModelComboBox::focusInEvent(QFocusEvent *event)
 {
     m_windowLeft = false;
-    QComboBox::focusInEvent(event);
+    SettingsPicker::focusInEvent(event);
 }
 
 void ModelComboBox::focusOutEvent(QFocusEvent *event)
 {
     // Noted before the line edit hears of it and ends the edit.
     m_windowLeft = event->reason() == Qt::ActiveWindowFocusReason;
-    QComboBox::focusOutEvent(event);
-}
-
-void ModelComboBox::wheelEvent(QWheelEvent *event)
-{
-    event->ignore();
+    SettingsPicker::focusOutEvent(event);
 }
 
 void ModelComboBox::refreshItems(const QStringList &items)

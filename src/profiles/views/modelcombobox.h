@@ -4,13 +4,15 @@
 // name once and never overwrites what the writer is typing.
 
 #include "profiles/settingspages.h"
+#include "profiles/views/settingswidgets.h"
 
-#include <QComboBox>
 #include <functional>
 
 namespace profiles {
 
-class ModelComboBox : public QComboBox {
+// A picker too: a wheel turn passes over it rather than replace the name
+// with a listed one and commit it.
+class ModelComboBox : public SettingsPicker {
     Q_OBJECT
 public:
     explicit ModelComboBox(const QString &value, const QStringList &items,
@@ -28,8 +30,6 @@ public:
 protected:
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
-    // A wheel turn would replace the name with a listed one and commit it.
-    void wheelEvent(QWheelEvent *event) override;
 
 private:
     void refreshItems(const QStringList &items);

@@ -282,9 +282,12 @@ void rewriteAsPost(const QString &id, bool convert, const QString &home)
     const ReadPost read = readPost(id, home);
     const PieceContents &piece = read.contents;
     const QString body = convert ? OutlineNode::postTextFromOutline(piece.body) : piece.body;
-    // Only the three keys carry over; the outline's other keys are dropped.
-    const QString text = freshBlock(Post::ContentType::post, piece.passState, piece.origin) + body;
-    foundation::fs::atomicWrite(read.path, text.toUtf8());
+    // Only the three keys change: the writer's own keys (tags, slug, a
+    // recorded micropub_url that keeps the next publish an update) stay in
+    // their places.
+    const QString block = PostFrontmatter::rewriteFrontmatter(
+        read.block, PostFrontmatter::defaultFrontmatter(Post::ContentType::post, piece.passState, piece.origin));
+    foundation::fs::atomicWrite(read.path, utf8Joined(block, body));
 }
 
 bool writeDraftStats(const QString &id, const QString &text, const QString &home, const QDateTime &now)

@@ -105,9 +105,9 @@ void writePassSnapshot(const QString &id, PassKind kind, const QString &text, co
 // none when there is none or it cannot be read.
 std::optional<PassSnapshot> latestPassSnapshot(const QString &id, const QString &home);
 
-// Makes an outline piece a post: front matter of exactly type: post and the
-// piece's pass_state and origin; with convert the body goes through
-// OutlineNode::postTextFromOutline.
+// Makes an outline piece a post: type: post with the piece's pass_state and
+// origin written as it reads them, every other key kept in its place; with
+// convert the body goes through OutlineNode::postTextFromOutline.
 void rewriteAsPost(const QString &id, bool convert, const QString &home);
 
 // Captures the statistics of text into an untouched writer first draft.

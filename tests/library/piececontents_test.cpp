@@ -397,17 +397,29 @@ TEST_F(PieceContents, AdvancingThePassStateIgnoresAFailedCountButNotAFailedWrite
 
 // --- Outline to post ----------------------------------------------------------------------------
 
-TEST_F(PieceContents, RewriteAsPostKeepsOnlyTheThreeKeys)
+TEST_F(PieceContents, RewriteAsPostChangesOnlyTheThreeKeys)
 {
-    const QString outline = "---\ntype: outline\nmicropub_url: https://b.example/x\npass_state: Pass-1 Done\n"
-                            "origin: ai\ntitle: Plan\n---\n- Title\n  - Part\n";
+    // The writer's keys stay where they stand: a lost micropub_url would make
+    // the next publish a second post.
+    const QString outline = "---\ntype: outline\ntags: walks, rain\nmicropub_url: https://b.example/x\n"
+                            "pass_state: Pass-1 Done\nslug: the-plan\norigin: ai\n---\n- Title\n  - Part\n";
+    const QString block = "---\ntype: post\ntags: walks, rain\nmicropub_url: https://b.example/x\n"
+                          "pass_state: Pass-1 Done\nslug: the-plan\norigin: ai\n---\n";
     piece("p", outline);
     PostStore::rewriteAsPost("p", false, home);
-    EXPECT_EQ(readText(post("p")), "---\ntype: post\npass_state: Pass-1 Done\norigin: ai\n---\n- Title\n  - Part\n");
+    EXPECT_EQ(readText(post("p")), block + "- Title\n  - Part\n");
 
     piece("p", outline);
     PostStore::rewriteAsPost("p", true, home);
-    EXPECT_EQ(readText(post("p")), "---\ntype: post\npass_state: Pass-1 Done\norigin: ai\n---\n## Title\n### Part");
+    EXPECT_EQ(readText(post("p")), block + "## Title\n### Part");
+
+    // Missing keys are added before the closing line; no block gets a fresh one.
+    piece("p", "---\ntype: outline\ntags: x\n---\n- A\n");
+    PostStore::rewriteAsPost("p", false, home);
+    EXPECT_EQ(readText(post("p")), "---\ntype: post\ntags: x\npass_state: First Draft\norigin: writer\n---\n- A\n");
+    piece("p", "- A\n");
+    PostStore::rewriteAsPost("p", false, home);
+    EXPECT_EQ(readText(post("p")), "---\ntype: post\npass_state: First Draft\norigin: writer\n---\n- A\n");
 
     EXPECT_THROW(PostStore::rewriteAsPost("missing", true, home), StoreError);
 }

@@ -9,6 +9,8 @@
 
 #include <QCoro/QCoroTask>
 #include <QTemporaryDir>
+#include <map>
+#include <tuple>
 
 namespace bench {
 
@@ -34,6 +36,41 @@ struct ThreeThousandPieceHome {
 inline ThreeThousandPieceHome &threeThousandPieceHome()
 {
     static ThreeThousandPieceHome *const home = new ThreeThousandPieceHome;
+    return *home;
+}
+
+} // namespace bench
+
+namespace bench {
+
+// A Home of live pieces spread over a given number of projects, opened,
+// scanned and unwatched like the one above; one per shape for the whole
+// process.
+struct SearchHome {
+    QTemporaryDir dir;
+    QString path = dir.path() + QStringLiteral("/Home");
+    model::PostsModel model;
+    SearchHome(int projects, int piecesPerProject, int minWords, int maxWords)
+    {
+        testsupport::SyntheticHomeOptions options;
+        options.projects = projects;
+        options.piecesPerProject = piecesPerProject;
+        options.minWords = minWords;
+        options.maxWords = maxWords;
+        options.archivedProjects = 0;
+        testsupport::generateSyntheticHome(path, options);
+        model.startWatching(path);
+        model.watcher().stop();
+        QCoro::waitFor(model.rescan());
+    }
+};
+
+inline SearchHome &searchHome(int projects, int piecesPerProject, int minWords, int maxWords)
+{
+    static std::map<std::tuple<int, int, int, int>, SearchHome *> homes;
+    SearchHome *&home = homes[{projects, piecesPerProject, minWords, maxWords}];
+    if (!home)
+        home = new SearchHome(projects, piecesPerProject, minWords, maxWords);
     return *home;
 }
 

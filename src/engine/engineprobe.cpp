@@ -4,7 +4,6 @@
 #include "foundation/paths.h"
 #include "foundation/text.h"
 
-#include <QDir>
 #include <QFile>
 
 #include <exception>
@@ -33,11 +32,20 @@ bool answersCheck(const QString &path, double checkTimeout)
     return runEngine(path, u"--check"_s, checkTimeout).status == 0;
 }
 
-// The path the login shell finds, empty when none.
+// The path the login shell finds, empty when none. A profile may print a
+// greeting or a notice around the answer, so the answer is the last line that
+// is an absolute path. A relative answer (from a PATH entry like ".") would
+// name whatever lies in the folder the application runs in, so it never counts.
 QString askLoginShell(const QString &shell)
 {
     const RunResult lookup = run({shell, u"-l"_s, u"-c"_s, u"command -v hermes"_s}, std::nullopt, kLoginShellTimeout);
-    return foundation::text::trimSpacesAndNewlines(lookup.standardOutput);
+    const QStringList lines = foundation::text::splitLines(lookup.standardOutput);
+    for (auto line = lines.crbegin(); line != lines.crend(); ++line) {
+        const QString path = foundation::text::trimSpacesAndNewlines(*line);
+        if (path.startsWith(u'/'))
+            return path;
+    }
+    return {};
 }
 
 EngineCheckResult passFor(const QString &path)
@@ -61,9 +69,7 @@ EngineCheckResult discover(const QStringList &candidates, bool useLoginShell, do
     }
     if (useLoginShell) {
         const QString found = askLoginShell(loginShell.value_or(userLoginShell()));
-        // A relative answer (from a PATH entry like ".") would name whatever
-        // lies in the folder the application runs in.
-        if (QDir::isAbsolutePath(found) && answersCheck(found, checkTimeout))
+        if (!found.isEmpty() && answersCheck(found, checkTimeout))
             return passFor(found);
     }
     return {firstFailure};

@@ -68,7 +68,8 @@ QString userLoginShell();
 
 // Runs "<candidate> acp --check" for each candidate (a leading "~" expanded)
 // until one ends with status 0, then, when none did and useLoginShell is set,
-// the path that "<shell> -l -c 'command -v hermes'" prints. The engine found
+// the path that "<shell> -l -c 'command -v hermes'" prints (the last line of
+// its output that is an absolute path: a profile may print more). The engine found
 // is asked "acp --version" ("unknown" when that fails). Otherwise the result
 // is a failure naming the first candidate and its check's standard error.
 // The record of the result goes to stateFolder (the application data folder

@@ -160,6 +160,35 @@ TEST_F(EngineProbeTest, TheLoginShellIsAskedWhenNoCandidateAnswers)
     }
 }
 
+// A profile that greets, prints a notice or a banner around the answer must
+// not hide an installed engine: the last absolute path printed is the answer.
+TEST_F(EngineProbeTest, TheLoginShellsAnswerIsTheLastAbsolutePathItPrints)
+{
+    const QString broken = candidate("broken", failingCheck("no\n"));
+    const QString found = candidate("found", kAnswers);
+    const QString other = candidate("other", failingCheck("other\n"));
+    struct Case {
+        const char *name;
+        QString printed;
+        EngineCheckResult result;
+    };
+    const Case cases[] = {
+        {"a greeting before", "Welcome back, writer!\n\n" + found, {Pass{kFakeVersion, found}}},
+        {"a notice after", found + "\nYou have new mail.\n  \n", {Pass{kFakeVersion, found}}},
+        {"noise around, CR LF, spaces", "hello\r\n  " + found + " \r\nbye: see hermes\r\n", {Pass{kFakeVersion, found}}},
+        {"a relative path after the answer", found + "\nbin/hermes", {Pass{kFakeVersion, found}}},
+        {"only the last absolute path counts", found + "\n" + other, {Fail{broken, "no\n"}}},
+        {"nothing absolute", "Welcome!\nhermes\n", {Fail{broken, "no\n"}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(EngineProbe::probe({broken}, true, stateFolder(), 5, shellPrinting(c.printed)), c.result);
+        const QJsonObject record = storedRecord();
+        EXPECT_EQ(record.value("status").toString(), c.result.isPass() ? "pass" : "fail");
+        EXPECT_EQ(record.value("binaryPath").toString(), c.result.isPass() ? found : QString());
+    }
+}
+
 // A PATH entry like "." or "bin" makes the shell print a relative path; it
 // names whatever lies in the folder the application happens to run in.
 TEST_F(EngineProbeTest, ARelativePathFromTheLoginShellIsNotTheEngine)

@@ -275,11 +275,16 @@ void copyTree(const QString &source, const QString &destination, const QString &
     copier.copyFolder(source, destination);
 }
 
+QString processListCommand()
+{
+    return QStringLiteral("ps -U %1 -o command= | grep -F -e 'profiles/pennora' -e '-p pennora' | grep -v grep")
+        .arg(::getuid());
+}
+
 bool engineProcessRunning()
 {
     const foundation::process::RunResult listed = foundation::process::run(
-        {QStringLiteral("/bin/sh"), QStringLiteral("-c"), QString::fromUtf8(kProcessListCommand)}, std::nullopt,
-        kProcessListTimeout);
+        {QStringLiteral("/bin/sh"), QStringLiteral("-c"), processListCommand()}, std::nullopt, kProcessListTimeout);
     return !foundation::text::trimSpacesAndNewlines(listed.standardOutput).isEmpty();
 }
 

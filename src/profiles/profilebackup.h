@@ -51,10 +51,10 @@ inline constexpr qint64 kFreshSeconds = 86400;
 // A temporary snapshot this much older than the run is an interrupted one.
 inline constexpr qint64 kAbandonedSeconds = 3600;
 inline constexpr double kProcessListTimeout = 5;
-// Every process's command line, kept when it names one of the profiles (the
-// Pass profiles' names begin like the chat profile's).
-inline constexpr const char *kProcessListCommand =
-    "ps ax -o command= | grep -F -e 'profiles/pennora' -e '-p pennora' | grep -v grep";
+// The command line of every process of this user (by real user id: another
+// user's engine works on their own profiles), kept when it names one of the
+// profiles (the Pass profiles' names begin like the chat profile's).
+QString processListCommand();
 
 // The application data folder's "Backups".
 QString defaultBackupsRoot();

@@ -13,9 +13,19 @@
 #include <QProcess>
 #include <QUuid>
 
+#include <grp.h>
+#include <unistd.h>
+
 namespace Backup = profiles::ProfileBackup;
 
 namespace {
+
+// What a shell command line prints.
+QString shellOutput(const QString &command)
+{
+    return foundation::process::run({"/bin/sh", "-c", command}, std::nullopt, Backup::kProcessListTimeout)
+        .standardOutput;
+}
 
 TEST(ProfileBackupProcessList, AnEngineOnAPassProfileStopsTheBackup)
 {
@@ -34,7 +44,7 @@ TEST(ProfileBackupProcessList, AnEngineOnAPassProfileStopsTheBackup)
 
     EXPECT_TRUE(Backup::engineProcessRunning());
     const foundation::process::RunResult listed = foundation::process::run(
-        {"/bin/sh", "-c", QString::fromUtf8(Backup::kProcessListCommand)}, std::nullopt, Backup::kProcessListTimeout);
+        {"/bin/sh", "-c", Backup::processListCommand()}, std::nullopt, Backup::kProcessListTimeout);
     EXPECT_TRUE(listed.standardOutput.contains(mark + "/hermes -p pennora-pass1 gateway"))
         << listed.standardOutput.toStdString();
 
@@ -48,6 +58,38 @@ TEST(ProfileBackupProcessList, AnEngineOnAPassProfileStopsTheBackup)
     gateway.terminate();
     ASSERT_TRUE(gateway.waitForFinished());
     EXPECT_FALSE(QFileInfo::exists(pidFile));
+}
+
+// On a shared machine another user's engine works on that user's own
+// profiles; it must not keep this user's profiles from their backup.
+TEST(ProfileBackupProcessList, AnotherUsersEngineDoesNotStopTheBackup)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "starting a process as another user needs root";
+    constexpr uid_t kOther = 65534; // nobody
+    const QString mark = QUuid::createUuid().toString(QUuid::WithoutBraces);
+
+    // A shell waiting on its input, with an engine's arguments on its command
+    // line, running as the other user (real and effective ids).
+    QProcess other;
+    other.setChildProcessModifier([] {
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(kOther, kOther, kOther) != 0
+            || ::setresuid(kOther, kOther, kOther) != 0)
+            ::_exit(127);
+    });
+    other.start("/bin/sh", {"-c", "read line", mark, "-p", "pennora-pass1", "gateway"});
+    ASSERT_TRUE(other.waitForStarted());
+    const QString needle = mark + " -p pennora-pass1 gateway";
+    ASSERT_TRUE(testsupport::spinUntil([&] {
+        return shellOutput(QStringLiteral("ps -U %1 -o command=").arg(kOther)).contains(needle);
+    })) << "the other user's engine runs";
+    ASSERT_TRUE(shellOutput("ps ax -o command=").contains(needle)) << "and the whole machine's list shows it";
+
+    EXPECT_FALSE(Backup::engineProcessRunning());
+    EXPECT_FALSE(shellOutput(Backup::processListCommand()).contains(mark));
+
+    other.closeWriteChannel();
+    EXPECT_TRUE(other.waitForFinished());
 }
 
 } // namespace

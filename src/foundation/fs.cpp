@@ -816,3 +816,23 @@ std::optional<QStringList> tryListFolder(const QString &folder, int *errorCode)
 }
 
 } // namespace foundation::fs
+
+namespace foundation::fs {
+
+void flushFile(const QString &path)
+{
+    const QByteArray bytes = encode(path);
+    Fd fd;
+    struct stat st {};
+    openRegular(fd, bytes, st);
+    if (::fsync(fd.get()) != 0)
+        fail(errno, bytes, "fsync");
+    observe(detail::Step::syncFile, bytes);
+}
+
+void flushFolder(const QString &folder)
+{
+    syncFolder(encode(folder));
+}
+
+} // namespace foundation::fs

@@ -199,3 +199,16 @@ void setStepObserver(StepObserver observer);
 } // namespace detail
 
 } // namespace foundation::fs
+
+namespace foundation::fs {
+
+// Flushes to disk (fsync) what was written to the regular file at path by a
+// way other than the writes above (no link, FIFO or device; a copy that a
+// later rename publishes). Reported to the step observer as syncFile. Throws
+// FileError.
+void flushFile(const QString &path);
+// Flushes a folder's entries, as every publish above does after its rename: a
+// failure is logged, not thrown. Reported to the step observer as syncFolder.
+void flushFolder(const QString &folder);
+
+} // namespace foundation::fs

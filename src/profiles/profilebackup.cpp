@@ -86,6 +86,9 @@ public:
             }
             // FIFOs, sockets and devices have no place in a snapshot.
         }
+        // Its entries (and so its subfolders, links and files) survive a
+        // power cut before the snapshot is renamed into place.
+        fs::flushFolder(destination);
     }
 
     // Marks a folder entered; false when it was entered before.
@@ -127,7 +130,11 @@ private:
             // A file the engine removed while we copied is simply not there.
             if (error.code() != ENOENT)
                 throw;
+            return;
         }
+        // A snapshot whose files are cut short by a power cut would still
+        // look complete.
+        fs::flushFile(to);
     }
 
     QStringList m_roots;
@@ -357,6 +364,7 @@ Outcome makeSnapshot(const QStringList &profiles, const QString &backupsRoot, co
             fs::makePath(copy, fs::Privacy::Private);
             copyTree(profile, copy, masterRoot);
         }
+        fs::flushFolder(temporary);
         fs::moveNoReplace(temporary, final);
     } catch (const std::exception &error) {
         fs::removeTree(temporary);

@@ -7,17 +7,23 @@
 #include "capturedlog.h"
 #include "standinprofiles.h"
 
+#include "foundation/fs.h"
+
 #include <gtest/gtest.h>
 
 #include <QCoro/QCoroTask>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QUuid>
 
+#include <algorithm>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 using profiles::BackupModel;
 using testsupport::entries;
@@ -263,6 +269,73 @@ TEST_F(ProfileBackupTest, ASnapshotLeavesOutCachesAndFollowsOnlyItsOwnLinks)
     EXPECT_EQ(modeOf(copy + "/.env"), 0600u);
     EXPECT_EQ(backupLines(log).last(), "snapshot complete: 20260314-150926 (1 profiles)");
     EXPECT_EQ(readFile(backups + "/RESTORE.md"), Backup::restoreNote());
+}
+
+// The durable steps of the file layer, in the order they happened.
+std::vector<std::pair<foundation::fs::detail::Step, QString>> g_steps;
+
+void recordStep(foundation::fs::detail::Step step, const QString &path)
+{
+    g_steps.emplace_back(step, path);
+}
+
+// A power cut must never leave a snapshot that looks complete with files cut
+// short or missing: every copied file and every folder of the copy reaches the
+// disk before the copy is renamed into place.
+TEST_F(ProfileBackupTest, ASnapshotIsOnDiskBeforeItIsRenamedIntoPlace)
+{
+    using Step = foundation::fs::detail::Step;
+    writeFile(profiles + "/pennora/config.yaml", "model: x\n");
+    writeFile(profiles + "/pennora/sessions/deep/s.json", "{}");
+    writeFile(profiles + "/pennora-pass1/.env", "KEY=k\n");
+    writeFile(master + "/deslop/SKILL.md", "skill");
+    link(master + "/deslop", profiles + "/pennora/skills/deslop");
+    link("config.yaml", profiles + "/pennora/config-link.yaml");
+
+    g_steps.clear();
+    foundation::fs::detail::setStepObserver(recordStep);
+    const Outcome outcome = snapshot();
+    foundation::fs::detail::setStepObserver(nullptr);
+    ASSERT_EQ(outcome, Outcome::snapshotted("20260314-150926"));
+
+    const QString final = backups + "/20260314-150926";
+    const auto renamed = std::find(g_steps.begin(), g_steps.end(), std::pair{Step::rename, final});
+    ASSERT_NE(renamed, g_steps.end());
+    const auto temporary = std::find_if(g_steps.begin(), renamed, [&](const auto &step) {
+        return step.first == Step::syncFolder && step.second.startsWith(backups + "/.20260314-150926-")
+               && !step.second.mid(backups.size() + 1).contains(u'/');
+    });
+    ASSERT_NE(temporary, renamed) << "the temporary snapshot's own folder is flushed";
+    const QString temp = temporary->second;
+    auto flushedAt = [&](Step step, const QString &relative) {
+        const QString path = relative.isEmpty() ? temp : temp + u'/' + relative;
+        return std::find(g_steps.begin(), renamed, std::pair{step, path}) - g_steps.begin();
+    };
+    const qsizetype renameAt = renamed - g_steps.begin();
+
+    QStringList files;
+    QStringList folders{""};
+    QDirIterator it(final, QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QFileInfo info(it.next());
+        const QString relative = info.filePath().mid(final.size() + 1);
+        if (info.isSymLink())
+            continue; // a link is an entry of its folder
+        (info.isDir() ? folders : files) << relative;
+    }
+    EXPECT_EQ(files.size(), 4) << files.join(", ").toStdString(); // RESTORE.md lies outside
+    for (const QString &file : files) {
+        SCOPED_TRACE(file.toStdString());
+        const qsizetype at = flushedAt(Step::syncFile, file);
+        EXPECT_LT(at, renameAt) << "the file is flushed before the rename";
+        const QString folder = file.contains(u'/') ? file.section(u'/', 0, -2) : QString();
+        EXPECT_LT(at, flushedAt(Step::syncFolder, folder)) << "and before its folder";
+    }
+    for (const QString &folder : folders) {
+        SCOPED_TRACE(folder.toStdString());
+        EXPECT_LT(flushedAt(Step::syncFolder, folder), renameAt);
+    }
 }
 
 TEST_F(ProfileBackupTest, TheRestoreNoteIsWrittenOnceAndReadsAsWritten)

@@ -49,12 +49,17 @@ QCoro::Task<void> inBackground(std::function<void()> work)
         std::rethrow_exception(error);
 }
 
-// A given text that is not blank (horizontal white space only) after trimming.
-std::optional<QString> nonBlank(const std::optional<QString> &text)
+// The base URL to write for an endpoint as typed or pasted: trimmed of white
+// space and line ends (a pasted address often brings its line break along,
+// and the engine would keep it in the address); none when nothing is left.
+std::optional<QString> baseURLToWrite(const std::optional<QString> &endpoint)
 {
-    if (!text || foundation::text::trimSpaces(*text).isEmpty())
+    if (!endpoint)
         return std::nullopt;
-    return text;
+    const QString trimmed = foundation::text::trimSpacesAndNewlines(*endpoint);
+    if (trimmed.isEmpty())
+        return std::nullopt;
+    return trimmed;
 }
 
 [[noreturn]] void failWrite(const QString &profileName, const QString &reason)
@@ -97,7 +102,7 @@ QCoro::Task<void> HermesSettingsWriter::writeProviderKey(ModelProvider provider,
 {
     const QString variable = envVariable(provider);
     const std::optional<QString> baseURL =
-        provider == ModelProvider::zai ? nonBlank(keyConfig.endpoint) : std::optional<QString>();
+        provider == ModelProvider::zai ? baseURLToWrite(keyConfig.endpoint) : std::optional<QString>();
     if (baseURL && !hermesBinary)
         throw WriteError(QString::fromUtf8(kNoEngineMessage));
     const std::optional<QString> binary = hermesBinary;
@@ -140,9 +145,9 @@ QList<HermesConfigRail::Write> HermesSettingsWriter::modelWrites(const SurfaceMo
     if (config.provider != ModelProvider::zai) {
         // A z.ai endpoint left behind would receive this provider's key.
         writes << Write::unset(kBaseURLKey);
-    } else if (nonBlank(baseURL)) {
-        // Written exactly as given; blank means leave the profile's own.
-        writes << Write::set(kBaseURLKey, *baseURL);
+    } else if (const std::optional<QString> url = baseURLToWrite(baseURL)) {
+        // Blank means leave the profile's own.
+        writes << Write::set(kBaseURLKey, *url);
     }
     return writes;
 }

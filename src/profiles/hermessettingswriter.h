@@ -47,14 +47,17 @@ public:
     static QString envVariable(ModelProvider provider);
 
     // Writes the surface's provider, model and effort, and for z.ai the base
-    // URL when given; a provider other than z.ai has "model.base_url" removed,
-    // so no other provider's key goes to z.ai's host. Throws WriteError or
-    // HermesConfigRail::Failure; the writes before a failure stay.
+    // URL when given (trimmed of white space and line ends; a blank one
+    // leaves the profile's own); a provider other than z.ai has
+    // "model.base_url" removed, so no other provider's key goes to z.ai's
+    // host. Throws WriteError or HermesConfigRail::Failure; the writes before
+    // a failure stay.
     QCoro::Task<void> writeModel(ProfileSurface surface, SurfaceModelConfig config,
                                  std::optional<QString> baseURL) override;
     // Writes a non-empty key into all three profiles' key files and, for z.ai
-    // with a non-blank endpoint, the endpoint as base URL into the profiles of
-    // surfaces. An empty key leaves every key file alone.
+    // with a non-blank endpoint, the endpoint (trimmed of white space and line
+    // ends) as base URL into the profiles of surfaces. An empty key leaves
+    // every key file alone.
     QCoro::Task<void> writeProviderKey(ModelProvider provider, ProviderKeyConfig keyConfig,
                                        QList<ProfileSurface> surfaces) override;
     // Never throws: nothing when the engine is unknown, the provider unset or

@@ -306,6 +306,38 @@ TEST_F(SettingsWriter, TheZaiEndpointGoesOnlyToTheGivenSurfaces)
     EXPECT_FALSE(QFile::exists(keyFile("pennora")));
 }
 
+// A pasted address often brings its line break (or spaces) along; the engine
+// would keep them in the address it calls.
+TEST_F(SettingsWriter, AZaiEndpointIsWrittenTrimmedAndABlankOneNotAtAll)
+{
+    const QString coding = profiles::ZaiKeyType(profiles::ZaiKeyType::coding).endpoint();
+    const SurfaceModelConfig onZai{ModelProvider::zai, "glm-5.3", {}};
+    for (const QString &pasted : {coding + "\n", "  " + coding + "\r\n", "\t" + coding + " \n\n"}) {
+        SCOPED_TRACE(pasted.toStdString());
+        SetUp();
+        const FakeHermesScenario runs{{}};
+        EXPECT_FALSE(failureOf(writer().writeProviderKey(ModelProvider::zai, {pasted, ""}, {ProfileSurface::pass1})));
+        EXPECT_FALSE(failureOf(writer().writeModel(ProfileSurface::pass2, onZai, pasted)));
+        EXPECT_EQ(standInRuns(runs),
+                  (QList<QStringList>{configLine("pennora-pass1", {"set", "model.base_url", coding}),
+                                      configLine("pennora-pass2", {"set", "model.provider", "zai"}),
+                                      configLine("pennora-pass2", {"set", "model.default", "glm-5.3"}),
+                                      configLine("pennora-pass2", {"unset", "model.reasoning_effort"}),
+                                      configLine("pennora-pass2", {"set", "model.base_url", coding})}));
+        EXPECT_EQ(standInConfig("pennora-pass1").value("model.base_url").toString(), coding);
+    }
+    for (const QString &blank : {QString("\n"), QString(" \r\n\t")}) {
+        SCOPED_TRACE(blank.toStdString());
+        SetUp();
+        const FakeHermesScenario runs{{}};
+        EXPECT_FALSE(
+            failureOf(withoutEngine().writeProviderKey(ModelProvider::zai, {blank, "zk"}, {ProfileSurface::chat})));
+        EXPECT_EQ(readFile(keyFile("pennora")), "GLM_API_KEY=zk\n");
+        EXPECT_FALSE(failureOf(writer().writeModel(ProfileSurface::chat, onZai, blank)));
+        EXPECT_EQ(standInRuns(runs).size(), 3) << "no base URL written";
+    }
+}
+
 TEST_F(SettingsWriter, ModelSettingsRoundTripThroughTheEngine)
 {
     HermesSettingsWriter w = writer();

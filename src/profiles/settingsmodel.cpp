@@ -195,8 +195,13 @@ void SettingsModel::scheduleSurfaceWrite(ProfileSurface surface, const SurfaceMo
     Write write = [writer = m_writer, surface, config, baseURL] {
         return writer->writeModel(surface, config, baseURL);
     };
-    m_surfaceTasks.insert(surface,
-                          startWrite(m_surfaceTasks.value(surface), std::move(write), surface == ProfileSurface::chat));
+    // z.ai's key write may be setting "model.base_url" on this profile: this
+    // write comes after it, so a switch away from z.ai is never undone by it.
+    QList<std::shared_ptr<WriteTask>> after;
+    if (const std::shared_ptr<WriteTask> zai = m_keyTasks.value(ModelProvider::zai))
+        after << zai;
+    m_surfaceTasks.insert(surface, startWrite(m_surfaceTasks.value(surface), std::move(after), std::move(write),
+                                              surface == ProfileSurface::chat));
     emit surfaceTasksChanged();
 }
 
@@ -204,18 +209,26 @@ void SettingsModel::scheduleKeyWrite(ModelProvider provider)
 {
     const ProviderKeyConfig config = keyConfig(provider);
     QList<ProfileSurface> onProvider;
+    // The base URL this write sets comes after every surface write of those
+    // profiles edited before it.
+    QList<std::shared_ptr<WriteTask>> after;
     for (const ProfileSurface surface : ProfileSurface::allCases()) {
-        if (m_surfaces.contains(surface) && m_surfaces.value(surface).provider == provider)
+        if (m_surfaces.contains(surface) && m_surfaces.value(surface).provider == provider) {
             onProvider << surface;
+            if (const std::shared_ptr<WriteTask> task = m_surfaceTasks.value(surface);
+                task && provider == ModelProvider::zai)
+                after << task;
+        }
     }
     Write write = [writer = m_writer, provider, config, onProvider] {
         return writer->writeProviderKey(provider, config, onProvider);
     };
-    m_keyTasks.insert(provider, startWrite(m_keyTasks.value(provider), std::move(write), false));
+    m_keyTasks.insert(provider, startWrite(m_keyTasks.value(provider), std::move(after), std::move(write), false));
     emit keyTasksChanged();
 }
 
 std::shared_ptr<SettingsModel::WriteTask> SettingsModel::startWrite(const std::shared_ptr<WriteTask> &previous,
+                                                                    QList<std::shared_ptr<WriteTask>> after,
                                                                     Write write, bool chat)
 {
     if (previous)
@@ -225,12 +238,12 @@ std::shared_ptr<SettingsModel::WriteTask> SettingsModel::startWrite(const std::s
     // Even without a debounce the write starts from the event loop, never
     // inside the edit.
     QTimer::singleShot(debounce, QCoreApplication::instance(), [task] { task->wake.set(); });
-    QCoro::Task<void> detached = runWrite(task, previous, std::move(write), chat);
+    QCoro::Task<void> detached = runWrite(task, previous, std::move(after), std::move(write), chat);
     return task;
 }
 
 QCoro::Task<void> SettingsModel::runWrite(std::shared_ptr<WriteTask> task, std::shared_ptr<WriteTask> previous,
-                                          Write write, bool chat)
+                                          QList<std::shared_ptr<WriteTask>> after, Write write, bool chat)
 {
     // The task keeps the model while it runs; a model owned otherwise is
     // only looked at while it lives.
@@ -245,6 +258,13 @@ QCoro::Task<void> SettingsModel::runWrite(std::shared_ptr<WriteTask> task, std::
         QCoro::Task<void> waiting = await(previous->finished);
         co_await waiting;
     }
+    // Writes of other chains that touch the same setting: every one was
+    // started before this one, so no two tasks ever wait for each other.
+    for (const std::shared_ptr<WriteTask> &earlier : std::as_const(after)) {
+        QCoro::Task<void> waiting = await(earlier->finished);
+        co_await waiting;
+    }
+    after.clear();
     if (task->cancelled || !self) {
         task->finished.set();
         co_return;

@@ -5,6 +5,8 @@
 // schedules a write through the settings writer; writes wait out a debounce
 // and run one after another per surface and per provider, so typing ends in
 // one write of the final value and two writes of one thing never overlap.
+// A surface's writes and z.ai's key writes (both set the profile's base URL)
+// also run in the order they were made.
 // Values that load() reads back are not edits and schedule nothing.
 //
 // Main thread only. Own it through a std::shared_ptr: a write still pending
@@ -17,6 +19,7 @@
 
 #include <QCoro/QCoroTask>
 #include <QHash>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <functional>
@@ -137,10 +140,12 @@ private:
     void setZaiKeyTypeValue(ZaiKeyType type);
     void setLastWriteError(const std::optional<QString> &error);
     void setTestState(ModelProvider provider, const TestState &state);
-    // Cancels the waiting write before it and starts the next of the chain.
-    std::shared_ptr<WriteTask> startWrite(const std::shared_ptr<WriteTask> &previous, Write write, bool chat);
-    QCoro::Task<void> runWrite(std::shared_ptr<WriteTask> task, std::shared_ptr<WriteTask> previous, Write write,
-                               bool chat);
+    // Cancels the waiting write before it and starts the next of the chain,
+    // which also waits for the writes after names (of other chains).
+    std::shared_ptr<WriteTask> startWrite(const std::shared_ptr<WriteTask> &previous,
+                                          QList<std::shared_ptr<WriteTask>> after, Write write, bool chat);
+    QCoro::Task<void> runWrite(std::shared_ptr<WriteTask> task, std::shared_ptr<WriteTask> previous,
+                               QList<std::shared_ptr<WriteTask>> after, Write write, bool chat);
     void applyStoredModel(ProfileSurface surface, const SettingsWriting::StoredModel &stored);
 
     template<typename T>

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QJsonArray>
+#include <QJsonObject>
+
 using profiles::HermesSettingsWriter;
 using profiles::ModelProvider;
 using profiles::ModelRegistry;
@@ -68,6 +71,44 @@ TEST(SettingsModelStandIn, EditsReachTheProfilesAndLoadBack)
     EXPECT_EQ(fresh->zaiKeyType(), ZaiKeyType::standard);
     // Never set: the surfaces without settings keep the default.
     EXPECT_EQ(fresh->surfaceConfig(ProfileSurface::chat), SurfaceModelConfig::defaultConfig());
+}
+
+// The z.ai key write sets the endpoint on every profile on z.ai; a switch
+// away from z.ai made while it runs removes the endpoint. Whatever the engine's
+// speed, the switch comes last: the profile never keeps z.ai's address, which
+// would receive the new provider's key.
+TEST(SettingsModelStandIn, ASwitchAwayFromZaiNeverLeavesItsBaseAddressBehind)
+{
+    testsupport::resetStandInProfiles(kProfiles);
+    const QString coding = ZaiKeyType(ZaiKeyType::coding).endpoint();
+    // The engine is slow to set the endpoint.
+    const FakeHermesScenario fake{
+        {{"faults", QJsonArray{QJsonObject{
+                        {"args", QJsonArray{"-p", "pennora", "config", "set", "model.base_url"}},
+                        {"prefix", true},
+                        {"sleepMs", 800},
+                    }}}}};
+    const auto model = makeModel();
+    model->setProvider(ModelProvider::zai, ProfileSurface::chat);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return standInRuns(fake).size() == 4; }, 5000));
+    ASSERT_TRUE(
+        testsupport::spinUntil([&] { return testsupport::standInConfig("pennora").contains("model.base_url"); }, 5000));
+
+    // Pasted with its line break; then, at once, another provider.
+    model->setEndpoint(coding + "\n", ModelProvider::zai);
+    model->setProvider(ModelProvider::anthropic, ProfileSurface::chat);
+    ASSERT_TRUE(testsupport::spinUntil([&] { return standInRuns(fake).size() == 9; }, 10000));
+    // Every command started; the slowest ends well within this.
+    testsupport::spinUntil([] { return false; }, 2000);
+
+    const QStringList chat{"-p", "pennora", "config"};
+    const QList<QStringList> runs = standInRuns(fake).mid(4);
+    EXPECT_EQ(runs.first(), (chat + QStringList{"set", "model.base_url", coding})) << "written trimmed";
+    EXPECT_EQ(runs.last(), (chat + QStringList{"unset", "model.base_url"})) << "the switch ran after it";
+    const QJsonObject config = testsupport::standInConfig("pennora");
+    EXPECT_EQ(config.value("model.provider").toString(), "anthropic");
+    EXPECT_FALSE(config.contains("model.base_url")) << testsupport::compactJson(config).toStdString();
+    EXPECT_EQ(model->lastWriteError(), std::nullopt);
 }
 
 } // namespace

@@ -214,6 +214,36 @@ TEST_F(SettingsModelTest, TheZaiKeyTypeMovesAFamilyEndpointOnly)
     EXPECT_EQ(model->keyConfig(ModelProvider::zai).endpoint, kZaiCoding);
 }
 
+// A surface's writes and z.ai's key writes both set a profile's base URL:
+// each waits for the other chain's write made before it, whichever way round.
+TEST_F(SettingsModelTest, BaseAddressWritesOfOneProfileRunInTheOrderTheyWereMade)
+{
+    const auto model = make(SettingsModel::Surfaces{{ProfileSurface::chat, {ModelProvider::zai, "glm", {}}}});
+    writer->holdWrites = true;
+    model->setEndpoint(kZaiCoding, ModelProvider::zai);
+    ASSERT_TRUE(spinUntil([this] { return writer->calls.size() == 1; }));
+    model->setProvider(ModelProvider::anthropic, ProfileSurface::chat);
+    settle();
+    EXPECT_EQ(writer->chains(), QStringList{"zai"}) << "the switch waits for the key write that names chat";
+    writer->release();
+    ASSERT_TRUE(spinUntil([this] { return writer->calls.size() == 2; }));
+    EXPECT_EQ(writer->calls[1].config.provider, ModelProvider::anthropic);
+    writer->release();
+    ASSERT_TRUE(spinUntil([this] { return writer->activeWrites == 0; }));
+
+    model->setProvider(ModelProvider::zai, ProfileSurface::chat);
+    ASSERT_TRUE(spinUntil([this] { return writer->calls.size() == 3; }));
+    model->setEndpoint("https://proxy.example/zai", ModelProvider::zai);
+    settle();
+    EXPECT_EQ(writer->chains(), (QStringList{"zai", "chat", "chat"})) << "the key write waits for chat's switch";
+    writer->release();
+    ASSERT_TRUE(spinUntil([this] { return writer->calls.size() == 4; }));
+    EXPECT_EQ(writer->calls[3].key.endpoint, "https://proxy.example/zai");
+    EXPECT_EQ(writer->calls[3].surfaces, QList<ProfileSurface>{ProfileSurface::chat});
+    writer->holdWrites = false;
+    writer->release();
+}
+
 TEST_F(SettingsModelTest, LoadTakesWhatTheProfilesHoldUnlessEditedAndWritesNothing)
 {
     writer->storedModels = {

@@ -458,42 +458,89 @@ QString caseFolded(const QString &text)
 
 namespace {
 
-bool isDigit(QChar c)
+// A digit is a code point (a surrogate pair taken whole) of the decimal
+// digits of any script (Nd) with a decimal value; that one test finds the
+// runs and gives their values, so no run holds a character without a value.
+// Answers the value, or -1 for any other character; width receives the
+// UTF-16 length of the character at i.
+int digitAt(QStringView s, qsizetype i, qsizetype &width)
 {
-    return c.category() == QChar::Number_DecimalDigit;
+    char32_t c = s[i].unicode();
+    width = 1;
+    if (QChar::isHighSurrogate(c) && i + 1 < s.size() && s[i + 1].isLowSurrogate()) {
+        c = QChar::surrogateToUcs4(s[i].unicode(), s[i + 1].unicode());
+        width = 2;
+    }
+    if (QChar::category(c) != QChar::Number_DecimalDigit)
+        return -1;
+    const int value = QChar::digitValue(c);
+    return value >= 0 && value <= 9 ? value : -1;
+}
+
+bool startsWithDigit(QStringView s)
+{
+    qsizetype width = 0;
+    return digitAt(s, 0, width) >= 0;
 }
 
 // The end of the run of digits, or of non-digits, starting at i.
 qsizetype runEnd(QStringView s, qsizetype i)
 {
-    const bool digits = isDigit(s[i]);
-    qsizetype j = i + 1;
-    while (j < s.size() && isDigit(s[j]) == digits)
-        ++j;
+    qsizetype width = 0;
+    const bool digits = digitAt(s, i, width) >= 0;
+    qsizetype j = i + width;
+    while (j < s.size() && (digitAt(s, j, width) >= 0) == digits)
+        j += width;
     return j;
+}
+
+// A digit run without its leading zeros (its last digit kept), and the
+// number of digits left.
+QStringView significantDigits(QStringView run, qsizetype &count)
+{
+    qsizetype width = 0;
+    qsizetype start = 0;
+    while (digitAt(run, start, width) == 0 && start + width < run.size())
+        start += width;
+    run = run.mid(start);
+    count = 0;
+    for (qsizetype i = 0; i < run.size(); i += width) {
+        digitAt(run, i, width);
+        ++count;
+    }
+    return run;
 }
 
 // Digit runs by value: leading zeros dropped, then the longer is greater,
 // then digit by digit.
 int compareDigits(QStringView a, QStringView b)
 {
-    const auto strip = [](QStringView s) {
-        qsizetype i = 0;
-        while (i + 1 < s.size() && s[i].digitValue() == 0)
-            ++i;
-        return s.mid(i);
-    };
-    a = strip(a);
-    b = strip(b);
-    if (a.size() != b.size())
-        return a.size() < b.size() ? -1 : 1;
-    for (qsizetype i = 0; i < a.size(); ++i) {
-        const int x = a[i].digitValue();
-        const int y = b[i].digitValue();
+    qsizetype countA = 0;
+    qsizetype countB = 0;
+    a = significantDigits(a, countA);
+    b = significantDigits(b, countB);
+    if (countA != countB)
+        return countA < countB ? -1 : 1;
+    qsizetype widthA = 0;
+    qsizetype widthB = 0;
+    for (qsizetype i = 0, j = 0; i < a.size() && j < b.size(); i += widthA, j += widthB) {
+        const int x = digitAt(a, i, widthA);
+        const int y = digitAt(b, j, widthB);
         if (x != y)
             return x < y ? -1 : 1;
     }
     return 0;
+}
+
+// A text run against a digit run. Every number sorts where "0" sorts among
+// texts (a text level with it comes after), so the numbers keep one place
+// among the texts however the collator places digits of one script or
+// another, or texts such as "²" between them: without that, "٣" < "10" <
+// "z" < "٣" in the C locale, and a sort given that comparison can misorder
+// or crash.
+int compareTextToDigits(QStringView text, const QCollator &insensitive)
+{
+    return insensitive.compare(text, u"0") < 0 ? -1 : 1;
 }
 
 } // namespace
@@ -509,7 +556,17 @@ int naturalCompare(const QString &a, const QString &b, const QCollator &insensit
         const qsizetype jEnd = runEnd(y, j);
         const QStringView ra = x.mid(i, iEnd - i);
         const QStringView rb = y.mid(j, jEnd - j);
-        const int r = isDigit(ra[0]) && isDigit(rb[0]) ? compareDigits(ra, rb) : insensitive.compare(ra, rb);
+        const bool digitsA = startsWithDigit(ra);
+        const bool digitsB = startsWithDigit(rb);
+        int r = 0;
+        if (digitsA && digitsB)
+            r = compareDigits(ra, rb);
+        else if (digitsA)
+            r = -compareTextToDigits(rb, insensitive);
+        else if (digitsB)
+            r = compareTextToDigits(ra, insensitive);
+        else
+            r = insensitive.compare(ra, rb);
         if (r != 0)
             return r < 0 ? -1 : 1;
         i = iEnd;

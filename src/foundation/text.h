@@ -104,7 +104,9 @@ QString caseFolded(const QString &text);
 // case by insensitive, digit runs compared by value ("essays 2" before
 // "essays 10" in every locale, the C locale included, where QCollator's
 // numeric mode does nothing); full ties are broken by sensitive. Both
-// collators are used in their non-numeric mode.
+// collators are used in their non-numeric mode. A digit is a decimal digit
+// of any script ("٣" is 3); a number stands where "0" stands among texts,
+// so the order is a strict weak order that sorts can rely on.
 int naturalCompare(const QString &a, const QString &b, const QCollator &insensitive, const QCollator &sensitive);
 
 // The comparison of lists shown to the writer: natural order (numeric,

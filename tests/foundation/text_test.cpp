@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QLocale>
+#include <QRandomGenerator>
 
 #include <algorithm>
 #include <cmath>
@@ -383,6 +384,97 @@ TEST(TextCollation, NaturalOrderUnderCAndEnglish)
     EXPECT_GT(c.compare(u"abc"_s, u"ABC"_s), 0);
     EXPECT_LT(english.compare(u"a01"_s, u"A1"_s), 0);
     EXPECT_NE(c.compare(u"a01"_s, u"A1"_s), 0);
+}
+
+namespace {
+
+// Random names over an alphabet that mixes digits of several scripts (a
+// pair of surrogates among them), characters with a digit value that are not
+// decimal digits, letters in both cases, marks, ignorables and punctuation.
+QStringList randomNames(quint32 seed, int count)
+{
+    const QStringList alphabet{
+        u"0"_s,       u"1"_s,      u"2"_s,      u"9"_s,          u"\u0660"_s,     u"\u0663"_s, u"\u0669"_s,
+        u"\u0967"_s,  u"\uFF11"_s, u"\uFF10"_s, u"\U0001D7CF"_s, u"\U000104A2"_s, u"\u00B2"_s, u"\u00BD"_s,
+        u"\u2460"_s,  u"\u2167"_s, u"a"_s,      u"A"_s,          u"z"_s,          u"Z"_s,      u"\u00E9"_s,
+        u"e\u0301"_s, u"\u00DF"_s, u"\u03A3"_s, u"\u4E00"_s,     u"\U0001F600"_s, u" "_s,      u"-"_s,
+        u"."_s,       u"_"_s,      u"/"_s,      u":"_s,          u"\u00AD"_s,     u"\u200B"_s, u"\u0301"_s,
+    };
+    QRandomGenerator random(seed);
+    QStringList names{u""_s, u"\u0663"_s, u"10"_s, u"z"_s};
+    while (names.size() < count) {
+        QString name;
+        for (int n = int(random.bounded(7)); n > 0; --n)
+            name += alphabet.at(int(random.bounded(int(alphabet.size()))));
+        names << name;
+    }
+    return names;
+}
+
+} // namespace
+
+// A sort needs a strict weak order: never a < a, a < b excludes b < a, and
+// both being below and being level carry over (a <= b <= c gives a <= c,
+// strictly when either step is strict). Checked over every triple of a set of
+// random names, in English and in the C locale.
+TEST(TextCollation, NaturalOrderIsAStrictWeakOrder)
+{
+    const QStringList names = randomNames(20240917, 140);
+    for (const char *locale : {"C", "en_US"}) {
+        SCOPED_TRACE(locale);
+        const DisplayCollator collator{QLocale(QString::fromLatin1(locale))};
+        const qsizetype n = names.size();
+        std::vector<int> sign(size_t(n * n));
+        for (qsizetype i = 0; i < n; ++i)
+            for (qsizetype j = 0; j < n; ++j)
+                sign[size_t(i * n + j)] = collator.compare(names.at(i), names.at(j));
+        const auto at = [&](qsizetype i, qsizetype j) { return sign[size_t(i * n + j)]; };
+        int failures = 0;
+        const auto report = [&](const char *law, std::initializer_list<qsizetype> which) {
+            if (++failures > 5)
+                return;
+            std::string shown;
+            for (qsizetype i : which)
+                shown += " " + ::testing::PrintToString(names.at(i));
+            ADD_FAILURE() << law << ":" << shown;
+        };
+        for (qsizetype a = 0; a < n; ++a) {
+            if (at(a, a) != 0)
+                report("irreflexive", {a});
+            for (qsizetype b = 0; b < n; ++b) {
+                if (at(a, b) != -at(b, a))
+                    report("antisymmetric", {a, b});
+                if (at(a, b) > 0)
+                    continue;
+                for (qsizetype c = 0; c < n; ++c) {
+                    if (at(b, c) > 0)
+                        continue;
+                    const bool strict = at(a, b) < 0 || at(b, c) < 0;
+                    if (strict ? at(a, c) >= 0 : at(a, c) != 0)
+                        report("transitive", {a, b, c});
+                }
+            }
+        }
+        EXPECT_EQ(failures, 0);
+
+        // A sort by the comparison itself (the C locale's own sort is one).
+        QStringList sorted = names;
+        const auto less = [&](const QString &x, const QString &y) { return collator.lessThan(x, y); };
+        std::sort(sorted.begin(), sorted.end(), less);
+        EXPECT_TRUE(std::is_sorted(sorted.begin(), sorted.end(), less));
+    }
+    // The cycle that was: "٣" < "10" < "z" < "٣".
+    const DisplayCollator c{QLocale::c()};
+    EXPECT_LT(c.compare(u"\u0663"_s, u"10"_s), 0);
+    EXPECT_LT(c.compare(u"10"_s, u"z"_s), 0);
+    EXPECT_LT(c.compare(u"\u0663"_s, u"z"_s), 0);
+    // Digits of every script count by value, a pair of surrogates included.
+    for (const char *locale : {"C", "en_US"}) {
+        const DisplayCollator collator{QLocale(QString::fromLatin1(locale))};
+        EXPECT_LT(collator.compare(u"essay \u0669"_s, u"essay 10"_s), 0) << locale;
+        EXPECT_LT(collator.compare(u"essay \U0001D7D7"_s, u"essay \U0001D7CF\U0001D7CE"_s), 0) << locale;
+        EXPECT_LT(collator.compare(u"essay \uFF12"_s, u"essay 03"_s), 0) << locale;
+    }
 }
 
 TEST(TextSearch, ContainsIgnoringCaseUnderCanonicalEquivalence)

@@ -487,7 +487,8 @@ void PostsModel::startWatching(const QString &home)
         if (self)
             self->rescanLater();
     };
-    m_watcher.start(folders);
+    // A large library's walk takes long enough to hold up the first window.
+    m_watcher.startInBackground(folders);
 }
 
 void PostsModel::rescanLater()

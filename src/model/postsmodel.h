@@ -152,9 +152,11 @@ public:
     // Neither watches nor scans: startWatching and rescan follow.
     bool setHome(const QString &home);
     // Starts showing home: creates projects/ and archive/ when missing and
-    // watches them, rescanning after each batch of file events. A Home folder
-    // that is missing itself (an unmounted drive) is never created: it is
-    // reported in lastError and nothing is watched; calling again retries.
+    // watches them, rescanning after each batch of file events. The folders
+    // below them are walked off the main thread, and a rescan follows once
+    // they are all watched. A Home folder that is missing itself (an
+    // unmounted drive) is never created: it is reported in lastError and
+    // nothing is watched; calling again retries.
     void startWatching(const QString &home);
     PostsWatcher &watcher() { return m_watcher; }
     const PostsWatcher &watcher() const { return m_watcher; }

@@ -18,6 +18,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -37,6 +38,36 @@ bool lists(const PostsModel &model, const QString &title)
 {
     return std::any_of(model.posts().begin(), model.posts().end(), [&](const Post &p) { return p.title == title; });
 }
+
+// Holds the Home watcher's background walk before the walk below one folder
+// until released.
+class WalkGate {
+public:
+    WalkGate(model::PostsWatcher &watcher, const QString &heldAt)
+    {
+        watcher.beforeBackgroundWalk = [state = m_state, heldAt](const QString &folder) {
+            if (folder != heldAt)
+                return;
+            state->reached = true;
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (!state->released && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        };
+    }
+    ~WalkGate() { release(); }
+    bool waitUntilReached()
+    {
+        return spinUntil([&] { return m_state->reached.load(); });
+    }
+    void release() { m_state->released = true; }
+
+private:
+    struct State {
+        std::atomic<bool> reached{false};
+        std::atomic<bool> released{false};
+    };
+    std::shared_ptr<State> m_state = std::make_shared<State>();
+};
 
 class PostsModelWatchTest : public ::testing::Test {
 protected:
@@ -218,6 +249,52 @@ TEST_F(PostsModelWatchTest, AScanOfTheOldHomeThatEndsAfterTheSwitchIsDropped)
     EXPECT_FALSE(lists(model, "Late"));
     QCoro::waitFor(model.rescan());
     EXPECT_TRUE(model.posts().isEmpty());
+}
+
+TEST_F(PostsModelWatchTest, AHomeSwitchedWhileItsWatchIsSetUpLeavesOnlyTheNewHomeWatched)
+{
+    std::atomic<int> scans{0};
+    const PostsModel::ScanLibrary real = model.scanLibrary;
+    model.scanLibrary = [&](const QString &h, const std::shared_ptr<library::PostScanCache> &cache) {
+        ++scans;
+        return real(h, cache);
+    };
+    const int otherWatches = testsupport::inotifyWatches() - model.watcher().watchCount();
+    const QString other = dir.path() + "/Other";
+    QDir().mkpath(other);
+    PostStore::createPiece("# Swim\n\nCold water.\n", "Notes", Post::ContentType::post, Post::Origin::writer, other);
+    const QString otherArchive = PostStore::rootPath(other, PostStore::Root::archive);
+    QDir().mkpath(otherArchive + "/Old/piece/cards");
+
+    // The other Home's walk is held halfway: its projects/ is walked, its
+    // archive/ not yet. Then the writer goes back to the first Home.
+    WalkGate gate(model.watcher(), otherArchive);
+    ASSERT_TRUE(model.setHome(other));
+    model.startWatching(other);
+    ASSERT_TRUE(gate.waitUntilReached());
+    ASSERT_TRUE(model.setHome(home));
+    model.startWatching(home);
+    gate.release();
+    QCoro::waitFor(model.rescan());
+    ASSERT_TRUE(spinUntil([&] {
+        return !model.watcher().isSettingUp()
+               && testsupport::inotifyWatches() == otherWatches + model.watcher().watchCount();
+    }));
+    EXPECT_TRUE(lists(model, "Walk"));
+    EXPECT_FALSE(lists(model, "Swim"));
+    // projects/, archive/, Essays and the walk's folder, and nothing else.
+    EXPECT_EQ(model.watcher().watchCount(), 4);
+    EXPECT_TRUE(model.watcher().watchesEveryRoot());
+
+    // The other Home's changes start no scan; this Home's are shown.
+    settle();
+    const int before = scans;
+    testsupport::writeFile(otherArchive + "/Old/piece/cards/card.json", "{}");
+    PostStore::createPiece("# Late\n\nWords.\n", "Notes", Post::ContentType::post, Post::Origin::writer, other);
+    settle();
+    EXPECT_EQ(scans, before);
+    PostStore::createPiece("# Later\n\nStill here.\n", "Essays", Post::ContentType::post, Post::Origin::writer, home);
+    EXPECT_TRUE(spinUntil([&] { return lists(model, "Later"); }, 10000));
 }
 
 TEST(PostsModelMissingHome, AMissingHomeIsReportedAndNeverCreated)

@@ -9,6 +9,11 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+
 namespace {
 
 using model::PostsWatcher;
@@ -20,6 +25,35 @@ void settle()
 {
     spinUntil([] { return false; }, int(3 * PostsWatcher::latency.count()));
 }
+
+// Holds a background walk before the walk below one folder until released.
+class WalkGate {
+public:
+    WalkGate(PostsWatcher &watcher, const QString &heldAt)
+    {
+        watcher.beforeBackgroundWalk = [state = m_state, heldAt](const QString &folder) {
+            if (folder != heldAt)
+                return;
+            state->reached = true;
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (!state->released && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        };
+    }
+    ~WalkGate() { release(); }
+    bool waitUntilReached()
+    {
+        return spinUntil([&] { return m_state->reached.load(); });
+    }
+    void release() { m_state->released = true; }
+
+private:
+    struct State {
+        std::atomic<bool> reached{false};
+        std::atomic<bool> released{false};
+    };
+    std::shared_ptr<State> m_state = std::make_shared<State>();
+};
 
 class PostsWatcherTest : public ::testing::Test {
 protected:
@@ -105,6 +139,56 @@ TEST_F(PostsWatcherTest, FoldersMadeAfterTheStartAreWatchedAsTheyAppear)
     writeFile(path("root/projects/Notes/swim/cards/b.json"), "{}");
     ASSERT_TRUE(spinUntil([&] { return calls == before + 1; }));
     EXPECT_EQ(testsupport::inotifyWatches(), watcher.watchCount());
+}
+
+TEST_F(PostsWatcherTest, FoldersMadeOrMovedWhileTheBackgroundWalkRunsAreWatched)
+{
+    QDir().mkpath(path("home/projects/Essays/walk"));
+    QDir().mkpath(path("home/archive/Old/swim"));
+    WalkGate gate(watcher, path("home/archive"));
+    watcher.startInBackground({path("home/projects"), path("home/archive")});
+    EXPECT_TRUE(watcher.isRunning());
+    EXPECT_TRUE(watcher.isSettingUp());
+    EXPECT_TRUE(watcher.watchesEveryRoot());
+    // projects/ is walked, but what the walk found is not handed back yet.
+    ASSERT_TRUE(gate.waitUntilReached());
+
+    // Made in folders the walk has watched, and a folder of them renamed...
+    QDir().mkpath(path("home/projects/Essays/walk/cards"));
+    QDir().mkpath(path("home/projects/Notes/swim"));
+    ASSERT_TRUE(QDir().rename(path("home/projects/Essays"), path("home/projects/Prose")));
+    // ...and made where the walk has not been yet.
+    QDir().mkpath(path("home/archive/Old/swim/cards"));
+    spinUntil([] { return false; }, 200); // their events are read meanwhile
+    gate.release();
+    ASSERT_TRUE(spinUntil([&] { return !watcher.isSettingUp(); }));
+
+    // projects/, Prose, Prose/walk, its cards/, Notes, Notes/swim; archive/,
+    // Old, Old/swim, its cards/.
+    EXPECT_EQ(watcher.watchCount(), 10);
+    EXPECT_EQ(testsupport::inotifyWatches(), watcher.watchCount());
+    // The renamed folder is known by its new name: what is made in it is followed.
+    QDir().mkpath(path("home/projects/Prose/walk/cards/deeper"));
+    ASSERT_TRUE(spinUntil([&] { return watcher.watchCount() == 11; }));
+    settle();
+    const int before = calls;
+    writeFile(path("home/projects/Prose/walk/cards/deeper/a.json"), "{}");
+    ASSERT_TRUE(spinUntil([&] { return calls == before + 1; }));
+}
+
+TEST_F(PostsWatcherTest, TheEndOfABackgroundWalkOpensABatch)
+{
+    // A file changed in a folder before the walk reached it told no one.
+    QDir().mkpath(path("root/piece"));
+    WalkGate gate(watcher, path("root"));
+    watcher.startInBackground({path("root")});
+    ASSERT_TRUE(gate.waitUntilReached());
+    writeFile(path("root/piece/post.md"), "x");
+    gate.release();
+    ASSERT_TRUE(spinUntil([&] { return calls == 1; }));
+    settle();
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(watcher.watchCount(), 2);
 }
 
 TEST_F(PostsWatcherTest, WatchesFollowFoldersThatGoAndMove)

@@ -130,6 +130,13 @@ void ProseListTextView::keyPressEvent(QKeyEvent *event)
     FileDropTextView::keyPressEvent(event);
 }
 
+void ProseListTextView::resizeEvent(QResizeEvent *event)
+{
+    FileDropTextView::resizeEvent(event);
+    if (onViewportResized)
+        onViewportResized();
+}
+
 bool ProseListTextView::canInsertFromMimeData(const QMimeData *source) const
 {
     return source->hasText();

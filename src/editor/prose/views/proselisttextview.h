@@ -8,6 +8,7 @@
 #include "editor/prose/proselist.h"
 #include "editor/prose/views/filedroptextview.h"
 
+#include <functional>
 #include <optional>
 
 namespace editor {
@@ -44,9 +45,13 @@ public:
     // Dropped files that the app routes back here. Image drops are not taken
     // yet: the drop is refused.
     bool ingestDrop(const QList<QUrl> &urls) override;
+    // After each resize of the visible area, once the text has been laid out
+    // for it: before the first paint on show, and on every resize after.
+    std::function<void()> onViewportResized;
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
     bool canInsertFromMimeData(const QMimeData *source) const override;
     void insertFromMimeData(const QMimeData *source) override;
 

@@ -50,6 +50,10 @@ protected:
     }
 };
 
+// The load generation a view last showed, kept on the session: a view made
+// later over the same generation is not the first to show that text.
+constexpr char kShownGeneration[] = "pennoraShownLoadGeneration";
+
 } // namespace
 
 ProseTextView::ProseTextView(QWidget *parent) : QWidget(parent)
@@ -104,13 +108,29 @@ ProseTextView::ProseTextView(QWidget *parent) : QWidget(parent)
     m_centring->setDuration(150);
     m_centring->setEasingCurve(QEasingCurve::OutCubic);
 
+    // The room is set from the visible area's own size, after the text view
+    // has taken it: on show this comes after this view's resize, and before
+    // the first paint.
+    m_text->onViewportResized = [this] {
+        if (applyInsets())
+            m_text->ensureCursorVisible();
+    };
+    applyInsets();
+
     connect(m_text, &QTextEdit::textChanged, this, &ProseTextView::userChanged);
     connect(m_text, &QTextEdit::cursorPositionChanged, this, &ProseTextView::recordCursor);
     connect(m_text, &QTextEdit::selectionChanged, this, &ProseTextView::recordCursor);
     applyBackground();
 }
 
-ProseTextView::~ProseTextView() = default;
+ProseTextView::~ProseTextView()
+{
+    m_text->onViewportResized = nullptr;
+    // Scrolling alone records nothing; a view going away leaves where it
+    // stood for the next view on the session.
+    if (m_session && m_revealed && m_loadedGeneration == m_session->loadGeneration())
+        recordCursor();
+}
 
 ProseTextView::Selection ProseTextView::restoredSelection(qsizetype length, const std::optional<StoredCursor> &stored,
                                                           std::optional<qsizetype> firstContentLine)
@@ -235,15 +255,31 @@ void ProseTextView::replaceViewText(const QString &text)
 void ProseTextView::load()
 {
     model::EditorSession *session = m_session;
-    m_loadedGeneration = session->loadGeneration();
-    replaceViewText(session->loadText());
+    const qint64 generation = session->loadGeneration();
+    const QVariant shown = session->property(kShownGeneration);
+    // Another view showed this text already: the writer has been at work in
+    // it, and the stored cursor is older than their caret.
+    const bool live = shown.isValid() && shown.toLongLong() == generation;
+    session->setProperty(kShownGeneration, generation);
+    m_loadedGeneration = generation;
+    m_revealed = false;
+    // The session's text: the loaded one right after a load, and everything
+    // typed since once a view has shown it.
+    replaceViewText(session->text());
     m_text->refreshAfterTextChange();
 
     const QString &text = m_knownText;
     std::optional<StoredCursor> stored;
-    if (const auto &restore = session->restoreCursor())
+    std::optional<qsizetype> firstContentLine = ProsePresenter::firstContentLineRange(text);
+    if (live) {
+        const model::EditorSession::CursorState &current = session->cursor();
+        stored = StoredCursor{current.selectionLocation, current.selectionLength, current.scrollOffset};
+        // The writer's own caret stays where they left it.
+        firstContentLine = std::nullopt;
+    } else if (const auto &restore = session->restoreCursor()) {
         stored = StoredCursor{restore->selectionLocation, restore->selectionLength, restore->scrollOffset};
-    const Selection selection = restoredSelection(text.size(), stored, ProsePresenter::firstContentLineRange(text));
+    }
+    const Selection selection = restoredSelection(text.size(), stored, firstContentLine);
     // A stored caret may come from another text: never between the halves
     // of a pair or inside a cluster.
     const qsizetype start = foundation::text::graphemeFloor(text, selection.location);
@@ -274,11 +310,20 @@ void ProseTextView::applyCaretHint()
 void ProseTextView::revealLater(std::optional<double> scrollOffset)
 {
     // After the current update has laid everything out.
-    QTimer::singleShot(0, m_text, [text = m_text, scrollOffset] {
+    QTimer::singleShot(0, m_text, [this, text = m_text, scrollOffset] {
         if (scrollOffset)
             text->verticalScrollBar()->setValue(int(std::lround(*scrollOffset)));
         else
             text->ensureCursorVisible();
+        m_revealed = true;
+        if (text->isVisible())
+            text->setFocus();
+    });
+}
+
+void ProseTextView::focusTextLater()
+{
+    QTimer::singleShot(0, m_text, [text = m_text] {
         if (text->isVisible())
             text->setFocus();
     });
@@ -312,10 +357,14 @@ void ProseTextView::recordCursor()
                           double(m_text->verticalScrollBar()->value())});
 }
 
-void ProseTextView::applyInsets()
+bool ProseTextView::applyInsets()
 {
-    const qreal half = m_text->viewport()->height() / 2.0;
-    m_layout->setTypewriterInsets(half, half);
+    const qreal below = m_text->viewport()->height() / 2.0;
+    if (below == m_roomBelow)
+        return false;
+    m_roomBelow = below;
+    m_layout->setTypewriterInsets(kTopRoom, below);
+    return true;
 }
 
 void ProseTextView::centreCaret()
@@ -336,13 +385,6 @@ void ProseTextView::centreCaret()
     m_centring->setStartValue(bar->value());
     m_centring->setEndValue(*target);
     m_centring->start();
-}
-
-void ProseTextView::resizeEvent(QResizeEvent *event)
-{
-    QWidget::resizeEvent(event);
-    applyInsets();
-    m_text->ensureCursorVisible();
 }
 
 void ProseTextView::showFindBar()

@@ -5,6 +5,8 @@
 // generation moves; between loads the view is the authority and hands every
 // change the writer makes to the session (or the draft's owner). Text put in
 // from code (a load, a reload, a replaced text) is never handed back.
+// A view made over a session another view has shown (the same generation)
+// takes up the writer's place: the session's text, caret and scroll.
 //
 // The two selection rules and the centring rule are plain functions, usable
 // without a window.
@@ -55,6 +57,10 @@ public:
     using FileDrop = std::function<bool(const QList<QUrl> &urls)>;
 
     static constexpr double kTypewriterSlack = 60;
+    // The room above the text: the page's top margin. Only the room below
+    // grows with the view (half its height, so the last line can come up
+    // to the middle); a room above of half the view put the title mid-view.
+    static constexpr double kTopRoom = 46;
 
     explicit ProseTextView(QWidget *parent = nullptr);
     ~ProseTextView() override;
@@ -105,8 +111,9 @@ public:
     // end; selects and reveals it. False when the text holds none.
     bool find(const QString &text, bool backwards = false);
 
-protected:
-    void resizeEvent(QResizeEvent *event) override;
+    // Gives the text the keyboard once it is on screen (a view moved to a
+    // new place has lost it).
+    void focusTextLater();
 
 private:
     void load();
@@ -115,7 +122,8 @@ private:
     void applyCaretHint();
     void userChanged();
     void recordCursor();
-    void applyInsets();
+    // True when the room below changed.
+    bool applyInsets();
     void centreCaret();
     void revealLater(std::optional<double> scrollOffset);
     void applyBackground();
@@ -138,6 +146,10 @@ private:
     ProseDropBridge *m_dropBridge = nullptr;
 
     qint64 m_loadedGeneration = -1;
+    // The deferred scroll of the last load has run: the scroll bar says
+    // where the writer is.
+    bool m_revealed = false;
+    qreal m_roomBelow = -1;
     qint64 m_appliedCaretToken = -1;
     bool m_replacing = false;
     // The text as last handed out or put in: a change notice that leaves it

@@ -5,6 +5,7 @@
 #include "editor/prose/views/prosetextview.h"
 
 #include "app/chrome/palette.h"
+#include "editor/prose/prosedocumentlayout.h"
 #include "editor/prose/prosehighlighter.h"
 #include "editor/prose/views/proselisttextview.h"
 #include "library/piececontents.h"
@@ -211,6 +212,81 @@ TEST_F(ProseTextViewTest, ANewLoadGenerationReloadsWithoutEchoAndTheSameOneLeave
     EXPECT_FALSE(session->autosavePending());
     EXPECT_EQ(session->saveState(), SaveState::saved);
     EXPECT_EQ(view.textView()->document()->availableUndoSteps(), 0);
+}
+
+// A view made anew over a session the writer has typed into (the pane
+// switched away and back) starts from the session's text, caret and scroll,
+// never from the text as it was opened: the next keystroke would save that
+// over everything written since.
+TEST_F(ProseTextViewTest, ANewViewOnALiveSessionShowsItsTextCaretAndScroll)
+{
+    QByteArray body = "# Long\n\n";
+    for (int i = 0; i < 60; ++i)
+        body += "Line " + QByteArray::number(i) + " of the piece.\n\n";
+    piece(u"live"_s, body);
+    auto session = open(u"live"_s);
+    int caret = 0;
+    int scroll = 0;
+    {
+        ProseTextView view;
+        show(view, session.get());
+        caretAt(view, int(view.textView()->rawText().indexOf(u"Line 30"_s)));
+        type(view, u"Typed "_s);
+        settle(*session);
+        caret = view.textView()->textCursor().position();
+        // Scrolled away from the caret: what the writer sees is kept too.
+        view.textView()->verticalScrollBar()->setValue(view.textView()->verticalScrollBar()->value() + 120);
+        scroll = view.textView()->verticalScrollBar()->value();
+    }
+    ASSERT_EQ(readFile(postPath(u"live"_s)),
+              kBlock + QString::fromUtf8(body).replace(u"Line 30"_s, u"Typed Line 30"_s).toUtf8());
+
+    ProseTextView again;
+    show(again, session.get());
+    EXPECT_EQ(again.textView()->rawText(), session->text());
+    EXPECT_EQ(again.textView()->textCursor().position(), caret);
+    EXPECT_EQ(again.textView()->verticalScrollBar()->value(), scroll);
+    EXPECT_EQ(session->saveState(), SaveState::saved);
+    type(again, u"x"_s);
+    settle(*session);
+    const QString saved = QString::fromUtf8(readFile(postPath(u"live"_s)));
+    EXPECT_TRUE(saved.contains(u"Typed xLine 30"_s)) << saved.toStdString();
+}
+
+// The room above the text is the page's margin from the first paint on; the
+// room below is half the view, kept through every resize. Neither the first
+// keystroke nor a resize moves the title, and it never sits mid-view.
+TEST_F(ProseTextViewTest, TheTypewriterRoomIsRightFromTheFirstPaintAndAfterEveryResize)
+{
+    piece(u"t"_s, "# Title\n\nA line of the body.\n");
+    auto session = open(u"t"_s);
+    ProseTextView view;
+    show(view, session.get());
+    QTextEdit *text = view.textView();
+    const auto titleTop = [&] {
+        return view.documentLayout()->blockBoundingRect(text->document()->firstBlock()).top()
+               - text->verticalScrollBar()->value();
+    };
+    const auto roomBelow = [&] {
+        const QTextBlock last = text->document()->lastBlock();
+        return view.documentLayout()->documentSize().height() - view.documentLayout()->blockBoundingRect(last).bottom();
+    };
+    const double opened = titleTop();
+    EXPECT_LT(opened, text->viewport()->height() / 4.0);
+    EXPECT_DOUBLE_EQ(roomBelow(), text->viewport()->height() / 2.0);
+
+    caretAt(view, 7);
+    type(view, u"s"_s);
+    QTest::qWait(300); // any glide has ended
+    EXPECT_DOUBLE_EQ(titleTop(), opened);
+
+    for (const QSize size : {QSize(700, 300), QSize(700, 900), QSize(500, 500)}) {
+        view.resize(size);
+        QApplication::processEvents();
+        QTest::qWait(50);
+        EXPECT_DOUBLE_EQ(titleTop(), opened) << size.height();
+        EXPECT_DOUBLE_EQ(roomBelow(), text->viewport()->height() / 2.0) << size.height();
+    }
 }
 
 TEST_F(ProseTextViewTest, ListKeysAreOneUndoStepAndOnlyTheExactModifiersMove)

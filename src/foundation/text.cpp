@@ -456,6 +456,13 @@ QString caseFolded(const QString &text)
     return nameKey(text);
 }
 
+QString lowercased(const QString &text)
+{
+    icu::UnicodeString lower(reinterpret_cast<const char16_t *>(text.utf16()), int32_t(text.size()));
+    lower.toLower(icu::Locale::getRoot());
+    return QString(reinterpret_cast<const QChar *>(lower.getBuffer()), lower.length());
+}
+
 namespace {
 
 // A digit is a code point (a surrogate pair taken whole) of the decimal

@@ -99,6 +99,10 @@ bool containsIgnoringCase(const QString &text, const QString &query);
 // done once for a text searched many times.
 bool foldedContains(const QString &foldedText, const QString &query);
 QString caseFolded(const QString &text);
+// The locale-independent Unicode lowercase mapping (ICU's root locale): full
+// ("İ" gives "i" and a combining dot) and aware of a final sigma ("ΟΔΟΣ"
+// gives "οδος"), but not a folding: "ß" stays "ß".
+QString lowercased(const QString &text);
 
 // The natural order of names: the text between digit runs compared without
 // case by insensitive, digit runs compared by value ("essays 2" before

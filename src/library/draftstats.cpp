@@ -124,11 +124,12 @@ Analysis analyse(const QString &text, bool keepWords)
 
     auto endWord = [&](qsizetype end) {
         const QString word = QStringView(s + wordStart, end - wordStart).toString();
-        // Words compare as names do (NFC, then full case folding): an accent
-        // encoded either way, a final sigma or ß make no new word. ASCII folds
-        // as it lower-cases.
+        // Words are lowercased, not case folded ("Straße" and "strasse" are
+        // two words), and compared under canonical equivalence (an accent
+        // encoded either way makes no new word).
         const bool ascii = std::all_of(word.cbegin(), word.cend(), [](QChar c) { return c.unicode() < 0x80; });
-        const QString key = ascii ? word.toLower() : foundation::text::nameKey(word);
+        const QString lower = ascii ? word.toLower() : foundation::text::lowercased(word);
+        const QString key = ascii ? lower : foundation::text::toNfc(lower);
         const auto it = ids.constFind(key);
         if (it != ids.constEnd()) {
             result.wordIds.push_back(it.value());
@@ -138,7 +139,7 @@ Analysis analyse(const QString &text, bool keepWords)
             result.wordIds.push_back(id);
         }
         if (keepWords)
-            result.words.append(word.toLower());
+            result.words.append(lower);
         wordStart = -1;
     };
 

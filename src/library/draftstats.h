@@ -25,7 +25,9 @@ struct DraftStats {
     // The number of words, in one pass without building them.
     static qsizetype wordCount(const QString &text);
 
-    // The words in order, lower-cased (locale-independent).
+    // The words in order, lowercased (the locale-independent Unicode
+    // mapping). Two words are the same word when they are canonically
+    // equivalent once lowercased.
     static QStringList words(const QString &text);
 
     // Words per sentence, sentences without words left out.

@@ -56,10 +56,14 @@ INSTANTIATE_TEST_SUITE_P(
                       StatsCase{"TerminatorRuns", u"Wait... what?!"_s, {-1, 1, 0, 0}},
                       // a composed and a decomposed accent spell the same word
                       StatsCase{"CanonicallyEquivalentWords", u"Café x y cafe\u0301 x y"_s, {-1, 0.5, 0, 0.25}},
-                      // full case folding: a final sigma and ß compare as σ and ss
+                      // the Unicode lowercase mapping, not case folding: a final
+                      // sigma lowercases to ς, and ß stays apart from ss
                       StatsCase{"FinalSigma", u"ΟΔΟΣ οδος"_s, {-1, 0.5, 0, 0}},
                       StatsCase{"FinalSigmaInWindows", u"ΟΔΟΣ x y οδος x y"_s, {-1, 0.5, 0, 0.25}},
-                      StatsCase{"SharpS", u"Straße STRASSE strasse"_s, {-1, 1.0 / 3.0, 0, 0}}),
+                      StatsCase{"SharpSIsNotSs", u"Straße strasse"_s, {-1, 1, 0, 0}},
+                      StatsCase{"SharpS", u"Straße STRASSE strasse"_s, {-1, 2.0 / 3.0, 0, 0}},
+                      // a dotted capital I lowercases to i and a dot above
+                      StatsCase{"DottedCapitalI", u"İstanbul istanbul i\u0307stanbul"_s, {-1, 2.0 / 3.0, 0, 0}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(DraftStatsTest, RecordsCompareByAllFourNumbers)
@@ -101,6 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
                       WordsCase{"HashEmojiAndDash", u"#tag 👍🏽ok—then"_s, {u"tag"_s, u"ok"_s, u"then"_s}},
                       WordsCase{"OutsideTheBasicPlane", u"𝐀𝐁 x"_s, {u"𝐀𝐁"_s, u"x"_s}},
                       WordsCase{"NonLatinScripts", u"Привет, мир 你好"_s, {u"привет"_s, u"мир"_s, u"你好"_s}},
+                      WordsCase{"LowercaseMapping", u"STRAßE ΟΔΟΣ İ"_s, {u"straße"_s, u"οδος"_s, u"i\u0307"_s}},
                       WordsCase{"Devanagari", u"नमस्ते दुनिया।"_s, {u"नमस्ते"_s, u"दुनिया"_s}},
                       WordsCase{"EmojiBeforeThai", u"😀 สวัสดี"_s, {u"สวัสดี"_s}},
                       // a mark on a space belongs to the space's character, a separator

@@ -836,3 +836,23 @@ void flushFolder(const QString &folder)
 }
 
 } // namespace foundation::fs
+
+namespace foundation::fs {
+
+bool isAtomicWriteTempName(const QString &fileName)
+{
+    static constexpr qsizetype kDigits = 16;
+    static constexpr QStringView kMarker = u".tmp-";
+    // At least one character of the target's name between the dot and the marker.
+    const qsizetype marker = fileName.size() - kDigits - kMarker.size();
+    if (marker < 2 || !fileName.startsWith(u'.') || QStringView(fileName).sliced(marker, kMarker.size()) != kMarker)
+        return false;
+    for (qsizetype i = marker + kMarker.size(); i < fileName.size(); ++i) {
+        const QChar c = fileName[i];
+        if (!((c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f')))
+            return false;
+    }
+    return true;
+}
+
+} // namespace foundation::fs

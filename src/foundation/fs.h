@@ -212,3 +212,12 @@ void flushFile(const QString &path);
 void flushFolder(const QString &folder);
 
 } // namespace foundation::fs
+
+namespace foundation::fs {
+
+// True for a name atomicWrite gives its temp files: ".<name>.tmp-" and 16
+// lower-case hex digits. A file of such a name that stays is what a write cut
+// off (the process killed) left behind.
+bool isAtomicWriteTempName(const QString &fileName);
+
+} // namespace foundation::fs

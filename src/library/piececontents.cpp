@@ -22,6 +22,7 @@
 #include <cmath>
 #include <limits>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace library::PostStore {
 namespace {
@@ -177,6 +178,27 @@ QString withName(const QString &message, const QString &fileName)
 }
 
 } // namespace
+
+// --- Leftovers of interrupted saves ------------------------------------------------
+
+void removeSaveLeftovers(const QString &pieceFolder)
+{
+    const auto entries = foundation::fs::tryListFolderEntries(pieceFolder);
+    if (!entries)
+        return;
+    const qint64 cutoffNs =
+        (QDateTime::currentMSecsSinceEpoch() - std::chrono::milliseconds(kSaveLeftoverAge).count()) * 1000 * 1000;
+    for (const foundation::fs::FolderEntry &entry : *entries) {
+        if (entry.kind != foundation::fs::FolderEntry::Kind::other
+            || !foundation::fs::isAtomicWriteTempName(entry.name))
+            continue;
+        const QString path = joined(pieceFolder, entry.name);
+        // Regular files only: a link or a folder of that name is not ours.
+        const std::optional<foundation::fs::FileStamp> stamp = foundation::fs::regularFileStamp(path);
+        if (stamp && stamp->modifiedNs < cutoffNs)
+            ::unlink(QFile::encodeName(path).constData());
+    }
+}
 
 // --- Cursor state --------------------------------------------------------------
 

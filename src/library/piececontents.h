@@ -20,6 +20,7 @@
 #include <QDateTime>
 #include <QString>
 #include <QUrl>
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -87,6 +88,17 @@ std::optional<QString> readText(const QString &id, const QString &home);
 // Replaces the body, keeping the front matter; type, pass_state and origin are
 // written as the piece reads (a block is created when there is none).
 void writeText(const QString &id, const QString &body, const QString &home);
+
+// How long a file of an interrupted save is left alone: a younger one may
+// be a save still under way.
+inline constexpr std::chrono::seconds kSaveLeftoverAge{60 * 60};
+
+// Removes from the piece folder itself what interrupted saves left there:
+// regular files named as the atomic write names its temps
+// (foundation::fs::isAtomicWriteTempName), last changed more than
+// kSaveLeftoverAge ago. Nothing else, nothing below the folder, no link.
+// Failures are passed over.
+void removeSaveLeftovers(const QString &pieceFolder);
 
 // Writes .pennora-state.json; every failure is ignored.
 void writeCursorState(qint64 selectionLocation, qint64 selectionLength, const QString &id, const QString &home,

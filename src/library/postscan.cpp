@@ -3,6 +3,7 @@
 #include "foundation/text.h"
 #include "library/frontmatter.h"
 #include "library/micropubchecks.h"
+#include "library/piececontents.h"
 #include "library/poststore.h"
 
 #include <QFile>
@@ -166,6 +167,9 @@ void examine(Candidate &c)
             return;
         }
     }
+    // A piece read anew (changed, or not yet scanned in this run) is swept of
+    // what interrupted saves left in it; an unchanged one was swept before.
+    PostStore::removeSaveLeftovers(c.postPath.chopped(PostStore::kPostFileName.size() + 1));
     if (const auto text = readPostText(*c.folder, relative, c.stamp)) {
         Post post = summarise(*text);
         post.id = c.id;

@@ -81,7 +81,9 @@ namespace PostScan {
 // are walked in code-point order of their NFC names; hidden entries,
 // symbolic links and plain files at the project and piece level are skipped,
 // and of the piece folders sharing a name only the first in walking order is
-// listed. Never fails: anything unreadable is left out.
+// listed. Never fails: anything unreadable is left out. Each piece folder
+// whose post.md is read (not taken from the cache) is swept of what
+// interrupted saves left there (PostStore::removeSaveLeftovers).
 QList<Post> scanLibrary(const QString &home, PostScanCache *cache = nullptr, const QLocale &locale = QLocale());
 
 } // namespace PostScan

@@ -335,6 +335,8 @@ void PostsModel::openPiece(const QString &id)
     std::shared_ptr<EditorSession> next =
         sameOpen ? m_session
                  : std::make_shared<EditorSession>(SessionTarget::post(id, *m_watchedHome), sessionDebounce);
+    if (!sameOpen)
+        PostStore::removeSaveLeftovers(next->folderPath());
     setSession(std::move(next));
     setDraft(std::nullopt);
     setPendingProject(std::nullopt);

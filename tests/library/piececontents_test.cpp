@@ -247,6 +247,69 @@ TEST_F(PieceContents, PostKeepsItsModeThroughEveryWrite)
     EXPECT_EQ(modeOf(path), 0640u) << "rewriteAsPost";
 }
 
+// --- Leftovers of interrupted saves ------------------------------------------------------------
+
+QString g_tempSeen;
+
+TEST_F(PieceContents, TheNamesOfRealTempFilesAreRecognised)
+{
+    piece("p");
+    // A short name and one long enough that the temp's name is cut.
+    for (const QString &target : {post("p"), outside + "/" + QString(120, QChar(0xe9))}) {
+        g_tempSeen.clear();
+        foundation::fs::detail::setTempCreatedHook([](const QString &temp) { g_tempSeen = temp; });
+        foundation::fs::atomicWrite(target, "text");
+        foundation::fs::detail::setTempCreatedHook(nullptr);
+        ASSERT_FALSE(g_tempSeen.isEmpty());
+        EXPECT_TRUE(foundation::fs::isAtomicWriteTempName(QFileInfo(g_tempSeen).fileName()))
+            << g_tempSeen.toStdString();
+    }
+}
+
+TEST_F(PieceContents, OnlyOldLeftoversOfInterruptedSavesAreRemoved)
+{
+    const QString folder = piece("p");
+    const time_t now = ::time(nullptr);
+    const time_t old = now - 2 * 60 * 60;
+    const auto file = [&](const QString &name, time_t when) {
+        writeFile(folder + "/" + name, "an interrupted save");
+        setModificationTime(folder + "/" + name, when);
+    };
+    const QStringList removed{".post.md.tmp-0123456789abcdef", "..pennora-state.json.tmp-00000000000000ff"};
+    for (const QString &name : removed)
+        file(name, old);
+    // Near misses of the name, old as they are.
+    for (const char *name :
+         {".post.md.tmp-0123456789ABCDEF", ".post.md.tmp-0123456789abcdeg", ".post.md.tmp-0123456789abcde",
+          ".post.md.tmp-0123456789abcdef0", "post.md.tmp-0123456789abcdef", "..tmp-0123456789abcdef",
+          ".post.md-tmp-0123456789abcdef", ".post.md.tmp-0123456789abcdef.md", "notes.md"})
+        file(name, old);
+    // Younger than an hour: possibly a save under way.
+    file(".post.md.tmp-fedcba9876543210", now);
+    file(".post.md.tmp-1111111111111111", now - 50 * 60);
+    // A folder and a link of the name, and a leftover further down.
+    writeFile(folder + "/.folder.md.tmp-0123456789abcdef/inside.md", "kept");
+    setModificationTime(folder + "/.folder.md.tmp-0123456789abcdef", old);
+    writeFile(outside + "/target.md", "kept");
+    ASSERT_EQ(::symlink(QFile::encodeName(outside + "/target.md").constData(),
+                        QFile::encodeName(folder + "/.link.md.tmp-0123456789abcdef").constData()),
+              0);
+    setModificationTime(folder + "/.link.md.tmp-0123456789abcdef", old);
+    file("cards/.card.json.tmp-0123456789abcdef", old);
+
+    QStringList kept = entries(folder);
+    for (const QString &name : removed)
+        kept.removeAll(name);
+    PostStore::removeSaveLeftovers(folder);
+    EXPECT_EQ(entries(folder), kept);
+    EXPECT_EQ(readText(post("p")), "---\ntype: post\n---\n# Title\n");
+    EXPECT_EQ(entries(folder + "/cards"), QStringList{".card.json.tmp-0123456789abcdef"});
+    EXPECT_EQ(readText(outside + "/target.md"), "kept");
+
+    // A folder that is not there is passed over.
+    PostStore::removeSaveLeftovers(home + "/projects/Essays/missing");
+}
+
 // --- Cursor state ----------------------------------------------------------------------
 
 TEST_F(PieceContents, CursorStateRoundTripsAsCompactJson)

@@ -307,6 +307,22 @@ TEST_F(PostScanHome, SameSizeRewriteWithTheSameModificationTimeIsSeen)
     EXPECT_EQ(cache.missCount(), 2);
 }
 
+TEST_F(PostScanHome, AScanRemovesOldLeftoversOfInterruptedSaves)
+{
+    titled("projects/P/piece", "Piece");
+    const QString old = path("projects/P/piece/.post.md.tmp-0123456789abcdef");
+    const QString fresh = path("projects/P/piece/.post.md.tmp-fedcba9876543210");
+    writeFile(old, "# Piece\n\nHalf a sa");
+    writeFile(fresh, "# Piece\n\nA save und");
+    const struct timespec times[2] = {{::time(nullptr) - 2 * 60 * 60, 0}, {::time(nullptr) - 2 * 60 * 60, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(old).constData(), times, 0), 0);
+
+    PostScanCache cache;
+    EXPECT_EQ(titles(scan(&cache)), QStringList{"Piece"});
+    EXPECT_FALSE(QFileInfo::exists(old));
+    EXPECT_TRUE(QFileInfo::exists(fresh));
+}
+
 TEST(PostScanCache, LookupNeedsAStampEqualInEveryPart)
 {
     using Stamp = PostScanCache::Stamp;

@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -186,6 +188,22 @@ TEST_F(PostsModelTest, ApplyOutcomes)
 
     model.newPostDraft();
     EXPECT_EQ(model.applyCard(gone), PostsModel::ApplyOutcome::refused("open the piece to work its cards"));
+}
+
+TEST_F(PostsModelTest, OpeningAPieceRemovesOldLeftoversOfInterruptedSaves)
+{
+    // Made after the first scan, so only the opening can sweep them.
+    const QString folder = *PostStore::folderPath(swim.id, home);
+    const QString old = testsupport::writeFile(folder + "/.post.md.tmp-0123456789abcdef", "# Swim\n\nThe wat");
+    const QString fresh = testsupport::writeFile(folder + "/.post.md.tmp-fedcba9876543210", "# Swim\n\nThe wa");
+    const qint64 twoHoursAgo = QDateTime::currentSecsSinceEpoch() - 2 * 60 * 60;
+    const struct timespec times[2] = {{twoHoursAgo, 0}, {twoHoursAgo, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, QFile::encodeName(old).constData(), times, 0), 0);
+
+    model.selectPiece(swim.id);
+    ASSERT_TRUE(model.isSessionOpen(swim.id));
+    EXPECT_FALSE(QFileInfo::exists(old));
+    EXPECT_TRUE(QFileInfo::exists(fresh));
 }
 
 TEST_F(PostsModelTest, AnOlderCardRefreshLosesToANewerOne)

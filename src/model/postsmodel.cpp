@@ -27,6 +27,8 @@ namespace PostStore = library::PostStore;
 namespace FixCardStore = review::FixCardStore;
 
 const QString PostsModel::noLibraryMessage = u"No library is open yet — nothing was changed."_s;
+const QString PostsModel::folderLeftMessage =
+    u"This piece's folder left the library — what you typed since the last save stays here as a draft."_s;
 
 namespace {
 
@@ -534,6 +536,7 @@ QCoro::Task<void> PostsModel::rescan()
     struct Result {
         bool homeExists = false;
         QList<Post> posts;
+        std::optional<QString> openFolder;
         std::optional<QString> diskText;
     };
     const QPointer<PostsModel> self(this);
@@ -545,8 +548,10 @@ QCoro::Task<void> PostsModel::rescan()
             if (!result.homeExists)
                 return result;
             result.posts = scan(home, cache);
-            if (openID)
+            if (openID) {
+                result.openFolder = PostStore::folderPath(*openID, home);
                 result.diskText = PostStore::readText(*openID, home);
+            }
             return result;
         });
     const Result result = co_await scanning;
@@ -556,6 +561,10 @@ QCoro::Task<void> PostsModel::rescan()
         co_return;
     m_rescanApplied = serial;
 
+    // What a draft of the open piece's words would be, while the list still
+    // has the piece.
+    const bool openAsOutline = openID && m_selectedPostID == openID && !showsProse();
+    const QString openProject = projectForNewPiece();
     if (result.posts != m_posts) {
         setPosts(result.posts);
         bumpContentRevision();
@@ -576,13 +585,15 @@ QCoro::Task<void> PostsModel::rescan()
         if (m_watcher.watchesEveryRoot())
             rescanLater();
     }
+    const Post::ContentType openType = openAsOutline ? Post::ContentType::outline : Post::ContentType::post;
+    if (openID && sessionAtStart == m_session && result.openFolder != m_session->folderPath())
+        followOpenPiece(home, openType, openProject);
     if (m_selectedPostID && !postWithID(*m_selectedPostID) && !PostStore::folderPath(*m_selectedPostID, home)) {
-        const QString gone = *m_selectedPostID;
-        setSelectedPostID(std::nullopt);
-        if (const auto open = openPiece(); open && open->first == gone && open->second == home) {
-            m_session->cancelAutosave();
-            setSession(nullptr);
-        }
+        // The open piece's own way out keeps its unsaved words.
+        if (const auto open = openPiece(); open && open->first == *m_selectedPostID && open->second == home)
+            followOpenPiece(home, openType, openProject);
+        else
+            setSelectedPostID(std::nullopt);
     }
     if (sessionAtStart && sessionAtStart == m_session && m_session->diskSyncCount() == syncsAtStart && result.diskText)
         m_session->diskDidChange(*result.diskText);
@@ -665,6 +676,44 @@ void PostsModel::reopenSession(const QString &id)
 {
     setSession(std::make_shared<EditorSession>(SessionTarget::post(id, *m_watchedHome), sessionDebounce));
     wireSessionErrors();
+}
+
+void PostsModel::followOpenPiece(const QString &home, Post::ContentType type, const QString &project)
+{
+    const QString id = m_session->target().id();
+    const std::optional<QString> now = PostStore::folderPath(id, home);
+    // Back in its place by now (a checkout that removed and wrote it again).
+    if (now == m_session->folderPath())
+        return;
+    const bool unsaved = m_session->text() != m_session->lastFlushedText();
+    if (now) {
+        // The session writes by id, so the words land at the new place; the
+        // session is then made anew there, so that cards and images go to the
+        // folder the piece is in now. A conflict or a failed write keeps the
+        // session and its words as they are.
+        if (unsaved && !flushSession(*m_session))
+            return;
+        const EditorSession::CursorState cursor = m_session->cursor();
+        m_session->cancelAutosave();
+        reopenSession(id);
+        m_session->setRestoreCursor(cursor);
+        return;
+    }
+    // Gone from the Home: nothing is written anywhere, and what was typed
+    // since the last save stays in the editor as a draft to save anew.
+    const QString text = m_session->text();
+    m_session->cancelAutosave();
+    setSession(nullptr);
+    setSelectedPostID(std::nullopt);
+    if (!unsaved)
+        return;
+    setDraft(PostDraft{text, project, type, QUuid::createUuid()});
+    setPendingProject(std::nullopt);
+    setLastDraftWasOutline(false);
+    setProseOverridePostID(std::nullopt);
+    setOutlineGuardPieceID(std::nullopt);
+    setOpenPieceCards({});
+    setLastError(folderLeftMessage);
 }
 
 void PostsModel::closeSession()

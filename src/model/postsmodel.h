@@ -75,6 +75,8 @@ public:
     };
 
     static const QString noLibraryMessage;
+    // When the open piece's folder left the Home with words not yet saved.
+    static const QString folderLeftMessage;
     static constexpr std::chrono::milliseconds sessionDebounce{1000};
     // How often a missing Home is looked for.
     static constexpr std::chrono::milliseconds homeReturnPollInterval{2000};
@@ -272,6 +274,10 @@ private:
     bool settleEditedDraft();
     void reopenSession(const QString &id);
     void closeSession();
+    // The open piece is no longer in the folder its session reads (a sync
+    // tool or a checkout moved it): its unsaved words go to where it is now,
+    // or stay in the editor as a draft of type in project when it left home.
+    void followOpenPiece(const QString &home, library::Post::ContentType type, const QString &project);
     void setSession(std::shared_ptr<EditorSession> session);
     void setExternalSession(std::shared_ptr<EditorSession> session);
     void setDraft(const std::optional<PostDraft> &draft);

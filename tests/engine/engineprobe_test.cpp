@@ -197,7 +197,7 @@ TEST_F(EngineProbeTest, ARelativePathFromTheLoginShellIsNotTheEngine)
     candidate("hermes", kAnswers);
     const QString oldCwd = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(m_dir.path()));
-    for (const QString printed : {QStringLiteral("hermes"), QStringLiteral("./hermes")}) {
+    for (const QString &printed : {QStringLiteral("hermes"), QStringLiteral("./hermes")}) {
         SCOPED_TRACE(printed.toStdString());
         EXPECT_EQ(EngineProbe::probe({broken}, true, stateFolder(), 5, shellPrinting(printed)),
                   (EngineCheckResult{Fail{broken, "no\n"}}));

@@ -162,8 +162,18 @@ TEST_F(PostsModelWatchTest, SavingTheOpenPieceRaisesNoConflict)
     ASSERT_TRUE(spinUntil([&] { return model.session()->conflictAlert(); }));
 }
 
-TEST_F(PostsModelWatchTest, DeletingTheOpenPiecesFolderDropsItsSessionWithoutWriting)
+TEST_F(PostsModelWatchTest, DeletingTheOpenPiecesFolderWritesNothingAndKeepsOnlyTheUnsavedWords)
 {
+    // Everything saved: the piece simply closes.
+    const Post swim = PostStore::createPiece("# Swim\n\nCold water.\n", "Essays", Post::ContentType::post,
+                                             Post::Origin::writer, home);
+    model.openPiece(swim.id);
+    ASSERT_TRUE(QDir(folderOf(swim)).removeRecursively());
+    ASSERT_TRUE(spinUntil([&] { return model.session() == nullptr; }));
+    EXPECT_EQ(model.draft(), std::nullopt);
+    EXPECT_EQ(model.lastError(), std::nullopt);
+
+    // Typed and not yet saved: the words stay in the editor as a draft.
     model.openPiece(walk.id);
     model.session()->textDidChange("# Walk\n\nTyped, never saved.\n");
     ASSERT_TRUE(model.session()->autosavePending());
@@ -173,10 +183,64 @@ TEST_F(PostsModelWatchTest, DeletingTheOpenPiecesFolderDropsItsSessionWithoutWri
     ASSERT_TRUE(spinUntil([&] { return model.session() == nullptr; }));
     EXPECT_EQ(model.selectedPostID(), std::nullopt);
     EXPECT_FALSE(lists(model, "Walk"));
+    ASSERT_TRUE(model.draft().has_value());
+    EXPECT_EQ(model.draft()->text, "# Walk\n\nTyped, never saved.\n");
+    EXPECT_EQ(model.lastError(), PostsModel::folderLeftMessage);
     // Past the autosave's wait: nothing brought the piece back.
     spinUntil([] { return false; }, int(2 * PostsModel::sessionDebounce.count()));
     EXPECT_FALSE(QFileInfo::exists(folder));
+}
+
+TEST_F(PostsModelWatchTest, UnsavedWordsFollowTheOpenPiecesFolderWhereverItGoes)
+{
+    const QString typed = "# Walk\n\nTyped just before the folder moved.\n";
+    const QString folder = folderOf(walk);
+
+    // A sync tool moves the folder to another project: the words are written
+    // there, and the session reads the folder the piece is in now.
+    model.openPiece(walk.id);
+    model.session()->textDidChange(typed);
+    const QString elsewhere = PostStore::rootPath(home, PostStore::Root::projects) + "/Elsewhere/" + walk.id;
+    ASSERT_TRUE(QDir().mkpath(QFileInfo(elsewhere).path()));
+    ASSERT_TRUE(QDir().rename(folder, elsewhere));
+    ASSERT_TRUE(spinUntil([&] { return model.session() && model.session()->folderPath() == elsewhere; }, 10000));
+    EXPECT_TRUE(testsupport::readText(elsewhere + "/post.md").endsWith(typed));
+    EXPECT_TRUE(model.isSessionOpen(walk.id));
+    EXPECT_EQ(model.selectedPostID(), walk.id);
+    EXPECT_EQ(model.session()->text(), typed);
+    EXPECT_EQ(model.session()->saveState(), model::SaveState::saved);
     EXPECT_EQ(model.lastError(), std::nullopt);
+    EXPECT_FALSE(QFileInfo::exists(folder));
+
+    // Out of the Home, before the autosave and after a save that failed for
+    // it: nothing is written anywhere, the words stay as a draft to save.
+    for (const bool failedSave : {false, true}) {
+        SCOPED_TRACE(failedSave ? "after a failed save" : "before the autosave");
+        const QString more = typed + (failedSave ? "And more, saved too late.\n" : "And more.\n");
+        const QString away = dir.path() + (failedSave ? "/Away2" : "/Away");
+        const QString before = testsupport::readText(folderOf(walk) + "/post.md");
+        model.session()->textDidChange(more);
+        ASSERT_TRUE(QDir().rename(folderOf(walk), away));
+        if (failedSave)
+            EXPECT_FALSE(model.session()->flush());
+        ASSERT_TRUE(spinUntil([&] { return model.draft().has_value(); }, 10000));
+        EXPECT_EQ(model.draft()->text, more);
+        EXPECT_EQ(model.draft()->project, "Elsewhere");
+        EXPECT_EQ(model.draft()->type, Post::ContentType::post);
+        EXPECT_EQ(model.session(), nullptr);
+        EXPECT_EQ(model.selectedPostID(), std::nullopt);
+        EXPECT_EQ(model.lastError(), PostsModel::folderLeftMessage);
+        EXPECT_EQ(testsupport::readText(away + "/post.md"), before);
+        EXPECT_FALSE(PostStore::folderPath(walk.id, home));
+
+        // Saved, it is a piece again with every word.
+        model.saveDraft();
+        ASSERT_EQ(model.lastError(), std::nullopt);
+        ASSERT_NE(model.session(), nullptr);
+        EXPECT_TRUE(testsupport::readText(model.session()->folderPath() + "/post.md").endsWith(more));
+        walk.id = model.session()->target().id();
+        QCoro::waitFor(model.rescan());
+    }
 }
 
 TEST_F(PostsModelWatchTest, SwitchingHomesFlushesAndClearsTheOpenStateOrRefuses)

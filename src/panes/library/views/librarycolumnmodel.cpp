@@ -70,9 +70,14 @@ QVariant LibraryColumnModel::data(const QModelIndex &index, int role) const
     return {};
 }
 
-void LibraryColumnModel::changed(int first, int last)
+void LibraryColumnModel::changed(int first, int last, bool kindChanged)
 {
-    emit dataChanged(index(first), index(last));
+    // Only a change of kind changes an item's height, so only then is the
+    // kind named among the changed roles.
+    static const QList<int> sameKind = {Qt::DisplayRole,        Qt::ToolTipRole,
+                                        Qt::AccessibleTextRole, Qt::AccessibleDescriptionRole,
+                                        SelectedRole,           CollapsedRole};
+    emit dataChanged(index(first), index(last), kindChanged ? QList<int>() : sameKind);
 }
 
 void LibraryColumnModel::setItems(const QList<LibraryColumnItem> &items)
@@ -91,10 +96,13 @@ void LibraryColumnModel::setItems(const QList<LibraryColumnItem> &items)
     const int oldMiddle = oldSize - prefix - suffix;
     const int newMiddle = newSize - prefix - suffix;
     const int common = std::min(oldMiddle, newMiddle);
-    // The rows both lists have in the middle change in place, each run of
-    // changed rows reported as one range.
-    for (int i = 0; i < common; ++i)
+    // The rows both lists have in the middle change in place, reported as
+    // one range.
+    bool kindChanged = false;
+    for (int i = 0; i < common; ++i) {
+        kindChanged = kindChanged || m_items[prefix + i].kind != items[prefix + i].kind;
         m_items[prefix + i] = items[prefix + i];
+    }
     if (newMiddle < oldMiddle) {
         beginRemoveRows(QModelIndex(), prefix + common, prefix + oldMiddle - 1);
         m_items.remove(prefix + common, oldMiddle - newMiddle);
@@ -110,7 +118,7 @@ void LibraryColumnModel::setItems(const QList<LibraryColumnItem> &items)
         reindex();
     }
     if (common > 0)
-        changed(prefix, prefix + common - 1);
+        changed(prefix, prefix + common - 1, kindChanged);
 }
 
 void LibraryColumnModel::reindex()
@@ -131,9 +139,9 @@ void LibraryColumnModel::setSelectedID(const std::optional<QString> &id)
     m_selectedID = id;
     const int after = id ? rowOfPiece(*id) : -1;
     if (before >= 0)
-        changed(before, before);
+        changed(before, before, false);
     if (after >= 0)
-        changed(after, after);
+        changed(after, after, false);
 }
 
 } // namespace panes

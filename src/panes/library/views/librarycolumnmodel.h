@@ -3,7 +3,9 @@
 // over the old ones by their differences: an unchanged prefix and suffix stay,
 // changed items in between report dataChanged, and only a change of length
 // inserts or removes rows, so a rescan or a keystroke never resets the view.
-// The selected piece is a role, so a new selection repaints two rows.
+// The selected piece is a role, so a new selection repaints two rows. A change
+// names its roles: the kind (and with it the item's height) only when an
+// item's kind changed, so the view need not lay the list out again.
 
 #include "panes/library/librarycolumnitems.h"
 
@@ -34,7 +36,7 @@ public:
 
 private:
     void reindex();
-    void changed(int first, int last);
+    void changed(int first, int last, bool kindChanged);
 
     QList<LibraryColumnItem> m_items;
     QHash<QString, int> m_rowOfPiece;

@@ -51,6 +51,21 @@ QWidget *messageState(const QString &title, const QString &message, QLabel **mes
     return state;
 }
 
+// QListView lays every item out again on any change of data, and a batched
+// layout restarts from the top, so the list would snap back to its first
+// batch. A change that names the roles it touched and leaves the kind (and
+// so every height) alone only repaints the rows.
+class LibraryListView : public QListView {
+protected:
+    void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles) override
+    {
+        if (!roles.isEmpty() && !roles.contains(LibraryColumnModel::KindRole))
+            QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
+        else
+            QListView::dataChanged(topLeft, bottomRight, roles);
+    }
+};
+
 } // namespace
 
 PostsLibraryColumn::PostsLibraryColumn(const QString &home, model::PostsModel *model, QWidget *parent)
@@ -115,7 +130,7 @@ PostsLibraryColumn::~PostsLibraryColumn() = default;
 
 QListView *PostsLibraryColumn::makeListView(LibraryColumnModel *model, LibraryItemDelegate *delegate)
 {
-    auto *view = new QListView;
+    auto *view = new LibraryListView;
     view->setModel(model);
     view->setItemDelegate(delegate);
     view->setFrameShape(QFrame::NoFrame);

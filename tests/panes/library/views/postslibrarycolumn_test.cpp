@@ -20,6 +20,7 @@
 #include <QListView>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextDocument>
@@ -184,6 +185,25 @@ TEST_F(ColumnTest, ARescanUpdatesTheChangedRowInPlace)
     model.selectPiece("two");
     ASSERT_EQ(changed.count(), 3);
     EXPECT_EQ(changed[2][0].value<QModelIndex>().row(), row);
+}
+
+TEST_F(ColumnTest, ARowThatTurnsIntoACaptionInPlaceIsLaidOutAgain)
+{
+    QListView *view = column->groupedView();
+    const int first = grouped().rowOfPiece("plans");
+    // Tides moves up under the first caption: the two items after Plans swap
+    // kinds, a caption and a row, in place.
+    testsupport::writePiece(home, "projects", "Essays", "tides", "Tides", "First Draft");
+    QCoro::waitFor(model.rescan());
+    ASSERT_EQ(grouped().rowOfPiece("tides"), first + 1);
+    ASSERT_EQ(grouped().item(first + 2).kind, Kind::caption);
+    QApplication::processEvents();
+    for (int row = 0; row < grouped().rowCount(); ++row) {
+        const QModelIndex index = grouped().index(row);
+        EXPECT_EQ(view->visualRect(index).height(), view->sizeHintForIndex(index).height()) << row;
+        if (row > 0)
+            EXPECT_EQ(view->visualRect(index).top(), view->visualRect(grouped().index(row - 1)).bottom() + 1) << row;
+    }
 }
 
 TEST_F(ColumnTest, ClickingARowOpensThePieceAndMarksIt)
@@ -408,7 +428,7 @@ TEST_F(ColumnTest, AQueryThatMatchesNothingSaysSo)
     column->searchRow()->field()->insert(u"\u00e9"_s);
     ASSERT_TRUE(spinUntil([&] { return searchSettled(); }));
     EXPECT_EQ(column->listArea(), ListArea::noMatch);
-    EXPECT_EQ(column->noMatchMessage()->text(), u"No piece\u2019s title or body contains \u201czebra\u00e9\u201d."_s);
+    EXPECT_EQ(column->noMatchMessage()->text(), u"No piece's title or body contains \u201czebra\u00e9\u201d."_s);
     testsupport::saveScreenshot(*column, "library-column-no-match", QSize(232, 520));
 }
 
@@ -422,6 +442,60 @@ TEST_F(EmptyColumnTest, ALibraryOfArchivedPiecesShowsTheEmptyState)
     EXPECT_EQ(column->listArea(), ListArea::empty);
     EXPECT_EQ(grouped().rowCount(), 0);
     testsupport::saveScreenshot(*column, "library-column-empty", QSize(232, 520));
+}
+
+// A thousand pieces in four projects: more rows than one batch of the list's
+// layout.
+class LargeColumnTest : public ColumnTest {
+protected:
+    void writeLibrary() override
+    {
+        for (int i = 0; i < 1000; ++i)
+            testsupport::writePiece(home, "projects", u"Project %1"_s.arg(i % 4),
+                                    u"piece-%1"_s.arg(i, 4, 10, QChar(u'0')), u"Piece %1"_s.arg(i, 4, 10, QChar(u'0')));
+    }
+    // Until the batched layout has placed every row.
+    void settleLayout(QListView *view)
+    {
+        const QModelIndex last = view->model()->index(view->model()->rowCount() - 1, 0);
+        ASSERT_TRUE(spinUntil([&] {
+            QApplication::processEvents();
+            return view->visualRect(last).isValid()
+                   && view->visualRect(last).bottom() - view->viewport()->height()
+                          <= view->verticalScrollBar()->maximum() + 1;
+        }));
+    }
+};
+
+TEST_F(LargeColumnTest, ClickingARowFarDownKeepsTheListWhereItWas)
+{
+    QListView *view = column->groupedView();
+    settleLayout(view);
+    QScrollBar *bar = view->verticalScrollBar();
+    const int row = grouped().rowOfPiece(u"piece-0803"_s);
+    ASSERT_GT(row, 600);
+    view->scrollTo(grouped().index(row), QAbstractItemView::PositionAtCenter);
+    QApplication::processEvents();
+    const int scrolled = bar->value();
+    ASSERT_GT(scrolled, 0);
+    const QRect before = view->visualRect(grouped().index(row));
+    ASSERT_TRUE(view->viewport()->rect().contains(before)) << before.y();
+
+    click(view, row);
+    ASSERT_EQ(model.selectedPostID(), u"piece-0803"_s);
+    // The repaint and whatever layout follows the selection run their course.
+    testsupport::spinUntil([] { return false; }, 300);
+    EXPECT_EQ(bar->value(), scrolled);
+    EXPECT_EQ(view->visualRect(grouped().index(row)), before);
+    EXPECT_TRUE(view->viewport()->rect().contains(view->visualRect(grouped().index(row))));
+    testsupport::saveScreenshot(*column, "library-column-large-selected", QSize(232, 720));
+
+    // A rescan that changes the row in place (its title edited) keeps it too.
+    testsupport::writePiece(home, "projects", "Project 3", "piece-0803", "Piece 0803 revised");
+    QCoro::waitFor(model.rescan());
+    testsupport::spinUntil([] { return false; }, 300);
+    EXPECT_EQ(grouped().rowOfPiece(u"piece-0803"_s), row);
+    EXPECT_EQ(bar->value(), scrolled);
 }
 
 TEST_F(ColumnTest, TheFirstActivationOfItsWindowTakesTheFocusAway)

@@ -892,7 +892,7 @@ void PostsModel::rewriteCardStatus(const Card &card, const std::function<void(Ca
     try {
         const std::optional<FixCardStore::CardFile> file = FixCardStore::findCard(cards, card.id);
         if (!file)
-            throw FixCardStore::CardError(u"card not found: "_s + card.id.toString(QUuid::WithoutBraces));
+            throw FixCardStore::CardError(u"card not found: "_s + card.id.toString(QUuid::WithoutBraces).toUpper());
         Card stored = file->card;
         change(stored);
         FixCardStore::rewriteCard(cards, file->fileName, stored);

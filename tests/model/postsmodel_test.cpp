@@ -1,6 +1,7 @@
 #include "model/postsmodel.h"
 
 #include "faketransport.h"
+#include "foundation/fs.h"
 #include "library/piececontents.h"
 #include "library/poststore.h"
 #include "review/fixcardstore.h"
@@ -188,6 +189,69 @@ TEST_F(PostsModelTest, ApplyOutcomes)
 
     model.newPostDraft();
     EXPECT_EQ(model.applyCard(gone), PostsModel::ApplyOutcome::refused("open the piece to work its cards"));
+}
+
+TEST_F(PostsModelTest, ClosingACardThatCannotBeClosedSaysWhy)
+{
+    const Card card = fileCard(walk, "quite far");
+    // No piece open.
+    model.closeCard(card, Card::Status::done);
+    EXPECT_EQ(model.lastError(), "open the piece to work its cards");
+
+    model.selectPiece(walk.id);
+    // A card that is not among the piece's files: named as the files name it.
+    Card missing = card;
+    missing.id = QUuid::createUuid();
+    model.closeCard(missing, Card::Status::done);
+    EXPECT_EQ(model.lastError(),
+              "card close failed: card not found: " + missing.id.toString(QUuid::WithoutBraces).toUpper());
+
+    // Its file cannot be rewritten: the temp goes before it is renamed into place.
+    foundation::fs::detail::setTempCreatedHook([](const QString &temp) { QFile::remove(temp); });
+    model.closeCard(card, Card::Status::done);
+    foundation::fs::detail::setTempCreatedHook(nullptr);
+    ASSERT_TRUE(model.lastError().has_value());
+    EXPECT_TRUE(model.lastError()->startsWith("card close failed: ")) << model.lastError()->toStdString();
+    EXPECT_EQ(statusOnDisk(walk, card.id), Card::Status::open);
+
+    // Closed already (the window's copy still says open): it stays as closed.
+    model.closeCard(card, Card::Status::skipped);
+    EXPECT_EQ(statusOnDisk(walk, card.id), Card::Status::skipped);
+    model.closeCard(card, Card::Status::done);
+    EXPECT_EQ(model.lastError(), "card already closed");
+    EXPECT_EQ(statusOnDisk(walk, card.id), Card::Status::skipped);
+    // Every attempt ends with the shown cards read again.
+    EXPECT_TRUE(spinUntil([&] {
+        return model.openPieceCards().size() == 1 && model.openPieceCards().first().status == Card::Status::skipped;
+    }));
+}
+
+TEST_F(PostsModelTest, PromotingACardWritesItsLearningAndShowsItPromoted)
+{
+    const Card card = fileCard(walk, "quite far");
+    Card promoted = card;
+    promoted.promotedAt = QDateTime::currentDateTime();
+    EXPECT_EQ(model.promoteCard(promoted), "card already promoted");
+    EXPECT_EQ(model.promoteCard(card), "open the piece to work its cards");
+    EXPECT_EQ(model.lastError(), std::nullopt);
+
+    model.selectPiece(walk.id);
+    ASSERT_TRUE(spinUntil([&] { return model.openPieceCards().size() == 1; }));
+    Card missing = card;
+    missing.id = QUuid::createUuid();
+    const QString notFound =
+        "learning write failed: card not found: " + missing.id.toString(QUuid::WithoutBraces).toUpper();
+    EXPECT_EQ(model.promoteCard(missing), notFound);
+    EXPECT_EQ(model.lastError(), notFound);
+    EXPECT_FALSE(QFileInfo::exists(home + "/learnings"));
+
+    EXPECT_EQ(model.promoteCard(card), std::nullopt);
+    EXPECT_EQ(testsupport::entries(home + "/learnings/posts").size(), 1);
+    EXPECT_TRUE(spinUntil(
+        [&] { return model.openPieceCards().size() == 1 && model.openPieceCards().first().promotedAt.has_value(); }));
+    // The window's older copy: the file says it is promoted, nothing is written twice.
+    EXPECT_EQ(model.promoteCard(card), "learning write failed: card already promoted");
+    EXPECT_EQ(testsupport::entries(home + "/learnings/posts").size(), 1);
 }
 
 TEST_F(PostsModelTest, OpeningAPieceRemovesOldLeftoversOfInterruptedSaves)

@@ -1,6 +1,7 @@
 #include "library/postscan.h"
 
 #include "foundation/fs.h"
+#include "foundation/text.h"
 #include "testenv.h"
 #include "testutil.h"
 
@@ -353,6 +354,38 @@ TEST(PostScanCache, LookupNeedsAStampEqualInEveryPart)
         EXPECT_EQ(cache.lookup(c.path, c.stamp).has_value(), c.hit) << c.name;
     EXPECT_EQ(cache.hitCount(), 1);
     EXPECT_EQ(cache.missCount(), 2);
+}
+
+TEST(PostScanCache, AKeyMadeForAnOldTitleIsNotKept)
+{
+    // A scan keys a title while another scan stores the piece's new title:
+    // the late key must not sort the new title as the old one.
+    const foundation::text::DisplayCollator collator(kEnglish);
+    const QString collation = collator.collationName();
+    const QString path = "/h/projects/P/piece/post.md";
+    const auto read = [&](const QString &title, qint64 size) {
+        Post post;
+        post.id = "piece";
+        post.title = title;
+        return PostScanCache::Read{path, post, PostScanCache::Stamp{1, 2, 3, size}};
+    };
+    const auto keyOf = [&](const QString &title) {
+        return PostScanCache::TitleKey{path, title, collator.sortKey(title)};
+    };
+    PostScanCache cache;
+    const auto storedKey = [&] { return cache.snapshot(collation).entries.value(path).titleKey; };
+
+    cache.record(0, {read("Zebra", 10)}, collation, {});
+    cache.record(0, {read("Apple", 11)}, collation, {});
+    cache.record(1, {}, collation, {keyOf("Zebra")});
+    EXPECT_FALSE(storedKey().has_value());
+    EXPECT_TRUE(cache.snapshot(collation).keysFit);
+
+    // The key of the title it has now is kept, and a path never stored gets no entry.
+    cache.record(0, {}, collation, {keyOf("Apple"), {"/h/none/post.md", "None", collator.sortKey("None")}});
+    ASSERT_TRUE(storedKey().has_value());
+    EXPECT_EQ(storedKey()->compare(collator.sortKey("Apple")), 0);
+    EXPECT_FALSE(cache.snapshot(collation).entries.contains("/h/none/post.md"));
 }
 
 TEST_F(PostScanHome, ScansShareOneCacheAcrossThreads)

@@ -244,6 +244,20 @@ TEST_F(PostsWatcherTest, ARootMovedAwayCountsAsLost)
     EXPECT_EQ(calls, before);
 }
 
+TEST_F(PostsWatcherTest, ARootWhoseParentMovedAwayCountsAsLost)
+{
+    // The Home renamed aside and made anew: the roots' watches went along
+    // with the folders that left, and the paths name other folders now.
+    QDir().mkpath(path("home/projects"));
+    watcher.start({path("home/projects")});
+    ASSERT_TRUE(watcher.watchesEveryRoot());
+    ASSERT_TRUE(QDir().rename(path("home"), path("away")));
+    EXPECT_FALSE(watcher.watchesEveryRoot());
+    QDir().mkpath(path("home/projects"));
+    EXPECT_FALSE(watcher.watchesEveryRoot());
+    EXPECT_EQ(watcher.watchCount(), 1);
+}
+
 TEST_F(PostsWatcherTest, StopAndRestartLeaveNoWatchesBehind)
 {
     const int baseline = testsupport::inotifyWatches();

@@ -37,11 +37,13 @@ struct Block {
 QList<Block> blocks(const QString &text);
 
 // The text with the marker line "<!--S:n-->" before every run of non-blank
-// lines, runs separated by exactly one empty line. Inside a fenced block or
-// an HTML comment, and before an indented line that continues an open list,
-// no marker goes in and the lines (blank ones included) stay as they are, so
-// code keeps its blank lines, comments stay hidden and list items keep their
-// continuation.
+// lines, runs separated by exactly one empty line, where a marker cannot
+// change what the renderer (md4c, CommonMark's block rules) makes of the
+// text: none inside a fenced or indented code block or a raw HTML block that
+// runs past blank lines (those keep their blank lines as they are), and none
+// before a line that continues an open list item or adds an item to an open
+// list. Before an indented code block an empty line follows the marker; a
+// last line whose meaning needs its line break keeps it.
 QString annotate(const QString &text);
 
 // Every marker followed by a line break and an element start becomes that

@@ -34,7 +34,7 @@ struct AnnotateCase {
     QString annotated;
 };
 
-TEST(ReadingAnnotate, MarkersGoBeforeRunsButNeverInsideCodeOrBeforeAListContinuation)
+TEST(ReadingAnnotate, MarkersGoBeforeRunsWhereTheRendererReadsTheTextAsBefore)
 {
     const AnnotateCase cases[] = {
         {"one line", u"Title"_s, u"<!--S:1-->\nTitle"_s},
@@ -69,10 +69,27 @@ TEST(ReadingAnnotate, MarkersGoBeforeRunsButNeverInsideCodeOrBeforeAListContinua
          u"<!--S:1-->\n<!-- a -->\n\n<!--S:3-->\nB\n\n<!--S:5-->\n<!-->\n\n<!--S:7-->\nC"_s},
         {"list continuation and nesting", u"- a\n\n  more\n\n    - nested\n- b\n\nPara\n\n  indented"_s,
          u"<!--S:1-->\n- a\n\n  more\n\n    - nested\n- b\n\n<!--S:8-->\nPara\n\n<!--S:10-->\n  indented"_s},
-        {"new item at the margin keeps its marker", u"1. a\n\n2. b"_s, u"<!--S:1-->\n1. a\n\n<!--S:3-->\n2. b"_s},
+        // A marker there would end the list and start another.
+        {"a new item of the same list gets no marker", u"1. a\n\n2. b\n\n* c"_s,
+         u"<!--S:1-->\n1. a\n\n2. b\n\n<!--S:5-->\n* c"_s},
         {"fence inside a list item", u"- a\n\n  ```\n  x\n\n  y\n  ```\n\nEnd"_s,
          u"<!--S:1-->\n- a\n\n  ```\n  x\n\n  y\n  ```\n\n<!--S:9-->\nEnd"_s},
         {"a list opened inside a run", u"Intro\n- a\n\n  more"_s, u"<!--S:1-->\nIntro\n- a\n\n  more"_s},
+        // After a raw HTML line md4c reads an indented line as text: an empty
+        // line keeps the code a code block.
+        {"indented code after a marker", u"para\n\n    code\n\n\n    more\n\nEnd"_s,
+         u"<!--S:1-->\npara\n\n<!--S:3-->\n\n    code\n\n\n    more\n\n<!--S:8-->\nEnd"_s},
+        {"a fence closer indented four columns closes nothing", u"```\na\n\n    ```\n\nb\n```\n\nc"_s,
+         u"<!--S:1-->\n```\na\n\n    ```\n\nb\n```\n\n<!--S:9-->\nc"_s},
+        {"a fence indented four columns is code", u"    ```\n\nText"_s, u"<!--S:1-->\n\n    ```\n\n<!--S:3-->\nText"_s},
+        {"a fence in a list item ends with the item", u"- ```\n  x\n\nAfter\n\nMore"_s,
+         u"<!--S:1-->\n- ```\n  x\n\n<!--S:4-->\nAfter\n\n<!--S:6-->\nMore"_s},
+        {"raw HTML running past blank lines", u"<pre>\na\n\n\nb\n</pre>\n\n<?x\n\n?>\n\nC"_s,
+         u"<!--S:1-->\n<pre>\na\n\n\nb\n</pre>\n\n<!--S:8-->\n<?x\n\n?>\n\n<!--S:12-->\nC"_s},
+        {"an HTML comment spanning two blank-separated runs", u"Intro\n\n<!-- one\n\ntwo\n\nthree -->\n\nAfter"_s,
+         u"<!--S:1-->\nIntro\n\n<!--S:3-->\n<!-- one\n\ntwo\n\nthree -->\n\n<!--S:9-->\nAfter"_s},
+        // At the text's end "<!--" opens a comment only with its line break.
+        {"a last line that needs its line break", u"Text\n\n<!--\n"_s, u"<!--S:1-->\nText\n\n<!--S:3-->\n<!--\n"_s},
     };
     for (const AnnotateCase &c : cases)
         EXPECT_EQ(R::annotate(c.text), c.annotated) << c.name;

@@ -144,6 +144,39 @@ TEST(ProseListTest, EditsForTheKeys)
     }
 }
 
+// A first child has no previous sibling, however alike the previous item's
+// children look: it neither indents under them nor swaps with them, and the
+// previous item's last child does not swap with it either.
+TEST(ProseListTest, AFirstChildStaysWithItsOwnItem)
+{
+    const QString lists[] = {
+        u"- a\n  - a1\n- b\n  - b1\n  - b2\n"_s,
+        u"- a\n  - a1\n\n- b\n  - b1\n  - b2\n"_s,
+        u"- a\n  - a1\n- b\n  more of b\n  - b1\n  - b2\n"_s,
+        u"1. a\n   - a1\n2. b\n   - b1\n   - b2\n"_s,
+        u"- a\n\t- a1\n- b\n\t- b1\n\t- b2\n"_s,
+    };
+    for (const QString &text : lists) {
+        const qsizetype b1 = text.indexOf(u"- b1"_s) + 2;
+        const qsizetype a1 = text.indexOf(u"- a1"_s) + 2;
+        EXPECT_EQ(run(Op::indent, text, b1), std::nullopt) << text.toStdString();
+        EXPECT_EQ(run(Op::up, text, b1), std::nullopt) << text.toStdString();
+        EXPECT_EQ(run(Op::down, text, a1), std::nullopt) << text.toStdString();
+
+        // Its second child goes under it, or swaps with it.
+        const qsizetype b1Line = text.lastIndexOf(u'\n', b1) + 1;
+        const qsizetype b2Line = text.indexOf(u'\n', b1) + 1;
+        const QString b1Text = text.mid(b1Line, b2Line - b1Line);
+        const int step = L::contentColumn(b1Text) - L::indentWidth(b1Text);
+        const std::optional<L::Edit> in = run(Op::indent, text, b2Line + 4);
+        ASSERT_TRUE(in) << text.toStdString();
+        EXPECT_EQ(applied(text, *in), text.left(b2Line) + QString(step, u' ') + text.mid(b2Line));
+        const std::optional<L::Edit> up = run(Op::up, text, b2Line + 4);
+        ASSERT_TRUE(up) << text.toStdString();
+        EXPECT_EQ(applied(text, *up), text.left(b1Line) + text.mid(b2Line) + b1Text);
+    }
+}
+
 TEST(ProseListTest, ACaretInsideASurrogatePairIsSnappedBeforeTheEdit)
 {
     const QString text = u"- a\n- \U0001F600b\n"_s;

@@ -1,13 +1,16 @@
 #include "librarysearchrunner.h"
 
 #include "foundation/fs.h"
+#include "library/frontmatter.h"
 #include "library/piececontents.h"
 #include "library/poststore.h"
 #include "model/postsmodel.h"
 #include "panes/library/librarygroups.h"
 
 #include <QFutureWatcher>
+#include <QThread>
 #include <QThreadPool>
+#include <QtConcurrent/QtConcurrentMap>
 #include <QtConcurrent/QtConcurrentRun>
 
 using namespace Qt::StringLiterals;
@@ -18,10 +21,17 @@ using library::Post;
 
 namespace {
 
-Q_GLOBAL_STATIC(QThreadPool, g_searchPool)
+using library::PostStore::Root;
+using LibrarySearch::Hit;
+namespace PostStore = library::PostStore;
+namespace fs = foundation::fs;
 
-// One search at a time: an overtaken search answers none for every body and
-// ends quickly, and the next one waits for it rather than sharing the disk.
+Q_GLOBAL_STATIC(QThreadPool, g_searchPool)
+Q_GLOBAL_STATIC(QThreadPool, g_bodyPool)
+
+// Searches through an injected reader, one at a time: an overtaken search
+// answers none for every body and ends quickly, and the next one waits for
+// it rather than sharing the disk.
 QThreadPool *searchPool()
 {
     static QThreadPool *const pool = [] {
@@ -32,45 +42,135 @@ QThreadPool *searchPool()
     return pool;
 }
 
+// The reading and testing of bodies: a cold search is bound by opening,
+// reading and folding thousands of small files, which overlap well.
+QThreadPool *bodyPool()
+{
+    static QThreadPool *const pool = [] {
+        QThreadPool *created = g_bodyPool();
+        created->setMaxThreadCount(qBound(2, QThread::idealThreadCount(), 4));
+        return created;
+    }();
+    return pool;
+}
+
+// The post.md of a piece in the folder the scan found it in; empty for names
+// that could leave their folder.
+QString scannedPostPath(const Post &post, const QString &home)
+{
+    if (!PostStore::isConfinedName(post.project) || !PostStore::isConfinedName(post.id))
+        return {};
+    return PostStore::rootPath(home, post.isArchived ? Root::archive : Root::projects) + u'/' + post.project + u'/'
+           + post.id + u'/' + PostStore::kPostFileName;
+}
+
 } // namespace
 
-std::optional<QString> LibraryBodyCache::body(const Post &post, const QString &home)
+std::shared_ptr<const LibraryBodyCache::Body> LibraryBodyCache::body(const Post &post, const QString &home)
 {
     const QString key = home + u'\n' + post.id;
+    const QString scanned = scannedPostPath(post, home);
     {
         std::unique_lock lock(m_mutex);
         const auto it = m_entries.constFind(key);
         if (it != m_entries.cend()) {
             const Entry known = *it;
             lock.unlock();
-            const auto stamp = foundation::fs::regularFileStamp(known.path);
-            if (stamp && stamp->modifiedNs == known.modifiedNs && stamp->size == known.size)
+            // Kept while the file is the one read, and the scan has not
+            // found the piece in another folder since.
+            const bool unchanged = fs::regularFileStamp(known.path) == known.stamp;
+            if (unchanged && (known.path == scanned || scanned.isEmpty() || !fs::regularFileStamp(scanned))) {
+                lock.lock();
+                const auto again = m_entries.find(key);
+                if (again != m_entries.end() && again->body == known.body)
+                    again->lastSearch = m_search;
                 return known.body;
+            }
         }
     }
-    const std::optional<QString> folder = library::PostStore::folderPath(post.id, home);
-    if (!folder)
-        return std::nullopt;
-    const QString path = *folder + u'/' + library::PostStore::kPostFileName;
-    const std::optional<foundation::fs::FileStamp> stamp = foundation::fs::regularFileStamp(path);
-    if (!stamp)
-        return std::nullopt;
-    // Read after the stamp: a change in between leaves a newer body under an
-    // older stamp, which the next search reads again.
-    std::optional<QString> text = library::PostStore::readText(post.id, home);
-    ++m_reads;
-    const std::lock_guard lock(m_mutex);
-    if (m_chars > maxCachedChars) {
-        m_entries.clear();
-        m_chars = 0;
+    fs::FileStamp stamp;
+    QString path = scanned;
+    std::shared_ptr<const Body> found = path.isEmpty() ? nullptr : read(path, &stamp);
+    if (!found) {
+        // Moved since the scan, or never where the scan put it: looked for
+        // by id, as PostStore reads it.
+        const std::optional<QString> folder = PostStore::folderPath(post.id, home);
+        if (!folder)
+            return nullptr;
+        const QString located = *folder + u'/' + PostStore::kPostFileName;
+        if (located == path)
+            return nullptr;
+        path = located;
+        found = read(path, &stamp);
+        if (!found)
+            return nullptr;
     }
-    const auto old = m_entries.constFind(key);
-    if (old != m_entries.cend() && old->body)
+    keep(key, Entry{path, stamp, found});
+    return found;
+}
+
+std::shared_ptr<const LibraryBodyCache::Body> LibraryBodyCache::read(const QString &path, fs::FileStamp *stamp)
+{
+    try {
+        // The stamp is of the file opened, so it always belongs to the text.
+        QString text = fs::readUtf8File(path, fs::kDefaultReadCap, stamp);
+        ++m_reads;
+        return std::make_shared<const Body>(library::PostFrontmatter::splitFrontmatter(std::move(text)).body);
+    } catch (const fs::FileError &) {
+        return nullptr;
+    }
+}
+
+void LibraryBodyCache::keep(const QString &key, Entry entry)
+{
+    const std::lock_guard lock(m_mutex);
+    entry.lastSearch = m_search;
+    const qsizetype size = entry.body->size();
+    const auto old = m_entries.find(key);
+    if (old != m_entries.end()) {
         m_chars -= old->body->size();
-    m_entries.insert(key, Entry{path, stamp->modifiedNs, stamp->size, text});
-    if (text)
-        m_chars += text->size();
-    return text;
+        m_entries.erase(old);
+    }
+    if (m_chars + size > m_maxChars)
+        dropStale();
+    if (m_chars + size > m_maxChars)
+        return;
+    m_chars += size;
+    m_entries.insert(key, std::move(entry));
+}
+
+void LibraryBodyCache::dropStale()
+{
+    // Within one search no entry becomes stale, so one pass per search does.
+    if (m_droppedAt == m_search)
+        return;
+    m_droppedAt = m_search;
+    for (auto it = m_entries.begin(); it != m_entries.end();) {
+        if (it->lastSearch + 1 < m_search) {
+            m_chars -= it->body->size();
+            it = m_entries.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+void LibraryBodyCache::beginSearch()
+{
+    const std::lock_guard lock(m_mutex);
+    ++m_search;
+}
+
+qsizetype LibraryBodyCache::cachedChars() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_chars;
+}
+
+qsizetype LibraryBodyCache::cachedBodies() const
+{
+    const std::lock_guard lock(m_mutex);
+    return m_entries.size();
 }
 
 void LibraryBodyCache::clear()
@@ -83,7 +183,6 @@ void LibraryBodyCache::clear()
 LibrarySearchRunner::LibrarySearchRunner(model::PostsModel *model, const QString &homePath, QObject *parent)
     : QObject(parent), m_model(model), m_homePath(homePath)
 {
-    bodyReader = [cache = m_cache](const Post &post, const QString &home) { return cache->body(post, home); };
     m_debounce.setSingleShot(true);
     // A coarse timer may fire up to 5 % early; the wait is a floor.
     m_debounce.setTimerType(Qt::PreciseTimer);
@@ -98,7 +197,8 @@ LibrarySearchRunner::LibrarySearchRunner(model::PostsModel *model, const QString
 
 LibrarySearchRunner::~LibrarySearchRunner()
 {
-    m_cancelled->store(true);
+    m_generation->fetch_add(1);
+    m_running.cancel();
 }
 
 void LibrarySearchRunner::setQuery(const QString &query)
@@ -121,8 +221,8 @@ void LibrarySearchRunner::refreshKey()
 void LibrarySearchRunner::restart()
 {
     // The task of the old key ends here: its wait, or its reads.
-    m_cancelled->store(true);
-    m_cancelled = std::make_shared<std::atomic_bool>(false);
+    m_generation->fetch_add(1);
+    m_running.cancel();
     m_debounce.stop();
     if (m_key.query.isEmpty())
         setSnapshot(std::nullopt);
@@ -134,27 +234,60 @@ void LibrarySearchRunner::startSearch()
 {
     if (!m_model)
         return;
-    const LibrarySearch::SearchKey key = m_key;
-    const std::shared_ptr<std::atomic_bool> cancelled = m_cancelled;
     const QList<Post> pieces = LibraryGroups::livePieces(m_model->posts());
-    const LibrarySearch::BodyProvider provider = [reader = bodyReader, home = key.homePath,
-                                                  cancelled](const Post &post) -> std::optional<QString> {
-        if (cancelled->load())
+    if (bodyReader)
+        startReaderSearch(m_key, pieces);
+    else
+        startCachedSearch(m_key, pieces);
+    emit searchStarted();
+}
+
+void LibrarySearchRunner::startCachedSearch(const LibrarySearch::SearchKey &key, const QList<Post> &pieces)
+{
+    const quint64 generation = m_generation->load();
+    m_cache->beginSearch();
+    // Each piece is tested on its own, so they can be read in any order; the
+    // filter's order is restored from the hits.
+    const auto query = std::make_shared<const LibrarySearch::Query>(key.query);
+    const auto test = [query, cache = m_cache, home = key.homePath, current = m_generation,
+                       generation](const Post &post) -> Hit {
+        if (current->load() != generation)
+            return Hit::none;
+        if (query->titleHit(post))
+            return Hit::title;
+        const std::shared_ptr<const LibraryBodyCache::Body> body = cache->body(post, home);
+        return body && query->contains(*body) ? Hit::body : Hit::none;
+    };
+    // The watcher, a child of this runner, goes with it, and a late result
+    // then reaches no one.
+    auto *watcher = new QFutureWatcher<Hit>(this);
+    connect(watcher, &QFutureWatcher<Hit>::finished, this, [this, watcher, key, pieces, generation] {
+        watcher->deleteLater();
+        if (isCurrent(generation))
+            setSnapshot(LibrarySearch::Snapshot{key, LibrarySearch::ordered(pieces, watcher->future().results())});
+    });
+    m_running = QtConcurrent::mapped(bodyPool(), pieces, test);
+    watcher->setFuture(m_running);
+}
+
+void LibrarySearchRunner::startReaderSearch(const LibrarySearch::SearchKey &key, const QList<Post> &pieces)
+{
+    const quint64 generation = m_generation->load();
+    const LibrarySearch::BodyProvider provider = [reader = bodyReader, home = key.homePath, current = m_generation,
+                                                  generation](const Post &post) -> std::optional<QString> {
+        if (current->load() != generation)
             return std::nullopt;
         return reader(post, home);
     };
-    // Bodies are read off the main thread; the watcher, a child of this
-    // runner, goes with it, and a late result then reaches no one.
     auto *watcher = new QFutureWatcher<QList<Post>>(this);
-    connect(watcher, &QFutureWatcher<QList<Post>>::finished, this, [this, watcher, key, cancelled] {
+    connect(watcher, &QFutureWatcher<QList<Post>>::finished, this, [this, watcher, key, generation] {
         watcher->deleteLater();
-        if (!cancelled->load())
+        if (isCurrent(generation))
             setSnapshot(LibrarySearch::Snapshot{key, watcher->result()});
     });
     watcher->setFuture(QtConcurrent::run(searchPool(), [query = key.query, pieces, provider] {
         return LibrarySearch::results(query, pieces, provider);
     }));
-    emit searchStarted();
 }
 
 void LibrarySearchRunner::setSnapshot(std::optional<LibrarySearch::Snapshot> snapshot)
@@ -181,7 +314,7 @@ QString LibrarySearchRunner::matchCaption(qsizetype count)
 
 QString LibrarySearchRunner::noMatchText(const QString &trimmedQuery)
 {
-    return u"No piece\u2019s title or body contains \u201c"_s + trimmedQuery + u"\u201d."_s;
+    return u"No piece's title or body contains \u201c"_s + trimmedQuery + u"\u201d."_s;
 }
 
 } // namespace panes

@@ -73,6 +73,9 @@ TEST(LibrarySearch, MatchRuleTable)
         const QList<Post> found = LibrarySearch::results(c.query, {piece(c.title, u"p"_s)}, bodies.provider());
         EXPECT_EQ(found.size(), c.found ? 1 : 0)
             << ::testing::PrintToString(c.title) << " / " << ::testing::PrintToString(c.query);
+        // The same answer from a text folded once and kept.
+        EXPECT_EQ(LibrarySearch::Query(c.query).contains(LibrarySearch::FoldedText(c.title)), c.found)
+            << ::testing::PrintToString(c.title) << " / " << ::testing::PrintToString(c.query);
     }
     // The same rule over bodies.
     Bodies bodies{{{u"A"_s, u"un cafe\u0301 noir"_s}, {u"B"_s, u"Cafe society"_s}}};
@@ -130,6 +133,18 @@ TEST(LibrarySearch, ProviderThatGoesSilentMidRun)
     };
     EXPECT_EQ(titles(LibrarySearch::results(u"needle"_s, posts, provider)), (QStringList{u"Piece 0"_s, u"Piece 1"_s}));
     EXPECT_EQ(calls, 6);
+}
+
+// Hits put in the filter's order: title hits, then body hits, each in the
+// order of the pieces.
+TEST(LibrarySearch, OrderedByHits)
+{
+    using Hit = LibrarySearch::Hit;
+    const QList<Post> posts{piece(u"A"_s), piece(u"B"_s), piece(u"C"_s), piece(u"D"_s), piece(u"E"_s)};
+    EXPECT_EQ(titles(LibrarySearch::ordered(posts, {Hit::body, Hit::title, Hit::none, Hit::body, Hit::title})),
+              (QStringList{u"B"_s, u"E"_s, u"A"_s, u"D"_s}));
+    EXPECT_TRUE(LibrarySearch::ordered(posts, QList<Hit>(5, Hit::none)).isEmpty());
+    EXPECT_TRUE(LibrarySearch::ordered({}, {}).isEmpty());
 }
 
 TEST(LibrarySearch, KeyAndSnapshotEquality)

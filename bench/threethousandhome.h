@@ -7,7 +7,10 @@
 
 #include "synthetichome.h"
 
+#include <QCoreApplication>
 #include <QCoro/QCoroTask>
+#include <QDir>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <map>
 #include <tuple>
@@ -65,12 +68,28 @@ struct SearchHome {
     }
 };
 
+// The homes are never destroyed (their models outlive the application), so
+// their folders are removed when the application goes.
+inline QStringList &searchHomeFolders()
+{
+    static QStringList folders;
+    return folders;
+}
+
 inline SearchHome &searchHome(int projects, int piecesPerProject, int minWords, int maxWords)
 {
     static std::map<std::tuple<int, int, int, int>, SearchHome *> homes;
     SearchHome *&home = homes[{projects, piecesPerProject, minWords, maxWords}];
-    if (!home)
+    if (!home) {
+        if (searchHomeFolders().isEmpty()) {
+            qAddPostRoutine([] {
+                for (const QString &folder : std::as_const(searchHomeFolders()))
+                    QDir(folder).removeRecursively();
+            });
+        }
         home = new SearchHome(projects, piecesPerProject, minWords, maxWords);
+        searchHomeFolders().append(home->dir.path());
+    }
     return *home;
 }
 

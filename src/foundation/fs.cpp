@@ -338,6 +338,145 @@ void atomicWrite(const QString &path, const QByteArray &data, Privacy privacy)
     syncFolder(split.folder);
 }
 
+namespace {
+
+// Any kind of entry: a link or a folder has a stamp too.
+FileStamp stampOf(const struct stat &st)
+{
+    return FileStamp{quint64(st.st_dev), quint64(st.st_ino),
+                     qint64(st.st_mtim.tv_sec) * 1000000000 + qint64(st.st_mtim.tv_nsec), qint64(st.st_size)};
+}
+
+std::optional<FileStamp> entryStampAt(const QByteArray &path)
+{
+    struct stat st {};
+    if (::lstat(path.constData(), &st) != 0)
+        return std::nullopt;
+    return stampOf(st);
+}
+
+// Returns 0 or the errno of renameat2(RENAME_EXCHANGE); ENOSYS when forced off.
+int exchangeNames(const QByteArray &a, const QByteArray &b)
+{
+    if (g_forceRenameFallback.load())
+        return ENOSYS;
+    if (::renameat2(AT_FDCWD, a.constData(), AT_FDCWD, b.constData(), RENAME_EXCHANGE) == 0)
+        return 0;
+    return errno;
+}
+
+constexpr int kPutBackRounds = 16;
+
+// Our file went to target and another save came out under the temp name:
+// exchanges them back. Should yet another save have landed on target in the
+// meantime, it is newer than the one put back and takes its place in turn;
+// only our own file, or one a newer save has replaced, is left under the
+// temp name for its destructor to remove.
+void putBack(Temp &temp, const QByteArray &target, const FileStamp &ours, const std::optional<FileStamp> &outside)
+{
+    QList<FileStamp> superseded{ours};
+    std::optional<FileStamp> returning = outside;
+    for (int round = 0; round < kPutBackRounds; ++round) {
+        if (const int code = exchangeNames(temp.path, target)) {
+            temp.published(); // keeps whatever the temp name holds
+            fail(code, target, "rename");
+        }
+        observe(detail::Step::rename, target);
+        const std::optional<FileStamp> out = entryStampAt(temp.path);
+        if (!out) {
+            temp.published();
+            return;
+        }
+        if (superseded.contains(*out))
+            return;
+        if (returning)
+            superseded.append(*returning);
+        returning = out;
+    }
+    temp.published();
+    qWarning("%s", qUtf8Printable(QStringLiteral("%1 kept beside %2: other saves kept landing while it was put back")
+                                      .arg(QFile::decodeName(temp.path), QFile::decodeName(target))));
+}
+
+} // namespace
+
+std::optional<FileStamp> entryStamp(const QString &path)
+{
+    return entryStampAt(encode(path));
+}
+
+Replace replaceIfUnchanged(const QString &path, const QByteArray &data, const std::optional<FileStamp> &expected)
+{
+    const QByteArray target = encode(path);
+    const Split split = splitPath(target);
+    if (split.name.isEmpty() || split.name == "." || split.name == "..")
+        fail(EISDIR, target, "write");
+
+    mode_t createMode = 0666; // the umask applies
+    int exactMode = -1;
+    struct stat st {};
+    if (::lstat(target.constData(), &st) == 0) {
+        // An exchange would move a folder aside where a rename refuses.
+        if (S_ISDIR(st.st_mode))
+            fail(EISDIR, target, "write");
+        if (S_ISREG(st.st_mode)) {
+            createMode = st.st_mode & 0777;
+            exactMode = static_cast<int>(st.st_mode & 07777);
+        }
+    }
+
+    Temp temp;
+    createTemp(temp, split.folder, split.name, createMode, exactMode);
+    fillTemp(temp, data);
+
+    if (!expected) {
+        // Nothing was there: a file that appeared since is someone's save.
+        const int code = renameNoReplace(temp.path, target);
+        if (code == EEXIST)
+            return Replace::changedMeanwhile;
+        if (code == 0) {
+            temp.published();
+        } else if (!renameNoReplaceUnsupported(code)) {
+            fail(code, target, "rename");
+        } else if (::link(temp.path.constData(), target.constData()) != 0) {
+            if (errno == EEXIST)
+                return Replace::changedMeanwhile;
+            fail(errno, target, "link");
+        }
+        observe(detail::Step::rename, target);
+        syncFolder(split.folder);
+        return Replace::done;
+    }
+
+    const std::optional<FileStamp> ours = entryStampAt(temp.path);
+    if (!ours)
+        fail(errno, temp.path, "stat");
+    const int code = exchangeNames(temp.path, target);
+    if (code == 0) {
+        // The temp name now holds what target held: the file read, unless
+        // another save came first. An exchange moves a link, never follows it.
+        observe(detail::Step::rename, target);
+        const std::optional<FileStamp> out = entryStampAt(temp.path);
+        if (out != expected)
+            putBack(temp, target, *ours, out);
+        syncFolder(split.folder);
+        return out == expected ? Replace::done : Replace::changedMeanwhile;
+    }
+    if (code == ENOENT && !entryStampAt(target))
+        return Replace::changedMeanwhile; // removed since it was read
+    if (!renameNoReplaceUnsupported(code))
+        fail(code, target, "rename");
+    // No exchange here: the narrower check, just before the rename.
+    if (entryStampAt(target) != expected)
+        return Replace::changedMeanwhile;
+    if (::rename(temp.path.constData(), target.constData()) != 0)
+        fail(errno, target, "rename");
+    temp.published();
+    observe(detail::Step::rename, target);
+    syncFolder(split.folder);
+    return Replace::done;
+}
+
 void publishNoReplace(const QString &source, const QString &target)
 {
     publishBytes(encode(source), encode(target));

@@ -94,6 +94,23 @@ struct FileStamp {
 // The stamp of the regular file at path (lstat: a link is not followed);
 // none when it is missing, unreadable or not a regular file.
 std::optional<FileStamp> regularFileStamp(const QString &path);
+// The stamp of whatever is at path, of any kind (lstat: a link is its own
+// entry); none when nothing is there.
+std::optional<FileStamp> entryStamp(const QString &path);
+
+// What replaceIfUnchanged did.
+enum class Replace { done, changedMeanwhile };
+// atomicWrite for a file another program may save at any moment: data
+// replaces path only while path is still the file the caller read, whose
+// stamp (entryStamp) is expected; none when there was no file. The finished
+// temp is exchanged with path atomically (renameat2 RENAME_EXCHANGE) and the
+// file that came out compared with expected: when another save landed in
+// between, that save is put back in place (the newest, should more land
+// meanwhile) and changedMeanwhile answered. Where the file system refuses the
+// exchange, the stamp is checked right before a plain rename. With no file
+// expected, data is published create-only. Same temp, mode, flush and link
+// rules as atomicWrite; throws FileError.
+Replace replaceIfUnchanged(const QString &path, const QByteArray &data, const std::optional<FileStamp> &expected);
 
 // Reads a regular file: no symbolic link, FIFO or device, at most maxBytes.
 // Throws FileError (ELOOP for a link, EINVAL for other kinds, EFBIG when too big).
@@ -183,8 +200,8 @@ void setTempCreatedHook(TempCreatedHook hook);
 // clears it.
 using TempNameHook = QString (*)(int attempt);
 void setTempNameHook(TempNameHook hook);
-// Makes the RENAME_NOREPLACE paths take their fallback, as on a filesystem
-// without renameat2 support.
+// Makes the RENAME_NOREPLACE and RENAME_EXCHANGE paths take their
+// fallbacks, as on a filesystem without renameat2 support.
 void setForceRenameFallback(bool force);
 // Makes every flush of a folder fail with code, as a failing disk would (0
 // clears).

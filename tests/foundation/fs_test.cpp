@@ -607,7 +607,13 @@ TEST_P(FsNoReplace, AFailedFolderFlushAfterTheRenameIsNoFailedWrite)
          "card"},
         {"publishNoReplace", [&] { publishNoReplace(at("published-src"), at("published")); }, "published", "published"},
         {"moveNoReplace", [&] { moveNoReplace(at("moved-src"), at("moved")); }, "moved", "moved"},
+        {"replaceIfUnchanged",
+         [&] {
+             EXPECT_EQ(replaceIfUnchanged(at("guarded.md"), "guarded", entryStamp(at("guarded.md"))), Replace::done);
+         },
+         "guarded.md", "guarded"},
     };
+    writeFile(at("guarded.md"), "old");
     const FolderSyncFailure failure(EIO);
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
@@ -617,7 +623,8 @@ TEST_P(FsNoReplace, AFailedFolderFlushAfterTheRenameIsNoFailedWrite)
         EXPECT_EQ(warnings.seen().size(), 1);
         EXPECT_TRUE(warnings.seen().value(0).contains(dir.path())) << warnings.seen().join(" | ").toStdString();
     }
-    EXPECT_EQ(entries(dir.path()), (QStringList{"card.md", "moved", "new.md", "published", "rewritten.md"}));
+    EXPECT_EQ(entries(dir.path()),
+              (QStringList{"card.md", "guarded.md", "moved", "new.md", "published", "rewritten.md"}));
 }
 
 // The data is on disk before its name is, and the name before the call
@@ -641,7 +648,12 @@ TEST_P(FsNoReplace, DurableWritesFlushTheFileBeforeAndTheFolderAfterTheRename)
         {"writeUnique, next name", [&] { writeUnique(dir.path(), "card", "md", "two"); }, "card-2.md", ".card.md.tmp-"},
         {"copyUnique", [&] { copyUnique(at("source"), dir.path(), "image", "png"); }, "image.png", ".image.png.tmp-"},
         {"publishNoReplace", [&] { publishNoReplace(at("source"), at("published")); }, "published", ""},
+        {"replaceIfUnchanged", [&] { replaceIfUnchanged(at("guarded.md"), "new", entryStamp(at("guarded.md"))); },
+         "guarded.md", ".guarded.md.tmp-"},
+        {"replaceIfUnchanged, new file", [&] { replaceIfUnchanged(at("fresh.md"), "new", std::nullopt); }, "fresh.md",
+         ".fresh.md.tmp-"},
     };
+    writeFile(at("guarded.md"), "old");
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         QStringList steps;
@@ -679,6 +691,126 @@ TEST_P(FsNoReplace, CopyUniqueCopiesEveryByteUnderAFreeName)
     EXPECT_EQ(readFile(at("assets/img.png")), "theirs");
     EXPECT_TRUE(readFile(at("source.png")) == data);
     EXPECT_EQ(entries(at("assets")), (QStringList{"img-2.png", "img-3.png", "img.png"}));
+}
+
+// ---- replaceIfUnchanged: another program's save between the read and the swap ----
+
+// Another program saving the file: a temp renamed over it, as sync tools and
+// most editors do.
+void saveByRename(const QString &path, const QByteArray &data)
+{
+    writeFile(path + ".theirs", data);
+    ASSERT_EQ(::rename(local(path + ".theirs").constData(), local(path).constData()), 0);
+}
+
+// Run once by the temp hook: after the caller read the file, before the swap.
+std::function<void()> g_meanwhile;
+
+void runMeanwhile(const QString &)
+{
+    if (g_meanwhile)
+        std::exchange(g_meanwhile, {})();
+}
+
+TEST_P(FsNoReplace, ReplaceIfUnchangedNeverReplacesWhatLandedSinceTheRead)
+{
+    struct Case {
+        const char *what;
+        std::function<void(const QString &file)> before; // what the caller read
+        std::function<void(const QString &file)> meanwhile;
+        int code;         // 0: no error
+        Replace outcome;  // when no error
+        QByteArray after; // the file afterwards
+        QStringList left; // everything in its folder afterwards: no temp
+    };
+    const QStringList doc{"doc.md"};
+    const auto old = [](const QString &file) {
+        writeFile(file, "read\n");
+        ASSERT_EQ(::chmod(local(file).constData(), 0640), 0);
+    };
+    const auto none = [](const QString &) {};
+    const Case cases[] = {
+        {"nothing meanwhile", old, none, 0, Replace::done, "ours\n", doc},
+        {"saved by rename", old, [](const QString &f) { saveByRename(f, "theirs\n"); }, 0, Replace::changedMeanwhile,
+         "theirs\n", doc},
+        {"saved in place", old, [](const QString &f) { writeFile(f, "theirs, longer\n"); }, 0,
+         Replace::changedMeanwhile, "theirs, longer\n", doc},
+        {"removed",
+         old,
+         [](const QString &f) { ASSERT_TRUE(QFile::remove(f)); },
+         0,
+         Replace::changedMeanwhile,
+         "<unreadable>",
+         {}},
+        {"no file, none made", none, none, 0, Replace::done, "ours\n", doc},
+        {"no file, then one saved", none, [](const QString &f) { saveByRename(f, "theirs\n"); }, 0,
+         Replace::changedMeanwhile, "theirs\n", doc},
+        {"a folder in its place", [](const QString &f) { ASSERT_TRUE(QDir().mkdir(f)); }, none, EISDIR, Replace::done,
+         "<unreadable>", doc},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        QTemporaryDir place;
+        const QString file = place.path() + "/doc.md";
+        c.before(file);
+        const std::optional<FileStamp> read = entryStamp(file);
+        g_meanwhile = [&] { c.meanwhile(file); };
+        const HookGuard hook(runMeanwhile);
+        Replace outcome = Replace::done;
+        EXPECT_EQ(errorOf([&] { outcome = replaceIfUnchanged(file, "ours\n", read); }), c.code);
+        if (c.code == 0)
+            EXPECT_EQ(outcome, c.outcome);
+        EXPECT_EQ(readFile(file), c.after);
+        EXPECT_EQ(entries(place.path()), c.left);
+        if (read && c.outcome == Replace::done && c.code == 0)
+            EXPECT_EQ(modeOf(file), 0640u);
+    }
+}
+
+TEST_P(FsNoReplace, ReplaceIfUnchangedReplacesALinkNeverWhatItPointsTo)
+{
+    writeFile(at("real.md"), "referent");
+    makeSymLink(at("real.md"), at("doc.md"));
+    EXPECT_EQ(replaceIfUnchanged(at("doc.md"), "ours", entryStamp(at("doc.md"))), Replace::done);
+    EXPECT_TRUE(isRegularFileNoFollow(at("doc.md")));
+    EXPECT_EQ(readFile(at("doc.md")), "ours");
+    EXPECT_EQ(readFile(at("real.md")), "referent");
+    EXPECT_EQ(entries(dir.path()), (QStringList{"doc.md", "real.md"}));
+}
+
+// Saves that land on the file while the swap is being undone: each is newer
+// than the one being put back, so the newest ends in place.
+QList<QByteArray> g_savesAtSwaps;
+QString g_swapped;
+
+void saveAtSwap(detail::Step step, const QString &path)
+{
+    if (step == detail::Step::rename && path == g_swapped && !g_savesAtSwaps.isEmpty())
+        saveByRename(path, g_savesAtSwaps.takeFirst());
+}
+
+TEST(FsReplaceIfUnchanged, SavesLandingWhileAnotherIsPutBackLeaveTheNewestInPlace)
+{
+    for (const int later : {1, 2, 3}) {
+        SCOPED_TRACE(later);
+        QTemporaryDir dir;
+        const QString file = dir.path() + "/doc.md";
+        writeFile(file, "read\n");
+        const std::optional<FileStamp> read = entryStamp(file);
+        g_meanwhile = [&] { saveByRename(file, "theirs 0\n"); };
+        g_swapped = file;
+        g_savesAtSwaps.clear();
+        for (int k = 1; k <= later; ++k)
+            g_savesAtSwaps << "theirs " + QByteArray::number(k) + "\n";
+        const HookGuard hook(runMeanwhile);
+        detail::setStepObserver(saveAtSwap);
+        const Replace outcome = replaceIfUnchanged(file, "ours\n", read);
+        detail::setStepObserver(nullptr);
+        EXPECT_EQ(outcome, Replace::changedMeanwhile);
+        EXPECT_TRUE(g_savesAtSwaps.isEmpty());
+        EXPECT_EQ(readFile(file), "theirs " + QByteArray::number(later) + "\n");
+        EXPECT_EQ(entries(dir.path()), QStringList{"doc.md"});
+    }
 }
 
 // A source that cannot be read, from its opening or in the middle of the

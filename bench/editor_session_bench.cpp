@@ -1,11 +1,16 @@
-// The editing session on a 1 MB piece: opening it, and the first autosave
-// after an edit (the disk check before it included) or an explicit save.
+// The editing session on a 1 MB piece: opening it, the first autosave after
+// an edit (the disk check before it included) or an explicit save, and how
+// long an autosave holds up the main thread.
 #include "model/editorsession.h"
+#include "stallmeter.h"
 #include "synthetichome.h"
 #include "testutil.h"
 
 #include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QList>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <benchmark/benchmark.h>
 
 namespace {
@@ -91,5 +96,40 @@ void BM_FlushAfterEdit(benchmark::State &state)
     }
 }
 BENCHMARK(BM_FlushAfterEdit)->Unit(benchmark::kMillisecond);
+
+// The longest the main thread went without turning its event loop while a
+// typed word was autosaved, the disk check and the write included: what the
+// writer feels as a hitch in typing.
+void BM_AutosaveMainThreadStall(benchmark::State &state)
+{
+    BigPiece piece;
+    EditorSession session(piece.target(), 0ms);
+    qint64 round = 0;
+    double longest = 0;
+    QList<double> stalls;
+    for (auto _ : state) {
+        state.PauseTiming();
+        const QString text = edited(piece.body, ++round);
+        bench::StallMeter meter;
+        state.ResumeTiming();
+        meter.start();
+        session.textDidChange(text);
+        while (session.autosavePending())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        // A stall shows at the tick after it.
+        const QDeadlineTimer settled(5);
+        while (!settled.hasExpired())
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        meter.stop();
+        if (session.lastFlushedText() != text)
+            state.SkipWithError("the autosave did not write");
+        stalls.append(meter.longestMs());
+        longest = std::max(longest, meter.longestMs());
+    }
+    std::sort(stalls.begin(), stalls.end());
+    state.counters["median_stall_ms"] = stalls.value(stalls.size() / 2);
+    state.counters["max_stall_ms"] = longest;
+}
+BENCHMARK(BM_AutosaveMainThreadStall)->Unit(benchmark::kMillisecond)->Iterations(40);
 
 } // namespace

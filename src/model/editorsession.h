@@ -4,12 +4,18 @@
 // edit, tracks whether the disk holds that text, raises a conflict when the
 // file changed underneath, and hands the editor the stored caret position.
 //
-// Lives on the main thread; every operation and the autosave run there, and
-// file reads and writes are synchronous. Setters notify only on a real change
-// (onError and each loadGeneration step always notify).
+// Lives on the main thread; every operation runs there. The autosave's disk
+// check and write run on one writer thread for every session, a copy of the
+// text in hand, so typing never waits for the disk; a session has at most one
+// write in flight, and every other operation that reads or writes the disk
+// first waits for it, so writes land in the order they were asked for.
+// Setters notify only on a real change (onError and each loadGeneration step
+// always notify).
 
 #include "library/piececontents.h"
 
+#include <QDateTime>
+#include <QFutureWatcher>
 #include <QObject>
 #include <QString>
 #include <QTimer>
@@ -74,7 +80,8 @@ public:
     // becomes LF in a piece's body as in an outside file. An unreadable text
     // opens as "" with loadFailed, and is never written.
     EditorSession(SessionTarget target, std::chrono::milliseconds debounce, QObject *parent = nullptr);
-    // Drops a pending autosave: owners flush first when the text matters.
+    // Drops a pending autosave (owners flush first when the text matters);
+    // a write in flight lands first.
     ~EditorSession() override;
 
     const SessionTarget &target() const { return m_target; }
@@ -92,6 +99,7 @@ public:
     const std::optional<CursorState> &restoreCursor() const { return m_restoreCursor; }
     const CursorState &cursor() const { return m_cursor; }
     const QString &lastFlushedText() const { return m_lastFlushedText; }
+    // True from an edit until its autosave has run, its write included.
     bool autosavePending() const { return m_autosavePending; }
     bool loadFailed() const { return m_loadFailed; }
     const ErrorAction &onError() const { return m_onError; }
@@ -111,16 +119,34 @@ public:
     void textDidChange(const QString &text);
     // changed <-> saved as text meets lastFlushedText; failed stays.
     void updateSaveState();
-    // Cancels the autosave and writes the text when it differs from
-    // lastFlushedText. False only when the write failed. Does not look at
-    // conflictAlert: an explicit save writes regardless.
+    // Cancels the autosave, lets a write in flight land, and writes the text
+    // when it differs from lastFlushedText; the text is on disk when it
+    // answers true. False when the write failed, or when another program
+    // saved the file while it was being replaced (its save is put back and
+    // the alert raised). Does not look at conflictAlert: an explicit save
+    // writes regardless.
     bool flush();
-    // The pending autosave, if any, is dropped without a write.
+    // The pending autosave, if any, is dropped without a write (a write
+    // already in flight still lands).
     void cancelAutosave();
-    // The guard before any write the writer did not ask for (the autosave, a
-    // library action's flush): true when the alert stands, or when the disk's
-    // text differs from both lastFlushedText and text, which raises the alert.
-    // False without reading when there is nothing to write.
+    // True while the editor's text may be nowhere on disk: unsaved edits, or
+    // an outside change the writer has not answered.
+    bool holdsUnsavedText() const;
+    // For a quit that cannot wait for the writer's answer: writes the text
+    // beside its file as "<name>.conflict-<yyyyMMdd-HHmmss>.md" (-2, -3 ...
+    // when taken), never replacing anything and leaving the file itself as
+    // it is. Answers the path written. Throws foundation::Error.
+    QString writeConflictCopy(const QDateTime &now = QDateTime::currentDateTime());
+    // Waits until every session's write in flight is on disk (its outcome
+    // reaches its session later, on the main thread): for writes of the same
+    // files that do not go through a session.
+    static void waitForWrites();
+    // The guard before any write the writer did not ask for (a library
+    // action's flush, a window closing): lets a write in flight land, then
+    // true when the alert stands, or when the disk's text differs from both
+    // lastFlushedText and text, which raises the alert. False without reading
+    // when there is nothing to write. The autosave makes the same check on
+    // the writer thread.
     bool diskChangedUnderneath();
     // The text now on disk (for a piece, its body): raises the alert unless
     // it equals lastFlushedText or text.
@@ -152,10 +178,33 @@ signals:
     void onErrorChanged();
 
 private:
+    // One write as the writer thread runs it: plain values only.
+    struct WriteRequest {
+        SessionTarget target;
+        QString text;
+        QString lastFlushedText;
+        // The autosave's guard: a text on disk that is neither
+        // lastFlushedText nor text is an outside change, not overwritten.
+        bool checkDiskFirst = false;
+        CursorState cursor;
+    };
+    struct WriteOutcome {
+        enum class Kind { written, outsideChange, failed };
+        Kind kind = Kind::failed;
+        QString error; // failed only
+    };
+
     std::optional<QString> readTargetText() const;
     std::optional<CursorState> readTargetCursor() const;
-    // Throws the text write's error; the cursor write's errors are ignored.
-    void writeToDisk();
+    WriteRequest writeRequest(bool checkDiskFirst) const;
+    // On any thread: writes the piece body under its front matter (and the
+    // cursor beside it) or the outside file. Never throws.
+    static WriteOutcome writeToDisk(const WriteRequest &request);
+    void applyWrite(const WriteOutcome &outcome, const QString &written);
+    // Waits for the write in flight, if any, and applies its outcome.
+    void settleWrite();
+    void writeFinished();
+    void updateAutosavePending();
     void autosave();
     void bumpLoadGeneration();
     void reportError(const std::optional<QString> &message);
@@ -188,6 +237,12 @@ private:
     QString m_lastFlushedText;
     QTimer m_autosave;
     bool m_autosavePending = false;
+    // The write in flight and the text it writes.
+    QFutureWatcher<WriteOutcome> m_write;
+    bool m_writing = false;
+    QString m_writingText;
+    // The wait ended while a write was in flight: autosave again after it.
+    bool m_autosaveAgain = false;
     bool m_loadFailed = false;
     quint64 m_diskSyncCount = 0;
     ErrorAction m_onError;

@@ -147,6 +147,9 @@ QCoro::Task<void> PostsModel::runPass(PassKind kind, MentorSessionModel &mentor)
             setLastError(pieceChangedDuringPassMessage);
         } else {
             setLastError(std::nullopt);
+            // An autosave may be writing post.md on the writer thread: the pass
+            // state is written after it, never interleaved with it.
+            EditorSession::waitForWrites();
             try {
                 PostStore::advancePassState(target->pieceID, kind, target->home,
                                             &review::LearningPassClock::bumpPassCount);

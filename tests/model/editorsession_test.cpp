@@ -4,13 +4,16 @@
 #include "library/piececontents.h"
 #include "testutil.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 #include <vector>
 
 using model::EditorSession;
@@ -432,6 +435,133 @@ TEST_F(EditorSessionTest, ReplaceTextWritesAtOnceUnderTheFrontMatter)
     EXPECT_EQ(session->loadGeneration(), 1);
     EXPECT_EQ(session->saveState(), SaveState::saved);
     EXPECT_EQ(readFile(postPath(u"p"_s)), kBlock + "New.\n");
+}
+
+// The autosave writes on the writer thread, held there until released.
+std::atomic<int> g_heldWrites{0};
+std::atomic<bool> g_released{false};
+
+void holdFirstWrite(const QString &temp)
+{
+    if (temp.contains(u"/.post.md.tmp-"_s) && g_heldWrites++ == 0) {
+        while (!g_released)
+            std::this_thread::sleep_for(1ms);
+    }
+}
+
+// While an autosave is on its way to the disk the editor goes on: typing
+// waits for nothing, the write's own echo raises no alert, and a flush lets
+// it land first and then writes the newer text, which stays.
+TEST_F(EditorSessionTest, AnAutosaveInFlightLandsBeforeAnyLaterWrite)
+{
+    piece(u"p"_s, u"Zero.\n"_s);
+    auto session = openPiece(u"p"_s);
+    g_heldWrites = 0;
+    g_released = false;
+    fs::detail::setTempCreatedHook(holdFirstWrite);
+    session->textDidChange(u"One.\n"_s);
+    ASSERT_TRUE(spinUntil([] { return g_heldWrites > 0; }));
+    EXPECT_TRUE(session->autosavePending());
+    EXPECT_EQ(session->lastFlushedText(), u"Zero.\n"_s);
+
+    session->textDidChange(u"One. Two.\n"_s);
+    testsupport::drainPosted();
+    session->diskDidChange(u"One.\n"_s); // read by a watcher just after the write
+    EXPECT_FALSE(session->conflictAlert());
+    EXPECT_TRUE(session->autosavePending());
+
+    std::thread release([] {
+        std::this_thread::sleep_for(50ms);
+        g_released = true;
+    });
+    EXPECT_TRUE(session->flush());
+    release.join();
+    fs::detail::setTempCreatedHook(nullptr);
+    EXPECT_EQ(readFile(postPath(u"p"_s)), kBlock + "One. Two.\n");
+    EXPECT_EQ(session->lastFlushedText(), u"One. Two.\n"_s);
+    EXPECT_EQ(session->saveState(), SaveState::saved);
+    EXPECT_FALSE(session->autosavePending());
+    EXPECT_EQ(g_written.filter(u"post.md"_s).size(), 2);
+    // Nothing older follows it to the disk.
+    testsupport::drainPosted();
+    EXPECT_EQ(readFile(postPath(u"p"_s)), kBlock + "One. Two.\n");
+    EXPECT_EQ(errors.calls, (QList<std::optional<QString>>{std::nullopt, std::nullopt}));
+}
+
+// For a quit that cannot wait: the text goes beside its file under a new
+// name, the file itself untouched, a taken name never replaced.
+TEST_F(EditorSessionTest, AConflictCopyIsWrittenBesideTheFileUnderANewName)
+{
+    const QDateTime now(QDate(2024, 3, 5), QTime(7, 8, 9));
+    for (const TargetCase &c : kBothTargets) {
+        SCOPED_TRACE(c.name);
+        auto [path, session] = openTarget(c.isPiece, u"notes"_s, "Mine.\n");
+        session->textDidChange(u"Mine, typed on.\n"_s);
+        const QByteArray theirs = (c.isPiece ? kBlock : "") + "Theirs.\n";
+        writeFile(path, theirs);
+        ASSERT_TRUE(session->diskChangedUnderneath());
+        EXPECT_TRUE(session->holdsUnsavedText());
+
+        const QString folder = QFileInfo(path).absolutePath();
+        const QString stem = c.isPiece ? u"post"_s : u"notes"_s;
+        const QString first = folder + u'/' + stem + u".conflict-20240305-070809.md"_s;
+        const QString second = folder + u'/' + stem + u".conflict-20240305-070809-2.md"_s;
+        EXPECT_EQ(session->writeConflictCopy(now), first);
+        EXPECT_EQ(session->writeConflictCopy(now), second);
+        EXPECT_EQ(readFile(first), "Mine, typed on.\n");
+        EXPECT_EQ(readFile(second), "Mine, typed on.\n");
+        EXPECT_EQ(readFile(path), theirs);
+        EXPECT_TRUE(session->conflictAlert());
+    }
+}
+
+// A flush whose swap finds that another program saved the file since it was
+// read puts that save back, keeps the editor's text, and raises the alert;
+// a change of the front matter alone is no outside save.
+TEST_F(EditorSessionTest, AnOutsideSaveDuringTheWriteIsPutBackAndAsked)
+{
+    struct Case {
+        const char *name;
+        bool isPiece;
+        QByteArray meanwhile; // saved between the write's read and its swap
+        bool conflict;
+        QByteArray after;
+    };
+    const QByteArray published = "---\ntype: post\npass_state: First Draft\norigin: writer\nmicropub_url: "
+                                 "https://example.org/1\n---\n";
+    const Case cases[] = {
+        {"piece", true, kBlock + "Theirs.\n", true, kBlock + "Theirs.\n"},
+        {"outside file", false, "Theirs.\n", true, "Theirs.\n"},
+        {"piece, front matter only", true, published + "Mine.\n", false, published + "Mine, typed on.\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        auto [path, session] = openTarget(c.isPiece, u"swap"_s, "Mine.\n");
+        session->textDidChange(u"Mine, typed on.\n"_s);
+        static QString s_path;
+        static QByteArray s_meanwhile;
+        s_path = path;
+        s_meanwhile = c.meanwhile;
+        fs::detail::setTempCreatedHook([](const QString &temp) {
+            if (temp.startsWith(QFileInfo(s_path).absolutePath() + u"/."_s + QFileInfo(s_path).fileName())
+                && !s_meanwhile.isEmpty()) {
+                writeFile(s_path + u".theirs"_s, std::exchange(s_meanwhile, {}));
+                ::rename(QFile::encodeName(s_path + u".theirs"_s).constData(), QFile::encodeName(s_path).constData());
+            }
+        });
+        errors.calls.clear();
+        const bool flushed = session->flush();
+        fs::detail::setTempCreatedHook(nullptr);
+        EXPECT_EQ(flushed, !c.conflict);
+        EXPECT_EQ(session->conflictAlert(), c.conflict);
+        EXPECT_EQ(readFile(path), c.after);
+        EXPECT_EQ(session->text(), u"Mine, typed on.\n"_s);
+        EXPECT_EQ(session->saveState(), c.conflict ? SaveState::changed : SaveState::saved);
+        EXPECT_EQ(errors.calls.size(), 1);
+        EXPECT_EQ(errors.calls.value(0).has_value(), c.conflict);
+        const QStringList left = QDir(QFileInfo(path).absolutePath()).entryList(QDir::Files | QDir::Hidden);
+        EXPECT_TRUE(left.filter(u".tmp-"_s).isEmpty()) << left.join(u' ').toStdString();
+    }
 }
 
 TEST_F(EditorSessionTest, SettersNotifyOnlyOnARealChange)

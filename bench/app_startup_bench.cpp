@@ -2,8 +2,15 @@
 // real executable, against a bare Qt Widgets window launched the same way,
 // whole process, side by side. The target: within 1.5 times the yardstick.
 // The same window with one label is measured too, for what text alone costs.
+// And the library's weight: a 10,000-piece Home against an empty one, within
+// 1.2 times.
 
+#include "libraryhome.h"
+
+#include <QDir>
+#include <QSettings>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <chrono>
@@ -157,8 +164,64 @@ void BM_StartupSideBySide(benchmark::State &state)
     state.counters["ratio_to_text"] = pennora / text;
 }
 
+// A fresh user whose stored Home is folder.
+void storeHome(const QString &user, const QString &folder)
+{
+    QSettings settings(user + "/.config/Pennora/Pennora.conf", QSettings::IniFormat);
+    settings.setValue("pennoraHome", QUrl::fromLocalFile(QDir::cleanPath(folder) + '/').toString(QUrl::FullyEncoded));
+}
+
+// Launch to the first shown window with an empty Home and with the 10,000
+// pieces of bench/libraryhome, in turn within each round, the order rotating.
+// The iteration time is the large Home's; the counters are medians in
+// milliseconds. PENNORA_BEFORE_BINARY may name another build (an earlier
+// one) to launch on the same two Homes in the same rounds, for a before and
+// after in one run.
+void BM_StartupLibrarySideBySide(benchmark::State &state)
+{
+    const bench::LibraryHome &library = bench::tenThousandPieceHome();
+    QTemporaryDir emptyUser, libraryUser;
+    storeHome(libraryUser.path(), library.path);
+    const std::string empty = emptyUser.path().toStdString(), full = libraryUser.path().toStdString();
+    struct Launch {
+        std::string program;
+        const std::string *home;
+        const char *counter;
+        std::vector<double> times;
+    };
+    std::vector<Launch> launches{{kPennora, &empty, "empty_ms", {}}, {kPennora, &full, "library_ms", {}}};
+    if (const char *before = std::getenv("PENNORA_BEFORE_BINARY"); before && *before) {
+        launches.push_back({before, &empty, "before_empty_ms", {}});
+        launches.push_back({before, &full, "before_library_ms", {}});
+    }
+    const size_t count = launches.size();
+    long round = 0;
+    for (auto _ : state) {
+        double timed = 0;
+        for (size_t k = 0; k < count; ++k) {
+            Launch &launch = launches[(size_t(round) + k) % count];
+            const double seconds = launchToShown(launch.program.c_str(), *launch.home);
+            if (seconds < 0) {
+                state.SkipWithError("no shown window");
+                return;
+            }
+            launch.times.push_back(seconds * 1000);
+            if (&launch == &launches[1])
+                timed = seconds;
+        }
+        state.SetIterationTime(timed);
+        ++round;
+    }
+    for (const Launch &launch : launches)
+        state.counters[launch.counter] = median(launch.times);
+    state.counters["ratio_library_to_empty"] = median(launches[1].times) / median(launches[0].times);
+    if (count == 4)
+        state.counters["before_ratio_library_to_empty"] = median(launches[3].times) / median(launches[2].times);
+}
+
 } // namespace
 
+BENCHMARK(BM_StartupLibrarySideBySide)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(15);
 BENCHMARK(BM_StartupSideBySide)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(21);
 BENCHMARK(BM_StartupBareWindow)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(15);
 BENCHMARK(BM_StartupBareWindowWithText)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(15);

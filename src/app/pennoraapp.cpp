@@ -76,7 +76,8 @@ bool PennoraApp::start()
     QObject::connect(m_instance.get(), &SingleInstance::raiseRequested, m_window.get(), &MainWindow::bringToFront);
     QObject::connect(m_window.get(), &MainWindow::quitRequested, m_window.get(), [this] { requestQuit(); });
     m_signals = std::make_unique<SignalBridge>();
-    QObject::connect(m_signals.get(), &SignalBridge::quitRequested, m_window.get(), [this] { requestQuit(); });
+    QObject::connect(m_signals.get(), &SignalBridge::quitRequested, m_window.get(),
+                     [this](int signalNumber) { quitBySignal(signalNumber); });
 
     m_delegate.showRefusal = [this](const QString &reason) {
         QMessageBox::warning(m_window.get(), QStringLiteral("Pennora"), reason);
@@ -122,6 +123,14 @@ bool PennoraApp::requestQuit()
     handleWillTerminate();
     QCoreApplication::quit();
     return true;
+}
+
+void PennoraApp::quitBySignal(int signalNumber)
+{
+    m_delegate.prepareQuitBySignal(signalNumber);
+    handleWillTerminate();
+    // exit, not quit: a window refusing to close must not hold this quit up.
+    QCoreApplication::exit(0);
 }
 
 void PennoraApp::handleWillTerminate()

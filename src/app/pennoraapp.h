@@ -43,6 +43,9 @@ public:
     // The quit path: the quit guard, then the termination steps and the end
     // of the event loop. False when the guard refused.
     bool requestQuit();
+    // The quit path of SIGTERM, SIGINT and SIGHUP: asks nothing and always
+    // quits, a text that cannot be saved in place written beside its file.
+    void quitBySignal(int signalNumber);
     // Stops both engines, then the library's watchers; once.
     void handleWillTerminate();
 

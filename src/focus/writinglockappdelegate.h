@@ -1,8 +1,10 @@
 #pragma once
 // The quit guard: every way out of the application (the Quit command, closing
-// the main window, SIGTERM, SIGINT, SIGHUP) asks it first. It saves every open
-// text and refuses while one cannot be saved, then asks before ending a
-// running writing block.
+// the main window, SIGTERM, SIGINT, SIGHUP) goes through it first. An
+// interactive quit saves every open text and is refused while one cannot be
+// saved, then asks before ending a running writing block. A quit by signal
+// cannot wait for an answer (at logout a SIGKILL follows): it asks nothing,
+// and a text that cannot be saved in place is written beside its file.
 
 #include <QString>
 #include <functional>
@@ -19,6 +21,11 @@ public:
     // Whether the application may quit now. Reads the process's library model
     // and writing lock; with neither it answers true.
     bool applicationShouldTerminate() const;
+    // Before a quit by signal, which always goes on: saves every open text;
+    // one that cannot be saved in place (a disk conflict standing, a failed
+    // write) is left on disk as it is and the editor's text is written beside
+    // it as a conflict copy, said in the log.
+    void prepareQuitBySignal(int signalNumber) const;
 };
 
 } // namespace focus

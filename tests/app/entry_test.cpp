@@ -1,8 +1,12 @@
+#include "app/appgatestate.h"
 #include "app/mainwindow.h"
 #include "app/pennoraapp.h"
 #include "app/singleinstance.h"
 #include "foundation/paths.h"
+#include "library/poststore.h"
+#include "model/postsmodel.h"
 
+#include "capturedlog.h"
 #include "testenv.h"
 #include "testutil.h"
 
@@ -11,8 +15,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSysInfo>
 #include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
 #include <csignal>
 #include <gtest/gtest.h>
 
@@ -104,6 +111,52 @@ TEST(Entry, ProcessRunsSingleInstanceAndQuitsCleanlyOnSigterm)
     EXPECT_EQ(first.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(first.exitCode(), 0);
     EXPECT_FALSE(QFileInfo::exists(lock));
+}
+
+// At logout a SIGTERM comes with a SIGKILL close behind: a disk conflict
+// standing then must not hold the quit up with a question. The file stays as
+// the other program saved it, the editor's text goes beside it, the log says
+// so, and the application quits; the Quit command still waits for an answer.
+TEST(Entry, ASignalDuringADiskConflictKeepsBothTextsAndQuits)
+{
+    QTemporaryDir data;
+    const QString home = data.filePath("Home");
+    ASSERT_TRUE(QDir().mkpath(home));
+    const library::Post walk = library::PostStore::createPiece(
+        "# Walk\n\nMine.\n", "Essays", library::Post::ContentType::post, library::Post::Origin::writer, home);
+    const QString folder = *library::PostStore::folderPath(walk.id, home);
+    const QString post = folder + "/post.md";
+
+    app::PennoraApp pennora(data.path());
+    ASSERT_TRUE(pennora.start());
+    model::PostsModel &posts = pennora.gate()->posts();
+    ASSERT_TRUE(pennora.gate()->changeHome(home));
+    posts.startWatching(home);
+    posts.openPiece(walk.id);
+    ASSERT_NE(posts.session(), nullptr);
+    posts.session()->textDidChange("# Walk\n\nMine, and typed on.\n");
+    const QByteArray theirs = testsupport::readFile(post).replace("Mine.", "Theirs.");
+    testsupport::writeFile(post, theirs);
+    ASSERT_TRUE(posts.session()->diskChangedUnderneath());
+
+    EXPECT_FALSE(pennora.requestQuit());
+    EXPECT_EQ(QDir(folder).entryList({"*.conflict-*"}), QStringList());
+
+    const testsupport::CapturedLog log;
+    QTimer::singleShot(0, [] { ::raise(SIGTERM); });
+    QTimer::singleShot(20000, [] { QCoreApplication::exit(1); }); // never quit
+    EXPECT_EQ(QCoreApplication::exec(), 0);
+
+    EXPECT_EQ(testsupport::readFile(post), theirs);
+    const QStringList copies = QDir(folder).entryList({"*.conflict-*"});
+    ASSERT_EQ(copies.size(), 1);
+    EXPECT_TRUE(QRegularExpression("^post\\.conflict-\\d{8}-\\d{6}\\.md$").match(copies[0]).hasMatch())
+        << copies[0].toStdString();
+    EXPECT_EQ(testsupport::readFile(folder + "/" + copies[0]), "# Walk\n\nMine, and typed on.\n");
+    const bool logged = std::any_of(log.lines.begin(), log.lines.end(), [&](const auto &line) {
+        return line.type == QtWarningMsg && line.text.contains(folder + "/" + copies[0]);
+    });
+    EXPECT_TRUE(logged);
 }
 
 TEST(Entry, ServeMcpModeNeverStartsTheApplication)

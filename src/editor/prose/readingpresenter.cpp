@@ -493,7 +493,7 @@ BlockScanner::Fed BlockScanner::feed(QStringView text, bool followed)
     Line pivot = m_pivot;
 
     while (parents < m_containers.size()) {
-        const Container &c = m_containers[parents];
+        const Container &c = m_containers.at(parents);
         if (c.mark == u'>' && indent < kCodeIndent && off < line.size() && line.at(off) == u'>') {
             ++off;
             ++total;
@@ -512,7 +512,7 @@ BlockScanner::Fed BlockScanner::feed(QStringView text, bool followed)
     const bool byIndentation = parents > 0;
     // A blank line needs no indentation to stay inside a list.
     if (off >= line.end()) {
-        while (parents < m_containers.size() && m_containers[parents].mark != u'>')
+        while (parents < m_containers.size() && m_containers.at(parents).mark != u'>')
             ++parents;
     }
 
@@ -544,7 +544,7 @@ BlockScanner::Fed BlockScanner::feed(QStringView text, bool followed)
                 break;
             }
         }
-        const bool emptyItem = parents > 0 && m_containers[parents - 1].mark != u'>' && brothers + children == 0
+        const bool emptyItem = parents > 0 && m_containers.at(parents - 1).mark != u'>' && brothers + children == 0
                                && !m_blockOpen && m_topIsItem;
         if (off >= line.end()) {
             if (pivot == Line::indentedCode && parents == m_containers.size()) {
@@ -573,7 +573,7 @@ BlockScanner::Fed BlockScanner::feed(QStringView text, bool followed)
         if (parents < m_containers.size() && brothers + children == 0) {
             qsizetype after = off;
             const std::optional<Container> item = containerMark(line, indent, after);
-            const Container &list = m_containers[parents];
+            const Container &list = m_containers.at(parents);
             if (item && item->mark != u'>' && item->mark == list.mark && item->markIndent <= list.contentsIndent) {
                 pivot = Line::blank;
                 off = after;
@@ -681,7 +681,7 @@ BlockScanner::Fed BlockScanner::feed(QStringView text, bool followed)
     }
     if (children > 0) {
         endBlock();
-        m_topIsItem = m_containers.back().mark != u'>';
+        m_topIsItem = m_containers.constLast().mark != u'>';
     }
 
     Fed fed{type, byIndentation || brothers > 0, false};
@@ -722,6 +722,12 @@ BlockScanner::Fed BlockScanner::feed(QStringView text, bool followed)
 // lone carriage return, and "\r\n" is one break. Answers the first line's.
 BlockScanner::Fed feedLine(BlockScanner &scanner, QStringView piece, bool followed)
 {
+    if (!piece.contains(u'\r')) {
+        // Nothing after the text's last line feed: no line there.
+        if (piece.isEmpty() && !followed)
+            return {};
+        return scanner.feed(piece, followed);
+    }
     QList<QStringView> lines = piece.split(u'\r');
     if (piece.endsWith(u'\r')) {
         // The last carriage return is the line's break.
@@ -832,14 +838,22 @@ QList<Block> blocks(const QString &text)
 QString annotate(const QString &text)
 {
     QString out;
+    out.reserve(text.size() + text.size() / 8);
     QStringView body(text);
     // The renderer skips a byte order mark only at the very start.
     if (body.startsWith(QChar(0xFEFF))) {
         out += QChar(0xFEFF);
         body = body.sliced(1);
     }
+    // What is written is joined with line feeds; nothing follows the last.
+    bool wroteAny = false;
+    const auto write = [&](QStringView line) {
+        if (wroteAny)
+            out += u'\n';
+        out += line;
+        wroteAny = true;
+    };
     const QList<QStringView> lines = body.split(u'\n');
-    QStringList written;
     BlockScanner scanner;
     // The state before the last non-blank line, and that line.
     BlockScanner beforeLast;
@@ -848,13 +862,13 @@ QString annotate(const QString &text)
     bool gapKept = false;   // some of them are code or raw HTML
     const auto writeGap = [&](qsizetype end) {
         for (qsizetype j = gapStart; j < end; ++j)
-            written.append(lines[j].toString());
+            write(lines[j]);
     };
     for (qsizetype i = 0; i < lines.size(); ++i) {
         const QStringView line = lines[i];
         const bool followed = i + 1 < lines.size();
         if (isBlankLine(line)) {
-            BlockScanner::Fed fed = feedLine(scanner, line, followed);
+            const BlockScanner::Fed fed = feedLine(scanner, line, followed);
             if (fed.type == BlockScanner::Line::fencedCode || fed.type == BlockScanner::Line::html)
                 gapKept = true;
             continue;
@@ -864,7 +878,7 @@ QString annotate(const QString &text)
         last = i;
         if (insideRun) {
             feedLine(scanner, line, followed);
-            written.append(line.toString());
+            write(line);
             gapStart = i + 1;
             continue;
         }
@@ -877,15 +891,15 @@ QString annotate(const QString &text)
             // Blank lines inside code stay as they are, and so do those
             // before a line that continues a list item.
             writeGap(i);
-        } else if (!written.isEmpty()) {
-            written.append(QString());
+        } else if (wroteAny) {
+            write(QStringView());
         }
         if (spacing >= 0) {
-            written.append(markerLine);
+            write(markerLine);
             if (spacing == 1)
-                written.append(QString());
+                write(QStringView());
         }
-        written.append(line.toString());
+        write(line);
         scanner = direct;
         gapStart = i + 1;
         gapKept = false;
@@ -900,10 +914,10 @@ QString annotate(const QString &text)
             BlockScanner atEnd = beforeLast;
             if (feedLine(followedBy, lines[last], true).type != feedLine(atEnd, lines[last], false).type
                 || !followedBy.sameAs(atEnd))
-                written.append(QString());
+                write(QStringView());
         }
     }
-    return out + written.join(u'\n');
+    return out;
 }
 
 QString stampSourceLines(const QString &html)

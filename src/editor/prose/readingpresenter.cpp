@@ -36,11 +36,14 @@ bool isBlankLine(QStringView line)
 
 // ---- the renderer's block structure ----------------------------------------
 //
-// Markers may go only where the bundled renderer (md4c) ends every open block
-// anyway, so this follows its line analysis rule for rule, its own quirks
-// included (an indented code block cannot follow a raw HTML line; a fence may
-// open indented after a paragraph line; "<pre" opens raw HTML whatever
-// follows; a closing fence at a list's margin closes the fence and the list).
+// Markers may go only where the bundled renderer (md4c 0.4.8, Debian 12's)
+// ends every open block anyway, so this follows its line analysis rule for
+// rule, its own quirks included (an indented code block cannot follow a raw
+// HTML line; a fence may open indented after a paragraph line; "<pre" opens
+// raw HTML whatever follows; a closing fence at a list's margin closes the
+// fence and the list). Not followed: md4c drops a paragraph made only of link
+// reference definitions, which can leave a list item empty for its rule that
+// an item begins with at most one blank line.
 
 // One line as md4c sees it: its text without the line break, and whether
 // anything follows in the document. md4c's bounds checks look at most one

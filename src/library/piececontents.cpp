@@ -20,7 +20,10 @@
 
 #include <cerrno>
 #include <cmath>
+#include <dirent.h>
+#include <fcntl.h>
 #include <limits>
+#include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -183,21 +186,34 @@ QString withName(const QString &message, const QString &fileName)
 
 void removeSaveLeftovers(const QString &pieceFolder)
 {
-    const auto entries = foundation::fs::tryListFolderEntries(pieceFolder);
-    if (!entries)
+    // The scan sweeps every piece it reads: names are looked at as the bytes
+    // listed, relative to the folder held open, and only a likely one is
+    // decoded.
+    const int fd = ::open(QFile::encodeName(pieceFolder).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
         return;
-    const qint64 cutoffNs =
-        (QDateTime::currentMSecsSinceEpoch() - std::chrono::milliseconds(kSaveLeftoverAge).count()) * 1000 * 1000;
-    for (const foundation::fs::FolderEntry &entry : *entries) {
-        if (entry.kind != foundation::fs::FolderEntry::Kind::other
-            || !foundation::fs::isAtomicWriteTempName(entry.name))
-            continue;
-        const QString path = joined(pieceFolder, entry.name);
-        // Regular files only: a link or a folder of that name is not ours.
-        const std::optional<foundation::fs::FileStamp> stamp = foundation::fs::regularFileStamp(path);
-        if (stamp && stamp->modifiedNs < cutoffNs)
-            ::unlink(QFile::encodeName(path).constData());
+    DIR *const folder = ::fdopendir(fd);
+    if (!folder) {
+        ::close(fd);
+        return;
     }
+    const qint64 cutoffSeconds =
+        QDateTime::currentSecsSinceEpoch() - std::chrono::duration_cast<std::chrono::seconds>(kSaveLeftoverAge).count();
+    static constexpr std::string_view kMarker = ".tmp-";
+    static constexpr size_t kDigits = 16;
+    while (const struct dirent *entry = ::readdir(folder)) {
+        const std::string_view name(entry->d_name);
+        if (name.size() < kMarker.size() + kDigits + 2 || name.front() != '.'
+            || name.substr(name.size() - kDigits - kMarker.size(), kMarker.size()) != kMarker
+            || !foundation::fs::isAtomicWriteTempName(QFile::decodeName(entry->d_name)))
+            continue;
+        // Regular files only: a link or a folder of that name is not ours.
+        struct stat st {};
+        if (::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode)
+            && st.st_mtim.tv_sec < cutoffSeconds)
+            ::unlinkat(fd, entry->d_name, 0);
+    }
+    ::closedir(folder);
 }
 
 // --- Cursor state --------------------------------------------------------------

@@ -3,22 +3,78 @@
 #include "app/appgatestate.h"
 #include "app/workspaceview.h"
 #include "editor/prose/views/posteditorview.h"
+#include "editor/prose/views/prosetextview.h"
 #include "panes/library/views/postslibrarycolumn.h"
 #include "panes/library/views/postspaneview.h"
 #include "profiles/views/settingspaneview.h"
 
+#include <QPointer>
 #include <QTimer>
+
+#include <utility>
 
 namespace app {
 
 namespace {
 
-// The prose editor for the pane's open text; outlines keep the pane's own
-// place until the outline editor is mounted.
-QWidget *buildEditor(AppGateState &gate, const panes::PostsEditorRequest &request)
+// Keeps the prose editor of a posts pane that goes away (another pane is
+// chosen in the rail) for the next posts pane, so the writer comes back to
+// the same editor: its caret, scroll and undo history. Hidden; one per
+// workspace.
+class EditorShelf : public QWidget {
+public:
+    explicit EditorShelf(QWidget *parent) : QWidget(parent) { hide(); }
+
+    void park(QWidget *editor, const panes::PostsEditorContent &content, model::EditorSession *session)
+    {
+        auto *prose = qobject_cast<editor::PostEditorView *>(editor);
+        if (!prose)
+            return;
+        delete m_editor.data();
+        prose->setParent(this);
+        m_editor = prose;
+        m_content = content;
+        m_session = session;
+    }
+
+    // The kept editor when it shows what request asks for, on the same
+    // session; anything else kept is dropped.
+    editor::PostEditorView *take(const panes::PostsEditorRequest &request)
+    {
+        QPointer<editor::PostEditorView> kept = std::exchange(m_editor, nullptr);
+        if (!kept)
+            return nullptr;
+        const bool sameText = request.session ? m_session == request.session
+                                              : !m_session && request.model && request.model->draft()
+                                                    && kept->draftMirror() == request.model->draft()->text;
+        if (m_content == request.content && sameText)
+            return kept;
+        delete kept.data();
+        return nullptr;
+    }
+
+private:
+    QPointer<editor::PostEditorView> m_editor;
+    panes::PostsEditorContent m_content;
+    QPointer<model::EditorSession> m_session;
+};
+
+// The prose editor for the pane's open text, the kept one when it shows that
+// text; outlines keep the pane's own place until the outline editor is
+// mounted.
+QWidget *buildEditor(AppGateState &gate, EditorShelf *shelf, const panes::PostsEditorRequest &request)
 {
     if (request.content.outline)
         return panes::PostsPaneView::editorPlaceholder(request);
+    if (editor::PostEditorView *kept = shelf ? shelf->take(request) : nullptr) {
+        // The new pane's publish sheet; the rest followed the app all along.
+        kept->setPublish(request.publish);
+        kept->setSpellChecking(gate.spellChecking());
+        kept->setFocused(gate.isFocused());
+        kept->proseTextView()->setDropBridge(&gate.proseDrop());
+        kept->proseTextView()->focusText();
+        return kept;
+    }
     editor::PostEditorView::Inputs inputs;
     inputs.session = request.session;
     if (request.content.which == panes::PostsEditorContent::Case::draft && request.model && request.model->draft())
@@ -38,7 +94,9 @@ QWidget *buildEditor(AppGateState &gate, const panes::PostsEditorRequest &reques
     return view;
 }
 
-QWidget *buildPostsPane(WorkspaceView &workspace)
+WorkspaceView::PaneFactory postsPaneFactory(const QPointer<EditorShelf> &shelf);
+
+QWidget *buildPostsPane(WorkspaceView &workspace, const QPointer<EditorShelf> &shelf)
 {
     AppGateState &gate = workspace.gate();
     focus::WritingLockState &lock = gate.writingLock();
@@ -46,7 +104,13 @@ QWidget *buildPostsPane(WorkspaceView &workspace)
     pane->setAvailableWidth(workspace.availableWidth());
     pane->setFocusMode(gate.isFocused());
     pane->setWritingLocked(lock.isLocked());
-    pane->setEditorFactory([&gate](const panes::PostsEditorRequest &request) { return buildEditor(gate, request); });
+    pane->setEditorFactory(
+        [&gate, shelf](const panes::PostsEditorRequest &request) { return buildEditor(gate, shelf, request); });
+    pane->setEditorRelease(
+        [shelf](QWidget *editor, const panes::PostsEditorContent &content, model::EditorSession *session) {
+            if (shelf)
+                shelf->park(editor, content, session);
+        });
     QObject::connect(&workspace, &WorkspaceView::availableWidthChanged, pane,
                      [pane](int width) { pane->setAvailableWidth(width); });
     QObject::connect(&gate, &AppGateState::isFocusedChanged, pane,
@@ -56,11 +120,17 @@ QWidget *buildPostsPane(WorkspaceView &workspace)
     QObject::connect(pane, &panes::PostsPaneView::focusedLayoutLeft, &lock, [&lock] { lock.setShowsArmBar(false); });
     // The pane's Home is fixed for its life: a new Home builds a new pane,
     // once the signal that asked for it has returned.
-    QObject::connect(&gate, &AppGateState::pennoraHomeChanged, pane, [&workspace] {
-        QTimer::singleShot(0, &workspace,
-                           [&workspace] { workspace.setPaneFactory(WorkspaceView::Pane::posts, &buildPostsPane); });
+    QObject::connect(&gate, &AppGateState::pennoraHomeChanged, pane, [&workspace, shelf] {
+        QTimer::singleShot(0, &workspace, [&workspace, shelf] {
+            workspace.setPaneFactory(WorkspaceView::Pane::posts, postsPaneFactory(shelf));
+        });
     });
     return pane;
+}
+
+WorkspaceView::PaneFactory postsPaneFactory(const QPointer<EditorShelf> &shelf)
+{
+    return [shelf](WorkspaceView &workspace) { return buildPostsPane(workspace, shelf); };
 }
 
 // The library column of the wide focus panel, over the same library model as
@@ -90,7 +160,7 @@ QWidget *buildSettingsPane(WorkspaceView &workspace)
 
 void mountPanes(WorkspaceView &workspace)
 {
-    workspace.setPaneFactory(WorkspaceView::Pane::posts, &buildPostsPane);
+    workspace.setPaneFactory(WorkspaceView::Pane::posts, postsPaneFactory(new EditorShelf(&workspace)));
     workspace.setPaneFactory(WorkspaceView::Pane::settings, &buildSettingsPane);
     workspace.setLibraryColumnFactory(&buildLibraryColumn);
 }

@@ -5,13 +5,19 @@
 
 #include "app/appgatestate.h"
 #include "app/mainwindow.h"
+#include "app/panemounts.h"
 #include "app/workspacesheets.h"
 #include "app/workspaceview.h"
+#include "editor/prose/prosedocumentlayout.h"
+#include "editor/prose/views/posteditorview.h"
+#include "editor/prose/views/proselisttextview.h"
+#include "editor/prose/views/prosetextview.h"
 #include "engine/mentorsessionmodel.h"
 #include "focus/writinglockstate.h"
 #include "library/homelocation.h"
 #include "library/poststore.h"
 #include "model/postsmodel.h"
+#include "panes/library/views/postspaneview.h"
 #include "profiles/settingsmodel.h"
 
 #include "fakehermesscenario.h"
@@ -26,10 +32,12 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextBlock>
 #include <gtest/gtest.h>
 
 namespace {
@@ -354,6 +362,128 @@ TEST_F(Workspace, TheMainWindowShowsTheWorkspace)
     ASSERT_NE(content, nullptr);
     ASSERT_NE(content->workspace(), nullptr);
     EXPECT_EQ(&content->workspace()->gate(), &gate);
+}
+
+// --- The real panes ------------------------------------------------------------------
+
+// The workspace as the application mounts it, its window active, with a piece
+// open in the prose editor.
+class MountedWorkspace : public Workspace {
+protected:
+    void SetUp() override
+    {
+        Workspace::SetUp();
+        view = std::make_unique<WorkspaceView>(gate, &app::mountPanes);
+        view->resize(1100, 720);
+        view->show();
+        view->activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(view.get()));
+    }
+    editor::PostEditorView *editorView() const
+    {
+        auto *pane = qobject_cast<panes::PostsPaneView *>(view->paneContent());
+        return pane ? qobject_cast<editor::PostEditorView *>(pane->editor()) : nullptr;
+    }
+    editor::ProseListTextView *textView() const
+    {
+        editor::PostEditorView *editor = editorView();
+        return editor ? editor->proseTextView()->textView() : nullptr;
+    }
+    // Opens a piece and waits until its editor is on screen with the keyboard.
+    QString openPiece(const QString &title, const QString &body)
+    {
+        const Post made = PostStore::createPiece("# " + title + "\n\n" + body, "Essays", Post::ContentType::post,
+                                                 Post::Origin::writer, home);
+        QCoro::waitFor(gate.posts().rescan());
+        gate.posts().selectPiece(made.id);
+        EXPECT_TRUE(spinUntil([&] { return textView() && QApplication::focusWidget() == textView(); }));
+        return *PostStore::folderPath(made.id, home) + "/post.md";
+    }
+    // Keys go where the keyboard is, as the writer's do.
+    static void typeHere(const QString &text) { QTest::keyClicks(QApplication::focusWidget(), text); }
+    void saved()
+    {
+        ASSERT_TRUE(spinUntil([&] { return !gate.posts().session()->autosavePending(); }));
+        ASSERT_EQ(gate.posts().session()->saveState(), model::SaveState::saved);
+    }
+    // Where the title's first line stands in the window.
+    int titleTop() const
+    {
+        editor::ProseListTextView *text = textView();
+        const QTextBlock title = text->document()->firstBlock();
+        const double top = editorView()->proseTextView()->documentLayout()->blockBoundingRect(title).top()
+                           - text->verticalScrollBar()->value();
+        return text->viewport()->mapTo(view.get(), QPoint(0, int(top))).y();
+    }
+};
+
+// Switching the rail away and back and going in and out of focus mode move
+// the open piece's editor, never rebuild it: what was typed before stays on
+// disk and in the editor, the keyboard comes back to the text, the next
+// letter lands after it, and every step can still be undone.
+TEST_F(MountedWorkspace, TheEditorOfTheOpenPieceIsKeptThroughRailSwitchesAndFocusMode)
+{
+    const QString postFile = openPiece("Walk", "Text.\n");
+    editor::PostEditorView *editor = editorView();
+    QTextCursor end = textView()->textCursor();
+    end.movePosition(QTextCursor::End);
+    textView()->setTextCursor(end);
+    typeHere("We walked far.");
+    saved();
+    ASSERT_TRUE(testsupport::readFile(postFile).endsWith("# Walk\n\nText.\nWe walked far."));
+
+    const std::function<void()> moves[] = {
+        [&] { view->select(Pane::trends); }, [&] { view->select(Pane::posts); }, [&] { view->select(Pane::settings); },
+        [&] { view->select(Pane::posts); },  [&] { gate.setIsFocused(true); },   [&] { gate.setIsFocused(false); },
+    };
+    int step = 0;
+    for (const auto &move : moves) {
+        SCOPED_TRACE(step++);
+        move();
+        if (view->selection() != Pane::posts)
+            continue;
+        ASSERT_EQ(editorView(), editor);
+        ASSERT_TRUE(spinUntil([&] { return editor->isVisible(); }));
+        EXPECT_EQ(textView()->rawText(), "# Walk\n\nText.\nWe walked far.");
+        ASSERT_TRUE(spinUntil([&] { return QApplication::focusWidget() == textView(); }));
+        EXPECT_EQ(editor->saveStateDot()->look().label, "Saved");
+        if (gate.isFocused())
+            testsupport::saveScreenshot(*view, "workspace-editor-focus-mode");
+    }
+    typeHere("x");
+    saved();
+    EXPECT_TRUE(testsupport::readFile(postFile).endsWith("# Walk\n\nText.\nWe walked far.x"));
+
+    // The whole history is still there.
+    QTextDocument *document = textView()->document();
+    while (document->isUndoAvailable())
+        document->undo();
+    EXPECT_EQ(textView()->rawText(), "# Walk\n\nText.\n");
+    EXPECT_EQ(gate.posts().session()->text(), "# Walk\n\nText.\n");
+}
+
+// The title stands where the first paint put it, near the top: typing does
+// not move it, a resize does not, and focus mode only takes the header away.
+TEST_F(MountedWorkspace, TheTitleStaysNearTheTopFromTheFirstPaint)
+{
+    openPiece("Harbour Lights", "The ferry comes in at six, and the whole quay leans toward it.\n");
+    const int opened = titleTop();
+    testsupport::saveScreenshot(*view, "workspace-editor-opened");
+    EXPECT_LT(opened, view->height() / 4);
+    QTextCursor end = textView()->textCursor();
+    end.movePosition(QTextCursor::End);
+    textView()->setTextCursor(end);
+    typeHere("Gulls.");
+    QTest::qWait(300); // any glide has ended
+    EXPECT_EQ(titleTop(), opened);
+    testsupport::saveScreenshot(*view, "workspace-editor-typed");
+    view->resize(900, 480);
+    QApplication::processEvents();
+    EXPECT_EQ(titleTop(), opened);
+    testsupport::saveScreenshot(*view, "workspace-editor-resized");
+    view->resize(1300, 900);
+    QApplication::processEvents();
+    EXPECT_EQ(titleTop(), opened);
 }
 
 // --- The sheets on their own ---------------------------------------------------------

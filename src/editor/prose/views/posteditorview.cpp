@@ -16,6 +16,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace editor {
 
 using model::SaveState;
@@ -341,6 +343,10 @@ void PostEditorView::showConflictAlert()
 {
     if (!m_session || !m_session->conflictAlert())
         return;
+    if (!isVisible()) {
+        m_askWhenShown = true;
+        return;
+    }
     if (m_alert) {
         m_alert->raise();
         return;
@@ -421,6 +427,13 @@ void PostEditorView::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
     updateNotice();
+}
+
+void PostEditorView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (std::exchange(m_askWhenShown, false))
+        QMetaObject::invokeMethod(this, &PostEditorView::showConflictAlert, Qt::QueuedConnection);
 }
 
 } // namespace editor

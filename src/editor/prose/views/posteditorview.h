@@ -111,6 +111,10 @@ public:
     // The alert's message: the text's name (post.md for a piece) first.
     static QString conflictMessage(const model::EditorSession &session);
 
+    // A new publish action for the same text (an editor kept while its pane
+    // was rebuilt); the button shows only when the editor was made with one.
+    void setPublish(std::function<void()> publish) { m_inputs.publish = std::move(publish); }
+
     // Ctrl+S: saves the session at once (a standing or new outside change
     // shows the alert instead), or saves the draft as a piece.
     void saveNow();
@@ -135,6 +139,7 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
 
 private:
     void updateSaveState();
@@ -150,6 +155,9 @@ private:
     // The writer closed the alert without answering; it stays closed until
     // asked for again or a new conflict arises.
     bool m_alertDismissed = false;
+    // A conflict arose while the screen was off (kept for a pane shown
+    // again): asked about once it is back.
+    bool m_askWhenShown = false;
 
     QWidget *m_header = nullptr;
     QLabel *m_location = nullptr;

@@ -316,17 +316,26 @@ void ProseTextView::revealLater(std::optional<double> scrollOffset)
         else
             text->ensureCursorVisible();
         m_revealed = true;
-        if (text->isVisible())
-            text->setFocus();
+        focusText();
     });
 }
 
-void ProseTextView::focusTextLater()
+void ProseTextView::focusText()
 {
-    QTimer::singleShot(0, m_text, [text = m_text] {
-        if (text->isVisible())
-            text->setFocus();
-    });
+    // A view just put into a shown pane shows a moment after this.
+    if (m_text->isVisible())
+        m_text->setFocus();
+    else
+        m_focusOnShow = true;
+}
+
+void ProseTextView::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_focusOnShow) {
+        m_focusOnShow = false;
+        m_text->setFocus();
+    }
 }
 
 void ProseTextView::userChanged()

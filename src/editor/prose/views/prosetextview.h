@@ -111,9 +111,12 @@ public:
     // end; selects and reveals it. False when the text holds none.
     bool find(const QString &text, bool backwards = false);
 
-    // Gives the text the keyboard once it is on screen (a view moved to a
-    // new place has lost it).
-    void focusTextLater();
+    // Gives the text the keyboard, now when it is on screen, otherwise as
+    // soon as it shows (a view moved to a new place has lost it).
+    void focusText();
+
+protected:
+    void showEvent(QShowEvent *event) override;
 
 private:
     void load();
@@ -150,6 +153,8 @@ private:
     // where the writer is.
     bool m_revealed = false;
     qreal m_roomBelow = -1;
+    // A focus asked for while off screen, given on the next show.
+    bool m_focusOnShow = false;
     qint64 m_appliedCaretToken = -1;
     bool m_replacing = false;
     // The text as last handed out or put in: a change notice that leaves it

@@ -6,6 +6,7 @@
 #include "panes/library/views/libraryglyphs.h"
 #include "panes/library/views/postslibrarycolumn.h"
 
+#include <QApplication>
 #include <QDialog>
 #include <QEvent>
 #include <QFileInfo>
@@ -104,6 +105,11 @@ PostsPaneView::~PostsPaneView()
 {
     if (m_focused)
         emit focusedLayoutLeft();
+    if (m_editor && m_editorRelease) {
+        QWidget *editor = m_editor;
+        m_editorLayout->removeWidget(editor);
+        m_editorRelease(editor, m_content, m_editorSession);
+    }
 }
 
 PostsPaneColumns PostsPaneView::columns() const
@@ -126,7 +132,8 @@ void PostsPaneView::setFocusMode(bool focused)
         return;
     const bool leaving = m_focused;
     m_focused = focused;
-    // The two layouts share no views: the editor is made anew under its key.
+    // The editor moves to the other layout under its key; the rest is made
+    // anew.
     rebuild();
     if (leaving)
         emit focusedLayoutLeft();
@@ -166,6 +173,17 @@ QWidget *PostsPaneView::rule() const
 
 void PostsPaneView::rebuild()
 {
+    // The editor is kept through the rebuild: its caret, scroll and undo
+    // history, and the keyboard when it had it.
+    const QPointer<QWidget> kept = m_editor;
+    QPointer<QWidget> focused = QApplication::focusWidget();
+    if (!kept || !kept->isAncestorOf(focused))
+        focused = nullptr;
+    if (kept) {
+        m_editorLayout->removeWidget(kept);
+        kept->setParent(this);
+    }
+
     delete m_column;
     delete m_columnRule;
     delete m_mentor;
@@ -192,9 +210,18 @@ void PostsPaneView::rebuild()
     m_errorLine->setPalette(palette);
     m_editorLayout->addWidget(m_errorLine);
     m_row->addWidget(m_editorArea, 1);
+    m_editorArea->show();
+    if (kept) {
+        m_editor = kept;
+        m_editorLayout->insertWidget(0, kept, 1);
+        kept->show();
+        if (focused)
+            focused->setFocus();
+    }
 
     refreshColumns();
-    refreshContent(true);
+    // Anything but the kept editor is made again.
+    refreshContent(false);
     refreshError();
 }
 
@@ -328,6 +355,8 @@ void PostsPaneView::refreshContent(bool force)
         m_editorSession = made.session;
         m_editor = m_editorFactory(made);
         m_editorLayout->insertWidget(0, m_editor, 1);
+        // On screen at once: a kept editor was hidden when it was put away.
+        m_editor->show();
         return;
     }
     m_editorSession = nullptr;

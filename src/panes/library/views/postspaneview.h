@@ -4,8 +4,9 @@
 // in focus mode the editor area alone with the mentor in a panel at the
 // trailing edge. The editor area shows the open draft, outside file or piece
 // through an editor made by an injectable factory, kept while its identity
-// key holds, or one of two empty states, with the library model's last error
-// beneath. The pane also owns the publish sheet.
+// key holds (moved, not rebuilt, between the two layouts, and handed to a
+// keeper when the pane goes), or one of two empty states, with the library
+// model's last error beneath. The pane also owns the publish sheet.
 
 #include "model/postsmodel.h"
 #include "panes/library/postspanecontent.h"
@@ -41,6 +42,11 @@ public:
     using EditorFactory = std::function<QWidget *(const PostsEditorRequest &request)>;
     using PlaceFactory = std::function<QWidget *()>;
     using SheetFactory = std::function<QDialog *(QWidget *parent)>;
+    // Offered the shown editor when the pane goes away, with what it shows
+    // and its session; it takes the editor by giving it another parent, or
+    // leaves it to go with the pane.
+    using EditorRelease =
+        std::function<void(QWidget *editor, const PostsEditorContent &content, model::EditorSession *session)>;
 
     PostsPaneView(const QString &home, model::PostsModel *model, QWidget *parent = nullptr);
     ~PostsPaneView() override;
@@ -55,6 +61,7 @@ public:
     // The editor for a request; the default shows the open text's title and
     // location. Setting one rebuilds the shown editor.
     void setEditorFactory(EditorFactory factory);
+    void setEditorRelease(EditorRelease release) { m_editorRelease = std::move(release); }
     // The mentor pane (356 wide); the default is a quiet placeholder.
     void setMentorFactory(PlaceFactory factory);
     // The publish sheet; the default is a placeholder sheet.
@@ -102,6 +109,7 @@ private:
     bool m_focused = false;
     bool m_locked = false;
     EditorFactory m_editorFactory;
+    EditorRelease m_editorRelease;
     PlaceFactory m_mentorFactory;
     SheetFactory m_publishFactory;
     PostsEditorContent m_content;

@@ -93,8 +93,9 @@ TEST_F(PaneTest, FocusModeShowsTheEditorAloneAndTheMentorOnlyWhileUnlocked)
     EXPECT_EQ(pane->libraryColumn(), nullptr);
     ASSERT_NE(pane->mentorPlace(), nullptr);
     EXPECT_FALSE(pane->mentorPlace()->isVisible()); // until the pointer reaches the edge
-    // The two layouts share no editor; the key stays.
-    EXPECT_NE(pane->editor(), regularEditor);
+    // The editor moves to the focused layout under its key, and back.
+    EXPECT_EQ(pane->editor(), regularEditor);
+    EXPECT_TRUE(regularEditor->isVisible());
     EXPECT_EQ(pane->editorContent().identityKey, "harbour");
     pane->setWritingLocked(true);
     EXPECT_EQ(pane->mentorPlace(), nullptr);
@@ -104,6 +105,8 @@ TEST_F(PaneTest, FocusModeShowsTheEditorAloneAndTheMentorOnlyWhileUnlocked)
     EXPECT_EQ(left.count(), 0);
     pane->setFocusMode(false);
     EXPECT_EQ(left.count(), 1);
+    EXPECT_EQ(pane->editor(), regularEditor);
+    EXPECT_TRUE(regularEditor->isVisible());
 }
 
 TEST_F(PaneTest, TheEditorAreaShowsTheFirstCaseThatApplies)

@@ -462,6 +462,39 @@ TEST_F(MountedWorkspace, TheEditorOfTheOpenPieceIsKeptThroughRailSwitchesAndFocu
     EXPECT_EQ(gate.posts().session()->text(), "# Walk\n\nText.\n");
 }
 
+// A conflict that arises while another pane is shown is asked about when the
+// writer is back at the text, not over the pane they are in.
+TEST_F(MountedWorkspace, AConflictWhileAwayIsAskedAboutOnReturn)
+{
+    const QString postFile = openPiece("Walk", "Text.\n");
+    editor::PostEditorView *editor = editorView();
+    QTextCursor end = textView()->textCursor();
+    end.movePosition(QTextCursor::End);
+    textView()->setTextCursor(end);
+    typeHere("Mine");
+    view->select(Pane::trends);
+    QByteArray disk = testsupport::readFile(postFile);
+    testsupport::writeFile(postFile, disk.replace("Text.", "Theirs."));
+    EXPECT_FALSE(gate.posts().flushAll());
+    ASSERT_TRUE(gate.posts().session()->conflictAlert());
+    testsupport::drainPosted();
+    EXPECT_EQ(editor->conflictAlert(), nullptr);
+
+    view->select(Pane::posts);
+    ASSERT_EQ(editorView(), editor);
+    ASSERT_TRUE(spinUntil([&] { return editor->conflictAlert() && editor->conflictAlert()->isVisible(); }));
+    auto *pane = qobject_cast<panes::PostsPaneView *>(view->paneContent());
+    EXPECT_TRUE(pane->errorLine()->isVisible());
+    testsupport::saveScreenshot(*view, "workspace-editor-conflict-on-return");
+    QTest::mouseClick(editor->conflictAlert()->keepLocalButton(), Qt::LeftButton);
+    ASSERT_TRUE(spinUntil([&] { return !editor->conflictAlert(); }));
+    // The line saying a write waits for the answer goes with the question.
+    EXPECT_FALSE(pane->errorLine()->isVisible());
+    EXPECT_EQ(gate.posts().lastError(), std::nullopt);
+    EXPECT_TRUE(gate.posts().flushAll());
+    EXPECT_TRUE(testsupport::readFile(postFile).endsWith("# Walk\n\nText.\nMine"));
+}
+
 // The title stands where the first paint put it, near the top: typing does
 // not move it, a resize does not, and focus mode only takes the header away.
 TEST_F(MountedWorkspace, TheTitleStaysNearTheTopFromTheFirstPaint)

@@ -15,6 +15,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <utility>
+
 using namespace Qt::StringLiterals;
 
 namespace panes {
@@ -97,6 +99,9 @@ PostsPaneView::PostsPaneView(const QString &home, model::PostsModel *model, QWid
               &model::PostsModel::lastDraftWasOutlineChanged, &model::PostsModel::postsChanged})
             connect(m_model, signal, this, [this] { refreshContent(false); });
         connect(m_model, &model::PostsModel::lastErrorChanged, this, &PostsPaneView::refreshError);
+        connect(m_model, &model::PostsModel::sessionChanged, this, &PostsPaneView::watchConflicts);
+        connect(m_model, &model::PostsModel::externalSessionChanged, this, &PostsPaneView::watchConflicts);
+        watchConflicts();
     }
     rebuild();
 }
@@ -381,6 +386,42 @@ void PostsPaneView::refreshError()
     const std::optional<QString> error = m_model ? m_model->lastError() : std::nullopt;
     m_errorLine->setText(error.value_or(QString()));
     m_errorLine->setVisible(error.has_value());
+    if (!error)
+        m_conflictError.reset();
+    else if (conflictStands())
+        m_conflictError = error;
+}
+
+bool PostsPaneView::conflictStands() const
+{
+    if (!m_model)
+        return false;
+    const model::EditorSession *piece = m_model->session();
+    const model::EditorSession *outside = m_model->externalSession();
+    return (piece && piece->conflictAlert()) || (outside && outside->conflictAlert());
+}
+
+void PostsPaneView::watchConflicts()
+{
+    for (const QMetaObject::Connection &watch : std::as_const(m_conflictWatches))
+        disconnect(watch);
+    m_conflictWatches.clear();
+    for (model::EditorSession *session : {m_model->session(), m_model->externalSession()}) {
+        if (session)
+            m_conflictWatches << connect(session, &model::EditorSession::conflictAlertChanged, this,
+                                         &PostsPaneView::conflictSettled);
+    }
+    conflictSettled();
+}
+
+void PostsPaneView::conflictSettled()
+{
+    // Reload clears the error by itself; Keep Local leaves it to this.
+    if (!m_conflictError || conflictStands())
+        return;
+    const std::optional<QString> error = std::exchange(m_conflictError, std::nullopt);
+    if (m_model && m_model->lastError() == error)
+        m_model->setLastError(std::nullopt);
 }
 
 void PostsPaneView::showPublish()

@@ -97,6 +97,11 @@ private:
     void refreshColumns();
     void refreshContent(bool force);
     void refreshError();
+    // An error the library reported while a disk conflict stood is that
+    // conflict's (every write waits for its answer): it goes with it.
+    void watchConflicts();
+    void conflictSettled();
+    bool conflictStands() const;
     void placeMentorOverlay();
     PostsEditorRequest request() const;
     // The model's session behind an editor for that case, if any.
@@ -130,6 +135,8 @@ private:
     QLabel *m_emptyMessage = nullptr;
     QLabel *m_errorLine = nullptr;
     QPointer<QDialog> m_publishSheet;
+    std::optional<QString> m_conflictError;
+    QList<QMetaObject::Connection> m_conflictWatches;
 };
 
 } // namespace panes

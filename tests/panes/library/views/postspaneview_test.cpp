@@ -260,6 +260,45 @@ TEST_F(PaneTest, TheErrorLineShowsTheModelsLastError)
     EXPECT_FALSE(pane->errorLine()->isVisibleTo(pane.get()));
 }
 
+// A write the library refused because the disk changed underneath is
+// reported beneath the editor until the conflict is answered, by either
+// answer, and not a moment longer; focus mode in between changes nothing.
+TEST_F(PaneTest, TheConflictsErrorGoesWithTheConflict)
+{
+    model.selectPiece("harbour");
+    const QString file = postFile("Essays", "harbour");
+    int round = 0;
+    for (const bool keepLocal : {true, false, true}) {
+        SCOPED_TRACE(round);
+        const QString typed = u"Typed %1."_s.arg(round);
+        model.session()->textDidChange(u"# Harbour Lights\n\n"_s + typed + u"\n"_s);
+        QString disk = QString::fromUtf8(testsupport::readFile(file));
+        disk.replace(disk.indexOf(u"\n\n"_s) + 2, disk.size(), u"Theirs %1.\n"_s.arg(round++));
+        testsupport::writeFile(file, disk.toUtf8());
+        EXPECT_FALSE(model.flushAll());
+        ASSERT_TRUE(model.session()->conflictAlert());
+        ASSERT_TRUE(model.lastError().has_value());
+        EXPECT_TRUE(pane->errorLine()->isVisibleTo(pane.get()));
+        pane->setFocusMode(round == 2);
+        EXPECT_TRUE(pane->errorLine()->isVisibleTo(pane.get()));
+        if (keepLocal)
+            model.session()->keepLocal();
+        else
+            model.session()->reloadFromDisk();
+        EXPECT_FALSE(model.session()->conflictAlert());
+        EXPECT_EQ(model.lastError(), std::nullopt);
+        EXPECT_FALSE(pane->errorLine()->isVisibleTo(pane.get()));
+        EXPECT_EQ(model.session()->text().contains(typed), keepLocal);
+    }
+    // An error with no conflict standing is left alone by a conflict that
+    // comes and goes without one.
+    model.setLastError(u"Something else."_s);
+    model.session()->diskDidChange(u"# Harbour Lights\n\nElsewhere.\n"_s);
+    ASSERT_TRUE(model.session()->conflictAlert());
+    model.session()->keepLocal();
+    EXPECT_EQ(model.lastError(), u"Something else."_s);
+}
+
 TEST_F(PaneTest, NarrowLayoutsScreenshots)
 {
     model.selectPiece("plans");

@@ -144,9 +144,15 @@ void LibraryItemDelegate::paintCaption(QPainter &painter, const QRect &rect, con
 const QPixmap &LibraryItemDelegate::stripPixmap(int height, qreal ratio) const
 {
     // The shared strip widget drawn once per row height, then reused.
-    if (m_stripPixmap.height() != qRound(height * ratio) || m_stripPixmap.devicePixelRatio() != ratio) {
+    const QSize size = QSize(m_strip->width(), height) * ratio;
+    if (size.isEmpty()) {
+        // Nothing to draw on; rendering into an empty pixmap only complains.
+        m_stripPixmap = QPixmap();
+        return m_stripPixmap;
+    }
+    if (m_stripPixmap.size() != size || m_stripPixmap.devicePixelRatio() != ratio) {
         m_strip->resize(m_strip->width(), height);
-        m_stripPixmap = QPixmap(QSize(m_strip->width(), height) * ratio);
+        m_stripPixmap = QPixmap(size);
         m_stripPixmap.setDevicePixelRatio(ratio);
         m_stripPixmap.fill(Qt::transparent);
         m_strip->render(&m_stripPixmap, QPoint(), QRegion(), QWidget::DrawChildren);
@@ -157,7 +163,8 @@ const QPixmap &LibraryItemDelegate::stripPixmap(int height, qreal ratio) const
 void LibraryItemDelegate::paintRow(QPainter &painter, const QRect &shape, const QModelIndex &index, bool hovered) const
 {
     const auto *model = qobject_cast<const LibraryColumnModel *>(index.model());
-    if (!model)
+    // A list mid-way through a layout can hand a row no room at all.
+    if (!model || shape.isEmpty())
         return;
     const LibraryPostRow row{model->item(index.row()).post, index.data(LibraryColumnModel::SelectedRole).toBool(),
                              hovered};

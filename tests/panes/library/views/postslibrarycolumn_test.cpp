@@ -4,10 +4,12 @@
 
 #include "panes/library/views/postslibrarycolumn.h"
 
+#include "capturedlog.h"
 #include "fixturehome.h"
 #include "panes/library/views/launchfocusreset.h"
 #include "panes/library/views/librarycolumnmodel.h"
 #include "panes/library/views/libraryglyphs.h"
+#include "panes/library/views/libraryitemdelegate.h"
 #include "panes/library/views/librarysearchrow.h"
 #include "panes/library/views/librarysheets.h"
 #include "screenshot.h"
@@ -19,6 +21,7 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QMenu>
+#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -498,6 +501,26 @@ TEST_F(LargeColumnTest, ClickingARowFarDownKeepsTheListWhereItWas)
     EXPECT_EQ(bar->value(), scrolled);
 }
 
+// The first piece opened far down a long list: nothing for the log, not a
+// painter's complaint about the selection strip.
+TEST_F(LargeColumnTest, OpeningAPieceFarDownLogsNothing)
+{
+    QListView *view = column->groupedView();
+    settleLayout(view);
+    const int row = grouped().rowOfPiece(u"piece-0901"_s);
+    view->scrollTo(grouped().index(row), QAbstractItemView::PositionAtCenter);
+    view->viewport()->repaint();
+    testsupport::CapturedLog log;
+    click(view, row);
+    ASSERT_EQ(model.selectedPostID(), u"piece-0901"_s);
+    for (int frame = 0; frame < 10; ++frame) {
+        view->viewport()->repaint();
+        testsupport::spinUntil([] { return false; }, 30);
+    }
+    for (const testsupport::CapturedLog::Line &line : log.lines)
+        ADD_FAILURE() << line.category.toStdString() << ": " << line.text.toStdString();
+}
+
 TEST_F(ColumnTest, TheFirstActivationOfItsWindowTakesTheFocusAway)
 {
     if (panes::LaunchFocusReset::didReset())
@@ -556,6 +579,28 @@ TEST(LibraryColumnModel, LaysAnyNewListOverTheOldOneWithoutAReset)
 
 // What a tool tip shows for text: Qt takes anything that looks like markup
 // as rich text.
+// A selected row handed a rectangle too small to hold it (as a list mid-way
+// through a layout does) is drawn without a word to the log.
+TEST(LibraryItemDelegate, ASelectedRowInAnEmptyRectangleLogsNothing)
+{
+    LibraryColumnModel model;
+    model.setItems(rows(u"ab"_s));
+    model.setSelectedID(u"a"_s);
+    panes::LibraryItemDelegate delegate(10);
+    QImage canvas(232, 80, QImage::Format_ARGB32_Premultiplied);
+    canvas.fill(Qt::white);
+    QPainter painter(&canvas);
+    testsupport::CapturedLog log;
+    for (const QRect rect : {QRect(), QRect(0, 0, 232, 0), QRect(0, 0, 232, 6), QRect(0, 0, 0, 65)}) {
+        QStyleOptionViewItem option;
+        option.rect = rect;
+        delegate.paint(&painter, option, model.index(0));
+        delegate.paint(&painter, option, model.index(1));
+    }
+    for (const testsupport::CapturedLog::Line &line : log.lines)
+        ADD_FAILURE() << line.category.toStdString() << ": " << line.text.toStdString();
+}
+
 QString shownAsToolTip(const QString &text)
 {
     if (!Qt::mightBeRichText(text))

@@ -462,6 +462,26 @@ TEST_F(MountedWorkspace, TheEditorOfTheOpenPieceIsKeptThroughRailSwitchesAndFocu
     EXPECT_EQ(gate.posts().session()->text(), "# Walk\n\nText.\n");
 }
 
+// A draft's editor is kept the same way, with what was typed into it.
+TEST_F(MountedWorkspace, ADraftsEditorIsKeptThroughARailSwitch)
+{
+    gate.posts().newPostDraft();
+    ASSERT_TRUE(spinUntil([&] { return textView() && textView()->isVisible(); }));
+    textView()->setFocus(); // the writer clicks into it
+    editor::PostEditorView *editor = editorView();
+    QTextCursor end = textView()->textCursor();
+    end.movePosition(QTextCursor::End);
+    textView()->setTextCursor(end);
+    typeHere("Fresh start.");
+    view->select(Pane::learnings);
+    view->select(Pane::posts);
+    ASSERT_EQ(editorView(), editor);
+    ASSERT_TRUE(spinUntil([&] { return QApplication::focusWidget() == textView(); }));
+    typeHere(" Again.");
+    EXPECT_TRUE(gate.posts().draft()->text.endsWith("Fresh start. Again."));
+    EXPECT_TRUE(textView()->document()->isUndoAvailable());
+}
+
 // A conflict that arises while another pane is shown is asked about when the
 // writer is back at the text, not over the pane they are in.
 TEST_F(MountedWorkspace, AConflictWhileAwayIsAskedAboutOnReturn)

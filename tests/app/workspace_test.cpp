@@ -25,6 +25,7 @@
 #include "testutil.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QDir>
 #include <QEnterEvent>
 #include <QJsonObject>
@@ -513,6 +514,22 @@ TEST_F(MountedWorkspace, AConflictWhileAwayIsAskedAboutOnReturn)
     EXPECT_EQ(gate.posts().lastError(), std::nullopt);
     EXPECT_TRUE(gate.posts().flushAll());
     EXPECT_TRUE(testsupport::readFile(postFile).endsWith("# Walk\n\nText.\nMine"));
+}
+
+// Focus mode comes on wherever the pointer rests: the mentor's panel waits
+// for the pointer to reach the trailing edge.
+TEST_F(MountedWorkspace, FocusModeShowsNoMentorWhereThePointerRests)
+{
+    openPiece("Walk", "Text.\n");
+    for (const QPoint at : {QPoint(8, 8), QPoint(90, 20), QPoint(600, 300)}) {
+        QCursor::setPos(view->mapToGlobal(at));
+        gate.setIsFocused(true);
+        QApplication::processEvents();
+        auto *pane = qobject_cast<panes::PostsPaneView *>(view->paneContent());
+        ASSERT_NE(pane->mentorPlace(), nullptr);
+        EXPECT_FALSE(pane->mentorPlace()->isVisible()) << at.x() << "," << at.y();
+        gate.setIsFocused(false);
+    }
 }
 
 // The title stands where the first paint put it, near the top: typing does

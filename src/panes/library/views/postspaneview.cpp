@@ -253,8 +253,10 @@ void PostsPaneView::refreshColumns()
             m_hoverZone = new QWidget(this);
             m_hoverZone->setAttribute(Qt::WA_Hover);
             m_hoverZone->installEventFilter(this);
-            m_hoverZone->show();
+            // Shown only once at the edge: shown where it is made, under the
+            // pointer, it would open the panel at once.
             placeMentorOverlay();
+            m_hoverZone->show();
         } else {
             m_mentorRule = rule();
             m_row->addWidget(m_mentorRule);

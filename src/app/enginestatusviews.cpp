@@ -11,6 +11,8 @@
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QGraphicsDropShadowEffect>
+#include <QGraphicsPathItem>
+#include <QGraphicsScene>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -142,6 +144,14 @@ QWidget *disclosureGroup(const QString &title, QWidget *content)
         content->setVisible(open);
     });
     return group;
+}
+
+// The card's outline: a rectangle with corners rounded by 12.
+QPainterPath cardShape(const QRectF &rect)
+{
+    QPainterPath path;
+    path.addRoundedRect(rect, 12, 12);
+    return path;
 }
 
 } // namespace
@@ -326,11 +336,7 @@ EngineStatusCard::EngineStatusCard(AppGateState &gate, std::function<void()> onC
     setObjectName(QStringLiteral("EngineStatusCard"));
     setFixedWidth(cardWidth);
     setAttribute(Qt::WA_TranslucentBackground, false);
-    auto *shadow = new QGraphicsDropShadowEffect(this);
-    shadow->setColor(QColor(0, 0, 0, 84));
-    shadow->setBlurRadius(16);
-    shadow->setOffset(0, 4);
-    setGraphicsEffect(shadow);
+    followWithShadow();
 
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(16, 16, 16, 16);
@@ -393,14 +399,44 @@ int EngineStatusCard::heightForWidth(int width) const
     return layout()->totalHeightForWidth(width);
 }
 
+EngineStatusCard::~EngineStatusCard()
+{
+    delete m_shadow.data();
+}
+
 bool EngineStatusCard::event(QEvent *event)
 {
     const bool handled = QWidget::event(event);
-    // The card is placed by hand, so no parent layout hears that its content
-    // grew (technical details opened): whoever places it is told instead.
-    if (event->type() == QEvent::LayoutRequest)
+    switch (event->type()) {
+    case QEvent::LayoutRequest:
+        // The card is placed by hand, so no parent layout hears that its
+        // content grew (technical details opened): whoever places it is told
+        // instead.
         emit contentChanged();
+        break;
+    case QEvent::Move:
+    case QEvent::Resize:
+    case QEvent::Show:
+    case QEvent::Hide:
+    case QEvent::ZOrderChange:
+    case QEvent::ParentChange: followWithShadow(); break;
+    default: break;
+    }
     return handled;
+}
+
+void EngineStatusCard::followWithShadow()
+{
+    QWidget *parent = parentWidget();
+    if (m_shadow && m_shadow->parentWidget() != parent)
+        delete m_shadow.data();
+    if (!parent)
+        return;
+    if (!m_shadow)
+        m_shadow = new CardShadow(parent);
+    m_shadow->setGeometry(geometry().marginsAdded(CardShadow::margins));
+    m_shadow->stackUnder(this);
+    m_shadow->setVisible(!isHidden());
 }
 
 void EngineStatusCard::rebuild()
@@ -595,12 +631,58 @@ void EngineStatusCard::paintEvent(QPaintEvent *)
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     const QRectF shape = QRectF(rect());
-    QPainterPath outer;
-    outer.addRoundedRect(shape, 12, 12);
+    const QPainterPath outer = cardShape(shape);
     QPainterPath inner;
     inner.addRoundedRect(shape.adjusted(1, 1, -1, -1), 11, 11);
     painter.fillPath(outer, Palette::page());
     painter.fillPath(outer.subtracted(inner), withAlpha(Palette::accent(), 0.5));
+}
+
+// --- CardShadow ---------------------------------------------------------------
+
+CardShadow::CardShadow(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("EngineStatusCardShadow"));
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+    setFocusPolicy(Qt::NoFocus);
+}
+
+QPixmap CardShadow::shadowPixmap(QSize cardSize, qreal ratio)
+{
+    // The shadow a drop-shadow effect gives the card's shape, made once in a
+    // scene of its own.
+    const QRect bounds = QRect(QPoint(), cardSize).marginsAdded(margins);
+    QGraphicsScene scene;
+    auto *shape = new QGraphicsPathItem(cardShape(QRectF(QPointF(), cardSize)));
+    shape->setPen(Qt::NoPen);
+    shape->setBrush(Palette::page());
+    auto *effect = new QGraphicsDropShadowEffect;
+    effect->setColor(QColor(0, 0, 0, 84));
+    effect->setBlurRadius(blurRadius);
+    effect->setOffset(0, offset);
+    shape->setGraphicsEffect(effect);
+    scene.addItem(shape);
+    QPixmap pixmap(bounds.size() * ratio);
+    pixmap.setDevicePixelRatio(ratio);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    scene.render(&painter, QRectF(QPointF(), bounds.size()), QRectF(bounds));
+    return pixmap;
+}
+
+void CardShadow::paintEvent(QPaintEvent *)
+{
+    const QSize cardSize = rect().marginsRemoved(margins).size();
+    const qreal ratio = devicePixelRatioF();
+    if (cardSize.isEmpty())
+        return;
+    if (m_pixmap.isNull() || m_cardSize != cardSize || m_pixmap.devicePixelRatio() != ratio) {
+        m_pixmap = shadowPixmap(cardSize, ratio);
+        m_cardSize = cardSize;
+    }
+    QPainter painter(this);
+    painter.drawPixmap(0, 0, m_pixmap);
 }
 
 // --- MentorEngineStatus ---------------------------------------------------------

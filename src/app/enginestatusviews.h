@@ -11,6 +11,8 @@
 
 #include <QAbstractButton>
 #include <QFrame>
+#include <QMargins>
+#include <QPixmap>
 #include <QPointer>
 #include <QUrl>
 #include <functional>
@@ -87,6 +89,31 @@ private:
     QAbstractAnimation *m_pulse;
 };
 
+// The card's drop shadow, drawn from a pixmap made once per card size by a
+// widget of its own just beneath the card. A graphics effect on the card
+// would render the card and blur it again on every repaint of what lies
+// under it (each keystroke in the editor), and fails to repaint its area
+// when the card goes.
+class CardShadow : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int blurRadius = 16;
+    static constexpr int offset = 4; // downwards
+    // Around the card: where the shadow reaches.
+    static constexpr QMargins margins{blurRadius, blurRadius - offset, blurRadius, blurRadius + offset};
+
+    explicit CardShadow(QWidget *parent);
+    // The shadow of a card of that size, for a device of that pixel ratio.
+    static QPixmap shadowPixmap(QSize cardSize, qreal ratio);
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    QPixmap m_pixmap;
+    QSize m_cardSize;
+};
+
 class EngineStatusCard : public QFrame {
     Q_OBJECT
 public:
@@ -108,6 +135,7 @@ public:
     // workspace passes its own, tests their recorders.
     EngineStatusCard(AppGateState &gate, std::function<void()> onCollapse, QString installCommand,
                      QWidget *parent = nullptr);
+    ~EngineStatusCard() override;
 
     const QString &installCommand() const { return m_installCommand; }
     std::function<void()> onCollapse;
@@ -124,6 +152,9 @@ public:
 
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
+    // The shadow beneath the card, a sibling that follows it; null while the
+    // card has no parent.
+    CardShadow *shadow() const { return m_shadow; }
 
 signals:
     // The body was built again, or a part of it opened or closed; its height
@@ -140,6 +171,8 @@ private:
     // Builds the body again from the models; details start collapsed.
     void rebuild();
     void updateRecheck();
+    // The shadow placed under the card again, made in its parent if needed.
+    void followWithShadow();
     QWidget *engineMissingSection(const engine::EngineGateModel::Phase &phase);
     QWidget *setupFailedSection(const profiles::ProfileProvisioner::Outcome &failure);
 
@@ -149,6 +182,7 @@ private:
     QVBoxLayout *m_bodyLayout;
     QWidget *m_body = nullptr;
     QPointer<QPushButton> m_recheck;
+    QPointer<CardShadow> m_shadow;
 };
 
 // The mentor panes' one-line engine status.

@@ -5,9 +5,12 @@
 #include "app/appgatestate.h"
 #include "app/chrome/palette.h"
 #include "app/enginestatusviews.h"
+#include "app/panemounts.h"
 #include "app/workspaceview.h"
 #include "engine/enginegatemodel.h"
 #include "engine/mentorsessionmodel.h"
+#include "library/homelocation.h"
+#include "model/postsmodel.h"
 #include "profiles/provisioningmodel.h"
 
 #include "fakehermesscenario.h"
@@ -21,6 +24,8 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -413,6 +418,97 @@ TEST_F(EngineStatus, StatusLineFollowsTheGateOrTheMentor)
     EXPECT_TRUE(withGate.toolTip().startsWith("hermes ")) << withGate.toolTip().toStdString();
     withGate.resize(260, 16);
     testsupport::saveScreenshot(withGate, "status-line-ready");
+}
+
+// The workspace as the application mounts it, a long piece open in the prose
+// editor, and the engine-missing card over the editor's lower-leading corner.
+class MountedEngineStatus : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const QString home = dir.filePath("Home");
+        testsupport::writeFile(
+            home + "/projects/Essays/walk/post.md",
+            "---\ntype: post\npass_state: First Draft\norigin: writer\n---\n# Walk\n\n"
+                + QString("We walked along the harbour wall until the light went. ").repeated(120).toUtf8() + "\n");
+        QSettings settings(dir.filePath("settings.ini"), QSettings::IniFormat);
+        settings.setValue("pennoraHome", library::HomeLocation::settingsText(home));
+        gate.settleHome(settings);
+        view = std::make_unique<WorkspaceView>(gate, &app::mountPanes);
+        view->resize(1100, 720);
+        view->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
+        ASSERT_TRUE(spinUntil([&] { return !gate.posts().posts().isEmpty(); }));
+        gate.posts().selectPiece("walk");
+        ASSERT_TRUE(spinUntil([&] { return gate.posts().session() != nullptr; }));
+        check(testsupport::placeFakeHermes(dir.filePath("broken/hermes"), checkAnswer(1, "")));
+        ASSERT_NE(view->card(), nullptr);
+    }
+    void TearDown() override
+    {
+        view.reset();
+        gate.posts().settleBackgroundWork();
+    }
+    void check(const QString &binary)
+    {
+        QCoro::waitFor(gate.gateModel().check({binary}, false, dir.filePath("state"), 5));
+    }
+    // What the window shows: its last painted frame, once the paints asked
+    // for have run. No blinking caret comes into it.
+    QImage onScreen() const
+    {
+        if (QWidget *focused = QApplication::focusWidget())
+            focused->clearFocus();
+        spinUntil([] { return false; }, 200);
+        return view->screen()->grabWindow(view->winId()).toImage().convertToFormat(QImage::Format_RGB32);
+    }
+    // The window drawn afresh.
+    QImage drawnAfresh() const { return view->grab().toImage().convertToFormat(QImage::Format_RGB32); }
+
+    QTemporaryDir dir;
+    AppGateState gate;
+    std::unique_ptr<WorkspaceView> view;
+};
+
+// Closed by its chevron or by a Re-check that finds the engine, the card
+// leaves the window as it would be drawn without it: its part over the editor
+// shows the text again, and the shadow around it goes with it.
+TEST_F(MountedEngineStatus, TheCardLeavesNothingBehindWhenItCloses)
+{
+    placePayloadBesideTheTests();
+    const std::pair<const char *, std::function<void()>> closings[] = {
+        {"chevron", [&] { view->card()->findChild<QToolButton *>("collapse")->click(); }},
+        {"recheck",
+         [&] {
+             testsupport::placeFakeHermes(QDir::homePath() + "/.local/bin/hermes", QJsonObject{});
+             view->card()->findChild<QPushButton *>("Re-check")->click();
+             ASSERT_TRUE(spinUntil([&] { return !gate.gateModel().running() && !gate.provisioning().running(); }));
+         }},
+    };
+    for (const auto &[way, close] : closings) {
+        SCOPED_TRACE(way);
+        if (!view->card())
+            view->pill()->click();
+        ASSERT_NE(view->card(), nullptr);
+        const QRect card = view->card()->geometry();
+        // The shadow lies under the card and reaches round it.
+        ASSERT_NE(view->card()->shadow(), nullptr);
+        EXPECT_EQ(view->card()->shadow()->geometry(), card.marginsAdded(app::CardShadow::margins));
+        const QImage before = onScreen();
+        testsupport::saveScreenshot(*view, QString("workspace-engine-card-before-%1").arg(way));
+
+        close();
+        ASSERT_EQ(view->card(), nullptr);
+        const QImage after = onScreen();
+        const QRect area = card.marginsAdded(app::CardShadow::margins) & view->rect();
+        EXPECT_TRUE(after.copy(area) == drawnAfresh().copy(area));
+        // A soft shadow stood beneath the card.
+        const QPoint belowCard(card.center().x(), card.bottom() + 5);
+        EXPECT_LT(qGray(before.pixel(belowCard)) + 8, qGray(after.pixel(belowCard)));
+        // What the window showed after the card left, as painted.
+        after.save(testsupport::binaryDir() + QString("/screenshots/workspace-engine-card-closed-%1.png").arg(way));
+    }
+    QFile::remove(QDir::homePath() + "/.local/bin/hermes");
 }
 
 } // namespace

@@ -308,34 +308,74 @@ FileError::FileError(int code, const QString &path, const QString &operation)
     : Error(QStringLiteral("%1 failed: %2: %3").arg(operation, errorText(code), path)), m_code(code), m_path(path)
 {}
 
+namespace {
+
+// Where a file is about to be replaced, and the mode its replacement gets: a
+// rewrite keeps the old mode, a new file (a link at the target counts as one)
+// 0666 less the umask, a private file 0600.
+struct Replacement {
+    QByteArray target;
+    Split split;
+    mode_t createMode = 0666;
+    int exactMode = -1;
+    bool folderThere = false;
+};
+
+Replacement replacementOf(const QString &path, Privacy privacy)
+{
+    Replacement r;
+    r.target = encode(path);
+    r.split = splitPath(r.target);
+    if (r.split.name.isEmpty() || r.split.name == "." || r.split.name == "..")
+        fail(EISDIR, r.target, "write");
+    struct stat st {};
+    const bool there = ::lstat(r.target.constData(), &st) == 0;
+    r.folderThere = there && S_ISDIR(st.st_mode);
+    if (privacy == Privacy::Private) {
+        r.createMode = 0600;
+        r.exactMode = 0600;
+    } else if (there && S_ISREG(st.st_mode)) {
+        r.createMode = st.st_mode & 0777;
+        r.exactMode = static_cast<int>(st.st_mode & 07777);
+    }
+    return r;
+}
+
+// Gives temp the name target unless something is there already: 0, or EEXIST.
+int publishOnce(Temp &temp, const QByteArray &target, const char *operation)
+{
+    const int code = renameNoReplace(temp.path, target);
+    if (code == EEXIST)
+        return EEXIST;
+    if (code == 0) {
+        temp.published();
+    } else if (!renameNoReplaceUnsupported(code)) {
+        fail(code, target, operation);
+    } else if (::link(temp.path.constData(), target.constData()) != 0) {
+        if (errno == EEXIST)
+            return EEXIST;
+        fail(errno, target, "link");
+    }
+    // After a link the temp name is dropped by Temp's destructor; the data
+    // lives on under target.
+    observe(detail::Step::rename, target);
+    return 0;
+}
+
+} // namespace
+
 void atomicWrite(const QString &path, const QByteArray &data, Privacy privacy)
 {
-    const QByteArray target = encode(path);
-    const Split split = splitPath(target);
-    if (split.name.isEmpty() || split.name == "." || split.name == "..")
-        fail(EISDIR, target, "write");
-
-    mode_t createMode = 0666; // the umask applies
-    int exactMode = -1;
-    struct stat st {};
-    if (privacy == Privacy::Private) {
-        createMode = 0600;
-        exactMode = 0600;
-    } else if (::lstat(target.constData(), &st) == 0 && S_ISREG(st.st_mode)) {
-        // A rewrite keeps the old mode; a link at the target counts as a new file.
-        createMode = st.st_mode & 0777;
-        exactMode = static_cast<int>(st.st_mode & 07777);
-    }
-
+    const Replacement r = replacementOf(path, privacy);
     Temp temp;
-    createTemp(temp, split.folder, split.name, createMode, exactMode);
+    createTemp(temp, r.split.folder, r.split.name, r.createMode, r.exactMode);
     fillTemp(temp, data);
     // rename() replaces a symbolic link itself, never what it points to.
-    if (::rename(temp.path.constData(), target.constData()) != 0)
-        fail(errno, target, "rename");
+    if (::rename(temp.path.constData(), r.target.constData()) != 0)
+        fail(errno, r.target, "rename");
     temp.published();
-    observe(detail::Step::rename, target);
-    syncFolder(split.folder);
+    observe(detail::Step::rename, r.target);
+    syncFolder(r.split.folder);
 }
 
 namespace {
@@ -407,43 +447,21 @@ std::optional<FileStamp> entryStamp(const QString &path)
 
 Replace replaceIfUnchanged(const QString &path, const QByteArray &data, const std::optional<FileStamp> &expected)
 {
-    const QByteArray target = encode(path);
-    const Split split = splitPath(target);
-    if (split.name.isEmpty() || split.name == "." || split.name == "..")
+    const Replacement r = replacementOf(path, Privacy::Default);
+    const QByteArray &target = r.target;
+    const Split &split = r.split;
+    // An exchange would move a folder aside where a rename refuses.
+    if (r.folderThere)
         fail(EISDIR, target, "write");
 
-    mode_t createMode = 0666; // the umask applies
-    int exactMode = -1;
-    struct stat st {};
-    if (::lstat(target.constData(), &st) == 0) {
-        // An exchange would move a folder aside where a rename refuses.
-        if (S_ISDIR(st.st_mode))
-            fail(EISDIR, target, "write");
-        if (S_ISREG(st.st_mode)) {
-            createMode = st.st_mode & 0777;
-            exactMode = static_cast<int>(st.st_mode & 07777);
-        }
-    }
-
     Temp temp;
-    createTemp(temp, split.folder, split.name, createMode, exactMode);
+    createTemp(temp, split.folder, split.name, r.createMode, r.exactMode);
     fillTemp(temp, data);
 
     if (!expected) {
         // Nothing was there: a file that appeared since is someone's save.
-        const int code = renameNoReplace(temp.path, target);
-        if (code == EEXIST)
+        if (publishOnce(temp, target, "rename") == EEXIST)
             return Replace::changedMeanwhile;
-        if (code == 0) {
-            temp.published();
-        } else if (!renameNoReplaceUnsupported(code)) {
-            fail(code, target, "rename");
-        } else if (::link(temp.path.constData(), target.constData()) != 0) {
-            if (errno == EEXIST)
-                return Replace::changedMeanwhile;
-            fail(errno, target, "link");
-        }
-        observe(detail::Step::rename, target);
         syncFolder(split.folder);
         return Replace::done;
     }
@@ -491,22 +509,8 @@ QString publishUnique(Temp &temp, const QByteArray &folderBytes, const QString &
     for (int n = 1; n <= kMaxNumberedNames; ++n) {
         const QString name = numberedName(base, ext, n);
         const QByteArray target = joinPath(folderBytes, encode(name));
-        const int code = renameNoReplace(temp.path, target);
-        if (code == EEXIST)
+        if (publishOnce(temp, target, "publish") == EEXIST)
             continue;
-        if (code == 0) {
-            temp.published();
-        } else if (renameNoReplaceUnsupported(code)) {
-            if (::link(temp.path.constData(), target.constData()) != 0) {
-                if (errno == EEXIST)
-                    continue;
-                fail(errno, target, "link");
-            }
-            // The temp name is dropped by Temp's destructor; the data lives on under target.
-        } else {
-            fail(code, target, "publish");
-        }
-        observe(detail::Step::rename, target);
         syncFolder(folderBytes);
         return name;
     }

@@ -406,6 +406,24 @@ std::optional<Container> containerMark(const LineView &line, int indent, qsizety
     return std::nullopt;
 }
 
+// After a mark: up to the code indent the blanks that follow belong to the
+// item's contents; past it, one does and the rest indent code within it.
+void takeBlanksAfterMark(const LineView &line, Container &next, int &total, int &indent, qsizetype &off)
+{
+    total += next.contentsIndent - next.markIndent;
+    indent = indentation(line, total, off);
+    total += indent;
+    if (off >= line.end()) {
+        ++next.contentsIndent;
+    } else if (indent <= kCodeIndent) {
+        next.contentsIndent += indent;
+        indent = 0;
+    } else {
+        next.contentsIndent += 1;
+        --indent;
+    }
+}
+
 // The renderer's block state between lines: the open list items and quotes,
 // the line that opened the block being built, and what that block needs.
 class BlockScanner {
@@ -581,19 +599,7 @@ BlockScanner::Fed BlockScanner::feed(QStringView text, bool followed)
                 pivot = Line::blank;
                 off = after;
                 Container next = *item;
-                total += next.contentsIndent - next.markIndent;
-                indent = indentation(line, total, off);
-                total += indent;
-                // Some of the blanks after the mark still belong to it.
-                if (off >= line.end()) {
-                    ++next.contentsIndent;
-                } else if (indent <= kCodeIndent) {
-                    next.contentsIndent += indent;
-                    indent = 0;
-                } else {
-                    next.contentsIndent += 1;
-                    --indent;
-                }
+                takeBlanksAfterMark(line, next, total, indent, off);
                 m_containers[parents].markIndent = next.markIndent;
                 m_containers[parents].contentsIndent = next.contentsIndent;
                 ++brothers;
@@ -613,18 +619,7 @@ BlockScanner::Fed BlockScanner::feed(QStringView text, bool followed)
                 if (!(interruptsParagraph && off >= line.end() && found->mark != u'>')
                     && !(interruptsParagraph && ordered && found->start != 1)) {
                     Container next = *found;
-                    total += next.contentsIndent - next.markIndent;
-                    indent = indentation(line, total, off);
-                    total += indent;
-                    if (off >= line.end()) {
-                        ++next.contentsIndent;
-                    } else if (indent <= kCodeIndent) {
-                        next.contentsIndent += indent;
-                        indent = 0;
-                    } else {
-                        next.contentsIndent += 1;
-                        --indent;
-                    }
+                    takeBlanksAfterMark(line, next, total, indent, off);
                     if (brothers + children == 0)
                         pivot = Line::blank;
                     if (children == 0)

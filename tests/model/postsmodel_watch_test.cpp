@@ -7,6 +7,7 @@
 #include "library/poststore.h"
 #include "testenv.h"
 #include "testutil.h"
+#include "walkgate.h"
 
 #include <QCoro/QCoroTask>
 #include <QDir>
@@ -27,6 +28,7 @@ using library::Post;
 using model::PostsModel;
 namespace PostStore = library::PostStore;
 using testsupport::spinUntil;
+using testsupport::WalkGate;
 
 // Lets every batch of file events that could still be open run.
 void settle()
@@ -38,36 +40,6 @@ bool lists(const PostsModel &model, const QString &title)
 {
     return std::any_of(model.posts().begin(), model.posts().end(), [&](const Post &p) { return p.title == title; });
 }
-
-// Holds the Home watcher's background walk before the walk below one folder
-// until released.
-class WalkGate {
-public:
-    WalkGate(model::PostsWatcher &watcher, const QString &heldAt)
-    {
-        watcher.beforeBackgroundWalk = [state = m_state, heldAt](const QString &folder) {
-            if (folder != heldAt)
-                return;
-            state->reached = true;
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-            while (!state->released && std::chrono::steady_clock::now() < deadline)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        };
-    }
-    ~WalkGate() { release(); }
-    bool waitUntilReached()
-    {
-        return spinUntil([&] { return m_state->reached.load(); });
-    }
-    void release() { m_state->released = true; }
-
-private:
-    struct State {
-        std::atomic<bool> reached{false};
-        std::atomic<bool> released{false};
-    };
-    std::shared_ptr<State> m_state = std::make_shared<State>();
-};
 
 class PostsModelWatchTest : public ::testing::Test {
 protected:
@@ -221,8 +193,9 @@ TEST_F(PostsModelWatchTest, UnsavedWordsFollowTheOpenPiecesFolderWhereverItGoes)
         const QString before = testsupport::readText(folderOf(walk) + "/post.md");
         model.session()->textDidChange(more);
         ASSERT_TRUE(QDir().rename(folderOf(walk), away));
-        if (failedSave)
+        if (failedSave) {
             EXPECT_FALSE(model.session()->flush());
+        }
         ASSERT_TRUE(spinUntil([&] { return model.draft().has_value(); }, 10000));
         EXPECT_EQ(model.draft()->text, more);
         EXPECT_EQ(model.draft()->project, "Elsewhere");

@@ -1,6 +1,7 @@
 #include "model/postswatcher.h"
 
 #include "testutil.h"
+#include "walkgate.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -9,15 +10,11 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <memory>
-#include <thread>
-
 namespace {
 
 using model::PostsWatcher;
 using testsupport::spinUntil;
+using testsupport::WalkGate;
 using testsupport::writeFile;
 
 // Lets every batch that could still be open run.
@@ -25,35 +22,6 @@ void settle()
 {
     spinUntil([] { return false; }, int(3 * PostsWatcher::latency.count()));
 }
-
-// Holds a background walk before the walk below one folder until released.
-class WalkGate {
-public:
-    WalkGate(PostsWatcher &watcher, const QString &heldAt)
-    {
-        watcher.beforeBackgroundWalk = [state = m_state, heldAt](const QString &folder) {
-            if (folder != heldAt)
-                return;
-            state->reached = true;
-            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-            while (!state->released && std::chrono::steady_clock::now() < deadline)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        };
-    }
-    ~WalkGate() { release(); }
-    bool waitUntilReached()
-    {
-        return spinUntil([&] { return m_state->reached.load(); });
-    }
-    void release() { m_state->released = true; }
-
-private:
-    struct State {
-        std::atomic<bool> reached{false};
-        std::atomic<bool> released{false};
-    };
-    std::shared_ptr<State> m_state = std::make_shared<State>();
-};
 
 class PostsWatcherTest : public ::testing::Test {
 protected:

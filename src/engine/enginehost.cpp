@@ -2,6 +2,7 @@
 
 #include "engine/acpengineclient.h"
 #include "engine/engineprobe.h"
+#include "engine/guardedcall.h"
 
 #include <QMetaObject>
 
@@ -143,27 +144,21 @@ QCoro::Task<EngineHost::ChatStart> EngineHost::startChat()
     }
 
     m_chatStarting = connection;
-    std::optional<QString> version;
-    std::optional<QString> failure;
-    QCoro::Task<std::optional<QString>> handshaking = handshake(connection);
-    try {
-        version = co_await std::move(handshaking);
-    } catch (const std::exception &error) {
-        failure = foundation::describe(error);
-    }
-    if (!self || m_chatStarting != connection) {
+    auto handshaking = guardedCall(self, [this, connection] { return handshake(connection); });
+    const std::optional<CallResult<std::optional<QString>>> shaken = co_await std::move(handshaking);
+    if (!shaken || m_chatStarting != connection) {
         // stopChat(), shutdown() or the host's end closed it meanwhile; an
         // answer that came first does not bring it back.
         connection->close();
         co_return ChatStart::failed(u"chat engine stopped"_s);
     }
     m_chatStarting.reset();
-    if (failure) {
+    if (shaken->failure) {
         connection->close();
-        co_return ChatStart::failed(u"handshake failed: "_s + *failure);
+        co_return ChatStart::failed(u"handshake failed: "_s + *shaken->failure);
     }
     m_chat = connection;
-    co_return ChatStart::up(version, versionDriftNote(version));
+    co_return ChatStart::up(shaken->answer, versionDriftNote(shaken->answer));
 }
 
 QCoro::Task<std::shared_ptr<EngineTransport>> EngineHost::openOneShot(QString profile)
@@ -186,20 +181,15 @@ QCoro::Task<std::shared_ptr<EngineTransport>> EngineHost::openOneShot(QString pr
     }
 
     const QPointer<EngineHost> self(this);
-    std::optional<QString> failure;
-    QCoro::Task<std::optional<QString>> handshaking = handshake(connection);
-    try {
-        co_await std::move(handshaking);
-    } catch (const std::exception &error) {
-        failure = foundation::describe(error);
-    }
-    if (!self || m_oneShot != connection) {
+    auto handshaking = guardedCall(self, [this, connection] { return handshake(connection); });
+    const std::optional<CallResult<std::optional<QString>>> shaken = co_await std::move(handshaking);
+    if (!shaken || m_oneShot != connection) {
         connection->close();
         throw HostError(u"one-shot engine stopped"_s);
     }
-    if (failure) {
+    if (shaken->failure) {
         finishOneShot(connection);
-        throw HostError(u"handshake failed: "_s + *failure);
+        throw HostError(u"handshake failed: "_s + *shaken->failure);
     }
     co_return connection;
 }

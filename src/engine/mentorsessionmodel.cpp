@@ -1,5 +1,6 @@
 #include "engine/mentorsessionmodel.h"
 
+#include "engine/guardedcall.h"
 #include "foundation/dates.h"
 #include "foundation/fs.h"
 #include "foundation/json.h"
@@ -566,21 +567,17 @@ QCoro::Task<std::optional<SessionEntry>> MentorSessionModel::createSession(QStri
     if (!chat)
         co_return std::nullopt;
     const QPointer<MentorSessionModel> self(this);
-    std::optional<JSONValue> answer;
-    std::optional<QString> failure;
-    try {
-        answer =
-            co_await chat->request(u"session/new"_s, sessionParams(m_cwdProvider(), std::nullopt), sessionNewTimeout);
-    } catch (const std::exception &error) {
-        failure = foundation::describe(error);
-    }
-    if (!self)
+    auto calling = guardedCall(self, [&] {
+        return chat->request(u"session/new"_s, sessionParams(m_cwdProvider(), std::nullopt), sessionNewTimeout);
+    });
+    const std::optional<CallResult<std::optional<JSONValue>>> answered = co_await std::move(calling);
+    if (!answered)
         co_return std::nullopt;
-    if (failure) {
-        appendToActive(SessionRow::notice(u"Session refused — "_s + *failure, Kind::refused));
+    if (answered->failure) {
+        appendToActive(SessionRow::notice(u"Session refused — "_s + *answered->failure, Kind::refused));
         co_return std::nullopt;
     }
-    const std::optional<QString> id = newSessionId(answer);
+    const std::optional<QString> id = newSessionId(answered->answer);
     if (!id) {
         appendToActive(SessionRow::notice(u"Session refused — the engine returned no id."_s, Kind::refused));
         co_return std::nullopt;
@@ -611,23 +608,19 @@ QCoro::Task<bool> MentorSessionModel::resume(SessionEntry entry)
     const QPointer<MentorSessionModel> self(this);
     resetTranscript(entry.sessionId);
     setReplayingSessionId(entry.sessionId);
-    std::optional<JSONValue> answer;
-    std::optional<QString> failure;
-    try {
-        answer = co_await chat->request(u"session/load"_s, sessionParams(m_cwdProvider(), entry.sessionId),
-                                        sessionLoadTimeout);
-    } catch (const std::exception &error) {
-        failure = foundation::describe(error);
-    }
-    if (!self)
+    auto calling = guardedCall(self, [&] {
+        return chat->request(u"session/load"_s, sessionParams(m_cwdProvider(), entry.sessionId), sessionLoadTimeout);
+    });
+    const std::optional<CallResult<std::optional<JSONValue>>> answered = co_await std::move(calling);
+    if (!answered)
         co_return false;
     setReplayingSessionId(std::nullopt);
     drainPendingScope();
-    if (failure) {
-        appendRow(SessionRow::notice(u"Resume failed — "_s + *failure, Kind::failed), entry.sessionId);
+    if (answered->failure) {
+        appendRow(SessionRow::notice(u"Resume failed — "_s + *answered->failure, Kind::failed), entry.sessionId);
         co_return false;
     }
-    if (!loadAnswerKnowsSession(answer)) {
+    if (!loadAnswerKnowsSession(answered->answer)) {
         appendRow(SessionRow::notice(u"The engine does not know “"_s + entry.name
                                          + u"” — its history is no longer on the engine."_s,
                                      Kind::refused),
@@ -682,21 +675,17 @@ QCoro::Task<std::optional<SessionEntry>> MentorSessionModel::fork()
         co_return std::nullopt;
     const QPointer<MentorSessionModel> self(this);
     const SessionEntry source = *m_activeEntry;
-    std::optional<JSONValue> answer;
-    std::optional<QString> failure;
-    try {
-        answer = co_await chat->request(u"session/fork"_s, sessionParams(m_cwdProvider(), source.sessionId),
-                                        sessionForkTimeout);
-    } catch (const std::exception &error) {
-        failure = foundation::describe(error);
-    }
-    if (!self)
+    auto calling = guardedCall(self, [&] {
+        return chat->request(u"session/fork"_s, sessionParams(m_cwdProvider(), source.sessionId), sessionForkTimeout);
+    });
+    const std::optional<CallResult<std::optional<JSONValue>>> answered = co_await std::move(calling);
+    if (!answered)
         co_return std::nullopt;
-    if (failure) {
-        appendRow(SessionRow::notice(u"Fork failed — "_s + *failure, Kind::failed), source.sessionId);
+    if (answered->failure) {
+        appendRow(SessionRow::notice(u"Fork failed — "_s + *answered->failure, Kind::failed), source.sessionId);
         co_return std::nullopt;
     }
-    const std::optional<QString> id = newSessionId(answer);
+    const std::optional<QString> id = newSessionId(answered->answer);
     if (!id) {
         appendRow(SessionRow::notice(u"Fork refused — the engine returned no new session."_s, Kind::refused),
                   source.sessionId);
@@ -844,15 +833,12 @@ QCoro::Task<TurnOutcome> MentorSessionModel::prompt(EngineTransport &connection,
         {u"sessionId"_s, engineSessionId},
         {u"prompt"_s, JSONValue::Array{JSONValue::Object{{u"type"_s, u"text"_s}, {u"text"_s, promptText}}}},
     });
-    std::optional<JSONValue> answer;
-    std::optional<QString> failure;
-    try {
-        answer = co_await connection.request(u"session/prompt"_s, params, promptTimeout);
-    } catch (const std::exception &error) {
-        failure = foundation::describe(error);
-    }
-    if (!self)
+    auto calling = guardedCall(self, [&] { return connection.request(u"session/prompt"_s, params, promptTimeout); });
+    const std::optional<CallResult<std::optional<JSONValue>>> answered = co_await std::move(calling);
+    if (!answered)
         co_return TurnOutcome::failed();
+    const std::optional<QString> &failure = answered->failure;
+    const std::optional<JSONValue> &answer = answered->answer;
 
     TurnOutcome outcome = TurnOutcome::failed();
     if (failure) {
@@ -903,25 +889,20 @@ QCoro::Task<TurnOutcome> MentorSessionModel::runPass(QString profile, QString la
     setActiveEntry(SessionEntry{passKey, label + u" · "_s + pieceTitle, pieceTitle, QDateTime::currentDateTimeUtc()});
     setStreaming(true);
 
-    TurnOutcome outcome = TurnOutcome::failed();
-    std::optional<QString> failure;
-    try {
-        // Built before the co_await: GCC 12 destroys a lambda passed as a
-        // temporary inside co_await twice.
-        QCoro::Task<TurnOutcome> running = m_host->startOneShot(
+    auto running = guardedCall(self, [&] {
+        return m_host->startOneShot(
             profile, [self, label, promptText](EngineTransport &connection) -> QCoro::Task<TurnOutcome> {
                 if (!self)
                     return []() -> QCoro::Task<TurnOutcome> { co_return TurnOutcome::failed(); }();
                 return self->openPassSession(connection, label, promptText);
             });
-        outcome = co_await std::move(running);
-    } catch (const std::exception &error) {
-        failure = foundation::describe(error);
-    }
-    if (!self)
+    });
+    const std::optional<CallResult<TurnOutcome>> ran = co_await std::move(running);
+    if (!ran)
         co_return TurnOutcome::failed();
-    if (failure) {
-        appendRow(SessionRow::notice(label + u" failed — "_s + *failure, Kind::failed), passKey);
+    TurnOutcome outcome = ran->answer;
+    if (ran->failure) {
+        appendRow(SessionRow::notice(label + u" failed — "_s + *ran->failure, Kind::failed), passKey);
         outcome = TurnOutcome::failed();
     }
     setPassWireId(std::nullopt);
@@ -936,21 +917,17 @@ QCoro::Task<TurnOutcome> MentorSessionModel::openPassSession(EngineTransport &co
                                                              QString promptText)
 {
     const QPointer<MentorSessionModel> self(this);
-    std::optional<JSONValue> answer;
-    std::optional<QString> failure;
-    try {
-        answer = co_await connection.request(u"session/new"_s, sessionParams(m_cwdProvider(), std::nullopt),
-                                             sessionNewTimeout);
-    } catch (const std::exception &error) {
-        failure = foundation::describe(error);
-    }
-    if (!self)
+    auto calling = guardedCall(self, [&] {
+        return connection.request(u"session/new"_s, sessionParams(m_cwdProvider(), std::nullopt), sessionNewTimeout);
+    });
+    const std::optional<CallResult<std::optional<JSONValue>>> answered = co_await std::move(calling);
+    if (!answered)
         co_return TurnOutcome::failed();
-    if (failure) {
-        appendRow(SessionRow::notice(label + u" failed — "_s + *failure, Kind::failed), passKey);
+    if (answered->failure) {
+        appendRow(SessionRow::notice(label + u" failed — "_s + *answered->failure, Kind::failed), passKey);
         co_return TurnOutcome::failed();
     }
-    const std::optional<QString> id = newSessionId(answer);
+    const std::optional<QString> id = newSessionId(answered->answer);
     if (!id) {
         appendRow(SessionRow::notice(label + u" failed — the engine refused a session."_s, Kind::failed), passKey);
         co_return TurnOutcome::failed();

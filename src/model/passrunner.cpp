@@ -1,4 +1,5 @@
-// Passes and the Blind Read, run from the library model on the open piece.
+#include "model/passrunner.h"
+
 #include "model/postsmodel.h"
 
 #include "engine/mentorsessionmodel.h"
@@ -12,7 +13,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QRandomGenerator>
 #include <QUrl>
 
 #include <sys/stat.h>
@@ -25,11 +25,6 @@ using engine::PassReadiness;
 using engine::TurnOutcome;
 using library::PassKind;
 namespace PostStore = library::PostStore;
-
-const QString PostsModel::homeChangedDuringPassMessage =
-    u"The library changed while the pass ran — its Pass State was not advanced."_s;
-const QString PostsModel::pieceChangedDuringPassMessage =
-    u"The piece was renamed, moved or replaced while the pass ran — its Pass State was not advanced."_s;
 
 namespace {
 
@@ -59,25 +54,20 @@ bool answered(const TurnOutcome &outcome)
 
 } // namespace
 
-void PostsModel::setRunningPass(const std::optional<PassKind> &kind)
+void PassRunner::setRunningPass(const std::optional<PassKind> &kind)
 {
-    store(m_runningPass, kind, &PostsModel::runningPassChanged);
+    m_model.store(m_runningPass, kind, &PostsModel::runningPassChanged);
 }
 
-void PostsModel::setRunningBlindRead(bool running)
+void PassRunner::setRunningBlindRead(bool running)
 {
-    store(m_runningBlindRead, running, &PostsModel::runningBlindReadChanged);
+    m_model.store(m_runningBlindRead, running, &PostsModel::runningBlindReadChanged);
 }
 
-bool PostsModel::tossSystemCoin()
-{
-    return QRandomGenerator::system()->bounded(2) == 0;
-}
-
-std::optional<PostsModel::PassTarget> PostsModel::passPreflight(const QString &action, const MentorSessionModel &mentor)
+std::optional<PassRunner::Target> PassRunner::preflight(const QString &action, const MentorSessionModel &mentor)
 {
     const auto refuse = [this](const QString &message) {
-        setLastError(message);
+        m_model.setLastError(message);
         return std::nullopt;
     };
     if (m_runningPass)
@@ -88,31 +78,33 @@ std::optional<PostsModel::PassTarget> PostsModel::passPreflight(const QString &a
         return refuse(u"The mentor is mid-reply — stop it or wait."_s);
     if (mentor.phase().which() != MentorSessionModel::Phase::Case::ready)
         return refuse(u"The mentor engine isn't ready — wait for it or restart it."_s);
-    const auto open = openPiece();
-    if (!open || !m_watchedHome || !m_selectedPostID || *m_selectedPostID != open->first
-        || open->second != *m_watchedHome || m_draft || m_externalSession || m_outlineGuardPieceID)
+    const auto open = m_model.openPiece();
+    const std::optional<QString> &home = m_model.watchedHome();
+    const std::optional<QString> &selected = m_model.selectedPostID();
+    if (!open || !home || !selected || *selected != open->first || open->second != *home || m_model.draft()
+        || m_model.externalSession() || m_model.outlineGuardPieceID())
         return refuse(u"Open a saved post to run "_s + action + u"."_s);
-    return PassTarget{open->first, m_session, *m_watchedHome};
+    return Target{open->first, m_model.sharedSession(), *home};
 }
 
-QCoro::Task<void> PostsModel::runPass(PassKind kind, MentorSessionModel &mentor)
+QCoro::Task<void> PassRunner::runPass(PassKind kind, MentorSessionModel &mentor)
 {
-    std::optional<PassTarget> target = passPreflight(u"a pass"_s, mentor);
+    std::optional<Target> target = preflight(u"a pass"_s, mentor);
     if (!target)
         co_return;
     if (const PassReadiness readiness = mentor.readiness(kind); readiness.which() == PassReadiness::Case::missingKey) {
-        setLastError(kind.rawValue() + u" needs a "_s + readiness.providerLabel()
-                     + u" API key — add it in Settings → Provider Keys."_s);
+        m_model.setLastError(kind.rawValue() + u" needs a "_s + readiness.providerLabel()
+                             + u" API key — add it in Settings → Provider Keys."_s);
         co_return;
     }
-    if (isSessionOpen(target->pieceID) && !flushSession(*target->session))
+    if (m_model.isSessionOpen(target->pieceID) && !m_model.flushSession(*target->session))
         co_return;
 
     const QString text = target->session->text();
     try {
         PostStore::writePassSnapshot(target->pieceID, kind, text, target->home);
     } catch (const std::exception &error) {
-        setLastError(foundation::describe(error));
+        m_model.setLastError(foundation::describe(error));
         co_return;
     }
     PostStore::writeDraftStats(target->pieceID, text, target->home);
@@ -128,10 +120,10 @@ QCoro::Task<void> PostsModel::runPass(PassKind kind, MentorSessionModel &mentor)
     // The open text may be closed or replaced meanwhile; the run must not
     // keep it (and its autosave) alive.
     target->session.reset();
-    const QPointer<PostsModel> self(this);
+    const QPointer<PostsModel> self(&m_model);
     TurnOutcome outcome = TurnOutcome::failed();
     QCoro::Task<TurnOutcome> turn = mentor.runPass(engine::surface(kind).profileName(), kind.rawValue(), instruction,
-                                                   displayTitle(target->pieceID));
+                                                   m_model.displayTitle(target->pieceID));
     try {
         outcome = co_await std::move(turn);
     } catch (const std::exception &) {
@@ -141,58 +133,59 @@ QCoro::Task<void> PostsModel::runPass(PassKind kind, MentorSessionModel &mentor)
         co_return;
 
     if (answered(outcome)) {
-        if (m_watchedHome != target->home) {
-            setLastError(homeChangedDuringPassMessage);
+        if (m_model.watchedHome() != target->home) {
+            m_model.setLastError(PostsModel::homeChangedDuringPassMessage);
         } else if (!pieceAtStart || pieceIdentity(target->pieceID, target->home) != pieceAtStart) {
-            setLastError(pieceChangedDuringPassMessage);
+            m_model.setLastError(PostsModel::pieceChangedDuringPassMessage);
         } else {
-            setLastError(std::nullopt);
+            m_model.setLastError(std::nullopt);
             // An autosave may be writing post.md on the writer thread: the pass
             // state is written after it, never interleaved with it.
             EditorSession::waitForWrites();
             try {
                 PostStore::advancePassState(target->pieceID, kind, target->home,
                                             &review::LearningPassClock::bumpPassCount);
-                rescanLater();
+                m_model.rescanLater();
             } catch (const std::exception &error) {
-                setLastError(foundation::describe(error));
+                m_model.setLastError(foundation::describe(error));
             }
         }
     }
     setRunningPass(std::nullopt);
 }
 
-QCoro::Task<void> PostsModel::runBlindRead(MentorSessionModel &mentor)
+QCoro::Task<void> PassRunner::runBlindRead(MentorSessionModel &mentor)
 {
-    std::optional<PassTarget> target = passPreflight(u"a Blind Read"_s, mentor);
+    std::optional<Target> target = preflight(u"a Blind Read"_s, mentor);
     if (!target)
         co_return;
-    if (isSessionOpen(target->pieceID) && !flushSession(*target->session))
+    if (m_model.isSessionOpen(target->pieceID) && !m_model.flushSession(*target->session))
         co_return;
     const std::optional<PostStore::PassSnapshot> snapshot =
         PostStore::latestPassSnapshot(target->pieceID, target->home);
     if (!snapshot) {
-        setLastError(u"No Pass snapshot yet — run a Pass first."_s);
+        m_model.setLastError(u"No Pass snapshot yet — run a Pass first."_s);
         co_return;
     }
     const QString current = target->session->text();
     if (snapshot->text == current) {
-        setLastError(u"No edits since the Pass started — the Blind Read judges the current document against the "
-                     u"Pass-start snapshot."_s);
+        m_model.setLastError(
+            u"No edits since the Pass started — the Blind Read judges the current document against the "
+            u"Pass-start snapshot."_s);
         co_return;
     }
-    setLastError(std::nullopt);
+    m_model.setLastError(std::nullopt);
     setRunningBlindRead(true);
 
-    const bool snapshotIsA = blindReadCoin();
+    const bool snapshotIsA = m_model.blindReadCoin();
     const QString prompt = engine::blindReadPrompt(snapshot->text, current, snapshotIsA);
     const QString snapshotName = snapshot->kind.rawValue() + u" start snapshot"_s;
     const QString abLine = snapshotIsA ? u"A = "_s + snapshotName + u" · B = current document"_s
                                        : u"A = current document · B = "_s + snapshotName;
 
     target->session.reset();
-    const QPointer<PostsModel> self(this);
-    QCoro::Task<TurnOutcome> turn = mentor.runBlindRead(prompt, displayTitle(target->pieceID), abLine);
+    const QPointer<PostsModel> self(&m_model);
+    QCoro::Task<TurnOutcome> turn = mentor.runBlindRead(prompt, m_model.displayTitle(target->pieceID), abLine);
     try {
         co_await std::move(turn);
     } catch (const std::exception &) {

@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMetaObject>
+#include <QRandomGenerator>
 #include <QThreadPool>
 #include <QtConcurrent/QtConcurrentRun>
 
@@ -29,6 +30,10 @@ namespace FixCardStore = review::FixCardStore;
 const QString PostsModel::noLibraryMessage = u"No library is open yet — nothing was changed."_s;
 const QString PostsModel::folderLeftMessage =
     u"This piece's folder left the library — what you typed since the last save stays here as a draft."_s;
+const QString PostsModel::homeChangedDuringPassMessage =
+    u"The library changed while the pass ran — its Pass State was not advanced."_s;
+const QString PostsModel::pieceChangedDuringPassMessage =
+    u"The piece was renamed, moved or replaced while the pass ran — its Pass State was not advanced."_s;
 
 namespace {
 
@@ -38,7 +43,9 @@ QPointer<PostsModel> g_current;
 // thread, never Qt's global pool.
 Q_GLOBAL_STATIC(QThreadPool, g_libraryPool)
 
-QThreadPool *libraryPool()
+} // namespace
+
+QThreadPool *PostsModel::libraryPool()
 {
     static QThreadPool *const pool = [] {
         QThreadPool *created = g_libraryPool();
@@ -48,12 +55,10 @@ QThreadPool *libraryPool()
     return pool;
 }
 
-QString cardsFolderOf(const QString &pieceFolder)
+bool PostsModel::tossSystemCoin()
 {
-    return QDir(pieceFolder).filePath(u"cards"_s);
+    return QRandomGenerator::system()->bounded(2) == 0;
 }
-
-} // namespace
 
 QString PostDraft::initialText(Post::ContentType type)
 {
@@ -128,20 +133,11 @@ void PostsModel::setProseOverridePostID(const std::optional<QString> &id)
 }
 void PostsModel::setPendingConversion(const std::optional<PendingConversion> &conversion)
 {
-    m_pendingConversion = conversion;
-    emit pendingConversionChanged();
+    m_writes.setPendingConversion(conversion);
 }
 void PostsModel::setLastError(const std::optional<QString> &message)
 {
     store(m_lastError, message, &PostsModel::lastErrorChanged);
-}
-void PostsModel::setOpenPieceCards(const QList<Card> &cards)
-{
-    store(m_openPieceCards, cards, &PostsModel::openPieceCardsChanged);
-}
-void PostsModel::setOpenPieceHasSnapshot(bool value)
-{
-    store(m_openPieceHasSnapshot, value, &PostsModel::openPieceHasSnapshotChanged);
 }
 void PostsModel::setDraft(const std::optional<PostDraft> &draft)
 {
@@ -649,29 +645,6 @@ bool PostsModel::flushAndCloseSessions()
 
 // --- Library writes ----------------------------------------------------------
 
-bool PostsModel::beginWrite(const std::optional<QString> &pieceID)
-{
-    if (pieceID && m_session && isSessionOpen(*pieceID) && !flushSession(*m_session))
-        return false;
-    if (!m_watchedHome) {
-        setLastError(noLibraryMessage);
-        return false;
-    }
-    setLastError(std::nullopt);
-    return true;
-}
-
-bool PostsModel::attempt(const std::function<void()> &op)
-{
-    try {
-        op();
-    } catch (const std::exception &error) {
-        setLastError(foundation::describe(error));
-        return false;
-    }
-    return true;
-}
-
 void PostsModel::reopenSession(const QString &id)
 {
     setSession(std::make_shared<EditorSession>(SessionTarget::post(id, *m_watchedHome), sessionDebounce));
@@ -724,109 +697,6 @@ void PostsModel::closeSession()
     setSession(nullptr);
 }
 
-std::optional<QString> PostsModel::openPieceInArchivedProject(const QString &project, const QString &home) const
-{
-    const auto open = openPiece();
-    if (!open || !m_watchedHome || open->second != *m_watchedHome || open->second != home)
-        return std::nullopt;
-    const std::optional<QString> folder = PostStore::folderPath(open->first, home);
-    if (!folder)
-        return std::nullopt;
-    const QDir projectDir = QFileInfo(*folder).dir();
-    if (projectDir.dirName() != project || QFileInfo(projectDir.absolutePath()).dir().dirName() != u"archive")
-        return std::nullopt;
-    return open->first;
-}
-
-void PostsModel::unarchiveProject(const QString &project)
-{
-    if (!m_watchedHome)
-        return;
-    const std::optional<QString> open = openPieceInArchivedProject(project, *m_watchedHome);
-    if (!beginWrite(open))
-        return;
-    if (!attempt([&] { PostStore::unarchiveProject(project, *m_watchedHome); }))
-        return;
-    if (open)
-        reopenSession(*open);
-    rescanLater();
-}
-
-void PostsModel::restorePiece(const Post &post)
-{
-    if (!beginWrite(post.id))
-        return;
-    if (!attempt([&] { PostStore::unarchivePiece(post, *m_watchedHome); }))
-        return;
-    if (isSessionOpen(post.id))
-        reopenSession(post.id);
-    else
-        selectPiece(post.id);
-    rescanLater();
-}
-
-void PostsModel::renamePiece(const Post &post, const QString &newTitle)
-{
-    if (!beginWrite(post.id))
-        return;
-    const bool wasOpen = isSessionOpen(post.id);
-    std::optional<Post> renamed;
-    if (!attempt([&] { renamed = PostStore::renamePiece(post, newTitle, *m_watchedHome); }))
-        return;
-    if (m_selectedPostID == post.id) {
-        setSelectedPostID(renamed->id);
-        if (wasOpen)
-            reopenSession(renamed->id);
-    }
-    rescanLater();
-}
-
-void PostsModel::movePiece(const Post &post, const QString &targetProject)
-{
-    if (!beginWrite(post.id))
-        return;
-    if (!attempt([&] { PostStore::movePiece(post, targetProject, *m_watchedHome); }))
-        return;
-    if (isSessionOpen(post.id))
-        reopenSession(post.id);
-    rescanLater();
-}
-
-void PostsModel::archivePiece(const Post &post)
-{
-    if (!beginWrite(post.id))
-        return;
-    if (!attempt([&] { PostStore::archivePiece(post, *m_watchedHome); }))
-        return;
-    if (m_selectedPostID == post.id)
-        setSelectedPostID(std::nullopt);
-    if (isSessionOpen(post.id))
-        closeSession();
-    rescanLater();
-}
-
-void PostsModel::trashPiece(const Post &post)
-{
-    // The open piece is flushed first, so the copy in the Trash has the last
-    // words typed; a flush that fails stops the trash.
-    if (!beginWrite(post.id))
-        return;
-    if (!attempt([&] { PostStore::trashPiece(post, *m_watchedHome); }))
-        return;
-    if (m_selectedPostID == post.id)
-        setSelectedPostID(std::nullopt);
-    if (isSessionOpen(post.id))
-        closeSession();
-    rescanLater();
-}
-
-std::optional<QString> PostsModel::createProject(const QString &name)
-{
-    if (beginWrite(std::nullopt) && attempt([&] { PostStore::createProject(name, *m_watchedHome); }))
-        rescanLater();
-    return m_lastError;
-}
-
 QStringList PostsModel::projectNames() const
 {
     if (!m_watchedHome)
@@ -845,127 +715,93 @@ QStringList PostsModel::projectNames() const
     return names;
 }
 
+// --- Library writes ----------------------------------------------------------
+
+std::optional<QString> PostsModel::openPieceInArchivedProject(const QString &project, const QString &home) const
+{
+    return m_writes.openPieceInArchivedProject(project, home);
+}
+void PostsModel::unarchiveProject(const QString &project)
+{
+    m_writes.unarchiveProject(project);
+}
+void PostsModel::restorePiece(const Post &post)
+{
+    m_writes.restorePiece(post);
+}
+void PostsModel::renamePiece(const Post &post, const QString &newTitle)
+{
+    m_writes.renamePiece(post, newTitle);
+}
+void PostsModel::movePiece(const Post &post, const QString &targetProject)
+{
+    m_writes.movePiece(post, targetProject);
+}
+void PostsModel::archivePiece(const Post &post)
+{
+    m_writes.archivePiece(post);
+}
+void PostsModel::trashPiece(const Post &post)
+{
+    m_writes.trashPiece(post);
+}
+std::optional<QString> PostsModel::createProject(const QString &name)
+{
+    return m_writes.createProject(name);
+}
+
+// --- Outline conversion --------------------------------------------------------
+
+void PostsModel::requestConvertToPost(const Post &post)
+{
+    m_writes.requestConvertToPost(post);
+}
+void PostsModel::convertToPost(bool headings)
+{
+    m_writes.convertToPost(headings);
+}
+bool PostsModel::conversionNowDropsLines(const QString &id, bool lossy, bool headings) const
+{
+    return m_writes.conversionNowDropsLines(id, lossy, headings);
+}
+bool PostsModel::performConversion(const QString &home, const QString &id, bool headings)
+{
+    return m_writes.performConversion(home, id, headings);
+}
+
 // --- Cards of the open piece -------------------------------------------------
 
 void PostsModel::refreshOpenPieceCards()
 {
-    const auto open = openPiece();
-    const std::optional<QString> folder = open && m_watchedHome && open->second == *m_watchedHome
-                                              ? PostStore::folderPath(open->first, open->second)
-                                              : std::nullopt;
-    const quint64 serial = ++m_refreshesStarted;
-    if (!folder) {
-        m_refreshApplied = serial;
-        setOpenPieceCards({});
-        setOpenPieceHasSnapshot(false);
-        return;
-    }
-    const QString id = open->first;
-    const QString home = open->second;
-    // A detached task: the scan's result comes back on the main thread and is
-    // dropped when the model is gone.
-    QCoro::Task<void> detached = [](QPointer<PostsModel> self, ScanPieceCards scan, QString folder, QString id,
-                                    QString home, quint64 serial) -> QCoro::Task<void> {
-        struct Result {
-            QList<Card> cards;
-            bool hasSnapshot = false;
-        };
-        QFuture<Result> scanning = QtConcurrent::run(libraryPool(), [scan, folder, id, home] {
-            return Result{scan(folder), PostStore::latestPassSnapshot(id, home).has_value()};
-        });
-        const Result result = co_await scanning;
-        if (!self)
-            co_return;
-        const auto now = self->openPiece();
-        // Only for the piece still open, and never older than what is shown.
-        if (!now || now->first != id || now->second != home || serial <= self->m_refreshApplied)
-            co_return;
-        self->m_refreshApplied = serial;
-        self->setOpenPieceCards(result.cards);
-        self->setOpenPieceHasSnapshot(result.hasSnapshot);
-    }(QPointer<PostsModel>(this), scanPieceCards, *folder, id, home, serial);
+    m_cards.refresh();
 }
-
-void PostsModel::rewriteCardStatus(const Card &card, const std::function<void(Card &)> &change)
-{
-    const QString cards = cardsFolderOf(m_session->folderPath());
-    try {
-        const std::optional<FixCardStore::CardFile> file = FixCardStore::findCard(cards, card.id);
-        if (!file)
-            throw FixCardStore::CardError(u"card not found: "_s + card.id.toString(QUuid::WithoutBraces).toUpper());
-        Card stored = file->card;
-        change(stored);
-        FixCardStore::rewriteCard(cards, file->fileName, stored);
-    } catch (const std::exception &error) {
-        setLastError(u"card close failed: "_s + foundation::describe(error));
-    }
-    refreshOpenPieceCards();
-}
-
 PostsModel::ApplyOutcome PostsModel::applyCard(const Card &card)
 {
-    if (card.status != Card::Status::open)
-        return ApplyOutcome::refused(u"card already closed"_s);
-    if (card.lane != Card::Lane::mechanical)
-        return ApplyOutcome::refused(u"demonstration cards close Done or Skip"_s);
-    if (!m_session || !(m_session->target().kind() == SessionTarget::Kind::post))
-        return ApplyOutcome::refused(u"open the piece to work its cards"_s);
-    // The shown copy may be older than the file: a card closed there stays closed.
-    const std::optional<FixCardStore::CardFile> onDisk =
-        FixCardStore::findCard(cardsFolderOf(m_session->folderPath()), card.id);
-    if (onDisk && onDisk->card.status != Card::Status::open)
-        return ApplyOutcome::refused(u"card already closed"_s);
-    if (isSessionOpen(m_session->target().id()) && !flushSession(*m_session))
-        return ApplyOutcome::refused(m_lastError.value_or(u"edits did not land"_s));
-
-    const std::optional<QString> fixed = FixCardStore::applyFix(card, m_session->text());
-    if (!fixed) {
-        rewriteCardStatus(card, [](Card &stored) {
-            stored.status = Card::Status::open;
-            stored.anchorStatus = Card::AnchorStatus::stale;
-        });
-        return ApplyOutcome::wentStale();
-    }
-    if (!m_session->replaceText(*fixed))
-        return ApplyOutcome::refused(m_lastError.value_or(u"write failed"_s));
-    closeCard(card, Card::Status::applied);
-    return ApplyOutcome::applied();
+    return m_cards.apply(card);
 }
-
 void PostsModel::closeCard(const Card &card, Card::Status status)
 {
-    if (!m_session) {
-        setLastError(u"open the piece to work its cards"_s);
-        return;
-    }
-    bool closedThere = false;
-    rewriteCardStatus(card, [&](Card &stored) {
-        if (stored.status != Card::Status::open && status != Card::Status::open) {
-            closedThere = true;
-            throw FixCardStore::CardError(u"card already closed"_s);
-        }
-        stored.status = status;
-    });
-    if (closedThere)
-        setLastError(u"card already closed"_s);
+    m_cards.close(card, status);
 }
-
 std::optional<QString> PostsModel::promoteCard(const Card &card)
 {
-    if (card.promotedAt)
-        return u"card already promoted"_s;
-    if (!m_session)
-        return u"open the piece to work its cards"_s;
-    try {
-        FixCardStore::promote(QDir(m_session->folderPath()).filePath(PostStore::kPostFileName), card.id,
-                              QDateTime::currentDateTime());
-    } catch (const std::exception &error) {
-        const QString message = u"learning write failed: "_s + foundation::describe(error);
-        setLastError(message);
-        return message;
-    }
-    refreshOpenPieceCards();
-    return std::nullopt;
+    return m_cards.promote(card);
+}
+
+// --- Passes and the Blind Read -------------------------------------------------
+
+std::optional<PostsModel::PassTarget> PostsModel::passPreflight(const QString &action,
+                                                                const engine::MentorSessionModel &mentor)
+{
+    return m_passes.preflight(action, mentor);
+}
+QCoro::Task<void> PostsModel::runPass(library::PassKind kind, engine::MentorSessionModel &mentor)
+{
+    return m_passes.runPass(kind, mentor);
+}
+QCoro::Task<void> PostsModel::runBlindRead(engine::MentorSessionModel &mentor)
+{
+    return m_passes.runBlindRead(mentor);
 }
 
 } // namespace model

@@ -11,6 +11,9 @@
 #include "library/post.h"
 #include "library/postscan.h"
 #include "model/editorsession.h"
+#include "model/librarywrites.h"
+#include "model/openpiececards.h"
+#include "model/passrunner.h"
 #include "model/postswatcher.h"
 #include "review/fixcardstore.h"
 
@@ -26,6 +29,8 @@
 #include <functional>
 #include <memory>
 #include <optional>
+
+class QThreadPool;
 
 namespace engine {
 class MentorSessionModel;
@@ -47,14 +52,6 @@ struct PostDraft {
     bool operator==(const PostDraft &) const = default;
 };
 
-// An outline piece waiting for the convert-to-post sheet. lossy: at the
-// request, its text had lines the conversion to headings drops.
-struct PendingConversion {
-    QString id;
-    bool lossy = false;
-    bool operator==(const PendingConversion &) const = default;
-};
-
 class PostsModel : public QObject {
     Q_OBJECT
 public:
@@ -63,16 +60,7 @@ public:
     using ScanLibrary =
         std::function<QList<library::Post>(const QString &home, const std::shared_ptr<library::PostScanCache> &cache)>;
 
-    // The answer of applying a card.
-    struct ApplyOutcome {
-        enum class Case { applied, wentStale, refused };
-        Case which = Case::refused;
-        QString message; // refused only
-        static ApplyOutcome applied() { return {Case::applied, {}}; }
-        static ApplyOutcome wentStale() { return {Case::wentStale, {}}; }
-        static ApplyOutcome refused(QString message) { return {Case::refused, std::move(message)}; }
-        bool operator==(const ApplyOutcome &) const = default;
-    };
+    using ApplyOutcome = OpenPieceCards::ApplyOutcome;
 
     static const QString noLibraryMessage;
     // When the open piece's folder left the Home with words not yet saved.
@@ -101,11 +89,11 @@ public:
     bool lastDraftWasOutline() const { return m_lastDraftWasOutline; }
     const std::optional<QString> &outlineGuardPieceID() const { return m_outlineGuardPieceID; }
     const std::optional<QString> &proseOverridePostID() const { return m_proseOverridePostID; }
-    const std::optional<PendingConversion> &pendingConversion() const { return m_pendingConversion; }
-    const std::optional<library::PassKind> &runningPass() const { return m_runningPass; }
-    bool runningBlindRead() const { return m_runningBlindRead; }
-    bool openPieceHasSnapshot() const { return m_openPieceHasSnapshot; }
-    const QList<Card> &openPieceCards() const { return m_openPieceCards; }
+    const std::optional<PendingConversion> &pendingConversion() const { return m_writes.pendingConversion(); }
+    const std::optional<library::PassKind> &runningPass() const { return m_passes.runningPass(); }
+    bool runningBlindRead() const { return m_passes.runningBlindRead(); }
+    bool openPieceHasSnapshot() const { return m_cards.hasSnapshot(); }
+    const QList<Card> &openPieceCards() const { return m_cards.cards(); }
     const std::optional<QString> &lastError() const { return m_lastError; }
     const std::optional<QString> &watchedHome() const { return m_watchedHome; }
     const std::shared_ptr<library::PostScanCache> &scanCache() const { return m_scanCache; }
@@ -223,11 +211,7 @@ public:
 
     // --- Passes and the Blind Read -------------------------------------------
     // What a run works on, taken at its start.
-    struct PassTarget {
-        QString pieceID;
-        std::shared_ptr<EditorSession> session;
-        QString home;
-    };
+    using PassTarget = PassRunner::Target;
     static const QString homeChangedDuringPassMessage;
     static const QString pieceChangedDuringPassMessage;
     // The checks before a Pass or Blind Read; action is "a pass" or "a Blind
@@ -265,11 +249,17 @@ signals:
     void watchedHomeChanged();
 
 private:
-    // The frame of every write on a piece: flush it when open, the library
-    // guard, a cleared error. False when the write must not go on.
-    bool beginWrite(const std::optional<QString> &pieceID);
-    // Runs op; on failure shows its error and answers false.
-    bool attempt(const std::function<void()> &op);
+    // The collaborators work on one another through the model.
+    friend class LibraryWrites;
+    friend class OpenPieceCards;
+    friend class PassRunner;
+
+    // The library's background work: scans and card listings. Never the main
+    // thread, never Qt's global pool.
+    static QThreadPool *libraryPool();
+    // The open piece's session, shared with a run that works on it.
+    const std::shared_ptr<EditorSession> &sharedSession() const { return m_session; }
+    bool attempt(const std::function<void()> &op) { return m_writes.attempt(op); }
     // Saves an edited draft as a piece before it would be dropped.
     bool settleEditedDraft();
     void reopenSession(const QString &id);
@@ -283,10 +273,8 @@ private:
     void setDraft(const std::optional<PostDraft> &draft);
     void setPosts(const QList<library::Post> &posts);
     void setLastDraftWasOutline(bool value);
-    void setOpenPieceCards(const QList<Card> &cards);
-    void setOpenPieceHasSnapshot(bool value);
-    void setRunningPass(const std::optional<library::PassKind> &kind);
-    void setRunningBlindRead(bool running);
+    void setOpenPieceCards(const QList<Card> &cards) { m_cards.setCards(cards); }
+    void setOpenPieceHasSnapshot(bool value) { m_cards.setHasSnapshot(value); }
     static bool tossSystemCoin();
     void bumpContentRevision();
     // Puts the missing-Home message for home into lastError, or with none
@@ -296,8 +284,6 @@ private:
     // The open piece's (id, home), none without a piece session.
     std::optional<std::pair<QString, QString>> openPiece() const;
     std::optional<library::Post> postWithID(const QString &id) const;
-    // Rewrites the card's status on disk after re-reading it there.
-    void rewriteCardStatus(const Card &card, const std::function<void(Card &)> &change);
 
     template<typename T>
     void store(T &field, const T &value, void (PostsModel::*changed)())
@@ -322,11 +308,6 @@ private:
     bool m_lastDraftWasOutline = false;
     std::optional<QString> m_outlineGuardPieceID;
     std::optional<QString> m_proseOverridePostID;
-    std::optional<PendingConversion> m_pendingConversion;
-    std::optional<library::PassKind> m_runningPass;
-    bool m_runningBlindRead = false;
-    bool m_openPieceHasSnapshot = false;
-    QList<Card> m_openPieceCards;
     std::optional<QString> m_lastError;
     std::optional<QString> m_watchedHome;
     std::shared_ptr<library::PostScanCache> m_scanCache;
@@ -335,11 +316,14 @@ private:
     // Looks for a missing Home now and then: watches do not outlive the drive
     // they were on, so nothing else would announce its return.
     QTimer m_homeReturnPoll;
-    // Numbers of the rescans and card refreshes started and last applied.
+    // Numbers of the rescans started and last applied.
     quint64 m_rescansStarted = 0;
     quint64 m_rescanApplied = 0;
-    quint64 m_refreshesStarted = 0;
-    quint64 m_refreshApplied = 0;
+
+    // One concern each.
+    OpenPieceCards m_cards{*this};
+    LibraryWrites m_writes{*this};
+    PassRunner m_passes{*this};
 };
 
 } // namespace model

@@ -1,19 +1,11 @@
 #include "engine/mentorsessionmodel.h"
 
 #include "engine/guardedcall.h"
-#include "foundation/dates.h"
-#include "foundation/fs.h"
-#include "foundation/json.h"
 #include "foundation/paths.h"
 
 #include <QDir>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QMetaObject>
 #include <QPointer>
-
-#include <cerrno>
 
 namespace engine {
 
@@ -26,7 +18,6 @@ const QString MentorSessionModel::brainstormKickoff =
 
 namespace {
 
-const QString kRosterFileName = u"sessions.json"_s;
 const QString kMidTurnSession = u"Session refused — the mentor is mid-turn."_s;
 const QString kMidTurnResume = u"Resume refused — the mentor is mid-turn."_s;
 const QString kMidTurnFork = u"Fork refused — the mentor is mid-turn."_s;
@@ -93,15 +84,10 @@ QString compactJson(const JSONValue &value)
 
 MentorSessionModel::MentorSessionModel(std::unique_ptr<EngineHost> host, std::optional<QString> binaryPath,
                                        std::optional<QString> rosterDirectory, QObject *parent)
-    : QObject(parent), m_host(std::move(host)), m_rosterDirectory(std::move(rosterDirectory)),
+    : QObject(parent), m_host(std::move(host)), m_roster(*this, std::move(rosterDirectory)),
       m_portalAuthPath(foundation::paths::expandTilde(u"~/.hermes/auth.json"_s)), m_binaryPath(std::move(binaryPath)),
       m_cwdProvider([] { return QDir::homePath(); })
 {
-    if (!m_rosterDirectory && foundation::paths::isTestRun())
-        m_rosterDirectory =
-            QDir(QDir::tempPath())
-                .filePath(u"pennora-roster-"_s + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper());
-    m_roster = loadRoster(m_rosterDirectory);
     m_host->binaryPath = m_binaryPath;
 
     const QPointer<MentorSessionModel> self(this);
@@ -128,97 +114,6 @@ MentorSessionModel::~MentorSessionModel()
     m_host.reset();
 }
 
-// --- Roster file -----------------------------------------------------------
-
-QString MentorSessionModel::defaultRosterFolder()
-{
-    return foundation::paths::appDataDir();
-}
-
-QByteArray MentorSessionModel::encodeRoster(const QList<SessionEntry> &roster)
-{
-    QJsonArray array;
-    for (const SessionEntry &entry : roster) {
-        QJsonObject object{
-            {u"sessionId"_s, entry.sessionId},
-            {u"name"_s, entry.name},
-            {u"createdAt"_s, foundation::dates::secondsSinceReferenceDate(entry.createdAt)},
-        };
-        if (entry.pieceTitle)
-            object.insert(u"pieceTitle"_s, *entry.pieceTitle);
-        array.append(object);
-    }
-    // "/" escaped, as the encoder of the files we share writes it.
-    return foundation::json::withEscapedSlashes(foundation::json::compact(array));
-}
-
-std::optional<QList<SessionEntry>> MentorSessionModel::decodeRoster(const QByteArray &json)
-{
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(json, &error);
-    if (error.error != QJsonParseError::NoError || !document.isArray())
-        return std::nullopt;
-    QList<SessionEntry> roster;
-    for (const QJsonValue &item : document.array()) {
-        if (!item.isObject())
-            return std::nullopt;
-        const QJsonObject object = item.toObject();
-        const QJsonValue id = object.value(u"sessionId"_s);
-        const QJsonValue name = object.value(u"name"_s);
-        const QJsonValue created = object.value(u"createdAt"_s);
-        const QJsonValue title = object.value(u"pieceTitle"_s);
-        if (!id.isString() || !name.isString() || !created.isDouble())
-            return std::nullopt;
-        if (!title.isUndefined() && !title.isNull() && !title.isString())
-            return std::nullopt;
-        roster.append({id.toString(), name.toString(),
-                       title.isString() ? std::optional<QString>(title.toString()) : std::nullopt,
-                       foundation::dates::fromSecondsSinceReferenceDate(created.toDouble())});
-    }
-    return roster;
-}
-
-QList<SessionEntry> MentorSessionModel::loadRoster(const std::optional<QString> &folder)
-{
-    const QString base = folder.value_or(defaultRosterFolder());
-    const QString path = QDir(base).filePath(kRosterFileName);
-    QByteArray bytes;
-    try {
-        bytes = foundation::fs::readRegularFile(path);
-    } catch (const foundation::fs::FileError &error) {
-        if (error.code() == ENOENT)
-            return {};
-        qCWarning(acpLog).noquote() << "sessions.json cannot be read:" << error.message();
-    }
-    if (!bytes.isNull()) {
-        if (std::optional<QList<SessionEntry>> roster = decodeRoster(bytes))
-            return *roster;
-        qCWarning(acpLog).noquote() << "sessions.json does not hold a roster";
-    }
-    // Keep the damaged file: the next save would otherwise overwrite it.
-    const QString stamp = foundation::dates::localStamp(QDateTime::currentDateTime(), u"yyyyMMdd-HHmmss"_s);
-    try {
-        const QString aside = foundation::fs::firstFreeName(base, u"sessions-unreadable-"_s + stamp, u"json"_s);
-        foundation::fs::moveNoReplace(path, QDir(base).filePath(aside));
-        qCWarning(acpLog).noquote() << "sessions.json kept aside as" << aside;
-    } catch (const foundation::Error &error) {
-        qCWarning(acpLog).noquote() << "sessions.json could not be kept aside:" << error.message();
-    }
-    return {};
-}
-
-void MentorSessionModel::saveRoster(const QList<SessionEntry> &roster, const std::optional<QString> &folder)
-{
-    const QString base = folder.value_or(defaultRosterFolder());
-    try {
-        foundation::fs::makePath(base);
-        foundation::fs::atomicWrite(QDir(base).filePath(kRosterFileName), encodeRoster(roster),
-                                    foundation::fs::Privacy::Private);
-    } catch (const foundation::Error &error) {
-        qCWarning(acpLog).noquote() << "sessions.json not saved:" << error.message();
-    }
-}
-
 // --- Setters ---------------------------------------------------------------
 
 void MentorSessionModel::setPhase(const Phase &phase)
@@ -228,10 +123,6 @@ void MentorSessionModel::setPhase(const Phase &phase)
 void MentorSessionModel::setStreaming(bool streaming)
 {
     store(m_isStreaming, streaming, &MentorSessionModel::isStreamingChanged);
-}
-void MentorSessionModel::setRoster(const QList<SessionEntry> &roster)
-{
-    store(m_roster, roster, &MentorSessionModel::rosterChanged);
 }
 void MentorSessionModel::setActiveEntry(const std::optional<SessionEntry> &entry)
 {
@@ -388,8 +279,8 @@ QCoro::Task<void> MentorSessionModel::restoreActiveSession()
         setPhase(Phase::ready());
         co_return;
     }
-    if (!m_roster.isEmpty()) {
-        const SessionEntry newest = m_roster.first();
+    if (!m_roster.entries().isEmpty()) {
+        const SessionEntry newest = m_roster.entries().first();
         activate(newest);
         co_await resume(newest);
         co_return;
@@ -434,7 +325,7 @@ QCoro::Task<void> MentorSessionModel::restart()
     const EngineHost::ChatStart result = co_await m_host->startChat();
     if (!self || attempt != m_startAttempt || !applyStartResult(result) || m_phase.which() != Phase::Case::starting)
         co_return;
-    if (m_activeEntry && m_roster.contains(*m_activeEntry)) {
+    if (m_activeEntry && m_roster.entries().contains(*m_activeEntry)) {
         setPhase(Phase::ready());
         co_await resume(*m_activeEntry);
     } else {
@@ -462,17 +353,6 @@ void MentorSessionModel::runPendingRestart()
     later([](MentorSessionModel &model) { QCoro::Task<void> detached = model.restart(); });
 }
 
-std::optional<QString> MentorSessionModel::sessionId(const std::optional<QString> &pieceTitle) const
-{
-    if (!pieceTitle)
-        return std::nullopt;
-    for (const SessionEntry &entry : m_roster) {
-        if (entry.pieceTitle == pieceTitle)
-            return entry.sessionId;
-    }
-    return std::nullopt;
-}
-
 QCoro::Task<void> MentorSessionModel::follow(std::optional<QString> pieceTitle)
 {
     if (m_phase.which() != Phase::Case::ready)
@@ -488,7 +368,7 @@ QCoro::Task<void> MentorSessionModel::follow(std::optional<QString> pieceTitle)
     if (id == activeId)
         co_return;
     if (id) {
-        for (const SessionEntry &entry : m_roster) {
+        for (const SessionEntry &entry : m_roster.entries()) {
             if (entry.sessionId == *id) {
                 const SessionEntry found = entry;
                 co_await resume(found);
@@ -585,10 +465,7 @@ QCoro::Task<std::optional<SessionEntry>> MentorSessionModel::createSession(QStri
     const SessionEntry entry{*id, name, pieceTitle, QDateTime::currentDateTimeUtc()};
     if (!activateIfIdle(entry, true, kMidTurnSession))
         co_return std::nullopt;
-    QList<SessionEntry> roster = m_roster;
-    roster.prepend(entry);
-    setRoster(roster);
-    saveRoster(m_roster, m_rosterDirectory);
+    m_roster.prepend(entry);
     co_return entry;
 }
 
@@ -694,10 +571,7 @@ QCoro::Task<std::optional<SessionEntry>> MentorSessionModel::fork()
     const SessionEntry entry{*id, source.name + u" (fork)"_s, source.pieceTitle, QDateTime::currentDateTimeUtc()};
     if (!activateIfIdle(entry, true, kMidTurnFork))
         co_return std::nullopt;
-    QList<SessionEntry> roster = m_roster;
-    roster.prepend(entry);
-    setRoster(roster);
-    saveRoster(m_roster, m_rosterDirectory);
+    m_roster.prepend(entry);
     co_return entry;
 }
 

@@ -14,6 +14,7 @@
 // streamingChanged, and read the live transcript through transcript().
 
 #include "engine/enginehost.h"
+#include "engine/mentorroster.h"
 #include "engine/passreadiness.h"
 #include "engine/sessionrow.h"
 
@@ -29,15 +30,6 @@
 #include <optional>
 
 namespace engine {
-
-// One chat session of the roster.
-struct SessionEntry {
-    QString sessionId;
-    QString name;
-    std::optional<QString> pieceTitle;
-    QDateTime createdAt;
-    bool operator==(const SessionEntry &) const = default;
-};
 
 // How a prompt turn ended.
 struct TurnOutcome {
@@ -113,13 +105,13 @@ public:
     // --- State -------------------------------------------------------------
     const Phase &phase() const { return m_phase; }
     bool isStreaming() const { return m_isStreaming; }
-    const QList<SessionEntry> &roster() const { return m_roster; }
+    const QList<SessionEntry> &roster() const { return m_roster.entries(); }
     const std::optional<SessionEntry> &activeEntry() const { return m_activeEntry; }
     const std::optional<QString> &versionNote() const { return m_versionNote; }
     const std::optional<QString> &engineVersion() const { return m_engineVersion; }
     const QStringList &stderrTail() const { return m_stderrTail; }
     const std::optional<QString> &replayingSessionId() const { return m_replayingSessionId; }
-    const std::optional<QString> &rosterDirectory() const { return m_rosterDirectory; }
+    const std::optional<QString> &rosterDirectory() const { return m_roster.directory(); }
     EngineHost &host() const { return *m_host; }
     const std::optional<QString> &lastPrompt() const { return m_lastPrompt; }
     const std::optional<QString> &passWireId() const { return m_passWireId; }
@@ -159,7 +151,10 @@ public:
     // Shows the open piece's session (title none: no piece is open).
     QCoro::Task<void> follow(std::optional<QString> pieceTitle);
     // The session id of the newest roster entry of that piece.
-    std::optional<QString> sessionId(const std::optional<QString> &pieceTitle) const;
+    std::optional<QString> sessionId(const std::optional<QString> &pieceTitle) const
+    {
+        return m_roster.sessionId(pieceTitle);
+    }
     PassReadiness readiness(PassKind kind) const;
     QCoro::Task<void> refreshPassReadiness();
 
@@ -202,14 +197,20 @@ public:
 
     // sessions.json in folder (none: the default folder), 0600 from its first
     // byte. Failures are logged and leave the file as it was.
-    static void saveRoster(const QList<SessionEntry> &roster, const std::optional<QString> &folder);
+    static void saveRoster(const QList<SessionEntry> &roster, const std::optional<QString> &folder)
+    {
+        MentorRoster::save(roster, folder);
+    }
     // The roster of folder; empty when missing or unreadable. A file that
     // exists but does not decode is renamed aside first, so it is never
     // overwritten.
-    static QList<SessionEntry> loadRoster(const std::optional<QString> &folder);
-    static QString defaultRosterFolder();
-    static QByteArray encodeRoster(const QList<SessionEntry> &roster);
-    static std::optional<QList<SessionEntry>> decodeRoster(const QByteArray &json);
+    static QList<SessionEntry> loadRoster(const std::optional<QString> &folder) { return MentorRoster::load(folder); }
+    static QString defaultRosterFolder() { return MentorRoster::defaultFolder(); }
+    static QByteArray encodeRoster(const QList<SessionEntry> &roster) { return MentorRoster::encode(roster); }
+    static std::optional<QList<SessionEntry>> decodeRoster(const QByteArray &json)
+    {
+        return MentorRoster::decode(json);
+    }
 
 signals:
     void phaseChanged();
@@ -250,7 +251,6 @@ private:
 
     void setPhase(const Phase &phase);
     void setStreaming(bool streaming);
-    void setRoster(const QList<SessionEntry> &roster);
     void setActiveEntry(const std::optional<SessionEntry> &entry);
     void setStderrTail(const QStringList &tail);
     void setReplayingSessionId(const std::optional<QString> &id);
@@ -269,18 +269,17 @@ private:
     }
 
     std::unique_ptr<EngineHost> m_host;
+    MentorRoster m_roster;
     // Counts chat-engine starts, so only the latest one applies its outcome.
     quint64 m_startAttempt = 0;
     Phase m_phase;
     bool m_isStreaming = false;
-    QList<SessionEntry> m_roster;
     std::optional<SessionEntry> m_activeEntry;
     std::optional<QString> m_versionNote;
     std::optional<QString> m_engineVersion;
     QStringList m_stderrTail;
     QHash<QString, SessionTranscript> m_transcripts;
     std::optional<QString> m_replayingSessionId;
-    std::optional<QString> m_rosterDirectory;
     std::optional<QString> m_lastPrompt;
     std::optional<QString> m_passWireId;
     bool m_passCancelRequested = false;

@@ -69,21 +69,8 @@ PostsModel::PostsModel(QObject *parent)
     : QObject(parent), scanPieceCards(&FixCardStore::cardsForPiece),
       scanLibrary([](const QString &home, const std::shared_ptr<library::PostScanCache> &cache) {
           return library::PostScan::scanLibrary(home, cache.get());
-      }),
-      m_scanCache(std::make_shared<library::PostScanCache>())
-{
-    m_homeReturnPoll.setInterval(homeReturnPollInterval);
-    connect(&m_homeReturnPoll, &QTimer::timeout, this, [this] {
-        if (!m_watchedHome || !QFileInfo(*m_watchedHome).isDir())
-            return;
-        m_homeReturnPoll.stop();
-        // Watches that outlived the Home's absence are on folders that moved
-        // away with it (a renamed Home), not on the ones now at its path.
-        m_watcher.stop();
-        startWatching(*m_watchedHome);
-        rescanLater();
-    });
-}
+      })
+{}
 
 PostsModel::~PostsModel() = default;
 
@@ -99,10 +86,6 @@ void PostsModel::setCurrent(PostsModel *model)
 
 // --- Setters ---------------------------------------------------------------
 
-void PostsModel::setPosts(const QList<Post> &posts)
-{
-    store(m_posts, posts, &PostsModel::postsChanged);
-}
 void PostsModel::setSelectedPostID(const std::optional<QString> &id)
 {
     store(m_selectedPostID, id, &PostsModel::selectedPostIDChanged);
@@ -161,12 +144,6 @@ void PostsModel::setExternalSession(std::shared_ptr<EditorSession> session)
     m_externalSession = std::move(session);
     emit externalSessionChanged();
 }
-void PostsModel::bumpContentRevision()
-{
-    ++m_contentRevision;
-    emit contentRevisionChanged();
-}
-
 // --- Small answers -----------------------------------------------------------
 
 std::optional<std::pair<QString, QString>> PostsModel::openPiece() const
@@ -174,15 +151,6 @@ std::optional<std::pair<QString, QString>> PostsModel::openPiece() const
     if (!m_session || !(m_session->target().kind() == SessionTarget::Kind::post))
         return std::nullopt;
     return std::make_pair(m_session->target().id(), m_session->target().home());
-}
-
-std::optional<Post> PostsModel::postWithID(const QString &id) const
-{
-    for (const Post &post : m_posts) {
-        if (post.id == id)
-            return post;
-    }
-    return std::nullopt;
 }
 
 QString PostsModel::displayTitle(const QString &id) const
@@ -194,14 +162,14 @@ QString PostsModel::displayTitle(const QString &id) const
 bool PostsModel::isSessionOpen(const QString &id) const
 {
     const auto open = openPiece();
-    return open && m_watchedHome && open->first == id && open->second == *m_watchedHome;
+    return open && watchedHome() && open->first == id && open->second == *watchedHome();
 }
 
 bool PostsModel::outlineWouldDropLines(const QString &id) const
 {
-    if (!m_watchedHome)
+    if (!watchedHome())
         return false;
-    const std::optional<QString> folder = PostStore::folderPath(id, *m_watchedHome);
+    const std::optional<QString> folder = PostStore::folderPath(id, *watchedHome());
     if (!folder)
         return false;
     QString text;
@@ -252,7 +220,7 @@ QString PostsModel::projectForNewPiece() const
     if (m_pendingProject)
         return *m_pendingProject;
     if (m_selectedPostID) {
-        for (const Post &post : m_posts) {
+        for (const Post &post : posts()) {
             if (post.id == *m_selectedPostID && !post.isArchived)
                 return post.project;
         }
@@ -279,13 +247,13 @@ bool PostsModel::settleEditedDraft()
 {
     if (!m_draft || !m_draft->isEdited())
         return true;
-    if (!m_watchedHome) {
+    if (!watchedHome()) {
         setLastError(noLibraryMessage);
         return false;
     }
     setLastError(std::nullopt);
     try {
-        createAndOpenDraft(*m_draft, *m_watchedHome);
+        createAndOpenDraft(*m_draft, *watchedHome());
     } catch (const std::exception &error) {
         setLastError(foundation::describe(error));
         return false;
@@ -296,7 +264,7 @@ bool PostsModel::settleEditedDraft()
 
 void PostsModel::selectPiece(const QString &id)
 {
-    if (!m_watchedHome || !closeExternalFile() || !settleEditedDraft())
+    if (!watchedHome() || !closeExternalFile() || !settleEditedDraft())
         return;
     if (isSessionOpen(id))
         return;
@@ -322,7 +290,7 @@ void PostsModel::selectPiece(const QString &id)
 
 void PostsModel::openPiece(const QString &id)
 {
-    if (!m_watchedHome || !closeExternalFile() || !settleEditedDraft())
+    if (!watchedHome() || !closeExternalFile() || !settleEditedDraft())
         return;
     const bool sameOpen = isSessionOpen(id);
     if (m_session && !sameOpen) {
@@ -332,7 +300,7 @@ void PostsModel::openPiece(const QString &id)
     }
     std::shared_ptr<EditorSession> next =
         sameOpen ? m_session
-                 : std::make_shared<EditorSession>(SessionTarget::post(id, *m_watchedHome), sessionDebounce);
+                 : std::make_shared<EditorSession>(SessionTarget::post(id, *watchedHome()), sessionDebounce);
     if (!sameOpen)
         PostStore::removeSaveLeftovers(next->folderPath());
     setSession(std::move(next));
@@ -348,8 +316,7 @@ void PostsModel::openPiece(const QString &id)
 void PostsModel::stopWatching()
 {
     flushAll();
-    m_homeReturnPoll.stop();
-    m_watcher.stop();
+    m_library.stop();
     m_externalWatcher.stop();
 }
 
@@ -380,13 +347,13 @@ void PostsModel::saveDraft()
 {
     if (!m_draft)
         return;
-    if (!m_watchedHome) {
+    if (!watchedHome()) {
         setLastError(noLibraryMessage);
         return;
     }
     setLastError(std::nullopt);
     try {
-        createAndOpenDraft(*m_draft, *m_watchedHome);
+        createAndOpenDraft(*m_draft, *watchedHome());
     } catch (const std::exception &error) {
         setLastError(foundation::describe(error));
         return;
@@ -407,7 +374,7 @@ void PostsModel::createAndOpenDraft(const PostDraft &draft, const QString &home)
 
 std::optional<Post> PostsModel::createAIPiece(const QString &text)
 {
-    if (!m_watchedHome) {
+    if (!watchedHome()) {
         setLastError(noLibraryMessage);
         return std::nullopt;
     }
@@ -415,7 +382,7 @@ std::optional<Post> PostsModel::createAIPiece(const QString &text)
     std::optional<Post> created;
     if (!attempt([&] {
             created =
-                PostStore::createPiece(text, u"posts"_s, Post::ContentType::post, Post::Origin::ai, *m_watchedHome);
+                PostStore::createPiece(text, u"posts"_s, Post::ContentType::post, Post::Origin::ai, *watchedHome());
         }))
         return std::nullopt;
     selectPiece(created->id);
@@ -427,12 +394,32 @@ std::optional<Post> PostsModel::createAIPiece(const QString &text)
 
 QString PostsModel::missingHomeMessage(const QString &home)
 {
-    return u"The library folder %1 is missing — connect its drive or choose another Home."_s.arg(home);
+    return PostsLibrary::missingHomeMessage(home);
+}
+void PostsModel::startWatching(const QString &home)
+{
+    m_library.startWatching(home);
+}
+QCoro::Task<void> PostsModel::rescan()
+{
+    return m_library.rescan();
+}
+void PostsModel::rescanLater()
+{
+    m_library.rescanLater();
+}
+void PostsModel::settleBackgroundWork()
+{
+    m_library.settleBackgroundWork();
+}
+QStringList PostsModel::projectNames() const
+{
+    return m_library.projectNames();
 }
 
 bool PostsModel::setHome(const QString &home)
 {
-    if (m_watchedHome == home)
+    if (watchedHome() == home)
         return true;
     if (!flushAndCloseSessions())
         return false;
@@ -445,155 +432,6 @@ bool PostsModel::setHome(const QString &home)
     setLastDraftWasOutline(false);
     setPendingProject(std::nullopt);
     return true;
-}
-
-void PostsModel::reportMissingHome(const std::optional<QString> &home)
-{
-    if (home) {
-        m_missingHomeReport = missingHomeMessage(*home);
-        setLastError(m_missingHomeReport);
-        m_homeReturnPoll.start();
-        return;
-    }
-    m_homeReturnPoll.stop();
-    // Only the report itself is withdrawn, never another error.
-    if (m_missingHomeReport && m_lastError == m_missingHomeReport)
-        setLastError(std::nullopt);
-    m_missingHomeReport.reset();
-}
-
-void PostsModel::startWatching(const QString &home)
-{
-    // A Home whose watches went (its drive left, a root folder was deleted)
-    // is started again.
-    if (m_watchedHome == home && m_watcher.watchesEveryRoot())
-        return;
-    store(m_watchedHome, std::optional<QString>(home), &PostsModel::watchedHomeChanged);
-    // Creating the Home itself would fill the empty mount point of an
-    // unplugged drive with a new, empty library.
-    if (!QFileInfo(home).isDir()) {
-        m_watcher.stop();
-        reportMissingHome(home);
-        return;
-    }
-    reportMissingHome(std::nullopt);
-    QStringList folders;
-    for (const PostStore::Root root : {PostStore::Root::projects, PostStore::Root::archive}) {
-        folders.append(PostStore::rootPath(home, root));
-        QDir().mkpath(folders.last());
-    }
-    const QPointer<PostsModel> self(this);
-    m_watcher.onEvent = [self] {
-        if (self)
-            self->rescanLater();
-    };
-    // A large library's walk takes long enough to hold up the first window.
-    m_watcher.startInBackground(folders);
-}
-
-void PostsModel::rescanLater()
-{
-    const QPointer<PostsModel> self(this);
-    QMetaObject::invokeMethod(
-        this,
-        [self] {
-            if (self)
-                QCoro::Task<void> detached = self->rescan();
-        },
-        Qt::QueuedConnection);
-}
-
-void PostsModel::settleBackgroundWork()
-{
-    // A finished scan hands its result over through the event loop, and
-    // applying it may start another: repeat until the pool stays idle.
-    do {
-        libraryPool()->waitForDone();
-        QCoreApplication::sendPostedEvents();
-        QCoreApplication::processEvents();
-    } while (libraryPool()->activeThreadCount() > 0);
-}
-
-QCoro::Task<void> PostsModel::rescan()
-{
-    if (!m_watchedHome)
-        co_return;
-    const QString home = *m_watchedHome;
-    std::optional<QString> openID;
-    if (const auto open = openPiece(); open && open->second == home)
-        openID = open->first;
-    const std::shared_ptr<EditorSession> sessionAtStart = m_session;
-    // The disk text is read after this point: a write or reload of the
-    // session in the meantime makes it stale, and no evidence of a conflict.
-    const quint64 syncsAtStart = m_session ? m_session->diskSyncCount() : 0;
-    const quint64 serial = ++m_rescansStarted;
-    const qint64 missesBefore = m_scanCache->missCount();
-
-    struct Result {
-        bool homeExists = false;
-        QList<Post> posts;
-        std::optional<QString> openFolder;
-        std::optional<QString> diskText;
-    };
-    const QPointer<PostsModel> self(this);
-    // A named future, not a temporary inside co_await (GCC 12 mishandles those).
-    QFuture<Result> scanning =
-        QtConcurrent::run(libraryPool(), [scan = scanLibrary, cache = m_scanCache, home, openID] {
-            Result result;
-            result.homeExists = QFileInfo(home).isDir();
-            if (!result.homeExists)
-                return result;
-            result.posts = scan(home, cache);
-            if (openID) {
-                result.openFolder = PostStore::folderPath(*openID, home);
-                result.diskText = PostStore::readText(*openID, home);
-            }
-            return result;
-        });
-    const Result result = co_await scanning;
-    // Dropped when the model is gone, the Home changed, or a newer scan has
-    // already published.
-    if (!self || m_watchedHome != home || serial <= m_rescanApplied)
-        co_return;
-    m_rescanApplied = serial;
-
-    // What a draft of the open piece's words would be, while the list still
-    // has the piece.
-    const bool openAsOutline = openID && m_selectedPostID == openID && !showsProse();
-    const QString openProject = projectForNewPiece();
-    if (result.posts != m_posts) {
-        setPosts(result.posts);
-        bumpContentRevision();
-    } else if (m_scanCache->missCount() > missesBefore) {
-        bumpContentRevision();
-    }
-    // A Home that is gone as a whole (its drive unplugged) lists nothing, but
-    // its open piece was not deleted: the session and its text stay.
-    if (!result.homeExists) {
-        reportMissingHome(home);
-        co_return;
-    }
-    reportMissingHome(std::nullopt);
-    // projects/ or archive/ deleted under a Home that stays: watch them anew,
-    // and scan once more for what came before the new watches.
-    if (m_watcher.isRunning() && !m_watcher.watchesEveryRoot()) {
-        startWatching(home);
-        if (m_watcher.watchesEveryRoot())
-            rescanLater();
-    }
-    const Post::ContentType openType = openAsOutline ? Post::ContentType::outline : Post::ContentType::post;
-    if (openID && sessionAtStart == m_session && result.openFolder != m_session->folderPath())
-        followOpenPiece(home, openType, openProject);
-    if (m_selectedPostID && !postWithID(*m_selectedPostID) && !PostStore::folderPath(*m_selectedPostID, home)) {
-        // The open piece's own way out keeps its unsaved words.
-        if (const auto open = openPiece(); open && open->first == *m_selectedPostID && open->second == home)
-            followOpenPiece(home, openType, openProject);
-        else
-            setSelectedPostID(std::nullopt);
-    }
-    if (sessionAtStart && sessionAtStart == m_session && m_session->diskSyncCount() == syncsAtStart && result.diskText)
-        m_session->diskDidChange(*result.diskText);
-    refreshOpenPieceCards();
 }
 
 // --- Flushes -----------------------------------------------------------------
@@ -647,7 +485,7 @@ bool PostsModel::flushAndCloseSessions()
 
 void PostsModel::reopenSession(const QString &id)
 {
-    setSession(std::make_shared<EditorSession>(SessionTarget::post(id, *m_watchedHome), sessionDebounce));
+    setSession(std::make_shared<EditorSession>(SessionTarget::post(id, *watchedHome()), sessionDebounce));
     wireSessionErrors();
 }
 
@@ -695,24 +533,6 @@ void PostsModel::closeSession()
         return;
     m_session->cancelAutosave();
     setSession(nullptr);
-}
-
-QStringList PostsModel::projectNames() const
-{
-    if (!m_watchedHome)
-        return {u"posts"_s};
-    QStringList names;
-    const std::optional<QStringList> entries =
-        foundation::fs::tryListFolder(PostStore::rootPath(*m_watchedHome, PostStore::Root::projects));
-    for (const QString &name : entries.value_or(QStringList())) {
-        if (!name.startsWith(u'.') && !names.contains(name))
-            names.append(name);
-    }
-    if (!names.contains(u"posts"_s))
-        names.append(u"posts"_s);
-    // Natural order in every locale, the C locale included.
-    foundation::text::DisplayCollator().sort(names);
-    return names;
 }
 
 // --- Library writes ----------------------------------------------------------

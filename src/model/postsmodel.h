@@ -14,6 +14,7 @@
 #include "model/librarywrites.h"
 #include "model/openpiececards.h"
 #include "model/passrunner.h"
+#include "model/postslibrary.h"
 #include "model/postswatcher.h"
 #include "review/fixcardstore.h"
 
@@ -77,8 +78,8 @@ public:
     static void setCurrent(PostsModel *model);
 
     // --- State -------------------------------------------------------------
-    const QList<library::Post> &posts() const { return m_posts; }
-    qint64 contentRevision() const { return m_contentRevision; }
+    const QList<library::Post> &posts() const { return m_library.posts(); }
+    qint64 contentRevision() const { return m_library.contentRevision(); }
     const std::optional<QString> &selectedPostID() const { return m_selectedPostID; }
     const std::optional<PostDraft> &draft() const { return m_draft; }
     EditorSession *session() const { return m_session.get(); }
@@ -95,8 +96,8 @@ public:
     bool openPieceHasSnapshot() const { return m_cards.hasSnapshot(); }
     const QList<Card> &openPieceCards() const { return m_cards.cards(); }
     const std::optional<QString> &lastError() const { return m_lastError; }
-    const std::optional<QString> &watchedHome() const { return m_watchedHome; }
-    const std::shared_ptr<library::PostScanCache> &scanCache() const { return m_scanCache; }
+    const std::optional<QString> &watchedHome() const { return m_library.watchedHome(); }
+    const std::shared_ptr<library::PostScanCache> &scanCache() const { return m_library.scanCache(); }
 
     void setPendingImportURLs(const std::optional<QList<QUrl>> &urls);
     void setPendingProject(const std::optional<QString> &project);
@@ -148,8 +149,8 @@ public:
     // unmounted drive) is never created: it is reported in lastError and
     // nothing is watched; calling again retries.
     void startWatching(const QString &home);
-    PostsWatcher &watcher() { return m_watcher; }
-    const PostsWatcher &watcher() const { return m_watcher; }
+    PostsWatcher &watcher() { return m_library.watcher(); }
+    const PostsWatcher &watcher() const { return m_library.watcher(); }
     // Scans the library off the main thread and publishes the result.
     QCoro::Task<void> rescan();
     // Starts a rescan without waiting for it.
@@ -253,6 +254,7 @@ private:
     friend class LibraryWrites;
     friend class OpenPieceCards;
     friend class PassRunner;
+    friend class PostsLibrary;
 
     // The library's background work: scans and card listings. Never the main
     // thread, never Qt's global pool.
@@ -271,19 +273,14 @@ private:
     void setSession(std::shared_ptr<EditorSession> session);
     void setExternalSession(std::shared_ptr<EditorSession> session);
     void setDraft(const std::optional<PostDraft> &draft);
-    void setPosts(const QList<library::Post> &posts);
     void setLastDraftWasOutline(bool value);
     void setOpenPieceCards(const QList<Card> &cards) { m_cards.setCards(cards); }
     void setOpenPieceHasSnapshot(bool value) { m_cards.setHasSnapshot(value); }
     static bool tossSystemCoin();
-    void bumpContentRevision();
-    // Puts the missing-Home message for home into lastError, or with none
-    // withdraws an earlier one.
-    void reportMissingHome(const std::optional<QString> &home);
     void newDraft(library::Post::ContentType type);
     // The open piece's (id, home), none without a piece session.
     std::optional<std::pair<QString, QString>> openPiece() const;
-    std::optional<library::Post> postWithID(const QString &id) const;
+    std::optional<library::Post> postWithID(const QString &id) const { return m_library.postWithID(id); }
 
     template<typename T>
     void store(T &field, const T &value, void (PostsModel::*changed)())
@@ -294,8 +291,6 @@ private:
         emit(this->*changed)();
     }
 
-    QList<library::Post> m_posts;
-    qint64 m_contentRevision = 0;
     std::optional<QString> m_selectedPostID;
     std::optional<PostDraft> m_draft;
     std::shared_ptr<EditorSession> m_session;
@@ -309,18 +304,9 @@ private:
     std::optional<QString> m_outlineGuardPieceID;
     std::optional<QString> m_proseOverridePostID;
     std::optional<QString> m_lastError;
-    std::optional<QString> m_watchedHome;
-    std::shared_ptr<library::PostScanCache> m_scanCache;
-    PostsWatcher m_watcher;
-    std::optional<QString> m_missingHomeReport;
-    // Looks for a missing Home now and then: watches do not outlive the drive
-    // they were on, so nothing else would announce its return.
-    QTimer m_homeReturnPoll;
-    // Numbers of the rescans started and last applied.
-    quint64 m_rescansStarted = 0;
-    quint64 m_rescanApplied = 0;
 
     // One concern each.
+    PostsLibrary m_library{*this};
     OpenPieceCards m_cards{*this};
     LibraryWrites m_writes{*this};
     PassRunner m_passes{*this};

@@ -101,7 +101,7 @@ void PostsModel::importPendingFiles(Post::Origin origin)
     const QList<QUrl> urls = *m_pendingImportURLs;
     setPendingImportURLs(std::nullopt);
     const QString project = projectForNewPiece();
-    if (!m_watchedHome) {
+    if (!watchedHome()) {
         setLastError(noLibraryMessage);
         return;
     }
@@ -116,7 +116,7 @@ void PostsModel::importPendingFiles(Post::Origin origin)
             if (!url.isLocalFile())
                 throw library::StoreError(library::StoreError::Code::fileReadNoSuchFile, url.toString());
             const QString text = EditorSession::readOutsideFile(resolvedFilePath(url.toLocalFile()));
-            last = PostStore::importPiece(text, project, origin, *m_watchedHome);
+            last = PostStore::importPiece(text, project, origin, *watchedHome());
         } catch (const std::exception &error) {
             // The other files still come in; the last failure is the one shown.
             setLastError(u"Import failed — "_s + url.fileName() + u": "_s + foundation::describe(error));

@@ -1,8 +1,8 @@
 #include "app/aboutwindow.h"
 
-#include "app/chrome/elidedlabel.h"
-#include "app/chrome/palette.h"
-#include "app/chrome/workspacechrome.h"
+#include "chrome/elidedlabel.h"
+#include "chrome/palette.h"
+#include "chrome/workspacechrome.h"
 
 #include <QGridLayout>
 #include <QLabel>

@@ -42,22 +42,6 @@ QString pillTooltip(Visibility visibility);
 
 } // namespace EngineStatusSurface
 
-// A small spinning arc, running only while on screen.
-class BusyIndicator : public QWidget {
-    Q_OBJECT
-public:
-    explicit BusyIndicator(int size, QWidget *parent = nullptr);
-    bool isSpinning() const;
-
-protected:
-    void paintEvent(QPaintEvent *event) override;
-    void showEvent(QShowEvent *event) override;
-    void hideEvent(QHideEvent *event) override;
-
-private:
-    QVariantAnimation *m_spin;
-};
-
 class EngineStatusPill : public QAbstractButton {
     Q_OBJECT
 public:

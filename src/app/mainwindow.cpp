@@ -1,10 +1,10 @@
 #include "mainwindow.h"
 
 #include "app/appgatestate.h"
-#include "app/chrome/palette.h"
-#include "app/chrome/workspacechrome.h"
 #include "app/panemounts.h"
 #include "app/workspaceview.h"
+#include "chrome/palette.h"
+#include "chrome/workspacechrome.h"
 #include "foundation/paths.h"
 #include "library/poststore.h"
 #include "model/postsmodel.h"

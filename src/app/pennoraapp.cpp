@@ -1,8 +1,8 @@
 #include "pennoraapp.h"
 
 #include "aboutwindow.h"
-#include "app/chrome/palette.h"
 #include "appgatestate.h"
+#include "chrome/palette.h"
 #include "mainwindow.h"
 #include "pennorastyle.h"
 #include "signalbridge.h"

@@ -1,6 +1,6 @@
 #include "pennorastyle.h"
 
-#include "app/chrome/palette.h"
+#include "chrome/palette.h"
 #include "symbols.h"
 
 #include <QStyleFactory>

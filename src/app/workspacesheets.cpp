@@ -1,7 +1,7 @@
 #include "app/workspacesheets.h"
 
-#include "app/chrome/palette.h"
-#include "app/chrome/workspacechrome.h"
+#include "chrome/palette.h"
+#include "chrome/workspacechrome.h"
 #include "foundation/text.h"
 
 #include <QApplication>

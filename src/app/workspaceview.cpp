@@ -1,10 +1,10 @@
 #include "app/workspaceview.h"
 
 #include "app/appgatestate.h"
-#include "app/chrome/palette.h"
-#include "app/chrome/workspacechrome.h"
 #include "app/symbols.h"
 #include "app/workspacesheets.h"
+#include "chrome/palette.h"
+#include "chrome/workspacechrome.h"
 #include "engine/enginegatemodel.h"
 #include "engine/mentorsessionmodel.h"
 #include "library/homelocation.h"

@@ -1,4 +1,4 @@
-#include "app/chrome/elidedlabel.h"
+#include "chrome/elidedlabel.h"
 
 #include <QClipboard>
 #include <QContextMenuEvent>

@@ -1,4 +1,4 @@
-#include "app/chrome/palette.h"
+#include "chrome/palette.h"
 
 #include <QFontDatabase>
 #include <QFontInfo>

@@ -1,6 +1,6 @@
-#include "app/chrome/workspacechrome.h"
+#include "chrome/workspacechrome.h"
 
-#include "app/chrome/palette.h"
+#include "chrome/palette.h"
 
 #include <QAbstractButton>
 #include <QDialog>

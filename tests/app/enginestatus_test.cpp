@@ -3,10 +3,11 @@
 // sections with their texts and buttons, and the mentor panes' status line.
 
 #include "app/appgatestate.h"
-#include "app/chrome/palette.h"
 #include "app/enginestatusviews.h"
 #include "app/panemounts.h"
 #include "app/workspaceview.h"
+#include "chrome/busyindicator.h"
+#include "chrome/palette.h"
 #include "engine/enginegatemodel.h"
 #include "engine/mentorsessionmodel.h"
 #include "library/homelocation.h"

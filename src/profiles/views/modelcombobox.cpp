@@ -1,6 +1,6 @@
 #include "modelcombobox.h"
 
-#include "app/chrome/palette.h"
+#include "chrome/palette.h"
 
 #include <QAbstractItemView>
 #include <QCompleter>

@@ -1,6 +1,6 @@
 #include "providerkeyspage.h"
 
-#include "app/chrome/palette.h"
+#include "chrome/palette.h"
 #include "profiles/settingsmodel.h"
 #include "profiles/settingspages.h"
 

@@ -1,7 +1,7 @@
 #include "settingspaneview.h"
 
-#include "app/chrome/palette.h"
-#include "app/chrome/workspacechrome.h"
+#include "chrome/palette.h"
+#include "chrome/workspacechrome.h"
 #include "profiles/settingsmodel.h"
 #include "profiles/views/modelcombobox.h"
 #include "profiles/views/providerkeyspage.h"

@@ -3,7 +3,7 @@
 // card behind a block, the z.ai key-type segment and a connection test's
 // result line.
 
-#include "app/chrome/workspacechrome.h"
+#include "chrome/workspacechrome.h"
 #include "profiles/providerprobe.h"
 #include "profiles/settingstypes.h"
 

@@ -1,6 +1,6 @@
 #include "surfacesettingspage.h"
 
-#include "app/chrome/palette.h"
+#include "chrome/palette.h"
 #include "profiles/settingsmodel.h"
 #include "profiles/settingspages.h"
 #include "profiles/views/modelcombobox.h"

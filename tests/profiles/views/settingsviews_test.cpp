@@ -8,8 +8,8 @@
 #include "profiles/views/settingswidgets.h"
 #include "profiles/views/surfacesettingspage.h"
 
-#include "app/chrome/palette.h"
-#include "app/chrome/workspacechrome.h"
+#include "chrome/palette.h"
+#include "chrome/workspacechrome.h"
 
 #include "../probetesting.h"
 #include "../recordingwriter.h"

@@ -1,8 +1,8 @@
 #include "editor/prose/views/posteditorview.h"
 
-#include "app/chrome/elidedlabel.h"
-#include "app/chrome/palette.h"
-#include "app/chrome/workspacechrome.h"
+#include "chrome/elidedlabel.h"
+#include "chrome/palette.h"
+#include "chrome/workspacechrome.h"
 #include "editor/prose/views/proselisttextview.h"
 #include "editor/prose/views/prosetextview.h"
 

@@ -1,7 +1,7 @@
 #include "editor/prose/views/prosetextview.h"
 
-#include "app/chrome/palette.h"
-#include "app/chrome/workspacechrome.h"
+#include "chrome/palette.h"
+#include "chrome/workspacechrome.h"
 #include "editor/prose/prosedocumentlayout.h"
 #include "editor/prose/prosehighlighter.h"
 #include "editor/prose/prosepresenter.h"

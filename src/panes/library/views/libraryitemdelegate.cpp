@@ -1,7 +1,7 @@
 #include "libraryitemdelegate.h"
 
-#include "app/chrome/palette.h"
-#include "app/chrome/workspacechrome.h"
+#include "chrome/palette.h"
+#include "chrome/workspacechrome.h"
 #include "panes/library/librarycolumnitems.h"
 #include "panes/library/librarypostrow.h"
 #include "panes/library/views/librarycolumnmodel.h"

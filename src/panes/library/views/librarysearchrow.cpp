@@ -1,6 +1,6 @@
 #include "librarysearchrow.h"
 
-#include "app/chrome/palette.h"
+#include "chrome/palette.h"
 #include "panes/library/librarysearch.h"
 #include "panes/library/views/libraryglyphs.h"
 

@@ -1,7 +1,7 @@
 #include "librarysheets.h"
 
-#include "app/chrome/palette.h"
-#include "app/chrome/workspacechrome.h"
+#include "chrome/palette.h"
+#include "chrome/workspacechrome.h"
 
 #include <QButtonGroup>
 #include <QHBoxLayout>

@@ -1,7 +1,7 @@
 #include "postspaneview.h"
 
-#include "app/chrome/palette.h"
-#include "app/chrome/workspacechrome.h"
+#include "chrome/palette.h"
+#include "chrome/workspacechrome.h"
 #include "model/postsmodel.h"
 #include "panes/library/views/libraryglyphs.h"
 #include "panes/library/views/postslibrarycolumn.h"

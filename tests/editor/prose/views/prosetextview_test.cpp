@@ -4,7 +4,7 @@
 
 #include "editor/prose/views/prosetextview.h"
 
-#include "app/chrome/palette.h"
+#include "chrome/palette.h"
 #include "editor/prose/prosedocumentlayout.h"
 #include "editor/prose/prosehighlighter.h"
 #include "editor/prose/views/proselisttextview.h"

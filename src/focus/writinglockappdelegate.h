@@ -1,5 +1,6 @@
 #pragma once
-// The quit guard: every way out of the application (the Quit command, closing
+// WritingLockAppDelegate is the application's quit guard, not only the
+// writing lock's: every way out of the application (the Quit command, closing
 // the main window, SIGTERM, SIGINT, SIGHUP) goes through it first. An
 // interactive quit saves every open text and is refused while one cannot be
 // saved, then asks before ending a running writing block. A quit by signal

@@ -8,6 +8,7 @@
 #include "foundation/jsonvalue.h"
 #include "foundation/lineframer.h"
 
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonParseError>
 #include <QStringDecoder>
@@ -17,6 +18,12 @@
 #include <malloc.h>
 #include <poll.h>
 #include <vector>
+
+// Outside any namespace, as Qt's resource initialiser must be.
+static void initToolResources()
+{
+    Q_INIT_RESOURCE(review_resources);
+}
 
 namespace review::MCPServer {
 namespace {
@@ -37,22 +44,6 @@ QJsonObject error(int code, const char *message)
 QJsonObject textContent(const QString &text)
 {
     return QJsonObject{{QStringLiteral("type"), QStringLiteral("text")}, {QStringLiteral("text"), text}};
-}
-
-QJsonObject stringProperty(const QString &description = {})
-{
-    QJsonObject p{{QStringLiteral("type"), QStringLiteral("string")}};
-    if (!description.isEmpty())
-        p.insert(QStringLiteral("description"), description);
-    return p;
-}
-
-QJsonArray strings(std::initializer_list<const char *> items)
-{
-    QJsonArray a;
-    for (const char *item : items)
-        a.append(QString::fromUtf8(item));
-    return a;
 }
 
 QString protocolVersion(const QJsonObject &params)
@@ -172,109 +163,14 @@ QByteArray callTool(const std::optional<QJsonValue> &id, const QJsonObject &para
 
 QJsonArray toolDefinitions()
 {
-    const QString pathDescription = QStringLiteral("Path to the piece folder or its post.md.");
-
-    const QJsonObject queryLearnings{
-        {QStringLiteral("name"), QStringLiteral("query_learnings")},
-        {QStringLiteral("description"),
-         QStringLiteral(
-             "The piece's visible learnings — raw markdown per file, from <home>/learnings/<type>s/. Dismissed learnings are hidden until their decay interval (base 10 passes, doubling per re-dismiss; a per-Learning resurface_after frontmatter key overrides) elapses.")},
-        {QStringLiteral("inputSchema"),
-         QJsonObject{{QStringLiteral("type"), QStringLiteral("object")},
-                     {QStringLiteral("properties"),
-                      QJsonObject{{QStringLiteral("piece_path"), stringProperty(pathDescription)}}},
-                     {QStringLiteral("required"), strings({"piece_path"})}}}};
-
-    const QJsonObject anchor{
-        {QStringLiteral("type"), QStringLiteral("object")},
-        {QStringLiteral("required"), strings({"quote"})},
-        {QStringLiteral("properties"),
-         QJsonObject{{QStringLiteral("quote"), stringProperty(QStringLiteral("Exact substring quoted from the piece."))},
-                     {QStringLiteral("occurrence"),
-                      QJsonObject{{QStringLiteral("type"), QStringLiteral("integer")},
-                                  {QStringLiteral("default"), 1},
-                                  {QStringLiteral("description"),
-                                   QStringLiteral("1-based occurrence of the quote in the piece.")}}},
-                     {QStringLiteral("context"), stringProperty()}}}};
-
-    const QJsonObject provenance{
-        {QStringLiteral("type"), QStringLiteral("object")},
-        {QStringLiteral("properties"),
-         QJsonObject{
-             {QStringLiteral("piece"), stringProperty()},
-             {QStringLiteral("date"), stringProperty()},
-             {QStringLiteral("engine"), stringProperty()},
-             {QStringLiteral("pass"),
-              QJsonObject{{QStringLiteral("type"), QStringLiteral("integer")},
-                          {QStringLiteral("description"),
-                           QStringLiteral("Pass number that found the card (1 = structural, 2 = line-level).")}}}}}};
-
-    const QJsonObject card{
-        {QStringLiteral("type"), QStringLiteral("object")},
-        {QStringLiteral("required"), strings({"pattern", "problem", "anchor", "lane", "emitter"})},
-        {QStringLiteral("properties"),
-         QJsonObject{
-             {QStringLiteral("pattern"), stringProperty()},
-             {QStringLiteral("problem"), stringProperty()},
-             {QStringLiteral("diagnostic_question"), stringProperty()},
-             {QStringLiteral("fix"),
-              stringProperty(QStringLiteral(
-                  "Mechanical cards: the exact replacement for the anchored span (empty string = cut). Demonstration cards: the demonstration."))},
-             {QStringLiteral("anchor"), anchor},
-             {QStringLiteral("lane"), QJsonObject{{QStringLiteral("type"), QStringLiteral("string")},
-                                                  {QStringLiteral("enum"), strings({"mechanical", "demonstration"})}}},
-             {QStringLiteral("emitter"), QJsonObject{{QStringLiteral("type"), QStringLiteral("string")},
-                                                     {QStringLiteral("enum"), strings({"lint", "engine"})}}},
-             {QStringLiteral("provenance"), provenance}}}};
-
-    const QJsonObject submitFixCards{
-        {QStringLiteral("name"), QStringLiteral("submit_fix_cards")},
-        {QStringLiteral("description"),
-         QStringLiteral(
-             "Persist fix cards for a piece. Anchor-validated against post.md; stale anchors land flagged. At most 10 cards per call — the app keeps the ranked head and drops the rest.")},
-        {QStringLiteral("inputSchema"),
-         QJsonObject{
-             {QStringLiteral("type"), QStringLiteral("object")},
-             {QStringLiteral("required"), strings({"piece_path", "cards"})},
-             {QStringLiteral("properties"),
-              QJsonObject{
-                  {QStringLiteral("piece_path"), stringProperty(pathDescription)},
-                  {QStringLiteral("cards"),
-                   QJsonObject{
-                       {QStringLiteral("type"), QStringLiteral("array")},
-                       {QStringLiteral("description"),
-                        QStringLiteral(
-                            "Ranked most-important-first; at most 10 per call — the app keeps the ranked head and drops the rest.")},
-                       {QStringLiteral("items"), card}}}}}}}};
-
-    const QJsonObject note{
-        {QStringLiteral("type"), QStringLiteral("object")},
-        {QStringLiteral("required"), strings({"title", "url"})},
-        {QStringLiteral("properties"),
-         QJsonObject{{QStringLiteral("title"), stringProperty()},
-                     {QStringLiteral("url"), stringProperty()},
-                     {QStringLiteral("quote"),
-                      stringProperty(QStringLiteral("Verbatim quotation from the source, when there is one."))},
-                     {QStringLiteral("note"),
-                      stringProperty(QStringLiteral("The finding — why this source matters to the piece."))}}}};
-
-    const QJsonObject submitResearchNotes{
-        {QStringLiteral("name"), QStringLiteral("submit_research_notes")},
-        {QStringLiteral("description"),
-         QStringLiteral(
-             "Deliver research findings as candidate source-notes for a piece — candidates only: the notes arrive in the session, nothing is written to disk. The writer keeps or rejects each note in Pennora; keeping writes the plain markdown note (with provenance) into the piece's research/ folder.")},
-        {QStringLiteral("inputSchema"),
-         QJsonObject{{QStringLiteral("type"), QStringLiteral("object")},
-                     {QStringLiteral("required"), strings({"piece_path", "notes"})},
-                     {QStringLiteral("properties"),
-                      QJsonObject{{QStringLiteral("piece_path"), stringProperty(pathDescription)},
-                                  {QStringLiteral("notes"),
-                                   QJsonObject{{QStringLiteral("type"), QStringLiteral("array")},
-                                               {QStringLiteral("description"),
-                                                QStringLiteral("Candidate source-notes with provenance.")},
-                                               {QStringLiteral("items"), note}}}}}}}};
-
-    return QJsonArray{queryLearnings, submitFixCards, submitResearchNotes};
+    // The schemas are compiled in from src/resources/mcp-tools.json; a build
+    // without them is broken, which the tool server's tests catch.
+    static const bool initialised = (initToolResources(), true);
+    Q_UNUSED(initialised);
+    QFile file(QStringLiteral(":/mcp-tools.json"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QJsonDocument::fromJson(file.readAll()).array();
 }
 
 std::optional<QByteArray> answer(QByteArrayView line)

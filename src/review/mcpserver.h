@@ -34,7 +34,8 @@ std::optional<QByteArray> answer(QByteArrayView line);
 // to outFd. Never throws.
 void handle(QByteArrayView line, int outFd = STDOUT_FILENO);
 
-// The three tool objects, in order, built fresh on each call.
+// The three tool objects, in order, read on each call from the compiled-in
+// src/resources/mcp-tools.json.
 QJsonArray toolDefinitions();
 
 // The reply line of a tools/call. A tool's failure becomes a tool error, never

@@ -1,6 +1,5 @@
 #include "engine/mentorsessionmodel.h"
 
-#include "engine/guardedcall.h"
 #include "foundation/paths.h"
 
 #include <QDir>
@@ -16,90 +15,26 @@ const QString MentorSessionModel::brainstormKickoff =
     u"Let's brainstorm together. Ask me one question at a time to draw out ideas and angles for what I want to "
     u"write — keep replies short and generative, and don't draft prose unless I ask."_s;
 
-namespace {
-
-const QString kMidTurnSession = u"Session refused — the mentor is mid-turn."_s;
-const QString kMidTurnResume = u"Resume refused — the mentor is mid-turn."_s;
-const QString kMidTurnFork = u"Fork refused — the mentor is mid-turn."_s;
-
-using Kind = SessionRow::NoticeKind;
-
-// The non-empty "sessionId" of a session/new or session/fork answer.
-std::optional<QString> newSessionId(const std::optional<JSONValue> &answer)
-{
-    if (!answer || !answer->isObject())
-        return std::nullopt;
-    std::optional<QString> id = answer->stringMember(u"sessionId"_s);
-    if (!id || id->isEmpty())
-        return std::nullopt;
-    return id;
-}
-
-// session/load proves the engine knows the session by the first string of
-// "sessionId" and "_meta"."hermes"."sessionProvenance"."acpSessionId".
-bool loadAnswerKnowsSession(const std::optional<JSONValue> &answer)
-{
-    if (!answer || !answer->isObject())
-        return false;
-    std::optional<QString> id = answer->stringMember(u"sessionId"_s);
-    if (!id) {
-        std::optional<JSONValue> level = answer->objectMember(u"_meta"_s);
-        if (level)
-            level = level->objectMember(u"hermes"_s);
-        if (level)
-            level = level->objectMember(u"sessionProvenance"_s);
-        if (level)
-            id = level->stringMember(u"acpSessionId"_s);
-    }
-    return id && !id->isEmpty();
-}
-
-JSONValue sessionParams(const QString &cwd, const std::optional<QString> &sessionId)
-{
-    JSONValue::Object params{{u"cwd"_s, cwd}, {u"mcpServers"_s, JSONValue::Array()}};
-    if (sessionId)
-        params.insert(u"sessionId"_s, *sessionId);
-    return params;
-}
-
-// The text of a chunk update; empty when it has none.
-QString chunkText(const JSONValue &update)
-{
-    const std::optional<JSONValue> content = update.objectMember(u"content"_s);
-    if (!content)
-        return QString();
-    return content->stringMember(u"text"_s).value_or(QString());
-}
-
-QString compactJson(const JSONValue &value)
-{
-    if (!value.isEncodable())
-        return QString();
-    return QString::fromUtf8(value.toCompactJson());
-}
-
-} // namespace
-
 // --- Construction ----------------------------------------------------------
 
 MentorSessionModel::MentorSessionModel(std::unique_ptr<EngineHost> host, std::optional<QString> binaryPath,
                                        std::optional<QString> rosterDirectory, QObject *parent)
-    : QObject(parent), m_host(std::move(host)), m_roster(*this, std::move(rosterDirectory)),
-      m_portalAuthPath(foundation::paths::expandTilde(u"~/.hermes/auth.json"_s)), m_binaryPath(std::move(binaryPath)),
+    : QObject(parent), m_roster(*this, std::move(rosterDirectory)),
+      m_engine(*this, m_roster, m_turns, std::move(host), std::move(binaryPath)), m_turns(*this, m_roster, m_engine),
+      m_portalAuthPath(foundation::paths::expandTilde(u"~/.hermes/auth.json"_s)),
       m_cwdProvider([] { return QDir::homePath(); })
 {
-    m_host->binaryPath = m_binaryPath;
-
     const QPointer<MentorSessionModel> self(this);
-    m_host->onNotification = [self](const QString &method, const std::optional<JSONValue> &params) {
+    EngineHost &engineHost = m_engine.host();
+    engineHost.onNotification = [self](const QString &method, const std::optional<JSONValue> &params) {
         if (self)
             self->handleNotification(method, params);
     };
-    m_host->onCrash = [self] {
+    engineHost.onCrash = [self] {
         if (self)
             self->engineDidCrash();
     };
-    m_host->onStderrLine = [self](const QString &line) {
+    engineHost.onStderrLine = [self](const QString &line) {
         if (self)
             self->appendStderrLine(line);
     };
@@ -108,60 +43,30 @@ MentorSessionModel::MentorSessionModel(std::unique_ptr<EngineHost> host, std::op
 MentorSessionModel::~MentorSessionModel()
 {
     // The host closes its engines as it goes; nothing it reports then is ours.
-    m_host->onNotification = nullptr;
-    m_host->onCrash = nullptr;
-    m_host->onStderrLine = nullptr;
-    m_host.reset();
+    EngineHost &engineHost = m_engine.host();
+    engineHost.onNotification = nullptr;
+    engineHost.onCrash = nullptr;
+    engineHost.onStderrLine = nullptr;
+    m_engine.releaseHost();
 }
 
-// --- Setters ---------------------------------------------------------------
+void MentorSessionModel::later(std::function<void(MentorSessionModel &)> fn)
+{
+    const QPointer<MentorSessionModel> self(this);
+    QMetaObject::invokeMethod(
+        this,
+        [self, fn = std::move(fn)] {
+            if (self)
+                fn(*self);
+        },
+        Qt::QueuedConnection);
+}
 
-void MentorSessionModel::setPhase(const Phase &phase)
-{
-    store(m_phase, phase, &MentorSessionModel::phaseChanged);
-}
-void MentorSessionModel::setStreaming(bool streaming)
-{
-    store(m_isStreaming, streaming, &MentorSessionModel::isStreamingChanged);
-}
-void MentorSessionModel::setActiveEntry(const std::optional<SessionEntry> &entry)
-{
-    store(m_activeEntry, entry, &MentorSessionModel::activeEntryChanged);
-}
-void MentorSessionModel::setStderrTail(const QStringList &tail)
-{
-    store(m_stderrTail, tail, &MentorSessionModel::stderrTailChanged);
-}
-void MentorSessionModel::setReplayingSessionId(const std::optional<QString> &id)
-{
-    store(m_replayingSessionId, id, &MentorSessionModel::replayingSessionIdChanged);
-}
-void MentorSessionModel::setLastPrompt(const std::optional<QString> &prompt)
-{
-    store(m_lastPrompt, prompt, &MentorSessionModel::lastPromptChanged);
-}
-void MentorSessionModel::setPassWireId(const std::optional<QString> &id)
-{
-    store(m_passWireId, id, &MentorSessionModel::passWireIdChanged);
-}
-void MentorSessionModel::setPassCancelRequested(bool requested)
-{
-    store(m_passCancelRequested, requested, &MentorSessionModel::passCancelRequestedChanged);
-}
-void MentorSessionModel::setPendingRestart(bool pending)
-{
-    store(m_pendingRestart, pending, &MentorSessionModel::pendingRestartChanged);
-}
-void MentorSessionModel::setPendingScope(const PendingScope &scope)
-{
-    m_pendingScope = scope;
-    emit pendingScopeChanged();
-}
+// --- Settings and the readiness of the Passes --------------------------------
 
 void MentorSessionModel::setBinaryPath(const std::optional<QString> &path)
 {
-    store(m_binaryPath, path, &MentorSessionModel::binaryPathChanged);
-    m_host->binaryPath = path;
+    m_engine.setBinaryPath(path);
 }
 
 void MentorSessionModel::setPassReadinessWriter(std::shared_ptr<profiles::SettingsWriting> writer)
@@ -181,213 +86,6 @@ void MentorSessionModel::setCwdProvider(CwdProvider provider)
     emit cwdProviderChanged();
 }
 
-// --- Transcripts -----------------------------------------------------------
-
-const MentorSessionModel::SessionTranscript *MentorSessionModel::transcript(const QString &key) const
-{
-    const auto it = m_transcripts.constFind(key);
-    return it == m_transcripts.cend() ? nullptr : &*it;
-}
-
-const MentorSessionModel::SessionTranscript *MentorSessionModel::activeTranscript() const
-{
-    return m_activeEntry ? transcript(m_activeEntry->sessionId) : nullptr;
-}
-
-MentorSessionModel::SessionTranscript &MentorSessionModel::transcriptFor(const QString &key)
-{
-    auto it = m_transcripts.find(key);
-    if (it == m_transcripts.end()) {
-        it = m_transcripts.insert(key, SessionTranscript());
-        emit transcriptReset(key);
-    }
-    return *it;
-}
-
-void MentorSessionModel::resetTranscript(const QString &key)
-{
-    m_transcripts.insert(key, SessionTranscript());
-    emit transcriptReset(key);
-}
-
-void MentorSessionModel::appendRow(SessionRow::Content content, const std::optional<QString> &key)
-{
-    if (!key)
-        return;
-    QList<SessionRow> &rows = transcriptFor(*key).rows;
-    rows.append(SessionRow::make(std::move(content)));
-    emit rowsAppended(*key, rows.size() - 1, 1);
-}
-
-void MentorSessionModel::appendToActive(SessionRow::Content content)
-{
-    if (m_activeEntry)
-        appendRow(std::move(content), m_activeEntry->sessionId);
-}
-
-// --- Lifecycle -------------------------------------------------------------
-
-void MentorSessionModel::later(std::function<void(MentorSessionModel &)> fn)
-{
-    const QPointer<MentorSessionModel> self(this);
-    QMetaObject::invokeMethod(
-        this,
-        [self, fn = std::move(fn)] {
-            if (self)
-                fn(*self);
-        },
-        Qt::QueuedConnection);
-}
-
-bool MentorSessionModel::applyStartResult(const EngineHost::ChatStart &result)
-{
-    if (const auto *failed = std::get_if<EngineHost::ChatStart::Failed>(&result.value)) {
-        setPhase(Phase::crashed(m_lastPrompt));
-        setStderrTail({failed->reason});
-        return false;
-    }
-    const auto &up = std::get<EngineHost::ChatStart::Up>(result.value);
-    store(m_engineVersion, up.version, &MentorSessionModel::engineVersionChanged);
-    store(m_versionNote, up.note, &MentorSessionModel::versionNoteChanged);
-    return true;
-}
-
-QCoro::Task<void> MentorSessionModel::start()
-{
-    if (m_phase.which() != Phase::Case::idle)
-        co_return;
-    const QPointer<MentorSessionModel> self(this);
-    const quint64 attempt = ++m_startAttempt;
-    setPhase(Phase::starting());
-    const EngineHost::ChatStart result = co_await m_host->startChat();
-    // A restart begun meanwhile has stopped this engine and owns the phase.
-    if (!self || attempt != m_startAttempt || !applyStartResult(result))
-        co_return;
-    if (m_phase.which() == Phase::Case::starting)
-        co_await restoreActiveSession();
-}
-
-void MentorSessionModel::shutdown()
-{
-    m_host->shutdown();
-    setPhase(Phase::idle());
-}
-
-QCoro::Task<void> MentorSessionModel::restoreActiveSession()
-{
-    if (m_isStreaming) {
-        setPhase(Phase::ready());
-        co_return;
-    }
-    if (!m_roster.entries().isEmpty()) {
-        const SessionEntry newest = m_roster.entries().first();
-        activate(newest);
-        co_await resume(newest);
-        co_return;
-    }
-    const QPointer<MentorSessionModel> self(this);
-    const std::optional<SessionEntry> entry = co_await createSession(u"Mentor"_s, std::nullopt);
-    if (self && !entry) {
-        setPhase(Phase::crashed(std::nullopt));
-        setStderrTail({u"no session — the engine refused session/new"_s});
-    }
-}
-
-void MentorSessionModel::engineDidCrash()
-{
-    const Phase::Case now = m_phase.which();
-    if (now == Phase::Case::starting || now == Phase::Case::ready)
-        setPhase(Phase::crashed(m_lastPrompt));
-}
-
-void MentorSessionModel::appendStderrLine(const QString &line)
-{
-    QStringList tail = m_stderrTail;
-    tail.append(line);
-    if (tail.size() > stderrTailLines)
-        tail.remove(0, tail.size() - stderrTailLines);
-    setStderrTail(tail);
-}
-
-QCoro::Task<void> MentorSessionModel::restart()
-{
-    const QPointer<MentorSessionModel> self(this);
-    m_host->stopChat();
-    for (auto it = m_transcripts.begin(); it != m_transcripts.end(); ++it) {
-        if (it->streamingText.isEmpty() && it->streamingThought.isEmpty())
-            continue;
-        it->streamingText.clear();
-        it->streamingThought.clear();
-        emit streamingChanged(it.key());
-    }
-    const quint64 attempt = ++m_startAttempt;
-    setPhase(Phase::starting());
-    const EngineHost::ChatStart result = co_await m_host->startChat();
-    if (!self || attempt != m_startAttempt || !applyStartResult(result) || m_phase.which() != Phase::Case::starting)
-        co_return;
-    if (m_activeEntry && m_roster.entries().contains(*m_activeEntry)) {
-        setPhase(Phase::ready());
-        co_await resume(*m_activeEntry);
-    } else {
-        co_await restoreActiveSession();
-    }
-}
-
-void MentorSessionModel::restartWhenIdle()
-{
-    const Phase::Case now = m_phase.which();
-    if (now == Phase::Case::idle || now == Phase::Case::starting)
-        return;
-    if (m_isStreaming) {
-        setPendingRestart(true);
-        return;
-    }
-    later([](MentorSessionModel &model) { QCoro::Task<void> detached = model.restart(); });
-}
-
-void MentorSessionModel::runPendingRestart()
-{
-    if (!m_pendingRestart)
-        return;
-    setPendingRestart(false);
-    later([](MentorSessionModel &model) { QCoro::Task<void> detached = model.restart(); });
-}
-
-QCoro::Task<void> MentorSessionModel::follow(std::optional<QString> pieceTitle)
-{
-    if (m_phase.which() != Phase::Case::ready)
-        co_return;
-    if (m_isStreaming || m_replayingSessionId) {
-        setPendingScope({true, pieceTitle});
-        co_return;
-    }
-    setPendingScope({});
-    const std::optional<QString> id = sessionId(pieceTitle);
-    const std::optional<QString> activeId =
-        m_activeEntry ? std::optional<QString>(m_activeEntry->sessionId) : std::nullopt;
-    if (id == activeId)
-        co_return;
-    if (id) {
-        for (const SessionEntry &entry : m_roster.entries()) {
-            if (entry.sessionId == *id) {
-                const SessionEntry found = entry;
-                co_await resume(found);
-                co_return;
-            }
-        }
-    }
-    setActiveEntry(std::nullopt);
-}
-
-void MentorSessionModel::drainPendingScope()
-{
-    if (!m_pendingScope.pending)
-        return;
-    const std::optional<QString> title = m_pendingScope.pieceTitle;
-    setPendingScope({});
-    later([title](MentorSessionModel &model) { QCoro::Task<void> detached = model.follow(title); });
-}
-
 PassReadiness MentorSessionModel::readiness(PassKind kind) const
 {
     const auto it = m_passReadiness.find(kind);
@@ -397,8 +95,8 @@ PassReadiness MentorSessionModel::readiness(PassKind kind) const
 QCoro::Task<void> MentorSessionModel::refreshPassReadiness()
 {
     std::shared_ptr<profiles::SettingsWriting> reader = m_passReadinessWriter;
-    if (!reader && m_binaryPath && settingsReaderFactory)
-        reader = settingsReaderFactory(*m_binaryPath, foundation::paths::expandTilde(u"~/.hermes/profiles"_s));
+    if (!reader && binaryPath() && settingsReaderFactory)
+        reader = settingsReaderFactory(*binaryPath(), foundation::paths::expandTilde(u"~/.hermes/profiles"_s));
     if (!reader)
         co_return;
     const QPointer<MentorSessionModel> self(this);
@@ -407,421 +105,135 @@ QCoro::Task<void> MentorSessionModel::refreshPassReadiness()
         store(m_passReadiness, evaluated, &MentorSessionModel::passReadinessChanged);
 }
 
-void MentorSessionModel::activate(const SessionEntry &entry)
+// --- Forwarded to the engine lifecycle -----------------------------------------
+
+QCoro::Task<void> MentorSessionModel::start()
 {
-    resetTranscript(entry.sessionId);
-    setActiveEntry(entry);
-    setPhase(Phase::ready());
+    return m_engine.start();
+}
+QCoro::Task<void> MentorSessionModel::restart()
+{
+    return m_engine.restart();
+}
+void MentorSessionModel::restartWhenIdle()
+{
+    m_engine.restartWhenIdle();
+}
+void MentorSessionModel::shutdown()
+{
+    m_engine.shutdown();
+}
+void MentorSessionModel::engineDidCrash()
+{
+    m_engine.engineDidCrash();
+}
+void MentorSessionModel::appendStderrLine(const QString &line)
+{
+    m_engine.appendStderrLine(line);
+}
+void MentorSessionModel::runPendingRestart()
+{
+    m_engine.runPendingRestart();
 }
 
-bool MentorSessionModel::activateIfIdle(const SessionEntry &entry, bool reset, const QString &refusal)
+// --- Forwarded to the turns and transcripts --------------------------------------
+
+const MentorSessionModel::SessionTranscript *MentorSessionModel::transcript(const QString &key) const
 {
-    if (m_isStreaming) {
-        appendToActive(SessionRow::notice(refusal, Kind::refused));
-        return false;
-    }
-    if (reset)
-        resetTranscript(entry.sessionId);
-    setActiveEntry(entry);
-    setPhase(Phase::ready());
-    return true;
+    return m_turns.transcript(key);
 }
-
-// --- Session commands ------------------------------------------------------
-
+const MentorSessionModel::SessionTranscript *MentorSessionModel::activeTranscript() const
+{
+    return m_turns.activeTranscript();
+}
+QCoro::Task<void> MentorSessionModel::follow(std::optional<QString> pieceTitle)
+{
+    return m_turns.follow(std::move(pieceTitle));
+}
 QCoro::Task<std::optional<SessionEntry>> MentorSessionModel::newSession(QString name, std::optional<QString> pieceTitle)
 {
-    if (m_phase.which() != Phase::Case::ready || !m_host->chat())
-        co_return std::nullopt;
-    co_return co_await createSession(std::move(name), std::move(pieceTitle));
+    return m_turns.newSession(std::move(name), std::move(pieceTitle));
 }
-
 QCoro::Task<std::optional<SessionEntry>> MentorSessionModel::createSession(QString name,
                                                                            std::optional<QString> pieceTitle)
 {
-    if (m_isStreaming) {
-        appendToActive(SessionRow::notice(kMidTurnSession, Kind::refused));
-        co_return std::nullopt;
-    }
-    const std::shared_ptr<EngineTransport> chat = m_host->chat();
-    if (!chat)
-        co_return std::nullopt;
-    const QPointer<MentorSessionModel> self(this);
-    auto calling = guardedCall(self, [&] {
-        return chat->request(u"session/new"_s, sessionParams(m_cwdProvider(), std::nullopt), sessionNewTimeout);
-    });
-    const std::optional<CallResult<std::optional<JSONValue>>> answered = co_await std::move(calling);
-    if (!answered)
-        co_return std::nullopt;
-    if (answered->failure) {
-        appendToActive(SessionRow::notice(u"Session refused — "_s + *answered->failure, Kind::refused));
-        co_return std::nullopt;
-    }
-    const std::optional<QString> id = newSessionId(answered->answer);
-    if (!id) {
-        appendToActive(SessionRow::notice(u"Session refused — the engine returned no id."_s, Kind::refused));
-        co_return std::nullopt;
-    }
-    const SessionEntry entry{*id, name, pieceTitle, QDateTime::currentDateTimeUtc()};
-    if (!activateIfIdle(entry, true, kMidTurnSession))
-        co_return std::nullopt;
-    m_roster.prepend(entry);
-    co_return entry;
+    return m_turns.createSession(std::move(name), std::move(pieceTitle));
 }
-
 QCoro::Task<bool> MentorSessionModel::resume(SessionEntry entry)
 {
-    const std::shared_ptr<EngineTransport> chat = m_host->chat();
-    if (m_phase.which() != Phase::Case::ready || !chat)
-        co_return false;
-    if (m_isStreaming) {
-        appendToActive(SessionRow::notice(kMidTurnResume, Kind::refused));
-        co_return false;
-    }
-    if (m_replayingSessionId) {
-        appendToActive(SessionRow::notice(u"Resume refused — another session is loading."_s, Kind::refused));
-        co_return false;
-    }
-    const QPointer<MentorSessionModel> self(this);
-    resetTranscript(entry.sessionId);
-    setReplayingSessionId(entry.sessionId);
-    auto calling = guardedCall(self, [&] {
-        return chat->request(u"session/load"_s, sessionParams(m_cwdProvider(), entry.sessionId), sessionLoadTimeout);
-    });
-    const std::optional<CallResult<std::optional<JSONValue>>> answered = co_await std::move(calling);
-    if (!answered)
-        co_return false;
-    setReplayingSessionId(std::nullopt);
-    drainPendingScope();
-    if (answered->failure) {
-        appendRow(SessionRow::notice(u"Resume failed — "_s + *answered->failure, Kind::failed), entry.sessionId);
-        co_return false;
-    }
-    if (!loadAnswerKnowsSession(answered->answer)) {
-        appendRow(SessionRow::notice(u"The engine does not know “"_s + entry.name
-                                         + u"” — its history is no longer on the engine."_s,
-                                     Kind::refused),
-                  entry.sessionId);
-        co_return false;
-    }
-    co_return activateIfIdle(entry, false, kMidTurnResume);
+    return m_turns.resume(std::move(entry));
 }
-
 QCoro::Task<std::optional<SessionEntry>> MentorSessionModel::startBrainstorm(std::optional<QString> pieceTitle)
 {
-    const QPointer<MentorSessionModel> self(this);
-    const std::optional<SessionEntry> entry = co_await newSession(u"Brainstorm"_s, std::move(pieceTitle));
-    if (!self || !entry)
-        co_return std::nullopt;
-    co_await send(brainstormKickoff, u"Brainstorm"_s);
-    co_return entry;
+    return m_turns.startBrainstorm(std::move(pieceTitle));
 }
-
 QCoro::Task<TurnOutcome> MentorSessionModel::send(QString text, std::optional<QString> label)
 {
-    const QString trimmed = text.trimmed();
-    if (trimmed.isEmpty() || m_phase.which() != Phase::Case::ready || m_isStreaming || !m_activeEntry)
-        co_return TurnOutcome::failed();
-    if (m_activeEntry->sessionId == passKey) {
-        appendRow(
-            SessionRow::notice(u"Pick or start a session to chat — the pass transcript is read-only."_s, Kind::refused),
-            passKey);
-        co_return TurnOutcome::failed();
-    }
-    const std::shared_ptr<EngineTransport> chat = m_host->chat();
-    if (!chat)
-        co_return TurnOutcome::failed();
-    const QPointer<MentorSessionModel> self(this);
-    setStreaming(true);
-    SessionRow::Content row = label ? SessionRow::notice(*label, Kind::plain)
-                                    : SessionRow::text(trimmed, SessionRow::Speaker::user, Kind::plain);
-    const QString id = m_activeEntry->sessionId;
-    const TurnOutcome outcome = co_await prompt(*chat, id, id, trimmed, std::move(row));
-    if (!self)
-        co_return outcome;
-    setStreaming(false);
-    runPendingRestart();
-    drainPendingScope();
-    co_return outcome;
+    return m_turns.send(std::move(text), std::move(label));
 }
-
 QCoro::Task<std::optional<SessionEntry>> MentorSessionModel::fork()
 {
-    const std::shared_ptr<EngineTransport> chat = m_host->chat();
-    if (m_phase.which() != Phase::Case::ready || !chat || !m_activeEntry || m_isStreaming)
-        co_return std::nullopt;
-    const QPointer<MentorSessionModel> self(this);
-    const SessionEntry source = *m_activeEntry;
-    auto calling = guardedCall(self, [&] {
-        return chat->request(u"session/fork"_s, sessionParams(m_cwdProvider(), source.sessionId), sessionForkTimeout);
-    });
-    const std::optional<CallResult<std::optional<JSONValue>>> answered = co_await std::move(calling);
-    if (!answered)
-        co_return std::nullopt;
-    if (answered->failure) {
-        appendRow(SessionRow::notice(u"Fork failed — "_s + *answered->failure, Kind::failed), source.sessionId);
-        co_return std::nullopt;
-    }
-    const std::optional<QString> id = newSessionId(answered->answer);
-    if (!id) {
-        appendRow(SessionRow::notice(u"Fork refused — the engine returned no new session."_s, Kind::refused),
-                  source.sessionId);
-        co_return std::nullopt;
-    }
-    const SessionEntry entry{*id, source.name + u" (fork)"_s, source.pieceTitle, QDateTime::currentDateTimeUtc()};
-    if (!activateIfIdle(entry, true, kMidTurnFork))
-        co_return std::nullopt;
-    m_roster.prepend(entry);
-    co_return entry;
+    return m_turns.fork();
 }
-
 QCoro::Task<void> MentorSessionModel::compact()
 {
-    if (m_phase.which() != Phase::Case::ready || m_isStreaming || !m_activeEntry)
-        co_return;
-    co_await send(u"/compress"_s, u"Compact…"_s);
+    return m_turns.compact();
 }
-
 void MentorSessionModel::cancelTurn()
 {
-    if (!m_isStreaming || !m_activeEntry)
-        return;
-    if (m_activeEntry->sessionId == passKey) {
-        setPassCancelRequested(true);
-        if (m_passWireId && m_host->oneShot())
-            m_host->oneShot()->notify(u"session/cancel"_s,
-                                      JSONValue(JSONValue::Object{{u"sessionId"_s, *m_passWireId}}));
-        return;
-    }
-    if (const std::shared_ptr<EngineTransport> chat = m_host->chat())
-        chat->notify(u"session/cancel"_s, JSONValue(JSONValue::Object{{u"sessionId"_s, m_activeEntry->sessionId}}));
+    m_turns.cancelTurn();
 }
-
-// --- Update routing and tool calls -------------------------------------------
-
-void MentorSessionModel::handleNotification(const QString &method, const std::optional<JSONValue> &params)
-{
-    if (method != u"session/update"_s || !params || !params->isObject() || params->toObject().isEmpty())
-        return;
-    const std::optional<QString> sessionId = params->stringMember(u"sessionId"_s);
-    const std::optional<JSONValue> update = params->objectMember(u"update"_s);
-    if (!sessionId || !update)
-        return;
-    const QString key = m_passWireId && *m_passWireId == *sessionId ? passKey : *sessionId;
-    const auto it = m_transcripts.find(key);
-    if (it == m_transcripts.end())
-        return;
-    const QString kind = update->stringMember(u"sessionUpdate"_s).value_or(u"unknown"_s);
-    const bool replay = m_replayingSessionId == key;
-
-    if (kind == u"agent_message_chunk") {
-        if (replay) {
-            appendRow(SessionRow::agentReply(chunkText(*update)), key);
-        } else {
-            it->streamingText += chunkText(*update);
-            emit streamingChanged(key);
-        }
-    } else if (kind == u"agent_thought_chunk") {
-        if (replay) {
-            appendRow(SessionRow::Thought{chunkText(*update)}, key);
-        } else {
-            it->streamingThought += chunkText(*update);
-            emit streamingChanged(key);
-        }
-    } else if (kind == u"user_message_chunk") {
-        if (!replay)
-            return;
-        const QString text = chunkText(*update);
-        appendRow(text.startsWith(u"Pass Pass "_s) ? SessionRow::notice(text, Kind::kickoff)
-                                                   : SessionRow::text(text, SessionRow::Speaker::user, Kind::plain),
-                  key);
-    } else if (kind == u"tool_call") {
-        handleToolCall(*update, key);
-    } else {
-        appendRow(SessionRow::Raw{kind, compactJson(*update)}, key);
-    }
-}
-
-void MentorSessionModel::handleToolCall(const JSONValue &update, const QString &key)
-{
-    const QString title = update.stringMember(u"title"_s).value_or(u"tool call"_s);
-    const std::optional<JSONValue> rawInput = update.member(u"rawInput"_s);
-
-    QList<review::ResearchCandidate> candidates;
-    if (rawInput && rawInput->isObject()) {
-        const std::optional<JSONValue> notes = rawInput->member(u"notes"_s);
-        if (notes && notes->isArray())
-            candidates = review::ToolPayloads::transcriptResearchCandidates(*rawInput);
-    }
-    if (!candidates.isEmpty()) {
-        QList<SessionRow> &rows = transcriptFor(key).rows;
-        const qsizetype first = rows.size();
-        for (review::ResearchCandidate &candidate : candidates) {
-            candidate.disposition = review::ResearchCandidate::Disposition::pending();
-            rows.append(SessionRow::make(std::move(candidate)));
-        }
-        emit rowsAppended(key, first, rows.size() - first);
-        return;
-    }
-    if (rawInput) {
-        if (std::optional<review::FixCard> card = review::ToolPayloads::transcriptFixCard(*rawInput)) {
-            appendRow(std::move(*card), key);
-            return;
-        }
-    }
-    appendRow(SessionRow::Raw{title, rawInput ? compactJson(*rawInput) : u"{}"_s}, key);
-}
-
-void MentorSessionModel::setDisposition(const QUuid &rowId, const review::ResearchCandidate::Disposition &disposition)
-{
-    if (!m_activeEntry)
-        return;
-    const QString key = m_activeEntry->sessionId;
-    const auto it = m_transcripts.find(key);
-    if (it == m_transcripts.end())
-        return;
-    QList<SessionRow> &rows = it->rows;
-    for (qsizetype i = 0; i < rows.size(); ++i) {
-        if (rows.at(i).id != rowId)
-            continue;
-        auto *candidate = std::get_if<review::ResearchCandidate>(&rows[i].content);
-        if (!candidate)
-            return;
-        candidate->disposition = disposition;
-        emit rowChanged(key, i);
-        return;
-    }
-}
-
-// --- Turns -------------------------------------------------------------------
-
 QCoro::Task<TurnOutcome> MentorSessionModel::prompt(EngineTransport &connection, QString engineSessionId, QString key,
                                                     QString promptText, SessionRow::Content promptRow)
 {
-    const QPointer<MentorSessionModel> self(this);
-    setLastPrompt(promptText);
-    appendRow(std::move(promptRow), key);
-    setStreaming(true);
-
-    const JSONValue params(JSONValue::Object{
-        {u"sessionId"_s, engineSessionId},
-        {u"prompt"_s, JSONValue::Array{JSONValue::Object{{u"type"_s, u"text"_s}, {u"text"_s, promptText}}}},
-    });
-    auto calling = guardedCall(self, [&] { return connection.request(u"session/prompt"_s, params, promptTimeout); });
-    const std::optional<CallResult<std::optional<JSONValue>>> answered = co_await std::move(calling);
-    if (!answered)
-        co_return TurnOutcome::failed();
-    const std::optional<QString> &failure = answered->failure;
-    const std::optional<JSONValue> &answer = answered->answer;
-
-    TurnOutcome outcome = TurnOutcome::failed();
-    if (failure) {
-        // A crash notice already tells the writer.
-        if (m_phase.which() != Phase::Case::crashed)
-            appendRow(
-                SessionRow::text(u"connection lost — "_s + *failure, SessionRow::Speaker::agent, Kind::connectionLost),
-                key);
-    } else if (const std::optional<QString> stop =
-                   answer && answer->isObject() ? answer->stringMember(u"stopReason"_s) : std::nullopt;
-               stop && !stop->isEmpty()) {
-        if (*stop == u"refusal") {
-            appendRow(SessionRow::text(u"(refused the prompt)"_s, SessionRow::Speaker::agent, Kind::refused), key);
-            outcome = TurnOutcome::ended(*stop);
-        } else if (*stop == u"cancelled") {
-            outcome = TurnOutcome::cancelled();
-        } else {
-            outcome = TurnOutcome::ended(*stop);
-        }
-    }
-    finishTurn(key);
-    co_return outcome;
+    return m_turns.prompt(connection, std::move(engineSessionId), std::move(key), std::move(promptText),
+                          std::move(promptRow));
 }
-
 void MentorSessionModel::finishTurn(const QString &key)
 {
-    const auto it = m_transcripts.find(key);
-    if (it != m_transcripts.end()) {
-        const QString thought = std::exchange(it->streamingThought, QString());
-        const QString text = std::exchange(it->streamingText, QString());
-        if (!thought.isEmpty())
-            appendRow(SessionRow::Thought{thought}, key);
-        if (!text.isEmpty())
-            appendRow(SessionRow::agentReply(text), key);
-        if (!thought.isEmpty() || !text.isEmpty())
-            emit streamingChanged(key);
-    }
-    setStreaming(false);
+    m_turns.finishTurn(key);
 }
-
 QCoro::Task<TurnOutcome> MentorSessionModel::runPass(QString profile, QString label, QString promptText,
                                                      QString pieceTitle)
 {
-    if (m_phase.which() != Phase::Case::ready || m_isStreaming || m_host->oneShot() || !m_host->binaryPath)
-        co_return TurnOutcome::failed();
-    const QPointer<MentorSessionModel> self(this);
-    resetTranscript(passKey);
-    setActiveEntry(SessionEntry{passKey, label + u" · "_s + pieceTitle, pieceTitle, QDateTime::currentDateTimeUtc()});
-    setStreaming(true);
-
-    auto running = guardedCall(self, [&] {
-        return m_host->startOneShot(
-            profile, [self, label, promptText](EngineTransport &connection) -> QCoro::Task<TurnOutcome> {
-                if (!self)
-                    return []() -> QCoro::Task<TurnOutcome> { co_return TurnOutcome::failed(); }();
-                return self->openPassSession(connection, label, promptText);
-            });
-    });
-    const std::optional<CallResult<TurnOutcome>> ran = co_await std::move(running);
-    if (!ran)
-        co_return TurnOutcome::failed();
-    TurnOutcome outcome = ran->answer;
-    if (ran->failure) {
-        appendRow(SessionRow::notice(label + u" failed — "_s + *ran->failure, Kind::failed), passKey);
-        outcome = TurnOutcome::failed();
-    }
-    setPassWireId(std::nullopt);
-    setPassCancelRequested(false);
-    setStreaming(false);
-    runPendingRestart();
-    drainPendingScope();
-    co_return outcome;
+    return m_turns.runPass(std::move(profile), std::move(label), std::move(promptText), std::move(pieceTitle));
 }
-
 QCoro::Task<TurnOutcome> MentorSessionModel::openPassSession(EngineTransport &connection, QString label,
                                                              QString promptText)
 {
-    const QPointer<MentorSessionModel> self(this);
-    auto calling = guardedCall(self, [&] {
-        return connection.request(u"session/new"_s, sessionParams(m_cwdProvider(), std::nullopt), sessionNewTimeout);
-    });
-    const std::optional<CallResult<std::optional<JSONValue>>> answered = co_await std::move(calling);
-    if (!answered)
-        co_return TurnOutcome::failed();
-    if (answered->failure) {
-        appendRow(SessionRow::notice(label + u" failed — "_s + *answered->failure, Kind::failed), passKey);
-        co_return TurnOutcome::failed();
-    }
-    const std::optional<QString> id = newSessionId(answered->answer);
-    if (!id) {
-        appendRow(SessionRow::notice(label + u" failed — the engine refused a session."_s, Kind::failed), passKey);
-        co_return TurnOutcome::failed();
-    }
-    setPassWireId(*id);
-    if (m_passCancelRequested) {
-        appendRow(SessionRow::notice(label + u" cancelled."_s, Kind::plain), passKey);
-        co_return TurnOutcome::cancelled();
-    }
-    co_return co_await prompt(connection, *id, passKey, promptText, SessionRow::notice(label, Kind::plain));
+    return m_turns.openPassSession(connection, std::move(label), std::move(promptText));
 }
-
 QCoro::Task<TurnOutcome> MentorSessionModel::runBlindRead(QString promptText, QString pieceTitle, QString abLine)
 {
-    const QPointer<MentorSessionModel> self(this);
-    const TurnOutcome outcome =
-        co_await runPass(EngineHost::chatProfile, u"Blind Read"_s, std::move(promptText), std::move(pieceTitle));
-    if (self && outcome.which == TurnOutcome::Case::ended && outcome.stopReason != u"refusal")
-        appendRow(SessionRow::notice(abLine, Kind::plain), passKey);
-    co_return outcome;
+    return m_turns.runBlindRead(std::move(promptText), std::move(pieceTitle), std::move(abLine));
+}
+void MentorSessionModel::appendRow(SessionRow::Content content, const std::optional<QString> &key)
+{
+    m_turns.appendRow(std::move(content), key);
+}
+void MentorSessionModel::handleToolCall(const JSONValue &update, const QString &key)
+{
+    m_turns.handleToolCall(update, key);
+}
+void MentorSessionModel::setDisposition(const QUuid &rowId, const review::ResearchCandidate::Disposition &disposition)
+{
+    m_turns.setDisposition(rowId, disposition);
+}
+void MentorSessionModel::handleNotification(const QString &method, const std::optional<JSONValue> &params)
+{
+    m_turns.handleNotification(method, params);
+}
+void MentorSessionModel::activate(const SessionEntry &entry)
+{
+    m_turns.activate(entry);
+}
+bool MentorSessionModel::activateIfIdle(const SessionEntry &entry, bool reset, const QString &refusal)
+{
+    return m_turns.activateIfIdle(entry, reset, refusal);
+}
+void MentorSessionModel::drainPendingScope()
+{
+    m_turns.drainPendingScope();
 }
 
 } // namespace engine

@@ -2,7 +2,11 @@
 // The one observable model of the AI mentor: the chat engine's phase, the
 // roster of chat sessions in sessions.json, the transcripts of the sessions
 // shown, the one turn that may run at a time, and the readiness of the
-// Passes. It owns the engine host and lives on the main thread.
+// Passes. It lives on the main thread and is the face the views bind to;
+// the work is done by three collaborators it owns, each with one concern:
+// MentorRoster (the roster and its file), MentorEngine (the engine host and
+// the chat engine's lifecycle) and MentorTurns (turns, transcripts and the
+// session commands). They notify this model's signals.
 //
 // Commands suspend while the engine works and other main-thread work runs
 // meanwhile, so every step after a wait re-checks the state it depends on.
@@ -14,7 +18,9 @@
 // streamingChanged, and read the live transcript through transcript().
 
 #include "engine/enginehost.h"
+#include "engine/mentorengine.h"
 #include "engine/mentorroster.h"
+#include "engine/mentorturns.h"
 #include "engine/passreadiness.h"
 #include "engine/sessionrow.h"
 
@@ -31,18 +37,6 @@
 
 namespace engine {
 
-// How a prompt turn ended.
-struct TurnOutcome {
-    enum class Case { ended, cancelled, failed };
-    Case which = Case::failed;
-    QString stopReason; // ended only
-
-    static TurnOutcome ended(QString stopReason) { return {Case::ended, std::move(stopReason)}; }
-    static TurnOutcome cancelled() { return {Case::cancelled, {}}; }
-    static TurnOutcome failed() { return {Case::failed, {}}; }
-    bool operator==(const TurnOutcome &) const = default;
-};
-
 class MentorSessionModel : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isStreaming READ isStreaming NOTIFY isStreamingChanged)
@@ -50,37 +44,9 @@ class MentorSessionModel : public QObject {
     Q_PROPERTY(bool passCancelRequested READ passCancelRequested NOTIFY passCancelRequestedChanged)
 
 public:
-    // The chat engine as the mentor sees it. idle is only the first phase.
-    class Phase {
-    public:
-        enum class Case { crashed, idle, starting, ready };
-        Phase() = default;
-        static Phase crashed(std::optional<QString> lastPrompt) { return Phase(Case::crashed, std::move(lastPrompt)); }
-        static Phase idle() { return Phase(); }
-        static Phase starting() { return Phase(Case::starting, {}); }
-        static Phase ready() { return Phase(Case::ready, {}); }
-        Case which() const { return m_case; }
-        // The prompt a crash interrupted; none in every other case.
-        const std::optional<QString> &lastPrompt() const { return m_lastPrompt; }
-        bool operator==(const Phase &) const = default;
-
-    private:
-        Phase(Case c, std::optional<QString> prompt) : m_case(c), m_lastPrompt(std::move(prompt)) {}
-        Case m_case = Case::idle;
-        std::optional<QString> m_lastPrompt;
-    };
-
-    struct SessionTranscript {
-        QList<SessionRow> rows;
-        QString streamingText;    // the reply arriving in the running turn
-        QString streamingThought; // the thinking arriving in the running turn
-    };
-
-    // A follow of the open piece deferred while a turn streams or a replay runs.
-    struct PendingScope {
-        bool pending = false;
-        std::optional<QString> pieceTitle; // none: no piece is open
-    };
+    using Phase = MentorPhase;
+    using SessionTranscript = MentorTranscript;
+    using PendingScope = MentorPendingScope;
 
     // Builds a settings reader for refreshPassReadiness() when none is set:
     // the engine executable and its profiles folder.
@@ -103,29 +69,29 @@ public:
     ~MentorSessionModel() override;
 
     // --- State -------------------------------------------------------------
-    const Phase &phase() const { return m_phase; }
-    bool isStreaming() const { return m_isStreaming; }
+    const Phase &phase() const { return m_engine.phase(); }
+    bool isStreaming() const { return m_turns.isStreaming(); }
     const QList<SessionEntry> &roster() const { return m_roster.entries(); }
-    const std::optional<SessionEntry> &activeEntry() const { return m_activeEntry; }
-    const std::optional<QString> &versionNote() const { return m_versionNote; }
-    const std::optional<QString> &engineVersion() const { return m_engineVersion; }
-    const QStringList &stderrTail() const { return m_stderrTail; }
-    const std::optional<QString> &replayingSessionId() const { return m_replayingSessionId; }
+    const std::optional<SessionEntry> &activeEntry() const { return m_turns.activeEntry(); }
+    const std::optional<QString> &versionNote() const { return m_engine.versionNote(); }
+    const std::optional<QString> &engineVersion() const { return m_engine.engineVersion(); }
+    const QStringList &stderrTail() const { return m_engine.stderrTail(); }
+    const std::optional<QString> &replayingSessionId() const { return m_turns.replayingSessionId(); }
     const std::optional<QString> &rosterDirectory() const { return m_roster.directory(); }
-    EngineHost &host() const { return *m_host; }
-    const std::optional<QString> &lastPrompt() const { return m_lastPrompt; }
-    const std::optional<QString> &passWireId() const { return m_passWireId; }
-    bool passCancelRequested() const { return m_passCancelRequested; }
-    bool pendingRestart() const { return m_pendingRestart; }
-    const PendingScope &pendingScope() const { return m_pendingScope; }
+    EngineHost &host() const { return m_engine.host(); }
+    const std::optional<QString> &lastPrompt() const { return m_turns.lastPrompt(); }
+    const std::optional<QString> &passWireId() const { return m_turns.passWireId(); }
+    bool passCancelRequested() const { return m_turns.passCancelRequested(); }
+    bool pendingRestart() const { return m_engine.pendingRestart(); }
+    const PendingScope &pendingScope() const { return m_turns.pendingScope(); }
     const PassReadinessMap &passReadiness() const { return m_passReadiness; }
     const std::shared_ptr<profiles::SettingsWriting> &passReadinessWriter() const { return m_passReadinessWriter; }
     const QString &portalAuthPath() const { return m_portalAuthPath; }
-    const std::optional<QString> &binaryPath() const { return m_binaryPath; }
+    const std::optional<QString> &binaryPath() const { return m_engine.binaryPath(); }
     const CwdProvider &cwdProvider() const { return m_cwdProvider; }
 
     // Every transcript, by engine session id (and passKey).
-    const QHash<QString, SessionTranscript> &transcripts() const { return m_transcripts; }
+    const QHash<QString, SessionTranscript> &transcripts() const { return m_turns.transcripts(); }
     // The transcript under key; null when there is none. Valid until the next
     // change of the model.
     const SessionTranscript *transcript(const QString &key) const;
@@ -240,25 +206,13 @@ signals:
     void streamingChanged(const QString &key);
 
 private:
-    // Whether the engine came up.
-    bool applyStartResult(const EngineHost::ChatStart &result);
-    QCoro::Task<void> restoreActiveSession();
+    // The collaborators step the model's state and notify its signals.
+    friend class MentorEngine;
+    friend class MentorTurns;
+    friend class MentorRoster;
+
     // Runs fn on the main thread after the current call has returned.
     void later(std::function<void(MentorSessionModel &)> fn);
-    void resetTranscript(const QString &key);
-    void appendToActive(SessionRow::Content content);
-    SessionTranscript &transcriptFor(const QString &key);
-
-    void setPhase(const Phase &phase);
-    void setStreaming(bool streaming);
-    void setActiveEntry(const std::optional<SessionEntry> &entry);
-    void setStderrTail(const QStringList &tail);
-    void setReplayingSessionId(const std::optional<QString> &id);
-    void setLastPrompt(const std::optional<QString> &prompt);
-    void setPassWireId(const std::optional<QString> &id);
-    void setPassCancelRequested(bool requested);
-    void setPendingRestart(bool pending);
-    void setPendingScope(const PendingScope &scope);
     template<typename T>
     void store(T &field, const T &value, void (MentorSessionModel::*changed)())
     {
@@ -268,27 +222,13 @@ private:
         emit(this->*changed)();
     }
 
-    std::unique_ptr<EngineHost> m_host;
+    // In this order: each is made with references to the others.
     MentorRoster m_roster;
-    // Counts chat-engine starts, so only the latest one applies its outcome.
-    quint64 m_startAttempt = 0;
-    Phase m_phase;
-    bool m_isStreaming = false;
-    std::optional<SessionEntry> m_activeEntry;
-    std::optional<QString> m_versionNote;
-    std::optional<QString> m_engineVersion;
-    QStringList m_stderrTail;
-    QHash<QString, SessionTranscript> m_transcripts;
-    std::optional<QString> m_replayingSessionId;
-    std::optional<QString> m_lastPrompt;
-    std::optional<QString> m_passWireId;
-    bool m_passCancelRequested = false;
-    bool m_pendingRestart = false;
-    PendingScope m_pendingScope;
+    MentorEngine m_engine;
+    MentorTurns m_turns;
     PassReadinessMap m_passReadiness;
     std::shared_ptr<profiles::SettingsWriting> m_passReadinessWriter;
     QString m_portalAuthPath;
-    std::optional<QString> m_binaryPath;
     CwdProvider m_cwdProvider;
 };
 

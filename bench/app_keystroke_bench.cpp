@@ -3,9 +3,9 @@
 // a letter typed and taken back, each followed by the repaint it causes. The
 // card shows for everyone without the engine, so it must not make typing
 // dearer (target: within 1.2x of the card hidden).
-#include "app/appgatestate.h"
 #include "app/enginestatusviews.h"
 #include "app/panemounts.h"
+#include "app/state/appgatestate.h"
 #include "app/workspaceview.h"
 #include "editor/prose/views/posteditorview.h"
 #include "editor/prose/views/proselisttextview.h"

@@ -1,6 +1,6 @@
 #include "app/enginestatusviews.h"
 
-#include "app/appgatestate.h"
+#include "app/state/appgatestate.h"
 #include "app/symbols.h"
 #include "chrome/busyindicator.h"
 #include "chrome/elidedlabel.h"

@@ -1,7 +1,7 @@
 #include "mainwindow.h"
 
-#include "app/appgatestate.h"
 #include "app/panemounts.h"
+#include "app/state/appgatestate.h"
 #include "app/workspaceview.h"
 #include "chrome/palette.h"
 #include "chrome/workspacechrome.h"

@@ -1,6 +1,6 @@
 #include "app/panemounts.h"
 
-#include "app/appgatestate.h"
+#include "app/state/appgatestate.h"
 #include "app/workspaceview.h"
 #include "editor/prose/views/posteditorview.h"
 #include "editor/prose/views/prosetextview.h"

@@ -1,7 +1,7 @@
 #include "pennoraapp.h"
 
 #include "aboutwindow.h"
-#include "appgatestate.h"
+#include "app/state/appgatestate.h"
 #include "chrome/palette.h"
 #include "mainwindow.h"
 #include "pennorastyle.h"

@@ -1,6 +1,6 @@
 #include "app/workspaceview.h"
 
-#include "app/appgatestate.h"
+#include "app/state/appgatestate.h"
 #include "app/symbols.h"
 #include "app/workspacesheets.h"
 #include "chrome/palette.h"

@@ -9,6 +9,7 @@
 // a placeholder with the pane's header stands in.
 
 #include "app/enginestatusviews.h"
+#include "app/state/appgatestate.h"
 
 #include <QFont>
 #include <QList>
@@ -30,7 +31,6 @@ class SettingsModel;
 
 namespace app {
 
-class AppGateState;
 class RailButton;
 
 // The rules of the workspace that need no window.

@@ -2,9 +2,9 @@
 // driven by the stand-in engine: the pill's looks and pulse, the card's two
 // sections with their texts and buttons, and the mentor panes' status line.
 
-#include "app/appgatestate.h"
 #include "app/enginestatusviews.h"
 #include "app/panemounts.h"
+#include "app/state/appgatestate.h"
 #include "app/workspaceview.h"
 #include "chrome/busyindicator.h"
 #include "chrome/palette.h"

@@ -1,7 +1,7 @@
-#include "app/appgatestate.h"
 #include "app/mainwindow.h"
 #include "app/pennoraapp.h"
 #include "app/singleinstance.h"
+#include "app/state/appgatestate.h"
 #include "foundation/paths.h"
 #include "library/poststore.h"
 #include "model/postsmodel.h"

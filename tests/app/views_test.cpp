@@ -2,9 +2,9 @@
 // menu commands on the real menu bar, the About window and the screenshots.
 
 #include "app/aboutwindow.h"
-#include "app/appgatestate.h"
 #include "app/mainwindow.h"
 #include "app/pennoraapp.h"
+#include "app/state/appgatestate.h"
 #include "app/workspaceview.h"
 #include "chrome/elidedlabel.h"
 #include "chrome/palette.h"

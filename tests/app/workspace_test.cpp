@@ -3,9 +3,9 @@
 // guarded Home change, drops, the settings model, and the four sheets on
 // their own and as the library model raises them.
 
-#include "app/appgatestate.h"
 #include "app/mainwindow.h"
 #include "app/panemounts.h"
+#include "app/state/appgatestate.h"
 #include "app/workspacesheets.h"
 #include "app/workspaceview.h"
 #include "editor/prose/prosedocumentlayout.h"

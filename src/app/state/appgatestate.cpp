@@ -1,4 +1,4 @@
-#include "app/appgatestate.h"
+#include "app/state/appgatestate.h"
 
 #include "engine/enginegatemodel.h"
 #include "engine/enginehost.h"

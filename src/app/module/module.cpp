@@ -1,4 +1,4 @@
-#include "pennoraapp.h"
+#include "app/pennoraapp.h"
 
 extern "C" __attribute__((visibility("default"))) int pennora_app_main(int argc, char **argv)
 {

@@ -61,6 +61,12 @@ std::optional<Post> PostsLibrary::postWithID(const QString &id) const
     return std::nullopt;
 }
 
+QString PostsLibrary::displayTitle(const QString &id) const
+{
+    const std::optional<Post> post = postWithID(id);
+    return post ? post->title : id;
+}
+
 QString PostsLibrary::missingHomeMessage(const QString &home)
 {
     return u"The library folder %1 is missing — connect its drive or choose another Home."_s.arg(home);

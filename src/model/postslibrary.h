@@ -34,6 +34,8 @@ public:
     PostsWatcher &watcher() { return m_watcher; }
     const PostsWatcher &watcher() const { return m_watcher; }
     std::optional<library::Post> postWithID(const QString &id) const;
+    // The piece's title, or the id itself when it is not listed.
+    QString displayTitle(const QString &id) const;
     QStringList projectNames() const;
 
     static QString missingHomeMessage(const QString &home);

@@ -12,6 +12,7 @@
 #include "library/postscan.h"
 #include "model/editorsession.h"
 #include "model/librarywrites.h"
+#include "model/openpiece.h"
 #include "model/openpiececards.h"
 #include "model/passrunner.h"
 #include "model/postslibrary.h"
@@ -38,20 +39,6 @@ class MentorSessionModel;
 }
 
 namespace model {
-
-// An unsaved new piece.
-struct PostDraft {
-    QString text;
-    QString project;
-    library::Post::ContentType type = library::Post::ContentType::post;
-    QUuid mountID;
-
-    // The text a draft of type starts with.
-    static QString initialText(library::Post::ContentType type);
-    // True when the writer has typed into it.
-    bool isEdited() const { return text != initialText(type); }
-    bool operator==(const PostDraft &) const = default;
-};
 
 class PostsModel : public QObject {
     Q_OBJECT
@@ -80,16 +67,16 @@ public:
     // --- State -------------------------------------------------------------
     const QList<library::Post> &posts() const { return m_library.posts(); }
     qint64 contentRevision() const { return m_library.contentRevision(); }
-    const std::optional<QString> &selectedPostID() const { return m_selectedPostID; }
-    const std::optional<PostDraft> &draft() const { return m_draft; }
-    EditorSession *session() const { return m_session.get(); }
-    EditorSession *externalSession() const { return m_externalSession.get(); }
-    const std::optional<QList<QUrl>> &pendingImportURLs() const { return m_pendingImportURLs; }
-    const std::optional<QString> &pendingProject() const { return m_pendingProject; }
-    bool askNewProject() const { return m_askNewProject; }
-    bool lastDraftWasOutline() const { return m_lastDraftWasOutline; }
-    const std::optional<QString> &outlineGuardPieceID() const { return m_outlineGuardPieceID; }
-    const std::optional<QString> &proseOverridePostID() const { return m_proseOverridePostID; }
+    const std::optional<QString> &selectedPostID() const { return m_open.selectedPostID(); }
+    const std::optional<PostDraft> &draft() const { return m_open.draft(); }
+    EditorSession *session() const { return m_open.session().get(); }
+    EditorSession *externalSession() const { return m_open.externalSession(); }
+    const std::optional<QList<QUrl>> &pendingImportURLs() const { return m_open.pendingImportURLs(); }
+    const std::optional<QString> &pendingProject() const { return m_open.pendingProject(); }
+    bool askNewProject() const { return m_open.askNewProject(); }
+    bool lastDraftWasOutline() const { return m_open.lastDraftWasOutline(); }
+    const std::optional<QString> &outlineGuardPieceID() const { return m_open.outlineGuardPieceID(); }
+    const std::optional<QString> &proseOverridePostID() const { return m_open.proseOverridePostID(); }
     const std::optional<PendingConversion> &pendingConversion() const { return m_writes.pendingConversion(); }
     const std::optional<library::PassKind> &runningPass() const { return m_passes.runningPass(); }
     bool runningBlindRead() const { return m_passes.runningBlindRead(); }
@@ -184,7 +171,7 @@ public:
     static void reloadExternalFile(const QPointer<PostsModel> &model, const QString &path);
     // Reloads path on every change in its folder.
     void watchExternalFolder(const QString &path);
-    const PostsWatcher &externalWatcher() const { return m_externalWatcher; }
+    const PostsWatcher &externalWatcher() const { return m_open.externalWatcher(); }
     // Copies the pending files into the library as new pieces of origin and
     // opens the last one. The list is consumed whatever happens.
     void importPendingFiles(library::Post::Origin origin);
@@ -252,6 +239,7 @@ signals:
 private:
     // The collaborators work on one another through the model.
     friend class LibraryWrites;
+    friend class OpenPiece;
     friend class OpenPieceCards;
     friend class PassRunner;
     friend class PostsLibrary;
@@ -260,26 +248,20 @@ private:
     // thread, never Qt's global pool.
     static QThreadPool *libraryPool();
     // The open piece's session, shared with a run that works on it.
-    const std::shared_ptr<EditorSession> &sharedSession() const { return m_session; }
+    const std::shared_ptr<EditorSession> &sharedSession() const { return m_open.session(); }
     bool attempt(const std::function<void()> &op) { return m_writes.attempt(op); }
-    // Saves an edited draft as a piece before it would be dropped.
-    bool settleEditedDraft();
-    void reopenSession(const QString &id);
-    void closeSession();
-    // The open piece is no longer in the folder its session reads (a sync
-    // tool or a checkout moved it): its unsaved words go to where it is now,
-    // or stay in the editor as a draft of type in project when it left home.
-    void followOpenPiece(const QString &home, library::Post::ContentType type, const QString &project);
-    void setSession(std::shared_ptr<EditorSession> session);
-    void setExternalSession(std::shared_ptr<EditorSession> session);
-    void setDraft(const std::optional<PostDraft> &draft);
-    void setLastDraftWasOutline(bool value);
+    void reopenSession(const QString &id) { m_open.reopenSession(id); }
+    void closeSession() { m_open.closeSession(); }
+    void followOpenPiece(const QString &home, library::Post::ContentType type, const QString &project)
+    {
+        m_open.followOpenPiece(home, type, project);
+    }
+    void setSession(std::shared_ptr<EditorSession> session) { m_open.setSession(std::move(session)); }
     void setOpenPieceCards(const QList<Card> &cards) { m_cards.setCards(cards); }
     void setOpenPieceHasSnapshot(bool value) { m_cards.setHasSnapshot(value); }
     static bool tossSystemCoin();
-    void newDraft(library::Post::ContentType type);
     // The open piece's (id, home), none without a piece session.
-    std::optional<std::pair<QString, QString>> openPiece() const;
+    std::optional<std::pair<QString, QString>> openPiece() const { return m_open.openPiece(); }
     std::optional<library::Post> postWithID(const QString &id) const { return m_library.postWithID(id); }
 
     template<typename T>
@@ -291,21 +273,10 @@ private:
         emit(this->*changed)();
     }
 
-    std::optional<QString> m_selectedPostID;
-    std::optional<PostDraft> m_draft;
-    std::shared_ptr<EditorSession> m_session;
-    std::shared_ptr<EditorSession> m_externalSession;
-    // Watches the outside file's folder; stopped while no outside file is open.
-    PostsWatcher m_externalWatcher;
-    std::optional<QList<QUrl>> m_pendingImportURLs;
-    std::optional<QString> m_pendingProject;
-    bool m_askNewProject = false;
-    bool m_lastDraftWasOutline = false;
-    std::optional<QString> m_outlineGuardPieceID;
-    std::optional<QString> m_proseOverridePostID;
+    // One concern each; the open piece goes last, after everything that
+    // reads it.
+    OpenPiece m_open{*this};
     std::optional<QString> m_lastError;
-
-    // One concern each.
     PostsLibrary m_library{*this};
     OpenPieceCards m_cards{*this};
     LibraryWrites m_writes{*this};

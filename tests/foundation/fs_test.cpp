@@ -758,12 +758,14 @@ TEST_P(FsNoReplace, ReplaceIfUnchangedNeverReplacesWhatLandedSinceTheRead)
         const HookGuard hook(runMeanwhile);
         Replace outcome = Replace::done;
         EXPECT_EQ(errorOf([&] { outcome = replaceIfUnchanged(file, "ours\n", read); }), c.code);
-        if (c.code == 0)
+        if (c.code == 0) {
             EXPECT_EQ(outcome, c.outcome);
+        }
         EXPECT_EQ(readFile(file), c.after);
         EXPECT_EQ(entries(place.path()), c.left);
-        if (read && c.outcome == Replace::done && c.code == 0)
+        if (read && c.outcome == Replace::done && c.code == 0) {
             EXPECT_EQ(modeOf(file), 0640u);
+        }
     }
 }
 

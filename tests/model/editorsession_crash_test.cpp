@@ -119,8 +119,9 @@ TEST(EditorSessionCrash, KilledSaveLeavesTheOldOrTheNewTextWhole)
         ASSERT_EQ(::read(pipe[0], &byte, 1), 1);
         // Every other round kills only after a finished save, so both kinds
         // of kill happen however loaded the machine is.
-        if (round % 2 == 1)
+        if (round % 2 == 1) {
             ASSERT_EQ(::read(pipe[0], &byte, 1), 1);
+        }
         ::close(pipe[0]);
         ::usleep(useconds_t(delayMicroseconds(random)));
         ASSERT_EQ(::kill(pid, SIGKILL), 0);

@@ -240,8 +240,9 @@ TEST_P(DropMoves, MoveOrRefuse)
     const QList<QUuid> moving = idsOf(nodes, c.moving);
     EXPECT_EQ(OutlinePresenter::moveNodes(target, moving, nodes), c.moved);
     EXPECT_EQ(textOf(nodes), c.after);
-    if (!c.moved)
+    if (!c.moved) {
         EXPECT_EQ(nodes, original); // ids too
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(

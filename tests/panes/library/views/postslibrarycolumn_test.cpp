@@ -204,8 +204,9 @@ TEST_F(ColumnTest, ARowThatTurnsIntoACaptionInPlaceIsLaidOutAgain)
     for (int row = 0; row < grouped().rowCount(); ++row) {
         const QModelIndex index = grouped().index(row);
         EXPECT_EQ(view->visualRect(index).height(), view->sizeHintForIndex(index).height()) << row;
-        if (row > 0)
+        if (row > 0) {
             EXPECT_EQ(view->visualRect(index).top(), view->visualRect(grouped().index(row - 1)).bottom() + 1) << row;
+        }
     }
 }
 

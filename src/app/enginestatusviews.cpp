@@ -29,36 +29,6 @@ namespace app {
 using GatePhase = engine::EngineGateModel::Phase;
 using Outcome = profiles::ProfileProvisioner::Outcome;
 
-namespace EngineStatusSurface {
-
-Visibility visibility(const GatePhase &phase, const std::optional<Outcome> &lastFailure)
-{
-    switch (phase.which()) {
-    case GatePhase::Case::idle: return Visibility::hidden;
-    case GatePhase::Case::checking: return Visibility::pulsing;
-    case GatePhase::Case::fail: return Visibility::failed;
-    case GatePhase::Case::pass: return lastFailure && lastFailure->isFailed() ? Visibility::failed : Visibility::hidden;
-    }
-    return Visibility::hidden;
-}
-
-Visibility visibility(const AppGateState &gate)
-{
-    return visibility(gate.gateModel().phase(), gate.provisioning().lastFailure());
-}
-
-QString pillTooltip(Visibility visibility)
-{
-    switch (visibility) {
-    case Visibility::pulsing: return QStringLiteral("Checking the engine");
-    case Visibility::failed: return QStringLiteral("Engine problem — click for details");
-    case Visibility::hidden: break;
-    }
-    return QString();
-}
-
-} // namespace EngineStatusSurface
-
 namespace {
 
 QLabel *textLabel(const QString &text, int pixelSize, const QColor &colour, bool mono = false, bool wraps = true)
@@ -257,32 +227,6 @@ void EngineStatusPill::paintEvent(QPaintEvent *)
 }
 
 // --- EngineStatusCard ----------------------------------------------------------
-
-const QString EngineStatusCard::missingText = QStringLiteral(
-    "The Hermes engine wasn't found or didn't answer. Passes and Sessions need it — the editor keeps working.");
-const QString EngineStatusCard::reassuranceText = QStringLiteral(
-    "Pennora couldn't finish setting up the writing profiles. Nothing is lost — the setup is safe to run again.");
-const QUrl EngineStatusCard::installationGuide(QStringLiteral("https://hermes-agent.nousresearch.com/docs/"));
-
-EngineStatusCard::Body EngineStatusCard::body(const GatePhase &phase, const std::optional<Outcome> &lastFailure)
-{
-    if (phase.which() == GatePhase::Case::fail)
-        return Body::engineMissing;
-    if (lastFailure && lastFailure->isFailed())
-        return Body::setupFailed;
-    return Body::none;
-}
-
-QString EngineStatusCard::title(const GatePhase &phase)
-{
-    return phase.which() == GatePhase::Case::fail ? QStringLiteral("Pennora needs its engine")
-                                                  : QStringLiteral("Setup failed");
-}
-
-QString EngineStatusCard::setupHeadline(profiles::ProfileProvisioner::Phase phase)
-{
-    return phase.rawValue();
-}
 
 EngineStatusCard::EngineStatusCard(AppGateState &gate, std::function<void()> onCollapse, QString installCommand,
                                    QWidget *parent)
@@ -647,63 +591,6 @@ void CardShadow::paintEvent(QPaintEvent *)
 }
 
 // --- MentorEngineStatus ---------------------------------------------------------
-
-std::optional<MentorEngineStatus::GateView> MentorEngineStatus::viewOf(const AppGateState *gate)
-{
-    if (!gate)
-        return std::nullopt;
-    return GateView{gate->gateModel().phase(), gate->provisioning().lastFailure()};
-}
-
-MentorEngineStatus::State MentorEngineStatus::state(const std::optional<GateView> &gate,
-                                                    const engine::MentorSessionModel::Phase &mentorPhase)
-{
-    if (!gate)
-        return mentorPhase.which() == engine::MentorSessionModel::Phase::Case::idle ? State::checking : State::ready;
-    switch (gate->phase.which()) {
-    case GatePhase::Case::idle:
-    case GatePhase::Case::checking: return State::checking;
-    case GatePhase::Case::fail: return State::engineMissing;
-    case GatePhase::Case::pass: break;
-    }
-    return gate->lastFailure && gate->lastFailure->isFailed() ? State::setupFailed : State::ready;
-}
-
-QString MentorEngineStatus::displayVersion(const std::optional<QString> &mentorVersion,
-                                           const std::optional<GateView> &gate)
-{
-    if (mentorVersion)
-        return *mentorVersion;
-    if (gate && gate->phase.which() == GatePhase::Case::pass) {
-        const QString &version = gate->phase.engineVersion();
-        const qsizetype plus = version.indexOf(u'+');
-        return plus < 0 ? version : version.left(plus);
-    }
-    return QString();
-}
-
-QString MentorEngineStatus::text(State state)
-{
-    switch (state) {
-    case State::checking: return QStringLiteral("checking the engine…");
-    case State::engineMissing: return QStringLiteral("engine missing");
-    case State::setupFailed: return QStringLiteral("setup failed");
-    case State::ready: return QStringLiteral("ready");
-    }
-    return QString();
-}
-
-QString MentorEngineStatus::tooltip(State state, const QString &displayVersion)
-{
-    switch (state) {
-    case State::checking: return QString();
-    case State::engineMissing: return QStringLiteral("Passes and Sessions need the Hermes engine");
-    case State::setupFailed: return QStringLiteral("Profile setup didn't finish — retry from the rail's status card");
-    case State::ready:
-        return displayVersion.isEmpty() ? QStringLiteral("Engine ready") : QStringLiteral("hermes ") + displayVersion;
-    }
-    return QString();
-}
 
 MentorEngineStatus::MentorEngineStatus(AppGateState *gate, engine::MentorSessionModel &model, QWidget *parent)
     : QWidget(parent), m_gate(gate), m_model(&model)

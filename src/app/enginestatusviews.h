@@ -2,12 +2,10 @@
 // Where the engine stands, for the writer: the pill in the rail (pulsing
 // while the engine is checked, a warning when something is wrong), the card
 // that explains a missing engine or a failed profile set-up with the way
-// out, and the one-line status of the mentor panes. The rules are plain
-// functions; the views only draw them and call the models.
+// out, and the one-line status of the mentor panes. The rules live in
+// app/state/enginestatus.h; the views only draw them and call the models.
 
-#include "engine/enginegatemodel.h"
-#include "engine/mentorsessionmodel.h"
-#include "profiles/profileprovisioner.h"
+#include "app/state/enginestatus.h"
 
 #include <QAbstractButton>
 #include <QFrame>
@@ -27,20 +25,6 @@ class QVariantAnimation;
 namespace app {
 
 class AppGateState;
-
-namespace EngineStatusSurface {
-
-enum class Visibility { hidden, pulsing, failed };
-
-// The pill's look from the engine check and, after a passing check, the
-// last provisioning failure.
-Visibility visibility(const engine::EngineGateModel::Phase &phase,
-                      const std::optional<profiles::ProfileProvisioner::Outcome> &lastFailure);
-Visibility visibility(const AppGateState &gate);
-// The pill's tooltip and accessibility label; empty when hidden.
-QString pillTooltip(Visibility visibility);
-
-} // namespace EngineStatusSurface
 
 class EngineStatusPill : public QAbstractButton {
     Q_OBJECT
@@ -103,17 +87,21 @@ class EngineStatusCard : public QFrame {
 public:
     static constexpr int cardWidth = 340;
 
-    // What the card explains now.
-    enum class Body { none, engineMissing, setupFailed };
+    // The card's rules, under the names the card's users know.
+    using Body = EngineStatusCardRules::Body;
     static Body body(const engine::EngineGateModel::Phase &phase,
-                     const std::optional<profiles::ProfileProvisioner::Outcome> &lastFailure);
-    static QString title(const engine::EngineGateModel::Phase &phase);
-    // The headline of a failed set-up step.
-    static QString setupHeadline(profiles::ProfileProvisioner::Phase phase);
-    static const QString missingText;
-    static const QString reassuranceText;
-    // The engine's installation guide, opened by "Installation guide".
-    static const QUrl installationGuide;
+                     const std::optional<profiles::ProfileProvisioner::Outcome> &lastFailure)
+    {
+        return EngineStatusCardRules::body(phase, lastFailure);
+    }
+    static QString title(const engine::EngineGateModel::Phase &phase) { return EngineStatusCardRules::title(phase); }
+    static QString setupHeadline(profiles::ProfileProvisioner::Phase phase)
+    {
+        return EngineStatusCardRules::setupHeadline(phase);
+    }
+    static inline const QString &missingText = EngineStatusCardRules::missingText;
+    static inline const QString &reassuranceText = EngineStatusCardRules::reassuranceText;
+    static inline const QUrl &installationGuide = EngineStatusCardRules::installationGuide;
 
     // openUrl and copyText take the link and the install command; the
     // workspace passes its own, tests their recorders.
@@ -173,20 +161,23 @@ private:
 class MentorEngineStatus : public QWidget {
     Q_OBJECT
 public:
-    enum class State { checking, engineMissing, setupFailed, ready };
-    // The engine check and provisioning as the line sees them, when a gate
-    // is given.
-    struct GateView {
-        engine::EngineGateModel::Phase phase;
-        std::optional<profiles::ProfileProvisioner::Outcome> lastFailure;
-    };
-    static std::optional<GateView> viewOf(const AppGateState *gate);
-    static State state(const std::optional<GateView> &gate, const engine::MentorSessionModel::Phase &mentorPhase);
-    // The running engine's version, else a passed check's up to its first
-    // "+", else empty.
-    static QString displayVersion(const std::optional<QString> &mentorVersion, const std::optional<GateView> &gate);
-    static QString text(State state);
-    static QString tooltip(State state, const QString &displayVersion);
+    // The line's rules, under the names the line's users know.
+    using State = MentorEngineStatusRules::State;
+    using GateView = MentorEngineStatusRules::GateView;
+    static std::optional<GateView> viewOf(const AppGateState *gate) { return MentorEngineStatusRules::viewOf(gate); }
+    static State state(const std::optional<GateView> &gate, const engine::MentorSessionModel::Phase &mentorPhase)
+    {
+        return MentorEngineStatusRules::state(gate, mentorPhase);
+    }
+    static QString displayVersion(const std::optional<QString> &mentorVersion, const std::optional<GateView> &gate)
+    {
+        return MentorEngineStatusRules::displayVersion(mentorVersion, gate);
+    }
+    static QString text(State state) { return MentorEngineStatusRules::text(state); }
+    static QString tooltip(State state, const QString &displayVersion)
+    {
+        return MentorEngineStatusRules::tooltip(state, displayVersion);
+    }
 
     // gate may be null.
     MentorEngineStatus(AppGateState *gate, engine::MentorSessionModel &model, QWidget *parent = nullptr);

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing (clang-format 14 for the format check among it),
-# builds every test under AddressSanitizer and UndefinedBehaviorSanitizer, and
-# runs them all through CTest with leak checks on. Arguments go to ctest (e.g.
-# -R CardConcurrency).
+# builds every test under AddressSanitizer and UndefinedBehaviorSanitizer, with
+# a warning in src/ failing the build, and runs them all through CTest with
+# leak checks on. Arguments go to ctest (e.g. -R CardConcurrency).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh test
@@ -16,7 +16,8 @@ if [ -f "$peers/package-lock.json" ] && { [ ! -f "$peers/node_modules/.package-l
 fi
 
 jobs=$(nproc)
-cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPENNORA_SANITIZE=ON -DPENNORA_TESTS=ON >/dev/null
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DPENNORA_SANITIZE=ON -DPENNORA_TESTS=ON \
+  -DPENNORA_WERROR=ON >/dev/null
 cmake --build build-asan -j "$jobs"
 # Leaks fail the run, in the test binaries and in the children they start
 # (those inherit these variables); the suppressions name system libraries only.

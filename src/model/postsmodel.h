@@ -4,8 +4,14 @@
 // fix cards, and every write that changes the library on disk. One instance
 // lives on the main thread for the whole process.
 //
-// Scans run off the main thread and come back numbered: a result older than
-// one already applied is dropped, so a slow scan never publishes stale state.
+// The model holds the state's signals and the last error, and forwards each
+// operation to the one collaborator of its concern, each in its own file:
+//   PostsLibrary    the listing: scans, rescans, the Home's watches
+//   OpenPiece       the selection, drafts, sessions, the outside file
+//   OpenPieceCards  the open piece's fix cards
+//   LibraryWrites   the writes that change the library, outline conversion
+//   PassRunner      Passes and the Blind Read
+// They work on one another only through the model.
 
 #include "library/passkind.h"
 #include "library/post.h"
@@ -273,8 +279,8 @@ private:
         emit(this->*changed)();
     }
 
-    // One concern each; the open piece goes last, after everything that
-    // reads it.
+    // Declared first, the open piece's sessions and outside watcher are
+    // destroyed after the listing's watcher stops.
     OpenPiece m_open{*this};
     std::optional<QString> m_lastError;
     PostsLibrary m_library{*this};

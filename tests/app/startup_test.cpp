@@ -38,7 +38,13 @@ protected:
     {
         return engine::EngineProbe::readStateRecord(appData());
     }
-    QStringList snapshots() const { return QDir(appData() + "/Backups").entryList({"????????-??????"}, QDir::Dirs); }
+    QStringList snapshots() const
+    {
+        return QDir(appData() + "/Backups")
+            .entryList({"????????"
+                        "-??????"},
+                       QDir::Dirs);
+    }
     void launch()
     {
         app.setProcessEnvironment(environment());

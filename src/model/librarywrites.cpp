@@ -110,13 +110,8 @@ void LibraryWrites::archivePiece(const Post &post)
 {
     if (!beginWrite(post.id))
         return;
-    if (!attempt([&] { PostStore::archivePiece(post, *m_model.watchedHome()); }))
-        return;
-    if (m_model.selectedPostID() == post.id)
-        m_model.setSelectedPostID(std::nullopt);
-    if (m_model.isSessionOpen(post.id))
-        m_model.closeSession();
-    m_model.rescanLater();
+    if (attempt([&] { PostStore::archivePiece(post, *m_model.watchedHome()); }))
+        forgetRemoved(post);
 }
 
 void LibraryWrites::trashPiece(const Post &post)
@@ -125,8 +120,12 @@ void LibraryWrites::trashPiece(const Post &post)
     // words typed; a flush that fails stops the trash.
     if (!beginWrite(post.id))
         return;
-    if (!attempt([&] { PostStore::trashPiece(post, *m_model.watchedHome()); }))
-        return;
+    if (attempt([&] { PostStore::trashPiece(post, *m_model.watchedHome()); }))
+        forgetRemoved(post);
+}
+
+void LibraryWrites::forgetRemoved(const Post &post)
+{
     if (m_model.selectedPostID() == post.id)
         m_model.setSelectedPostID(std::nullopt);
     if (m_model.isSessionOpen(post.id))

@@ -52,6 +52,10 @@ public:
     bool performConversion(const QString &home, const QString &id, bool headings);
 
 private:
+    // After a piece has left the list (archived or trashed): it is neither
+    // selected nor open any more, and the library is listed again.
+    void forgetRemoved(const library::Post &post);
+
     PostsModel &m_model;
     std::optional<PendingConversion> m_pendingConversion;
 };

@@ -33,9 +33,14 @@ bool isSpaceOnly(QChar c)
 
 } // namespace
 
+bool isLineEnd(char32_t c)
+{
+    return c == 0x0A || c == 0x0D || c == 0x85 || c == 0x2028 || c == 0x2029;
+}
+
 bool isLineBreak(char32_t c)
 {
-    return (c >= 0x0A && c <= 0x0D) || c == 0x85 || c == 0x2028 || c == 0x2029;
+    return isLineEnd(c) || c == 0x0B || c == 0x0C;
 }
 
 QString onOneLine(const QString &text)

@@ -16,7 +16,11 @@ namespace foundation::text {
 // Cuts at LF only; "a\n" gives {"a", ""}, "" gives {""}.
 QStringList splitLines(const QString &text);
 
-// The line breaks of the platform's set: LF, VT, FF, CR, NEL, LS and PS.
+// What ends a line where the editor cuts its text into lines (a caret's line,
+// a list item's line): LF, CR, NEL, LS and PS. VT and FF do not.
+bool isLineEnd(char32_t c);
+// Every line end and VT and FF as well: what a one-line field (a front matter
+// entry, a heading, a URL) must not carry.
 bool isLineBreak(char32_t c);
 // Every line-break character becomes one space (CR LF gives two), nothing
 // else changes: a single-line field (a front matter entry, a heading) cannot

@@ -49,11 +49,20 @@ TEST(TextLines, SplitLinesCutsAtLfOnly)
 
 TEST(TextLines, LineBreaksBecomeOneSpaceEach)
 {
-    // LF, VT, FF, CR, NEL, LS and PS break lines; tab, NBSP and the rest do not.
-    for (char32_t c : {0x0AU, 0x0BU, 0x0CU, 0x0DU, 0x85U, 0x2028U, 0x2029U})
+    // LF, CR, NEL, LS and PS end a line; VT and FF only break a one-line
+    // field; tab, NBSP and the rest do neither.
+    for (char32_t c : {0x0AU, 0x0DU, 0x85U, 0x2028U, 0x2029U}) {
+        EXPECT_TRUE(isLineEnd(c)) << std::hex << uint32_t(c);
         EXPECT_TRUE(isLineBreak(c)) << std::hex << uint32_t(c);
-    for (char32_t c : {0x09U, 0x20U, 0xA0U, 0x0EU, 0x2027U, 0x202AU, 0x1F600U})
+    }
+    for (char32_t c : {0x0BU, 0x0CU}) {
+        EXPECT_FALSE(isLineEnd(c)) << std::hex << uint32_t(c);
+        EXPECT_TRUE(isLineBreak(c)) << std::hex << uint32_t(c);
+    }
+    for (char32_t c : {0x09U, 0x20U, 0xA0U, 0x0EU, 0x2027U, 0x202AU, 0x1F600U}) {
+        EXPECT_FALSE(isLineEnd(c)) << std::hex << uint32_t(c);
         EXPECT_FALSE(isLineBreak(c)) << std::hex << uint32_t(c);
+    }
     EXPECT_EQ(onOneLine(u"a\r\nb\vc\fd\re\u0085f\u2028g\u2029h\ti"_s), u"a  b c d e f g h\ti"_s);
     EXPECT_EQ(onOneLine(u"plain"_s), u"plain"_s);
 }

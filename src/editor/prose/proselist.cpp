@@ -1,12 +1,15 @@
 #include "editor/prose/proselist.h"
 
 #include "editor/prose/prosepresenter.h"
+#include "foundation/text.h"
 
 #include <algorithm>
 
 namespace editor::ProseList {
 
 namespace {
+
+using foundation::text::isLineEnd;
 
 namespace Presenter = editor::ProsePresenter;
 
@@ -18,12 +21,6 @@ int widthOf(QChar c)
 bool isSpaceOrTab(QChar c)
 {
     return c == u' ' || c == u'\t';
-}
-
-bool isBreak(QChar c)
-{
-    const char16_t u = c.unicode();
-    return u == u'\n' || u == u'\r' || u == 0x85 || u == 0x2028 || u == 0x2029;
 }
 
 int lineIndexAt(const QList<Line> &lines, qsizetype start)
@@ -83,7 +80,7 @@ QString withoutTerminator(const QString &text)
 {
     if (text.endsWith(u"\r\n"))
         return text.chopped(2);
-    if (!text.isEmpty() && isBreak(text.back()))
+    if (!text.isEmpty() && isLineEnd(text.back().unicode()))
         return text.chopped(1);
     return text;
 }
@@ -318,7 +315,7 @@ std::optional<Edit> moveItem(const ListContext &context, qsizetype caret, int di
     const QString gap = text.mid(upperEnd, lowerStart - upperEnd);
     // A lower block that ends the text without a terminator keeps the two
     // blocks on separate lines, and the text still ends without one.
-    if (lower.isEmpty() || !isBreak(lower.back())) {
+    if (lower.isEmpty() || !isLineEnd(lower.back().unicode())) {
         lower += u'\n';
         upper = withoutTerminator(upper);
     }

@@ -1,11 +1,15 @@
 #include "editor/prose/prosepresenter.h"
 
+#include "foundation/text.h"
+
 #include <map>
 #include <vector>
 
 namespace editor::ProsePresenter {
 
 namespace {
+
+using foundation::text::isLineEnd;
 
 // Each caller keeps the result in a function-local static: built once,
 // thread-safe.
@@ -14,12 +18,6 @@ QRegularExpression compiled(const char *pattern)
     QRegularExpression re(QString::fromLatin1(pattern), QRegularExpression::UseUnicodePropertiesOption);
     re.optimize();
     return re;
-}
-
-bool isBreak(QChar c)
-{
-    const char16_t u = c.unicode();
-    return u == u'\n' || u == u'\r' || u == 0x85 || u == 0x2028 || u == 0x2029;
 }
 
 bool isSpaceOrTab(QChar c)
@@ -35,18 +33,18 @@ qsizetype leadingBlanks(QStringView text)
     return i;
 }
 
-// The line range containing position (NSString's lineRangeForRange: of an
-// empty range): a position between CR and LF belongs to the CR's line.
+// The line containing position, its line end included: a position between CR
+// and LF belongs to the CR's line.
 std::pair<qsizetype, qsizetype> lineBounds(const QString &text, qsizetype position)
 {
     const qsizetype size = text.size();
     qsizetype start = std::clamp<qsizetype>(position, 0, size);
     if (start > 0 && start < size && text[start] == u'\n' && text[start - 1] == u'\r')
         --start;
-    while (start > 0 && !isBreak(text[start - 1]))
+    while (start > 0 && !isLineEnd(text[start - 1].unicode()))
         --start;
     qsizetype end = start;
-    while (end < size && !isBreak(text[end]))
+    while (end < size && !isLineEnd(text[end].unicode()))
         ++end;
     if (end < size)
         end += (text[end] == u'\r' && end + 1 < size && text[end + 1] == u'\n') ? 2 : 1;

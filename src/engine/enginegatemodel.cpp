@@ -1,6 +1,7 @@
 #include "engine/enginegatemodel.h"
 
 #include "foundation/commandpool.h"
+#include "foundation/notify.h"
 
 #include <QCoro/QCoroFuture>
 #include <QPointer>
@@ -18,22 +19,22 @@ void EngineGateModel::setOnPass(PassCallback onPass)
 
 void EngineGateModel::setHasStarted(bool hasStarted)
 {
-    store(m_hasStarted, hasStarted, &EngineGateModel::hasStartedChanged);
+    foundation::storeAndNotify(*this, m_hasStarted, hasStarted, &EngineGateModel::hasStartedChanged);
 }
 
 void EngineGateModel::setPhase(const Phase &phase)
 {
-    store(m_phase, phase, &EngineGateModel::phaseChanged);
+    foundation::storeAndNotify(*this, m_phase, phase, &EngineGateModel::phaseChanged);
 }
 
 void EngineGateModel::setRunning(bool running)
 {
-    store(m_running, running, &EngineGateModel::runningChanged);
+    foundation::storeAndNotify(*this, m_running, running, &EngineGateModel::runningChanged);
 }
 
 void EngineGateModel::setCurrentBinaryPath(const std::optional<QString> &path)
 {
-    store(m_currentBinaryPath, path, &EngineGateModel::currentBinaryPathChanged);
+    foundation::storeAndNotify(*this, m_currentBinaryPath, path, &EngineGateModel::currentBinaryPathChanged);
 }
 
 QCoro::Task<void> EngineGateModel::check(QStringList candidates, bool useLoginShell, std::optional<QString> stateFolder,

@@ -94,16 +94,6 @@ private:
     void setPhase(const Phase &phase);
     void setRunning(bool running);
     void setCurrentBinaryPath(const std::optional<QString> &path);
-    // Stores value and notifies, unless it equals what is there.
-    template<typename T>
-    void store(T &field, const T &value, void (EngineGateModel::*changed)())
-    {
-        if (field == value)
-            return;
-        field = value;
-        emit(this->*changed)();
-    }
-
     Phase m_phase;
     PassCallback m_onPass;
     bool m_hasStarted = false;

@@ -3,6 +3,7 @@
 #include "engine/mentorroster.h"
 #include "engine/mentorsessionmodel.h"
 #include "engine/mentorturns.h"
+#include "foundation/notify.h"
 
 #include <QPointer>
 
@@ -19,22 +20,22 @@ MentorEngine::MentorEngine(MentorSessionModel &model, MentorRoster &roster, Ment
 
 void MentorEngine::setPhase(const Phase &phase)
 {
-    m_model.store(m_phase, phase, &MentorSessionModel::phaseChanged);
+    foundation::storeAndNotify(m_model, m_phase, phase, &MentorSessionModel::phaseChanged);
 }
 
 void MentorEngine::setStderrTail(const QStringList &tail)
 {
-    m_model.store(m_stderrTail, tail, &MentorSessionModel::stderrTailChanged);
+    foundation::storeAndNotify(m_model, m_stderrTail, tail, &MentorSessionModel::stderrTailChanged);
 }
 
 void MentorEngine::setPendingRestart(bool pending)
 {
-    m_model.store(m_pendingRestart, pending, &MentorSessionModel::pendingRestartChanged);
+    foundation::storeAndNotify(m_model, m_pendingRestart, pending, &MentorSessionModel::pendingRestartChanged);
 }
 
 void MentorEngine::setBinaryPath(const std::optional<QString> &path)
 {
-    m_model.store(m_binaryPath, path, &MentorSessionModel::binaryPathChanged);
+    foundation::storeAndNotify(m_model, m_binaryPath, path, &MentorSessionModel::binaryPathChanged);
     m_host->binaryPath = path;
 }
 
@@ -46,8 +47,8 @@ bool MentorEngine::applyStartResult(const EngineHost::ChatStart &result)
         return false;
     }
     const auto &up = std::get<EngineHost::ChatStart::Up>(result.value);
-    m_model.store(m_engineVersion, up.version, &MentorSessionModel::engineVersionChanged);
-    m_model.store(m_versionNote, up.note, &MentorSessionModel::versionNoteChanged);
+    foundation::storeAndNotify(m_model, m_engineVersion, up.version, &MentorSessionModel::engineVersionChanged);
+    foundation::storeAndNotify(m_model, m_versionNote, up.note, &MentorSessionModel::versionNoteChanged);
     return true;
 }
 

@@ -1,5 +1,6 @@
 #include "engine/mentorsessionmodel.h"
 
+#include "foundation/notify.h"
 #include "foundation/paths.h"
 
 #include <QDir>
@@ -77,7 +78,7 @@ void MentorSessionModel::setPassReadinessWriter(std::shared_ptr<profiles::Settin
 
 void MentorSessionModel::setPortalAuthPath(const QString &path)
 {
-    store(m_portalAuthPath, path, &MentorSessionModel::portalAuthPathChanged);
+    foundation::storeAndNotify(*this, m_portalAuthPath, path, &MentorSessionModel::portalAuthPathChanged);
 }
 
 void MentorSessionModel::setCwdProvider(CwdProvider provider)
@@ -102,7 +103,7 @@ QCoro::Task<void> MentorSessionModel::refreshPassReadiness()
     const QPointer<MentorSessionModel> self(this);
     PassReadinessMap evaluated = co_await PassReadiness::evaluate(std::move(reader), m_portalAuthPath);
     if (self)
-        store(m_passReadiness, evaluated, &MentorSessionModel::passReadinessChanged);
+        foundation::storeAndNotify(*this, m_passReadiness, evaluated, &MentorSessionModel::passReadinessChanged);
 }
 
 // --- Forwarded to the engine lifecycle -----------------------------------------

@@ -213,15 +213,6 @@ private:
 
     // Runs fn on the main thread after the current call has returned.
     void later(std::function<void(MentorSessionModel &)> fn);
-    template<typename T>
-    void store(T &field, const T &value, void (MentorSessionModel::*changed)())
-    {
-        if (field == value)
-            return;
-        field = value;
-        emit(this->*changed)();
-    }
-
     // In this order: each is made with references to the others.
     MentorRoster m_roster;
     MentorEngine m_engine;

@@ -3,6 +3,7 @@
 #include "engine/guardedcall.h"
 #include "engine/mentorengine.h"
 #include "engine/mentorsessionmodel.h"
+#include "foundation/notify.h"
 
 #include <QPointer>
 
@@ -94,32 +95,33 @@ void MentorTurns::dropStreaming()
 
 void MentorTurns::setStreaming(bool streaming)
 {
-    m_model.store(m_isStreaming, streaming, &MentorSessionModel::isStreamingChanged);
+    foundation::storeAndNotify(m_model, m_isStreaming, streaming, &MentorSessionModel::isStreamingChanged);
 }
 
 void MentorTurns::setActiveEntry(const std::optional<SessionEntry> &entry)
 {
-    m_model.store(m_activeEntry, entry, &MentorSessionModel::activeEntryChanged);
+    foundation::storeAndNotify(m_model, m_activeEntry, entry, &MentorSessionModel::activeEntryChanged);
 }
 
 void MentorTurns::setReplayingSessionId(const std::optional<QString> &id)
 {
-    m_model.store(m_replayingSessionId, id, &MentorSessionModel::replayingSessionIdChanged);
+    foundation::storeAndNotify(m_model, m_replayingSessionId, id, &MentorSessionModel::replayingSessionIdChanged);
 }
 
 void MentorTurns::setLastPrompt(const std::optional<QString> &prompt)
 {
-    m_model.store(m_lastPrompt, prompt, &MentorSessionModel::lastPromptChanged);
+    foundation::storeAndNotify(m_model, m_lastPrompt, prompt, &MentorSessionModel::lastPromptChanged);
 }
 
 void MentorTurns::setPassWireId(const std::optional<QString> &id)
 {
-    m_model.store(m_passWireId, id, &MentorSessionModel::passWireIdChanged);
+    foundation::storeAndNotify(m_model, m_passWireId, id, &MentorSessionModel::passWireIdChanged);
 }
 
 void MentorTurns::setPassCancelRequested(bool requested)
 {
-    m_model.store(m_passCancelRequested, requested, &MentorSessionModel::passCancelRequestedChanged);
+    foundation::storeAndNotify(m_model, m_passCancelRequested, requested,
+                               &MentorSessionModel::passCancelRequestedChanged);
 }
 
 void MentorTurns::setPendingScope(const MentorPendingScope &scope)

@@ -3,6 +3,7 @@
 #include "foundation/dates.h"
 #include "foundation/error.h"
 #include "foundation/fs.h"
+#include "foundation/notify.h"
 #include "library/frontmatter.h"
 #include "library/poststore.h"
 #include "library/storeerror.h"
@@ -223,12 +224,12 @@ EditorSession::WriteOutcome EditorSession::writeToDisk(const WriteRequest &reque
 
 void EditorSession::setCursor(const CursorState &cursor)
 {
-    store(m_cursor, cursor, &EditorSession::cursorChanged);
+    foundation::storeAndNotify(*this, m_cursor, cursor, &EditorSession::cursorChanged);
 }
 
 void EditorSession::setRestoreCursor(const std::optional<CursorState> &cursor)
 {
-    store(m_restoreCursor, cursor, &EditorSession::restoreCursorChanged);
+    foundation::storeAndNotify(*this, m_restoreCursor, cursor, &EditorSession::restoreCursorChanged);
 }
 
 void EditorSession::dismissConflictAlert()
@@ -244,32 +245,32 @@ void EditorSession::setOnError(ErrorAction action)
 
 void EditorSession::setText(const QString &text)
 {
-    store(m_text, text, &EditorSession::textChanged);
+    foundation::storeAndNotify(*this, m_text, text, &EditorSession::textChanged);
 }
 
 void EditorSession::setSaveState(SaveState state)
 {
-    store(m_saveState, state, &EditorSession::saveStateChanged);
+    foundation::storeAndNotify(*this, m_saveState, state, &EditorSession::saveStateChanged);
 }
 
 void EditorSession::setConflictAlert(bool alert)
 {
-    store(m_conflictAlert, alert, &EditorSession::conflictAlertChanged);
+    foundation::storeAndNotify(*this, m_conflictAlert, alert, &EditorSession::conflictAlertChanged);
 }
 
 void EditorSession::setLoadText(const QString &text)
 {
-    store(m_loadText, text, &EditorSession::loadTextChanged);
+    foundation::storeAndNotify(*this, m_loadText, text, &EditorSession::loadTextChanged);
 }
 
 void EditorSession::setLastFlushedText(const QString &text)
 {
-    store(m_lastFlushedText, text, &EditorSession::lastFlushedTextChanged);
+    foundation::storeAndNotify(*this, m_lastFlushedText, text, &EditorSession::lastFlushedTextChanged);
 }
 
 void EditorSession::setAutosavePending(bool pending)
 {
-    store(m_autosavePending, pending, &EditorSession::autosavePendingChanged);
+    foundation::storeAndNotify(*this, m_autosavePending, pending, &EditorSession::autosavePendingChanged);
 }
 
 void EditorSession::bumpLoadGeneration()

@@ -215,15 +215,6 @@ private:
     void setLoadText(const QString &text);
     void setLastFlushedText(const QString &text);
     void setAutosavePending(bool pending);
-    template<typename T>
-    void store(T &field, const T &value, void (EditorSession::*changed)())
-    {
-        if (field == value)
-            return;
-        field = value;
-        emit(this->*changed)();
-    }
-
     const SessionTarget m_target;
     const std::chrono::milliseconds m_debounce;
     QString m_folderPath;

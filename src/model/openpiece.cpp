@@ -2,6 +2,7 @@
 
 #include "foundation/error.h"
 #include "foundation/fs.h"
+#include "foundation/notify.h"
 #include "library/frontmatter.h"
 #include "library/outlinenode.h"
 #include "library/piececontents.h"
@@ -38,37 +39,37 @@ QString PostDraft::initialText(Post::ContentType type)
 
 void OpenPiece::setSelectedPostID(const std::optional<QString> &id)
 {
-    m_model.store(m_selectedPostID, id, &PostsModel::selectedPostIDChanged);
+    foundation::storeAndNotify(m_model, m_selectedPostID, id, &PostsModel::selectedPostIDChanged);
 }
 
 void OpenPiece::setPendingImportURLs(const std::optional<QList<QUrl>> &urls)
 {
-    m_model.store(m_pendingImportURLs, urls, &PostsModel::pendingImportURLsChanged);
+    foundation::storeAndNotify(m_model, m_pendingImportURLs, urls, &PostsModel::pendingImportURLsChanged);
 }
 
 void OpenPiece::setPendingProject(const std::optional<QString> &project)
 {
-    m_model.store(m_pendingProject, project, &PostsModel::pendingProjectChanged);
+    foundation::storeAndNotify(m_model, m_pendingProject, project, &PostsModel::pendingProjectChanged);
 }
 
 void OpenPiece::setAskNewProject(bool ask)
 {
-    m_model.store(m_askNewProject, ask, &PostsModel::askNewProjectChanged);
+    foundation::storeAndNotify(m_model, m_askNewProject, ask, &PostsModel::askNewProjectChanged);
 }
 
 void OpenPiece::setLastDraftWasOutline(bool value)
 {
-    m_model.store(m_lastDraftWasOutline, value, &PostsModel::lastDraftWasOutlineChanged);
+    foundation::storeAndNotify(m_model, m_lastDraftWasOutline, value, &PostsModel::lastDraftWasOutlineChanged);
 }
 
 void OpenPiece::setOutlineGuardPieceID(const std::optional<QString> &id)
 {
-    m_model.store(m_outlineGuardPieceID, id, &PostsModel::outlineGuardPieceIDChanged);
+    foundation::storeAndNotify(m_model, m_outlineGuardPieceID, id, &PostsModel::outlineGuardPieceIDChanged);
 }
 
 void OpenPiece::setProseOverridePostID(const std::optional<QString> &id)
 {
-    m_model.store(m_proseOverridePostID, id, &PostsModel::proseOverridePostIDChanged);
+    foundation::storeAndNotify(m_model, m_proseOverridePostID, id, &PostsModel::proseOverridePostIDChanged);
 }
 
 void OpenPiece::setDraft(const std::optional<PostDraft> &draft)

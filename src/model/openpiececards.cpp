@@ -1,6 +1,7 @@
 #include "model/openpiececards.h"
 
 #include "foundation/error.h"
+#include "foundation/notify.h"
 #include "library/poststore.h"
 #include "model/postsmodel.h"
 
@@ -27,12 +28,12 @@ QString cardsFolderOf(const QString &pieceFolder)
 
 void OpenPieceCards::setCards(const QList<Card> &cards)
 {
-    m_model.store(m_cards, cards, &PostsModel::openPieceCardsChanged);
+    foundation::storeAndNotify(m_model, m_cards, cards, &PostsModel::openPieceCardsChanged);
 }
 
 void OpenPieceCards::setHasSnapshot(bool value)
 {
-    m_model.store(m_hasSnapshot, value, &PostsModel::openPieceHasSnapshotChanged);
+    foundation::storeAndNotify(m_model, m_hasSnapshot, value, &PostsModel::openPieceHasSnapshotChanged);
 }
 
 void OpenPieceCards::refresh()

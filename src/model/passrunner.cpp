@@ -1,5 +1,6 @@
 #include "model/passrunner.h"
 
+#include "foundation/notify.h"
 #include "model/postsmodel.h"
 
 #include "engine/mentorsessionmodel.h"
@@ -56,12 +57,12 @@ bool answered(const TurnOutcome &outcome)
 
 void PassRunner::setRunningPass(const std::optional<PassKind> &kind)
 {
-    m_model.store(m_runningPass, kind, &PostsModel::runningPassChanged);
+    foundation::storeAndNotify(m_model, m_runningPass, kind, &PostsModel::runningPassChanged);
 }
 
 void PassRunner::setRunningBlindRead(bool running)
 {
-    m_model.store(m_runningBlindRead, running, &PostsModel::runningBlindReadChanged);
+    foundation::storeAndNotify(m_model, m_runningBlindRead, running, &PostsModel::runningBlindReadChanged);
 }
 
 std::optional<PassRunner::Target> PassRunner::preflight(const QString &action, const MentorSessionModel &mentor)

@@ -1,6 +1,7 @@
 #include "model/postslibrary.h"
 
 #include "foundation/fs.h"
+#include "foundation/notify.h"
 #include "foundation/text.h"
 #include "library/poststore.h"
 #include "model/postsmodel.h"
@@ -43,7 +44,7 @@ void PostsLibrary::stop()
 
 void PostsLibrary::setPosts(const QList<Post> &posts)
 {
-    m_model.store(m_posts, posts, &PostsModel::postsChanged);
+    foundation::storeAndNotify(m_model, m_posts, posts, &PostsModel::postsChanged);
 }
 
 void PostsLibrary::bumpContentRevision()
@@ -93,7 +94,7 @@ void PostsLibrary::startWatching(const QString &home)
     // is started again.
     if (m_watchedHome == home && m_watcher.watchesEveryRoot())
         return;
-    m_model.store(m_watchedHome, std::optional<QString>(home), &PostsModel::watchedHomeChanged);
+    foundation::storeAndNotify(m_model, m_watchedHome, std::optional<QString>(home), &PostsModel::watchedHomeChanged);
     // Creating the Home itself would fill the empty mount point of an
     // unplugged drive with a new, empty library.
     if (!QFileInfo(home).isDir()) {

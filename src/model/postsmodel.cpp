@@ -1,5 +1,6 @@
 #include "model/postsmodel.h"
 
+#include "foundation/notify.h"
 // The model forwards every operation to the collaborator of its concern.
 
 #include <QRandomGenerator>
@@ -65,7 +66,7 @@ void PostsModel::setCurrent(PostsModel *model)
 
 void PostsModel::setLastError(const std::optional<QString> &message)
 {
-    store(m_lastError, message, &PostsModel::lastErrorChanged);
+    foundation::storeAndNotify(*this, m_lastError, message, &PostsModel::lastErrorChanged);
 }
 
 void PostsModel::stopWatching()

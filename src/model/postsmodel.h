@@ -270,15 +270,6 @@ private:
     std::optional<std::pair<QString, QString>> openPiece() const { return m_open.openPiece(); }
     std::optional<library::Post> postWithID(const QString &id) const { return m_library.postWithID(id); }
 
-    template<typename T>
-    void store(T &field, const T &value, void (PostsModel::*changed)())
-    {
-        if (field == value)
-            return;
-        field = value;
-        emit(this->*changed)();
-    }
-
     // Declared first, the open piece's sessions and outside watcher are
     // destroyed after the listing's watcher stops.
     OpenPiece m_open{*this};

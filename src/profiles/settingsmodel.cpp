@@ -1,6 +1,7 @@
 #include "settingsmodel.h"
 
 #include "foundation/json.h"
+#include "foundation/notify.h"
 #include "foundation/paths.h"
 #include "foundation/text.h"
 #include "profiles/enginefiles.h"
@@ -82,31 +83,31 @@ void SettingsModel::setSurface(ProfileSurface surface, const SurfaceModelConfig 
 {
     Surfaces surfaces = m_surfaces;
     surfaces.insert(surface, config);
-    store(m_surfaces, surfaces, &SettingsModel::surfacesChanged);
+    foundation::storeAndNotify(*this, m_surfaces, surfaces, &SettingsModel::surfacesChanged);
 }
 
 void SettingsModel::setKey(ModelProvider provider, const ProviderKeyConfig &config)
 {
     Keys keys = m_keys;
     keys.insert(provider, config);
-    store(m_keys, keys, &SettingsModel::keysChanged);
+    foundation::storeAndNotify(*this, m_keys, keys, &SettingsModel::keysChanged);
 }
 
 void SettingsModel::setZaiKeyTypeValue(ZaiKeyType type)
 {
-    store(m_zaiKeyType, type, &SettingsModel::zaiKeyTypeChanged);
+    foundation::storeAndNotify(*this, m_zaiKeyType, type, &SettingsModel::zaiKeyTypeChanged);
 }
 
 void SettingsModel::setLastWriteError(const std::optional<QString> &error)
 {
-    store(m_lastWriteError, error, &SettingsModel::lastWriteErrorChanged);
+    foundation::storeAndNotify(*this, m_lastWriteError, error, &SettingsModel::lastWriteErrorChanged);
 }
 
 void SettingsModel::setTestState(ModelProvider provider, const TestState &state)
 {
     TestStates states = m_testStates;
     states.insert(provider, state);
-    store(m_testStates, states, &SettingsModel::testStatesChanged);
+    foundation::storeAndNotify(*this, m_testStates, states, &SettingsModel::testStatesChanged);
 }
 
 // --- Edits -------------------------------------------------------------------

@@ -148,15 +148,6 @@ private:
                                QList<std::shared_ptr<WriteTask>> after, Write write, bool chat);
     void applyStoredModel(ProfileSurface surface, const SettingsWriting::StoredModel &stored);
 
-    template<typename T>
-    void store(T &field, const T &value, void (SettingsModel::*changed)())
-    {
-        if (field == value)
-            return;
-        field = value;
-        emit(this->*changed)();
-    }
-
     const ModelRegistry m_registry;
     const std::shared_ptr<SettingsWriting> m_writer;
     const ProviderProbe::Transport m_probeTransport;

@@ -10,6 +10,7 @@
 #include "library/outlinenode.h"
 #include "library/poststore.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QJsonDocument>
@@ -463,15 +464,19 @@ QString ingestImage(const QUrl &source, const QString &pieceFolder)
     if (S_ISDIR(st.st_mode))
         throw IngestError(withName(u"“<name>” is a folder, not an image."_s, fileName));
 
-    const QString assets = joined(pieceFolder, kAssetsFolder);
-    const QByteArray assetsBytes = QFile::encodeName(assets);
-    if (::lstat(assetsBytes.constData(), &st) == 0) {
-        if (!S_ISDIR(st.st_mode))
+    // Neither the piece folder nor assets/ may be a link: a folder swapped
+    // for one after the piece was opened would take the copy elsewhere.
+    const QString piece = QDir::cleanPath(pieceFolder);
+    const QString assets = joined(piece, kAssetsFolder);
+    const auto refuseLinkedFolders = [&] {
+        if (!foundation::fs::isDirectoryNoFollow(piece) || !foundation::fs::isDirectoryNoFollow(assets))
             throw IngestError(u"assets/ isn’t a plain folder in this piece."_s);
-    } else if (errno == ENOENT) {
+    };
+    const QByteArray assetsBytes = QFile::encodeName(assets);
+    if (::lstat(assetsBytes.constData(), &st) != 0) {
+        if (errno != ENOENT || !foundation::fs::isDirectoryNoFollow(piece))
+            throw IngestError(u"assets/ isn’t a plain folder in this piece."_s);
         foundation::fs::makePath(assets);
-    } else {
-        throw IngestError(u"assets/ isn’t a plain folder in this piece."_s);
     }
 
     const QFileInfo info(fileName);
@@ -479,7 +484,9 @@ QString ingestImage(const QUrl &source, const QString &pieceFolder)
     const QString base = foundation::fs::fitFileBase(slug(info.completeBaseName()), extension);
     // Copied in chunks (no size limit, little memory), then published under a
     // free name with create-only semantics: nothing is overwritten and a
-    // failure leaves no partial file behind.
+    // failure leaves no partial file behind. Both folders are looked at again
+    // right before: either may have been swapped since the checks above.
+    refuseLinkedFolders();
     return kAssetsFolder + u'/' + foundation::fs::copyUnique(sourcePath, assets, base, extension);
 }
 

@@ -142,8 +142,10 @@ QString writeResearchNote(const QString &piecePath, const QString &title, const 
                           const QDateTime &now = QDateTime::currentDateTime());
 
 // Copies a dropped image into <pieceFolder>/assets under a new name and
-// answers "assets/<name>". Throws IngestError for a refused drop and
-// FileError for a failed copy (which leaves nothing behind).
+// answers "assets/<name>". Throws IngestError for a refused drop (also when
+// the piece folder or assets/ is a symbolic link, looked at again right
+// before the copy) and FileError for a failed copy (which leaves nothing
+// behind).
 QString ingestImage(const QUrl &source, const QString &pieceFolder);
 
 } // namespace library::PostStore

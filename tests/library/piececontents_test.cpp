@@ -676,6 +676,20 @@ TEST_F(ImageIngest, AssetsMustBeAPlainFolder)
     ASSERT_TRUE(QFile::link(outside, folder + "/assets"));
     EXPECT_EQ(refusal(image), message);
     EXPECT_EQ(entries(outside), QStringList());
+
+    // The piece folder swapped for a link after the piece was opened, with
+    // and without an assets/ inside the link's target.
+    QFile::remove(folder + "/assets");
+    ASSERT_TRUE(QDir(folder).rename(folder, folder + "-moved"));
+    ASSERT_TRUE(QFile::link(outside, folder));
+    EXPECT_EQ(refusal(image), message);
+    EXPECT_EQ(entries(outside), QStringList());
+    QDir().mkpath(outside + "/assets");
+    EXPECT_EQ(refusal(image), message);
+    EXPECT_EQ(entries(outside + "/assets"), QStringList());
+    QFile::remove(folder);
+    ASSERT_TRUE(QDir(folder).rename(folder + "-moved", folder));
+    EXPECT_EQ(PostStore::ingestImage(image, folder + "/"), "assets/a.png");
 }
 
 TEST_F(ImageIngest, AFailedCopyLeavesNothingBehind)

@@ -797,7 +797,11 @@ QString escaped(QString text)
     return text;
 }
 
-const QString kPageHead = QStringLiteral("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><style>");
+// The policy comes first, so nothing of the page is read before it holds.
+const QString kPageHead = QStringLiteral("<!DOCTYPE html><html><head><meta http-equiv=\"Content-Security-Policy\" "
+                                         "content=\"")
+                          + QLatin1String(kContentSecurityPolicy)
+                          + QStringLiteral("\"><meta charset=\"utf-8\"><style>");
 
 // The group's id stays taken while any member lives, so this reaches only
 // what the renderer started, even after the renderer itself was reaped.
@@ -1070,10 +1074,12 @@ QCoro::Task<Rendered> render(QString text, std::optional<QString> pieceFolder, R
     const RunResult result = co_await running;
     if (!result.html.isEmpty())
         co_return Rendered{page(result.html), false};
+    // One line, whatever the renderer wrote.
+    QString standardError = result.standardError.trimmed();
+    standardError.replace(u'\n', QStringLiteral(" | "));
     qCWarning(readingLog).noquote() << "reading renderer:" << result.failure
-                                    << (result.standardError.isEmpty()
-                                            ? QString()
-                                            : QStringLiteral("; stderr: ") + result.standardError.trimmed());
+                                    << (standardError.isEmpty() ? QString()
+                                                                : QStringLiteral("; stderr: ") + standardError);
     co_return Rendered{fallbackPage(text), true};
 }
 

@@ -54,6 +54,11 @@ QString stampSourceLines(const QString &html);
 // time; the empty string when it cannot be read.
 QString stylesheet();
 
+// The policy every page carries first in its head: a piece's own HTML
+// (Markdown passes it through) never runs, loads nothing and reaches nothing;
+// only inline styles and embedded images apply.
+inline constexpr const char *kContentSecurityPolicy = "default-src 'none'; style-src 'unsafe-inline'; img-src data:";
+
 // The text escaped into one <pre> stamped with line 1.
 QString fallbackPage(const QString &text);
 

@@ -143,7 +143,10 @@ TEST(ReadingPages, FallbackEscapesAmpersandFirstAndPagesCarryTheStylesheet)
     const QString css = R::stylesheet();
     EXPECT_TRUE(css.contains(u"Charis SIL"_s)) << "the stylesheet resource is compiled in";
     EXPECT_TRUE(css.contains(u"max-width: 100%"_s)) << "images are scaled to the column";
-    const QString head = u"<!DOCTYPE html><html><head><meta charset=\"utf-8\"><style>"_s + css;
+    const QString head = u"<!DOCTYPE html><html><head><meta http-equiv=\"Content-Security-Policy\" "
+                         "content=\"default-src 'none'; style-src 'unsafe-inline'; img-src data:\">"
+                         "<meta charset=\"utf-8\"><style>"_s
+                         + css;
     EXPECT_EQ(R::fallbackPage(u"a < b && c > d \"q\" 'a' &lt;"_s),
               head
                   + u"</style></head><body><pre data-source-line=\"1\">a &lt; b &amp;&amp; c &gt; d \"q\" 'a' "
@@ -172,7 +175,7 @@ TEST(ReadingRender, RunsTheAnnotatedTextAndFallsBackWithANoticeWhenNothingComes)
     EXPECT_EQ(ok.page, R::page(answer.html));
     EXPECT_FALSE(ok.rendererFailed);
 
-    answer = R::RunResult{QString(), u"renderer gave no output (exit status 3)"_s, u"bad flag\n"_s};
+    answer = R::RunResult{QString(), u"renderer gave no output (exit status 3)"_s, u"bad flag\nat line 2\n"_s};
     testsupport::CapturedLog log;
     const R::Rendered fallback = QCoro::waitFor(R::render(u"a < b"_s, std::nullopt, runner));
     EXPECT_EQ(seenFolder, std::nullopt);
@@ -182,6 +185,8 @@ TEST(ReadingRender, RunsTheAnnotatedTextAndFallsBackWithANoticeWhenNothingComes)
     ASSERT_EQ(lines.size(), 1u);
     EXPECT_TRUE(lines[0].text.contains(u"exit status 3"_s)) << lines[0].text.toStdString();
     EXPECT_TRUE(lines[0].text.contains(u"bad flag"_s)) << lines[0].text.toStdString();
+    EXPECT_TRUE(lines[0].text.contains(u"at line 2"_s)) << lines[0].text.toStdString();
+    EXPECT_FALSE(lines[0].text.contains(u'\n')) << "one line in the log";
 }
 
 // ---- lookup -----------------------------------------------------------------

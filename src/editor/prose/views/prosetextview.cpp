@@ -246,7 +246,7 @@ void ProseTextView::setRouteDrop(FileDrop route)
 void ProseTextView::replaceViewText(const QString &text)
 {
     m_replacing = true;
-    m_text->setPlainText(text);
+    m_text->replaceText(text);
     m_text->setCurrentCharFormat(ProsePresenter::bodyFormat());
     m_knownText = m_text->rawText();
     m_replacing = false;
@@ -418,6 +418,8 @@ bool ProseTextView::find(const QString &text, bool backwards)
     }
     if (found.isNull())
         return false;
+    // A hit in folded lines is shown, never selected unseen.
+    m_text->unfoldAround({found.selectionStart(), found.selectionEnd() - found.selectionStart()});
     m_text->setTextCursor(found);
     m_text->ensureCursorVisible();
     return true;

@@ -145,7 +145,7 @@ OriginAskSheet::OriginAskSheet(int count, std::function<void(Post::Origin)> answ
 
 Post::Origin OriginAskSheet::origin() const
 {
-    return Post::Origin(m_choices->checkedId());
+    return Post::Origin::Value(m_choices->checkedId());
 }
 
 void OriginAskSheet::setOrigin(Post::Origin origin)

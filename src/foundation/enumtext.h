@@ -2,6 +2,10 @@
 // The one way an enumeration meets its stored text: a fixed table of cases and
 // texts, in the order every walk over the cases takes. Readers match exactly
 // (case-sensitive); a text not in the table is none.
+//
+// An enumeration with stored texts is a small value class over a plain enum
+// (`Lane::mechanical` is a case, `lane.rawValue()` its text), whose
+// allCases(), fromRawValue() and rawValue() read one of these tables.
 
 #include <QList>
 #include <QString>

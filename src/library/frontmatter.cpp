@@ -159,9 +159,10 @@ Frontmatter parseFrontmatter(const QString &text)
 Flags frontmatterFlags(const Frontmatter &frontmatter)
 {
     Flags flags;
-    flags.type = Post::contentTypeFromRaw(frontmatter.value(kTypeKey)).value_or(Post::ContentType::post);
-    flags.passState = Post::passStateFromRaw(frontmatter.value(kPassStateKey)).value_or(Post::PassState::firstDraft);
-    flags.origin = Post::originFromRaw(frontmatter.value(kOriginKey)).value_or(Post::Origin::writer);
+    flags.type = Post::ContentType::fromRawValue(frontmatter.value(kTypeKey)).value_or(Post::ContentType::post);
+    flags.passState =
+        Post::PassState::fromRawValue(frontmatter.value(kPassStateKey)).value_or(Post::PassState::firstDraft);
+    flags.origin = Post::Origin::fromRawValue(frontmatter.value(kOriginKey)).value_or(Post::Origin::writer);
     return flags;
 }
 
@@ -194,9 +195,7 @@ Split splitFrontmatter(QString &&text)
 
 FrontmatterPairs defaultFrontmatter(Post::ContentType type, Post::PassState passState, Post::Origin origin)
 {
-    return {{kTypeKey, Post::rawValue(type)},
-            {kPassStateKey, Post::rawValue(passState)},
-            {kOriginKey, Post::rawValue(origin)}};
+    return {{kTypeKey, type.rawValue()}, {kPassStateKey, passState.rawValue()}, {kOriginKey, origin.rawValue()}};
 }
 
 QString frontmatterBlock(const FrontmatterPairs &pairs)

@@ -29,59 +29,52 @@ constexpr auto kOrigins = enumTexts<Post::Origin>({{Post::Origin::writer, u"writ
 
 } // namespace
 
-QString Post::rawValue(ContentType type)
+const QList<Post::ContentType> &Post::ContentType::allCases()
 {
-    return kContentTypes.text(type);
+    static const QList<ContentType> all = kContentTypes.cases();
+    return all;
 }
 
-QString Post::rawValue(PassState state)
-{
-    return kPassStates.text(state);
-}
-
-QString Post::rawValue(Origin origin)
-{
-    return kOrigins.text(origin);
-}
-
-std::optional<Post::ContentType> Post::contentTypeFromRaw(const QString &raw)
+std::optional<Post::ContentType> Post::ContentType::fromRawValue(const QString &raw)
 {
     return kContentTypes.fromText(raw);
 }
 
-std::optional<Post::PassState> Post::passStateFromRaw(const QString &raw)
+QString Post::ContentType::rawValue() const
+{
+    return kContentTypes.text(m_value);
+}
+
+const QList<Post::PassState> &Post::PassState::allCases()
+{
+    static const QList<PassState> all = kPassStates.cases();
+    return all;
+}
+
+std::optional<Post::PassState> Post::PassState::fromRawValue(const QString &raw)
 {
     return kPassStates.fromText(raw);
 }
 
-std::optional<Post::Origin> Post::originFromRaw(const QString &raw)
+QString Post::PassState::rawValue() const
+{
+    return kPassStates.text(m_value);
+}
+
+const QList<Post::Origin> &Post::Origin::allCases()
+{
+    static const QList<Origin> all = kOrigins.cases();
+    return all;
+}
+
+std::optional<Post::Origin> Post::Origin::fromRawValue(const QString &raw)
 {
     return kOrigins.fromText(raw);
 }
 
-QList<Post::ContentType> Post::allContentTypes()
+QString Post::Origin::rawValue() const
 {
-    return kContentTypes.cases();
-}
-
-QList<Post::PassState> Post::allPassStates()
-{
-    return kPassStates.cases();
-}
-
-size_t qHash(Post::ContentType key, size_t seed) noexcept
-{
-    return ::qHash(static_cast<int>(key), seed);
-}
-
-size_t qHash(Post::PassState key, size_t seed) noexcept
-{
-    return ::qHash(static_cast<int>(key), seed);
-}
-
-size_t qHash(Post::Origin key, size_t seed) noexcept
-{
-    return ::qHash(static_cast<int>(key), seed);
+    return kOrigins.text(m_value);
 }
 
 } // namespace library

@@ -6,6 +6,7 @@
 
 #include <QDateTime>
 #include <QHash>
+#include <QHashFunctions>
 #include <QList>
 #include <QString>
 #include <optional>
@@ -16,15 +17,65 @@ namespace library {
 struct Post {
     // The raw values are what the front matter holds; the first case is the
     // default.
-    enum class ContentType { post, outline };
-    enum class PassState { firstDraft, pass1Done, pass2Done };
-    enum class Origin { writer, ai };
+    class ContentType {
+    public:
+        enum Value { post, outline };
+        constexpr ContentType(Value value) : m_value(value) {}
+        constexpr operator Value() const { return m_value; }
+
+        static const QList<ContentType> &allCases();
+        // Exact, case-sensitive match of a raw value.
+        static std::optional<ContentType> fromRawValue(const QString &raw);
+        QString rawValue() const;
+
+        friend size_t qHash(ContentType value, size_t seed = 0) noexcept { return ::qHash(int(value.m_value), seed); }
+
+    private:
+        Value m_value;
+    };
+
+    class PassState {
+    public:
+        enum Value { firstDraft, pass1Done, pass2Done };
+        constexpr PassState(Value value) : m_value(value) {}
+        constexpr operator Value() const { return m_value; }
+
+        static const QList<PassState> &allCases();
+        // Exact, case-sensitive match of a raw value.
+        static std::optional<PassState> fromRawValue(const QString &raw);
+        QString rawValue() const;
+
+        friend size_t qHash(PassState value, size_t seed = 0) noexcept { return ::qHash(int(value.m_value), seed); }
+
+    private:
+        Value m_value;
+    };
+
+    class Origin {
+    public:
+        enum Value { writer, ai };
+        constexpr Origin(Value value) : m_value(value) {}
+        constexpr operator Value() const { return m_value; }
+
+        static const QList<Origin> &allCases();
+        // Exact, case-sensitive match of a raw value.
+        static std::optional<Origin> fromRawValue(const QString &raw);
+        QString rawValue() const;
+
+        friend size_t qHash(Origin value, size_t seed = 0) noexcept { return ::qHash(int(value.m_value), seed); }
+
+    private:
+        Value m_value;
+    };
 
     struct FirstDraftStats {
         QDateTime captured;
         DraftStats stats;
         bool operator==(const FirstDraftStats &other) const;
     };
+
+    // The older spelling of passState.rawValue(), for two callers still to move.
+    static QString rawValue(PassState state) { return state.rawValue(); }
 
     QString id; // the piece's folder name
     QString title;
@@ -37,20 +88,6 @@ struct Post {
     std::optional<FirstDraftStats> firstDraftStats;
 
     bool operator==(const Post &other) const;
-
-    // Raw values and their exact, case-sensitive readers.
-    static QString rawValue(ContentType type);
-    static QString rawValue(PassState state);
-    static QString rawValue(Origin origin);
-    static std::optional<ContentType> contentTypeFromRaw(const QString &raw);
-    static std::optional<PassState> passStateFromRaw(const QString &raw);
-    static std::optional<Origin> originFromRaw(const QString &raw);
-    static QList<ContentType> allContentTypes();
-    static QList<PassState> allPassStates();
 };
-
-size_t qHash(Post::ContentType key, size_t seed = 0) noexcept;
-size_t qHash(Post::PassState key, size_t seed = 0) noexcept;
-size_t qHash(Post::Origin key, size_t seed = 0) noexcept;
 
 } // namespace library

@@ -124,11 +124,10 @@ bool OpenPiece::outlineWouldDropLines(const QString &id) const
     } catch (const foundation::Error &) {
         return false;
     }
-    Post::ContentType type;
-    if (const std::optional<Post> post = m_model.postWithID(id))
-        type = post->type;
-    else
-        type = library::PostFrontmatter::frontmatterFlags(library::PostFrontmatter::parseFrontmatter(text)).type;
+    const std::optional<Post> post = m_model.postWithID(id);
+    const Post::ContentType type =
+        post ? post->type
+             : library::PostFrontmatter::frontmatterFlags(library::PostFrontmatter::parseFrontmatter(text)).type;
     if (type != Post::ContentType::outline)
         return false;
     return library::OutlineNode::wouldDropLines(library::PostFrontmatter::splitFrontmatter(text).body);

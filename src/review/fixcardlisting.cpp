@@ -170,7 +170,7 @@ QString learningMarkdown(const StoredFixCard &card, const QDateTime &moment)
         front << u"diagnostic_question: "_s + onOneLine(card.diagnosticQuestion);
     if (example)
         front << u"fix: "_s + onOneLine(card.fix);
-    front << u"lane: "_s + StoredFixCard::rawValue(card.lane) << u"emitter: "_s + StoredFixCard::rawValue(card.emitter);
+    front << u"lane: "_s + card.lane.rawValue() << u"emitter: "_s + card.emitter.rawValue();
     if (card.provenance) {
         front << u"piece: "_s + onOneLine(card.provenance->piece);
         if (card.provenance->pass)
@@ -209,7 +209,7 @@ library::Post::ContentType contentTypeOf(const QString &postText)
 {
     using library::Post;
     const library::Frontmatter fm = library::PostFrontmatter::parseFrontmatter(postText);
-    return Post::contentTypeFromRaw(fm.value(library::PostFrontmatter::kTypeKey)) == Post::ContentType::outline
+    return Post::ContentType::fromRawValue(fm.value(library::PostFrontmatter::kTypeKey)) == Post::ContentType::outline
                ? Post::ContentType::outline
                : Post::ContentType::post;
 }

@@ -47,37 +47,68 @@ constexpr auto kAnchorStatuses =
 
 } // namespace
 
-QString StoredFixCard::rawValue(Lane lane)
+const QList<StoredFixCard::Lane> &StoredFixCard::Lane::allCases()
 {
-    return kLanes.text(lane);
+    static const QList<Lane> all = kLanes.cases();
+    return all;
 }
-QString StoredFixCard::rawValue(Emitter emitter)
-{
-    return kEmitters.text(emitter);
-}
-QString StoredFixCard::rawValue(Status status)
-{
-    return kStatuses.text(status);
-}
-QString StoredFixCard::rawValue(AnchorStatus status)
-{
-    return kAnchorStatuses.text(status);
-}
-std::optional<Card::Lane> StoredFixCard::laneFromRaw(const QString &raw)
+
+std::optional<StoredFixCard::Lane> StoredFixCard::Lane::fromRawValue(const QString &raw)
 {
     return kLanes.fromText(raw);
 }
-std::optional<Card::Emitter> StoredFixCard::emitterFromRaw(const QString &raw)
+
+QString StoredFixCard::Lane::rawValue() const
+{
+    return kLanes.text(m_value);
+}
+
+const QList<StoredFixCard::Emitter> &StoredFixCard::Emitter::allCases()
+{
+    static const QList<Emitter> all = kEmitters.cases();
+    return all;
+}
+
+std::optional<StoredFixCard::Emitter> StoredFixCard::Emitter::fromRawValue(const QString &raw)
 {
     return kEmitters.fromText(raw);
 }
-std::optional<Card::Status> StoredFixCard::statusFromRaw(const QString &raw)
+
+QString StoredFixCard::Emitter::rawValue() const
+{
+    return kEmitters.text(m_value);
+}
+
+const QList<StoredFixCard::Status> &StoredFixCard::Status::allCases()
+{
+    static const QList<Status> all = kStatuses.cases();
+    return all;
+}
+
+std::optional<StoredFixCard::Status> StoredFixCard::Status::fromRawValue(const QString &raw)
 {
     return kStatuses.fromText(raw);
 }
-std::optional<Card::AnchorStatus> StoredFixCard::anchorStatusFromRaw(const QString &raw)
+
+QString StoredFixCard::Status::rawValue() const
+{
+    return kStatuses.text(m_value);
+}
+
+const QList<StoredFixCard::AnchorStatus> &StoredFixCard::AnchorStatus::allCases()
+{
+    static const QList<AnchorStatus> all = kAnchorStatuses.cases();
+    return all;
+}
+
+std::optional<StoredFixCard::AnchorStatus> StoredFixCard::AnchorStatus::fromRawValue(const QString &raw)
 {
     return kAnchorStatuses.fromText(raw);
+}
+
+QString StoredFixCard::AnchorStatus::rawValue() const
+{
+    return kAnchorStatuses.text(m_value);
 }
 
 // --- Encoding ----------------------------------------------------------------------
@@ -100,8 +131,8 @@ QJsonObject encodeObject(const StoredFixCard &card)
     o.insert(u"diagnostic_question"_s, card.diagnosticQuestion);
     o.insert(u"fix"_s, card.fix);
     o.insert(u"anchor"_s, anchor);
-    o.insert(u"lane"_s, StoredFixCard::rawValue(card.lane));
-    o.insert(u"emitter"_s, StoredFixCard::rawValue(card.emitter));
+    o.insert(u"lane"_s, card.lane.rawValue());
+    o.insert(u"emitter"_s, card.emitter.rawValue());
     if (card.provenance) {
         QJsonObject p{{u"piece"_s, card.provenance->piece}};
         if (card.provenance->date)
@@ -112,8 +143,8 @@ QJsonObject encodeObject(const StoredFixCard &card)
             p.insert(u"pass"_s, *card.provenance->pass);
         o.insert(u"provenance"_s, p);
     }
-    o.insert(u"status"_s, StoredFixCard::rawValue(card.status));
-    o.insert(u"anchor_status"_s, StoredFixCard::rawValue(card.anchorStatus));
+    o.insert(u"status"_s, card.status.rawValue());
+    o.insert(u"anchor_status"_s, card.anchorStatus.rawValue());
     if (card.promotedAt)
         o.insert(u"promoted_at"_s, foundation::dates::utcStamp(*card.promotedAt));
     return o;
@@ -260,10 +291,10 @@ std::optional<StoredFixCard> decodeObject(const QJsonObject &o)
         return std::nullopt;
     card.anchor.occurrence = occurrence.value_or(1);
 
-    if (!readEnum(member(o, "lane"_L1), &StoredFixCard::laneFromRaw, card.lane)
-        || !readEnum(member(o, "emitter"_L1), &StoredFixCard::emitterFromRaw, card.emitter)
-        || !readEnum(member(o, "status"_L1), &StoredFixCard::statusFromRaw, card.status)
-        || !readEnum(member(o, "anchor_status"_L1, "anchorStatus"_L1), &StoredFixCard::anchorStatusFromRaw,
+    if (!readEnum(member(o, "lane"_L1), &StoredFixCard::Lane::fromRawValue, card.lane)
+        || !readEnum(member(o, "emitter"_L1), &StoredFixCard::Emitter::fromRawValue, card.emitter)
+        || !readEnum(member(o, "status"_L1), &StoredFixCard::Status::fromRawValue, card.status)
+        || !readEnum(member(o, "anchor_status"_L1, "anchorStatus"_L1), &StoredFixCard::AnchorStatus::fromRawValue,
                      card.anchorStatus))
         return std::nullopt;
 

@@ -42,10 +42,74 @@ struct StoredFixCard {
         bool operator==(const Provenance &) const = default;
     };
 
-    enum class Lane { mechanical, demonstration };
-    enum class Emitter { lint, engine };
-    enum class Status { open, applied, skipped, done };
-    enum class AnchorStatus { valid, stale };
+    // Raw values: the JSON values and the texts shown.
+    class Lane {
+    public:
+        enum Value { mechanical, demonstration };
+        constexpr Lane(Value value) : m_value(value) {}
+        constexpr operator Value() const { return m_value; }
+
+        static const QList<Lane> &allCases();
+        // Exact, case-sensitive match of a raw value.
+        static std::optional<Lane> fromRawValue(const QString &raw);
+        QString rawValue() const;
+
+        friend size_t qHash(Lane value, size_t seed = 0) noexcept { return ::qHash(int(value.m_value), seed); }
+
+    private:
+        Value m_value;
+    };
+
+    class Emitter {
+    public:
+        enum Value { lint, engine };
+        constexpr Emitter(Value value) : m_value(value) {}
+        constexpr operator Value() const { return m_value; }
+
+        static const QList<Emitter> &allCases();
+        // Exact, case-sensitive match of a raw value.
+        static std::optional<Emitter> fromRawValue(const QString &raw);
+        QString rawValue() const;
+
+        friend size_t qHash(Emitter value, size_t seed = 0) noexcept { return ::qHash(int(value.m_value), seed); }
+
+    private:
+        Value m_value;
+    };
+
+    class Status {
+    public:
+        enum Value { open, applied, skipped, done };
+        constexpr Status(Value value) : m_value(value) {}
+        constexpr operator Value() const { return m_value; }
+
+        static const QList<Status> &allCases();
+        // Exact, case-sensitive match of a raw value.
+        static std::optional<Status> fromRawValue(const QString &raw);
+        QString rawValue() const;
+
+        friend size_t qHash(Status value, size_t seed = 0) noexcept { return ::qHash(int(value.m_value), seed); }
+
+    private:
+        Value m_value;
+    };
+
+    class AnchorStatus {
+    public:
+        enum Value { valid, stale };
+        constexpr AnchorStatus(Value value) : m_value(value) {}
+        constexpr operator Value() const { return m_value; }
+
+        static const QList<AnchorStatus> &allCases();
+        // Exact, case-sensitive match of a raw value.
+        static std::optional<AnchorStatus> fromRawValue(const QString &raw);
+        QString rawValue() const;
+
+        friend size_t qHash(AnchorStatus value, size_t seed = 0) noexcept { return ::qHash(int(value.m_value), seed); }
+
+    private:
+        Value m_value;
+    };
 
     QUuid id;
     QDateTime submittedAt;
@@ -63,16 +127,6 @@ struct StoredFixCard {
     std::optional<QDateTime> promotedAt;
 
     bool operator==(const StoredFixCard &) const = default;
-
-    // Raw values: the JSON values and the texts shown.
-    static QString rawValue(Lane lane);
-    static QString rawValue(Emitter emitter);
-    static QString rawValue(Status status);
-    static QString rawValue(AnchorStatus status);
-    static std::optional<Lane> laneFromRaw(const QString &raw);
-    static std::optional<Emitter> emitterFromRaw(const QString &raw);
-    static std::optional<Status> statusFromRaw(const QString &raw);
-    static std::optional<AnchorStatus> anchorStatusFromRaw(const QString &raw);
 };
 
 // One new card as a writer hands it over.

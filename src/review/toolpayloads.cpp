@@ -156,12 +156,12 @@ FixCardStore::Input decodeCard(const JSONValue &card)
     input.problem = requiredText(card, QStringLiteral("problem"), QStringLiteral("card problem is required"));
 
     const std::optional<Card::Lane> lane =
-        Card::laneFromRaw(textMember(card, QStringLiteral("lane")).value_or(QString()));
+        Card::Lane::fromRawValue(textMember(card, QStringLiteral("lane")).value_or(QString()));
     if (!lane)
         refuse(QStringLiteral("card lane must be mechanical or demonstration"));
     input.lane = *lane;
     const std::optional<Card::Emitter> emitter =
-        Card::emitterFromRaw(textMember(card, QStringLiteral("emitter")).value_or(QString()));
+        Card::Emitter::fromRawValue(textMember(card, QStringLiteral("emitter")).value_or(QString()));
     if (!emitter)
         refuse(QStringLiteral("card emitter must be lint or engine"));
     input.emitter = *emitter;

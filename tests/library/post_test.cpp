@@ -18,16 +18,16 @@ const FrontmatterPairs kDefaults =
 
 TEST(PostEnums, RawValuesRoundTripExactly)
 {
-    EXPECT_EQ(Post::allPassStates().size(), 3);
-    for (auto s : Post::allPassStates())
-        EXPECT_EQ(Post::passStateFromRaw(Post::rawValue(s)), s);
-    for (auto t : Post::allContentTypes())
-        EXPECT_EQ(Post::contentTypeFromRaw(Post::rawValue(t)), t);
-    EXPECT_EQ(Post::rawValue(Post::PassState::pass1Done), "Pass-1 Done");
-    EXPECT_EQ(Post::originFromRaw("ai"), Post::Origin::ai);
-    EXPECT_FALSE(Post::passStateFromRaw("first draft"));
-    EXPECT_FALSE(Post::contentTypeFromRaw("Outline"));
-    EXPECT_FALSE(Post::originFromRaw(" ai"));
+    EXPECT_EQ(Post::PassState::allCases().size(), 3);
+    for (auto s : Post::PassState::allCases())
+        EXPECT_EQ(Post::PassState::fromRawValue(s.rawValue()), s);
+    for (auto t : Post::ContentType::allCases())
+        EXPECT_EQ(Post::ContentType::fromRawValue(t.rawValue()), t);
+    EXPECT_EQ(Post::PassState(Post::PassState::pass1Done).rawValue(), "Pass-1 Done");
+    EXPECT_EQ(Post::Origin::fromRawValue("ai"), Post::Origin::ai);
+    EXPECT_FALSE(Post::PassState::fromRawValue("first draft"));
+    EXPECT_FALSE(Post::ContentType::fromRawValue("Outline"));
+    EXPECT_FALSE(Post::Origin::fromRawValue(" ai"));
 }
 
 TEST(PostFrontmatter, DefaultPairsInOrder)

@@ -150,7 +150,7 @@ protected:
     {
         return QDir(folder(post)).filePath(QStringLiteral("passes/pass-%1.md").arg(n));
     }
-    QString passState(const Post &post) const { return Post::rawValue(PostStore::readPiece(post.id, home).passState); }
+    QString passState(const Post &post) const { return PostStore::readPiece(post.id, home).passState.rawValue(); }
     qint64 passCount() const { return review::LearningPassClock::readPassCounts(home).value("posts"); }
     QStringList rows() const
     {

@@ -67,7 +67,7 @@ QList<ProjectGroup> byProject(const QList<Post> &pieces)
 QList<PassSection> passSections(const QList<Post> &pieces)
 {
     QList<PassSection> sections;
-    for (Post::PassState state : Post::allPassStates()) {
+    for (Post::PassState state : Post::PassState::allCases()) {
         PassSection section{state, {}};
         for (const Post &post : pieces) {
             if (post.passState == state)
@@ -81,7 +81,7 @@ QList<PassSection> passSections(const QList<Post> &pieces)
 
 QString passCaption(Post::PassState state)
 {
-    return Post::rawValue(state).toUpper().replace(u'-', u' ');
+    return state.rawValue().toUpper().replace(u'-', u' ');
 }
 
 QString countText(qsizetype count)

@@ -15,7 +15,7 @@ QString LibraryPostRow::titleText() const
 
 QString LibraryPostRow::originText() const
 {
-    return Post::rawValue(post.origin);
+    return post.origin.rawValue();
 }
 
 QString LibraryPostRow::helpText() const
@@ -25,7 +25,7 @@ QString LibraryPostRow::helpText() const
 
 QString LibraryPostRow::accessibilityText() const
 {
-    return post.title + u", "_s + Post::rawValue(post.passState) + u", origin "_s + Post::rawValue(post.origin);
+    return post.title + u", "_s + post.passState.rawValue() + u", origin "_s + post.origin.rawValue();
 }
 
 std::optional<double> LibraryPostRow::rowTint() const

@@ -1,6 +1,6 @@
 #include "engine/enginegatemodel.h"
 
-#include "foundation/commandpool.h"
+#include "foundation/threadpools.h"
 #include "foundation/notify.h"
 
 #include <QCoro/QCoroFuture>

@@ -1,6 +1,7 @@
 #include "library/postscan.h"
 
 #include "foundation/text.h"
+#include "foundation/threadpools.h"
 #include "library/frontmatter.h"
 #include "library/micropubchecks.h"
 #include "library/piececontents.h"
@@ -183,12 +184,8 @@ void examine(Candidate &c)
 // system calls of thousands of small files, which overlap well.
 QThreadPool *scanPool()
 {
-    static QThreadPool *const pool = [] {
-        auto *created = new QThreadPool;
-        created->setMaxThreadCount(qBound(1, QThread::idealThreadCount(), 4));
-        created->setExpiryTimeout(5000);
-        return created;
-    }();
+    static QThreadPool *const pool = foundation::namedPool(
+        "library scan", {.maxThreads = qBound(1, QThread::idealThreadCount(), 4), .expiry = std::chrono::seconds(5)});
     return pool;
 }
 

@@ -4,6 +4,7 @@
 #include "foundation/error.h"
 #include "foundation/fs.h"
 #include "foundation/notify.h"
+#include "foundation/threadpools.h"
 #include "library/frontmatter.h"
 #include "library/poststore.h"
 #include "library/storeerror.h"
@@ -24,15 +25,9 @@ namespace {
 
 // One writer thread for every session: a write is never overtaken by a later
 // one, and the main thread never waits for the disk while the writer types.
-Q_GLOBAL_STATIC(QThreadPool, g_writerPool)
-
 QThreadPool *writerPool()
 {
-    static QThreadPool *const pool = [] {
-        QThreadPool *created = g_writerPool();
-        created->setMaxThreadCount(1);
-        return created;
-    }();
+    static QThreadPool *const pool = foundation::namedPool("session writes", {.maxThreads = 1});
     return pool;
 }
 

@@ -1,7 +1,9 @@
 #include "model/postsmodel.h"
 
-#include "foundation/notify.h"
 // The model forwards every operation to the collaborator of its concern.
+
+#include "foundation/notify.h"
+#include "foundation/threadpools.h"
 
 #include <QRandomGenerator>
 #include <QThreadPool>
@@ -24,19 +26,12 @@ namespace {
 
 QPointer<PostsModel> g_current;
 
-// The library's background work: scans and card listings. Never the main
-// thread, never Qt's global pool.
-Q_GLOBAL_STATIC(QThreadPool, g_libraryPool)
-
 } // namespace
 
+// The library's background work: scans and card listings.
 QThreadPool *PostsModel::libraryPool()
 {
-    static QThreadPool *const pool = [] {
-        QThreadPool *created = g_libraryPool();
-        created->setMaxThreadCount(2);
-        return created;
-    }();
+    static QThreadPool *const pool = foundation::namedPool("library", {.maxThreads = 2});
     return pool;
 }
 

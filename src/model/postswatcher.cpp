@@ -1,5 +1,7 @@
 #include "model/postswatcher.h"
 
+#include "foundation/threadpools.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -24,6 +26,14 @@
 namespace model {
 
 namespace {
+
+// The background walks that place a new stream's watches, as many at once as
+// the machine has cores.
+QThreadPool *walkPool()
+{
+    static QThreadPool *const pool = foundation::namedPool("watch walks", {.maxThreads = QThread::idealThreadCount()});
+    return pool;
+}
 
 // Every change to a folder's entries and to the files in it; IN_ONLYDIR so a
 // file swapped in for a folder is never watched.
@@ -211,7 +221,7 @@ public:
         auto walk = std::make_shared<Walk>();
         walk->stream = this;
         m_walk = walk;
-        QThreadPool::globalInstance()->start([walk, walkFd, roots = m_roots, hook = m_owner.beforeBackgroundWalk] {
+        walkPool()->start([walk, walkFd, roots = m_roots, hook = m_owner.beforeBackgroundWalk] {
             Watches found;
             TreeWalk tree(
                 walkFd, true,

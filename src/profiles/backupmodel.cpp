@@ -1,6 +1,6 @@
 #include "profiles/backupmodel.h"
 
-#include "foundation/commandpool.h"
+#include "foundation/threadpools.h"
 #include "profiles/profileprovisioner.h"
 
 #include <QCoro/QCoroFuture>

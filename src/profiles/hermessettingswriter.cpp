@@ -1,6 +1,6 @@
 #include "profiles/hermessettingswriter.h"
 
-#include "foundation/commandpool.h"
+#include "foundation/threadpools.h"
 #include "foundation/fs.h"
 #include "foundation/processrunner.h"
 #include "foundation/text.h"

@@ -1,6 +1,6 @@
 #include "profiles/provisioningmodel.h"
 
-#include "foundation/commandpool.h"
+#include "foundation/threadpools.h"
 
 #include <QCoro/QCoroFuture>
 #include <QCoro/QCoroTimer>

@@ -1,6 +1,7 @@
 #include "librarysearchrunner.h"
 
 #include "foundation/fs.h"
+#include "foundation/threadpools.h"
 #include "library/frontmatter.h"
 #include "library/piececontents.h"
 #include "library/poststore.h"
@@ -26,19 +27,12 @@ using LibrarySearch::Hit;
 namespace PostStore = library::PostStore;
 namespace fs = foundation::fs;
 
-Q_GLOBAL_STATIC(QThreadPool, g_searchPool)
-Q_GLOBAL_STATIC(QThreadPool, g_bodyPool)
-
 // Searches through an injected reader, one at a time: an overtaken search
 // answers none for every body and ends quickly, and the next one waits for
 // it rather than sharing the disk.
 QThreadPool *searchPool()
 {
-    static QThreadPool *const pool = [] {
-        QThreadPool *created = g_searchPool();
-        created->setMaxThreadCount(1);
-        return created;
-    }();
+    static QThreadPool *const pool = foundation::namedPool("library search", {.maxThreads = 1});
     return pool;
 }
 
@@ -46,11 +40,8 @@ QThreadPool *searchPool()
 // reading and folding thousands of small files, which overlap well.
 QThreadPool *bodyPool()
 {
-    static QThreadPool *const pool = [] {
-        QThreadPool *created = g_bodyPool();
-        created->setMaxThreadCount(qBound(2, QThread::idealThreadCount(), 4));
-        return created;
-    }();
+    static QThreadPool *const pool =
+        foundation::namedPool("library search bodies", {.maxThreads = qBound(2, QThread::idealThreadCount(), 4)});
     return pool;
 }
 

@@ -368,8 +368,7 @@ Post::PassState advancePassState(const QString &id, PassKind kind, const QString
 
     QString text;
     if (!read.block.isEmpty())
-        text =
-            PostFrontmatter::rewriteFrontmatter(read.text, {{PostFrontmatter::kPassStateKey, Post::rawValue(state)}});
+        text = PostFrontmatter::rewriteFrontmatter(read.text, {{PostFrontmatter::kPassStateKey, state.rawValue()}});
     else
         text = freshBlock(piece.type, state, piece.origin) + piece.body;
     foundation::fs::atomicWrite(read.path, text.toUtf8());

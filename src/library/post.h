@@ -74,9 +74,6 @@ struct Post {
         bool operator==(const FirstDraftStats &other) const;
     };
 
-    // The older spelling of passState.rawValue(), for two callers still to move.
-    static QString rawValue(PassState state) { return state.rawValue(); }
-
     QString id; // the piece's folder name
     QString title;
     PassState passState = PassState::firstDraft;

@@ -416,8 +416,7 @@ TEST_F(PieceContents, AdvancingThePassStateNeverLowersIt)
         const auto state =
             PostStore::advancePassState("p", c.kind, home, [&](const QString &, Post::ContentType) { ++bumps; });
         EXPECT_EQ(state, c.to) << c.from;
-        EXPECT_EQ(readText(post("p")),
-                  "---\ntitle: t\npass_state: " + Post::rawValue(c.to) + "\norigin: ai\n---\nbody\n");
+        EXPECT_EQ(readText(post("p")), "---\ntitle: t\npass_state: " + c.to.rawValue() + "\norigin: ai\n---\nbody\n");
         // Rewritten and counted even when the state stays.
         EXPECT_NE(inodeOf(post("p")), before) << c.from;
         EXPECT_EQ(bumps, 1) << c.from;

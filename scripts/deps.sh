@@ -15,6 +15,8 @@ APP+=(fonts-sil-charis fonts-jetbrains-mono)
 APP+=(libmd4c-html0-dev libmd4c-dev)
 # The prose editor's spell checking and its English dictionary.
 APP+=(libhunspell-dev hunspell-en-us)
+# The reading view's web surface (QtWebEngine with QWebChannel).
+APP+=(qt6-webengine-dev)
 # The sanitizer runtimes (libasan8, LeakSanitizer within it) come with g++.
 TEST=(libgtest-dev libgmock-dev clang-format)
 # The mentor benchmark runs on the tests' in-memory engine, which uses gtest.

@@ -28,11 +28,6 @@ constexpr int rowHorizontal = 12;
 constexpr int rowLineGap = 5;
 constexpr qreal rowCorner = 8;
 
-bool isLast(const QModelIndex &index)
-{
-    return index.row() == index.model()->rowCount() - 1;
-}
-
 QColor inkAt(double opacity)
 {
     QColor colour = Palette::ink();
@@ -75,8 +70,18 @@ QSize LibraryItemDelegate::sizeHint(const QStyleOptionViewItem &option, const QM
     case Kind::caption: height = measured.caption; break;
     case Kind::row: break;
     }
-    height += isLast(index) ? bottomPadding : spacing;
+    height += roomBelow(index);
     return QSize(option.rect.width() > 0 ? option.rect.width() : 232, height);
+}
+
+bool LibraryItemDelegate::isLast(const QModelIndex &index)
+{
+    return index.row() == index.model()->rowCount() - 1;
+}
+
+int LibraryItemDelegate::roomBelow(const QModelIndex &index)
+{
+    return isLast(index) ? bottomPadding : spacing;
 }
 
 QRect LibraryItemDelegate::rowShape(const QRect &itemRect, bool last)
@@ -89,7 +94,7 @@ void LibraryItemDelegate::paint(QPainter *painter, const QStyleOptionViewItem &o
     painter->save();
     painter->setRenderHint(QPainter::Antialiasing);
     painter->setRenderHint(QPainter::TextAntialiasing);
-    const QRect rect = option.rect.adjusted(0, 0, 0, -(isLast(index) ? bottomPadding : spacing));
+    const QRect rect = option.rect.adjusted(0, 0, 0, -roomBelow(index));
     switch (Kind(index.data(LibraryColumnModel::KindRole).toInt())) {
     case Kind::groupHeader: paintHeader(*painter, rect, index); break;
     case Kind::caption: paintCaption(*painter, rect, index); break;

@@ -32,6 +32,11 @@ public:
 
     // The tinted shape of a row inside its item rectangle.
     static QRect rowShape(const QRect &itemRect, bool last);
+    // The item is the list's last: the bottom padding follows it, not the
+    // spacing.
+    static bool isLast(const QModelIndex &index);
+    // The room below an item: the spacing, or the padding after the last.
+    static int roomBelow(const QModelIndex &index);
 
 private:
     void paintHeader(QPainter &painter, const QRect &rect, const QModelIndex &index) const;

@@ -6,8 +6,10 @@
 #include "library/post.h"
 
 #include <QDialog>
+#include <QPointer>
 #include <QStringList>
 #include <functional>
+#include <optional>
 
 class QButtonGroup;
 class QLineEdit;
@@ -67,5 +69,26 @@ private:
     QPushButton *m_cancel;
     QPushButton *m_move;
 };
+
+// Opens sheet for post, one sheet of a kind at a time: the one up in slot is
+// closed first. held keeps the piece the sheet was opened for, as it was then,
+// until the sheet closes. owner outlives the sheet's connection.
+template<typename Sheet>
+void presentSheet(QObject *owner, Sheet *sheet, QPointer<Sheet> &slot, std::optional<library::Post> &held,
+                  const library::Post &post)
+{
+    if (slot)
+        slot->reject();
+    held = post;
+    sheet->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(sheet, &QDialog::finished, owner, [sheet, &slot, &held] {
+        if (slot == sheet) {
+            held.reset();
+            slot = nullptr;
+        }
+    });
+    slot = sheet;
+    sheet->open();
+}
 
 } // namespace panes

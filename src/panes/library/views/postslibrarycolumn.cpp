@@ -8,13 +8,13 @@
 #include "panes/library/views/librarycolumnmodel.h"
 #include "panes/library/views/libraryglyphs.h"
 #include "panes/library/views/libraryitemdelegate.h"
+#include "panes/library/views/librarylistview.h"
 #include "panes/library/views/librarysearchrow.h"
 #include "panes/library/views/librarysheets.h"
 
 #include <QLabel>
 #include <QListView>
 #include <QMenu>
-#include <QScrollBar>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -23,50 +23,8 @@ using namespace Qt::StringLiterals;
 namespace panes {
 
 using app::Palette;
-using app::Typeface;
 using library::Post;
 using Kind = LibraryColumnItem::Kind;
-
-namespace {
-
-// A centred title and grey sentence: the empty and no-match states.
-QWidget *messageState(const QString &title, const QString &message, QLabel **messageLabel = nullptr)
-{
-    auto *state = new QWidget;
-    auto *layout = new QVBoxLayout(state);
-    layout->setContentsMargins(38, 38, 38, 38);
-    layout->setSpacing(8);
-    layout->addStretch(1);
-    auto *heading = new QLabel(title);
-    heading->setFont(Typeface::font(Typeface::serif(), 16, QFont::DemiBold));
-    heading->setAlignment(Qt::AlignHCenter);
-    layout->addWidget(heading);
-    QLabel *sentence = app::plainLabel(message, Typeface::font(QFont().family(), 13), Palette::inkMuted());
-    sentence->setWordWrap(true);
-    sentence->setAlignment(Qt::AlignHCenter);
-    layout->addWidget(sentence);
-    layout->addStretch(1);
-    if (messageLabel)
-        *messageLabel = sentence;
-    return state;
-}
-
-// QListView lays every item out again on any change of data, and a batched
-// layout restarts from the top, so the list would snap back to its first
-// batch. A change that names the roles it touched and leaves the kind (and
-// so every height) alone only repaints the rows.
-class LibraryListView : public QListView {
-protected:
-    void dataChanged(const QModelIndex &topLeft, const QModelIndex &bottomRight, const QList<int> &roles) override
-    {
-        if (!roles.isEmpty() && !roles.contains(LibraryColumnModel::KindRole))
-            QAbstractItemView::dataChanged(topLeft, bottomRight, roles);
-        else
-            QListView::dataChanged(topLeft, bottomRight, roles);
-    }
-};
-
-} // namespace
 
 PostsLibraryColumn::PostsLibraryColumn(const QString &home, model::PostsModel *model, QWidget *parent)
     : QWidget(parent), m_home(home), m_model(model), m_search(model, home),
@@ -97,11 +55,11 @@ PostsLibraryColumn::PostsLibraryColumn(const QString &home, model::PostsModel *m
 
     m_groupedView = makeListView(m_groupedModel, new LibraryItemDelegate(10, this));
     m_resultsView = makeListView(m_resultsModel, new LibraryItemDelegate(12, this));
-    m_emptyState = messageState(u"No posts yet"_s, u"Posts in this Home's projects/ folders appear here."_s);
+    m_emptyState = libraryMessageState(u"No posts yet"_s, u"Posts in this Home's projects/ folders appear here."_s);
     m_waiting = new QWidget;
     auto *waitingLayout = new QVBoxLayout(m_waiting);
     waitingLayout->addWidget(new BusySpinner, 0, Qt::AlignCenter);
-    m_noMatch = messageState(u"No matches"_s, QString(), &m_noMatchMessage);
+    m_noMatch = libraryMessageState(u"No matches"_s, QString(), &m_noMatchMessage);
     for (QWidget *page : {static_cast<QWidget *>(m_groupedView), m_emptyState, m_waiting,
                           static_cast<QWidget *>(m_resultsView), m_noMatch})
         m_listArea->addWidget(page);
@@ -130,37 +88,12 @@ PostsLibraryColumn::~PostsLibraryColumn() = default;
 
 QListView *PostsLibraryColumn::makeListView(LibraryColumnModel *model, LibraryItemDelegate *delegate)
 {
-    auto *view = new LibraryListView;
-    view->setModel(model);
-    view->setItemDelegate(delegate);
-    view->setFrameShape(QFrame::NoFrame);
-    view->setSelectionMode(QAbstractItemView::NoSelection);
-    view->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    view->setFocusPolicy(Qt::NoFocus);
-    view->setVerticalScrollMode(QAbstractItemView::ScrollPerPixel);
-    view->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    view->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    view->verticalScrollBar()->setSingleStep(16);
-    // A slim bar in the palette's ink rather than the style's bevelled one.
-    const QColor ink = Palette::ink();
-    view->verticalScrollBar()->setStyleSheet(
-        u"QScrollBar:vertical { width: 8px; background: transparent; margin: 0; }"
-        "QScrollBar::handle:vertical { background: rgba(%1, %2, %3, 46); border-radius: 3px; min-height: 28px;"
-        " margin: 2px 2px 2px 0; }"
-        "QScrollBar::add-line:vertical, QScrollBar::sub-line:vertical { height: 0; }"
-        "QScrollBar::add-page:vertical, QScrollBar::sub-page:vertical { background: transparent; }"_s.arg(ink.red())
-            .arg(ink.green())
-            .arg(ink.blue()));
-    // Items are laid out in batches as they scroll in.
-    view->setLayoutMode(QListView::Batched);
-    view->setBatchSize(200);
-    view->setMouseTracking(true);
-    view->viewport()->setAttribute(Qt::WA_Hover);
-    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    auto *view = new LibraryListView(model, delegate);
     connect(view, &QListView::clicked, this,
             [this, model](const QModelIndex &index) { itemClicked(model, index.row()); });
-    connect(view, &QListView::customContextMenuRequested, this,
-            [this, view, model](const QPoint &pos) { showRowMenu(view, model, pos); });
+    connect(view, &QListView::customContextMenuRequested, this, [this, view](const QPoint &pos) {
+        view->popupRowMenu(pos, [this](const Post &post) { return rowMenu(post, this); });
+    });
     return view;
 }
 
@@ -179,16 +112,6 @@ void PostsLibraryColumn::toggleCollapsed(const QString &project)
 {
     m_state.toggleCollapsed(project);
     refreshGrouped();
-}
-
-void PostsLibraryColumn::showRowMenu(QListView *view, LibraryColumnModel *model, const QPoint &pos)
-{
-    const QModelIndex index = view->indexAt(pos);
-    if (!index.isValid() || model->item(index.row()).kind != Kind::row)
-        return;
-    QMenu *menu = rowMenu(model->item(index.row()).post, this);
-    menu->setAttribute(Qt::WA_DeleteOnClose);
-    menu->popup(view->viewport()->mapToGlobal(pos));
 }
 
 QMenu *PostsLibraryColumn::rowMenu(const Post &post, QWidget *parent)
@@ -219,44 +142,29 @@ QMenu *PostsLibraryColumn::rowMenu(const Post &post, QWidget *parent)
 void PostsLibraryColumn::openRenameSheet(const Post &post)
 {
     // The sheet holds the piece as it was when the menu item was chosen.
-    present(new RenamePostSheet(
-                post.title,
-                [model = m_model, post](const QString &title) {
-                    if (model)
-                        model->renamePiece(post, title);
-                },
-                this),
-            m_renameSheet, m_renamingPost, post);
+    presentSheet(this,
+                 new RenamePostSheet(
+                     post.title,
+                     [model = m_model, post](const QString &title) {
+                         if (model)
+                             model->renamePiece(post, title);
+                     },
+                     this),
+                 m_renameSheet, m_renamingPost, post);
 }
 
 void PostsLibraryColumn::openMoveSheet(const Post &post)
 {
     const QStringList projects = m_model ? m_model->projectNames() : QStringList();
-    present(new MoveToProjectSheet(
-                post, projects,
-                [model = m_model, post](const QString &project) {
-                    if (model)
-                        model->movePiece(post, project);
-                },
-                this),
-            m_moveSheet, m_movingPost, post);
-}
-
-template<typename Sheet>
-void PostsLibraryColumn::present(Sheet *sheet, QPointer<Sheet> &slot, std::optional<Post> &held, const Post &post)
-{
-    if (slot)
-        slot->reject();
-    held = post;
-    sheet->setAttribute(Qt::WA_DeleteOnClose);
-    connect(sheet, &QDialog::finished, this, [sheet, &slot, &held] {
-        if (slot == sheet) {
-            held.reset();
-            slot = nullptr;
-        }
-    });
-    slot = sheet;
-    sheet->open();
+    presentSheet(this,
+                 new MoveToProjectSheet(
+                     post, projects,
+                     [model = m_model, post](const QString &project) {
+                         if (model)
+                             model->movePiece(post, project);
+                     },
+                     this),
+                 m_moveSheet, m_movingPost, post);
 }
 
 PostsLibraryColumn::ListArea PostsLibraryColumn::listArea() const

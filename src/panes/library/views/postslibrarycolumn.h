@@ -69,14 +69,9 @@ public:
 private:
     QListView *makeListView(LibraryColumnModel *model, LibraryItemDelegate *delegate);
     void itemClicked(LibraryColumnModel *model, int row);
-    void showRowMenu(QListView *view, LibraryColumnModel *model, const QPoint &pos);
     void refreshGrouped();
     void refreshSearch();
     void refreshListArea();
-    // One sheet of a kind at a time; it holds the piece it was opened for
-    // until it closes.
-    template<typename Sheet>
-    void present(Sheet *sheet, QPointer<Sheet> &slot, std::optional<library::Post> &held, const library::Post &post);
 
     QString m_home;
     QPointer<model::PostsModel> m_model;

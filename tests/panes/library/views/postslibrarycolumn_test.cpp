@@ -6,6 +6,7 @@
 
 #include "capturedlog.h"
 #include "fixturehome.h"
+#include "menutexts.h"
 #include "panes/library/views/launchfocusreset.h"
 #include "panes/library/views/librarycolumnmodel.h"
 #include "panes/library/views/libraryglyphs.h"
@@ -37,6 +38,8 @@ using library::Post;
 using panes::LibraryColumnItem;
 using panes::LibraryColumnModel;
 using panes::PostsLibraryColumn;
+using testsupport::menuAction;
+using testsupport::menuTitles;
 using testsupport::spinUntil;
 using Kind = LibraryColumnItem::Kind;
 using ListArea = PostsLibraryColumn::ListArea;
@@ -230,24 +233,6 @@ TEST_F(ColumnTest, ClickingARowOpensThePieceAndMarksIt)
         EXPECT_FALSE(grouped().index(row).data(LibraryColumnModel::SelectedRole).toBool()) << row;
     EXPECT_EQ(column->newPostButton()->toolTip(), "New Post");
     EXPECT_EQ(column->newPostButton()->accessibleName(), "New Post");
-}
-
-QStringList menuTitles(QMenu *menu)
-{
-    QStringList out;
-    for (QAction *action : menu->actions())
-        out.append(action->text() + (action->isEnabled() ? "" : " (disabled)"));
-    return out;
-}
-
-QAction *menuAction(QMenu *menu, const QString &title)
-{
-    for (QAction *action : menu->actions()) {
-        if (action->text() == title)
-            return action;
-    }
-    ADD_FAILURE() << "no item " << title.toStdString();
-    return nullptr;
 }
 
 TEST_F(ColumnTest, TheContextMenuOffersTheActionsInOrderAndActsAtOnce)

@@ -54,9 +54,9 @@ std::optional<QString> LibraryWrites::openPieceInArchivedProject(const QString &
 
 void LibraryWrites::unarchiveProject(const QString &project)
 {
-    if (!m_model.watchedHome())
-        return;
-    const std::optional<QString> open = openPieceInArchivedProject(project, *m_model.watchedHome());
+    // With no Home open the write frame refuses with the library's message.
+    const std::optional<QString> open =
+        m_model.watchedHome() ? openPieceInArchivedProject(project, *m_model.watchedHome()) : std::nullopt;
     if (!beginWrite(open))
         return;
     if (!attempt([&] { PostStore::unarchiveProject(project, *m_model.watchedHome()); }))

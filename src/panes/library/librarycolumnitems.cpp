@@ -24,6 +24,17 @@ LibraryColumnItem captionItem(const QString &text)
     return item;
 }
 
+LibraryColumnItem headerItem(const ProjectGroup &group, const CollapsedProjects &collapsed, const QString &text)
+{
+    LibraryColumnItem item;
+    item.kind = LibraryColumnItem::Kind::groupHeader;
+    item.project = group.project;
+    item.count = group.pieces.size();
+    item.collapsed = collapsed.contains(group.project);
+    item.text = text;
+    return item;
+}
+
 } // namespace
 
 QList<LibraryColumnItem> grouped(const QList<Post> &posts, const CollapsedProjects &collapsed)
@@ -31,12 +42,8 @@ QList<LibraryColumnItem> grouped(const QList<Post> &posts, const CollapsedProjec
     QList<LibraryColumnItem> items;
     items.reserve(posts.size() + 64);
     for (const ProjectGroup &group : LibraryColumnState::piecesByProject(posts)) {
-        LibraryColumnItem header;
-        header.kind = LibraryColumnItem::Kind::groupHeader;
-        header.project = group.project;
-        header.count = group.pieces.size();
-        header.collapsed = collapsed.contains(group.project);
-        header.text = LibraryColumnState::headerAccessibilityLabel(group);
+        const LibraryColumnItem header =
+            headerItem(group, collapsed, LibraryColumnState::headerAccessibilityLabel(group));
         items.append(header);
         if (header.collapsed)
             continue;
@@ -45,6 +52,22 @@ QList<LibraryColumnItem> grouped(const QList<Post> &posts, const CollapsedProjec
             for (const Post &post : section.pieces)
                 items.append(rowItem(post));
         }
+    }
+    return items;
+}
+
+QList<LibraryColumnItem> archived(const QList<Post> &posts, const CollapsedProjects &collapsed)
+{
+    QList<LibraryColumnItem> items;
+    items.reserve(posts.size() + 64);
+    for (const ProjectGroup &group : ArchivePaneState::archivedGroups(posts)) {
+        const LibraryColumnItem header =
+            headerItem(group, collapsed, ArchivePaneState::toggleAccessibilityLabel(group.project));
+        items.append(header);
+        if (header.collapsed)
+            continue;
+        for (const Post &post : group.pieces)
+            items.append(rowItem(post));
     }
     return items;
 }

@@ -1,7 +1,7 @@
 #pragma once
-// The flat list of items the library column's list views show: group
-// headers, pass-state captions and piece rows for the grouped library, a
-// match caption and rows for the search results. Selection and hover are not
+// The flat list of items the library's list views show: group headers,
+// pass-state captions and piece rows for the grouped library, a match caption
+// and rows for the search results, headers and rows for the archive. Selection and hover are not
 // part of an item, so changing them touches single rows only.
 
 #include "library/post.h"
@@ -32,6 +32,10 @@ namespace LibraryColumnItems {
 // Each project of the live pieces in natural order: its header, then, while
 // it is open, each pass-state section's caption and rows.
 QList<LibraryColumnItem> grouped(const QList<library::Post> &posts, const CollapsedProjects &collapsed);
+// The archive pane's list: each project of the archived pieces in natural
+// order, its header (its text "Toggle <project>") and, while it is open, its
+// rows.
+QList<LibraryColumnItem> archived(const QList<library::Post> &posts, const CollapsedProjects &collapsed);
 // The match caption ("3 matches") and one row per result, in order.
 QList<LibraryColumnItem> results(const QList<library::Post> &results);
 

@@ -35,7 +35,7 @@ constexpr int eofGraceMs = 250;
 constexpr qint64 flushLimitMs = 100;
 
 const QString kJsonRpc = QStringLiteral("jsonrpc");
-const QString kId = QStringLiteral("id");
+const QString kID = QStringLiteral("id");
 const QString kMethod = QStringLiteral("method");
 const QString kParams = QStringLiteral("params");
 const QString kResult = QStringLiteral("result");
@@ -106,7 +106,7 @@ ACPEngineClient::~ACPEngineClient()
     close();
 }
 
-qint64 ACPEngineClient::processId() const
+qint64 ACPEngineClient::processID() const
 {
     return m_process ? m_process->processId() : 0;
 }
@@ -160,7 +160,7 @@ QCoro::Task<std::optional<JSONValue>> ACPEngineClient::request(QString method, s
     if (!body.isEncodable())
         throw TransportError(QStringLiteral("unencodable request: ") + method);
     QJsonObject message{
-        {kJsonRpc, QStringLiteral("2.0")}, {kId, id}, {kMethod, method}, {kParams, body.foundationObject()}};
+        {kJsonRpc, QStringLiteral("2.0")}, {kID, id}, {kMethod, method}, {kParams, body.foundationObject()}};
     const QByteArray json = foundation::json::compact(message);
 
     if (m_closed)
@@ -262,7 +262,7 @@ void ACPEngineClient::handleLine(QByteArrayView line)
 
 void ACPEngineClient::dispatch(const QJsonObject &message)
 {
-    const QJsonValue idValue = message.value(kId);
+    const QJsonValue idValue = message.value(kID);
     const QJsonValue methodValue = message.value(kMethod);
 
     if (methodValue.isString()) {
@@ -271,7 +271,7 @@ void ACPEngineClient::dispatch(const QJsonObject &message)
             // waits for an answer, so it gets the refusal.
             send(foundation::json::compact(
                 QJsonObject{{kJsonRpc, QStringLiteral("2.0")},
-                            {kId, idValue},
+                            {kID, idValue},
                             {kError, QJsonObject{{QStringLiteral("code"), -32601},
                                                  {QStringLiteral("message"), serverRequestRefusal()}}}}));
             return;

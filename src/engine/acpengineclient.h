@@ -71,7 +71,7 @@ public:
     void close() override;
 
     // The running child's process id, 0 when none.
-    qint64 processId() const;
+    qint64 processID() const;
 
     // Feeds bytes of the child's standard output. The pipe reader calls it;
     // tests call it to cut chunks at exact places.

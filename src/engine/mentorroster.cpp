@@ -35,13 +35,13 @@ MentorRoster::MentorRoster(MentorSessionModel &model, std::optional<QString> dir
     m_entries = load(m_directory);
 }
 
-std::optional<QString> MentorRoster::sessionId(const std::optional<QString> &pieceTitle) const
+std::optional<QString> MentorRoster::sessionID(const std::optional<QString> &pieceTitle) const
 {
     if (!pieceTitle)
         return std::nullopt;
     for (const SessionEntry &entry : m_entries) {
         if (entry.pieceTitle == pieceTitle)
-            return entry.sessionId;
+            return entry.sessionID;
     }
     return std::nullopt;
 }
@@ -72,7 +72,7 @@ QByteArray MentorRoster::encode(const QList<SessionEntry> &roster)
     QJsonArray array;
     for (const SessionEntry &entry : roster) {
         QJsonObject object{
-            {u"sessionId"_s, entry.sessionId},
+            {u"sessionId"_s, entry.sessionID},
             {u"name"_s, entry.name},
             {u"createdAt"_s, foundation::dates::secondsSinceReferenceDate(entry.createdAt)},
         };

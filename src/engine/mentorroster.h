@@ -14,7 +14,7 @@ class MentorSessionModel;
 
 // One chat session of the roster.
 struct SessionEntry {
-    QString sessionId;
+    QString sessionID;
     QString name;
     std::optional<QString> pieceTitle;
     QDateTime createdAt;
@@ -30,7 +30,7 @@ public:
     const QList<SessionEntry> &entries() const { return m_entries; }
     const std::optional<QString> &directory() const { return m_directory; }
     // The session id of the newest entry of that piece.
-    std::optional<QString> sessionId(const std::optional<QString> &pieceTitle) const;
+    std::optional<QString> sessionID(const std::optional<QString> &pieceTitle) const;
     // Puts entry first and saves the file.
     void prepend(const SessionEntry &entry);
     // Notifies the model's rosterChanged when the entries differ.

@@ -184,10 +184,10 @@ void MentorSessionModel::cancelTurn()
 {
     m_turns.cancelTurn();
 }
-QCoro::Task<TurnOutcome> MentorSessionModel::prompt(EngineTransport &connection, QString engineSessionId, QString key,
+QCoro::Task<TurnOutcome> MentorSessionModel::prompt(EngineTransport &connection, QString engineSessionID, QString key,
                                                     QString promptText, SessionRow::Content promptRow)
 {
-    return m_turns.prompt(connection, std::move(engineSessionId), std::move(key), std::move(promptText),
+    return m_turns.prompt(connection, std::move(engineSessionID), std::move(key), std::move(promptText),
                           std::move(promptRow));
 }
 void MentorSessionModel::finishTurn(const QString &key)
@@ -216,9 +216,9 @@ void MentorSessionModel::handleToolCall(const JSONValue &update, const QString &
 {
     m_turns.handleToolCall(update, key);
 }
-void MentorSessionModel::setDisposition(const QUuid &rowId, const review::ResearchCandidate::Disposition &disposition)
+void MentorSessionModel::setDisposition(const QUuid &rowID, const review::ResearchCandidate::Disposition &disposition)
 {
-    m_turns.setDisposition(rowId, disposition);
+    m_turns.setDisposition(rowID, disposition);
 }
 void MentorSessionModel::handleNotification(const QString &method, const std::optional<JSONValue> &params)
 {

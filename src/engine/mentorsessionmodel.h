@@ -76,11 +76,11 @@ public:
     const std::optional<QString> &versionNote() const { return m_engine.versionNote(); }
     const std::optional<QString> &engineVersion() const { return m_engine.engineVersion(); }
     const QStringList &stderrTail() const { return m_engine.stderrTail(); }
-    const std::optional<QString> &replayingSessionId() const { return m_turns.replayingSessionId(); }
+    const std::optional<QString> &replayingSessionID() const { return m_turns.replayingSessionID(); }
     const std::optional<QString> &rosterDirectory() const { return m_roster.directory(); }
     EngineHost &host() const { return m_engine.host(); }
     const std::optional<QString> &lastPrompt() const { return m_turns.lastPrompt(); }
-    const std::optional<QString> &passWireId() const { return m_turns.passWireId(); }
+    const std::optional<QString> &passWireID() const { return m_turns.passWireID(); }
     bool passCancelRequested() const { return m_turns.passCancelRequested(); }
     bool pendingRestart() const { return m_engine.pendingRestart(); }
     const PendingScope &pendingScope() const { return m_turns.pendingScope(); }
@@ -117,9 +117,9 @@ public:
     // Shows the open piece's session (title none: no piece is open).
     QCoro::Task<void> follow(std::optional<QString> pieceTitle);
     // The session id of the newest roster entry of that piece.
-    std::optional<QString> sessionId(const std::optional<QString> &pieceTitle) const
+    std::optional<QString> sessionID(const std::optional<QString> &pieceTitle) const
     {
-        return m_roster.sessionId(pieceTitle);
+        return m_roster.sessionID(pieceTitle);
     }
     PassReadiness readiness(PassKind kind) const;
     QCoro::Task<void> refreshPassReadiness();
@@ -138,7 +138,7 @@ public:
     void cancelTurn();
 
     // --- Turns, Passes and the Blind Read ----------------------------------
-    QCoro::Task<TurnOutcome> prompt(EngineTransport &connection, QString engineSessionId, QString key,
+    QCoro::Task<TurnOutcome> prompt(EngineTransport &connection, QString engineSessionID, QString key,
                                     QString promptText, SessionRow::Content promptRow);
     void finishTurn(const QString &key);
     // Runs a Pass on a one-shot engine of profile ("pennora-pass1"...).
@@ -150,7 +150,7 @@ public:
     // --- Rows --------------------------------------------------------------
     void appendRow(SessionRow::Content content, const std::optional<QString> &key);
     void handleToolCall(const JSONValue &update, const QString &key);
-    void setDisposition(const QUuid &rowId, const review::ResearchCandidate::Disposition &disposition);
+    void setDisposition(const QUuid &rowID, const review::ResearchCandidate::Disposition &disposition);
 
     // --- Callbacks of the host and small state steps -------------------------
     void engineDidCrash();
@@ -186,9 +186,9 @@ signals:
     void versionNoteChanged();
     void engineVersionChanged();
     void stderrTailChanged();
-    void replayingSessionIdChanged();
+    void replayingSessionIDChanged();
     void lastPromptChanged();
-    void passWireIdChanged();
+    void passWireIDChanged();
     void passCancelRequestedChanged();
     void pendingRestartChanged();
     void pendingScopeChanged();

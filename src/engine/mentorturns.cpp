@@ -23,7 +23,7 @@ using Kind = SessionRow::NoticeKind;
 using Phase = MentorPhase;
 
 // The non-empty "sessionId" of a session/new or session/fork answer.
-std::optional<QString> newSessionId(const std::optional<JSONValue> &answer)
+std::optional<QString> newSessionID(const std::optional<JSONValue> &answer)
 {
     if (!answer || !answer->isObject())
         return std::nullopt;
@@ -52,11 +52,11 @@ bool loadAnswerKnowsSession(const std::optional<JSONValue> &answer)
     return id && !id->isEmpty();
 }
 
-JSONValue sessionParams(const QString &cwd, const std::optional<QString> &sessionId)
+JSONValue sessionParams(const QString &cwd, const std::optional<QString> &sessionID)
 {
     JSONValue::Object params{{u"cwd"_s, cwd}, {u"mcpServers"_s, JSONValue::Array()}};
-    if (sessionId)
-        params.insert(u"sessionId"_s, *sessionId);
+    if (sessionID)
+        params.insert(u"sessionId"_s, *sessionID);
     return params;
 }
 
@@ -103,9 +103,9 @@ void MentorTurns::setActiveEntry(const std::optional<SessionEntry> &entry)
     foundation::storeAndNotify(m_model, m_activeEntry, entry, &MentorSessionModel::activeEntryChanged);
 }
 
-void MentorTurns::setReplayingSessionId(const std::optional<QString> &id)
+void MentorTurns::setReplayingSessionID(const std::optional<QString> &id)
 {
-    foundation::storeAndNotify(m_model, m_replayingSessionId, id, &MentorSessionModel::replayingSessionIdChanged);
+    foundation::storeAndNotify(m_model, m_replayingSessionID, id, &MentorSessionModel::replayingSessionIDChanged);
 }
 
 void MentorTurns::setLastPrompt(const std::optional<QString> &prompt)
@@ -113,9 +113,9 @@ void MentorTurns::setLastPrompt(const std::optional<QString> &prompt)
     foundation::storeAndNotify(m_model, m_lastPrompt, prompt, &MentorSessionModel::lastPromptChanged);
 }
 
-void MentorTurns::setPassWireId(const std::optional<QString> &id)
+void MentorTurns::setPassWireID(const std::optional<QString> &id)
 {
-    foundation::storeAndNotify(m_model, m_passWireId, id, &MentorSessionModel::passWireIdChanged);
+    foundation::storeAndNotify(m_model, m_passWireID, id, &MentorSessionModel::passWireIDChanged);
 }
 
 void MentorTurns::setPassCancelRequested(bool requested)
@@ -138,7 +138,7 @@ const MentorTranscript *MentorTurns::transcript(const QString &key) const
 
 const MentorTranscript *MentorTurns::activeTranscript() const
 {
-    return m_activeEntry ? transcript(m_activeEntry->sessionId) : nullptr;
+    return m_activeEntry ? transcript(m_activeEntry->sessionID) : nullptr;
 }
 
 MentorTranscript &MentorTurns::transcriptFor(const QString &key)
@@ -169,26 +169,26 @@ void MentorTurns::appendRow(SessionRow::Content content, const std::optional<QSt
 void MentorTurns::appendToActive(SessionRow::Content content)
 {
     if (m_activeEntry)
-        appendRow(std::move(content), m_activeEntry->sessionId);
+        appendRow(std::move(content), m_activeEntry->sessionID);
 }
 
 QCoro::Task<void> MentorTurns::follow(std::optional<QString> pieceTitle)
 {
     if (m_engine.phase().which() != Phase::Case::ready)
         co_return;
-    if (m_isStreaming || m_replayingSessionId) {
+    if (m_isStreaming || m_replayingSessionID) {
         setPendingScope({true, pieceTitle});
         co_return;
     }
     setPendingScope({});
-    const std::optional<QString> id = m_roster.sessionId(pieceTitle);
-    const std::optional<QString> activeId =
-        m_activeEntry ? std::optional<QString>(m_activeEntry->sessionId) : std::nullopt;
-    if (id == activeId)
+    const std::optional<QString> id = m_roster.sessionID(pieceTitle);
+    const std::optional<QString> activeID =
+        m_activeEntry ? std::optional<QString>(m_activeEntry->sessionID) : std::nullopt;
+    if (id == activeID)
         co_return;
     if (id) {
         for (const SessionEntry &entry : m_roster.entries()) {
-            if (entry.sessionId == *id) {
+            if (entry.sessionID == *id) {
                 const SessionEntry found = entry;
                 co_await resume(found);
                 co_return;
@@ -209,7 +209,7 @@ void MentorTurns::drainPendingScope()
 
 void MentorTurns::activate(const SessionEntry &entry)
 {
-    resetTranscript(entry.sessionId);
+    resetTranscript(entry.sessionID);
     setActiveEntry(entry);
     m_engine.setPhase(Phase::ready());
 }
@@ -221,7 +221,7 @@ bool MentorTurns::activateIfIdle(const SessionEntry &entry, bool reset, const QS
         return false;
     }
     if (reset)
-        resetTranscript(entry.sessionId);
+        resetTranscript(entry.sessionID);
     setActiveEntry(entry);
     m_engine.setPhase(Phase::ready());
     return true;
@@ -255,7 +255,7 @@ QCoro::Task<std::optional<SessionEntry>> MentorTurns::createSession(QString name
         appendToActive(SessionRow::notice(u"Session refused — "_s + *answered->failure, Kind::refused));
         co_return std::nullopt;
     }
-    const std::optional<QString> id = newSessionId(answered->answer);
+    const std::optional<QString> id = newSessionID(answered->answer);
     if (!id) {
         appendToActive(SessionRow::notice(u"Session refused — the engine returned no id."_s, Kind::refused));
         co_return std::nullopt;
@@ -276,31 +276,31 @@ QCoro::Task<bool> MentorTurns::resume(SessionEntry entry)
         appendToActive(SessionRow::notice(kMidTurnResume, Kind::refused));
         co_return false;
     }
-    if (m_replayingSessionId) {
+    if (m_replayingSessionID) {
         appendToActive(SessionRow::notice(u"Resume refused — another session is loading."_s, Kind::refused));
         co_return false;
     }
     const QPointer<MentorSessionModel> self(&m_model);
-    resetTranscript(entry.sessionId);
-    setReplayingSessionId(entry.sessionId);
+    resetTranscript(entry.sessionID);
+    setReplayingSessionID(entry.sessionID);
     auto calling = guardedCall(self, [&] {
-        return chat->request(u"session/load"_s, sessionParams(m_model.cwdProvider()(), entry.sessionId),
+        return chat->request(u"session/load"_s, sessionParams(m_model.cwdProvider()(), entry.sessionID),
                              MentorSessionModel::sessionLoadTimeout);
     });
     const std::optional<CallResult<std::optional<JSONValue>>> answered = co_await std::move(calling);
     if (!answered)
         co_return false;
-    setReplayingSessionId(std::nullopt);
+    setReplayingSessionID(std::nullopt);
     drainPendingScope();
     if (answered->failure) {
-        appendRow(SessionRow::notice(u"Resume failed — "_s + *answered->failure, Kind::failed), entry.sessionId);
+        appendRow(SessionRow::notice(u"Resume failed — "_s + *answered->failure, Kind::failed), entry.sessionID);
         co_return false;
     }
     if (!loadAnswerKnowsSession(answered->answer)) {
         appendRow(SessionRow::notice(u"The engine does not know “"_s + entry.name
                                          + u"” — its history is no longer on the engine."_s,
                                      Kind::refused),
-                  entry.sessionId);
+                  entry.sessionID);
         co_return false;
     }
     co_return activateIfIdle(entry, false, kMidTurnResume);
@@ -321,7 +321,7 @@ QCoro::Task<TurnOutcome> MentorTurns::send(QString text, std::optional<QString> 
     const QString trimmed = text.trimmed();
     if (trimmed.isEmpty() || m_engine.phase().which() != Phase::Case::ready || m_isStreaming || !m_activeEntry)
         co_return TurnOutcome::failed();
-    if (m_activeEntry->sessionId == MentorSessionModel::passKey) {
+    if (m_activeEntry->sessionID == MentorSessionModel::passKey) {
         appendRow(
             SessionRow::notice(u"Pick or start a session to chat — the pass transcript is read-only."_s, Kind::refused),
             MentorSessionModel::passKey);
@@ -334,7 +334,7 @@ QCoro::Task<TurnOutcome> MentorTurns::send(QString text, std::optional<QString> 
     setStreaming(true);
     SessionRow::Content row = label ? SessionRow::notice(*label, Kind::plain)
                                     : SessionRow::text(trimmed, SessionRow::Speaker::user, Kind::plain);
-    const QString id = m_activeEntry->sessionId;
+    const QString id = m_activeEntry->sessionID;
     const TurnOutcome outcome = co_await prompt(*chat, id, id, trimmed, std::move(row));
     if (!self)
         co_return outcome;
@@ -352,20 +352,20 @@ QCoro::Task<std::optional<SessionEntry>> MentorTurns::fork()
     const QPointer<MentorSessionModel> self(&m_model);
     const SessionEntry source = *m_activeEntry;
     auto calling = guardedCall(self, [&] {
-        return chat->request(u"session/fork"_s, sessionParams(m_model.cwdProvider()(), source.sessionId),
+        return chat->request(u"session/fork"_s, sessionParams(m_model.cwdProvider()(), source.sessionID),
                              MentorSessionModel::sessionForkTimeout);
     });
     const std::optional<CallResult<std::optional<JSONValue>>> answered = co_await std::move(calling);
     if (!answered)
         co_return std::nullopt;
     if (answered->failure) {
-        appendRow(SessionRow::notice(u"Fork failed — "_s + *answered->failure, Kind::failed), source.sessionId);
+        appendRow(SessionRow::notice(u"Fork failed — "_s + *answered->failure, Kind::failed), source.sessionID);
         co_return std::nullopt;
     }
-    const std::optional<QString> id = newSessionId(answered->answer);
+    const std::optional<QString> id = newSessionID(answered->answer);
     if (!id) {
         appendRow(SessionRow::notice(u"Fork refused — the engine returned no new session."_s, Kind::refused),
-                  source.sessionId);
+                  source.sessionID);
         co_return std::nullopt;
     }
     const SessionEntry entry{*id, source.name + u" (fork)"_s, source.pieceTitle, QDateTime::currentDateTimeUtc()};
@@ -386,31 +386,31 @@ void MentorTurns::cancelTurn()
 {
     if (!m_isStreaming || !m_activeEntry)
         return;
-    if (m_activeEntry->sessionId == MentorSessionModel::passKey) {
+    if (m_activeEntry->sessionID == MentorSessionModel::passKey) {
         setPassCancelRequested(true);
-        if (m_passWireId && m_engine.host().oneShot())
+        if (m_passWireID && m_engine.host().oneShot())
             m_engine.host().oneShot()->notify(u"session/cancel"_s,
-                                              JSONValue(JSONValue::Object{{u"sessionId"_s, *m_passWireId}}));
+                                              JSONValue(JSONValue::Object{{u"sessionId"_s, *m_passWireID}}));
         return;
     }
     if (const std::shared_ptr<EngineTransport> chat = m_engine.host().chat())
-        chat->notify(u"session/cancel"_s, JSONValue(JSONValue::Object{{u"sessionId"_s, m_activeEntry->sessionId}}));
+        chat->notify(u"session/cancel"_s, JSONValue(JSONValue::Object{{u"sessionId"_s, m_activeEntry->sessionID}}));
 }
 
 void MentorTurns::handleNotification(const QString &method, const std::optional<JSONValue> &params)
 {
     if (method != u"session/update"_s || !params || !params->isObject() || params->toObject().isEmpty())
         return;
-    const std::optional<QString> sessionId = params->stringMember(u"sessionId"_s);
+    const std::optional<QString> sessionID = params->stringMember(u"sessionId"_s);
     const std::optional<JSONValue> update = params->objectMember(u"update"_s);
-    if (!sessionId || !update)
+    if (!sessionID || !update)
         return;
-    const QString key = m_passWireId && *m_passWireId == *sessionId ? MentorSessionModel::passKey : *sessionId;
+    const QString key = m_passWireID && *m_passWireID == *sessionID ? MentorSessionModel::passKey : *sessionID;
     const auto it = m_transcripts.find(key);
     if (it == m_transcripts.end())
         return;
     const QString kind = update->stringMember(u"sessionUpdate"_s).value_or(u"unknown"_s);
-    const bool replay = m_replayingSessionId == key;
+    const bool replay = m_replayingSessionID == key;
 
     if (kind == u"agent_message_chunk") {
         if (replay) {
@@ -470,17 +470,17 @@ void MentorTurns::handleToolCall(const JSONValue &update, const QString &key)
     appendRow(SessionRow::Raw{title, rawInput ? compactJson(*rawInput) : u"{}"_s}, key);
 }
 
-void MentorTurns::setDisposition(const QUuid &rowId, const review::ResearchCandidate::Disposition &disposition)
+void MentorTurns::setDisposition(const QUuid &rowID, const review::ResearchCandidate::Disposition &disposition)
 {
     if (!m_activeEntry)
         return;
-    const QString key = m_activeEntry->sessionId;
+    const QString key = m_activeEntry->sessionID;
     const auto it = m_transcripts.find(key);
     if (it == m_transcripts.end())
         return;
     QList<SessionRow> &rows = it->rows;
     for (qsizetype i = 0; i < rows.size(); ++i) {
-        if (rows.at(i).id != rowId)
+        if (rows.at(i).id != rowID)
             continue;
         auto *candidate = std::get_if<review::ResearchCandidate>(&rows[i].content);
         if (!candidate)
@@ -491,7 +491,7 @@ void MentorTurns::setDisposition(const QUuid &rowId, const review::ResearchCandi
     }
 }
 
-QCoro::Task<TurnOutcome> MentorTurns::prompt(EngineTransport &connection, QString engineSessionId, QString key,
+QCoro::Task<TurnOutcome> MentorTurns::prompt(EngineTransport &connection, QString engineSessionID, QString key,
                                              QString promptText, SessionRow::Content promptRow)
 {
     const QPointer<MentorSessionModel> self(&m_model);
@@ -500,7 +500,7 @@ QCoro::Task<TurnOutcome> MentorTurns::prompt(EngineTransport &connection, QStrin
     setStreaming(true);
 
     const JSONValue params(JSONValue::Object{
-        {u"sessionId"_s, engineSessionId},
+        {u"sessionId"_s, engineSessionID},
         {u"prompt"_s, JSONValue::Array{JSONValue::Object{{u"type"_s, u"text"_s}, {u"text"_s, promptText}}}},
     });
     auto calling = guardedCall(
@@ -578,7 +578,7 @@ QCoro::Task<TurnOutcome> MentorTurns::runPass(QString profile, QString label, QS
                   MentorSessionModel::passKey);
         outcome = TurnOutcome::failed();
     }
-    setPassWireId(std::nullopt);
+    setPassWireID(std::nullopt);
     setPassCancelRequested(false);
     setStreaming(false);
     m_engine.runPendingRestart();
@@ -601,13 +601,13 @@ QCoro::Task<TurnOutcome> MentorTurns::openPassSession(EngineTransport &connectio
                   MentorSessionModel::passKey);
         co_return TurnOutcome::failed();
     }
-    const std::optional<QString> id = newSessionId(answered->answer);
+    const std::optional<QString> id = newSessionID(answered->answer);
     if (!id) {
         appendRow(SessionRow::notice(label + u" failed — the engine refused a session."_s, Kind::failed),
                   MentorSessionModel::passKey);
         co_return TurnOutcome::failed();
     }
-    setPassWireId(*id);
+    setPassWireID(*id);
     if (m_passCancelRequested) {
         appendRow(SessionRow::notice(label + u" cancelled."_s, Kind::plain), MentorSessionModel::passKey);
         co_return TurnOutcome::cancelled();

@@ -52,9 +52,9 @@ public:
 
     bool isStreaming() const { return m_isStreaming; }
     const std::optional<SessionEntry> &activeEntry() const { return m_activeEntry; }
-    const std::optional<QString> &replayingSessionId() const { return m_replayingSessionId; }
+    const std::optional<QString> &replayingSessionID() const { return m_replayingSessionID; }
     const std::optional<QString> &lastPrompt() const { return m_lastPrompt; }
-    const std::optional<QString> &passWireId() const { return m_passWireId; }
+    const std::optional<QString> &passWireID() const { return m_passWireID; }
     bool passCancelRequested() const { return m_passCancelRequested; }
     const MentorPendingScope &pendingScope() const { return m_pendingScope; }
     const QHash<QString, MentorTranscript> &transcripts() const { return m_transcripts; }
@@ -75,7 +75,7 @@ public:
     QCoro::Task<void> compact();
     void cancelTurn();
 
-    QCoro::Task<TurnOutcome> prompt(EngineTransport &connection, QString engineSessionId, QString key,
+    QCoro::Task<TurnOutcome> prompt(EngineTransport &connection, QString engineSessionID, QString key,
                                     QString promptText, SessionRow::Content promptRow);
     void finishTurn(const QString &key);
     QCoro::Task<TurnOutcome> runPass(QString profile, QString label, QString promptText, QString pieceTitle);
@@ -84,7 +84,7 @@ public:
 
     void appendRow(SessionRow::Content content, const std::optional<QString> &key);
     void handleToolCall(const JSONValue &update, const QString &key);
-    void setDisposition(const QUuid &rowId, const review::ResearchCandidate::Disposition &disposition);
+    void setDisposition(const QUuid &rowID, const review::ResearchCandidate::Disposition &disposition);
     void handleNotification(const QString &method, const std::optional<JSONValue> &params);
     // Drops the reply and thought of a turn an engine stop cut short.
     void dropStreaming();
@@ -94,9 +94,9 @@ public:
     MentorTranscript &transcriptFor(const QString &key);
     void setStreaming(bool streaming);
     void setActiveEntry(const std::optional<SessionEntry> &entry);
-    void setReplayingSessionId(const std::optional<QString> &id);
+    void setReplayingSessionID(const std::optional<QString> &id);
     void setLastPrompt(const std::optional<QString> &prompt);
-    void setPassWireId(const std::optional<QString> &id);
+    void setPassWireID(const std::optional<QString> &id);
     void setPassCancelRequested(bool requested);
     void setPendingScope(const MentorPendingScope &scope);
 
@@ -107,9 +107,9 @@ private:
     bool m_isStreaming = false;
     std::optional<SessionEntry> m_activeEntry;
     QHash<QString, MentorTranscript> m_transcripts;
-    std::optional<QString> m_replayingSessionId;
+    std::optional<QString> m_replayingSessionID;
     std::optional<QString> m_lastPrompt;
-    std::optional<QString> m_passWireId;
+    std::optional<QString> m_passWireID;
     bool m_passCancelRequested = false;
     MentorPendingScope m_pendingScope;
 };

@@ -108,7 +108,7 @@ bool isTerminator(const char16_t *s, qsizetype start, qsizetype end)
 }
 
 struct Analysis {
-    std::vector<int> wordIds; // index into the distinct words
+    std::vector<int> wordIDs; // index into the distinct words
     qsizetype distinctWords = 0;
     QList<qsizetype> sentenceLengths;
     QStringList words; // filled only when asked for
@@ -132,11 +132,11 @@ Analysis analyse(const QString &text, bool keepWords)
         const QString key = ascii ? lower : foundation::text::toNfc(lower);
         const auto it = ids.constFind(key);
         if (it != ids.constEnd()) {
-            result.wordIds.push_back(it.value());
+            result.wordIDs.push_back(it.value());
         } else {
             const int id = int(ids.size());
             ids.insert(key, id);
-            result.wordIds.push_back(id);
+            result.wordIDs.push_back(id);
         }
         if (keepWords)
             result.words.append(lower);
@@ -210,14 +210,14 @@ DraftStats DraftStats::compute(const QString &text)
 {
     const Analysis a = analyse(text, false);
     DraftStats stats;
-    const auto n = qsizetype(a.wordIds.size());
+    const auto n = qsizetype(a.wordIDs.size());
     if (n > 0)
         stats.typeTokenRatio = double(a.distinctWords) / double(n);
     if (n > 2) {
         std::unordered_set<Trigram, TrigramHash> windows;
         windows.reserve(std::size_t(n - 2));
         for (qsizetype i = 0; i + 2 < n; ++i)
-            windows.insert({a.wordIds[i], a.wordIds[i + 1], a.wordIds[i + 2]});
+            windows.insert({a.wordIDs[i], a.wordIDs[i + 1], a.wordIDs[i + 2]});
         const double total = double(n - 2);
         stats.trigramRepetition = (total - double(windows.size())) / total;
     }

@@ -158,7 +158,7 @@ QString researchText(const QString &title, const QString &url, const QString &qu
 }
 
 // The piece id of a path naming a piece folder or its post.md.
-QString pieceIdOfPath(const QString &piecePath)
+QString pieceIDOfPath(const QString &piecePath)
 {
     QString path = piecePath;
     const auto dropTrailingSlashes = [&path] {
@@ -430,7 +430,7 @@ QString writeResearchNote(const QString &piecePath, const QString &title, const 
 {
     // The path comes from the engine: only its folder name is trusted, and only
     // as an id looked up (confined) in this Home.
-    const auto folder = folderPath(pieceIdOfPath(piecePath), home);
+    const auto folder = folderPath(pieceIDOfPath(piecePath), home);
     if (!folder)
         throw ResearchNoteError(u"piece not found: "_s + piecePath);
     const QString research = joined(*folder, kResearchFolder);

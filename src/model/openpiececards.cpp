@@ -4,6 +4,7 @@
 #include "foundation/notify.h"
 #include "library/poststore.h"
 #include "model/postsmodel.h"
+#include "review/sidefiles.h"
 
 #include <QCoro/QCoroFuture>
 #include <QDateTime>
@@ -22,6 +23,11 @@ namespace {
 QString cardsFolderOf(const QString &pieceFolder)
 {
     return QDir(pieceFolder).filePath(u"cards"_s);
+}
+
+QString cardNotFound(const QUuid &id)
+{
+    return u"card not found: "_s + review::detail::uuidText(id);
 }
 
 } // namespace
@@ -83,7 +89,7 @@ void OpenPieceCards::rewriteStatus(const Card &card, const std::function<void(Ca
     try {
         const std::optional<FixCardStore::CardFile> file = FixCardStore::findCard(cards, card.id);
         if (!file)
-            throw FixCardStore::CardError(u"card not found: "_s + card.id.toString(QUuid::WithoutBraces).toUpper());
+            throw FixCardStore::CardError(cardNotFound(card.id));
         Card stored = file->card;
         change(stored);
         FixCardStore::rewriteCard(cards, file->fileName, stored);
@@ -102,10 +108,14 @@ OpenPieceCards::ApplyOutcome OpenPieceCards::apply(const Card &card)
     EditorSession *session = m_model.session();
     if (!session || !(session->target().kind() == SessionTarget::Kind::post))
         return ApplyOutcome::refused(u"open the piece to work its cards"_s);
-    // The shown copy may be older than the file: a card closed there stays closed.
+    // A window's card may belong to a piece no longer open: never edit
+    // another piece where its text holds the same quote. And the shown copy
+    // may be older than the file: a card closed there stays closed.
     const std::optional<FixCardStore::CardFile> onDisk =
         FixCardStore::findCard(cardsFolderOf(session->folderPath()), card.id);
-    if (onDisk && onDisk->card.status != Card::Status::open)
+    if (!onDisk)
+        return ApplyOutcome::refused(cardNotFound(card.id));
+    if (onDisk->card.status != Card::Status::open)
         return ApplyOutcome::refused(u"card already closed"_s);
     if (m_model.isSessionOpen(session->target().id()) && !m_model.flushSession(*session))
         return ApplyOutcome::refused(m_model.lastError().value_or(u"edits did not land"_s));
@@ -148,6 +158,10 @@ std::optional<QString> OpenPieceCards::promote(const Card &card)
         return u"card already promoted"_s;
     if (!m_model.session())
         return u"open the piece to work its cards"_s;
+    // Only a card of the open piece: its learning would be filed under the
+    // open piece's kind.
+    if (!FixCardStore::findCard(cardsFolderOf(m_model.session()->folderPath()), card.id))
+        return cardNotFound(card.id);
     try {
         FixCardStore::promote(QDir(m_model.session()->folderPath()).filePath(PostStore::kPostFileName), card.id,
                               QDateTime::currentDateTime());

@@ -177,7 +177,7 @@ public:
         m_roots.append(path);
         TreeWalk(m_fd, m_recursive && walkBelow, recordWatch()).addTree(path, true);
         struct stat st {};
-        m_rootIds.append(::stat(path.constData(), &st) == 0 ? FolderId{st.st_dev, st.st_ino} : FolderId{});
+        m_rootIDs.append(::stat(path.constData(), &st) == 0 ? FolderID{st.st_dev, st.st_ino} : FolderID{});
     }
     int count() const { return int(m_paths.size()); }
     bool isWalking() const { return m_walk != nullptr; }
@@ -194,7 +194,7 @@ public:
             return false;
         for (qsizetype i = 0; i < m_roots.size(); ++i) {
             struct stat st {};
-            if (::stat(m_roots[i].constData(), &st) != 0 || FolderId{st.st_dev, st.st_ino} != m_rootIds[i])
+            if (::stat(m_roots[i].constData(), &st) != 0 || FolderID{st.st_dev, st.st_ino} != m_rootIDs[i])
                 return false;
         }
         return true;
@@ -252,10 +252,10 @@ public:
 
 private:
     // Which folder a root was when its watch was placed.
-    struct FolderId {
+    struct FolderID {
         dev_t device = 0;
         ino_t inode = 0;
-        bool operator==(const FolderId &) const = default;
+        bool operator==(const FolderID &) const = default;
     };
 
     // One background walk, shared with its thread. stream is used on the main
@@ -389,7 +389,7 @@ private:
     const bool m_recursive;
     QSocketNotifier m_notifier;
     QList<QByteArray> m_roots;
-    QList<FolderId> m_rootIds; // beside m_roots
+    QList<FolderID> m_rootIDs; // beside m_roots
     QHash<int, QByteArray> m_paths;
     bool m_batchOpen = false;
     std::shared_ptr<Walk> m_walk;

@@ -202,7 +202,7 @@ public:
     qsizetype keyLength(int id) const { return m_keyLength[id]; }
     int keyCount() const { return int(m_keyLength.size()); }
 
-    // Calls hit(keyId, endExclusive) for every key occurrence, overlaps included.
+    // Calls hit(keyID, endExclusive) for every key occurrence, overlaps included.
     template<typename Hit>
     void scan(const QString &text, Hit &&hit) const
     {

@@ -130,7 +130,7 @@ struct Harness {
 
 } // namespace
 
-TEST(ACPEngineClient, RequestsCarryCountingIdsAndEmptyParams)
+TEST(ACPEngineClient, RequestsCarryCountingIDsAndEmptyParams)
 {
     Harness h(
         steps({expect("initialize"), reply(QJsonObject{{"agentInfo", QJsonObject{{"version", "1.2"}}}}), expect("x"),
@@ -237,7 +237,7 @@ TEST(ACPEngineClient, PartialLineBufferStopsAtTheLimit)
     EXPECT_EQ(methods, (std::vector<QString>{"exact", "next"}));
 }
 
-TEST(ACPEngineClient, EngineRequestsGetMethodNotFoundWithTheirId)
+TEST(ACPEngineClient, EngineRequestsGetMethodNotFoundWithTheirID)
 {
     Harness h(steps(
         {expect("go"),
@@ -342,7 +342,7 @@ TEST(ACPEngineClient, OutputClosedByARunningEngineIsACrash)
     EXPECT_EQ(go.error(), "engine stdout closed (EOF)");
     spinFor(100);
     EXPECT_EQ(h.crashes, 1);
-    const qint64 pid = h.client->processId();
+    const qint64 pid = h.client->processID();
     ASSERT_GT(pid, 0);
     h.client->close();
     EXPECT_TRUE(spinUntil([&] { return processGone(pid); }));
@@ -354,7 +354,7 @@ TEST(ACPEngineClient, CloseFailsWaitersAndRefusesLaterRequests)
     Harness h(steps({expect("ready"), reply()}));
     Call(*h.client, "ready").result();
     Call waiting(*h.client, "session/prompt");
-    const qint64 pid = h.client->processId();
+    const qint64 pid = h.client->processID();
 
     h.client->close();
     EXPECT_EQ(waiting.error(), "engine closed");
@@ -375,7 +375,7 @@ TEST(ACPEngineClient, EngineIgnoringSigtermIsKilledAfterTheGrace)
 {
     Harness h(steps({QJsonObject{{"ignoreSigterm", true}}, expect("ready"), reply()}));
     Call(*h.client, "ready").result();
-    const qint64 pid = h.client->processId();
+    const qint64 pid = h.client->processID();
 
     QElapsedTimer clock;
     clock.start();
@@ -391,7 +391,7 @@ TEST(ACPEngineClient, DestroyingAnOpenConnectionEndsItsChild)
 {
     auto h = std::make_unique<Harness>(steps({expect("ready"), reply()}));
     Call(*h->client, "ready").result();
-    const qint64 pid = h->client->processId();
+    const qint64 pid = h->client->processID();
     h.reset();
     EXPECT_TRUE(spinUntil([&] { return processGone(pid); }));
 }
@@ -407,12 +407,12 @@ TEST(ACPEngineClient, StartOnceAndLaunchFailure)
     ACPEngineClient closed(testsupport::binaryDir() + "/tests/support/fake-hermes/hermes", "pennora");
     closed.close();
     EXPECT_THROW(closed.start(), engine::LaunchError);
-    EXPECT_EQ(closed.processId(), 0);
+    EXPECT_EQ(closed.processID(), 0);
 
     Harness h(steps({expect("ready"), reply()}));
-    const qint64 pid = h.client->processId();
+    const qint64 pid = h.client->processID();
     h.client->start();
-    EXPECT_EQ(h.client->processId(), pid);
+    EXPECT_EQ(h.client->processID(), pid);
     Call(*h.client, "ready").result();
     int runs = 0;
     for (const QJsonObject &event : h.fake.events())

@@ -578,7 +578,7 @@ public:
         };
     }
     // The child of the last connection made; 0 when it has not started.
-    qint64 lastPid() const { return clients.empty() ? 0 : clients.back()->processId(); }
+    qint64 lastPid() const { return clients.empty() ? 0 : clients.back()->processID(); }
 
     FakeHermesScenario fake;
     std::vector<std::shared_ptr<ACPEngineClient>> clients;

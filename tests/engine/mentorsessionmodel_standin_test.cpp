@@ -54,7 +54,7 @@ void PrintTo(const MentorSessionModel::Phase &phase, std::ostream *os)
 
 void PrintTo(const SessionEntry &entry, std::ostream *os)
 {
-    *os << "{" << entry.sessionId.toStdString() << ", \"" << entry.name.toStdString() << "\", "
+    *os << "{" << entry.sessionID.toStdString() << ", \"" << entry.name.toStdString() << "\", "
         << (entry.pieceTitle ? entry.pieceTitle->toStdString() : std::string("no piece")) << "}";
 }
 
@@ -102,7 +102,7 @@ QJsonObject sendUpdate(const QJsonObject &params)
     return QJsonObject{{"send", QJsonObject{{"jsonrpc", "2.0"}, {"method", "session/update"}, {"params", params}}}};
 }
 
-QJsonObject sessionId(const QString &id)
+QJsonObject sessionID(const QString &id)
 {
     return QJsonObject{{"sessionId", id}};
 }
@@ -229,14 +229,14 @@ QJsonObject promptParams(const QString &session, const QString &text)
 TEST(MentorStandIn, NewAndForkedSessionsJoinTheSavedRoster)
 {
     MentorOnStandIn s(chatOnly(
-        engineSession({{"session/new", answer(sessionId("s-1"))}, {"session/fork", answer(sessionId("s-2"))}})));
+        engineSession({{"session/new", answer(sessionID("s-1"))}, {"session/fork", answer(sessionID("s-2"))}})));
     s.start();
     EXPECT_EQ(s.runs(), QStringList{"acp -p pennora"});
     EXPECT_EQ(s.model->engineVersion(), "0.5.1");
     EXPECT_EQ(s.received("session/new"), QList<QJsonObject>{sessionParams()});
     ASSERT_EQ(s.model->roster().size(), 1);
     const SessionEntry mentor = s.model->roster().first();
-    EXPECT_EQ(mentor.sessionId, "s-1");
+    EXPECT_EQ(mentor.sessionID, "s-1");
     EXPECT_EQ(mentor.name, "Mentor");
     EXPECT_EQ(mentor.pieceTitle, std::nullopt);
     EXPECT_EQ(s.model->activeEntry(), mentor);
@@ -246,7 +246,7 @@ TEST(MentorStandIn, NewAndForkedSessionsJoinTheSavedRoster)
     const std::optional<SessionEntry> fork = QCoro::waitFor(s.model->fork());
     ASSERT_TRUE(fork);
     EXPECT_EQ(s.received("session/fork"), QList<QJsonObject>{sessionParams("s-1")});
-    EXPECT_EQ(fork->sessionId, "s-2");
+    EXPECT_EQ(fork->sessionID, "s-2");
     EXPECT_EQ(fork->name, "Mentor (fork)");
     EXPECT_EQ(s.model->roster(), (QList<SessionEntry>{*fork, mentor}));
     EXPECT_EQ(s.model->activeEntry(), fork);
@@ -278,7 +278,7 @@ TEST(MentorStandIn, StartReplaysTheNewestSessionInTheEnginesOrder)
         QStringList extraRows;
     };
     const Case cases[] = {
-        {"session id", sessionId("s-old"), {}},
+        {"session id", sessionID("s-old"), {}},
         {"provenance",
          QJsonObject{{"_meta", QJsonObject{{"hermes", QJsonObject{{"sessionProvenance",
                                                                    QJsonObject{{"acpSessionId", "s-old"}}}}}}}},
@@ -296,7 +296,7 @@ TEST(MentorStandIn, StartReplaysTheNewestSessionInTheEnginesOrder)
         s.start();
         EXPECT_EQ(s.received("session/load"), QList<QJsonObject>{sessionParams("s-old")}) << c.name;
         EXPECT_EQ(s.model->activeEntry(), roster.first()) << c.name;
-        EXPECT_EQ(s.model->replayingSessionId(), std::nullopt) << c.name;
+        EXPECT_EQ(s.model->replayingSessionID(), std::nullopt) << c.name;
         EXPECT_EQ(s.rows("s-old"), replayed + c.extraRows) << c.name;
         EXPECT_EQ(s.model->transcript("s-other"), nullptr) << c.name;
         EXPECT_EQ(s.model->roster(), roster) << c.name;
@@ -338,14 +338,14 @@ TEST(MentorStandIn, PromptsReachTheEngineWholeAndTheirRepliesBecomeRows)
             chunk(c.session, "agent_thought_chunk", "ing."),
             chunk(c.session, "agent_message_chunk", "this."),
         };
-        const QJsonArray sessions{expect("session/new"), reply(sessionId("s-1")), expect("session/new"),
-                                  reply(sessionId("s-2"))};
+        const QJsonArray sessions{expect("session/new"), reply(sessionID("s-1")), expect("session/new"),
+                                  reply(sessionID("s-2"))};
         MentorOnStandIn s(chatOnly(
             engineSession({{"session/prompt", answer(QJsonObject{{"stopReason", "end_turn"}}, stream)}}, sessions)));
         s.start();
         c.act(*s.model);
         EXPECT_EQ(s.received("session/prompt"), QList<QJsonObject>{promptParams(c.session, c.prompt)}) << c.name;
-        EXPECT_EQ(s.model->activeEntry()->sessionId, c.session) << c.name;
+        EXPECT_EQ(s.model->activeEntry()->sessionID, c.session) << c.name;
         EXPECT_EQ(s.rows(c.session), (QStringList{c.promptRow, "thought: Weighing.", "agent plain: Try this."}))
             << c.name;
         EXPECT_TRUE(s.model->transcript(c.session)->streamingText.isEmpty()) << c.name;
@@ -358,7 +358,7 @@ TEST(MentorStandIn, PromptsReachTheEngineWholeAndTheirRepliesBecomeRows)
 TEST(MentorStandIn, CancelReachesTheEngineForTheRunningTurn)
 {
     MentorOnStandIn s(chatOnly(
-        engineSession({}, QJsonArray{expect("session/new"), reply(sessionId("s-1")), expect("session/prompt"),
+        engineSession({}, QJsonArray{expect("session/new"), reply(sessionID("s-1")), expect("session/prompt"),
                                      sendUpdate(chunk("s-1", "agent_message_chunk", "Half a th")),
                                      expect("session/cancel"), reply(QJsonObject{{"stopReason", "cancelled"}})})));
     s.start();
@@ -367,7 +367,7 @@ TEST(MentorStandIn, CancelReachesTheEngineForTheRunningTurn)
     EXPECT_TRUE(s.model->isStreaming());
     s.model->cancelTurn();
     EXPECT_EQ(turn.value(), TurnOutcome::cancelled());
-    EXPECT_EQ(s.received("session/cancel"), QList<QJsonObject>{sessionId("s-1")});
+    EXPECT_EQ(s.received("session/cancel"), QList<QJsonObject>{sessionID("s-1")});
     EXPECT_EQ(s.rows("s-1"), (QStringList{"user plain: Write on", "agent plain: Half a th"}));
     EXPECT_FALSE(s.model->isStreaming());
 }
@@ -398,7 +398,7 @@ TEST(MentorStandIn, TurnOutcomes)
         {"engine exits", {expect("test/go"), QJsonObject{{"exit", 1}}}, TurnOutcome::failed(), {}, true},
     };
     for (const Case &c : cases) {
-        QJsonArray steps{expect("session/new"), reply(sessionId("s-1")), expect("session/prompt"),
+        QJsonArray steps{expect("session/new"), reply(sessionID("s-1")), expect("session/prompt"),
                          sendUpdate(chunk("s-1", "agent_message_chunk", "Partial"))};
         for (const QJsonValue &step : c.end)
             steps.append(step);
@@ -424,7 +424,7 @@ TEST(MentorStandIn, TurnOutcomes)
 
 QJsonObject passEngine(const QJsonObject &promptAnswer)
 {
-    return engineSession({{"session/new", answer(sessionId("p-1"))}, {"session/prompt", promptAnswer}});
+    return engineSession({{"session/new", answer(sessionID("p-1"))}, {"session/prompt", promptAnswer}});
 }
 
 TEST(MentorStandIn, PassRunsOnItsOwnEngineAndStreamsIntoThePassTranscript)
@@ -434,7 +434,7 @@ TEST(MentorStandIn, PassRunsOnItsOwnEngineAndStreamsIntoThePassTranscript)
         chunk("p-1", "agent_message_chunk", "Cut "),
         chunk("p-1", "agent_message_chunk", "the adverbs."),
     };
-    const QJsonObject chat = engineSession({{"session/new", answer(sessionId("s-1"))}});
+    const QJsonObject chat = engineSession({{"session/new", answer(sessionID("s-1"))}});
     MentorOnStandIn s(QJsonObject{
         {"profiles",
          QJsonObject{{"pennora", chat},
@@ -449,10 +449,10 @@ TEST(MentorStandIn, PassRunsOnItsOwnEngineAndStreamsIntoThePassTranscript)
     EXPECT_EQ(s.received("session/prompt", "pennora-pass1"), QList<QJsonObject>{promptParams("p-1", instruction)});
     EXPECT_EQ(s.rows("pass"),
               (QStringList{"system plain: Pass 1", "thought: Scanning.", "agent plain: Cut the adverbs."}));
-    EXPECT_EQ(s.model->activeEntry()->sessionId, "pass");
+    EXPECT_EQ(s.model->activeEntry()->sessionID, "pass");
     EXPECT_EQ(s.model->activeEntry()->name, "Pass 1 · Essay");
     EXPECT_EQ(s.model->roster().size(), 1);
-    EXPECT_EQ(s.model->passWireId(), std::nullopt);
+    EXPECT_EQ(s.model->passWireID(), std::nullopt);
     EXPECT_FALSE(s.model->passCancelRequested());
     EXPECT_FALSE(s.model->isStreaming());
     EXPECT_EQ(s.model->host().oneShot(), nullptr);
@@ -465,9 +465,9 @@ TEST(MentorStandIn, PassCancelledWhileItsSessionIsMadeSendsNoPrompt)
 {
     // The pass engine answers session/new only when the test says so.
     QJsonObject pass = passEngine(answer(QJsonObject{{"stopReason", "end_turn"}}));
-    pass.insert("steps", QJsonArray{expect("session/new"), expect("test/go"), reply(sessionId("p-1"))});
+    pass.insert("steps", QJsonArray{expect("session/new"), expect("test/go"), reply(sessionID("p-1"))});
     MentorOnStandIn s(
-        QJsonObject{{"profiles", QJsonObject{{"pennora", engineSession({{"session/new", answer(sessionId("s-1"))}})},
+        QJsonObject{{"profiles", QJsonObject{{"pennora", engineSession({{"session/new", answer(sessionID("s-1"))}})},
                                              {"pennora-pass1", pass}}}});
     s.start();
     testsupport::Running<TurnOutcome> run(s.model->runPass("pennora-pass1", "Pass 1", "Pass Pass 1: go", "Essay"));
@@ -482,7 +482,7 @@ TEST(MentorStandIn, PassCancelledWhileItsSessionIsMadeSendsNoPrompt)
     EXPECT_TRUE(s.received("session/prompt", "pennora-pass1").isEmpty());
     EXPECT_TRUE(s.received("session/cancel", "pennora-pass1").isEmpty());
     EXPECT_FALSE(s.model->passCancelRequested());
-    EXPECT_EQ(s.model->passWireId(), std::nullopt);
+    EXPECT_EQ(s.model->passWireID(), std::nullopt);
     EXPECT_FALSE(s.model->isStreaming());
 }
 
@@ -518,8 +518,8 @@ TEST(MentorStandIn, BlindReadShowsTheMappingOnlyUnderAVerdict)
     const QList<SessionEntry> roster{{"s-old", "Essay", QString("Essay"), QDateTime::currentDateTimeUtc()}};
     for (const Case &c : cases) {
         // The chat engine and the Blind Read's engine share the chat profile.
-        MentorOnStandIn s(chatOnly(engineSession({{"session/load", answer(sessionId("s-old"))},
-                                                  {"session/new", answer(sessionId("b-1"))},
+        MentorOnStandIn s(chatOnly(engineSession({{"session/load", answer(sessionID("s-old"))},
+                                                  {"session/new", answer(sessionID("b-1"))},
                                                   {"session/prompt", c.promptAnswer}})),
                           roster);
         s.start();
@@ -565,7 +565,7 @@ TEST(MentorStandIn, ToolCallsDuringATurnAreEchoedAsRows)
         chunk("s-1", "agent_message_chunk", "Done."),
     };
     MentorOnStandIn s(
-        chatOnly(engineSession({{"session/new", answer(sessionId("s-1"))},
+        chatOnly(engineSession({{"session/new", answer(sessionID("s-1"))},
                                 {"session/prompt", answer(QJsonObject{{"stopReason", "end_turn"}}, stream)}})));
     s.start();
     EXPECT_EQ(QCoro::waitFor(s.model->send("Review it", std::nullopt)), TurnOutcome::ended("end_turn"));
@@ -602,7 +602,7 @@ TEST(MentorStandIn, APassFilesRealCardsThroughTheToolServer)
         {"toolCalls",
          QJsonArray{QJsonObject{{"tool", "submit_fix_cards"}, {"title", "File cards"}, {"arguments", cards}}}},
         {"result", QJsonObject{{"stopReason", "end_turn"}}}};
-    const QJsonObject chat = engineSession({{"session/new", answer(sessionId("s-1"))}});
+    const QJsonObject chat = engineSession({{"session/new", answer(sessionID("s-1"))}});
     MentorOnStandIn s(
         QJsonObject{{"profiles", QJsonObject{{"pennora", chat}, {"pennora-pass1", passEngine(promptAnswer)}}}});
     s.start();

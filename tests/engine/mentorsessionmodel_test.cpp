@@ -62,7 +62,7 @@ void PrintTo(const MentorSessionModel::Phase &phase, std::ostream *os)
 
 void PrintTo(const SessionEntry &entry, std::ostream *os)
 {
-    *os << "{" << entry.sessionId.toStdString() << ", " << entry.name.toStdString() << ", "
+    *os << "{" << entry.sessionID.toStdString() << ", " << entry.name.toStdString() << ", "
         << entry.pieceTitle.value_or("no title").toStdString() << ", "
         << entry.createdAt.toString(Qt::ISODateWithMs).toStdString() << "}";
 }
@@ -84,14 +84,14 @@ JSONValue chunk(const char *kind, const QString &text)
     return JSONValue::Object{{"sessionUpdate", kind}, {"content", JSONValue::Object{{"type", "text"}, {"text", text}}}};
 }
 
-JSONValue updateParams(const QString &sessionId, const JSONValue &update)
+JSONValue updateParams(const QString &sessionID, const JSONValue &update)
 {
-    return JSONValue::Object{{"sessionId", sessionId}, {"update", update}};
+    return JSONValue::Object{{"sessionId", sessionID}, {"update", update}};
 }
 
-JSONValue promptParams(const QString &sessionId, const QString &text)
+JSONValue promptParams(const QString &sessionID, const QString &text)
 {
-    return JSONValue::Object{{"sessionId", sessionId},
+    return JSONValue::Object{{"sessionId", sessionID},
                              {"prompt", JSONValue::Array{JSONValue::Object{{"type", "text"}, {"text", text}}}}};
 }
 
@@ -284,9 +284,9 @@ protected:
     }
 
     // A session/update from engine, once the model has it.
-    static void update(FakeTransport &engine, const QString &sessionId, const JSONValue &update)
+    static void update(FakeTransport &engine, const QString &sessionID, const JSONValue &update)
     {
-        engine.sendNotification("session/update", updateParams(sessionId, update));
+        engine.sendNotification("session/update", updateParams(sessionID, update));
         drainPosted();
     }
 
@@ -325,7 +325,7 @@ TEST_F(MentorTest, FirstStartCreatesMentorAndAPrivateRoster)
 
     ASSERT_EQ(model->roster().size(), 1);
     const SessionEntry mentor = model->roster().first();
-    EXPECT_EQ(mentor.sessionId, "mentor-1");
+    EXPECT_EQ(mentor.sessionID, "mentor-1");
     EXPECT_EQ(mentor.name, "Mentor");
     EXPECT_EQ(mentor.pieceTitle, std::nullopt);
     EXPECT_EQ(model->activeEntry(), mentor);
@@ -564,7 +564,7 @@ TEST_F(MentorTest, ARestartAskedForDuringATurnRunsOnceAfterIt)
     EXPECT_FALSE(look.pendingRestart);
 
     ASSERT_TRUE(spinUntil(
-        [&] { return made.size() == 2 && model->phase() == Phase::ready() && !model->replayingSessionId(); }));
+        [&] { return made.size() == 2 && model->phase() == Phase::ready() && !model->replayingSessionID(); }));
     drainPosted();
     EXPECT_EQ(made.size(), 2u) << "the restart runs once";
     EXPECT_EQ(made[0]->closes, 1);
@@ -593,7 +593,7 @@ TEST_F(MentorTest, RestartWhenIdleActsOnlyOnceTheEngineHasStarted)
     model->restartWhenIdle();
     EXPECT_EQ(made.size(), 1u) << "the restart runs later";
     EXPECT_TRUE(spinUntil([&] {
-        return made.size() == 2 && model->phase() == Phase::ready() && !model->replayingSessionId();
+        return made.size() == 2 && model->phase() == Phase::ready() && !model->replayingSessionID();
     })) << "ready";
 }
 
@@ -625,7 +625,7 @@ TEST_F(MentorTest, ARestartOvertakenByAnotherLeavesTheMentorToIt)
         c.ask();
         EXPECT_TRUE(spinUntil([&] {
             return made.size() == engines + 2 && model->host().chat() == made.back() && model->phase() == Phase::ready()
-                   && !model->replayingSessionId();
+                   && !model->replayingSessionID();
         }));
         drainPosted();
         EXPECT_GT(made[engines]->closes, 0) << "the overtaken engine is stopped";
@@ -664,7 +664,7 @@ TEST_F(MentorTest, ARestartResumesTheActiveEntryWhileTheRosterHoldsIt)
         ASSERT_EQ(made.size(), engines + 1) << c.name;
         EXPECT_EQ(made[engines - 1]->closes, 1) << c.name;
         EXPECT_EQ(made.back()->requestMethods(), QStringList({"initialize", "session/load"})) << c.name;
-        EXPECT_EQ(made.back()->requests[1].params->member("sessionId"), JSONValue(c.resumed.sessionId)) << c.name;
+        EXPECT_EQ(made.back()->requests[1].params->member("sessionId"), JSONValue(c.resumed.sessionID)) << c.name;
         EXPECT_EQ(model->activeEntry(), c.resumed) << c.name;
         EXPECT_EQ(model->phase(), Phase::ready()) << c.name;
         EXPECT_EQ(model->transcript("a") ? model->transcript("a")->streamingText : "<none>", "") << c.name;
@@ -701,8 +701,8 @@ TEST_F(MentorTest, FollowShowsTheNewestMatchingSession)
         EXPECT_EQ(model->activeEntry(), c.active) << c.title.value_or("no piece").toStdString();
         EXPECT_EQ(chat().requests.size(), requests + (c.loads ? 1 : 0)) << c.title.value_or("no piece").toStdString();
     }
-    EXPECT_EQ(model->sessionId("Essay"), "c");
-    EXPECT_EQ(model->sessionId(std::nullopt), std::nullopt);
+    EXPECT_EQ(model->sessionID("Essay"), "c");
+    EXPECT_EQ(model->sessionID(std::nullopt), std::nullopt);
 }
 
 TEST_F(MentorTest, FollowWaitsForTheTurnAndTheReplay)
@@ -802,13 +802,13 @@ TEST_F(MentorTest, NewSessionsAndForksNeedAUsableAnswer)
         std::optional<QString> error;
         QString row;
     };
-    const QString noId = "system refused: Session refused — the engine returned no id.";
+    const QString noID = "system refused: Session refused — the engine returned no id.";
     const QString noFork = "system refused: Fork refused — the engine returned no new session.";
     const Case cases[] = {
-        {"empty id", false, json(R"({"sessionId":""})"), {}, noId},
-        {"number id", false, json(R"({"sessionId":5})"), {}, noId},
-        {"not an object", false, json(R"("s1")"), {}, noId},
-        {"no result", false, std::nullopt, {}, noId},
+        {"empty id", false, json(R"({"sessionId":""})"), {}, noID},
+        {"number id", false, json(R"({"sessionId":5})"), {}, noID},
+        {"not an object", false, json(R"("s1")"), {}, noID},
+        {"no result", false, std::nullopt, {}, noID},
         {"error", false, {}, "-32000: busy", "system refused: Session refused — -32000: busy"},
         {"fork: empty id", true, json(R"({"sessionId":""})"), {}, noFork},
         {"fork: no id", true, json(R"({})"), {}, noFork},
@@ -838,7 +838,7 @@ TEST_F(MentorTest, NewSessionsAndForksGoFirstInTheSavedRoster)
     ASSERT_TRUE(forked);
     EXPECT_EQ(chat().requests.back().params, json(R"({"cwd":"/home/writer","mcpServers":[],"sessionId":"a"})"));
     EXPECT_EQ(chat().requests.back().timeout, 15);
-    EXPECT_EQ(forked->sessionId, "f1");
+    EXPECT_EQ(forked->sessionID, "f1");
     EXPECT_EQ(forked->name, "Draft talk (fork)");
     EXPECT_EQ(forked->pieceTitle, "Essay");
 
@@ -856,7 +856,7 @@ TEST_F(MentorTest, NewSessionsAndForksGoFirstInTheSavedRoster)
     EXPECT_EQ(rows("f1"), QStringList());
 }
 
-TEST_F(MentorTest, ResumeAcceptsEitherFormOfTheSessionId)
+TEST_F(MentorTest, ResumeAcceptsEitherFormOfTheSessionID)
 {
     const SessionEntry active = entry("a", "Draft talk", "Essay", 2);
     const SessionEntry old = entry("b", "Old draft", "Notes", 1);
@@ -888,13 +888,13 @@ TEST_F(MentorTest, ResumeAcceptsEitherFormOfTheSessionId)
         startManual({active, old});
         Running<bool> resume(model->resume(old));
         ASSERT_TRUE(asked(chat(), "session/load")) << c.name;
-        EXPECT_EQ(model->replayingSessionId(), "b");
+        EXPECT_EQ(model->replayingSessionID(), "b");
         EXPECT_EQ(chat().requests.back().params, json(R"({"cwd":"/home/writer","mcpServers":[],"sessionId":"b"})"));
         EXPECT_EQ(chat().requests.back().timeout, 1800);
         update(chat(), "b", chunk("agent_message_chunk", "an earlier reply"));
         ASSERT_TRUE(c.error ? chat().fail("session/load", *c.error) : chat().answer("session/load", c.answer));
         EXPECT_EQ(resume.value(), !c.notice) << c.name;
-        EXPECT_EQ(model->replayingSessionId(), std::nullopt) << c.name;
+        EXPECT_EQ(model->replayingSessionID(), std::nullopt) << c.name;
         EXPECT_EQ(model->activeEntry(), c.notice ? active : old) << c.name;
         QStringList expected = {"agent plain: an earlier reply"};
         if (c.notice)
@@ -914,7 +914,7 @@ TEST_F(MentorTest, ASecondResumeWaitsForNoReplay)
     ASSERT_TRUE(asked(chat(), "session/load"));
     EXPECT_FALSE(Running(model->resume(second)).value());
     EXPECT_EQ(rows("a"), QStringList({"system refused: Resume refused — another session is loading."}));
-    EXPECT_EQ(model->replayingSessionId(), "b");
+    EXPECT_EQ(model->replayingSessionID(), "b");
     EXPECT_EQ(chat().waiting("session/load"), 1);
     ASSERT_TRUE(chat().answer("session/load", json(R"({"sessionId":"b"})")));
     EXPECT_TRUE(replay.value());
@@ -1181,15 +1181,15 @@ TEST_F(MentorTest, APassRunsOnAOneShotEngineUnderThePassKey)
     EXPECT_EQ(engine->requests.back().params, json(R"({"cwd":"/home/writer","mcpServers":[]})"));
     EXPECT_EQ(engine->requests.back().timeout, 15);
     ASSERT_TRUE(model->activeEntry());
-    EXPECT_EQ(model->activeEntry()->sessionId, "pass");
+    EXPECT_EQ(model->activeEntry()->sessionID, "pass");
     EXPECT_EQ(model->activeEntry()->name, "Pass 1 · Essay");
     EXPECT_EQ(model->activeEntry()->pieceTitle, "Essay");
     EXPECT_TRUE(model->isStreaming());
-    EXPECT_EQ(model->passWireId(), std::nullopt);
+    EXPECT_EQ(model->passWireID(), std::nullopt);
 
     ASSERT_TRUE(engine->answer("session/new", json(R"({"sessionId":"p1"})")));
     ASSERT_TRUE(asked(*engine, "session/prompt"));
-    EXPECT_EQ(model->passWireId(), "p1");
+    EXPECT_EQ(model->passWireID(), "p1");
     EXPECT_EQ(engine->requests.back().params, promptParams("p1", "Pass Pass 1 instruction"));
     EXPECT_EQ(engine->requests.back().timeout, 1800);
     update(*engine, "p1", chunk("agent_thought_chunk", "reading"));
@@ -1203,10 +1203,10 @@ TEST_F(MentorTest, APassRunsOnAOneShotEngineUnderThePassKey)
                                          "thought: reading", "agent plain: Verdict"}));
     EXPECT_EQ(engine->closes, 1);
     EXPECT_EQ(model->host().oneShot(), nullptr);
-    EXPECT_EQ(model->passWireId(), std::nullopt);
+    EXPECT_EQ(model->passWireID(), std::nullopt);
     EXPECT_FALSE(model->passCancelRequested());
     EXPECT_FALSE(model->isStreaming());
-    EXPECT_EQ(model->activeEntry()->sessionId, "pass");
+    EXPECT_EQ(model->activeEntry()->sessionID, "pass");
     EXPECT_EQ(rows("mentor-1"), QStringList());
 
     // The pass transcript only shows.
@@ -1293,7 +1293,7 @@ TEST_F(MentorTest, PassFailuresLeaveOneNotice)
         EXPECT_EQ(pass.value(), c.outcome) << c.name;
         EXPECT_EQ(rows("pass"), c.rows) << c.name;
         EXPECT_EQ(made.back()->closes, 1) << c.name;
-        EXPECT_EQ(model->passWireId(), std::nullopt) << c.name;
+        EXPECT_EQ(model->passWireID(), std::nullopt) << c.name;
         EXPECT_FALSE(model->passCancelRequested()) << c.name;
         EXPECT_FALSE(model->isStreaming()) << c.name;
     }

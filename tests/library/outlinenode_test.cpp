@@ -26,11 +26,11 @@ QString textOf(const QList<OutlineNode> &roots)
     return OutlineNode::outlineText({}, roots);
 }
 
-void collectIds(const QList<OutlineNode> &nodes, QList<QUuid> &ids)
+void collectIDs(const QList<OutlineNode> &nodes, QList<QUuid> &ids)
 {
     for (const OutlineNode &node : nodes) {
         ids.append(node.id);
-        collectIds(node.children, ids);
+        collectIDs(node.children, ids);
     }
 }
 
@@ -116,7 +116,7 @@ TEST(OutlineParse, TextWithoutBulletsIsAllPreamble)
     EXPECT_TRUE(OutlineNode::parseOutline(u""_s).preamble.isEmpty());
 }
 
-TEST(OutlineParse, NestsAndGivesFreshIds)
+TEST(OutlineParse, NestsAndGivesFreshIDs)
 {
     const QString text = u"- a\n  - b\n    - c"_s;
     const QList<OutlineNode> roots = tree(text);
@@ -128,7 +128,7 @@ TEST(OutlineParse, NestsAndGivesFreshIds)
     EXPECT_EQ(roots[0].children[0].children[0].text, u"c"_s);
 
     QList<QUuid> ids;
-    collectIds(roots, ids);
+    collectIDs(roots, ids);
     EXPECT_EQ(QSet<QUuid>(ids.begin(), ids.end()).size(), 3);
     const QList<OutlineNode> again = tree(text);
     EXPECT_NE(roots, again); // same text, new ids
@@ -387,7 +387,7 @@ INSTANTIATE_TEST_SUITE_P(
         SplitCase{"EmptyPath", u"- a"_s, {}, 0, Outcome::NothingDone, std::nullopt, {}}),
     [](const auto &info) { return std::string(info.param.name); });
 
-TEST(SplitNodeTest, NewNodesGetFreshIds)
+TEST(SplitNodeTest, NewNodesGetFreshIDs)
 {
     QList<OutlineNode> roots = tree(u"- hello world"_s);
     const QUuid id = roots[0].id;

@@ -121,7 +121,7 @@ TEST_F(PostScanHome, ListsOnlyReadablePieceFoldersOfBothRoots)
     EXPECT_EQ(cache.missCount(), 2);
 }
 
-TEST_F(PostScanHome, DuplicateIdsKeepTheFirstReadableInWalkingOrder)
+TEST_F(PostScanHome, DuplicateIDsKeepTheFirstReadableInWalkingOrder)
 {
     // Projects are walked in code-point order: "B" before "a".
     titled("projects/a/same", "Lower project");
@@ -173,7 +173,7 @@ TEST_F(PostScanHome, SortsTitlesNumericallyIgnoringCaseAndStably)
     EXPECT_EQ(places(scan()), QStringList({"A/a", "A/z", "B/y", "archive:A/x"}));
 }
 
-TEST_F(PostScanHome, ReadsFlagsMicropubUrlAndWriterStats)
+TEST_F(PostScanHome, ReadsFlagsMicropubURLAndWriterStats)
 {
     const QString stats = "stats_captured: 2025-03-14T09:05:00\nstats_burstiness: 0.5\n"
                           "stats_type_token_ratio: 0.6\nstats_sentence_variation: 0.7\n"
@@ -394,14 +394,14 @@ TEST_F(PostScanHome, ScansShareOneCacheAcrossThreads)
     // 50 ids exist in two projects, and the first project in walking order
     // must win however the reads interleave.
     constexpr int kFolders = 300;
-    constexpr int kIds = 250;
+    constexpr int kIDs = 250;
     for (int i = 0; i < kFolders; ++i)
-        titled(QStringLiteral("projects/P%1/piece-%2").arg(i % 4).arg(i % kIds), QStringLiteral("Piece %1").arg(i));
+        titled(QStringLiteral("projects/P%1/piece-%2").arg(i % 4).arg(i % kIDs), QStringLiteral("Piece %1").arg(i));
     const QList<Post> expected = scan();
-    ASSERT_EQ(expected.size(), kIds);
+    ASSERT_EQ(expected.size(), kIDs);
     for (const Post &post : expected) {
         const int j = post.id.mid(6).toInt();
-        const QString first = QStringLiteral("P%1").arg(j < kFolders - kIds ? qMin(j % 4, (j + kIds) % 4) : j % 4);
+        const QString first = QStringLiteral("P%1").arg(j < kFolders - kIDs ? qMin(j % 4, (j + kIDs) % 4) : j % 4);
         EXPECT_EQ(post.project, first) << post.id.toStdString();
     }
 
@@ -415,7 +415,7 @@ TEST_F(PostScanHome, ScansShareOneCacheAcrossThreads)
     for (const auto &result : results)
         EXPECT_EQ(result, expected);
     // The second folder of an id is read but neither kept nor counted.
-    EXPECT_EQ(cache.hitCount() + cache.missCount(), 4 * kIds);
+    EXPECT_EQ(cache.hitCount() + cache.missCount(), 4 * kIDs);
     // A rescan with every file known takes them all from the cache.
     const qint64 misses = cache.missCount();
     EXPECT_EQ(scan(&cache), expected);

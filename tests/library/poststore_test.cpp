@@ -359,7 +359,7 @@ TEST_F(PostStoreHome, FolderURLOrderAndSkips)
     EXPECT_FALSE(PostStore::folderPath("file", home));
 }
 
-TEST_F(PostStoreHome, FolderURLRefusesTraversalIds)
+TEST_F(PostStoreHome, FolderURLRefusesTraversalIDs)
 {
     piece("projects/a/p");
     piece("projects/a/.hidden");

@@ -234,7 +234,7 @@ TEST(MCPServerProtocol, InitializeEchoesOnlyASupportedVersion)
     }
 }
 
-TEST(MCPServerProtocol, UnknownMethodKeepsTheIdAndNotificationsGetNoAnswer)
+TEST(MCPServerProtocol, UnknownMethodKeepsTheIDAndNotificationsGetNoAnswer)
 {
     struct Case {
         const char *request;

@@ -243,10 +243,8 @@ TEST_F(PostsModelTest, PromotingACardWritesItsLearningAndShowsItPromoted)
     model.watcher().stop();
     Card missing = card;
     missing.id = QUuid::createUuid();
-    const QString notFound =
-        "learning write failed: card not found: " + missing.id.toString(QUuid::WithoutBraces).toUpper();
-    EXPECT_EQ(model.promoteCard(missing), notFound);
-    EXPECT_EQ(model.lastError(), notFound);
+    EXPECT_EQ(model.promoteCard(missing), "card not found: " + missing.id.toString(QUuid::WithoutBraces).toUpper());
+    EXPECT_EQ(model.lastError(), std::nullopt);
     EXPECT_FALSE(QFileInfo::exists(home + "/learnings"));
 
     EXPECT_EQ(model.promoteCard(card), std::nullopt);
@@ -256,6 +254,29 @@ TEST_F(PostsModelTest, PromotingACardWritesItsLearningAndShowsItPromoted)
     // The window's older copy: the file says it is promoted, nothing is written twice.
     EXPECT_EQ(model.promoteCard(card), "learning write failed: card already promoted");
     EXPECT_EQ(testsupport::entries(home + "/learnings/posts").size(), 1);
+}
+
+TEST_F(PostsModelTest, ACardOfAnotherPieceIsNeitherAppliedNorPromoted)
+{
+    // The same sentence in another piece: the card's quote occurs there too.
+    const Post stroll = PostStore::createPiece("# Stroll\n\nWe walked quite far.\n", "Essays", Post::ContentType::post,
+                                               Post::Origin::writer, home);
+    const Card card = fileCard(walk, "quite far");
+    model.selectPiece(walk.id);
+    ASSERT_TRUE(spinUntil([&] { return model.openPieceCards().size() == 1; }));
+    model.selectPiece(stroll.id);
+    ASSERT_TRUE(model.isSessionOpen(stroll.id));
+    const QByteArray walkBefore = testsupport::readFile(postFile(walk));
+    const QByteArray strollBefore = testsupport::readFile(postFile(stroll));
+
+    const QString notFound = "card not found: " + card.id.toString(QUuid::WithoutBraces).toUpper();
+    EXPECT_EQ(model.applyCard(card), PostsModel::ApplyOutcome::refused(notFound));
+    EXPECT_EQ(model.promoteCard(card), notFound);
+    EXPECT_EQ(model.session()->text(), "# Stroll\n\nWe walked quite far.\n");
+    EXPECT_EQ(testsupport::readFile(postFile(stroll)), strollBefore);
+    EXPECT_EQ(testsupport::readFile(postFile(walk)), walkBefore);
+    EXPECT_EQ(statusOnDisk(walk, card.id), Card::Status::open);
+    EXPECT_FALSE(QFileInfo::exists(home + "/learnings"));
 }
 
 TEST_F(PostsModelTest, OpeningAPieceRemovesOldLeftoversOfInterruptedSaves)

@@ -15,10 +15,16 @@ APP+=(fonts-sil-charis fonts-jetbrains-mono)
 APP+=(libmd4c-html0-dev libmd4c-dev)
 # The prose editor's spell checking and its English dictionary.
 APP+=(libhunspell-dev hunspell-en-us)
+# The blog app token in the desktop's secret store (QtKeychain over the
+# Secret Service, which it reaches through libsecret).
+APP+=(qtkeychain-qt6-dev libsecret-1-0)
 # The reading view's web surface (QtWebEngine with QWebChannel).
 APP+=(qt6-webengine-dev)
 # The sanitizer runtimes (libasan8, LeakSanitizer within it) come with g++.
 TEST=(libgtest-dev libgmock-dev clang-format)
+# A real Secret Service for the keyring test, in a D-Bus session of its own
+# (dbus-daemon brings dbus-run-session).
+TEST+=(gnome-keyring dbus-daemon)
 # The mentor benchmark runs on the tests' in-memory engine, which uses gtest.
 BENCH=(libbenchmark-dev libgtest-dev)
 

@@ -1,12 +1,17 @@
 #include "loopbackhttpserver.h"
 
+#include <QFile>
 #include <QHostAddress>
 #include <QPointer>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslServer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
 
 #include <stdexcept>
+#include <sys/socket.h>
 
 namespace testsupport {
 
@@ -16,6 +21,9 @@ const char *reason(int status)
 {
     switch (status) {
     case 200: return "OK";
+    case 201: return "Created";
+    case 202: return "Accepted";
+    case 204: return "No Content";
     case 301: return "Moved Permanently";
     case 302: return "Found";
     case 307: return "Temporary Redirect";
@@ -37,7 +45,34 @@ QByteArray head(int status, const QList<QPair<QByteArray, QByteArray>> &headers)
     return text + "\r\n";
 }
 
+QByteArray readPem(const char *name)
+{
+    QFile file(QStringLiteral(PENNORA_TEST_TLS_DIR "/") + QLatin1String(name));
+    if (!file.open(QIODevice::ReadOnly))
+        throw std::runtime_error(std::string("loopback server: cannot read ") + name);
+    return file.readAll();
+}
+
+QTcpServer *makeServer(LoopbackHttpServer::Scheme scheme, QObject *parent)
+{
+    if (scheme == LoopbackHttpServer::Scheme::http)
+        return new QTcpServer(parent);
+    auto *server = new QSslServer(parent);
+    QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+    tls.setLocalCertificate(LoopbackHttpServer::testCertificate());
+    tls.setPrivateKey(QSslKey(readPem("loopback-test-only-key.pem"), QSsl::Ec));
+    tls.setPeerVerifyMode(QSslSocket::VerifyNone);
+    server->setSslConfiguration(tls);
+    return server;
+}
+
 } // namespace
+
+QByteArray LoopbackHttpServer::Received::path() const
+{
+    const qsizetype query = target.indexOf('?');
+    return query < 0 ? target : target.left(query);
+}
 
 std::optional<QByteArray> LoopbackHttpServer::Received::header(const QByteArray &name) const
 {
@@ -89,23 +124,42 @@ LoopbackHttpServer::Reply LoopbackHttpServer::closeAtOnce()
     return {};
 }
 
+LoopbackHttpServer::Reply LoopbackHttpServer::reset()
+{
+    Reply reply;
+    reply.resetAfter = true;
+    return reply;
+}
+
 LoopbackHttpServer::Reply LoopbackHttpServer::raw(const QByteArray &bytes)
 {
     return {{{0, bytes}}, false};
 }
 
-LoopbackHttpServer::LoopbackHttpServer(QObject *parent) : QObject(parent), m_server(new QTcpServer(this))
+LoopbackHttpServer::LoopbackHttpServer(QObject *parent) : LoopbackHttpServer(Scheme::http, parent) {}
+
+LoopbackHttpServer::LoopbackHttpServer(Scheme scheme, QObject *parent)
+    : QObject(parent), m_scheme(scheme), m_server(makeServer(scheme, this))
 {
     if (!m_server->listen(QHostAddress::LocalHost, 0))
         throw std::runtime_error("loopback server: cannot listen: " + m_server->errorString().toStdString());
-    connect(m_server, &QTcpServer::newConnection, this, &LoopbackHttpServer::accept);
+    // A TLS connection is pending only once its handshake is done.
+    connect(m_server, &QTcpServer::pendingConnectionAvailable, this, &LoopbackHttpServer::accept);
 }
 
 LoopbackHttpServer::~LoopbackHttpServer() = default;
 
+QSslCertificate LoopbackHttpServer::testCertificate()
+{
+    static const QSslCertificate certificate(readPem("loopback-test-only-cert.pem"), QSsl::Pem);
+    return certificate;
+}
+
 QString LoopbackHttpServer::baseURL() const
 {
-    return QStringLiteral("http://127.0.0.1:%1").arg(m_server->serverPort());
+    return QStringLiteral("%1://127.0.0.1:%2")
+        .arg(m_scheme == Scheme::https ? QLatin1String("https") : QLatin1String("http"))
+        .arg(m_server->serverPort());
 }
 
 void LoopbackHttpServer::enqueue(const Reply &reply)
@@ -120,6 +174,9 @@ void LoopbackHttpServer::accept()
         socket->setParent(this);
         connect(socket, &QTcpSocket::readyRead, this, [this, socket] { readFrom(socket); });
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+        // Over TLS the request may have come with the handshake.
+        if (socket->bytesAvailable() > 0)
+            readFrom(socket);
     }
 }
 
@@ -147,20 +204,29 @@ void LoopbackHttpServer::readFrom(QTcpSocket *socket)
         length = declared->toLongLong();
     if (pending.size() < headEnd + 4 + length)
         return;
-    socket->read(headEnd + 4);
+    request.raw = socket->read(headEnd + 4);
     request.body = socket->read(length);
+    request.raw += request.body;
     m_received.append(request);
     disconnect(socket, &QTcpSocket::readyRead, this, nullptr);
 
-    const Reply reply = m_replies.isEmpty() ? m_fallback : m_replies.takeFirst();
-    play(socket, reply, 0);
+    std::optional<Reply> picked = m_responder ? m_responder(request) : std::nullopt;
+    if (!picked)
+        picked = m_replies.isEmpty() ? m_fallback : m_replies.takeFirst();
+    play(socket, *picked, 0);
 }
 
 void LoopbackHttpServer::play(QTcpSocket *socket, const Reply &reply, int piece)
 {
     if (piece == reply.pieces.size()) {
-        if (!reply.stallAfter)
+        if (reply.resetAfter) {
+            // No lingering: the close sends RST instead of FIN.
+            const linger now{1, 0};
+            ::setsockopt(int(socket->socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+            socket->abort();
+        } else if (!reply.stallAfter) {
             socket->disconnectFromHost();
+        }
         return;
     }
     const Reply::Piece &next = reply.pieces[piece];

@@ -1,15 +1,19 @@
 #pragma once
 // A small HTTP/1.1 server on 127.0.0.1 (a free port) for tests of network
-// clients: it records every request and plays scripted replies in order,
-// whole answers, streams written piece by piece, stalls, connections closed
-// without a word and answers that are not HTTP. One request per connection;
-// nothing is ever sent beyond the loopback interface.
+// clients: it records every request and plays scripted replies in order (or
+// as a responder picks them), whole answers, streams written piece by piece,
+// stalls, connections closed without a word or reset, and answers that are not
+// HTTP. Plain HTTP, or HTTPS with a test-only certificate that a client trusts
+// only when told to. One request per connection; nothing is ever sent beyond
+// the loopback interface.
 
 #include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QPair>
+#include <QSslCertificate>
 #include <QString>
+#include <functional>
 #include <optional>
 
 class QTcpServer;
@@ -25,7 +29,12 @@ public:
         QByteArray target;
         QList<QPair<QByteArray, QByteArray>> headers;
         QByteArray body;
+        // Everything the client sent for this request, head and body, byte
+        // for byte.
+        QByteArray raw;
 
+        // The target's path, without the query.
+        QByteArray path() const;
         // A header's value, the name compared without case; none when absent.
         std::optional<QByteArray> header(const QByteArray &name) const;
     };
@@ -39,7 +48,13 @@ public:
         };
         QList<Piece> pieces;
         bool stallAfter = false;
+        // After the pieces the connection is reset (RST), not closed.
+        bool resetAfter = false;
     };
+
+    enum class Scheme { http, https };
+    // Picks the reply to a request; nothing leaves it to the queue.
+    using Responder = std::function<std::optional<Reply>(const Received &)>;
 
     // A whole answer with Content-Length and "Connection: close".
     static Reply answer(int status, const QByteArray &body, const QList<QPair<QByteArray, QByteArray>> &headers = {});
@@ -53,15 +68,24 @@ public:
     static Reply trickle(int gapMs);
     // Closes the connection without a byte.
     static Reply closeAtOnce();
+    // Resets the connection without a byte.
+    static Reply reset();
     // Bytes as they are, then close.
     static Reply raw(const QByteArray &bytes);
 
     explicit LoopbackHttpServer(QObject *parent = nullptr);
+    explicit LoopbackHttpServer(Scheme scheme, QObject *parent = nullptr);
     ~LoopbackHttpServer() override;
 
-    // "http://127.0.0.1:<port>"
+    // The certificate an https server presents: for 127.0.0.1, self-signed,
+    // for tests only.
+    static QSslCertificate testCertificate();
+
+    // "http://127.0.0.1:<port>" or "https://127.0.0.1:<port>"
     QString baseURL() const;
     void enqueue(const Reply &reply);
+    // Asked first for every request.
+    void setResponder(Responder responder) { m_responder = std::move(responder); }
     // The reply once the queue is empty; a 404 unless set. Clients may send a
     // request again after a connection closed without an answer.
     void setFallback(const Reply &reply) { m_fallback = reply; }
@@ -73,7 +97,9 @@ private:
     void readFrom(QTcpSocket *socket);
     void play(QTcpSocket *socket, const Reply &reply, int piece);
 
+    Scheme m_scheme;
     QTcpServer *m_server;
+    Responder m_responder;
     QList<Reply> m_replies;
     Reply m_fallback = answer(404, "no scripted reply");
     QList<Received> m_received;

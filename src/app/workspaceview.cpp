@@ -29,6 +29,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace app {
 
 using Visibility = EngineStatusSurface::Visibility;
@@ -638,8 +640,15 @@ void WorkspaceView::followLibrary()
     m_hadExternal = hasExternal;
     m_hadDraft = hasDraft;
     m_selectedPostID = posts.selectedPostID();
-    if (bringForward)
+    if (bringForward && !m_keepPane)
         select(Pane::posts);
+}
+
+void WorkspaceView::keepPaneInFront(const std::function<void()> &call)
+{
+    const bool outer = std::exchange(m_keepPane, true);
+    call();
+    m_keepPane = outer;
 }
 
 QString WorkspaceView::home() const

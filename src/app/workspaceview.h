@@ -103,6 +103,10 @@ public:
 
     Pane selection() const { return m_selection; }
     void select(Pane pane);
+    // Runs call with the shown pane held in front: a piece it opens does not
+    // bring the posts pane forward (the archive pane's actions open pieces
+    // behind it).
+    void keepPaneInFront(const std::function<void()> &call);
     bool statusCardExpanded() const { return m_statusCardExpanded; }
     void setStatusCardExpanded(bool expanded);
     EngineStatusSurface::Visibility engineVisibility() const;
@@ -193,6 +197,7 @@ private:
     int m_libraryTaskRuns = 0;
     bool m_hadExternal = false;
     bool m_hadDraft = false;
+    bool m_keepPane = false;
     std::optional<QString> m_selectedPostID;
 };
 

@@ -2,6 +2,7 @@
 
 #include "app/state/appgatestate.h"
 #include "app/workspaceview.h"
+#include "editor/outline/views/outlineeditorview.h"
 #include "editor/prose/views/posteditorview.h"
 #include "editor/prose/views/prosetextview.h"
 #include "panes/library/views/postslibrarycolumn.h"
@@ -59,20 +60,37 @@ private:
     QPointer<model::EditorSession> m_session;
 };
 
-// The prose editor for the pane's open text, the kept one when it shows that
-// text; outlines keep the pane's own place until the outline editor is
-// mounted.
+// The outline editor in the editor screen's text place. A piece the outline
+// can no longer show opens in prose from its held state.
+editor::outline::OutlineEditorView *buildOutline(const panes::PostsEditorRequest &request,
+                                                 model::EditorSession *session, const std::optional<QString> &draftText,
+                                                 std::function<void(const QString &text)> draftEdited)
+{
+    editor::outline::OutlineEditorView::Inputs inputs;
+    inputs.session = session;
+    inputs.draftText = draftText;
+    inputs.onDraftEdit = std::move(draftEdited);
+    model::PostsModel *posts = request.model;
+    if (posts && session && session->target().kind() == model::SessionTarget::Kind::post) {
+        const QString id = session->target().id();
+        inputs.openInProse = [posts, id] { posts->setProseOverridePostID(id); };
+    }
+    return new editor::outline::OutlineEditorView(std::move(inputs));
+}
+
+// The editor screen for the pane's open text (prose, or the outline editor
+// for an outline), the kept one when it shows that text.
 QWidget *buildEditor(AppGateState &gate, EditorShelf *shelf, const panes::PostsEditorRequest &request)
 {
-    if (request.content.outline)
-        return panes::PostsPaneView::editorPlaceholder(request);
     if (editor::PostEditorView *kept = shelf ? shelf->take(request) : nullptr) {
         // The new pane's publish sheet; the rest followed the app all along.
         kept->setPublish(request.publish);
         kept->setSpellChecking(gate.spellChecking());
         kept->setFocused(gate.isFocused());
-        kept->proseTextView()->setDropBridge(&gate.proseDrop());
-        kept->proseTextView()->focusText();
+        if (editor::ProseTextView *prose = kept->proseTextView()) {
+            prose->setDropBridge(&gate.proseDrop());
+            prose->focusText();
+        }
         return kept;
     }
     editor::PostEditorView::Inputs inputs;
@@ -84,6 +102,11 @@ QWidget *buildEditor(AppGateState &gate, EditorShelf *shelf, const panes::PostsE
     inputs.publish = request.publish;
     inputs.routeDrop = [&gate](const QList<QUrl> &urls) { return gate.acceptDroppedFiles(urls); };
     inputs.dropBridge = &gate.proseDrop();
+    if (request.content.outline)
+        inputs.outlineEditor = [request](model::EditorSession *session, const std::optional<QString> &draftText,
+                                         std::function<void(const QString &text)> draftEdited) {
+            return buildOutline(request, session, draftText, std::move(draftEdited));
+        };
     auto *view = new editor::PostEditorView(std::move(inputs));
     view->setSpellChecking(gate.spellChecking());
     view->setFocused(gate.isFocused());

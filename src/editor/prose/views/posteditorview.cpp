@@ -201,26 +201,14 @@ PostEditorView::PostEditorView(Inputs inputs, QWidget *parent)
     headerColumn->addWidget(app::hairline());
     column->addWidget(m_header);
 
-    // The prose view spans the screen, so its scroll bar sits at the edge;
-    // its layout keeps the text in a column no wider than the measure,
-    // centred.
-    m_prose = new ProseTextView(this);
-    m_prose->setRouteDrop(m_inputs.routeDrop);
-    m_prose->setDropBridge(m_inputs.dropBridge);
-    m_prose->setOnTextChange([this](const QString &text) {
-        if (m_inputs.onTextChange)
-            m_inputs.onTextChange(text);
-        updateNotice();
-    });
-    if (m_session) {
-        if (m_session->target().kind() == model::SessionTarget::Kind::post)
-            m_prose->setIngestFolder(m_session->folderPath());
-        m_prose->setSession(m_session);
+    if (m_inputs.outlineEditor) {
+        m_outline = m_inputs.outlineEditor(m_session, m_session ? std::nullopt : m_inputs.draftText,
+                                           [this](const QString &text) { draftDidEdit(text); });
+        m_outline->setParent(this);
+        column->addWidget(m_outline, 1);
     } else {
-        m_prose->setOnEdit([this](const QString &text) { draftDidEdit(text); });
-        m_prose->setDraft(m_draftMirror);
+        buildProse(column);
     }
-    column->addWidget(m_prose, 1);
 
     // The focus-mode notice over the top of the text.
     m_notice = new Notice;
@@ -254,6 +242,30 @@ PostEditorView::PostEditorView(Inputs inputs, QWidget *parent)
     setFocused(false);
 }
 
+void PostEditorView::buildProse(QVBoxLayout *column)
+{
+    // The prose view spans the screen, so its scroll bar sits at the edge;
+    // its layout keeps the text in a column no wider than the measure,
+    // centred.
+    m_prose = new ProseTextView(this);
+    m_prose->setRouteDrop(m_inputs.routeDrop);
+    m_prose->setDropBridge(m_inputs.dropBridge);
+    m_prose->setOnTextChange([this](const QString &text) {
+        if (m_inputs.onTextChange)
+            m_inputs.onTextChange(text);
+        updateNotice();
+    });
+    if (m_session) {
+        if (m_session->target().kind() == model::SessionTarget::Kind::post)
+            m_prose->setIngestFolder(m_session->folderPath());
+        m_prose->setSession(m_session);
+    } else {
+        m_prose->setOnEdit([this](const QString &text) { draftDidEdit(text); });
+        m_prose->setDraft(m_draftMirror);
+    }
+    column->addWidget(m_prose, 1);
+}
+
 PostEditorView::~PostEditorView()
 {
     qApp->removeEventFilter(this);
@@ -280,14 +292,16 @@ QString PostEditorView::conflictMessage(const model::EditorSession &session)
 
 void PostEditorView::setSpellChecking(bool on)
 {
-    m_prose->setSpellChecking(on);
+    if (m_prose)
+        m_prose->setSpellChecking(on);
 }
 
 void PostEditorView::setFocused(bool focused)
 {
     m_focused = focused;
     m_header->setVisible(!focused);
-    m_prose->setFocused(focused);
+    if (m_prose)
+        m_prose->setFocused(focused);
     updateNotice();
     update();
 }
@@ -372,7 +386,10 @@ void PostEditorView::showConflictAlert()
         updateSaveState();
         // Back to the text, in the editor's window.
         window()->activateWindow();
-        m_prose->textView()->setFocus();
+        if (m_prose)
+            m_prose->textView()->setFocus();
+        else
+            m_outline->setFocus();
     });
     alert->open();
 }

@@ -21,6 +21,7 @@
 #include <optional>
 
 class QPushButton;
+class QVBoxLayout;
 
 namespace editor {
 
@@ -93,6 +94,12 @@ public:
         ProseDropBridge *dropBridge = nullptr;
         // After every change of the text (the writing goal's word count).
         std::function<void(const QString &text)> onTextChange = {};
+        // For an outline: builds the outline editor in the prose view's
+        // place, over the session, or over the draft's text with the action
+        // that takes its edits.
+        std::function<QWidget *(model::EditorSession *session, const std::optional<QString> &draftText,
+                                std::function<void(const QString &text)> draftEdited)>
+            outlineEditor = {};
     };
 
     explicit PostEditorView(Inputs inputs, QWidget *parent = nullptr);
@@ -124,7 +131,10 @@ public:
     void showConflictAlert();
 
     model::EditorSession *session() const { return m_session; }
+    // Null when the screen shows an outline.
     ProseTextView *proseTextView() const { return m_prose; }
+    // The outline editor, or null for prose.
+    QWidget *outlineEditor() const { return m_outline; }
     QWidget *header() const { return m_header; }
     QLabel *locationLabelWidget() const { return m_location; }
     SaveStateDot *saveStateDot() const { return m_dot; }
@@ -142,6 +152,7 @@ protected:
     void showEvent(QShowEvent *event) override;
 
 private:
+    void buildProse(QVBoxLayout *column);
     void updateSaveState();
     void conflictChanged();
     void updateNotice();
@@ -165,6 +176,7 @@ private:
     SaveStateDot *m_dot = nullptr;
     QLabel *m_draftHint = nullptr;
     ProseTextView *m_prose = nullptr;
+    QWidget *m_outline = nullptr;
     QWidget *m_notice = nullptr;
     SaveStateDot *m_noticeDot = nullptr;
     QLabel *m_noticeHint = nullptr;

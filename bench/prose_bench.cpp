@@ -2,10 +2,12 @@
 // styled, the paragraph restyle of a keystroke in the middle (with the fence
 // state before it), a keystroke through the highlighter of a document, and the
 // inline passes on pathological lines; and the editor screen over a piece of
-// that text: opening it, and keys until painted.
+// that text: opening it, and keys until painted; and list folds: folding a
+// long item, and typing with folds present.
 #include "editor/prose/prosehighlighter.h"
 #include "editor/prose/proselist.h"
 #include "editor/prose/prosepresenter.h"
+#include "stallmeter.h"
 #include "synthetichome.h"
 
 #include "editor/prose/prosedocumentlayout.h"
@@ -18,6 +20,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -65,6 +68,47 @@ const QString &bigText()
     return text;
 }
 
+// The same prose whose lists nest: each list's first item is a parent of the
+// items after it.
+QString nestedListText(int words)
+{
+    QStringList lines = markdownText(words).split(u'\n');
+    bool inList = false;
+    for (QString &line : lines) {
+        const bool item = line.startsWith(u"- "_s);
+        if (item && inList)
+            line.prepend(u"  "_s);
+        inList = item;
+    }
+    return lines.join(u'\n');
+}
+
+const QString &nestedText()
+{
+    static const QString text = nestedListText(100000);
+    return text;
+}
+
+// The 100,000 words with, in the middle, an item of 2,000 nested lines.
+const QString &longItemText()
+{
+    static const QString text = [] {
+        QString out = bigText();
+        QString item = u"- The long list\n"_s;
+        for (int i = 0; i < 2000; ++i)
+            item += u"  - entry %1 of the long list\n"_s.arg(i);
+        out.insert(out.indexOf(u"\n\n"_s, out.size() / 2) + 2, item + u"\n"_s);
+        return out;
+    }();
+    return text;
+}
+
+double percentile95(QList<double> samples)
+{
+    std::sort(samples.begin(), samples.end());
+    return samples.isEmpty() ? 0 : samples[qsizetype(double(samples.size() - 1) * 0.95)];
+}
+
 void BM_StyleWholeText(benchmark::State &state)
 {
     const QString &text = bigText();
@@ -84,6 +128,16 @@ void BM_ScanListLines(benchmark::State &state)
         benchmark::DoNotOptimize(editor::ProseList::scanLines(text).size());
 }
 BENCHMARK(BM_ScanListLines)->Unit(benchmark::kMillisecond);
+
+// The fold hints of a 200,000-word text whose lists nest: what the chrome
+// recomputes after a change.
+void BM_ParentHints(benchmark::State &state)
+{
+    const QString text = nestedListText(int(state.range(0)));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(editor::ProseList::parentHints(text).size());
+}
+BENCHMARK(BM_ParentHints)->Arg(100000)->Arg(200000)->Unit(benchmark::kMillisecond);
 
 // A keystroke's restyle as the text views do it: the paragraph at the caret,
 // after the fence state before it.
@@ -174,10 +228,10 @@ BENCHMARK(BM_KeystrokeToPaint)->Arg(0)->Arg(1)->UseManualTime()->Iterations(300)
 
 // The editor screen on a piece of 100,000 words (about 1 MB) in a Home.
 struct EditorOnPiece {
-    EditorOnPiece()
+    explicit EditorOnPiece(const QString &body = bigText())
     {
         testsupport::writeFile(dir.path() + "/Home/projects/Essays/big/post.md",
-                               "---\ntype: post\n---\n" + bigText().toUtf8());
+                               "---\ntype: post\n---\n" + body.toUtf8());
     }
     std::unique_ptr<model::EditorSession> open() const
     {
@@ -187,10 +241,14 @@ struct EditorOnPiece {
     QTemporaryDir dir;
 };
 
-// From reading the piece to the first paint of the editor screen.
+// From reading the piece to the first paint of the editor screen. Arg: the
+// words of the piece, whose lists nest (so the fold chrome has chevrons to
+// lay out). The counter afterPaintStallMs is the longest the event loop went
+// unturned while the layout and the chrome finished after the first paint.
 void BM_OpenPieceToFirstPaint(benchmark::State &state)
 {
-    const EditorOnPiece home;
+    const EditorOnPiece home(nestedListText(int(state.range(0))));
+    double stall = 0;
     for (auto _ : state) {
         auto session = home.open();
         editor::PostEditorView view({.session = session.get()});
@@ -198,9 +256,22 @@ void BM_OpenPieceToFirstPaint(benchmark::State &state)
         view.show();
         view.repaint();
         benchmark::DoNotOptimize(view.proseTextView()->textView()->document()->blockCount());
+        state.PauseTiming();
+        bench::StallMeter meter;
+        meter.start();
+        const editor::ProseDocumentLayout *layout = view.proseTextView()->documentLayout();
+        QElapsedTimer waited;
+        waited.start();
+        while ((layout->estimatedBlocks() > 0 || waited.elapsed() < 50) && waited.elapsed() < 10000)
+            QCoreApplication::processEvents();
+        meter.stop();
+        stall = std::max(stall, meter.longestMs());
+        state.counters["chevrons"] = double(view.proseTextView()->textView()->chromeHints().size());
+        state.ResumeTiming();
     }
+    state.counters["afterPaintStallMs"] = stall;
 }
-BENCHMARK(BM_OpenPieceToFirstPaint)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OpenPieceToFirstPaint)->Arg(100000)->Arg(200000)->Unit(benchmark::kMillisecond);
 
 // A key in the middle of the piece until the screen has painted it, through
 // the session. Arg 0: a letter in a paragraph; 1: Return in a paragraph; 2:
@@ -253,5 +324,110 @@ void BM_EditorKeyToPaint(benchmark::State &state)
     state.counters["sessionChanged"] = session->text() != session->loadText();
 }
 BENCHMARK(BM_EditorKeyToPaint)->Arg(0)->Arg(1)->Arg(2)->UseManualTime()->Iterations(200)->Unit(benchmark::kMillisecond);
+
+// The editor screen on a piece, laid out to its end with the chrome in place.
+struct ShownEditor {
+    explicit ShownEditor(const QString &body) : home(body), session(home.open()), view({.session = session.get()})
+    {
+        view.resize(900, 800);
+        view.show();
+        const editor::ProseDocumentLayout *layout = view.proseTextView()->documentLayout();
+        while (layout->estimatedBlocks() > 0)
+            QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    }
+    editor::ProseListTextView &text() { return *view.proseTextView()->textView(); }
+    // A turn of the event loop (the chrome's layout is posted) and the paint.
+    void paint()
+    {
+        QCoreApplication::processEvents();
+        text().viewport()->repaint();
+    }
+    EditorOnPiece home;
+    std::unique_ptr<model::EditorSession> session;
+    editor::PostEditorView view;
+};
+
+// A click on the chevron of an item with 2,000 nested lines in a piece of
+// 100,000 words, folding and unfolding in turn, until painted. The counters
+// are the p95 of each in ms.
+void BM_FoldToPaint(benchmark::State &state)
+{
+    ShownEditor editor(longItemText());
+    editor::ProseListTextView &text = editor.text();
+    const qsizetype itemAt = longItemText().indexOf(u"- The long list"_s);
+    QTextCursor cursor(text.document());
+    cursor.setPosition(int(itemAt + 4));
+    text.setTextCursor(cursor);
+    text.ensureCursorVisible();
+    editor.paint();
+    const std::optional<QRectF> chevron = text.chevronRect(itemAt);
+    if (!chevron) {
+        state.SkipWithError("no chevron on screen");
+        return;
+    }
+    const QPointF at = chevron->topLeft() + QPointF(4, 7);
+    QList<double> folding;
+    QList<double> unfolding;
+    QElapsedTimer timer;
+    for (auto _ : state) {
+        const bool fold = text.folds().isEmpty();
+        timer.start();
+        QMouseEvent press(QEvent::MouseButtonPress, at, text.viewport()->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(text.viewport(), &press);
+        editor.paint();
+        const double seconds = double(timer.nsecsElapsed()) / 1e9;
+        (fold ? folding : unfolding).append(seconds * 1000);
+        state.SetIterationTime(seconds);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, text.viewport()->mapToGlobal(at), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
+        QCoreApplication::sendEvent(text.viewport(), &release);
+    }
+    state.counters["foldP95ms"] = percentile95(folding);
+    state.counters["unfoldP95ms"] = percentile95(unfolding);
+    state.counters["hiddenLines"] = text.parentHints().isEmpty() ? 0 : 2000;
+}
+BENCHMARK(BM_FoldToPaint)->UseManualTime()->Iterations(100)->Unit(benchmark::kMillisecond);
+
+// A letter typed in a paragraph in the middle of a 100,000-word piece whose
+// lists nest, until painted (the chrome's posted layout included). Arg 0: no
+// folds; 1: the first 50 parent items folded. The counter p95 is in ms.
+void BM_KeyToPaintWithFolds(benchmark::State &state)
+{
+    ShownEditor editor(nestedText());
+    editor::ProseListTextView &text = editor.text();
+    if (state.range(0) == 1) {
+        const QList<editor::ProseList::ParentHint> hints = text.parentHints();
+        for (qsizetype i = 0; i < 50 && i < hints.size(); ++i)
+            text.toggleFold(hints[i]);
+        QCoreApplication::processEvents();
+    }
+    QTextDocument *document = text.document();
+    QTextBlock block = document->findBlockByNumber(document->blockCount() / 2);
+    while (block.isValid() && !(block.isVisible() && block.length() > 80 && block.text().at(0).isLetter()))
+        block = block.next();
+    QTextCursor cursor(block);
+    cursor.movePosition(QTextCursor::NextWord);
+    text.setTextCursor(cursor);
+    text.ensureCursorVisible();
+    editor.paint();
+
+    QList<double> samples;
+    QElapsedTimer timer;
+    for (auto _ : state) {
+        timer.start();
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, u"a"_s);
+        QCoreApplication::sendEvent(&text, &press);
+        editor.paint();
+        const double seconds = double(timer.nsecsElapsed()) / 1e9;
+        samples.append(seconds * 1000);
+        state.SetIterationTime(seconds);
+    }
+    state.counters["p95ms"] = percentile95(samples);
+    state.counters["folds"] = double(text.folds().size());
+    state.counters["rescans"] = double(text.foldRescans());
+}
+BENCHMARK(BM_KeyToPaintWithFolds)->Arg(0)->Arg(1)->UseManualTime()->Iterations(300)->Unit(benchmark::kMillisecond);
 
 } // namespace

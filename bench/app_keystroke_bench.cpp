@@ -69,7 +69,8 @@ struct TypingWorkspace {
         spinUntil([&] { return !gate.posts().posts().isEmpty(); });
         gate.posts().selectPiece(piece.id);
         spinUntil([&] { return textView() != nullptr; });
-        QCoro::waitFor(gate.gateModel().check({dir.filePath("missing/hermes")}, false, dir.filePath("state"), 5));
+        QCoro::waitFor(gate.gateModel().check({dir.filePath("missing/hermes")}, false, dir.filePath("state"),
+                                              std::chrono::seconds(5)));
         // The caret at the end of a paragraph in the lower half of the text,
         // where the card lies over the editor.
         text = textView();

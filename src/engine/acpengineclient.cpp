@@ -15,7 +15,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <cmath>
 #include <coroutine>
 #include <csignal>
 #include <cstring>
@@ -41,19 +40,14 @@ const QString kParams = QStringLiteral("params");
 const QString kResult = QStringLiteral("result");
 const QString kError = QStringLiteral("error");
 
-QString truncatedSeconds(double seconds)
+QString truncatedSeconds(std::chrono::milliseconds timeout)
 {
-    if (!std::isfinite(seconds))
-        return QStringLiteral("0");
-    return QString::number(qint64(std::clamp(std::trunc(seconds), -9.2e18, 9.2e18)));
+    return QString::number(qint64(std::chrono::duration_cast<std::chrono::seconds>(timeout).count()));
 }
 
-int timerMilliseconds(double seconds)
+int timerMilliseconds(std::chrono::milliseconds timeout)
 {
-    const double ms = seconds * 1000.0;
-    if (!(ms > 0))
-        return 0;
-    return ms >= double(INT_MAX) ? INT_MAX : int(ms);
+    return int(std::clamp<std::chrono::milliseconds::rep>(timeout.count(), 0, INT_MAX));
 }
 
 // Runs fn later from this thread's event loop; at once when there is none.
@@ -153,7 +147,7 @@ void ACPEngineClient::start()
 }
 
 QCoro::Task<std::optional<JSONValue>> ACPEngineClient::request(QString method, std::optional<JSONValue> params,
-                                                               double timeoutSeconds)
+                                                               std::chrono::milliseconds timeout)
 {
     const qint64 id = ++m_currentID;
     const JSONValue body = params.value_or(JSONValue(JSONValue::Object()));
@@ -169,8 +163,7 @@ QCoro::Task<std::optional<JSONValue>> ACPEngineClient::request(QString method, s
     m_pending.emplace(id, pending);
     send(json);
     // Not cancelled by the answer: it then finds nothing to expire.
-    QTimer::singleShot(timerMilliseconds(timeoutSeconds), this,
-                       [this, id, method, timeoutSeconds] { expire(id, method, timeoutSeconds); });
+    QTimer::singleShot(timerMilliseconds(timeout), this, [this, id, method, timeout] { expire(id, method, timeout); });
 
     co_await Awaiter{pending.get()};
     if (pending->error)
@@ -345,15 +338,14 @@ void ACPEngineClient::reportCrash(const QString &message)
     });
 }
 
-void ACPEngineClient::expire(qint64 id, const QString &method, double timeoutSeconds)
+void ACPEngineClient::expire(qint64 id, const QString &method, std::chrono::milliseconds timeout)
 {
     const auto it = m_pending.find(id);
     if (it == m_pending.end())
         return;
     const std::shared_ptr<Pending> pending = it->second;
     m_pending.erase(it);
-    pending->error =
-        method + QStringLiteral(" timed out after ") + truncatedSeconds(timeoutSeconds) + QStringLiteral(" s");
+    pending->error = method + QStringLiteral(" timed out after ") + truncatedSeconds(timeout) + QStringLiteral(" s");
     resolve(pending);
 }
 

@@ -62,7 +62,7 @@ public:
     // Sends {"jsonrpc","id","method","params"} and waits for the answer or
     // the time-out. Throws TransportError.
     QCoro::Task<std::optional<JSONValue>> request(QString method, std::optional<JSONValue> params,
-                                                  double timeoutSeconds) override;
+                                                  std::chrono::milliseconds timeout) override;
     // Fire and forget; sent also after close (and then dropped).
     void notify(const QString &method, const std::optional<JSONValue> &params) override;
     // Fails every waiting request with "engine closed", sends SIGTERM, waits
@@ -90,7 +90,7 @@ private:
     // Fails and resumes every waiting request with message.
     void failPending(const QString &message);
     void reportCrash(const QString &message);
-    void expire(qint64 id, const QString &method, double timeoutSeconds);
+    void expire(qint64 id, const QString &method, std::chrono::milliseconds timeout);
     void readStdout();
     void stdoutEnded();
     void stopStdoutReader();

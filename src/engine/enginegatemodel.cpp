@@ -1,7 +1,7 @@
 #include "engine/enginegatemodel.h"
 
-#include "foundation/threadpools.h"
 #include "foundation/notify.h"
+#include "foundation/threadpools.h"
 
 #include <QCoro/QCoroFuture>
 #include <QPointer>
@@ -38,7 +38,7 @@ void EngineGateModel::setCurrentBinaryPath(const std::optional<QString> &path)
 }
 
 QCoro::Task<void> EngineGateModel::check(QStringList candidates, bool useLoginShell, std::optional<QString> stateFolder,
-                                         double checkTimeout)
+                                         std::chrono::milliseconds checkTimeout)
 {
     if (m_running)
         co_return;

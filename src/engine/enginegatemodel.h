@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -81,7 +82,7 @@ public:
     // runs returns at once and leaves that check alone. Call on the main
     // thread.
     QCoro::Task<void> check(QStringList candidates, bool useLoginShell, std::optional<QString> stateFolder,
-                            double checkTimeout);
+                            std::chrono::milliseconds checkTimeout);
 
 signals:
     void phaseChanged();

@@ -20,6 +20,7 @@
 #include <QPointer>
 #include <QString>
 
+#include <chrono>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -69,7 +70,7 @@ public:
         using Error::Error;
     };
 
-    static constexpr double defaultHandshakeTimeout = 15; // seconds
+    static constexpr std::chrono::milliseconds defaultHandshakeTimeout = std::chrono::seconds(15);
     static const QString chatProfile;
 
     explicit EngineHost(QObject *parent = nullptr);
@@ -90,8 +91,8 @@ public:
     CrashCallback onCrash;
     // One standard-error line of the chat engine, on the main thread.
     StderrLineCallback onStderrLine;
-    // The time-out of every "initialize", in seconds.
-    double handshakeTimeout = defaultHandshakeTimeout;
+    // The time-out of every "initialize".
+    std::chrono::milliseconds handshakeTimeout = defaultHandshakeTimeout;
 
     // The running chat connection: set only after a successful handshake.
     const std::shared_ptr<EngineTransport> &chat() const { return m_chat; }

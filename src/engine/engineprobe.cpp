@@ -19,15 +19,15 @@ namespace {
 
 // The login shell and the version query get a fixed time-out; the checks get
 // the caller's.
-constexpr double kLoginShellTimeout = 10;
-constexpr double kVersionTimeout = 10;
+constexpr std::chrono::milliseconds kLoginShellTimeout = std::chrono::seconds(10);
+constexpr std::chrono::milliseconds kVersionTimeout = std::chrono::seconds(10);
 
-RunResult runEngine(const QString &path, const QString &option, double timeout)
+RunResult runEngine(const QString &path, const QString &option, std::chrono::milliseconds timeout)
 {
     return run({path, u"acp"_s, option}, std::nullopt, timeout);
 }
 
-bool answersCheck(const QString &path, double checkTimeout)
+bool answersCheck(const QString &path, std::chrono::milliseconds checkTimeout)
 {
     return runEngine(path, u"--check"_s, checkTimeout).status == 0;
 }
@@ -55,7 +55,7 @@ EngineCheckResult passFor(const QString &path)
         version.status == 0 ? foundation::text::trimSpacesAndNewlines(version.standardOutput) : u"unknown"_s, path}};
 }
 
-EngineCheckResult discover(const QStringList &candidates, bool useLoginShell, double checkTimeout,
+EngineCheckResult discover(const QStringList &candidates, bool useLoginShell, std::chrono::milliseconds checkTimeout,
                            const std::optional<QString> &loginShell)
 {
     EngineCheckResult::Fail firstFailure;
@@ -102,7 +102,7 @@ QString userLoginShell()
 }
 
 EngineCheckResult probe(const QStringList &candidates, bool useLoginShell, const std::optional<QString> &stateFolder,
-                        double checkTimeout, const std::optional<QString> &loginShell)
+                        std::chrono::milliseconds checkTimeout, const std::optional<QString> &loginShell)
 {
     const EngineCheckResult result = discover(candidates, useLoginShell, checkTimeout, loginShell);
     writeStateRecord(result, stateFolder);

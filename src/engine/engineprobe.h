@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <optional>
 #include <variant>
 
@@ -76,7 +77,8 @@ QString userLoginShell();
 // when none) before it is returned. loginShell replaces userLoginShell()
 // (tests). Blocks; run it off the main thread.
 EngineCheckResult probe(const QStringList &candidates, bool useLoginShell, const std::optional<QString> &stateFolder,
-                        double checkTimeout, const std::optional<QString> &loginShell = std::nullopt);
+                        std::chrono::milliseconds checkTimeout,
+                        const std::optional<QString> &loginShell = std::nullopt);
 
 // Writes state.json for result into folder (the application data folder when
 // none), creating the folder first. Every failure is ignored: the old record

@@ -9,6 +9,7 @@
 
 #include <QCoro/QCoroTask>
 #include <QString>
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -45,7 +46,7 @@ public:
     // Resolves with the answer's "result" (none when it had none); throws
     // ACPEngineClient::TransportError.
     virtual QCoro::Task<std::optional<JSONValue>> request(QString method, std::optional<JSONValue> params,
-                                                          double timeoutSeconds) = 0;
+                                                          std::chrono::milliseconds timeout) = 0;
     virtual void notify(const QString &method, const std::optional<JSONValue> &params) = 0;
     virtual void close() = 0;
 

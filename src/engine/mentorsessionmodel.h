@@ -31,6 +31,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -57,10 +58,10 @@ public:
     static const QString passKey; // "pass": the transcript of a Pass or Blind Read
     static const QString brainstormKickoff;
     static constexpr int stderrTailLines = 20;
-    static constexpr double sessionNewTimeout = 15;
-    static constexpr double sessionLoadTimeout = 1800;
-    static constexpr double sessionForkTimeout = 15;
-    static constexpr double promptTimeout = 1800;
+    static constexpr std::chrono::milliseconds sessionNewTimeout = std::chrono::seconds(15);
+    static constexpr std::chrono::milliseconds sessionLoadTimeout = std::chrono::minutes(30);
+    static constexpr std::chrono::milliseconds sessionForkTimeout = std::chrono::seconds(15);
+    static constexpr std::chrono::milliseconds promptTimeout = std::chrono::minutes(30);
 
     // rosterDirectory none: the application data folder, or a fresh temporary
     // folder in a test run.

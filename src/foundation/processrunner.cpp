@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cmath>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
@@ -28,7 +27,7 @@ using Clock = std::chrono::steady_clock;
 // How often a running child is looked at while its pipes are quiet.
 constexpr auto kLookInterval = std::chrono::milliseconds(10);
 // Longer time-outs are as good as none; the cap keeps the clock arithmetic whole.
-constexpr double kLongestTimeout = 1e9;
+constexpr std::chrono::milliseconds kLongestTimeout = std::chrono::seconds(1'000'000'000);
 constexpr size_t kChunk = 65536;
 
 class UniqueFd {
@@ -232,16 +231,15 @@ struct Feed {
     }
 };
 
-QString timedOutMessage(double timeoutSeconds)
+QString timedOutMessage(std::chrono::milliseconds timeout)
 {
-    const double whole = std::isfinite(timeoutSeconds) ? std::clamp(std::trunc(timeoutSeconds), 0.0, 9.2e18) : 0.0;
-    return QStringLiteral("timed out after %1 s").arg(qint64(whole));
+    const auto whole = std::chrono::duration_cast<std::chrono::seconds>(timeout).count();
+    return QStringLiteral("timed out after %1 s").arg(qint64(std::max<decltype(whole)>(whole, 0)));
 }
 
-Clock::time_point deadlineAfter(Clock::time_point start, double timeoutSeconds)
+Clock::time_point deadlineAfter(Clock::time_point start, std::chrono::milliseconds timeout)
 {
-    const double seconds = timeoutSeconds > 0 ? std::min(timeoutSeconds, kLongestTimeout) : 0.0;
-    return start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    return start + std::clamp(timeout, std::chrono::milliseconds(0), kLongestTimeout);
 }
 
 class Child {
@@ -277,7 +275,7 @@ public:
     void stop()
     {
         send(SIGTERM);
-        serve(deadlineAfter(Clock::now(), kKillGraceSeconds), false);
+        serve(deadlineAfter(Clock::now(), kKillGrace), false);
         send(SIGKILL);
     }
 
@@ -324,7 +322,7 @@ private:
 
 } // namespace
 
-RunResult run(const QStringList &arguments, const std::optional<QString> &input, double timeoutSeconds)
+RunResult run(const QStringList &arguments, const std::optional<QString> &input, std::chrono::milliseconds timeout)
 {
     if (arguments.isEmpty())
         return {};
@@ -386,11 +384,11 @@ RunResult run(const QStringList &arguments, const std::optional<QString> &input,
     }
 
     Child child(pid, out, err, in);
-    child.serve(deadlineAfter(start, timeoutSeconds), true);
+    child.serve(deadlineAfter(start, timeout), true);
     if (!child.ended()) {
         child.stop();
         child.reap();
-        return {-1, QString(), timedOutMessage(timeoutSeconds)};
+        return {-1, QString(), timedOutMessage(timeout)};
     }
     // Ended in time, but something it started still holds its output.
     if (child.outputOpen())

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <optional>
 
 namespace foundation::process {
@@ -19,7 +20,7 @@ struct RunResult {
 };
 
 // How long a child (and its process group) has between SIGTERM and SIGKILL.
-inline constexpr double kKillGraceSeconds = 0.5;
+inline constexpr std::chrono::milliseconds kKillGrace{500};
 
 // Runs arguments[0] (a file path, never looked up on PATH) with the rest as
 // its arguments, in its own process group, with the environment and working
@@ -27,7 +28,7 @@ inline constexpr double kKillGraceSeconds = 0.5;
 // (UTF-8) while its output is read; without it, standard input is the null
 // device. Both outputs are drained while the child runs.
 //
-// The deadline, timeoutSeconds after the start, covers the reads too: a child
+// The deadline, timeout after the start, covers the reads too: a child
 // still running then gets SIGTERM to its group, SIGKILL 0.5 s later, and the
 // result is status -1 with the standard error "timed out after N s" (N whole
 // seconds, truncated). Output still held open by what the child left behind
@@ -37,6 +38,6 @@ inline constexpr double kKillGraceSeconds = 0.5;
 // A first argument that is not an executable file, or a failed start, gives
 // status -1 with empty texts. Blocks; never call it on the main thread.
 // Never throws.
-RunResult run(const QStringList &arguments, const std::optional<QString> &input, double timeoutSeconds);
+RunResult run(const QStringList &arguments, const std::optional<QString> &input, std::chrono::milliseconds timeout);
 
 } // namespace foundation::process

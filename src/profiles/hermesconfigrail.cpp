@@ -16,7 +16,8 @@ bool isProviderSet(const Write &write)
     return write.kind == Write::Kind::set && write.key == kProviderKey;
 }
 
-void applyOne(const Write &write, const QString &profile, const QString &hermesBinary, double timeoutSeconds)
+void applyOne(const Write &write, const QString &profile, const QString &hermesBinary,
+              std::chrono::milliseconds timeout)
 {
     QStringList arguments{hermesBinary, QStringLiteral("-p"), profile, QStringLiteral("config")};
     if (write.kind == Write::Kind::set) {
@@ -27,7 +28,7 @@ void applyOne(const Write &write, const QString &profile, const QString &hermesB
         arguments << verb << write.key << write.value;
         if (write.force)
             arguments << QStringLiteral("--force");
-        const auto result = foundation::process::run(arguments, std::nullopt, timeoutSeconds);
+        const auto result = foundation::process::run(arguments, std::nullopt, timeout);
         // A confirmation with a failing status does not count: the engine may
         // have stopped after printing it.
         if (result.status != 0 || !result.standardOutput.contains(QStringLiteral("✓ Set ") + write.key))
@@ -36,7 +37,7 @@ void applyOne(const Write &write, const QString &profile, const QString &hermesB
     }
     const QString verb = QStringLiteral("unset");
     arguments << verb << write.key;
-    const auto result = foundation::process::run(arguments, std::nullopt, timeoutSeconds);
+    const auto result = foundation::process::run(arguments, std::nullopt, timeout);
     // A key that was not set is as good as removed, whatever the status.
     if (result.standardOutput.contains(QStringLiteral("✓ Unset ") + write.key)
         || (result.standardOutput + result.standardError).contains(QStringLiteral("Config key not set: ") + write.key))
@@ -51,14 +52,15 @@ Failure::Failure(const QString &verb, const QString &key, const QString &profile
       m_profile(profile), m_excerpt(excerpt)
 {}
 
-void apply(const QList<Write> &writes, const QString &profile, const QString &hermesBinary, double timeoutSeconds)
+void apply(const QList<Write> &writes, const QString &profile, const QString &hermesBinary,
+           std::chrono::milliseconds timeout)
 {
     // A model name means something only for its provider: the provider
     // goes first, so the engine never holds the new model under the old one.
     QList<Write> ordered = writes;
     std::stable_partition(ordered.begin(), ordered.end(), isProviderSet);
     for (const Write &write : std::as_const(ordered))
-        applyOne(write, profile, hermesBinary, timeoutSeconds);
+        applyOne(write, profile, hermesBinary, timeout);
 }
 
 QString excerpt(const QString &standardOutput, const QString &standardError)

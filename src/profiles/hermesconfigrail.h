@@ -9,6 +9,7 @@
 
 #include <QList>
 #include <QString>
+#include <chrono>
 
 namespace profiles::HermesConfigRail {
 
@@ -59,10 +60,11 @@ inline constexpr const char *kLeadingHyphenReason = "value starts with '-' — n
 inline constexpr qsizetype kExcerptLength = 500;
 
 // Runs writes on profile with the engine at hermesBinary, each command limited
-// to timeoutSeconds: every set of "model.provider" first (in their order),
+// to timeout: every set of "model.provider" first (in their order),
 // then the rest in their order. Throws Failure at the first write that did not
 // take; the writes before it stay, the ones after it are not run.
-void apply(const QList<Write> &writes, const QString &profile, const QString &hermesBinary, double timeoutSeconds);
+void apply(const QList<Write> &writes, const QString &profile, const QString &hermesBinary,
+           std::chrono::milliseconds timeout);
 
 // What a failure quotes of a command's output: the standard output when it is
 // not empty (blanks count), else the standard error; trimmed of white space

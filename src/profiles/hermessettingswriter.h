@@ -13,6 +13,7 @@
 
 #include <QList>
 #include <QString>
+#include <chrono>
 #include <optional>
 
 class QMutex;
@@ -38,7 +39,7 @@ public:
     QString profileRoot;
 
     // The limit of each engine command.
-    static constexpr double kCommandTimeout = 30;
+    static constexpr std::chrono::milliseconds kCommandTimeout = std::chrono::seconds(30);
     static constexpr const char *kNoEngineMessage = "hermes binary not found — pass the engine gate first";
     // The model of a profile whose "model.default" is unset.
     static constexpr const char *kUnsetModel = "claude-sonnet-5-5";

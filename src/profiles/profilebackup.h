@@ -9,6 +9,7 @@
 #include <QList>
 #include <QLoggingCategory>
 #include <QString>
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -50,7 +51,7 @@ inline constexpr int kKeptSnapshots = 7;
 inline constexpr qint64 kFreshSeconds = 86400;
 // A temporary snapshot this much older than the run is an interrupted one.
 inline constexpr qint64 kAbandonedSeconds = 3600;
-inline constexpr double kProcessListTimeout = 5;
+inline constexpr std::chrono::milliseconds kProcessListTimeout = std::chrono::seconds(5);
 // The command line of every process of this user (by real user id: another
 // user's engine works on their own profiles), kept when it names one of the
 // profiles (the Pass profiles' names begin like the chat profile's).

@@ -62,7 +62,7 @@ QString errnoText()
     return fs::errorText(errno);
 }
 
-RunResult runEngine(const QString &hermesBinary, const QStringList &args, double timeout,
+RunResult runEngine(const QString &hermesBinary, const QStringList &args, std::chrono::milliseconds timeout,
                     const std::optional<QString> &input = std::nullopt)
 {
     return foundation::process::run(QStringList{hermesBinary} + args, input, timeout);
@@ -347,7 +347,8 @@ Outcome provisionSurface(ProfileSurface surface, const SurfaceEnv &env)
     return linked;
 }
 
-std::optional<Outcome> setModelDefaults(const QString &profile, const QString &hermesBinary, double timeout)
+std::optional<Outcome> setModelDefaults(const QString &profile, const QString &hermesBinary,
+                                        std::chrono::milliseconds timeout)
 {
     using Write = HermesConfigRail::Write;
     try {
@@ -444,7 +445,7 @@ Outcome linkSkills(ProfileSurface surface, const QString &profileFolder, const Q
 }
 
 std::optional<Outcome> registerTools(const QString &profile, const QString &hermesBinary, const QString &serverBinary,
-                                     double timeout)
+                                     std::chrono::milliseconds timeout)
 {
     const QString name = QString::fromUtf8(kToolServerName);
     const RunResult listed = runEngine(

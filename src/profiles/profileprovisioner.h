@@ -11,6 +11,7 @@
 #include <QLoggingCategory>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <optional>
 
 Q_DECLARE_LOGGING_CATEGORY(provisioningLog)
@@ -79,10 +80,10 @@ struct SurfaceEnv {
     QString masterRoot;
     QStringList manifest;
     std::optional<QString> serverBinaryPath;
-    double timeout = 60;
+    std::chrono::milliseconds timeout = std::chrono::seconds(60);
 };
 
-inline constexpr double kCommandTimeout = 60;
+inline constexpr std::chrono::milliseconds kCommandTimeout = std::chrono::seconds(60);
 inline constexpr const char *kToolServerName = "pennora-tools";
 inline constexpr const char *kMarkerName = ".pennora-provisioned";
 inline constexpr const char *kManifestName = "seed-manifest.txt";
@@ -114,11 +115,12 @@ std::optional<QString> skillVersion(const QString &skillFolder);
 Outcome installMasterSkills(const QStringList &manifest, const QString &payloadRoot, const QString &masterRoot);
 Outcome provisionSurface(ProfileSurface surface, const SurfaceEnv &env);
 // None on success.
-std::optional<Outcome> setModelDefaults(const QString &profile, const QString &hermesBinary, double timeout);
+std::optional<Outcome> setModelDefaults(const QString &profile, const QString &hermesBinary,
+                                        std::chrono::milliseconds timeout);
 Outcome linkSkills(ProfileSurface surface, const QString &profileFolder, const QString &masterRoot,
                    const QStringList &manifest);
 std::optional<Outcome> registerTools(const QString &profile, const QString &hermesBinary, const QString &serverBinary,
-                                     double timeout);
+                                     std::chrono::milliseconds timeout);
 
 // Removes the leftovers of our own interrupted copies in folder: names "." +
 // skill + "-" + UUID, or with "-old-" before the UUID when movedAside. Any

@@ -120,8 +120,7 @@ QCoro::Task<Response> sendOverNetwork(Request request)
 
     const auto state = std::make_shared<ReadState>();
     QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, state] { drain(reply, *state); });
-    const auto deadlineMs = std::chrono::milliseconds(qint64(request.timeout * 1000));
-    QTimer::singleShot(deadlineMs, reply, [reply, state] {
+    QTimer::singleShot(request.timeout, reply, [reply, state] {
         state->timedOut = true;
         reply->abort();
     });
@@ -131,7 +130,8 @@ QCoro::Task<Response> sendOverNetwork(Request request)
     reply->deleteLater();
 
     if (state->timedOut)
-        throw TransportError(QStringLiteral("timed out after %1 s").arg(QString::number(request.timeout)));
+        throw TransportError(
+            QStringLiteral("timed out after %1 s").arg(QString::number(double(request.timeout.count()) / 1000)));
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     if (!status.isValid() || (!state->capped && !isHTTPAnswer(reply->error())))
         throw TransportError(reply->errorString());

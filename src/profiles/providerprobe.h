@@ -15,6 +15,7 @@
 #include <QPair>
 #include <QString>
 #include <QUrl>
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -53,8 +54,8 @@ struct Request {
     QByteArray method;
     QList<QPair<QByteArray, QByteArray>> headers;
     std::optional<QByteArray> body;
-    // Seconds; the whole request must be answered within it.
-    double timeout = 0;
+    // The whole request must be answered within it.
+    std::chrono::milliseconds timeout{0};
 
     // The value of a header (exact name), none when absent.
     std::optional<QByteArray> header(const QByteArray &name) const;
@@ -76,8 +77,8 @@ public:
 // Sends one request and answers the whole body; throws TransportError.
 using Transport = std::function<QCoro::Task<Response>(Request)>;
 
-inline constexpr double kModelsTimeout = 20;
-inline constexpr double kChatTimeout = 30;
+inline constexpr std::chrono::milliseconds kModelsTimeout = std::chrono::seconds(20);
+inline constexpr std::chrono::milliseconds kChatTimeout = std::chrono::seconds(30);
 // What the default transport reads of a reply at most; the rest is dropped
 // and what was read is judged.
 inline constexpr qint64 kBodyCap = 8 * 1024 * 1024;

@@ -41,7 +41,7 @@ struct SettingsModel::WriteTask {
 
 SettingsModel::SettingsModel(ModelRegistry registry, std::shared_ptr<SettingsWriting> writer,
                              std::optional<Surfaces> surfaces, ProviderProbe::Transport probeTransport,
-                             double writeDebounce, QString portalAuthPath, QObject *parent)
+                             std::chrono::milliseconds writeDebounce, QString portalAuthPath, QObject *parent)
     : QObject(parent), m_registry(std::move(registry)), m_writer(std::move(writer)),
       m_probeTransport(std::move(probeTransport)), m_writeDebounce(writeDebounce),
       m_portalAuthPath(std::move(portalAuthPath))
@@ -235,7 +235,7 @@ std::shared_ptr<SettingsModel::WriteTask> SettingsModel::startWrite(const std::s
     if (previous)
         previous->cancel();
     auto task = std::make_shared<WriteTask>();
-    const auto debounce = std::chrono::milliseconds(qint64(std::max(0.0, m_writeDebounce) * 1000));
+    const auto debounce = std::max(m_writeDebounce, std::chrono::milliseconds(0));
     // Even without a debounce the write starts from the event loop, never
     // inside the edit.
     QTimer::singleShot(debounce, QCoreApplication::instance(), [task] { task->wake.set(); });

@@ -22,6 +22,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -51,7 +52,7 @@ public:
     using TestStates = QHash<ModelProvider, TestState>;
 
     // The debounce the settings pane builds its model with.
-    static constexpr double kWriteDebounce = 0.35;
+    static constexpr std::chrono::milliseconds kWriteDebounce{350};
     static constexpr const char *kCustomNousEndpointMessage =
         "custom endpoint — paste an API key to test it (the Portal session key stays on the official endpoint)";
     static constexpr const char *kNoPortalLoginMessage =
@@ -59,8 +60,8 @@ public:
 
     // surfaces: the starting settings; none gives every surface the default.
     SettingsModel(ModelRegistry registry, std::shared_ptr<SettingsWriting> writer, std::optional<Surfaces> surfaces,
-                  ProviderProbe::Transport probeTransport, double writeDebounce, QString portalAuthPath,
-                  QObject *parent = nullptr);
+                  ProviderProbe::Transport probeTransport, std::chrono::milliseconds writeDebounce,
+                  QString portalAuthPath, QObject *parent = nullptr);
     ~SettingsModel() override;
 
     // ~/.hermes/auth.json of the user's home, computed once.
@@ -151,7 +152,7 @@ private:
     const ModelRegistry m_registry;
     const std::shared_ptr<SettingsWriting> m_writer;
     const ProviderProbe::Transport m_probeTransport;
-    const double m_writeDebounce;
+    const std::chrono::milliseconds m_writeDebounce;
     const QString m_portalAuthPath;
     Surfaces m_surfaces;
     Keys m_keys;

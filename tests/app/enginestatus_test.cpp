@@ -84,7 +84,7 @@ protected:
     }
     void check(const QString &binary)
     {
-        QCoro::waitFor(gate.gateModel().check({binary}, false, dir.filePath("state"), 5));
+        QCoro::waitFor(gate.gateModel().check({binary}, false, dir.filePath("state"), std::chrono::seconds(5)));
     }
     void provision(const QString &binary, const QString &payload)
     {
@@ -191,7 +191,7 @@ TEST_F(EngineStatus, PillPulsesWhileCheckingThenTheFailedCardOpensByItselfAndSta
     testsupport::saveScreenshot(view, "workspace", QSize(1100, 720));
 
     const QString slow = engine("slow/hermes", checkAnswer(1, "hermes: no config found\nrun hermes setup", 800));
-    QCoro::Task<void> checking = gate.gateModel().check({slow}, false, dir.filePath("state"), 5);
+    QCoro::Task<void> checking = gate.gateModel().check({slow}, false, dir.filePath("state"), std::chrono::seconds(5));
     ASSERT_EQ(gate.gateModel().phase(), GatePhase::checking());
     EXPECT_TRUE(view.pill()->isVisible());
     EXPECT_EQ(view.pill()->visibility(), Visibility::pulsing);
@@ -234,7 +234,7 @@ TEST_F(EngineStatus, PillPulsesWhileCheckingThenTheFailedCardOpensByItselfAndSta
     // A check that fails again passes through pulsing, so the card leaves
     // and comes back by itself even after a collapse.
     card()->findChild<QToolButton *>("collapse")->click();
-    QCoro::Task<void> again = gate.gateModel().check({slow}, false, dir.filePath("state"), 5);
+    QCoro::Task<void> again = gate.gateModel().check({slow}, false, dir.filePath("state"), std::chrono::seconds(5));
     EXPECT_EQ(card(), nullptr);
     EXPECT_EQ(view.pill()->visibility(), Visibility::pulsing);
     QCoro::waitFor(std::move(again));
@@ -311,14 +311,14 @@ TEST_F(EngineStatus, ReCheckIsDisabledWhileCheckingAndRunsTheStartUpCheck)
         gate, [] {}, app::WorkspaceLayout::installCommand());
     alone.copyText = [](const QString &) {};
     const QString slow = engine("slow/hermes", checkAnswer(1, "", 600));
-    QCoro::Task<void> checking = gate.gateModel().check({slow}, false, dir.filePath("state"), 5);
+    QCoro::Task<void> checking = gate.gateModel().check({slow}, false, dir.filePath("state"), std::chrono::seconds(5));
     QCoro::waitFor(std::move(checking));
     alone.show();
     auto *recheck = alone.findChild<QPushButton *>("Re-check");
     ASSERT_NE(recheck, nullptr);
     EXPECT_TRUE(recheck->isEnabled());
 
-    QCoro::Task<void> again = gate.gateModel().check({slow}, false, dir.filePath("state"), 5);
+    QCoro::Task<void> again = gate.gateModel().check({slow}, false, dir.filePath("state"), std::chrono::seconds(5));
     EXPECT_FALSE(recheck->isEnabled());
     EXPECT_EQ(labelText(recheck, "label"), "Checking…");
     EXPECT_TRUE(recheck->findChild<app::BusyIndicator *>("spinner")->isSpinning());
@@ -452,7 +452,7 @@ protected:
     }
     void check(const QString &binary)
     {
-        QCoro::waitFor(gate.gateModel().check({binary}, false, dir.filePath("state"), 5));
+        QCoro::waitFor(gate.gateModel().check({binary}, false, dir.filePath("state"), std::chrono::seconds(5)));
     }
     // What the window shows: its last painted frame, once the paints asked
     // for have run. No blinking caret comes into it.

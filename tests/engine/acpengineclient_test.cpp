@@ -54,7 +54,7 @@ QCoro::Task<> capture(QCoro::Task<std::optional<JSONValue>> task, std::shared_pt
 class Call {
 public:
     Call(engine::EngineTransport &client, const QString &method, std::optional<JSONValue> params = std::nullopt,
-         double timeout = 15)
+         std::chrono::milliseconds timeout = std::chrono::seconds(15))
         : m_out(std::make_shared<Outcome>()), m_task(capture(client.request(method, std::move(params), timeout), m_out))
     {}
     bool done() const { return m_out->done; }
@@ -291,8 +291,8 @@ TEST(ACPEngineClient, ErrorAnswersBecomeCodeAndMessage)
 TEST(ACPEngineClient, TimeOutsNameTheMethodAndWholeSeconds)
 {
     ACPEngineClient client(testsupport::fakeHermesBinary(), "pennora"); // never started: nothing answers
-    Call half(client, "session/new", std::nullopt, 0.5);
-    Call more(client, "initialize", std::nullopt, 1.25);
+    Call half(client, "session/new", std::nullopt, std::chrono::milliseconds(500));
+    Call more(client, "initialize", std::nullopt, std::chrono::milliseconds(1250));
     EXPECT_EQ(half.error(), "session/new timed out after 0 s");
     EXPECT_EQ(more.error(), "initialize timed out after 1 s");
 }
@@ -301,7 +301,8 @@ TEST(ACPEngineClient, LateAnswerAfterTimeOutIsIgnored)
 {
     Harness h(steps({expect("slow"), QJsonObject{{"sleepMs", 600}}, reply("late")},
                     {{"next", QJsonObject{{"result", "fresh"}}}}));
-    EXPECT_EQ(Call(*h.client, "slow", std::nullopt, 0.2).error(), "slow timed out after 0 s");
+    EXPECT_EQ(Call(*h.client, "slow", std::nullopt, std::chrono::milliseconds(200)).error(),
+              "slow timed out after 0 s");
     EXPECT_EQ(Call(*h.client, "next").result(), std::optional<JSONValue>(JSONValue("fresh")));
     EXPECT_EQ(h.crashes, 0);
 }
@@ -328,7 +329,8 @@ TEST(ACPEngineClient, CrashFailsEveryPendingRequestOnceAndReportsOnce)
         EXPECT_EQ(h.stderrLines, QStringList({"first line", "second"}));
 
         // A crashed connection still takes requests; they end by time-out.
-        EXPECT_EQ(Call(*h.client, "again", std::nullopt, 0.1).error(), "again timed out after 0 s");
+        EXPECT_EQ(Call(*h.client, "again", std::nullopt, std::chrono::milliseconds(100)).error(),
+                  "again timed out after 0 s");
         h.client->close();
         spinFor(50);
         EXPECT_EQ(h.crashes, 1);

@@ -41,7 +41,7 @@ protected:
     void playing(const QJsonObject &scenario) { testsupport::placeFakeHermes(engine, scenario); }
     QString stateFolder() const { return dir.filePath("state"); }
 
-    QCoro::Task<void> startCheck() { return model.check({engine}, false, stateFolder(), 5); }
+    QCoro::Task<void> startCheck() { return model.check({engine}, false, stateFolder(), std::chrono::seconds(5)); }
     void checkToTheEnd()
     {
         QCoro::Task<void> task = startCheck();

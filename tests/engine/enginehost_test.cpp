@@ -135,7 +135,8 @@ protected:
     QCoro::Task<QString> promptingOneShot(const QString &profile = QStringLiteral("pennora-pass1"))
     {
         return host->startOneShot(profile, [](EngineTransport &connection) -> QCoro::Task<QString> {
-            const std::optional<JSONValue> result = co_await connection.request("session/prompt", std::nullopt, 60);
+            const std::optional<JSONValue> result =
+                co_await connection.request("session/prompt", std::nullopt, std::chrono::seconds(60));
             co_return result ? result->toString() : QStringLiteral("<none>");
         });
     }
@@ -174,7 +175,7 @@ TEST_F(EngineHostTest, HandshakeSendsInitializeAndReadsTheAgentVersion)
         EXPECT_EQ(
             connection->requests[0].params->toCompactJson(),
             R"({"clientCapabilities":{},"clientInfo":{"name":"Pennora","title":"Pennora","version":"0.1"},"protocolVersion":1})");
-        EXPECT_EQ(connection->requests[0].timeout, 15);
+        EXPECT_EQ(connection->requests[0].timeout, std::chrono::seconds(15));
     }
 
     auto refused = std::make_shared<FakeTransport>("pennora", refusing());
@@ -599,7 +600,7 @@ QJsonObject initializeAnswer(const QJsonObject &answer)
 TEST(EngineHostOnStandIn, HandshakeTimeOutStopsTheChild)
 {
     EngineHostOnStandIn s(silentEngine());
-    s.host->handshakeTimeout = 1;
+    s.host->handshakeTimeout = std::chrono::seconds(1);
     Running<ChatStart> start(s.host->startChat());
     const qint64 pid = s.lastPid();
     ASSERT_GT(pid, 0);
@@ -619,7 +620,7 @@ TEST(EngineHostOnStandIn, StoppingDuringTheHandshakeLeavesNoChild)
     };
     for (const auto &[name, stop] : stops) {
         EngineHostOnStandIn s(silentEngine());
-        s.host->handshakeTimeout = 600; // only the stop may end the child here
+        s.host->handshakeTimeout = std::chrono::seconds(600); // only the stop may end the child here
         Running<ChatStart> start(s.host->startChat());
         const qint64 pid = s.lastPid();
         ASSERT_GT(pid, 0) << name;
@@ -654,7 +655,7 @@ TEST(EngineHostOnStandIn, ChatAndOneShotRunTogetherAndBothNotify)
     Running<std::optional<JSONValue>> oneShot(s.host->startOneShot(
         "pennora-pass1", [&](EngineTransport &connection) -> QCoro::Task<std::optional<JSONValue>> {
             passPid = s.lastPid();
-            return connection.request("session/prompt", std::nullopt, 10);
+            return connection.request("session/prompt", std::nullopt, std::chrono::seconds(10));
         }));
     EXPECT_EQ(oneShot.value(), json(R"({"stopReason":"end_turn"})"));
     ASSERT_GT(passPid, 0);
@@ -695,7 +696,7 @@ TEST(EngineHostOnStandIn, OneShotChildEndsOnEveryWayOut)
         EngineHostOnStandIn s(QJsonObject{{"acp", QJsonObject{{"answers", c.answers}}}});
         Running<std::optional<JSONValue>> oneShot(s.host->startOneShot(
             "pennora-pass2", [](EngineTransport &connection) -> QCoro::Task<std::optional<JSONValue>> {
-                return connection.request("session/new", std::nullopt, 10);
+                return connection.request("session/new", std::nullopt, std::chrono::seconds(10));
             }));
         const qint64 pid = s.lastPid();
         ASSERT_GT(pid, 0) << c.name;

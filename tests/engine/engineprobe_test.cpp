@@ -99,7 +99,7 @@ TEST_F(EngineProbeTest, TheFirstCandidateToAnswerIsTheEngineAndLaterOnesNeverRun
     const QString third = candidate("c/hermes", kAnswers);
 
     const EngineCheckResult result =
-        EngineProbe::probe({first, second, third}, true, stateFolder(), 5, shellPrinting(third));
+        EngineProbe::probe({first, second, third}, true, stateFolder(), std::chrono::seconds(5), shellPrinting(third));
 
     EXPECT_EQ(result, (EngineCheckResult{Pass{"hermes 2.0", second}}));
     EXPECT_EQ(runs(), (QList<QStringList>{
@@ -127,7 +127,7 @@ TEST_F(EngineProbeTest, WithoutAnAnswerTheFirstCandidateAndItsWholeStandardError
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(EngineProbe::probe(c.candidates, false, stateFolder(), 5), c.result);
+        EXPECT_EQ(EngineProbe::probe(c.candidates, false, stateFolder(), std::chrono::seconds(5)), c.result);
     }
 }
 
@@ -151,7 +151,9 @@ TEST_F(EngineProbeTest, TheLoginShellIsAskedWhenNoCandidateAnswers)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         QFile::remove(shellLog());
-        EXPECT_EQ(EngineProbe::probe({broken}, c.useLoginShell, stateFolder(), 5, shellPrinting(c.printed)), c.result);
+        EXPECT_EQ(EngineProbe::probe({broken}, c.useLoginShell, stateFolder(), std::chrono::seconds(5),
+                                     shellPrinting(c.printed)),
+                  c.result);
         EXPECT_EQ(testsupport::readFile(shellLog()),
                   c.useLoginShell ? QByteArray("-l|-c|command -v hermes|") : QByteArray("<unreadable>"));
         const QJsonObject record = storedRecord();
@@ -182,7 +184,8 @@ TEST_F(EngineProbeTest, TheLoginShellsAnswerIsTheLastAbsolutePathItPrints)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(EngineProbe::probe({broken}, true, stateFolder(), 5, shellPrinting(c.printed)), c.result);
+        EXPECT_EQ(EngineProbe::probe({broken}, true, stateFolder(), std::chrono::seconds(5), shellPrinting(c.printed)),
+                  c.result);
         const QJsonObject record = storedRecord();
         EXPECT_EQ(record.value("status").toString(), c.result.isPass() ? "pass" : "fail");
         EXPECT_EQ(record.value("binaryPath").toString(), c.result.isPass() ? found : QString());
@@ -199,7 +202,7 @@ TEST_F(EngineProbeTest, ARelativePathFromTheLoginShellIsNotTheEngine)
     ASSERT_TRUE(QDir::setCurrent(m_dir.path()));
     for (const QString &printed : {QStringLiteral("hermes"), QStringLiteral("./hermes")}) {
         SCOPED_TRACE(printed.toStdString());
-        EXPECT_EQ(EngineProbe::probe({broken}, true, stateFolder(), 5, shellPrinting(printed)),
+        EXPECT_EQ(EngineProbe::probe({broken}, true, stateFolder(), std::chrono::seconds(5), shellPrinting(printed)),
                   (EngineCheckResult{Fail{broken, "no\n"}}));
         EXPECT_EQ(storedRecord().value("status").toString(), "fail");
     }
@@ -241,7 +244,8 @@ TEST_F(EngineProbeTest, TheVersionIsTheTrimmedOutputOrUnknown)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
         const QString engine = candidate("hermes", withVersion(c.version));
-        EXPECT_EQ(EngineProbe::probe({engine}, false, stateFolder(), 5), (EngineCheckResult{Pass{c.expected, engine}}));
+        EXPECT_EQ(EngineProbe::probe({engine}, false, stateFolder(), std::chrono::seconds(5)),
+                  (EngineCheckResult{Pass{c.expected, engine}}));
         EXPECT_EQ(storedRecord().value("engineVersion").toString(), c.expected);
     }
 }
@@ -268,7 +272,7 @@ TEST_F(EngineProbeTest, APassIsRecordedInTheApplicationDataFolderByDefault)
     QFile::remove(recordPath);
     const QDateTime before = QDateTime::currentDateTimeUtc();
 
-    EngineProbe::probe({engine}, false, std::nullopt, 5);
+    EngineProbe::probe({engine}, false, std::nullopt, std::chrono::seconds(5));
 
     const QJsonObject record = QJsonDocument::fromJson(testsupport::readFile(recordPath)).object();
     EXPECT_EQ(keysOf(record), (QStringList{"binaryPath", "checkedAt", "engineVersion", "schemaVersion", "status"}));
@@ -288,7 +292,7 @@ TEST_F(EngineProbeTest, AFailureIsRecordedWithAtMost500CharactersOfStandardError
     const QString engine = candidate("hermes", failingCheck(stderrText));
     const QDateTime before = QDateTime::currentDateTimeUtc();
 
-    const EngineCheckResult result = EngineProbe::probe({engine}, false, stateFolder(), 5);
+    const EngineCheckResult result = EngineProbe::probe({engine}, false, stateFolder(), std::chrono::seconds(5));
 
     EXPECT_EQ(result, (EngineCheckResult{Fail{engine, stderrText}})) << "the result keeps it whole";
     const QJsonObject record = storedRecord();
@@ -312,7 +316,7 @@ TEST_F(EngineProbeTest, ARecordThatCannotBeWrittenLeavesTheResultAlone)
     for (const QString &folder : {blocker + "/state", occupied}) {
         SCOPED_TRACE(folder.toStdString());
         const QStringList before = testsupport::entries(QFileInfo(folder).path());
-        EXPECT_EQ(EngineProbe::probe({engine}, false, folder, 5), expected);
+        EXPECT_EQ(EngineProbe::probe({engine}, false, folder, std::chrono::seconds(5)), expected);
         EXPECT_EQ(testsupport::entries(QFileInfo(folder).path()), before);
         EXPECT_EQ(testsupport::entries(occupied), QStringList{"state.json"});
         EXPECT_EQ(testsupport::entries(occupied + "/state.json"), QStringList{"inside"});

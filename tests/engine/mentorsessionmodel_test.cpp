@@ -321,7 +321,7 @@ TEST_F(MentorTest, FirstStartCreatesMentorAndAPrivateRoster)
     }
     EXPECT_EQ(chat().requestMethods(), QStringList({"initialize", "session/new"}));
     EXPECT_EQ(chat().requests[1].params, json(R"({"cwd":"/home/writer","mcpServers":[]})"));
-    EXPECT_EQ(chat().requests[1].timeout, 15);
+    EXPECT_EQ(chat().requests[1].timeout, std::chrono::seconds(15));
 
     ASSERT_EQ(model->roster().size(), 1);
     const SessionEntry mentor = model->roster().first();
@@ -570,7 +570,7 @@ TEST_F(MentorTest, ARestartAskedForDuringATurnRunsOnceAfterIt)
     EXPECT_EQ(made[0]->closes, 1);
     EXPECT_EQ(made[1]->requestMethods(), QStringList({"initialize", "session/load"}));
     EXPECT_EQ(made[1]->requests[1].params, json(R"({"cwd":"/home/writer","mcpServers":[],"sessionId":"mentor-1"})"));
-    EXPECT_EQ(made[1]->requests[1].timeout, 1800);
+    EXPECT_EQ(made[1]->requests[1].timeout, std::chrono::minutes(30));
     EXPECT_EQ(model->activeEntry(), model->roster().first());
     EXPECT_FALSE(model->pendingRestart());
 }
@@ -837,7 +837,7 @@ TEST_F(MentorTest, NewSessionsAndForksGoFirstInTheSavedRoster)
     const std::optional<SessionEntry> forked = fork.value();
     ASSERT_TRUE(forked);
     EXPECT_EQ(chat().requests.back().params, json(R"({"cwd":"/home/writer","mcpServers":[],"sessionId":"a"})"));
-    EXPECT_EQ(chat().requests.back().timeout, 15);
+    EXPECT_EQ(chat().requests.back().timeout, std::chrono::seconds(15));
     EXPECT_EQ(forked->sessionID, "f1");
     EXPECT_EQ(forked->name, "Draft talk (fork)");
     EXPECT_EQ(forked->pieceTitle, "Essay");
@@ -890,7 +890,7 @@ TEST_F(MentorTest, ResumeAcceptsEitherFormOfTheSessionID)
         ASSERT_TRUE(asked(chat(), "session/load")) << c.name;
         EXPECT_EQ(model->replayingSessionID(), "b");
         EXPECT_EQ(chat().requests.back().params, json(R"({"cwd":"/home/writer","mcpServers":[],"sessionId":"b"})"));
-        EXPECT_EQ(chat().requests.back().timeout, 1800);
+        EXPECT_EQ(chat().requests.back().timeout, std::chrono::minutes(30));
         update(chat(), "b", chunk("agent_message_chunk", "an earlier reply"));
         ASSERT_TRUE(c.error ? chat().fail("session/load", *c.error) : chat().answer("session/load", c.answer));
         EXPECT_EQ(resume.value(), !c.notice) << c.name;
@@ -959,7 +959,7 @@ TEST_F(MentorTest, LabelledPromptsShowTheLabelAndSendTheWholeText)
         ASSERT_TRUE(asked(chat(), "session/prompt")) << c.name;
         const QString id = c.newSession ? "bs" : "a";
         EXPECT_EQ(chat().requests.back().params, promptParams(id, c.prompt)) << c.name;
-        EXPECT_EQ(chat().requests.back().timeout, 1800);
+        EXPECT_EQ(chat().requests.back().timeout, std::chrono::minutes(30));
         EXPECT_EQ(rows(id), QStringList({c.row})) << c.name;
         EXPECT_EQ(model->lastPrompt(), c.prompt) << c.name;
         EXPECT_TRUE(model->isStreaming());
@@ -1179,7 +1179,7 @@ TEST_F(MentorTest, APassRunsOnAOneShotEngineUnderThePassKey)
     const std::shared_ptr<FakeTransport> engine = made.back();
     EXPECT_EQ(engine->profile, "pennora-pass1");
     EXPECT_EQ(engine->requests.back().params, json(R"({"cwd":"/home/writer","mcpServers":[]})"));
-    EXPECT_EQ(engine->requests.back().timeout, 15);
+    EXPECT_EQ(engine->requests.back().timeout, std::chrono::seconds(15));
     ASSERT_TRUE(model->activeEntry());
     EXPECT_EQ(model->activeEntry()->sessionID, "pass");
     EXPECT_EQ(model->activeEntry()->name, "Pass 1 · Essay");
@@ -1191,7 +1191,7 @@ TEST_F(MentorTest, APassRunsOnAOneShotEngineUnderThePassKey)
     ASSERT_TRUE(asked(*engine, "session/prompt"));
     EXPECT_EQ(model->passWireID(), "p1");
     EXPECT_EQ(engine->requests.back().params, promptParams("p1", "Pass Pass 1 instruction"));
-    EXPECT_EQ(engine->requests.back().timeout, 1800);
+    EXPECT_EQ(engine->requests.back().timeout, std::chrono::minutes(30));
     update(*engine, "p1", chunk("agent_thought_chunk", "reading"));
     update(
         *engine, "p1",

@@ -67,7 +67,7 @@ struct StandIn {
 
     Answer ask(const QString &method, const QJsonObject &params)
     {
-        return QCoro::waitFor(settle(client.request(method, json(params), 60)));
+        return QCoro::waitFor(settle(client.request(method, json(params), std::chrono::seconds(60))));
     }
 
     // The handshake and a new session, then the prompt.

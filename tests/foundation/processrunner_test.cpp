@@ -14,6 +14,7 @@
 #include <csignal>
 #include <sys/types.h>
 
+using namespace std::chrono_literals;
 using foundation::process::run;
 using foundation::process::RunResult;
 using testsupport::FakeHermesScenario;
@@ -27,7 +28,7 @@ QJsonObject commandFor(const QString &name, QJsonObject command)
     return QJsonObject{{"commands", QJsonArray{command}}};
 }
 
-RunResult runFake(const QString &name, double timeout)
+RunResult runFake(const QString &name, std::chrono::milliseconds timeout)
 {
     return run({testsupport::fakeHermesBinary(), name}, std::nullopt, timeout);
 }
@@ -67,7 +68,7 @@ TEST(ProcessRunner, DrainsLargeOutputOfBothStreamsWhole)
     const QString error = QString(200000, u'e');
     FakeHermesScenario fake(commandFor("flood", {{"stdout", block}, {"repeat", 65536}, {"stderr", error}}));
 
-    const RunResult result = runFake("flood", 20);
+    const RunResult result = runFake("flood", 20s);
 
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.standardOutput.size(), block.size() * 65536);
@@ -92,7 +93,7 @@ TEST(ProcessRunner, WritesTheInputWhileReadingTheOutput)
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(std::string(c.program) + (c.input ? " input " + std::to_string(c.input->size()) : " no input"));
-        const RunResult result = run({QString::fromLatin1(c.program)}, c.input, 20);
+        const RunResult result = run({QString::fromLatin1(c.program)}, c.input, 20s);
         EXPECT_EQ(result.status, 0);
         EXPECT_EQ(result.standardOutput, c.output);
         EXPECT_EQ(result.standardError, QString());
@@ -110,7 +111,7 @@ TEST(ProcessRunner, OutputHeldOpenByAGrandchildEndsAtTheDeadline)
 
         // Long enough for a loaded machine to start the child and see it exit
         // before the deadline; the grandchild holds the output far longer.
-        const RunResult result = runFake("leave", 1.5);
+        const RunResult result = runFake("leave", 1500ms);
 
         EXPECT_LT(clock.elapsed(), 6000);
         EXPECT_EQ(result, (RunResult{4, QStringLiteral("before\n"), QString()}));
@@ -137,7 +138,7 @@ TEST(ProcessRunner, OutputThatIsNotUtf8BecomesEmptyWithTheRealStatus)
     for (const Case &c : cases) {
         SCOPED_TRACE(c.hex);
         FakeHermesScenario fake(commandFor("bytes", {{"stdoutHex", c.hex}, {"stderr", "fine"}, {"exit", 3}}));
-        EXPECT_EQ(runFake("bytes", 20), (RunResult{3, c.output, QStringLiteral("fine")}));
+        EXPECT_EQ(runFake("bytes", 20s), (RunResult{3, c.output, QStringLiteral("fine")}));
     }
 }
 
@@ -155,7 +156,7 @@ TEST(ProcessRunner, AnythingButAnExecutableFileStartsNothing)
 
     for (const QString &path : {dir.filePath("missing"), script, folder, dir.filePath("folder-link"), QString()}) {
         SCOPED_TRACE(path.toStdString());
-        EXPECT_EQ(run({path}, QStringLiteral("input"), 5), (RunResult{-1, QString(), QString()}));
+        EXPECT_EQ(run({path}, QStringLiteral("input"), 5s), (RunResult{-1, QString(), QString()}));
     }
     EXPECT_FALSE(QFile::exists(marker));
 }
@@ -164,15 +165,15 @@ TEST(ProcessRunner, AnOverrunStopsTheWholeGroup)
 {
     struct Case {
         bool ignoreSigterm;
-        double timeout;
+        std::chrono::milliseconds timeout;
         const char *message;
         qint64 atLeastMs; // the time-out, plus the grace before SIGKILL when SIGTERM is ignored
     };
     const Case cases[] = {
         // Truncated, not rounded; long enough for a loaded machine to start
         // the child and let it log before the deadline.
-        {false, 0.9, "timed out after 0 s", 900},
-        {true, 1.5, "timed out after 1 s", 2000},
+        {false, 900ms, "timed out after 0 s", 900},
+        {true, 1500ms, "timed out after 1 s", 2000},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.message);
@@ -210,7 +211,7 @@ TEST(ProcessRunner, StatusIsTheExitCodeOrTheSignalNumber)
         command.insert("stdout", " out \n");
         FakeHermesScenario fake(commandFor("end", command));
         // Nothing trimmed.
-        EXPECT_EQ(runFake("end", 20), (RunResult{c.status, QStringLiteral(" out \n"), QString()}));
+        EXPECT_EQ(runFake("end", 20s), (RunResult{c.status, QStringLiteral(" out \n"), QString()}));
     }
 }
 

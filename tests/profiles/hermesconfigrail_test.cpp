@@ -35,7 +35,8 @@ protected:
 
     // Applies writes with a stand-in that plays faults; answers the failure
     // thrown, none when all took.
-    std::optional<Failure> apply(const QList<Write> &writes, const QJsonArray &faults = {}, double timeout = 30)
+    std::optional<Failure> apply(const QList<Write> &writes, const QJsonArray &faults = {},
+                                 std::chrono::milliseconds timeout = std::chrono::seconds(30))
     {
         fake.emplace(QJsonObject{{"faults", faults}});
         try {
@@ -204,7 +205,7 @@ TEST_F(ConfigRail, AnEngineThatCannotRunFailsWithAnEmptyExcerpt)
 {
     try {
         HermesConfigRail::apply({Write::set("model.default", "m"), Write::unset("model.base_url")}, kProfile,
-                                testsupport::tempHome() + "/no-such-hermes", 30);
+                                testsupport::tempHome() + "/no-such-hermes", std::chrono::seconds(30));
         FAIL() << "no failure";
     } catch (const Failure &failure) {
         EXPECT_EQ(failure, Failure("set", "model.default", kProfile, ""));
@@ -218,7 +219,7 @@ TEST_F(ConfigRail, AHungEngineFailsWithTheTimeOutInWholeSeconds)
         apply({Write::unset("model.base_url"), Write::set("model.default", "m")},
               QJsonArray{QJsonObject{{"args", QJsonArray::fromStringList(configLine({"unset", "model.base_url"}))},
                                      {"sleepMs", 20000}}},
-              1.5);
+              std::chrono::milliseconds(1500));
     ASSERT_TRUE(failure);
     EXPECT_EQ(*failure, Failure("unset", "model.base_url", kProfile, "timed out after 1 s"));
     EXPECT_EQ(runs().size(), 1);

@@ -425,7 +425,10 @@ TEST_F(Provisioning, AStaleRegistrationIsRepaired)
     ASSERT_FALSE(provision().isFailed());
     const QStringList add{"-p",     "pennora",    "mcp", "add", "pennora-tools", "--command", "/old/place/pennora",
                           "--args", "--serve-mcp"};
-    ASSERT_EQ(foundation::process::run(QStringList{testsupport::fakeHermesBinary()} + add, "y\ny\n", 30).status, 0);
+    ASSERT_EQ(
+        foundation::process::run(QStringList{testsupport::fakeHermesBinary()} + add, "y\ny\n", std::chrono::seconds(30))
+            .status,
+        0);
     const qsizetype before = standInRuns(fake).size();
     ASSERT_FALSE(provision().isFailed());
     const QList<QStringList> runs = standInRuns(fake).mid(before);

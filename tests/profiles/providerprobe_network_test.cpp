@@ -64,7 +64,7 @@ QCoro::Task<Sent> trySend(Request request)
     }
 }
 
-Sent send(const QString &url, double timeout = 5)
+Sent send(const QString &url, std::chrono::milliseconds timeout = std::chrono::seconds(5))
 {
     return QCoro::waitFor(trySend(Request{QUrl(url), "GET", {{"Authorization", "Bearer sk-secret"}}, {}, timeout}));
 }
@@ -184,10 +184,10 @@ TEST_F(ProviderProbeNetwork, TheTimeOutIsADeadlineForTheWholeRequest)
 {
     LoopbackHttpServer server;
     server.enqueue(LoopbackHttpServer::stall());
-    EXPECT_EQ(send(server.baseURL() + "/models", 0.3).failure, "timed out after 0.3 s");
+    EXPECT_EQ(send(server.baseURL() + "/models", std::chrono::milliseconds(300)).failure, "timed out after 0.3 s");
     // A server that keeps sending a byte now and then is still cut off.
     server.enqueue(LoopbackHttpServer::trickle(50));
-    EXPECT_EQ(send(server.baseURL() + "/models", 0.5).failure, "timed out after 0.5 s");
+    EXPECT_EQ(send(server.baseURL() + "/models", std::chrono::milliseconds(500)).failure, "timed out after 0.5 s");
     EXPECT_EQ(server.received().size(), 2);
 }
 
@@ -225,7 +225,7 @@ TEST_F(ProviderProbeNetwork, ALongBodyIsReadUpToTheCap)
     LoopbackHttpServer server;
     const QByteArray body = QByteArray(ProviderProbe::kBodyCap + 4096, 'x');
     server.enqueue(LoopbackHttpServer::answer(200, body));
-    const Sent sent = send(server.baseURL() + "/models", 20);
+    const Sent sent = send(server.baseURL() + "/models", std::chrono::seconds(20));
     ASSERT_TRUE(sent.response) << sent.failure.toStdString();
     EXPECT_EQ(sent.response->status, 200);
     EXPECT_EQ(sent.response->body.size(), ProviderProbe::kBodyCap);

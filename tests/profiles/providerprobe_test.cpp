@@ -286,8 +286,8 @@ TEST(ProviderProbe, TheTestPromptFollowsTheModelList)
     ASSERT_EQ(fake.sent().size(), 2);
     EXPECT_EQ(fake.sent()[0].url.toString(), "https://a.b/v1/models");
     EXPECT_EQ(fake.sent()[1].url.toString(), "https://a.b/v1/chat/completions");
-    EXPECT_EQ(fake.sent()[0].timeout, 20);
-    EXPECT_EQ(fake.sent()[1].timeout, 30);
+    EXPECT_EQ(fake.sent()[0].timeout, std::chrono::seconds(20));
+    EXPECT_EQ(fake.sent()[1].timeout, std::chrono::seconds(30));
 
     // The latency is the test prompt's alone.
     fake.setAnswers(

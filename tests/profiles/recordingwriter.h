@@ -16,6 +16,7 @@
 #include <QList>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
 #include <stdexcept>
@@ -129,7 +130,8 @@ class SettingsModelFixture : public ::testing::Test {
 protected:
     std::shared_ptr<profiles::SettingsModel> make(
         profiles::ModelRegistry registry = {}, std::optional<profiles::SettingsModel::Surfaces> surfaces = std::nullopt,
-        double debounce = 0.05, std::optional<profiles::ProviderProbe::Transport> transport = std::nullopt)
+        std::chrono::milliseconds debounce = std::chrono::milliseconds(50),
+        std::optional<profiles::ProviderProbe::Transport> transport = std::nullopt)
     {
         return std::make_shared<profiles::SettingsModel>(std::move(registry), writer, std::move(surfaces),
                                                          transport.value_or(probe.transport()), debounce,

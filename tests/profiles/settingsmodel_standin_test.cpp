@@ -30,7 +30,7 @@ std::shared_ptr<SettingsModel> makeModel()
 {
     return std::make_shared<SettingsModel>(
         ModelRegistry(), std::make_shared<HermesSettingsWriter>(testsupport::fakeHermesBinary(), standInProfilesRoot()),
-        std::nullopt, testsupport::ScriptedProbeTransport().transport(), 0.05,
+        std::nullopt, testsupport::ScriptedProbeTransport().transport(), std::chrono::milliseconds(50),
         testsupport::tempHome() + "/.hermes/auth.json");
 }
 

@@ -57,7 +57,7 @@ const QString kNousEndpoint = "https://inference-api.nousresearch.com/v1";
 class SettingsModelTest : public testsupport::SettingsModelFixture {
 protected:
     std::shared_ptr<SettingsModel> make(std::optional<SettingsModel::Surfaces> surfaces = std::nullopt,
-                                        double debounce = 0.05)
+                                        std::chrono::milliseconds debounce = std::chrono::milliseconds(50))
     {
         return SettingsModelFixture::make(ModelRegistry(), std::move(surfaces), debounce);
     }
@@ -116,7 +116,7 @@ TEST_F(SettingsModelTest, AnEffortTheProviderLacksReadsAsNone)
 
 TEST_F(SettingsModelTest, EditsInsideTheDebounceGiveOneWriteOfTheLastValue)
 {
-    const auto model = make(std::nullopt, 0.2);
+    const auto model = make(std::nullopt, std::chrono::milliseconds(200));
     model->setModel("one", ProfileSurface::pass1);
     model->setModel("two", ProfileSurface::pass1);
     model->setModel("three", ProfileSurface::pass1);
@@ -390,8 +390,8 @@ TEST_F(SettingsModelTest, APressWhileATestRunsDoesNothing)
         co_await waiting;
         co_return profiles::ProviderProbe::Response{500, {}};
     };
-    const auto held = std::make_shared<SettingsModel>(ModelRegistry(), writer, std::nullopt, transport, 0.05,
-                                                      dir.filePath("auth.json"));
+    const auto held = std::make_shared<SettingsModel>(ModelRegistry(), writer, std::nullopt, transport,
+                                                      std::chrono::milliseconds(50), dir.filePath("auth.json"));
     held->setAPIKey("k", ModelProvider::zai);
     QCoro::Task<void> first = held->testConnection(ModelProvider::zai);
     QCoro::Task<void> second = held->testConnection(ModelProvider::zai);

@@ -19,7 +19,8 @@ namespace {
 
 RunResult hermes(const QStringList &args, const std::optional<QString> &input = std::nullopt)
 {
-    return foundation::process::run(QStringList{testsupport::fakeHermesBinary()} + args, input, 30);
+    return foundation::process::run(QStringList{testsupport::fakeHermesBinary()} + args, input,
+                                    std::chrono::seconds(30));
 }
 
 class StandInEngine : public ::testing::Test {

@@ -27,7 +27,7 @@ void FakeTransport::start()
 }
 
 QCoro::Task<std::optional<JSONValue>> FakeTransport::request(QString method, std::optional<JSONValue> params,
-                                                             double timeout)
+                                                             std::chrono::milliseconds timeout)
 {
     requests.push_back({method, params, timeout});
     if (closes > 0)
@@ -56,7 +56,7 @@ QCoro::Task<std::optional<JSONValue>> FakeTransport::request(QString method, std
 
 void FakeTransport::notify(const QString &method, const std::optional<JSONValue> &params)
 {
-    notified.push_back({method, params, 0});
+    notified.push_back({method, params, std::chrono::milliseconds(0)});
 }
 
 void FakeTransport::close()

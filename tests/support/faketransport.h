@@ -11,6 +11,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <chrono>
 #include <coroutine>
 #include <memory>
 #include <optional>
@@ -100,14 +101,14 @@ public:
     struct Request {
         QString method;
         std::optional<JSONValue> params;
-        double timeout = 0;
+        std::chrono::milliseconds timeout{0};
     };
 
     FakeTransport(QString profile, Script script);
 
     void start() override;
     QCoro::Task<std::optional<JSONValue>> request(QString method, std::optional<JSONValue> params,
-                                                  double timeout) override;
+                                                  std::chrono::milliseconds timeout) override;
     void notify(const QString &method, const std::optional<JSONValue> &params) override;
     void close() override;
 

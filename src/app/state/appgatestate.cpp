@@ -149,7 +149,7 @@ QCoro::Task<void> AppGateState::startGate()
 
 QCoro::Task<void> AppGateState::checkEngine()
 {
-    return m_gateModel->check(engineCandidatePaths(), true, std::nullopt, 5);
+    return m_gateModel->check(engineCandidatePaths(), true, std::nullopt, std::chrono::seconds(5));
 }
 
 void AppGateState::wireOnPass()

@@ -18,7 +18,7 @@ const QString kRenderer = QStringLiteral(PENNORA_RENDER_BINARY);
 
 foundation::process::RunResult render(const QString &markdown, const QStringList &arguments)
 {
-    return foundation::process::run(QStringList{kRenderer} + arguments, markdown, 20);
+    return foundation::process::run(QStringList{kRenderer} + arguments, markdown, std::chrono::seconds(20));
 }
 
 QString html(const QString &markdown, const std::optional<QString> &baseDir = std::nullopt)
@@ -43,8 +43,9 @@ TEST(PennoraRender, ListsNeverMixAndTextStaysUtf8)
 
     EXPECT_EQ(html(u"Grüße — “so” 😀"_s), u"<p>Grüße — “so” 😀</p>\n"_s);
     // Bytes that are not UTF-8 come out as U+FFFD.
-    const foundation::process::RunResult raw = foundation::process::run(
-        {u"/bin/sh"_s, u"-c"_s, u"printf 'caf\\351 ok' | \"$0\" -t html"_s, kRenderer}, std::nullopt, 20);
+    const foundation::process::RunResult raw =
+        foundation::process::run({u"/bin/sh"_s, u"-c"_s, u"printf 'caf\\351 ok' | \"$0\" -t html"_s, kRenderer},
+                                 std::nullopt, std::chrono::seconds(20));
     EXPECT_EQ(raw.standardOutput, u"<p>caf\uFFFD ok</p>\n"_s);
 }
 

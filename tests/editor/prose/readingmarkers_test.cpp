@@ -315,7 +315,8 @@ TEST(ReadingMarkers, TheBundledRendererRendersAsThisTestDoes)
     for (const QString &text : {u"# T\n\n- a\n\n  b\n\n<div>\n\n    code\n\n| a |\n|---|\n| 1 |"_s,
                                 u"\uFEFF<!--S:1-->\nText ~~gone~~ www.example.com\n\n- [x] done"_s}) {
         const foundation::process::RunResult run = foundation::process::run(
-            QStringList{QStringLiteral(PENNORA_RENDER_BINARY)} + R::rendererArguments(std::nullopt), text, 20);
+            QStringList{QStringLiteral(PENNORA_RENDER_BINARY)} + R::rendererArguments(std::nullopt), text,
+            std::chrono::seconds(20));
         EXPECT_EQ(run.status, 0);
         EXPECT_EQ(run.standardOutput, rendered(text));
     }

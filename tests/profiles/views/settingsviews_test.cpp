@@ -61,7 +61,8 @@ protected:
     std::shared_ptr<SettingsModel> make(ModelRegistry registry = kRegistry,
                                         std::optional<ProviderProbe::Transport> transport = std::nullopt)
     {
-        return SettingsModelFixture::make(std::move(registry), std::nullopt, 0.05, std::move(transport));
+        return SettingsModelFixture::make(std::move(registry), std::nullopt, std::chrono::milliseconds(50),
+                                          std::move(transport));
     }
 };
 

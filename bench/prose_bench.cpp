@@ -109,6 +109,22 @@ double percentile95(QList<double> samples)
     return samples.isEmpty() ? 0 : samples[qsizetype(double(samples.size() - 1) * 0.95)];
 }
 
+// Runs step once per iteration, timed by hand; answers each time in ms.
+template<typename Step>
+QList<double> timeEach(benchmark::State &state, Step step)
+{
+    QList<double> samples;
+    QElapsedTimer timer;
+    for (auto _ : state) {
+        timer.start();
+        step();
+        const double seconds = double(timer.nsecsElapsed()) / 1e9;
+        samples.append(seconds * 1000);
+        state.SetIterationTime(seconds);
+    }
+    return samples;
+}
+
 void BM_StyleWholeText(benchmark::State &state)
 {
     const QString &text = bigText();
@@ -208,19 +224,12 @@ void BM_KeystrokeToPaint(benchmark::State &state)
     edit.ensureCursorVisible();
     edit.viewport()->repaint();
 
-    QList<double> samples;
-    QElapsedTimer timer;
-    for (auto _ : state) {
-        timer.start();
+    const QList<double> samples = timeEach(state, [&] {
         QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, u"a"_s);
         QCoreApplication::sendEvent(&edit, &press);
         edit.viewport()->repaint();
-        const double seconds = double(timer.nsecsElapsed()) / 1e9;
-        samples.append(seconds * 1000);
-        state.SetIterationTime(seconds);
-    }
-    std::sort(samples.begin(), samples.end());
-    state.counters["p95ms"] = samples.isEmpty() ? 0 : samples[qsizetype(double(samples.size() - 1) * 0.95)];
+    });
+    state.counters["p95ms"] = percentile95(samples);
     state.counters["loadMs"] = loadMs;
     state.counters["undoSteps"] = edit.document()->availableUndoSteps();
 }
@@ -297,11 +306,8 @@ void BM_EditorKeyToPaint(benchmark::State &state)
     text->ensureCursorVisible();
     text->viewport()->repaint();
 
-    QList<double> samples;
-    QElapsedTimer timer;
     int n = 0;
-    for (auto _ : state) {
-        timer.start();
+    const QList<double> samples = timeEach(state, [&] {
         if (state.range(0) == 0) {
             QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, u"a"_s);
             QCoreApplication::sendEvent(text, &press);
@@ -315,12 +321,8 @@ void BM_EditorKeyToPaint(benchmark::State &state)
             QCoreApplication::sendEvent(text, &press);
         }
         text->viewport()->repaint();
-        const double seconds = double(timer.nsecsElapsed()) / 1e9;
-        samples.append(seconds * 1000);
-        state.SetIterationTime(seconds);
-    }
-    std::sort(samples.begin(), samples.end());
-    state.counters["p95ms"] = samples.isEmpty() ? 0 : samples[qsizetype(double(samples.size() - 1) * 0.95)];
+    });
+    state.counters["p95ms"] = percentile95(samples);
     state.counters["sessionChanged"] = session->text() != session->loadText();
 }
 BENCHMARK(BM_EditorKeyToPaint)->Arg(0)->Arg(1)->Arg(2)->UseManualTime()->Iterations(200)->Unit(benchmark::kMillisecond);
@@ -413,17 +415,11 @@ void BM_KeyToPaintWithFolds(benchmark::State &state)
     text.ensureCursorVisible();
     editor.paint();
 
-    QList<double> samples;
-    QElapsedTimer timer;
-    for (auto _ : state) {
-        timer.start();
+    const QList<double> samples = timeEach(state, [&] {
         QKeyEvent press(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier, u"a"_s);
         QCoreApplication::sendEvent(&text, &press);
         editor.paint();
-        const double seconds = double(timer.nsecsElapsed()) / 1e9;
-        samples.append(seconds * 1000);
-        state.SetIterationTime(seconds);
-    }
+    });
     state.counters["p95ms"] = percentile95(samples);
     state.counters["folds"] = double(text.folds().size());
     state.counters["rescans"] = double(text.foldRescans());

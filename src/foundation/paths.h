@@ -12,7 +12,8 @@ namespace foundation::paths {
 // ~/.local/share/Pennora (honours XDG_DATA_HOME), created 0700 when missing.
 QString appDataDir();
 
-// The user-defaults store: organisation "Pennora", application "Pennora".
+// The application's QSettings (organisation and application "Pennora"): the
+// small preferences kept between runs.
 std::unique_ptr<QSettings> settingsStore();
 
 // The environment variable whose presence marks a test run.

@@ -106,7 +106,7 @@ void ProseListTextView::refreshAfterTextChange()
         rescanFolds();
     } else if (!m_folds.isEmpty() || !m_reveal.isEmpty()) {
         const bool revealed = !m_reveal.isEmpty();
-        if (applyPlainEditToFolds(m_pendingPlainEdit.value_or(PlainEdit{})))
+        if (applyPlainEditToFolds())
             scheduleChromeRefresh(revealed ? std::nullopt : m_lastEdit);
         else
             rescanFolds();
@@ -119,9 +119,8 @@ void ProseListTextView::refreshAfterTextChange()
     m_reveal.clear();
 }
 
-bool ProseListTextView::applyPlainEditToFolds(const PlainEdit &edit)
+bool ProseListTextView::applyPlainEditToFolds()
 {
-    Q_UNUSED(edit);
     // The folds have moved with the change; what they dropped is shown again.
     if (!m_reveal.isEmpty())
         applyVisibility(m_changesSinceRefresh > 1 ? std::nullopt : std::optional(m_reveal));
@@ -149,6 +148,7 @@ const QList<ProseList::ParentHint> &ProseListTextView::parentHints()
 void ProseListTextView::rescanFolds()
 {
     ++m_foldRescans;
+    m_foldsNeedRescan = false;
     const QList<ProseList::ParentHint> &hints = parentHints();
     if (!m_folds.isEmpty())
         m_folds = ProseFolds::refound(m_folds, hints, rawText());
@@ -164,6 +164,8 @@ void ProseListTextView::toggleFold(const ProseList::ParentHint &hint)
 {
     m_folds = ProseFolds::toggled(m_folds, hint, rawText());
     rescanFolds();
+    // The writer's click is answered in the next paint, chevron included.
+    layoutChrome();
 }
 
 void ProseListTextView::unfoldAround(ProseList::Range range)
@@ -173,6 +175,7 @@ void ProseListTextView::unfoldAround(ProseList::Range range)
         return;
     m_folds = kept;
     rescanFolds();
+    layoutChrome();
 }
 
 void ProseListTextView::applyVisibility(std::optional<QList<ProseList::Range>> ranges)
@@ -228,7 +231,9 @@ void ProseListTextView::keepCaretOutside()
         return;
     QTextCursor cursor = textCursor();
     const qsizetype position = cursor.position();
-    if (!m_folds.isEmpty()) {
+    // Until a new text or a change of lines has been rescanned, the scopes
+    // are not where the lines are: the rescan keeps the caret out.
+    if (!m_folds.isEmpty() && !m_replacing && !m_foldsNeedRescan) {
         const qsizetype target = ProseFolds::caretOutside(m_folds, m_lastCaret, position, textEnd());
         if (target != position) {
             m_snapping = true;
@@ -339,7 +344,14 @@ void ProseListTextView::scheduleChromeRefresh(std::optional<ProseList::Range> ed
     m_chromePosted = true;
     // After this change has been laid out; one layout for the requests made
     // meanwhile.
-    QMetaObject::invokeMethod(this, &ProseListTextView::layoutChrome, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            // Laid out meanwhile (a click is answered at once).
+            if (m_chromePosted)
+                layoutChrome();
+        },
+        Qt::QueuedConnection);
 }
 
 void ProseListTextView::layoutChrome()

@@ -103,7 +103,7 @@ private:
 
     // The single-line path; false when a scope is no longer hidden as
     // expected (the rescan then sets things right).
-    bool applyPlainEditToFolds(const PlainEdit &edit);
+    bool applyPlainEditToFolds();
     void rescanFolds();
     // Shows and hides the blocks of ranges (all of them when none) by the
     // folds, telling the layout of each block that changed.

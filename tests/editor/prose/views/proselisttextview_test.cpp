@@ -469,6 +469,19 @@ TEST_F(ProseFoldViewTest, TheChromeIsLaidOutAgainOnlyWhenItsHintsChange)
     EXPECT_TRUE(text().chevronRect(4).has_value());
 }
 
+TEST_F(ProseFoldViewTest, AListEditsCaretIsSnappedToACharacter)
+{
+    reload(u"- a\n- 😀b\n"_s);
+    // A caret computed between the halves of the pair.
+    ASSERT_TRUE(text().applyEdit(L::Edit{L::Range{4, 6}, u"  - 😀b\n"_s, 9}));
+    EXPECT_EQ(text().rawText(), u"- a\n  - 😀b\n"_s);
+    EXPECT_EQ(caret(), 8);
+    // A click is answered in the paint that follows it, chevron included.
+    reload(QString::fromUtf8(kList));
+    QTest::mouseClick(viewport(), Qt::LeftButton, Qt::NoModifier, chevronCentre(u"- a"_s).toPoint());
+    EXPECT_TRUE(text().chromeHints().value(0).folded);
+}
+
 TEST_F(ProseFoldViewTest, Screenshots)
 {
     reload(u"# Errands\n\nWhat the week holds, in order.\n\n- Market\n  - apples\n  - bread\n  - "

@@ -5,6 +5,8 @@
 
 #include <QTextDocument>
 
+#include <algorithm>
+
 using namespace Qt::StringLiterals;
 
 namespace panes {
@@ -110,8 +112,11 @@ void LibraryColumnModel::setItems(const QList<LibraryColumnItem> &items)
         endRemoveRows();
     } else if (newMiddle > oldMiddle) {
         beginInsertRows(QModelIndex(), prefix + common, prefix + newMiddle - 1);
-        for (int i = common; i < newMiddle; ++i)
-            m_items.insert(prefix + i, items[prefix + i]);
+        // One shift of the tail for the whole run, not one per item: opening
+        // a group of thousands stays linear.
+        m_items.insert(prefix + common, newMiddle - common, LibraryColumnItem());
+        std::copy(items.cbegin() + prefix + common, items.cbegin() + prefix + newMiddle,
+                  m_items.begin() + prefix + common);
         reindex();
         endInsertRows();
     } else {

@@ -4,7 +4,7 @@
 #include "foundation/text.h"
 
 #include <QAbstractEventDispatcher>
-#include <QElapsedTimer>
+#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QJsonDocument>
 #include <QProcess>
@@ -29,9 +29,9 @@ namespace {
 constexpr int errorMessageLimit = 500; // characters
 // A child that closes its output while exiting is reported by its exit
 // status; this is how long the end of output waits for that report.
-constexpr int eofGraceMs = 250;
+constexpr std::chrono::milliseconds kEofGrace{250};
 // The most close() spends writing out lines queued before it.
-constexpr qint64 flushLimitMs = 100;
+constexpr std::chrono::milliseconds kFlushLimit{100};
 
 const QString kJsonRpc = QStringLiteral("jsonrpc");
 const QString kID = QStringLiteral("id");
@@ -234,7 +234,7 @@ void ACPEngineClient::stdoutEnded()
             return;
         reportCrash(QStringLiteral("engine stdout closed (EOF)"));
     });
-    m_eofGrace->start(eofGraceMs);
+    m_eofGrace->start(kEofGrace);
 }
 
 void ACPEngineClient::ingest(QByteArrayView chunk)
@@ -388,14 +388,12 @@ void ACPEngineClient::close()
     if (m_process && m_process->state() != QProcess::NotRunning) {
         // Lines handed over before close go out first, as far as a short,
         // bounded wait allows (a child that reads nothing must not hold us).
-        QElapsedTimer flushing;
-        flushing.start();
-        while (m_process->bytesToWrite() > 0 && flushing.elapsed() < flushLimitMs
-               && m_process->waitForBytesWritten(int(flushLimitMs - flushing.elapsed()))) {}
+        QDeadlineTimer flushing(kFlushLimit);
+        while (m_process->bytesToWrite() > 0 && !flushing.hasExpired()
+               && m_process->waitForBytesWritten(int(flushing.remainingTime()))) {}
         m_process->terminate();
-        QElapsedTimer waited;
-        waited.start();
-        while (m_process->state() != QProcess::NotRunning && waited.elapsed() < terminateGraceMs)
+        const QDeadlineTimer waited(terminateGrace);
+        while (m_process->state() != QProcess::NotRunning && !waited.hasExpired())
             m_process->waitForFinished(10);
         if (m_process->state() != QProcess::NotRunning) {
             m_process->kill();

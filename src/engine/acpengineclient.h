@@ -24,6 +24,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <chrono>
 #include <map>
 #include <memory>
 
@@ -46,7 +47,7 @@ public:
     // dropped without being kept in memory.
     static constexpr qsizetype maxLineBytes = 1048576;
     // How long close() waits after SIGTERM before SIGKILL.
-    static constexpr int terminateGraceMs = 1000;
+    static constexpr std::chrono::milliseconds terminateGrace{1000};
     // The text of the answer to any request from the engine.
     static QString serverRequestRefusal();
 
@@ -66,7 +67,7 @@ public:
     // Fire and forget; sent also after close (and then dropped).
     void notify(const QString &method, const std::optional<JSONValue> &params) override;
     // Fails every waiting request with "engine closed", sends SIGTERM, waits
-    // up to terminateGraceMs for the child's end, then SIGKILL. A killed child
+    // up to terminateGrace for the child's end, then SIGKILL. A killed child
     // is reaped from the event loop, so close() never blocks further.
     void close() override;
 

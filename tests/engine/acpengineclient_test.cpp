@@ -383,8 +383,8 @@ TEST(ACPEngineClient, EngineIgnoringSigtermIsKilledAfterTheGrace)
     clock.start();
     h.client->close();
     const qint64 closing = clock.elapsed();
-    EXPECT_GE(closing, ACPEngineClient::terminateGraceMs - 100);
-    EXPECT_LT(closing, ACPEngineClient::terminateGraceMs + 2000);
+    EXPECT_GE(closing, ACPEngineClient::terminateGrace.count() - 100);
+    EXPECT_LT(closing, ACPEngineClient::terminateGrace.count() + 2000);
     EXPECT_TRUE(spinUntil([&] { return processGone(pid); }, 5000));
     EXPECT_EQ(h.crashes, 0);
 }

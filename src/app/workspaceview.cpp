@@ -319,38 +319,20 @@ WorkspaceView::WorkspaceView(AppGateState &gate, const Mount &mount, QWidget *pa
                        },
                        [&posts] { posts.clearPendingImports(); },
                        {}}));
-    m_sheets.push_back(std::make_unique<SheetPresenter>(
-        SheetPresenter{[&posts] { return posts.askNewProject(); },
-                       [&posts] {
-                           return new NewProjectSheet([&posts](const QString &name) -> std::optional<QString> {
-                               if (std::optional<QString> failure = posts.createProject(name))
-                                   return failure;
-                               posts.setPendingProject(name);
-                               posts.newPostDraft();
-                               return std::nullopt;
-                           });
-                       },
-                       [&posts] { posts.setAskNewProject(false); },
-                       {}}));
+    m_sheets.push_back(std::make_unique<SheetPresenter>(SheetPresenter{
+        [&posts] { return posts.askNewProject(); },
+        [&posts] {
+            return new NewProjectSheet([&posts](const QString &name) { return posts.createProjectForNewDraft(name); });
+        },
+        [&posts] { posts.setAskNewProject(false); },
+        {}}));
     m_sheets.push_back(std::make_unique<SheetPresenter>(
         SheetPresenter{[&posts] { return posts.outlineGuardPieceID().has_value(); },
                        [&posts] {
-                           const auto answer = [&posts](bool prose) {
-                               const std::optional<QString> id = posts.outlineGuardPieceID();
-                               if (!id)
-                                   return;
-                               posts.setOutlineGuardPieceID(std::nullopt);
-                               if (prose)
-                                   posts.setProseOverridePostID(id);
-                               posts.openPiece(*id);
-                           };
-                           return new OutlineGuardSheet([answer] { answer(true); }, [answer] { answer(false); });
+                           return new OutlineGuardSheet([&posts] { posts.answerOutlineGuard(true); },
+                                                        [&posts] { posts.answerOutlineGuard(false); });
                        },
-                       [&posts] {
-                           posts.setOutlineGuardPieceID(std::nullopt);
-                           if (!posts.session())
-                               posts.setSelectedPostID(std::nullopt);
-                       },
+                       [&posts] { posts.dismissOutlineGuard(); },
                        {}}));
     m_sheets.push_back(std::make_unique<SheetPresenter>(
         SheetPresenter{[&posts] { return posts.pendingConversion().has_value(); },

@@ -280,6 +280,33 @@ void OpenPiece::newOutlineDraft()
     newDraft(Post::ContentType::outline);
 }
 
+std::optional<QString> OpenPiece::createProjectForNewDraft(const QString &name)
+{
+    if (std::optional<QString> failure = m_model.createProject(name))
+        return failure;
+    setPendingProject(name);
+    newPostDraft();
+    return std::nullopt;
+}
+
+void OpenPiece::answerOutlineGuard(bool asProse)
+{
+    const std::optional<QString> id = m_outlineGuardPieceID;
+    if (!id)
+        return;
+    setOutlineGuardPieceID(std::nullopt);
+    if (asProse)
+        setProseOverridePostID(id);
+    openPiece(*id);
+}
+
+void OpenPiece::dismissOutlineGuard()
+{
+    setOutlineGuardPieceID(std::nullopt);
+    if (!m_session)
+        setSelectedPostID(std::nullopt);
+}
+
 void OpenPiece::saveDraft()
 {
     if (!m_draft)

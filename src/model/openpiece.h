@@ -78,6 +78,9 @@ public:
     void openPiece(const QString &id);
     void newPostDraft();
     void newOutlineDraft();
+    std::optional<QString> createProjectForNewDraft(const QString &name);
+    void answerOutlineGuard(bool asProse);
+    void dismissOutlineGuard();
     void saveDraft();
     void createAndOpenDraft(const PostDraft &draft, const QString &home);
     std::optional<library::Post> createAIPiece(const QString &text);

@@ -121,6 +121,18 @@ void PostsModel::newPostDraft()
 {
     m_open.newPostDraft();
 }
+std::optional<QString> PostsModel::createProjectForNewDraft(const QString &name)
+{
+    return m_open.createProjectForNewDraft(name);
+}
+void PostsModel::answerOutlineGuard(bool asProse)
+{
+    m_open.answerOutlineGuard(asProse);
+}
+void PostsModel::dismissOutlineGuard()
+{
+    m_open.dismissOutlineGuard();
+}
 void PostsModel::newOutlineDraft()
 {
     m_open.newOutlineDraft();

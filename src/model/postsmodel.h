@@ -116,6 +116,16 @@ public:
     void stopWatching();
     void newPostDraft();
     void newOutlineDraft();
+    // The new-project question answered: makes the project of name, then a
+    // post draft that saves into it. Answers the project's failure, after
+    // which nothing else changes.
+    std::optional<QString> createProjectForNewDraft(const QString &name);
+    // The outline question answered for the guarded piece: opens it in prose
+    // (asProse) or as its outline. Nothing when no piece is guarded.
+    void answerOutlineGuard(bool asProse);
+    // The outline question put away unanswered: the guard goes, and so does
+    // the selection when no piece is open.
+    void dismissOutlineGuard();
     QString projectForNewPiece() const;
     void saveDraft();
     // Throws what the store throws.

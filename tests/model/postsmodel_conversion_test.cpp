@@ -6,6 +6,7 @@
 
 #include <QCoro/QCoroTask>
 #include <QDir>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -177,6 +178,52 @@ TEST_F(PostsModelConversion, ConvertingTheGuardedPieceClearsGuardAndSelection)
     EXPECT_EQ(model.selectedPostID(), std::nullopt);
     EXPECT_EQ(model.session(), nullptr);
     EXPECT_EQ(onDisk(lossy).body, kLossy);
+}
+
+TEST_F(PostsModelConversion, TheOutlineQuestionOpensThePieceOrPutsTheSelectionBack)
+{
+    struct Case {
+        const char *name;
+        std::optional<bool> asProse; // none: put away unanswered
+    };
+    // Nothing guarded: an answer opens nothing.
+    model.answerOutlineGuard(true);
+    EXPECT_EQ(model.session(), nullptr);
+
+    for (const Case &c : {Case{"prose", true}, Case{"outline", false}, Case{"dismissed", std::nullopt}}) {
+        SCOPED_TRACE(c.name);
+        PostsModel asked;
+        asked.startWatching(home);
+        QCoro::waitFor(asked.rescan());
+        asked.selectPiece(lossy.id);
+        ASSERT_EQ(asked.outlineGuardPieceID(), lossy.id);
+        ASSERT_EQ(asked.session(), nullptr);
+        if (c.asProse)
+            asked.answerOutlineGuard(*c.asProse);
+        else
+            asked.dismissOutlineGuard();
+        EXPECT_EQ(asked.outlineGuardPieceID(), std::nullopt);
+        EXPECT_EQ(asked.isSessionOpen(lossy.id), c.asProse.has_value());
+        EXPECT_EQ(asked.selectedPostID(), c.asProse ? std::optional<QString>(lossy.id) : std::nullopt);
+        EXPECT_EQ(asked.proseOverridePostID(),
+                  c.asProse.value_or(false) ? std::optional<QString>(lossy.id) : std::nullopt);
+        asked.settleBackgroundWork();
+    }
+}
+
+TEST_F(PostsModelConversion, ANewProjectGetsAPostDraftUnlessItIsRefused)
+{
+    const std::optional<QString> refused = model.createProjectForNewDraft("Notes/2026");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(model.lastError(), refused);
+    EXPECT_EQ(model.draft(), std::nullopt);
+    EXPECT_EQ(model.pendingProject(), std::nullopt);
+
+    EXPECT_EQ(model.createProjectForNewDraft("Field Notes"), std::nullopt);
+    EXPECT_TRUE(QFileInfo(home + "/projects/Field Notes").isDir());
+    EXPECT_EQ(model.pendingProject(), "Field Notes");
+    ASSERT_TRUE(model.draft());
+    EXPECT_EQ(model.draft()->type, Post::ContentType::post);
 }
 
 TEST_F(PostsModelConversion, FailuresConvertNothing)

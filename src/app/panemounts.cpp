@@ -114,6 +114,11 @@ QWidget *buildEditor(AppGateState &gate, EditorShelf *shelf, const panes::PostsE
                      [view, &gate] { view->setSpellChecking(gate.spellChecking()); });
     QObject::connect(&gate, &AppGateState::isFocusedChanged, view,
                      [view, &gate] { view->setFocused(gate.isFocused()); });
+    // Only the editor on screen flips; a kept one waits on its shelf.
+    QObject::connect(&gate, &AppGateState::toggleReadingMode, view, [view] {
+        if (view->isVisible())
+            view->toggleReading();
+    });
     return view;
 }
 

@@ -3,6 +3,7 @@
 #include "aboutwindow.h"
 #include "app/state/appgatestate.h"
 #include "chrome/palette.h"
+#include "editor/prose/reading/readingsurface.h"
 #include "mainwindow.h"
 #include "pennorastyle.h"
 #include "signalbridge.h"
@@ -44,6 +45,9 @@ int PennoraApp::run(int argc, char **argv)
 {
     QApplication::setApplicationName(QStringLiteral("Pennora"));
     QApplication::setOrganizationName(QStringLiteral("Pennora"));
+    // The web engine learns the reading page's scheme now or never; it
+    // starts only with the first page.
+    editor::ReadingSurface::registerScheme();
     QApplication application(argc, argv);
     QApplication::setStyle(new PennoraStyle);
     QApplication::setPalette(paperPalette());

@@ -3,6 +3,7 @@
 #include "chrome/elidedlabel.h"
 #include "chrome/palette.h"
 #include "chrome/workspacechrome.h"
+#include "editor/prose/reading/readingsurface.h"
 #include "editor/prose/views/proselisttextview.h"
 #include "editor/prose/views/prosetextview.h"
 
@@ -170,6 +171,13 @@ PostEditorView::PostEditorView(Inputs inputs, QWidget *parent)
     auto *row = new QHBoxLayout(rowWidget);
     row->setContentsMargins(16, 0, 16, 0);
     row->setSpacing(10);
+    // "Read" and "Edit" are as wide in the mono face the style sizes by.
+    m_readButton = new QPushButton(u"Read"_s, rowWidget);
+    app::BorderedSecondaryButtonStyle::apply(m_readButton, 28);
+    m_readButton->setFocusPolicy(Qt::NoFocus);
+    connect(m_readButton, &QPushButton::clicked, this, &PostEditorView::toggleReading);
+    row->addWidget(m_readButton);
+    updateReadButton();
     // Cut at the head when too long: the end of a path says the most.
     auto *location = new app::ElidedLabel(Qt::ElideLeft);
     location->setMinimumWidth(40);
@@ -223,6 +231,13 @@ PostEditorView::PostEditorView(Inputs inputs, QWidget *parent)
     noticeRow->addWidget(m_noticeDot);
     noticeRow->addWidget(m_noticeHint);
     m_notice->hide();
+
+    // A page loaded from disk anew while reading is painted again.
+    if (m_session)
+        connect(m_session, &model::EditorSession::loadGenerationChanged, this, [this] {
+            if (m_reading)
+                feedReadingSurface();
+        });
 
     auto *save = new QAction(this);
     save->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
@@ -392,6 +407,92 @@ void PostEditorView::showConflictAlert()
             m_outline->setFocus();
     });
     alert->open();
+}
+
+void PostEditorView::setReadingRunner(ReadingPresenter::Runner runner)
+{
+    m_readingRunner = runner;
+    if (m_surface)
+        m_surface->setRunner(std::move(runner));
+}
+
+void PostEditorView::toggleReading()
+{
+    if (m_reading) {
+        returnToEditing();
+        return;
+    }
+    // The live caret of the prose editor (the session's record of it, and a
+    // draft's too); the session's for any other editor.
+    if (m_prose)
+        m_readingState.entryLocation = m_prose->textView()->textCursor().selectionStart();
+    else
+        m_readingState.entryLocation =
+            m_session ? std::optional<qint64>(m_session->cursor().selectionLocation) : std::nullopt;
+    auto *column = static_cast<QVBoxLayout *>(layout());
+    if (!m_surface) {
+        // The web engine starts here, with the first page.
+        m_surface = new ReadingSurface(this);
+        if (m_readingRunner)
+            m_surface->setRunner(m_readingRunner);
+        column->addWidget(m_surface, 1);
+    }
+    m_reading = true;
+    feedReadingSurface();
+    // The editor steps aside, as it is.
+    m_hiddenForReading.clear();
+    for (int i = 0; i < column->count(); ++i) {
+        QWidget *widget = column->itemAt(i)->widget();
+        if (widget && widget != m_header && widget != m_surface && !widget->isHidden()) {
+            m_hiddenForReading.append(widget);
+            widget->hide();
+        }
+    }
+    m_surface->show();
+    m_surface->setFocus();
+    updateReadButton();
+}
+
+void PostEditorView::feedReadingSurface()
+{
+    ReadingSurface::Inputs inputs;
+    inputs.text = m_session ? m_session->text() : m_draftMirror;
+    inputs.generation = m_session ? m_session->loadGeneration() : 0;
+    if (m_session)
+        inputs.postFolder = m_session->folderPath();
+    inputs.entryCaretLocation = m_readingState.entryLocation;
+    inputs.onEditIntent = [this](qint64 location) {
+        // After the page's message has been handled.
+        QMetaObject::invokeMethod(
+            this, [this, location] { returnToEditing(location); }, Qt::QueuedConnection);
+    };
+    inputs.stateBox = &m_readingState;
+    m_surface->setInputs(std::move(inputs));
+}
+
+void PostEditorView::returnToEditing(std::optional<qint64> location)
+{
+    if (!m_reading)
+        return;
+    ++m_flipToken;
+    const qint64 caret = location.value_or(m_readingState.topSourceLocation.value_or(0));
+    m_reading = false;
+    m_surface->hide();
+    for (const QPointer<QWidget> &widget : std::exchange(m_hiddenForReading, {})) {
+        if (widget)
+            widget->show();
+    }
+    if (m_prose) {
+        m_prose->setCaretHint(ProseTextView::CaretHint{qsizetype(caret), m_flipToken});
+        m_prose->focusText();
+    }
+    updateReadButton();
+}
+
+void PostEditorView::updateReadButton()
+{
+    m_readButton->setText(m_reading ? u"Edit"_s : u"Read"_s);
+    m_readButton->setToolTip(m_reading ? u"Return to editing (Ctrl+R)"_s : u"Render this post (Ctrl+R)"_s);
 }
 
 void PostEditorView::updateNotice()

@@ -4,16 +4,24 @@
 // in a centred column, and the "File on Disk changed" alert. Ctrl+S saves at
 // once; closing any window of the application saves the open text.
 //
+// Read (or the application's "Toggle Reading Mode", Ctrl+R) puts the rendered
+// page in the text's place, scrolled to the caret's block; a click on a
+// block, Edit or Ctrl+R again comes back with the caret at that block, or at
+// the block last seen at the top. The text view stays as it was meanwhile,
+// so its undo history and everything typed stay with it.
+//
 // A conflict is never resolved silently: closing the alert with Escape leaves
 // it standing (nothing is written while it stands, the save-state dot says
 // so, and clicking the dot opens the alert again); only "Reload" and "Keep
 // Local" resolve it.
 
 #include "editor/prose/prosedropbridge.h"
+#include "editor/prose/readingcoordinator.h"
 #include "model/editorsession.h"
 
 #include <QDialog>
 #include <QLabel>
+#include <QList>
 #include <QPointer>
 #include <QWidget>
 
@@ -26,6 +34,7 @@ class QVBoxLayout;
 namespace editor {
 
 class ProseTextView;
+class ReadingSurface;
 
 // The save state with its dot; a standing conflict shows as a state of its
 // own, and a click on it asks again.
@@ -130,6 +139,19 @@ public:
     // Opens the alert while a conflict stands.
     void showConflictAlert();
 
+    // Between the text and its rendered page.
+    void toggleReading();
+    // Back to the text with the caret at location, or at the block last
+    // seen at the top of the page, or at the start.
+    void returnToEditing(std::optional<qint64> location = std::nullopt);
+    bool isReading() const { return m_reading; }
+    const ReadingStateBox &readingState() const { return m_readingState; }
+    // The renderer run of the page (tests and benchmarks).
+    void setReadingRunner(ReadingPresenter::Runner runner);
+    // The page, once reading has begun.
+    ReadingSurface *readingSurface() const { return m_surface; }
+    QPushButton *readButton() const { return m_readButton; }
+
     model::EditorSession *session() const { return m_session; }
     // Null when the screen shows an outline.
     ProseTextView *proseTextView() const { return m_prose; }
@@ -158,6 +180,9 @@ private:
     void updateNotice();
     // A window closed: save unless that would overwrite an outside change.
     void flushForClose();
+    void updateReadButton();
+    // The page's inputs from the open text.
+    void feedReadingSurface();
 
     Inputs m_inputs;
     QPointer<model::EditorSession> m_session;
@@ -181,6 +206,15 @@ private:
     SaveStateDot *m_noticeDot = nullptr;
     QLabel *m_noticeHint = nullptr;
     QPointer<ConflictAlert> m_alert;
+
+    QPushButton *m_readButton = nullptr;
+    bool m_reading = false;
+    qint64 m_flipToken = 0;
+    ReadingStateBox m_readingState;
+    ReadingSurface *m_surface = nullptr;
+    // What the page stands in for while reading.
+    QList<QPointer<QWidget>> m_hiddenForReading;
+    ReadingPresenter::Runner m_readingRunner;
 };
 
 } // namespace editor

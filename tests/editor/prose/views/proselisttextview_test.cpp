@@ -12,6 +12,7 @@
 #include "screenshot.h"
 #include "testutil.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QScrollBar>
 #include <QTest>
 #include <QTextBlock>
@@ -143,9 +144,17 @@ protected:
 TEST_F(ProseFoldViewTest, APlainClickOnTheChevronOrTheMarkerFoldsAndUnfolds)
 {
     const int undo = text().document()->availableUndoSteps();
+    QAbstractTextDocumentLayout *layout = text().document()->documentLayout();
+    const auto height = [&] { return layout->documentSize().height(); };
+    const auto block = [&](int n) { return layout->blockBoundingRect(text().document()->findBlockByNumber(n)); };
+    const qreal unfolded = height();
+    const qreal dTop = block(4).top();
     ASSERT_EQ(text().chromeHints().size(), 1);
     click(chevronCentre(u"- a"_s));
     EXPECT_EQ(hidden(), (QStringList{u"  - b"_s, u"  - c"_s}));
+    // The layout was told: the hidden lines take no room.
+    EXPECT_LT(height(), unfolded);
+    EXPECT_EQ(block(4).top(), block(1).bottom());
     ASSERT_EQ(text().folds().size(), 1);
     EXPECT_EQ(text().folds()[0].key, 6);
     // The first 12 pixels of the item's line: its marker.
@@ -153,6 +162,8 @@ TEST_F(ProseFoldViewTest, APlainClickOnTheChevronOrTheMarkerFoldsAndUnfolds)
     click(QPointF(line.left() + 8, line.top() + 7));
     EXPECT_TRUE(hidden().isEmpty());
     EXPECT_TRUE(text().folds().isEmpty());
+    EXPECT_EQ(height(), unfolded);
+    EXPECT_EQ(block(4).top(), dTop);
     // Past the marker the click is the text's.
     click(QPointF(line.left() + 20, line.top() + 7));
     EXPECT_TRUE(text().folds().isEmpty());

@@ -6,6 +6,7 @@
 #include "editor/prose/reading/readingsurface.h"
 #include "mainwindow.h"
 #include "pennorastyle.h"
+#include "review/views/fixcardspalette.h"
 #include "signalbridge.h"
 #include "singleinstance.h"
 
@@ -103,9 +104,8 @@ QWidget *PennoraApp::openWindow(const QString &id)
             m_about = std::make_unique<AboutWindow>();
         window = m_about.get();
     } else if (id == u"fix-cards") {
-        if (!m_fixCards) {
-            // The fix-cards palette's place; the review panes fill it.
-            m_fixCards = std::make_unique<QWidget>();
+        if (!m_fixCards && m_gate) {
+            m_fixCards = std::make_unique<review::FixCardsPalette>(m_gate->posts());
             m_fixCards->setObjectName(QStringLiteral("fix-cards"));
             m_fixCards->setWindowTitle(QStringLiteral("Fix Cards"));
             m_fixCards->resize(340, 540);

@@ -16,6 +16,7 @@
 #include "panes/library/views/postslibrarycolumn.h"
 #include "panes/library/views/postspaneview.h"
 #include "profiles/views/settingspaneview.h"
+#include "review/views/fixcardspalette.h"
 
 #include "screenshot.h"
 #include "testutil.h"
@@ -521,6 +522,8 @@ TEST(Windows, AboutAndFixCardsOpenOnceByTheirIds)
     ASSERT_NE(cards, nullptr);
     EXPECT_EQ(cards->windowTitle(), "Fix Cards");
     EXPECT_EQ(cards->size(), QSize(340, 540));
+    // Its content is the palette over the one library model.
+    EXPECT_NE(qobject_cast<review::FixCardsPalette *>(cards), nullptr);
     EXPECT_EQ(pennora.openWindow("nothing"), nullptr);
 
     // The quit guard stops the quit while a block runs: nothing is shut down.

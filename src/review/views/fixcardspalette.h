@@ -7,6 +7,7 @@
 
 #include "model/postsmodel.h"
 #include "review/cardtexts.h"
+#include "review/views/cardsheets.h"
 
 #include <QPointer>
 #include <QWidget>
@@ -18,10 +19,6 @@ class QStackedLayout;
 class QVBoxLayout;
 
 namespace review {
-
-class ApplyAskSheet;
-class PromoteAskSheet;
-class RoundedFill;
 
 class CardRow : public QWidget {
     Q_OBJECT

@@ -21,8 +21,10 @@
 #include <QScrollBar>
 #include <QStackedWidget>
 #include <QTextLayout>
+#include <QToolTip>
 #include <QVBoxLayout>
 
+#include <array>
 #include <cmath>
 
 namespace editor::outline {
@@ -50,10 +52,34 @@ QColor withAlpha(QColor colour, qreal alpha)
     return colour;
 }
 
+// Whether a text surely fits on one line of the body face at a width, from
+// the advances of its characters (no shaping), with a tenth to spare for
+// kerning and bold; anything outside the common scripts is left to layout.
+bool surelyOneLine(const QString &text, int width)
+{
+    static const QFontMetrics metrics(ProsePresenter::bodyFont());
+    static std::array<int, 0x3000> advances = [] {
+        std::array<int, 0x3000> none;
+        none.fill(-1);
+        return none;
+    }();
+    qint64 sum = 0;
+    for (const QChar c : text) {
+        const char16_t unit = c.unicode();
+        if (unit >= advances.size())
+            return false;
+        int &advance = advances[unit];
+        if (advance < 0)
+            advance = metrics.horizontalAdvance(c);
+        sum += advance;
+    }
+    return sum * 10 <= qint64(width) * 9;
+}
+
 // The height of a text laid out in the body face at a width.
 int laidOutHeight(const InlineText &text, int width)
 {
-    const QFontMetrics metrics(ProsePresenter::bodyFont());
+    static const QFontMetrics metrics(ProsePresenter::bodyFont());
     if (text.formats.isEmpty() && metrics.horizontalAdvance(text.text) <= width)
         return metrics.height();
     QTextLayout layout(text.text, ProsePresenter::bodyFont());
@@ -214,11 +240,14 @@ public:
     const InlineText &inlineOf(const Row &row) const
     {
         Memo &memo = m_memo[row.id];
-        if (!memo.rendered || memo.source != row.text) {
+        if (memo.source != row.text) {
             memo.source = row.text;
+            memo.width = -1;
+            memo.rendered = false;
+        }
+        if (!memo.rendered) {
             memo.inlineText = renderInline(row.text);
             memo.rendered = true;
-            memo.width = -1;
         }
         return memo.inlineText;
     }
@@ -334,12 +363,20 @@ private:
 
     int memoHeight(const Row &row, int width) const
     {
-        const InlineText &text = inlineOf(row);
         Memo &memo = m_memo[row.id];
-        if (memo.width != width) {
-            memo.width = width;
-            memo.height = laidOutHeight(text, width);
-        }
+        if (memo.source != row.text)
+            memo.rendered = false;
+        if (memo.width == width && memo.source == row.text)
+            return memo.height;
+        memo.source = row.text;
+        memo.width = width;
+        // Markers only take room away, so a source that fits on one line is
+        // one line shown; code, in its wider face, is laid out.
+        static const QFontMetrics metrics(ProsePresenter::bodyFont());
+        if (!row.text.contains(u'`') && surelyOneLine(row.text, width))
+            memo.height = metrics.height();
+        else
+            memo.height = laidOutHeight(inlineOf(row), width);
         return memo.height;
     }
 
@@ -394,6 +431,18 @@ protected:
         if (event->button() == Qt::LeftButton)
             m_view->releaseAt(event->position().toPoint());
         event->accept();
+    }
+    bool viewportEvent(QEvent *event) override
+    {
+        if (event->type() != QEvent::ToolTip)
+            return QListView::viewportEvent(event);
+        const auto *help = static_cast<QHelpEvent *>(event);
+        const QString tip = m_view->helpAt(help->pos());
+        if (tip.isEmpty())
+            QToolTip::hideText();
+        else
+            QToolTip::showText(help->globalPos(), tip, viewport());
+        return true;
     }
     void leaveEvent(QEvent *event) override
     {
@@ -558,13 +607,14 @@ std::optional<OutlineEditorView::RowParts> OutlineEditorView::partsOf(const QUui
 
 void OutlineEditorView::refresh()
 {
+    const QList<Row> rows = m_state.visibleRows();
     QList<OutlineItem> items;
+    items.reserve(rows.size() + 2);
     const std::optional<QString> title = m_state.outlineTitle();
     if (title)
         items.append({OutlineItem::Kind::title, {}, 0, *title});
     else
         items.append({OutlineItem::Kind::top, {}, 0, {}});
-    const QList<Row> rows = m_state.visibleRows();
     const QHash<QUuid, qreal> gaps = OutlineEditorState::rowGaps(rows);
     for (const Row &row : rows)
         items.append({OutlineItem::Kind::row, row, int(gaps.value(row.id)), {}});
@@ -817,6 +867,18 @@ void OutlineEditorView::pressAt(const QPoint &pos, Qt::KeyboardModifiers modifie
         m_state.focusRow(id);
         refresh();
     }
+}
+
+QString OutlineEditorView::helpAt(const QPoint &pos) const
+{
+    const QModelIndex index = m_list->indexAt(pos);
+    if (!index.isValid() || m_model->items.at(index.row()).kind != OutlineItem::Kind::row)
+        return {};
+    const OutlineItem &item = m_model->items.at(index.row());
+    if (!OutlineRowDelegate::partsOf(item, m_list->visualRect(index)).bullet.contains(pos))
+        return {};
+    return item.row.childCount > 0 ? u"fold/unfold (Ctrl+↑ / Ctrl+↓) · double-click: zoom in"_s
+                                   : u"double-click: zoom in"_s;
 }
 
 void OutlineEditorView::doubleClickAt(const QPoint &pos)

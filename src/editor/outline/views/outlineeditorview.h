@@ -104,6 +104,8 @@ public:
     // The folded count drawn beside a row ("⋯ 5"), empty when none.
     static QString foldCountText(const OutlinePresenter::Row &row);
     bool dragging() const { return m_tracker && m_tracker->active; }
+    // The help text of what lies under a point of the list's viewport.
+    QString helpAt(const QPoint &pos) const;
 
     // The Escape key on its way to the application; true when it was used.
     bool handleEscKey(const QKeyEvent &event);

@@ -207,6 +207,9 @@ TEST_F(OutlineView, FoldsZoomAndBullets)
     EXPECT_EQ(visibleTexts().size(), 6);
     EXPECT_TRUE(view->partsOf(id("alpha"))->count.isEmpty());
 
+    EXPECT_EQ(view->helpAt(centreOf("a1", &OutlineEditorView::RowParts::bullet)),
+              "fold/unfold (Ctrl+↑ / Ctrl+↓) · double-click: zoom in");
+    EXPECT_EQ(view->helpAt(centreOf("a2", &OutlineEditorView::RowParts::bullet)), "double-click: zoom in");
     // The bullet of a row with children folds it; a childless one focuses.
     click("a1", &OutlineEditorView::RowParts::bullet);
     EXPECT_EQ(visibleTexts(), (QStringList{"alpha", "a1", "a2", "beta"}));
@@ -283,12 +286,16 @@ TEST_F(OutlineView, SelectionsIndentMoveAndDrag)
     key(Qt::Key_Tab);
     EXPECT_EQ(savedBody(), "- d\n- a\n  - b\n  - c\n- e");
 
-    // A drag from a selected row's text carries b and c below e.
+    // With a and its child b selected, a drag of b carries a alone, its
+    // children inside it.
+    click("a", &OutlineEditorView::RowParts::text, Qt::ShiftModifier);
+    EXPECT_TRUE(view->state().isSelected(id("a")));
+    EXPECT_TRUE(view->state().isSelected(id("b")));
     const auto eRow = view->partsOf(id("e"))->row;
     dragGrip("b", QPoint(eRow.center().x(), eRow.bottom() + 3));
-    EXPECT_EQ(savedBody(), "- d\n- a\n- e\n- b\n- c");
-    EXPECT_EQ(view->state().selectionAnchor(), id("b"));
-    EXPECT_TRUE(spinUntil([&] { return focusedOn("c"); }));
+    EXPECT_EQ(savedBody(), "- d\n- e\n- a\n  - b\n  - c");
+    EXPECT_EQ(view->state().selectionAnchor(), id("a"));
+    EXPECT_TRUE(spinUntil([&] { return focusedOn("a"); }));
 }
 
 // Escape drops the selection, then climbs one zoom level, then goes on.

@@ -61,12 +61,16 @@ Request post(const QUrl &endpoint, const QString &token, const QJsonObject &body
 
 // The location of a created entry, a relative one resolved against the
 // request's URL (so it stays on the endpoint's host); the text as it came
-// when it cannot be resolved.
+// when it is not a relative reference that could be trusted.
 QString resolvedLocation(const QUrl &requestURL, const QByteArray &header)
 {
     const QString text = foundation::text::decodeUtf8(header).value_or(QString());
     const QUrl location(text, QUrl::StrictMode);
-    if (!location.isValid() || !location.isRelative() || tokenRefusal(text))
+    if (!location.isValid() || !location.isRelative())
+        return text;
+    // The reference itself must hold nothing a trustworthy URL may not (a line
+    // end, a control or format character), which resolving would encode away.
+    if (!isTrustworthy(QStringLiteral("https://origin/") + text))
         return text;
     return requestURL.resolved(location).toString(QUrl::FullyEncoded);
 }

@@ -133,6 +133,8 @@ TEST(Micropub, AnEntryURLComesFromLocationElseTheBodyAndMustBeTrustworthy)
          Outcome::requestFailed(201, failure)},
         {"a relative Location with a tab", answer(201, "", {{"Location", "/a\tb"}}),
          Outcome::requestFailed(201, failure)},
+        {"a relative Location with a format character", answer(201, "", {{"Location", "/a\u200bb"}}),
+         Outcome::requestFailed(201, failure)},
         {"an empty Location", answer(201, good, {{"Location", ""}}), Outcome::requestFailed(201, failure)},
         {"a url that is no string", answer(202, R"({"url":["https://blog.example/9"]})"),
          Outcome::requestFailed(202, failure)},

@@ -3,6 +3,8 @@
 // level and below. The raw values are stored and shown; the instructions that
 // open a Pass live with the engine link.
 
+#include "foundation/enumtext.h"
+
 #include <QHashFunctions>
 #include <QList>
 #include <QString>
@@ -10,22 +12,15 @@
 
 namespace library {
 
-class PassKind {
-public:
+struct PassKindCases {
     enum Value { pass1, pass2 };
-    constexpr PassKind(Value value) : m_value(value) {}
-    constexpr operator Value() const { return m_value; }
+    // Also the label shown and sent for the Pass.
+    static constexpr auto texts = foundation::enumTexts<Value>({{pass1, u"Pass 1"}, {pass2, u"Pass 2"}});
+};
 
-    static const QList<PassKind> &allCases();
-    // Only "Pass 1" or "Pass 2" exactly.
-    static std::optional<PassKind> fromRawValue(const QString &raw);
-    // "Pass 1" / "Pass 2": also the label shown and sent for the Pass.
-    QString rawValue() const;
-
-    friend size_t qHash(PassKind kind, size_t seed = 0) noexcept { return ::qHash(int(kind.m_value), seed); }
-
-private:
-    Value m_value;
+class PassKind : public foundation::TextEnum<PassKind, PassKindCases> {
+public:
+    using TextEnum::TextEnum;
 };
 
 } // namespace library

@@ -2,6 +2,7 @@
 // The summary of one piece as the library scan reads it, with its pass state,
 // origin and content type and their stored texts.
 
+#include "foundation/enumtext.h"
 #include "library/draftstats.h"
 
 #include <QDateTime>
@@ -17,55 +18,35 @@ namespace library {
 struct Post {
     // The raw values are what the front matter holds; the first case is the
     // default.
-    class ContentType {
-    public:
+    struct ContentTypeCases {
         enum Value { post, outline };
-        constexpr ContentType(Value value) : m_value(value) {}
-        constexpr operator Value() const { return m_value; }
-
-        static const QList<ContentType> &allCases();
-        // Exact, case-sensitive match of a raw value.
-        static std::optional<ContentType> fromRawValue(const QString &raw);
-        QString rawValue() const;
-
-        friend size_t qHash(ContentType value, size_t seed = 0) noexcept { return ::qHash(int(value.m_value), seed); }
-
-    private:
-        Value m_value;
+        static constexpr auto texts = foundation::enumTexts<Value>({{post, u"post"}, {outline, u"outline"}});
     };
 
-    class PassState {
+    class ContentType : public foundation::TextEnum<ContentType, ContentTypeCases> {
     public:
+        using TextEnum::TextEnum;
+    };
+
+    struct PassStateCases {
         enum Value { firstDraft, pass1Done, pass2Done };
-        constexpr PassState(Value value) : m_value(value) {}
-        constexpr operator Value() const { return m_value; }
-
-        static const QList<PassState> &allCases();
-        // Exact, case-sensitive match of a raw value.
-        static std::optional<PassState> fromRawValue(const QString &raw);
-        QString rawValue() const;
-
-        friend size_t qHash(PassState value, size_t seed = 0) noexcept { return ::qHash(int(value.m_value), seed); }
-
-    private:
-        Value m_value;
+        static constexpr auto texts = foundation::enumTexts<Value>(
+            {{firstDraft, u"First Draft"}, {pass1Done, u"Pass-1 Done"}, {pass2Done, u"Pass-2 Done"}});
     };
 
-    class Origin {
+    class PassState : public foundation::TextEnum<PassState, PassStateCases> {
     public:
+        using TextEnum::TextEnum;
+    };
+
+    struct OriginCases {
         enum Value { writer, ai };
-        constexpr Origin(Value value) : m_value(value) {}
-        constexpr operator Value() const { return m_value; }
+        static constexpr auto texts = foundation::enumTexts<Value>({{writer, u"writer"}, {ai, u"ai"}});
+    };
 
-        static const QList<Origin> &allCases();
-        // Exact, case-sensitive match of a raw value.
-        static std::optional<Origin> fromRawValue(const QString &raw);
-        QString rawValue() const;
-
-        friend size_t qHash(Origin value, size_t seed = 0) noexcept { return ::qHash(int(value.m_value), seed); }
-
-    private:
-        Value m_value;
+    class Origin : public foundation::TextEnum<Origin, OriginCases> {
+    public:
+        using TextEnum::TextEnum;
     };
 
     struct FirstDraftStats {

@@ -1,6 +1,5 @@
 #include "profiles/profileprovisioner.h"
 
-#include "foundation/enumtext.h"
 #include "foundation/error.h"
 #include "foundation/fs.h"
 #include "foundation/paths.h"
@@ -36,11 +35,6 @@ namespace {
 
 namespace fs = foundation::fs;
 using foundation::process::RunResult;
-
-constexpr auto kPhases = foundation::enumTexts<Phase>({{Phase::create, u"couldn't set up the writing profile"},
-                                                       {Phase::copy, u"couldn't copy the writing skills"},
-                                                       {Phase::register_, u"couldn't register the writing tools"},
-                                                       {Phase::configure, u"couldn't set the model defaults"}});
 
 const QString kNoEngine = QStringLiteral("hermes binary not found");
 const QString kDefaultProvider = QStringLiteral("anthropic");
@@ -148,22 +142,6 @@ bool defaultsDue(ProfileSurface surface, bool createdNow, const QString &folder,
 }
 
 } // namespace
-
-const QList<Phase> &Phase::allCases()
-{
-    static const QList<Phase> all = kPhases.cases();
-    return all;
-}
-
-std::optional<Phase> Phase::fromRawValue(const QString &raw)
-{
-    return kPhases.fromText(raw);
-}
-
-QString Phase::rawValue() const
-{
-    return kPhases.text(m_value);
-}
 
 bool Outcome::operator==(const Outcome &other) const
 {

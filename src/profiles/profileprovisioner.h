@@ -6,6 +6,7 @@
 // blocks its thread, so it runs in the background. A repeated run leaves what
 // is in place alone and makes only what is missing.
 
+#include "foundation/enumtext.h"
 #include "profiles/settingstypes.h"
 
 #include <QLoggingCategory>
@@ -24,19 +25,17 @@ const QString &hermesProfilesRoot();
 namespace ProfileProvisioner {
 
 // The step that failed; the raw value is the headline the user sees.
-class Phase {
-public:
+struct PhaseCases {
     enum Value { create, copy, register_, configure };
-    constexpr Phase(Value value) : m_value(value) {}
-    constexpr operator Value() const { return m_value; }
+    static constexpr auto texts = foundation::enumTexts<Value>({{create, u"couldn't set up the writing profile"},
+                                                                {copy, u"couldn't copy the writing skills"},
+                                                                {register_, u"couldn't register the writing tools"},
+                                                                {configure, u"couldn't set the model defaults"}});
+};
 
-    static const QList<Phase> &allCases();
-    // Exactly one of the four headlines, else none.
-    static std::optional<Phase> fromRawValue(const QString &raw);
-    QString rawValue() const;
-
-private:
-    Value m_value;
+class Phase : public foundation::TextEnum<Phase, PhaseCases> {
+public:
+    using TextEnum::TextEnum;
 };
 
 // seeded(copied, present) or failed(profile, phase, excerpt).

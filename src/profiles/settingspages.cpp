@@ -1,39 +1,10 @@
 #include "settingspages.h"
 
-#include "foundation/enumtext.h"
 #include "foundation/text.h"
 
 namespace profiles {
 
-namespace {
-
-using foundation::enumTexts;
-
-constexpr auto kPages = enumTexts<SettingsPage>({{SettingsPage::content, u"content"},
-                                                 {SettingsPage::pass1, u"pass1"},
-                                                 {SettingsPage::pass2, u"pass2"},
-                                                 {SettingsPage::chat, u"chat"},
-                                                 {SettingsPage::keys, u"keys"}});
-
-} // namespace
-
 // SettingsPage
-
-const QList<SettingsPage> &SettingsPage::allCases()
-{
-    static const QList<SettingsPage> all = kPages.cases();
-    return all;
-}
-
-std::optional<SettingsPage> SettingsPage::fromRawValue(const QString &raw)
-{
-    return kPages.fromText(raw);
-}
-
-QString SettingsPage::rawValue() const
-{
-    return kPages.text(m_value);
-}
 
 QString SettingsPage::label() const
 {

@@ -4,6 +4,7 @@
 // connection test, the model field's commit rule and the shortened forms of
 // the Home path. The views only lay these out.
 
+#include "foundation/enumtext.h"
 #include "profiles/modelregistry.h"
 #include "profiles/providerprobe.h"
 #include "profiles/settingstypes.h"
@@ -18,26 +19,21 @@
 namespace profiles {
 
 // The sidebar's pages, in sidebar order.
-class SettingsPage {
-public:
+struct SettingsPageCases {
     enum Value { content, pass1, pass2, chat, keys };
-    constexpr SettingsPage(Value value) : m_value(value) {}
-    constexpr operator Value() const { return m_value; }
+    static constexpr auto texts = foundation::enumTexts<Value>(
+        {{content, u"content"}, {pass1, u"pass1"}, {pass2, u"pass2"}, {chat, u"chat"}, {keys, u"keys"}});
+};
 
-    static const QList<SettingsPage> &allCases();
-    // Exact match of "content", "pass1", "pass2", "chat" or "keys".
-    static std::optional<SettingsPage> fromRawValue(const QString &raw);
-    QString rawValue() const;
+class SettingsPage : public foundation::TextEnum<SettingsPage, SettingsPageCases> {
+public:
+    using TextEnum::TextEnum;
+
     QString label() const;
     // "P1", "P2", "SESSIONS"; none for content and keys.
     std::optional<QString> tag() const;
     // The surface a surface page edits.
     std::optional<ProfileSurface> surface() const;
-
-    friend size_t qHash(SettingsPage page, size_t seed = 0) noexcept { return ::qHash(int(page.m_value), seed); }
-
-private:
-    Value m_value;
 };
 
 namespace settingstext {

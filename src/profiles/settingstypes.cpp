@@ -1,46 +1,14 @@
 #include "settingstypes.h"
 
-#include "foundation/enumtext.h"
-
 namespace profiles {
 
 namespace {
 
 const QString kZaiBase = QStringLiteral("https://api.z.ai");
 
-using foundation::enumTexts;
-
-constexpr auto kEfforts = enumTexts<ReasoningEffort>({{ReasoningEffort::low, u"low"},
-                                                      {ReasoningEffort::medium, u"medium"},
-                                                      {ReasoningEffort::high, u"high"},
-                                                      {ReasoningEffort::xhigh, u"xhigh"},
-                                                      {ReasoningEffort::max, u"max"}});
-constexpr auto kProviders = enumTexts<ModelProvider>({{ModelProvider::zai, u"zai"},
-                                                      {ModelProvider::anthropic, u"anthropic"},
-                                                      {ModelProvider::openaiAPI, u"openai-api"},
-                                                      {ModelProvider::nous, u"nous"}});
-constexpr auto kZaiKeyTypes =
-    enumTexts<ZaiKeyType>({{ZaiKeyType::standard, u"standard"}, {ZaiKeyType::coding, u"coding"}});
-
 } // namespace
 
 // ReasoningEffort
-
-const QList<ReasoningEffort> &ReasoningEffort::allCases()
-{
-    static const QList<ReasoningEffort> all = kEfforts.cases();
-    return all;
-}
-
-std::optional<ReasoningEffort> ReasoningEffort::fromRawValue(const QString &raw)
-{
-    return kEfforts.fromText(raw);
-}
-
-QString ReasoningEffort::rawValue() const
-{
-    return kEfforts.text(m_value);
-}
 
 // ProfileSurface
 
@@ -73,22 +41,6 @@ QString ProfileSurface::title() const
 }
 
 // ModelProvider
-
-const QList<ModelProvider> &ModelProvider::allCases()
-{
-    static const QList<ModelProvider> all = kProviders.cases();
-    return all;
-}
-
-std::optional<ModelProvider> ModelProvider::fromRawValue(const QString &raw)
-{
-    return kProviders.fromText(raw);
-}
-
-QString ModelProvider::rawValue() const
-{
-    return kProviders.text(m_value);
-}
 
 QString ModelProvider::label() const
 {
@@ -134,22 +86,6 @@ QList<ReasoningEffort> ModelProvider::efforts() const
 }
 
 // ZaiKeyType
-
-const QList<ZaiKeyType> &ZaiKeyType::allCases()
-{
-    static const QList<ZaiKeyType> all = kZaiKeyTypes.cases();
-    return all;
-}
-
-std::optional<ZaiKeyType> ZaiKeyType::fromRawValue(const QString &raw)
-{
-    return kZaiKeyTypes.fromText(raw);
-}
-
-QString ZaiKeyType::rawValue() const
-{
-    return kZaiKeyTypes.text(m_value);
-}
 
 QString ZaiKeyType::endpoint() const
 {

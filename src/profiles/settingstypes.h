@@ -8,6 +8,8 @@
 // The enumerations are small value classes: `ModelProvider::anthropic` is a
 // case, `provider.label()` a property; switch, ==, < and qHash all work.
 
+#include "foundation/enumtext.h"
+
 #include <QHashFunctions>
 #include <QList>
 #include <QString>
@@ -15,21 +17,15 @@
 
 namespace profiles {
 
-class ReasoningEffort {
-public:
+struct ReasoningEffortCases {
     enum Value { low, medium, high, xhigh, max };
-    constexpr ReasoningEffort(Value value) : m_value(value) {}
-    constexpr operator Value() const { return m_value; }
+    static constexpr auto texts = foundation::enumTexts<Value>(
+        {{low, u"low"}, {medium, u"medium"}, {high, u"high"}, {xhigh, u"xhigh"}, {max, u"max"}});
+};
 
-    static const QList<ReasoningEffort> &allCases();
-    // Exact, case-sensitive match of a raw value.
-    static std::optional<ReasoningEffort> fromRawValue(const QString &raw);
-    QString rawValue() const;
-
-    friend size_t qHash(ReasoningEffort effort, size_t seed = 0) noexcept { return ::qHash(int(effort.m_value), seed); }
-
-private:
-    Value m_value;
+class ReasoningEffort : public foundation::TextEnum<ReasoningEffort, ReasoningEffortCases> {
+public:
+    using TextEnum::TextEnum;
 };
 
 class ProfileSurface {
@@ -53,49 +49,35 @@ private:
     Value m_value;
 };
 
-class ModelProvider {
-public:
+struct ModelProviderCases {
     enum Value { zai, anthropic, openaiAPI, nous };
-    constexpr ModelProvider(Value value) : m_value(value) {}
-    constexpr operator Value() const { return m_value; }
+    static constexpr auto texts = foundation::enumTexts<Value>(
+        {{zai, u"zai"}, {anthropic, u"anthropic"}, {openaiAPI, u"openai-api"}, {nous, u"nous"}});
+};
 
-    // zai, anthropic, openaiAPI, nous: the order of every walk over the providers.
-    static const QList<ModelProvider> &allCases();
-    // Exact, case-sensitive match of "zai", "anthropic", "openai-api" or "nous".
-    static std::optional<ModelProvider> fromRawValue(const QString &raw);
-    QString rawValue() const;
+class ModelProvider : public foundation::TextEnum<ModelProvider, ModelProviderCases> {
+public:
+    using TextEnum::TextEnum;
+
     QString label() const;
     // An https base URL without a trailing slash; compared as exact text.
     QString defaultEndpoint() const;
     QString defaultModel() const;
     // The efforts the provider accepts, in picker order.
     QList<ReasoningEffort> efforts() const;
-
-    friend size_t qHash(ModelProvider provider, size_t seed = 0) noexcept
-    {
-        return ::qHash(int(provider.m_value), seed);
-    }
-
-private:
-    Value m_value;
 };
 
-class ZaiKeyType {
-public:
+struct ZaiKeyTypeCases {
     enum Value { standard, coding };
-    constexpr ZaiKeyType(Value value) : m_value(value) {}
-    constexpr operator Value() const { return m_value; }
+    static constexpr auto texts = foundation::enumTexts<Value>({{standard, u"standard"}, {coding, u"coding"}});
+};
 
-    static const QList<ZaiKeyType> &allCases();
-    static std::optional<ZaiKeyType> fromRawValue(const QString &raw);
-    QString rawValue() const;
+class ZaiKeyType : public foundation::TextEnum<ZaiKeyType, ZaiKeyTypeCases> {
+public:
+    using TextEnum::TextEnum;
+
     // The endpoint family; standard equals z.ai's default endpoint.
     QString endpoint() const;
-
-    friend size_t qHash(ZaiKeyType type, size_t seed = 0) noexcept { return ::qHash(int(type.m_value), seed); }
-
-private:
-    Value m_value;
 };
 
 // The model settings of one surface. A default-built value is the default

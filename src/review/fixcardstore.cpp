@@ -1,7 +1,6 @@
 #include "review/fixcardstore.h"
 
 #include "foundation/dates.h"
-#include "foundation/enumtext.h"
 #include "foundation/fs.h"
 #include "foundation/json.h"
 #include "foundation/text.h"
@@ -25,90 +24,6 @@ void checkSideFileSize(const QByteArray &bytes, const QString &kind, const QStri
     // The readers take a file of exactly the cap.
     if (bytes.size() > kSideFileCap)
         throw CardError(kind + u" file too large: "_s + name);
-}
-
-// --- Raw values ------------------------------------------------------------------
-
-namespace {
-
-using Card = StoredFixCard;
-using foundation::enumTexts;
-
-constexpr auto kLanes =
-    enumTexts<Card::Lane>({{Card::Lane::mechanical, u"mechanical"}, {Card::Lane::demonstration, u"demonstration"}});
-constexpr auto kEmitters =
-    enumTexts<Card::Emitter>({{Card::Emitter::lint, u"lint"}, {Card::Emitter::engine, u"engine"}});
-constexpr auto kStatuses = enumTexts<Card::Status>({{Card::Status::open, u"open"},
-                                                    {Card::Status::applied, u"applied"},
-                                                    {Card::Status::skipped, u"skipped"},
-                                                    {Card::Status::done, u"done"}});
-constexpr auto kAnchorStatuses =
-    enumTexts<Card::AnchorStatus>({{Card::AnchorStatus::valid, u"valid"}, {Card::AnchorStatus::stale, u"stale"}});
-
-} // namespace
-
-const QList<StoredFixCard::Lane> &StoredFixCard::Lane::allCases()
-{
-    static const QList<Lane> all = kLanes.cases();
-    return all;
-}
-
-std::optional<StoredFixCard::Lane> StoredFixCard::Lane::fromRawValue(const QString &raw)
-{
-    return kLanes.fromText(raw);
-}
-
-QString StoredFixCard::Lane::rawValue() const
-{
-    return kLanes.text(m_value);
-}
-
-const QList<StoredFixCard::Emitter> &StoredFixCard::Emitter::allCases()
-{
-    static const QList<Emitter> all = kEmitters.cases();
-    return all;
-}
-
-std::optional<StoredFixCard::Emitter> StoredFixCard::Emitter::fromRawValue(const QString &raw)
-{
-    return kEmitters.fromText(raw);
-}
-
-QString StoredFixCard::Emitter::rawValue() const
-{
-    return kEmitters.text(m_value);
-}
-
-const QList<StoredFixCard::Status> &StoredFixCard::Status::allCases()
-{
-    static const QList<Status> all = kStatuses.cases();
-    return all;
-}
-
-std::optional<StoredFixCard::Status> StoredFixCard::Status::fromRawValue(const QString &raw)
-{
-    return kStatuses.fromText(raw);
-}
-
-QString StoredFixCard::Status::rawValue() const
-{
-    return kStatuses.text(m_value);
-}
-
-const QList<StoredFixCard::AnchorStatus> &StoredFixCard::AnchorStatus::allCases()
-{
-    static const QList<AnchorStatus> all = kAnchorStatuses.cases();
-    return all;
-}
-
-std::optional<StoredFixCard::AnchorStatus> StoredFixCard::AnchorStatus::fromRawValue(const QString &raw)
-{
-    return kAnchorStatuses.fromText(raw);
-}
-
-QString StoredFixCard::AnchorStatus::rawValue() const
-{
-    return kAnchorStatuses.text(m_value);
 }
 
 // --- Encoding ----------------------------------------------------------------------

@@ -6,6 +6,7 @@
 // Everything lives on disk; nothing is kept between calls. Refusals throw
 // CardError, file failures foundation::fs::FileError.
 
+#include "foundation/enumtext.h"
 #include "foundation/error.h"
 #include "library/post.h"
 
@@ -43,72 +44,46 @@ struct StoredFixCard {
     };
 
     // Raw values: the JSON values and the texts shown.
-    class Lane {
-    public:
+    struct LaneCases {
         enum Value { mechanical, demonstration };
-        constexpr Lane(Value value) : m_value(value) {}
-        constexpr operator Value() const { return m_value; }
-
-        static const QList<Lane> &allCases();
-        // Exact, case-sensitive match of a raw value.
-        static std::optional<Lane> fromRawValue(const QString &raw);
-        QString rawValue() const;
-
-        friend size_t qHash(Lane value, size_t seed = 0) noexcept { return ::qHash(int(value.m_value), seed); }
-
-    private:
-        Value m_value;
+        static constexpr auto texts =
+            foundation::enumTexts<Value>({{mechanical, u"mechanical"}, {demonstration, u"demonstration"}});
     };
 
-    class Emitter {
+    class Lane : public foundation::TextEnum<Lane, LaneCases> {
     public:
+        using TextEnum::TextEnum;
+    };
+
+    struct EmitterCases {
         enum Value { lint, engine };
-        constexpr Emitter(Value value) : m_value(value) {}
-        constexpr operator Value() const { return m_value; }
-
-        static const QList<Emitter> &allCases();
-        // Exact, case-sensitive match of a raw value.
-        static std::optional<Emitter> fromRawValue(const QString &raw);
-        QString rawValue() const;
-
-        friend size_t qHash(Emitter value, size_t seed = 0) noexcept { return ::qHash(int(value.m_value), seed); }
-
-    private:
-        Value m_value;
+        static constexpr auto texts = foundation::enumTexts<Value>({{lint, u"lint"}, {engine, u"engine"}});
     };
 
-    class Status {
+    class Emitter : public foundation::TextEnum<Emitter, EmitterCases> {
     public:
+        using TextEnum::TextEnum;
+    };
+
+    struct StatusCases {
         enum Value { open, applied, skipped, done };
-        constexpr Status(Value value) : m_value(value) {}
-        constexpr operator Value() const { return m_value; }
-
-        static const QList<Status> &allCases();
-        // Exact, case-sensitive match of a raw value.
-        static std::optional<Status> fromRawValue(const QString &raw);
-        QString rawValue() const;
-
-        friend size_t qHash(Status value, size_t seed = 0) noexcept { return ::qHash(int(value.m_value), seed); }
-
-    private:
-        Value m_value;
+        static constexpr auto texts = foundation::enumTexts<Value>(
+            {{open, u"open"}, {applied, u"applied"}, {skipped, u"skipped"}, {done, u"done"}});
     };
 
-    class AnchorStatus {
+    class Status : public foundation::TextEnum<Status, StatusCases> {
     public:
+        using TextEnum::TextEnum;
+    };
+
+    struct AnchorStatusCases {
         enum Value { valid, stale };
-        constexpr AnchorStatus(Value value) : m_value(value) {}
-        constexpr operator Value() const { return m_value; }
+        static constexpr auto texts = foundation::enumTexts<Value>({{valid, u"valid"}, {stale, u"stale"}});
+    };
 
-        static const QList<AnchorStatus> &allCases();
-        // Exact, case-sensitive match of a raw value.
-        static std::optional<AnchorStatus> fromRawValue(const QString &raw);
-        QString rawValue() const;
-
-        friend size_t qHash(AnchorStatus value, size_t seed = 0) noexcept { return ::qHash(int(value.m_value), seed); }
-
-    private:
-        Value m_value;
+    class AnchorStatus : public foundation::TextEnum<AnchorStatus, AnchorStatusCases> {
+    public:
+        using TextEnum::TextEnum;
     };
 
     QUuid id;

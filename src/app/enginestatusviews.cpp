@@ -51,18 +51,6 @@ void makeSelectable(QLabel *label)
     label->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
 }
 
-// A prominent button tinted with the accent: filled, page-coloured text.
-void tintProminent(QPushButton *button)
-{
-    QPalette palette = button->palette();
-    palette.setColor(QPalette::Button, Palette::accent());
-    palette.setColor(QPalette::ButtonText, Palette::page());
-    palette.setColor(QPalette::Disabled, QPalette::Button, withAlpha(Palette::accent(), 0.5));
-    palette.setColor(QPalette::Disabled, QPalette::ButtonText, withAlpha(Palette::page(), 0.8));
-    button->setPalette(palette);
-    button->setAutoDefault(false);
-}
-
 // A section of the card: a column, 12 between its members.
 std::pair<QWidget *, QVBoxLayout *> sectionColumn(const QString &name)
 {

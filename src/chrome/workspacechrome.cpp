@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPushButton>
 #include <QVBoxLayout>
 
 namespace app {
@@ -45,6 +46,21 @@ QVBoxLayout *sheetColumn(QDialog &sheet)
 QFont sheetTitleFont()
 {
     return Typeface::font(Typeface::serif(), 15, QFont::DemiBold);
+}
+
+void tintProminent(QPushButton *button)
+{
+    const auto withAlpha = [](QColor colour, qreal alpha) {
+        colour.setAlphaF(alpha);
+        return colour;
+    };
+    QPalette palette = button->palette();
+    palette.setColor(QPalette::Button, Palette::accent());
+    palette.setColor(QPalette::ButtonText, Palette::page());
+    palette.setColor(QPalette::Disabled, QPalette::Button, withAlpha(Palette::accent(), 0.5));
+    palette.setColor(QPalette::Disabled, QPalette::ButtonText, withAlpha(Palette::page(), 0.8));
+    button->setPalette(palette);
+    button->setAutoDefault(false);
 }
 
 QWidget *hairline(Qt::Orientation orientation)

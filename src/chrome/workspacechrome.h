@@ -11,6 +11,7 @@ class QAbstractButton;
 class QColor;
 class QDialog;
 class QLabel;
+class QPushButton;
 class QVBoxLayout;
 
 namespace app {
@@ -26,6 +27,8 @@ QLabel *plainLabel(const QString &text, const QFont &font, const QColor &colour)
 QVBoxLayout *sheetColumn(QDialog &sheet);
 // The font of a sheet's title.
 QFont sheetTitleFont();
+// A prominent button tinted with the accent: filled, page-coloured text.
+void tintProminent(QPushButton *button);
 
 class PaneHeader : public QWidget {
     Q_OBJECT

@@ -65,11 +65,7 @@ QPushButton *bordered(const QString &title)
 QPushButton *prominent(const QString &title)
 {
     auto *button = new QPushButton(title);
-    button->setAutoDefault(false);
-    QPalette palette = button->palette();
-    palette.setColor(QPalette::Button, Palette::accent());
-    palette.setColor(QPalette::ButtonText, Palette::page());
-    button->setPalette(palette);
+    app::tintProminent(button);
     return button;
 }
 

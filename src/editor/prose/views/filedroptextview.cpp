@@ -192,8 +192,16 @@ bool FileDropTextView::ingestImages(const QList<QUrl> &urls, const std::optional
     alt.setPosition(int(insertion.selection.end()), QTextCursor::KeepAnchor);
     setTextCursor(alt);
     cursor.endEditBlock();
+    revealInserted({insertion.position, insertion.text.size()});
+    // Again: hidden lines around it may have moved the selection meanwhile.
+    setTextCursor(alt);
     ensureCursorVisible();
     return true;
+}
+
+void FileDropTextView::revealInserted(ImageDrop::Range range)
+{
+    Q_UNUSED(range);
 }
 
 void FileDropTextView::showDropNotice(const QString &message)

@@ -70,6 +70,10 @@ public:
     QList<ImageDrop::Line> visibleLines() const;
 
 protected:
+    // Called after links were inserted over range, before their "alt" is
+    // selected and scrolled to: a view that hides lines shows them.
+    virtual void revealInserted(ImageDrop::Range range);
+
     void dragEnterEvent(QDragEnterEvent *event) override;
     void dragMoveEvent(QDragMoveEvent *event) override;
     void dropEvent(QDropEvent *event) override;

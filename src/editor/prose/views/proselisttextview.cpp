@@ -525,8 +525,14 @@ void ProseListTextView::insertFromMimeData(const QMimeData *source)
 
 bool ProseListTextView::ingestDrop(const QList<QUrl> &urls)
 {
-    Q_UNUSED(urls);
-    return false;
+    return ingestImages(urls, ingestFolder);
+}
+
+void ProseListTextView::revealInserted(ProseList::Range range)
+{
+    // Links that joined a folded item (a line after its last child belongs
+    // to it) are shown: the writer is about to type over their "alt".
+    unfoldAround(range);
 }
 
 } // namespace editor

@@ -156,6 +156,8 @@ TEST_F(MicropubNetwork, EveryKindOfAnswerBecomesItsOutcome)
         {"not HTTP", LoopbackHttpServer::raw("SSH-2.0-OpenSSH_9.2\r\n"), Outcome::unreachable(u""_qs)},
         {"a body cut short", LoopbackHttpServer::raw("HTTP/1.1 202 Accepted\r\nContent-Length: 100\r\n\r\n{"),
          Outcome::unreachable(u""_qs)},
+        {"an answer past the cap", LoopbackHttpServer::answer(202, QByteArray(Micropub::kBodyCap + 1, ' ')),
+         Outcome::unreachable(QString::fromUtf8(Micropub::kAnswerTooLarge))},
         {"a stall past the time-out", LoopbackHttpServer::stall(),
          Outcome::unreachable(QString::fromUtf8(Micropub::kTimedOut)), kShortTimeoutMs},
         {"a trickle past the deadline", LoopbackHttpServer::trickle(kShortTimeoutMs / 6),

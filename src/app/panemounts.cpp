@@ -5,6 +5,7 @@
 #include "editor/outline/views/outlineeditorview.h"
 #include "editor/prose/views/posteditorview.h"
 #include "editor/prose/views/prosetextview.h"
+#include "panes/library/views/archivepaneview.h"
 #include "panes/library/views/postslibrarycolumn.h"
 #include "panes/library/views/postspaneview.h"
 #include "profiles/views/settingspaneview.h"
@@ -173,6 +174,16 @@ QWidget *buildLibraryColumn(WorkspaceView &workspace)
     return column;
 }
 
+// Over the app's library model, which outlives every Home: a click on a row
+// brings the posts pane forward, while moving a piece back, renaming and
+// unarchiving open what they open behind the archive.
+QWidget *buildArchivePane(WorkspaceView &workspace)
+{
+    return new panes::ArchivePaneView(
+        &workspace.gate().posts(), [&workspace] { workspace.select(WorkspaceView::Pane::posts); },
+        [&workspace](const std::function<void()> &call) { workspace.keepPaneInFront(call); });
+}
+
 // Built on each entry into settings, over the fresh settings model the
 // workspace made for it.
 QWidget *buildSettingsPane(WorkspaceView &workspace)
@@ -189,6 +200,7 @@ QWidget *buildSettingsPane(WorkspaceView &workspace)
 void mountPanes(WorkspaceView &workspace)
 {
     workspace.setPaneFactory(WorkspaceView::Pane::posts, postsPaneFactory(new EditorShelf(&workspace)));
+    workspace.setPaneFactory(WorkspaceView::Pane::archive, &buildArchivePane);
     workspace.setPaneFactory(WorkspaceView::Pane::settings, &buildSettingsPane);
     workspace.setLibraryColumnFactory(&buildLibraryColumn);
 }

@@ -28,13 +28,6 @@ constexpr int columnWidth = sheetWidth - 2 * sheetPadding;
 // Taller content scrolls inside the sheet.
 constexpr int scrollMaxHeight = 380;
 
-QLabel *wrapped(const QString &text, const QFont &font, const QColor &colour)
-{
-    QLabel *label = app::plainLabel(text, font, colour);
-    label->setWordWrap(true);
-    return label;
-}
-
 // A caption over a selectable block of monospaced text.
 QWidget *monoBlock(const QString &caption, const QString &text)
 {
@@ -46,7 +39,7 @@ QWidget *monoBlock(const QString &caption, const QString &text)
     auto *box = new RoundedFill(6);
     auto *boxLayout = new QVBoxLayout(box);
     boxLayout->setContentsMargins(8, 8, 8, 8);
-    QLabel *body = wrapped(text, monoFont(12), Palette::ink());
+    QLabel *body = wrappedLabel(text, monoFont(12), Palette::ink());
     body->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     boxLayout->addWidget(body);
     column->addWidget(box);
@@ -98,6 +91,13 @@ QFont monoFont(int pixelSize)
 QColor orange()
 {
     return Palette::systemOrange();
+}
+
+QLabel *wrappedLabel(const QString &text, const QFont &font, const QColor &colour)
+{
+    QLabel *label = app::plainLabel(text, font, colour);
+    label->setWordWrap(true);
+    return label;
 }
 
 RoundedFill::RoundedFill(int radius, QWidget *parent) : QFrame(parent), m_radius(radius) {}
@@ -198,19 +198,19 @@ ApplyAskSheet::ApplyAskSheet(const Card &card, model::PostsModel &posts, QWidget
     : CardSheet(card, posts, u"Apply"_s, parent), m_stalePart(new QWidget), m_close(new QPushButton(u"Close"_s))
 {
     setWindowTitle(u"Apply Fix"_s);
-    content()->addWidget(wrapped(card.pattern, headlineFont(), Palette::ink()));
+    content()->addWidget(wrappedLabel(card.pattern, headlineFont(), Palette::ink()));
     content()->addWidget(monoBlock(CardTexts::anchorCaption(card.anchor.occurrence), card.anchor.quote));
     if (card.anchor.context)
-        content()->addWidget(wrapped(*card.anchor.context, monoFont(11), Palette::inkMuted()));
+        content()->addWidget(wrappedLabel(*card.anchor.context, monoFont(11), Palette::inkMuted()));
     content()->addWidget(monoBlock(u"Replacement"_s, CardTexts::replacementText(card.fix)));
     content()->addWidget(
-        wrapped(u"Apply writes this edit to the piece \u00b7 ask-before"_s, monoFont(11), Palette::inkMuted()));
+        wrappedLabel(u"Apply writes this edit to the piece \u00b7 ask-before"_s, monoFont(11), Palette::inkMuted()));
     finishContent();
 
     auto *stale = new QVBoxLayout(m_stalePart);
     stale->setContentsMargins(0, 0, 0, 0);
     stale->setSpacing(12);
-    QLabel *message = wrapped(staleMessage, calloutFont(), Palette::ink());
+    QLabel *message = wrappedLabel(staleMessage, calloutFont(), Palette::ink());
     message->setObjectName(u"staleMessage"_s);
     message->setFixedWidth(columnWidth);
     stale->addWidget(message);
@@ -244,27 +244,27 @@ PromoteAskSheet::PromoteAskSheet(const Card &card, model::PostsModel &posts, QWi
     : CardSheet(card, posts, u"Promote"_s, parent)
 {
     setWindowTitle(u"Promote to Learnings"_s);
-    content()->addWidget(wrapped(u"Promote to Learnings?"_s, headlineFont(), Palette::ink()));
-    content()->addWidget(wrapped(u"This pattern will be consulted on future Passes for "_s + kindLabel(posts) + u". "_s
-                                     + u"Pennora will write one plain markdown Learning."_s,
-                                 calloutFont(), Palette::ink()));
+    content()->addWidget(wrappedLabel(u"Promote to Learnings?"_s, headlineFont(), Palette::ink()));
+    content()->addWidget(wrappedLabel(u"This pattern will be consulted on future Passes for "_s + kindLabel(posts)
+                                          + u". "_s + u"Pennora will write one plain markdown Learning."_s,
+                                      calloutFont(), Palette::ink()));
 
     auto *box = new RoundedFill(6);
     box->setObjectName(u"cardBox"_s);
     auto *boxColumn = new QVBoxLayout(box);
     boxColumn->setContentsMargins(8, 8, 8, 8);
     boxColumn->setSpacing(6);
-    boxColumn->addWidget(wrapped(card.pattern, calloutFont(QFont::DemiBold), Palette::ink()));
+    boxColumn->addWidget(wrappedLabel(card.pattern, calloutFont(QFont::DemiBold), Palette::ink()));
     if (!card.problem.isEmpty())
-        boxColumn->addWidget(wrapped(card.problem, calloutFont(), Palette::ink()));
+        boxColumn->addWidget(wrappedLabel(card.problem, calloutFont(), Palette::ink()));
     if (!card.diagnosticQuestion.isEmpty())
-        boxColumn->addWidget(wrapped(card.diagnosticQuestion, calloutFont(), Palette::ink()));
+        boxColumn->addWidget(wrappedLabel(card.diagnosticQuestion, calloutFont(), Palette::ink()));
     if (card.lane == Card::Lane::demonstration && !card.fix.isEmpty())
-        boxColumn->addWidget(wrapped(u"Example: "_s + card.fix, calloutFont(), Palette::ink()));
+        boxColumn->addWidget(wrappedLabel(u"Example: "_s + card.fix, calloutFont(), Palette::ink()));
     const QString provenance =
         CardTexts::provenanceLine(card, [&posts](const QString &id) { return posts.displayTitle(id); });
     if (!provenance.isEmpty())
-        boxColumn->addWidget(wrapped(provenance, monoFont(11), Palette::inkMuted()));
+        boxColumn->addWidget(wrappedLabel(provenance, monoFont(11), Palette::inkMuted()));
     content()->addWidget(box);
     finishContent();
 

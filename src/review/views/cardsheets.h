@@ -24,6 +24,8 @@ QFont headlineFont();
 QFont calloutFont(QFont::Weight weight = QFont::Normal);
 QFont monoFont(int pixelSize);
 QColor orange();
+// A plain-text label that wraps.
+QLabel *wrappedLabel(const QString &text, const QFont &font, const QColor &colour);
 
 // A frame filled with a faint rounded rectangle: the rows and blocks of the
 // fix-cards window.

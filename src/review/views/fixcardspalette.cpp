@@ -24,13 +24,6 @@ namespace {
 
 constexpr qreal closedOpacity = 0.45;
 
-QLabel *wrapped(const QString &text, const QFont &font, const QColor &colour)
-{
-    QLabel *label = app::plainLabel(text, font, colour);
-    label->setWordWrap(true);
-    return label;
-}
-
 // A card with a pencil and an ellipsis: the glyph before a card's pattern.
 QPixmap cardGlyph(const QColor &colour, qreal ratio)
 {
@@ -86,15 +79,15 @@ CardRow::CardRow(const Card &card, QWidget *parent) : QWidget(parent), m_card(ca
     auto *glyph = new QLabel;
     glyph->setPixmap(cardGlyph(patternColour, devicePixelRatioF()));
     labelRow->addWidget(glyph, 0, Qt::AlignTop);
-    m_pattern = wrapped(card.pattern, calloutFont(QFont::DemiBold), patternColour);
+    m_pattern = wrappedLabel(card.pattern, calloutFont(QFont::DemiBold), patternColour);
     m_pattern->setObjectName(u"pattern"_s);
     labelRow->addWidget(m_pattern, 1);
     column->addWidget(label);
     if (!card.problem.isEmpty())
-        column->addWidget(wrapped(card.problem, calloutFont(), Palette::ink()));
+        column->addWidget(wrappedLabel(card.problem, calloutFont(), Palette::ink()));
     if (!card.fix.isEmpty())
-        column->addWidget(wrapped(u"Fix: "_s + card.fix, calloutFont(), Palette::ink()));
-    m_meta = wrapped(CardTexts::metaLine(card), monoFont(11), stale ? orange() : Palette::inkMuted());
+        column->addWidget(wrappedLabel(u"Fix: "_s + card.fix, calloutFont(), Palette::ink()));
+    m_meta = wrappedLabel(CardTexts::metaLine(card), monoFont(11), stale ? orange() : Palette::inkMuted());
     m_meta->setObjectName(u"meta"_s);
     column->addWidget(m_meta);
 
@@ -155,12 +148,12 @@ qreal CardRow::opacity() const
 const QString FixCardsPalette::reminder = u"apply = ask-before \u00b7 one card at a time"_s;
 
 FixCardsPalette::FixCardsPalette(model::PostsModel &posts, QWidget *parent)
-    : QWidget(parent), m_posts(posts), m_title(wrapped({}, headlineFont(), Palette::ink())),
+    : QWidget(parent), m_posts(posts), m_title(wrappedLabel({}, headlineFont(), Palette::ink())),
       m_reminder(app::plainLabel(reminder, monoFont(11), Palette::inkMuted())), m_body(new QStackedLayout),
       m_scroll(new QScrollArea), m_empty(new QWidget),
-      m_emptyTitle(wrapped(u"No piece open."_s, headlineFont(), Palette::ink())),
+      m_emptyTitle(wrappedLabel(u"No piece open."_s, headlineFont(), Palette::ink())),
       m_emptyExplanation(
-          wrapped(u"Open a post \u2014 its fix cards collect here."_s, calloutFont(), Palette::inkMuted()))
+          wrappedLabel(u"Open a post \u2014 its fix cards collect here."_s, calloutFont(), Palette::inkMuted()))
 {
     app::fillBackground(this, Palette::canvas());
     auto *column = new QVBoxLayout(this);

@@ -3,6 +3,8 @@
 // the large node, and a structure operation over 500 selected rows.
 #include "editor/outline/outlineeditorstate.h"
 
+#include "outlinebenchtext.h"
+
 #include <benchmark/benchmark.h>
 
 namespace {
@@ -14,20 +16,9 @@ using namespace Qt::StringLiterals;
 
 constexpr int kNodes = 5000;
 
-// "big" holds 40 sections of 49 items each (2,000 descendants); the other
-// 2,999 nodes are rows of six levels.
 QString outlineText()
 {
-    QStringList lines{u"# A long outline"_s, QString()};
-    lines.append(u"- big"_s);
-    for (int s = 0; s < 40; ++s) {
-        lines.append(u"  - section %1 with a few words of text"_s.arg(s));
-        for (int i = 0; i < 49; ++i)
-            lines.append(u"    - item %1.%2, a line of about the usual length for a note"_s.arg(s).arg(i));
-    }
-    for (int n = 0; lines.size() - 2 < kNodes; ++n)
-        lines.append(QString(2 * (n % 6), u' ') + u"- node %1 with some ordinary words in it"_s.arg(n));
-    return lines.join(u'\n');
+    return bench::longOutline(kNodes);
 }
 
 struct Outline {

@@ -6,6 +6,8 @@
 #include "editor/outline/views/outlineeditorview.h"
 #include "editor/outline/views/rowtextview.h"
 
+#include "outlinebenchtext.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QKeyEvent>
@@ -24,20 +26,7 @@ constexpr int kNodes = 5000;
 
 QString outlineText()
 {
-    QStringList lines{u"# A long outline"_s, QString()};
-    lines.append(u"- big"_s);
-    for (int s = 0; s < 40; ++s) {
-        lines.append(u"  - section %1 with a few words of **text**"_s.arg(s));
-        for (int i = 0; i < 49; ++i)
-            lines.append(u"    - item %1.%2, a line of about the usual length for a `note`"_s.arg(s).arg(i));
-    }
-    lines.append(u"- mid"_s);
-    lines.append(u"- five hundred"_s);
-    for (int i = 0; i < 500; ++i)
-        lines.append(QString(2 * (1 + i % 3), u' ') + u"- part %1 of the five hundred"_s.arg(i));
-    for (int n = 0; lines.size() - 2 < kNodes; ++n)
-        lines.append(QString(2 * (n % 6), u' ') + u"- node %1 with some ordinary words in it"_s.arg(n));
-    return lines.join(u'\n');
+    return bench::longOutline(kNodes, true, true);
 }
 
 double percentile95(QList<double> samples)

@@ -334,11 +334,11 @@ TEST_F(FixCardsPaletteTest, ARefusalShowsInOrangeAndTheSheetStaysForAnotherTry)
     EXPECT_TRUE(sheet->applyButton()->isEnabled());
     testsupport::saveScreenshot(*sheet, "fix-cards-apply-sheet-refusal");
 
-    // Another try replaces the text; Cancel changes nothing.
+    // Another try's refusal replaces the first.
+    model.selectPiece(stroll.id);
     sheet->applyButton()->click();
-    EXPECT_EQ(sheet->refusal(), "card already closed");
-    sheet->cancelButton()->click();
-    EXPECT_TRUE(spinUntil([&] { return palette.applySheet() == nullptr; }));
+    EXPECT_EQ(sheet->refusal(), "card not found: " + card.id.toString(QUuid::WithoutBraces).toUpper());
+    EXPECT_EQ(sheet->findChildren<QLabel *>("refusal").size(), 1);
     EXPECT_TRUE(testsupport::readFile(postFile(walk)).endsWith(walkText.toUtf8()));
 }
 
@@ -373,6 +373,13 @@ TEST_F(FixCardsPaletteTest, PromoteAsksThenWritesTheLearningAndTheRowShowsItProm
              Card::Lane::demonstration, 1, "The place is named, not seen.", "What would a stranger see here?");
     FixCardsPalette palette(model);
     open(walk, 1);
+    // Cancel writes nothing.
+    palette.row(card.id)->button("Promote")->click();
+    ASSERT_NE(palette.promoteSheet(), nullptr);
+    palette.promoteSheet()->cancelButton()->click();
+    EXPECT_EQ(palette.promoteSheet(), nullptr);
+    EXPECT_FALSE(QFileInfo::exists(home + "/learnings"));
+
     palette.row(card.id)->button("Promote")->click();
     PromoteAskSheet *sheet = palette.promoteSheet();
     ASSERT_NE(sheet, nullptr);

@@ -14,6 +14,7 @@
 #include "testutil.h"
 
 #include <QApplication>
+#include <QCursor>
 #include <QDir>
 #include <QDropEvent>
 #include <QFile>
@@ -248,6 +249,19 @@ TEST_F(ImageDropTest, TheLinksLandAtALineBoundaryAndNeverBreakTheLine)
         EXPECT_EQ(e.text()->rawText(), expected);
         EXPECT_EQ(selected(e), u"alt"_s);
     }
+}
+
+TEST_F(ImageDropTest, ADropElsewhereOnTheWindowLandsUnderTheMousePointer)
+{
+    Editor e = editorOn(u"window"_s, "# Title\n\nOne.\n\nTwo.\n");
+    const QString body = e.text()->rawText();
+    const int two = int(body.indexOf(u"Two."_s));
+    // No drop event on the text: the app hands the files over itself.
+    QCursor::setPos(e.text()->viewport()->mapToGlobal(QPoint(300, int(upper(e.text(), two)))));
+    ASSERT_TRUE(e.bridge->textView()->ingestDrop({dropped(u"photo.png"_s)}));
+    QString expected = body;
+    expected.insert(two, u"![alt](assets/photo.png)\n"_s);
+    EXPECT_EQ(e.text()->rawText(), expected);
 }
 
 TEST_F(ImageDropTest, LinksDroppedAroundAFoldedItemAreNeverHidden)

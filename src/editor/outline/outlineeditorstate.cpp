@@ -27,8 +27,11 @@ OutlineEditorState::LoadResult OutlineEditorState::reloadFromSession(qint64 gene
 {
     if (generation == m_loadedGeneration)
         return LoadResult::unchanged;
+    // The text the piece was opened with: the library asked the writer
+    // before opening a lossy outline as one, so it is taken as chosen.
+    const bool asOpened = m_loadedGeneration < 0 && generation == 0;
     m_loadedGeneration = generation;
-    return takeIn(text);
+    return takeIn(text, asOpened);
 }
 
 OutlineEditorState::LoadResult OutlineEditorState::loadDraft(const QString &text)
@@ -36,13 +39,13 @@ OutlineEditorState::LoadResult OutlineEditorState::loadDraft(const QString &text
     if (m_loadedGeneration >= 0)
         return LoadResult::unchanged;
     m_loadedGeneration = 0;
-    return takeIn(text);
+    return takeIn(text, false);
 }
 
-OutlineEditorState::LoadResult OutlineEditorState::takeIn(const QString &outline)
+OutlineEditorState::LoadResult OutlineEditorState::takeIn(const QString &outline, bool acceptLoss)
 {
     // Writing back a tree that lost lines would delete them from the file.
-    m_held = OutlineNode::wouldDropLines(outline);
+    m_held = !acceptLoss && OutlineNode::wouldDropLines(outline);
     if (m_held) {
         m_preamble.clear();
         m_nodes.clear();

@@ -4,10 +4,12 @@
 // way, and every operation on them that keys, clicks and drops trigger. Each
 // change of the text is handed to the commit sink as the whole outline text.
 //
-// The text is taken in only when the load generation moves. A text holding
-// lines the outline cannot show is never taken in: the state holds (no rows,
-// no write-back) until a later load brings a text it can show, so a reload
-// can never shorten the file behind the writer's back.
+// The text is taken in only when the load generation moves. A reloaded text
+// holding lines the outline cannot show is never taken in: the state holds
+// (no rows, no write-back) until a later load brings a text it can show, so a
+// reload can never shorten the file behind the writer's back. Only the text a
+// session opened with (generation 0, loaded first) is taken as it is: the
+// library asks the writer before it opens a lossy outline as an outline.
 
 #include "editor/outline/outlinepresenter.h"
 
@@ -118,7 +120,7 @@ public:
     QList<OutlinePresenter::FramedRow> framedRows(const RowFrames &frames) const;
 
 private:
-    LoadResult takeIn(const QString &text);
+    LoadResult takeIn(const QString &text, bool acceptLoss);
     std::optional<QList<QUuid>> currentSelection() const;
 
     CommitSink m_sink;

@@ -125,6 +125,21 @@ TEST(OutlineReload, ALossyTextIsHeldAndNeverWrittenOver)
     EXPECT_FALSE(state.isHeld());
 }
 
+// Opening a lossy outline as an outline is the writer's choice (the library
+// asks first): the opening text is taken; the same text coming back by a
+// reload, or a draft, is held.
+TEST(OutlineReload, OnlyTheOpeningTextIsTakenWhenItLosesLines)
+{
+    const QString lossy = u"- one\nplain paragraph\n- two"_s;
+    OutlineEditorState opened;
+    EXPECT_EQ(opened.reloadFromSession(0, lossy), LoadResult::loaded);
+    EXPECT_EQ(opened.visibleRows().size(), 2);
+    OutlineEditorState reloaded;
+    EXPECT_EQ(reloaded.reloadFromSession(3, lossy), LoadResult::held);
+    OutlineEditorState draft;
+    EXPECT_EQ(draft.loadDraft(lossy), LoadResult::held);
+}
+
 // --- Focus and selection ---------------------------------------------------------
 
 TEST_F(OutlineState, HopsAndExtendsStopAtTheEdges)

@@ -3,7 +3,6 @@
 #include "aboutwindow.h"
 #include "app/state/appgatestate.h"
 #include "chrome/palette.h"
-#include "editor/prose/reading/readingsurface.h"
 #include "mainwindow.h"
 #include "pennorastyle.h"
 #include "review/views/fixcardspalette.h"
@@ -46,9 +45,9 @@ int PennoraApp::run(int argc, char **argv)
 {
     QApplication::setApplicationName(QStringLiteral("Pennora"));
     QApplication::setOrganizationName(QStringLiteral("Pennora"));
-    // The web engine learns the reading page's scheme now or never; it
-    // starts only with the first page.
-    editor::ReadingSurface::registerScheme();
+    // The reading view's web engine is loaded with the first page, after
+    // the application object: it shares the GL contexts it would have set.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication application(argc, argv);
     QApplication::setStyle(new PennoraStyle);
     QApplication::setPalette(paperPalette());

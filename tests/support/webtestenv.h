@@ -1,10 +1,8 @@
 #pragma once
-// The web engine in a test binary: the page scheme is registered before the
-// application object is made (a static initialiser runs before main), and
-// Chromium runs without its sandbox (the tests may run as root) and without a
-// GPU (offscreen).
-
-#include "editor/prose/reading/readingsurface.h"
+// The web engine in a test binary: Chromium runs without its sandbox (the
+// tests may run as root) and without a GPU (offscreen). Set before main, so
+// before the engine starts with the first surface, which registers the page
+// scheme as in the application.
 
 #include <QtGlobal>
 
@@ -22,7 +20,6 @@ namespace testsupport {
 inline const bool kWebEngineReady = [] {
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-gpu-compositing");
-    editor::ReadingSurface::registerScheme();
     return true;
 }();
 

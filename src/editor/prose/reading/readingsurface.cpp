@@ -18,6 +18,8 @@
 #include <QWebEngineUrlSchemeHandler>
 #include <QWebEngineView>
 
+#include <utility>
+
 using namespace Qt::Literals::StringLiterals;
 
 namespace editor {
@@ -185,6 +187,9 @@ void ReadingBridge::post(const QString &name, const QJsonValue &body)
 
 void ReadingSurface::registerScheme()
 {
+    static bool registered = false;
+    if (std::exchange(registered, true))
+        return;
     QWebEngineUrlScheme scheme(ReadingPage::kScheme);
     scheme.setSyntax(QWebEngineUrlScheme::Syntax::Path);
     // Secure, and local: no page from elsewhere may load one of ours.
@@ -192,8 +197,9 @@ void ReadingSurface::registerScheme()
     QWebEngineUrlScheme::registerScheme(scheme);
 }
 
-ReadingSurface::ReadingSurface(QWidget *parent) : QWidget(parent)
+ReadingSurface::ReadingSurface(QWidget *parent) : ReadingView(parent)
 {
+    registerScheme();
     auto *column = new QVBoxLayout(this);
     column->setContentsMargins(0, 0, 0, 0);
     m_renderer = new ReadingRenderer(this);

@@ -9,10 +9,12 @@
 // application's own script world, out of the page's reach. Nothing but the
 // page the surface loads itself is ever navigated to.
 //
-// Nothing of the web engine starts before the first surface is made.
+// Nothing of the web engine starts before the first surface is made; the
+// application loads this code as a module with its first page.
 
 #include "editor/prose/readingcoordinator.h"
 #include "editor/prose/readingpresenter.h"
+#include "editor/prose/views/readingview.h"
 
 #include <QElapsedTimer>
 #include <QUrl>
@@ -41,25 +43,15 @@ private:
     ReadingSurface *m_surface;
 };
 
-class ReadingSurface : public QWidget {
+class ReadingSurface : public ReadingView {
     Q_OBJECT
 public:
-    struct Inputs {
-        QString text;
-        // Changes whenever the text is loaded anew (0 for a draft).
-        qint64 generation = 0;
-        // The renderer's base folder for images; none for a draft.
-        std::optional<QString> postFolder;
-        // Where the editor's caret stood at the flip.
-        std::optional<qint64> entryCaretLocation;
-        // A click on a block: its start location.
-        std::function<void(qint64 location)> onEditIntent;
-        ReadingStateBox *stateBox = nullptr;
-    };
+    using Inputs = ReadingInputs;
     using Opener = std::function<void(const QUrl &url)>;
 
-    // Makes the page scheme known to the web engine; must run before the
-    // application object is made.
+    // Makes the page scheme known to the web engine; runs before the first
+    // web object of the process is made (the first surface does it), which
+    // is when the engine fixes its schemes.
     static void registerScheme();
 
     explicit ReadingSurface(QWidget *parent = nullptr);
@@ -67,9 +59,9 @@ public:
 
     // Takes the inputs; paints again only when the text or its generation
     // changed.
-    void setInputs(Inputs inputs);
+    void setInputs(Inputs inputs) override;
     // The renderer run (tests and benchmarks name the bundled one).
-    void setRunner(ReadingPresenter::Runner runner);
+    void setRunner(ReadingPresenter::Runner runner) override;
     // Opens a clicked web link; the desktop's browser by default.
     void setOpener(Opener opener) { m_opener = std::move(opener); }
 

@@ -3,7 +3,6 @@
 #include "chrome/elidedlabel.h"
 #include "chrome/palette.h"
 #include "chrome/workspacechrome.h"
-#include "editor/prose/reading/readingsurface.h"
 #include "editor/prose/views/proselisttextview.h"
 #include "editor/prose/views/prosetextview.h"
 
@@ -409,6 +408,19 @@ void PostEditorView::showConflictAlert()
     alert->open();
 }
 
+namespace {
+ReadingViewFactory &readingViewFactory()
+{
+    static ReadingViewFactory factory = loadReadingView;
+    return factory;
+}
+} // namespace
+
+void PostEditorView::setReadingViewFactory(ReadingViewFactory factory)
+{
+    readingViewFactory() = std::move(factory);
+}
+
 void PostEditorView::setReadingRunner(ReadingPresenter::Runner runner)
 {
     m_readingRunner = runner;
@@ -432,7 +444,9 @@ void PostEditorView::toggleReading()
     auto *column = static_cast<QVBoxLayout *>(layout());
     if (!m_surface) {
         // The web engine starts here, with the first page.
-        m_surface = new ReadingSurface(this);
+        m_surface = readingViewFactory()(this);
+        if (!m_surface)
+            return;
         if (m_readingRunner)
             m_surface->setRunner(m_readingRunner);
         column->addWidget(m_surface, 1);
@@ -455,7 +469,7 @@ void PostEditorView::toggleReading()
 
 void PostEditorView::feedReadingSurface()
 {
-    ReadingSurface::Inputs inputs;
+    ReadingInputs inputs;
     inputs.text = m_session ? m_session->text() : m_draftMirror;
     inputs.generation = m_session ? m_session->loadGeneration() : 0;
     if (m_session)

@@ -17,6 +17,7 @@
 
 #include "editor/prose/prosedropbridge.h"
 #include "editor/prose/readingcoordinator.h"
+#include "editor/prose/views/readingview.h"
 #include "model/editorsession.h"
 
 #include <QDialog>
@@ -34,7 +35,6 @@ class QVBoxLayout;
 namespace editor {
 
 class ProseTextView;
-class ReadingSurface;
 
 // The save state with its dot; a standing conflict shows as a state of its
 // own, and a click on it asks again.
@@ -148,8 +148,11 @@ public:
     const ReadingStateBox &readingState() const { return m_readingState; }
     // The renderer run of the page (tests and benchmarks).
     void setReadingRunner(ReadingPresenter::Runner runner);
+    // Makes the page's view; the web surface module by default (tests and
+    // benchmarks link the surface in and make it themselves).
+    static void setReadingViewFactory(ReadingViewFactory factory);
     // The page, once reading has begun.
-    ReadingSurface *readingSurface() const { return m_surface; }
+    ReadingView *readingView() const { return m_surface; }
     QPushButton *readButton() const { return m_readButton; }
 
     model::EditorSession *session() const { return m_session; }
@@ -211,7 +214,7 @@ private:
     bool m_reading = false;
     qint64 m_flipToken = 0;
     ReadingStateBox m_readingState;
-    ReadingSurface *m_surface = nullptr;
+    ReadingView *m_surface = nullptr;
     // What the page stands in for while reading.
     QList<QPointer<QWidget>> m_hiddenForReading;
     ReadingPresenter::Runner m_readingRunner;

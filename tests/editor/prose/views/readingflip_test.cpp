@@ -33,6 +33,7 @@ class ReadingFlipTest : public ::testing::Test, protected testsupport::PieceHome
 protected:
     void SetUp() override
     {
+        PostEditorView::setReadingViewFactory([](QWidget *parent) { return new ReadingSurface(parent); });
         QByteArray body = "# Essay\n\n";
         // Paragraph i starts on line 3 + 3i.
         for (int i = 0; i < 30; ++i)
@@ -48,6 +49,7 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(view.get()));
     }
 
+    ReadingSurface *surface() const { return static_cast<ReadingSurface *>(view->readingView()); }
     qint64 blockStart(qint64 line) const
     {
         for (const R::Block &block : R::blocks(session->text())) {
@@ -67,20 +69,20 @@ protected:
     // Flips to the page and waits for it.
     bool read()
     {
-        const int before = view->readingSurface() ? view->readingSurface()->paints() : 0;
+        const int before = surface() ? surface()->paints() : 0;
         view->toggleReading();
-        if (!view->isReading() || !view->readingSurface())
+        if (!view->isReading() || !surface())
             return false;
-        if (view->readingSurface()->paints() == before)
+        if (surface()->paints() == before)
             return true; // the page shown stands
-        QSignalSpy loaded(view->readingSurface(), &ReadingSurface::pageLoaded);
+        QSignalSpy loaded(surface(), &ReadingSurface::pageLoaded);
         return loaded.wait(30000);
     }
     QVariant js(const QString &script)
     {
         QVariant result;
         bool done = false;
-        view->readingSurface()->page()->runJavaScript(script, QWebEngineScript::MainWorld, [&](const QVariant &value) {
+        surface()->page()->runJavaScript(script, QWebEngineScript::MainWorld, [&](const QVariant &value) {
             result = value;
             done = true;
         });
@@ -95,7 +97,7 @@ protected:
 TEST_F(ReadingFlipTest, AClickOnABlockComesBackWithTheCaretAtItsStart)
 {
     EXPECT_EQ(view->readButton()->text(), u"Read"_s);
-    EXPECT_EQ(view->readingSurface(), nullptr) << "no web view before the first flip";
+    EXPECT_EQ(surface(), nullptr) << "no web view before the first flip";
     caretAt(blockStart(42) + 5);
     QTest::keyClicks(view->proseTextView()->textView(), u"Inserted"_s);
 
@@ -103,7 +105,7 @@ TEST_F(ReadingFlipTest, AClickOnABlockComesBackWithTheCaretAtItsStart)
     EXPECT_EQ(view->readingState().entryLocation, blockStart(42) + 5 + 8);
     EXPECT_EQ(view->readButton()->text(), u"Edit"_s);
     EXPECT_FALSE(view->proseTextView()->isVisible());
-    EXPECT_TRUE(view->readingSurface()->isVisible());
+    EXPECT_TRUE(surface()->isVisible());
     EXPECT_TRUE(js(u"document.body.textContent.includes('ParagInsertedraph 13')"_s).toBool())
         << "the page shows what was typed";
     EXPECT_TRUE(QTest::qWaitFor(
@@ -118,7 +120,7 @@ TEST_F(ReadingFlipTest, AClickOnABlockComesBackWithTheCaretAtItsStart)
     js(u"document.querySelector('[data-source-line=\"6\"]').click()"_s);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !view->isReading(); }, 10000));
     EXPECT_TRUE(view->proseTextView()->isVisible());
-    EXPECT_FALSE(view->readingSurface()->isVisible());
+    EXPECT_FALSE(surface()->isVisible());
     EXPECT_EQ(view->readButton()->text(), u"Read"_s);
     EXPECT_EQ(caret(), blockStart(6));
     EXPECT_TRUE(session->text().contains(u"ParagInsertedraph 13"_s)) << "nothing typed is lost";
@@ -136,7 +138,7 @@ TEST_F(ReadingFlipTest, FlippingBackWithoutAClickGoesToTheTopBlock)
     EXPECT_EQ(caret(), 0);
 
     ASSERT_TRUE(read());
-    EXPECT_EQ(view->readingSurface()->paints(), 1) << "the same text is not rendered again";
+    EXPECT_EQ(surface()->paints(), 1) << "the same text is not rendered again";
     js(u"window.scrollTo(0, document.querySelector('[data-source-line=\"21\"]').offsetTop - 30)"_s);
     ASSERT_TRUE(QTest::qWaitFor([&] { return view->readingState().topSourceLocation == blockStart(21); }, 10000))
         << view->readingState().topSourceLocation.value_or(-1) << " for " << blockStart(21) << " at "

@@ -80,8 +80,8 @@ void RowTextView::writerChanged()
     if (m_settingText)
         return;
     m_lastLocalText = toPlainText();
-    if (onEdit)
-        onEdit(m_lastLocalText);
+    if (const EditAction action = onEdit)
+        action(m_lastLocalText);
 }
 
 void RowTextView::keyPressEvent(QKeyEvent *event)
@@ -94,9 +94,10 @@ void RowTextView::keyPressEvent(QKeyEvent *event)
     }
     // A structure key never edits the text, nor goes on to the parents.
     event->accept();
-    // The operation may replace this editor: the owner defers its deletion.
-    if (onStructure)
-        onStructure(*op);
+    // The operation may replace this editor: the owner defers its deletion
+    // and clears these callbacks, so the one running is a copy.
+    if (const StructureAction action = onStructure)
+        action(*op);
 }
 
 bool RowTextView::focusNextPrevChild(bool)

@@ -430,8 +430,9 @@ QString writeResearchNote(const QString &piecePath, const QString &title, const 
 {
     // The path comes from the engine: only its folder name is trusted, and only
     // as an id looked up (confined) in this Home.
+    // A folder without post.md is no piece (a stray folder of that name).
     const auto folder = folderPath(pieceIDOfPath(piecePath), home);
-    if (!folder)
+    if (!folder || !foundation::fs::isRegularFileNoFollow(joined(*folder, kPostFileName)))
         throw ResearchNoteError(u"piece not found: "_s + piecePath);
     const QString research = joined(*folder, kResearchFolder);
     if (foundation::fs::isSymLink(research))

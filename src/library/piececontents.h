@@ -136,7 +136,7 @@ Post::PassState advancePassState(const QString &id, PassKind kind, const QString
 // Stores a kept research note in the piece's research/ folder under a new
 // name "<yyyyMMdd>-<slug of title>[-N].md" and answers that name. piecePath is
 // the piece folder or its post.md; only its last folder name is used, looked
-// up in home. Throws ResearchNoteError, FileError.
+// up in home and must hold post.md. Throws ResearchNoteError, FileError.
 QString writeResearchNote(const QString &piecePath, const QString &title, const QString &url, const QString &quote,
                           const QString &note, const QString &home,
                           const QDateTime &now = QDateTime::currentDateTime());

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QUrl>
 #include <gtest/gtest.h>
@@ -591,6 +592,10 @@ TEST_F(ResearchNotes, UnknownPiecesAndLinkedFoldersAreRefused)
     EXPECT_EQ(refusal(folder + "/.."), "piece not found: " + folder + "/..");
     EXPECT_EQ(refusal(".."), "piece not found: ..");
     EXPECT_EQ(refusal(""), "piece not found: ");
+    // A folder of that name that holds no post.md is not a piece.
+    QDir().mkpath(home + "/projects/Essays/bare");
+    EXPECT_EQ(refusal(home + "/projects/Essays/bare"), "piece not found: " + home + "/projects/Essays/bare");
+    EXPECT_FALSE(QFileInfo::exists(home + "/projects/Essays/bare/research"));
     // Elsewhere on disk, the note still goes to the Home's piece of that name.
     EXPECT_EQ(refusal(outside + "/p/post.md"), "(no refusal)");
     EXPECT_EQ(entries(folder + "/research").size(), 1);

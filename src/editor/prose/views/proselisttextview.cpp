@@ -44,7 +44,12 @@ QString ProseListTextView::rawTextOf(const QTextDocument &document)
 
 QString ProseListTextView::rawText() const
 {
-    return rawTextOf(*document());
+    // Read once per change: the host, the fold hints and the rescan all ask.
+    if (m_rawRevision != m_textRevision) {
+        m_raw = rawTextOf(*document());
+        m_rawRevision = m_textRevision;
+    }
+    return m_raw;
 }
 
 void ProseListTextView::noteChange(int position, int removed, int added)
@@ -525,7 +530,8 @@ void ProseListTextView::insertFromMimeData(const QMimeData *source)
 
 bool ProseListTextView::ingestDrop(const QList<QUrl> &urls)
 {
-    return ingestImages(urls, ingestFolder);
+    Q_UNUSED(urls);
+    return false;
 }
 
 void ProseListTextView::revealInserted(ProseList::Range range)

@@ -530,8 +530,7 @@ void ProseListTextView::insertFromMimeData(const QMimeData *source)
 
 bool ProseListTextView::ingestDrop(const QList<QUrl> &urls)
 {
-    Q_UNUSED(urls);
-    return false;
+    return ingestImages(urls, ingestFolder);
 }
 
 void ProseListTextView::revealInserted(ProseList::Range range)

@@ -80,8 +80,8 @@ public:
 
     // The folder dropped images go into; none for a draft or an outside file.
     std::optional<QString> ingestFolder;
-    // Dropped files that the app routes back here. Image drops are not taken
-    // yet: the drop is refused.
+    // Dropped files that the app routes back here: images go into
+    // ingestFolder's assets/ and are linked in the text.
     bool ingestDrop(const QList<QUrl> &urls) override;
     // After each resize of the visible area, once the text has been laid out
     // for it: before the first paint on show, and on every resize after.

@@ -14,6 +14,7 @@
 #include "testutil.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
 #include <QLabel>
 #include <QListView>
@@ -445,6 +446,19 @@ TEST_F(OutlineView, TheRowEditorOutlivesItsOwnKeyHandler)
     EXPECT_FALSE(first->isVisible());
     EXPECT_TRUE(spinUntil([&] { return first.isNull(); }));
     EXPECT_TRUE(spinUntil([&] { return focusedOn("two"); }));
+}
+
+// Two pasted lines stay in one row, joined by a space, the caret after them.
+TEST_F(OutlineView, APastedLineBreakBecomesASpace)
+{
+    open("- one\n- two");
+    ASSERT_TRUE(spinUntil([&] { return focusedOn("one"); }));
+    QApplication::clipboard()->setText(u" first\nsecond"_s);
+    editor()->paste();
+    testsupport::drainPosted();
+    EXPECT_EQ(editor()->rowText(), "one first second");
+    EXPECT_EQ(editor()->textCursor().position(), editor()->rowText().size());
+    EXPECT_EQ(savedBody(), "- one first second\n- two");
 }
 
 TEST(OutlineInline, MarkersGoAndStylesStay)

@@ -28,7 +28,6 @@ QPointer<PostsModel> g_current;
 
 } // namespace
 
-// The library's background work: scans and card listings.
 QThreadPool *PostsModel::libraryPool()
 {
     static QThreadPool *const pool = foundation::namedPool("library", {.maxThreads = 2});

@@ -260,8 +260,7 @@ private:
     friend class PassRunner;
     friend class PostsLibrary;
 
-    // The library's background work: scans and card listings. Never the main
-    // thread, never Qt's global pool.
+    // The library's background work: scans and card listings.
     static QThreadPool *libraryPool();
     // The open piece's session, shared with a run that works on it.
     const std::shared_ptr<EditorSession> &sharedSession() const { return m_open.session(); }

@@ -353,7 +353,7 @@ public:
     std::optional<QJsonObject> request(const QString &method, const QJsonObject &params)
     {
         writeAll(m_in, foundation::json::compact(
-                           QJsonObject{{"jsonrpc", "2.0"}, {"id", ++m_lastId}, {"method", method}, {"params", params}})
+                           QJsonObject{{"jsonrpc", "2.0"}, {"id", ++m_lastID}, {"method", method}, {"params", params}})
                            + '\n');
         const std::optional<QByteArray> line = readLine();
         if (!line)
@@ -419,7 +419,7 @@ private:
     pid_t m_pid = -1;
     int m_in = -1;
     int m_out = -1;
-    qint64 m_lastId = 0;
+    qint64 m_lastID = 0;
     // A query_learnings answer runs to megabytes.
     foundation::LineFramer m_framer{64 * 1024 * 1024};
     std::deque<QByteArray> m_lines;
@@ -579,7 +579,7 @@ private:
             const QJsonObject message = QJsonDocument::fromJson(line).object();
             if (method == "*" || message.value("method").toString() == method) {
                 if (message.contains("id"))
-                    m_lastId = message.value("id");
+                    m_lastID = message.value("id");
                 --count;
             } else {
                 handleUnexpected(line);
@@ -592,9 +592,9 @@ private:
         if (step.contains("expect")) {
             expect(step.value("expect").toString(), step.value("count").toInt(1));
         } else if (step.contains("reply")) {
-            answer(m_lastId, "result", step.value("reply"));
+            answer(m_lastID, "result", step.value("reply"));
         } else if (step.contains("replyError")) {
-            answer(m_lastId, "error", step.value("replyError"));
+            answer(m_lastID, "error", step.value("replyError"));
         } else if (step.contains("send")) {
             sendLine(step.value("send"));
         } else if (step.contains("raw")) {
@@ -642,7 +642,7 @@ private:
 
     QJsonObject m_session;
     Input m_input;
-    QJsonValue m_lastId;
+    QJsonValue m_lastID;
     int m_toolCalls = 0;
 };
 

@@ -8,11 +8,11 @@ using library::Post;
 
 namespace {
 
-LibraryColumnItem rowItem(const Post &post)
+LibraryColumnItem rowItem(Post post)
 {
     LibraryColumnItem item;
     item.kind = LibraryColumnItem::Kind::row;
-    item.post = post;
+    item.post = std::move(post);
     return item;
 }
 
@@ -60,14 +60,14 @@ QList<LibraryColumnItem> archived(const QList<Post> &posts, const CollapsedProje
 {
     QList<LibraryColumnItem> items;
     items.reserve(posts.size() + 64);
-    for (const ProjectGroup &group : ArchivePaneState::archivedGroups(posts)) {
+    for (ProjectGroup &group : ArchivePaneState::archivedGroups(posts)) {
         const LibraryColumnItem header =
             headerItem(group, collapsed, ArchivePaneState::toggleAccessibilityLabel(group.project));
         items.append(header);
         if (header.collapsed)
             continue;
-        for (const Post &post : group.pieces)
-            items.append(rowItem(post));
+        for (Post &post : group.pieces)
+            items.append(rowItem(std::move(post)));
     }
     return items;
 }

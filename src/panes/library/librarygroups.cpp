@@ -24,6 +24,7 @@ namespace {
 QList<Post> filtered(const QList<Post> &posts, bool archived)
 {
     QList<Post> out;
+    out.reserve(posts.size());
     for (const Post &post : posts) {
         if (post.isArchived == archived)
             out.append(post);
@@ -43,19 +44,19 @@ QList<Post> archivedPieces(const QList<Post> &posts)
     return filtered(posts, true);
 }
 
-QList<ProjectGroup> byProject(const QList<Post> &pieces)
+QList<ProjectGroup> byProject(QList<Post> pieces)
 {
     QStringList names;
     QHash<QString, qsizetype> index;
     QList<ProjectGroup> groups;
-    for (const Post &post : pieces) {
+    for (Post &post : pieces) {
         auto it = index.constFind(post.project);
         if (it == index.cend()) {
             it = index.insert(post.project, groups.size());
             names.append(post.project);
             groups.append(ProjectGroup{post.project, {}});
         }
-        groups[*it].pieces.append(post);
+        groups[*it].pieces.append(std::move(post));
     }
     QList<ProjectGroup> sorted;
     sorted.reserve(groups.size());

@@ -56,7 +56,8 @@ QList<library::Post> livePieces(const QList<library::Post> &posts);
 QList<library::Post> archivedPieces(const QList<library::Post> &posts);
 // The pieces grouped by project, the groups in natural order of their names
 // (case ignored, digit runs by value); each group keeps the pieces' order.
-QList<ProjectGroup> byProject(const QList<library::Post> &pieces);
+// The pieces are moved into their groups.
+QList<ProjectGroup> byProject(QList<library::Post> pieces);
 // The sections of a group in the order First Draft, Pass-1 Done, Pass-2 Done;
 // a state without pieces has no section.
 QList<PassSection> passSections(const QList<library::Post> &pieces);

@@ -1,5 +1,6 @@
 #include "editor/prose/prosedocumentlayout.h"
 
+#include <QElapsedTimer>
 #include <QFontMetricsF>
 #include <QPainter>
 #include <QTextBlock>
@@ -153,8 +154,13 @@ void ProseDocumentLayout::layOutNextChunk()
         return;
     int laidOut = 0;
     int firstChanged = -1;
+    // A chunk also stops after a few milliseconds: a keystroke that comes
+    // meanwhile waits for one chunk at most.
+    QElapsedTimer spent;
+    spent.start();
     QTextBlock block = document()->begin();
-    for (int i = 0; i < m_exact.size() && block.isValid() && laidOut < kChunkBlocks; ++i, block = block.next()) {
+    for (int i = 0; i < m_exact.size() && block.isValid() && laidOut < kChunkBlocks && spent.elapsed() < kChunkMs;
+         ++i, block = block.next()) {
         if (m_exact[i])
             continue;
         const qreal height = layoutBlock(block);

@@ -50,9 +50,10 @@ public:
     // Blocks whose height is still an estimate.
     int estimatedBlocks() const { return m_estimated; }
     // How far below the top a whole layout lays out at once, and how many
-    // blocks each later chunk lays out.
+    // blocks (for how many milliseconds at most) each later chunk lays out.
     static constexpr qreal kEagerHeight = 3000;
     static constexpr int kChunkBlocks = 200;
+    static constexpr int kChunkMs = 4;
 
     void draw(QPainter *painter, const PaintContext &context) override;
     int hitTest(const QPointF &point, Qt::HitTestAccuracy accuracy) const override;

@@ -4,6 +4,7 @@
 #include "engine/enginehost.h"
 #include "engine/engineprobe.h"
 #include "engine/mentorsessionmodel.h"
+#include "foundation/notify.h"
 #include "foundation/paths.h"
 #include "library/homelocation.h"
 #include "library/poststore.h"
@@ -50,18 +51,12 @@ QStringList AppGateState::engineCandidatePaths()
 
 void AppGateState::setSpellChecking(bool on)
 {
-    if (m_spellChecking == on)
-        return;
-    m_spellChecking = on;
-    emit spellCheckingChanged();
+    foundation::storeAndNotify(*this, m_spellChecking, on, &AppGateState::spellCheckingChanged);
 }
 
 void AppGateState::setIsFocused(bool on)
 {
-    if (m_isFocused == on)
-        return;
-    m_isFocused = on;
-    emit isFocusedChanged();
+    foundation::storeAndNotify(*this, m_isFocused, on, &AppGateState::isFocusedChanged);
 }
 
 void AppGateState::toggleFocus()
@@ -72,10 +67,7 @@ void AppGateState::toggleFocus()
 
 void AppGateState::setHome(const QString &home)
 {
-    if (m_pennoraHome == home)
-        return;
-    m_pennoraHome = home;
-    emit pennoraHomeChanged();
+    foundation::storeAndNotify(*this, m_pennoraHome, home, &AppGateState::pennoraHomeChanged);
 }
 
 bool AppGateState::defaultHomeExists()

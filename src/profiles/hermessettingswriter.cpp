@@ -1,9 +1,9 @@
 #include "profiles/hermessettingswriter.h"
 
-#include "foundation/threadpools.h"
 #include "foundation/fs.h"
 #include "foundation/processrunner.h"
 #include "foundation/text.h"
+#include "foundation/threadpools.h"
 
 #include <QCoro/QCoroFuture>
 #include <QMutex>

@@ -10,14 +10,22 @@ namespace focus {
 
 bool WritingLockAppDelegate::applicationShouldTerminate() const
 {
-    const bool alerts = !foundation::paths::isTestRun();
     if (model::PostsModel *posts = model::PostsModel::current(); posts && !posts->flushAll()) {
-        if (alerts && showRefusal)
-            showRefusal(posts->lastError().value_or(QString()));
+        if (!foundation::paths::isTestRun() && showRefusal) {
+            const QString error = posts->lastError().value_or(QString());
+            showRefusal(error.isEmpty() ? quitStoppedFallback() : error);
+        }
         return false;
     }
-    if (WritingLockState *lock = WritingLockState::current(); lock && lock->isLocked())
-        return alerts && confirmEndingBlock && confirmEndingBlock();
+    WritingLockState *lock = WritingLockState::current();
+    if (!lock || !lock->isLocked())
+        return true;
+    if (!confirmEndingBlock || !confirmEndingBlock())
+        return false;
+    // The goal may have completed while the question was up; then the kiosk
+    // is already left and this does nothing.
+    if (WritingLockState *still = WritingLockState::current())
+        still->walkAway();
     return true;
 }
 

@@ -393,7 +393,7 @@ TEST(AppGateStateLock, ArmingStartsABlockOnTheOpenTextAndNothingWhileLocked)
     EXPECT_TRUE(gate.writingLock().isTicking());
     ASSERT_TRUE(gate.writingLock().run().has_value());
     EXPECT_EQ(gate.writingLock().run()->goal, words);
-    EXPECT_EQ(gate.writingLock().run()->baselineText, QString()); // nothing open
+    EXPECT_EQ(gate.writingLock().run()->baselineWords, 0); // nothing open
 
     // While locked: no second run, focus left alone, drops refused.
     gate.setIsFocused(false);
@@ -425,8 +425,19 @@ TEST(AppGateStateLock, TheQuitGuardRefusesWhileATextCannotBeSavedOrABlockRuns)
     EXPECT_TRUE(guard.applicationShouldTerminate());
     EXPECT_EQ(testsupport::readText(file), "# Outside\n\nTyped.\n");
 
+    // A running block asks, in a test run too.
     gate.armWritingLock({focus::WritingGoal::Kind::words, 10});
-    EXPECT_FALSE(guard.applicationShouldTerminate()); // no question is asked in a test run
+    EXPECT_FALSE(guard.applicationShouldTerminate()); // nobody to ask: the block goes on
+    focus::WritingLockAppDelegate asking;
+    int asked = 0;
+    bool walkAway = false;
+    asking.confirmEndingBlock = [&] { return ++asked, walkAway; };
+    EXPECT_FALSE(asking.applicationShouldTerminate());
+    EXPECT_TRUE(gate.writingLock().isLocked()); // Keep Writing leaves the lock as it is
+    walkAway = true;
+    EXPECT_TRUE(asking.applicationShouldTerminate());
+    EXPECT_EQ(asked, 2);
+    EXPECT_TRUE(gate.writingLock().isLocked()); // walking away completes nothing
 }
 
 } // namespace start

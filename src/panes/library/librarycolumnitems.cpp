@@ -24,13 +24,14 @@ LibraryColumnItem captionItem(const QString &text)
     return item;
 }
 
-LibraryColumnItem headerItem(const ProjectGroup &group, const CollapsedProjects &collapsed, const QString &text)
+LibraryColumnItem headerItem(const QString &project, qsizetype count, const CollapsedProjects &collapsed,
+                             const QString &text)
 {
     LibraryColumnItem item;
     item.kind = LibraryColumnItem::Kind::groupHeader;
-    item.project = group.project;
-    item.count = group.pieces.size();
-    item.collapsed = collapsed.contains(group.project);
+    item.project = project;
+    item.count = count;
+    item.collapsed = collapsed.contains(project);
     item.text = text;
     return item;
 }
@@ -42,8 +43,8 @@ QList<LibraryColumnItem> grouped(const QList<Post> &posts, const CollapsedProjec
     QList<LibraryColumnItem> items;
     items.reserve(posts.size() + 64);
     for (const ProjectGroup &group : LibraryColumnState::piecesByProject(posts)) {
-        const LibraryColumnItem header =
-            headerItem(group, collapsed, LibraryColumnState::headerAccessibilityLabel(group));
+        const LibraryColumnItem header = headerItem(group.project, group.pieces.size(), collapsed,
+                                                    LibraryColumnState::headerAccessibilityLabel(group));
         items.append(header);
         if (header.collapsed)
             continue;
@@ -60,14 +61,15 @@ QList<LibraryColumnItem> archived(const QList<Post> &posts, const CollapsedProje
 {
     QList<LibraryColumnItem> items;
     items.reserve(posts.size() + 64);
-    for (ProjectGroup &group : ArchivePaneState::archivedGroups(posts)) {
-        const LibraryColumnItem header =
-            headerItem(group, collapsed, ArchivePaneState::toggleAccessibilityLabel(group.project));
+    // Positions, not copies: each shown piece is copied once, into its row.
+    for (const LibraryGroups::ProjectPositions &group : LibraryGroups::positionsByProject(posts, true)) {
+        const LibraryColumnItem header = headerItem(group.project, group.positions.size(), collapsed,
+                                                    ArchivePaneState::toggleAccessibilityLabel(group.project));
         items.append(header);
         if (header.collapsed)
             continue;
-        for (Post &post : group.pieces)
-            items.append(rowItem(std::move(post)));
+        for (qsizetype i : group.positions)
+            items.append(rowItem(posts[i]));
     }
     return items;
 }

@@ -44,25 +44,53 @@ QList<Post> archivedPieces(const QList<Post> &posts)
     return filtered(posts, true);
 }
 
-QList<ProjectGroup> byProject(QList<Post> pieces)
+namespace {
+
+// The positions of the pieces that keep takes, grouped by project in
+// natural order of the names.
+template<typename Keep>
+QList<ProjectPositions> grouped(const QList<Post> &posts, Keep keep)
 {
     QStringList names;
     QHash<QString, qsizetype> index;
-    QList<ProjectGroup> groups;
-    for (Post &post : pieces) {
+    QList<ProjectPositions> groups;
+    for (qsizetype i = 0; i < posts.size(); ++i) {
+        const Post &post = posts[i];
+        if (!keep(post))
+            continue;
         auto it = index.constFind(post.project);
         if (it == index.cend()) {
             it = index.insert(post.project, groups.size());
             names.append(post.project);
-            groups.append(ProjectGroup{post.project, {}});
+            groups.append(ProjectPositions{post.project, {}});
         }
-        groups[*it].pieces.append(std::move(post));
+        groups[*it].positions.append(i);
     }
-    QList<ProjectGroup> sorted;
+    QList<ProjectPositions> sorted;
     sorted.reserve(groups.size());
     for (qsizetype i : foundation::text::DisplayCollator().order(names))
         sorted.append(std::move(groups[i]));
     return sorted;
+}
+
+} // namespace
+
+QList<ProjectGroup> byProject(QList<Post> pieces)
+{
+    QList<ProjectGroup> groups;
+    for (const ProjectPositions &group : grouped(pieces, [](const Post &) { return true; })) {
+        ProjectGroup moved{group.project, {}};
+        moved.pieces.reserve(group.positions.size());
+        for (qsizetype i : group.positions)
+            moved.pieces.append(std::move(pieces[i]));
+        groups.append(std::move(moved));
+    }
+    return groups;
+}
+
+QList<ProjectPositions> positionsByProject(const QList<Post> &posts, bool archived)
+{
+    return grouped(posts, [archived](const Post &post) { return post.isArchived == archived; });
 }
 
 QList<PassSection> passSections(const QList<Post> &pieces)

@@ -58,6 +58,13 @@ QList<library::Post> archivedPieces(const QList<library::Post> &posts);
 // (case ignored, digit runs by value); each group keeps the pieces' order.
 // The pieces are moved into their groups.
 QList<ProjectGroup> byProject(QList<library::Post> pieces);
+// The same grouping as positions in posts, of the pieces whose isArchived is
+// archived: for a long list that only reads its groups, no copy of a piece.
+struct ProjectPositions {
+    QString project;
+    QList<qsizetype> positions;
+};
+QList<ProjectPositions> positionsByProject(const QList<library::Post> &posts, bool archived);
 // The sections of a group in the order First Draft, Pass-1 Done, Pass-2 Done;
 // a state without pieces has no section.
 QList<PassSection> passSections(const QList<library::Post> &pieces);

@@ -134,6 +134,7 @@ QList<Line> scanLines(const QString &text)
         line.indent = indentWidth(scanned.text);
         line.isList = kind == Presenter::LineKind::list;
         line.isBlank = kind == Presenter::LineKind::blank;
+        line.isBody = kind == Presenter::LineKind::body;
         lines.append(line);
         if (kind == Presenter::LineKind::fence)
             insideFence = !insideFence;
@@ -151,7 +152,7 @@ ItemBlock itemBlock(const QList<Line> &lines, int item, int indent)
             blankHeld = true;
             continue;
         }
-        const bool joins = line.isList ? line.indent > indent : (line.indent > indent || !blankHeld);
+        const bool joins = line.indent > indent || (!line.isList && line.isBody && !blankHeld);
         if (!joins)
             break;
         block.lastLine = j;

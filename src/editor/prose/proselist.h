@@ -27,6 +27,9 @@ struct Line {
     int indent = 0; // columns of leading white space: space 1, tab 2
     bool isList = false;
     bool isBlank = false;
+    // Plain body text, the only kind that continues an item lazily: a heading,
+    // quote, rule or fence under an item starts a block of its own.
+    bool isBody = false;
 };
 
 struct ParentHint {

@@ -77,6 +77,13 @@ TEST(ProseListTest, ContextFindsTheItemBlockAndItsFold)
     EXPECT_EQ(L::listContext(0, u"- a\ncontinued\n"_s)->block, (Range{0, 14}));
     EXPECT_EQ(L::listContext(0, u"- a\n\ncontinued\n"_s)->block, (Range{0, 4}));
     EXPECT_EQ(L::listContext(0, u"- a\n\n  deeper\n\n"_s)->block, (Range{0, 14}));
+    // Only body text continues lazily: a heading, quote, rule or fence at the
+    // item's column ends it, so a fold or a moved item never takes it along.
+    for (const QString &after : {u"# Next"_s, u"> quoted"_s, u"***"_s, u"```"_s}) {
+        const QString text = u"- a\n  - b\n"_s + after + u"\n"_s;
+        EXPECT_EQ(L::listContext(0, text)->block, (Range{0, 10})) << after.toStdString();
+        EXPECT_EQ(L::parentHints(text).value(0).foldScope, (Range{4, 6})) << after.toStdString();
+    }
 
     for (const QString &none : {u""_s, u"- "_s, u"* * *"_s, u"```\n- x\n```"_s, u"text"_s})
         EXPECT_FALSE(L::listContext(none.indexOf(u'x') < 0 ? 0 : none.indexOf(u'x'), none)) << none.toStdString();

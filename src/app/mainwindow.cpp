@@ -5,6 +5,8 @@
 #include "app/workspaceview.h"
 #include "chrome/palette.h"
 #include "chrome/workspacechrome.h"
+#include "focus/writinglockappdelegate.h"
+#include "focus/writinglockstate.h"
 #include "foundation/paths.h"
 #include "library/poststore.h"
 #include "model/postsmodel.h"
@@ -15,7 +17,10 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <QWindow>
@@ -109,18 +114,11 @@ MainWindow::MainWindow(AppGateState &gate, QWidget *parent) : QMainWindow(parent
         connect(&posts, signal, this, &MainWindow::updateCommandStates);
     connect(&gate.writingLock(), &focus::WritingLockState::isLockedChanged, this, &MainWindow::updateCommandStates);
     // A locked block holds the whole screen; the window comes back as it was
-    // when the lock ends.
-    connect(&gate.writingLock(), &focus::WritingLockState::kioskRequested, this, [this] {
-        if (!m_beforeKiosk)
-            m_beforeKiosk = windowState();
-        showFullScreen();
-    });
-    connect(&gate.writingLock(), &focus::WritingLockState::isLockedChanged, this, [this] {
-        if (m_beforeKiosk && !m_gate.writingLock().isLocked()) {
-            setWindowState(*std::exchange(m_beforeKiosk, std::nullopt));
-            show();
-        }
-    });
+    // when the goal is met.
+    connect(&gate.writingLock(), &focus::WritingLockState::kioskRequested, this, &MainWindow::enterKiosk);
+    connect(&gate.writingLock(), &focus::WritingLockState::kioskLeaveRequested, this, &MainWindow::leaveKiosk);
+    // The kiosk's key filter and the Quit event.
+    qApp->installEventFilter(this);
     connect(&gate, &AppGateState::isFocusedChanged, this, &MainWindow::updateCommandStates);
     connect(&gate, &AppGateState::spellCheckingChanged, this, &MainWindow::updateCommandStates);
     updateCommandStates();
@@ -160,6 +158,9 @@ void MainWindow::buildMenus()
     QAction *quit =
         add(file, QStringLiteral("Quit"), QKeySequence(Qt::CTRL | Qt::Key_Q), [this] { emit quitRequested(); });
     quit->setMenuRole(QAction::QuitRole);
+    // A hidden menu bar (the kiosk) disables its actions' shortcuts; the
+    // window's own copy keeps Ctrl+Q working.
+    addAction(quit);
 
     // Linux gives no Edit menu for free: its text commands go to the focused
     // text widget.
@@ -251,6 +252,101 @@ void MainWindow::bringToFront()
     show();
     raise();
     activateWindow();
+}
+
+void MainWindow::enterKiosk()
+{
+    if (!m_beforeKiosk)
+        m_beforeKiosk = windowState();
+    // Soft on this desktop: no keyboard or pointer grab, so a hung window can
+    // never lock anyone out; the window manager's own keys still work.
+    menuBar()->hide();
+    showFullScreen();
+    raise();
+    activateWindow();
+}
+
+void MainWindow::leaveKiosk(bool restoreWindow)
+{
+    if (!m_beforeKiosk)
+        return;
+    menuBar()->show();
+    const Qt::WindowStates before = *std::exchange(m_beforeKiosk, std::nullopt);
+    // Restores, never toggles: a window the writer already took out of full
+    // screen stays where it is.
+    if (restoreWindow && isFullScreen()) {
+        setWindowState(before);
+        show();
+    }
+}
+
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    // A Quit event from elsewhere (the platform, a stray quit()) takes the
+    // same way out as the Quit command.
+    if (event->type() == QEvent::Quit && watched == qApp) {
+        emit quitRequested();
+        return true;
+    }
+    if (m_beforeKiosk && (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress)) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (focus::WritingLockState::shouldSwallow(key->key(), key->text(), key->modifiers())) {
+            // An accepted override keeps the shortcut from running; the key
+            // press that follows is dropped too.
+            event->accept();
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    // The window manager took the window out of full screen during a block:
+    // it goes back.
+    if (event->type() == QEvent::WindowStateChange && m_beforeKiosk && !isFullScreen())
+        QTimer::singleShot(0, this, [this] {
+            if (m_beforeKiosk && !isFullScreen())
+                showFullScreen();
+        });
+}
+
+bool MainWindow::askWalkAway()
+{
+    const std::unique_ptr<QMessageBox> alert = walkAwayAlert(this);
+    alert->exec();
+    return alert->clickedButton() == alert->buttons().value(0);
+}
+
+void MainWindow::showQuitStopped(const QString &informativeText)
+{
+    quitStoppedAlert(this, informativeText)->exec();
+}
+
+std::unique_ptr<QMessageBox> MainWindow::walkAwayAlert(QWidget *parent)
+{
+    using Guard = focus::WritingLockAppDelegate;
+    auto alert = std::make_unique<QMessageBox>(parent);
+    alert->setWindowTitle(QStringLiteral("Pennora"));
+    alert->setText(Guard::walkAwayTitle());
+    alert->setInformativeText(Guard::walkAwayText());
+    QPushButton *walk = alert->addButton(Guard::walkAwayButton(), QMessageBox::AcceptRole);
+    QPushButton *keep = alert->addButton(Guard::keepWritingButton(), QMessageBox::RejectRole);
+    alert->setDefaultButton(walk);
+    alert->setEscapeButton(keep);
+    return alert;
+}
+
+std::unique_ptr<QMessageBox> MainWindow::quitStoppedAlert(QWidget *parent, const QString &informativeText)
+{
+    using Guard = focus::WritingLockAppDelegate;
+    auto alert = std::make_unique<QMessageBox>(parent);
+    alert->setWindowTitle(QStringLiteral("Pennora"));
+    alert->setText(Guard::quitStoppedTitle());
+    alert->setInformativeText(informativeText);
+    alert->setEscapeButton(alert->addButton(Guard::quitStoppedButton(), QMessageBox::AcceptRole));
+    return alert;
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

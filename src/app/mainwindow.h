@@ -5,7 +5,10 @@
 #include <QPointer>
 #include <QUrl>
 #include <functional>
+#include <memory>
 #include <optional>
+
+class QMessageBox;
 
 namespace app {
 
@@ -56,8 +59,21 @@ public:
 
     static QList<QUrl> runOpenPanel(const QString &message, bool multiple);
 
+    // The quit guard's alerts: "Walk Away" (true) or "Keep Writing"; the
+    // refusal while a text cannot be saved.
+    bool askWalkAway();
+    void showQuitStopped(const QString &informativeText);
+    static std::unique_ptr<QMessageBox> walkAwayAlert(QWidget *parent);
+    static std::unique_ptr<QMessageBox> quitStoppedAlert(QWidget *parent, const QString &informativeText);
+    bool isInKiosk() const { return m_beforeKiosk.has_value(); }
+
 public slots:
     void bringToFront();
+    // A writing block's kiosk: full screen, menu bar hidden, the blocked
+    // shortcuts swallowed. Leaving gives back the earlier window state when
+    // asked and the window is still full screen.
+    void enterKiosk();
+    void leaveKiosk(bool restoreWindow);
     // Follows the models: what each command may do now.
     void updateCommandStates();
 
@@ -67,13 +83,16 @@ signals:
 protected:
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void buildMenus();
 
     AppGateState &m_gate;
     bool m_shownOnce = false;
-    // The window state to return to when a kiosk block ends.
+    // The window state to return to when a kiosk block ends; set while in
+    // the kiosk.
     std::optional<Qt::WindowStates> m_beforeKiosk;
 };
 

@@ -14,9 +14,10 @@
 #include "model/postsmodel.h"
 
 #include <QApplication>
-#include <QMessageBox>
+#include <QSessionManager>
 #include <QSettings>
 #include <QStyle>
+#include <csignal>
 
 namespace app {
 
@@ -83,14 +84,15 @@ bool PennoraApp::start()
     QObject::connect(m_signals.get(), &SignalBridge::quitRequested, m_window.get(),
                      [this](int signalNumber) { quitBySignal(signalNumber); });
 
-    m_delegate.showRefusal = [this](const QString &reason) {
-        QMessageBox::warning(m_window.get(), QStringLiteral("Pennora"), reason);
-    };
-    m_delegate.confirmEndingBlock = [this] {
-        return QMessageBox::question(m_window.get(), QStringLiteral("Pennora"),
-                                     QStringLiteral("A Dedu Duvodo block is running. End it and quit?"))
-               == QMessageBox::Yes;
-    };
+    m_delegate.showRefusal = [this](const QString &text) { m_window->showQuitStopped(text); };
+    m_delegate.confirmEndingBlock = [this] { return m_window->askWalkAway(); };
+    // The desktop session ending: asked like any quit while the session
+    // manager lets us ask, else like a logout's SIGTERM.
+    QObject::connect(qApp, &QGuiApplication::commitDataRequest, m_window.get(), [this](QSessionManager &manager) {
+        if (!endSession(manager.allowsInteraction()))
+            manager.cancel();
+        manager.release();
+    });
     m_window->show();
     return true;
 }
@@ -124,7 +126,17 @@ bool PennoraApp::requestQuit()
     if (!m_delegate.applicationShouldTerminate())
         return false;
     handleWillTerminate();
-    QCoreApplication::quit();
+    // exit, not quit: quit would close the windows, and closing the main
+    // window asks again.
+    QCoreApplication::exit(0);
+    return true;
+}
+
+bool PennoraApp::endSession(bool mayAsk)
+{
+    if (mayAsk)
+        return requestQuit();
+    quitBySignal(SIGTERM);
     return true;
 }
 

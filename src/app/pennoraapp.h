@@ -18,7 +18,8 @@ class SingleInstance;
 
 // The application: the root state, one main window, the About and Fix Cards
 // windows, a single instance per user, and one way out (the Quit command,
-// closing the window, SIGTERM, SIGINT, SIGHUP) through the quit guard.
+// closing the window, the Quit event, the session ending, SIGTERM, SIGINT,
+// SIGHUP) through the quit guard.
 class PennoraApp {
 public:
     // Builds the application and runs the event loop until the user quits.
@@ -46,6 +47,9 @@ public:
     // The quit path of SIGTERM, SIGINT and SIGHUP: asks nothing and always
     // quits, a text that cannot be saved in place written beside its file.
     void quitBySignal(int signalNumber);
+    // The desktop session ends: with leave to ask, the quit path (false when
+    // the guard refused, to cancel the logout); without, the signal path.
+    bool endSession(bool mayAsk);
     // Stops both engines, then the library's watchers; once.
     void handleWillTerminate();
 

@@ -36,6 +36,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -298,24 +299,61 @@ TEST_F(Shell, CommandsFollowTheLockFocusAndWhatIsOpen)
         EXPECT_TRUE(enabled(title)) << title.toStdString();
 }
 
-TEST_F(Shell, AKioskBlockHoldsTheScreenAndGivesTheWindowBackAsItWas)
+TEST_F(Shell, AKioskBlockHoldsTheScreenSwallowsItsShortcutsAndGivesTheWindowBackAsItWas)
 {
-    window.resize(1100, 720);
-    window.showMaximized();
     focus::WritingLockState &lock = gate.writingLock();
-    // The lock asks for the kiosk (never itself in a test run).
+    int closes = 0;
+    QAction closeWindow("Close Window");
+    closeWindow.setShortcut(QKeySequence(Qt::CTRL | Qt::Key_W));
+    QObject::connect(&closeWindow, &QAction::triggered, [&] { ++closes; });
+    window.addAction(&closeWindow);
+    QSignalSpy quits(&window, &app::MainWindow::quitRequested);
+    window.showMaximized();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+    for (const Qt::WindowStates before : {Qt::WindowStates(Qt::WindowMaximized), Qt::WindowStates(Qt::WindowNoState)}) {
+        window.setWindowState(before);
+        // Armed: the lock asks for the kiosk (outside a test run).
+        gate.armWritingLock({focus::WritingGoal::Kind::words, 100});
+        emit lock.kioskRequested();
+        EXPECT_TRUE(window.isFullScreen());
+        EXPECT_TRUE(window.isInKiosk());
+        EXPECT_TRUE(window.menuBar()->isHidden());
+        EXPECT_FALSE(enabled("New Post"));
+
+        QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier);
+        QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);
+        EXPECT_EQ(closes, 0);
+        EXPECT_EQ(gate.posts().draft(), std::nullopt);
+        QTest::keyClick(&window, Qt::Key_Q, Qt::ControlModifier); // the menu bar is hidden; Quit still works
+        EXPECT_EQ(quits.count(), 1);
+        quits.clear();
+
+        // The window manager takes the window out of full screen: it goes back.
+        window.setWindowState(Qt::WindowNoState);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return window.isFullScreen(); }));
+
+        // The goal is met: the window comes back as it was (the lock asks
+        // for that outside a test run only).
+        lock.complete();
+        emit lock.kioskLeaveRequested(true);
+        EXPECT_FALSE(window.isInKiosk());
+        EXPECT_FALSE(window.isFullScreen());
+        EXPECT_EQ(window.windowState(), before);
+        EXPECT_FALSE(window.menuBar()->isHidden());
+        QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier);
+        EXPECT_EQ(closes, 1);
+        closes = 0;
+    }
+
+    // Walking away leaves the window full screen (the process ends).
+    gate.armWritingLock({focus::WritingGoal::Kind::words, 100});
     emit lock.kioskRequested();
+    emit lock.kioskLeaveRequested(false);
     EXPECT_TRUE(window.isFullScreen());
-    emit lock.kioskRequested();
-    EXPECT_TRUE(window.isFullScreen());
-    // The block ends: back to the state before it, once.
-    ASSERT_FALSE(lock.isLocked());
-    emit lock.isLockedChanged();
-    EXPECT_FALSE(window.isFullScreen());
-    EXPECT_TRUE(window.isMaximized());
-    window.showNormal();
-    emit lock.isLockedChanged();
-    EXPECT_FALSE(window.isMaximized());
+    EXPECT_FALSE(window.isInKiosk());
+    lock.complete();
 }
 
 TEST_F(Shell, CommandsReachTheModelsAndThePanels)

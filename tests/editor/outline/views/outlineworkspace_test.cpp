@@ -122,4 +122,17 @@ TEST_F(OutlineWorkspace, NoTypedWordIsLostThroughPaneSwitchesAndFocusMode)
     EXPECT_TRUE(testsupport::readFile(file).endsWith("# Trip\n\n- pack bags\n- lock up!\n- go"));
 }
 
+// A new outline draft is edited in the outline editor; what is typed becomes
+// the draft's text and is saved with it as a piece.
+TEST_F(OutlineWorkspace, ANewOutlineDraftKeepsWhatIsTyped)
+{
+    gate.posts().newOutlineDraft();
+    ASSERT_TRUE(spinUntil([&] { return outline() && outline()->rowEditor(); }));
+    outline()->rowEditor()->setFocus();
+    QTest::keyClicks(outline()->rowEditor(), "first thought");
+    ASSERT_TRUE(gate.posts().draft().has_value());
+    EXPECT_TRUE(gate.posts().draft()->text.contains("- first thought")) << gate.posts().draft()->text.toStdString();
+    EXPECT_EQ(screen()->draftMirror(), gate.posts().draft()->text);
+}
+
 } // namespace

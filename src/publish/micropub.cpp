@@ -7,6 +7,9 @@
 
 #include <QCoreApplication>
 #include <QCoro/QCoroNetworkReply>
+#include <QFile>
+#include <QFileInfo>
+#include <QIODevice>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QNetworkAccessManager>
@@ -15,7 +18,10 @@
 #include <QPointer>
 #include <QSslConfiguration>
 #include <QTimer>
+#include <QUuid>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 
 namespace publish::Micropub {
@@ -103,6 +109,73 @@ struct Watch {
     bool tooLarge = false;
 };
 
+// A streamed body: head, the file's bytes as they were sized when it opened,
+// tail. Random access, so the transfer may start it again; the file is read a
+// piece at a time as the socket asks.
+class StreamedBody : public QIODevice {
+public:
+    explicit StreamedBody(const StreamedFile &source) : m_head(source.head), m_tail(source.tail), m_file(source.path) {}
+
+    // Opens the file; false when it cannot be read.
+    bool start()
+    {
+        const QFileInfo info(m_file.fileName());
+        if (!info.isFile() || !m_file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
+            return false;
+        m_fileSize = m_file.size();
+        return open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+    bool isSequential() const override { return false; }
+    qint64 size() const override { return m_head.size() + m_fileSize + m_tail.size(); }
+    bool seek(qint64 pos) override
+    {
+        if (pos < 0 || pos > size() || !QIODevice::seek(pos))
+            return false;
+        m_offset = pos;
+        return true;
+    }
+    bool atEnd() const override { return m_offset >= size(); }
+    bool failed() const { return m_failed; }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        qint64 done = 0;
+        while (done < maxSize && m_offset < size()) {
+            qint64 n = 0;
+            if (m_offset < m_head.size()) {
+                n = std::min(maxSize - done, m_head.size() - m_offset);
+                memcpy(data + done, m_head.constData() + m_offset, size_t(n));
+            } else if (m_offset < m_head.size() + m_fileSize) {
+                const qint64 inFile = m_offset - m_head.size();
+                n = std::min(maxSize - done, m_fileSize - inFile);
+                // A file that shrank or broke under the send ends it: the
+                // body would no longer be what its length says.
+                if (!m_file.seek(inFile) || (n = m_file.read(data + done, n)) <= 0) {
+                    m_failed = true;
+                    return -1;
+                }
+            } else {
+                const qint64 inTail = m_offset - m_head.size() - m_fileSize;
+                n = std::min(maxSize - done, m_tail.size() - inTail);
+                memcpy(data + done, m_tail.constData() + inTail, size_t(n));
+            }
+            done += n;
+            m_offset += n;
+        }
+        return done;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QByteArray m_head;
+    QByteArray m_tail;
+    QFile m_file;
+    qint64 m_fileSize = 0;
+    qint64 m_offset = 0;
+    bool m_failed = false;
+};
+
 QNetworkRequest outgoing(const Request &request, const QList<QSslCertificate> &trusted)
 {
     QNetworkRequest outgoing(request.url);
@@ -163,22 +236,38 @@ Outcome failureOutcome(int status, const QByteArray &body)
     return Outcome::requestFailed(status, message);
 }
 
+std::optional<QString> createdURL(const QUrl &requestURL, const Response &response)
+{
+    // An untrustworthy Location is not replaced by the body's "url".
+    std::optional<QString> url;
+    if (const std::optional<QByteArray> location = response.header("Location"))
+        url = resolvedLocation(requestURL, *location);
+    else
+        url = parsedBody(response.body).stringMember(QStringLiteral("url"));
+    if (!url || !isTrustworthy(*url))
+        return std::nullopt;
+    return url;
+}
+
 Outcome interpret(const QUrl &requestURL, const Response &response, bool expectsEntryURL)
 {
     if (response.status < 200 || response.status > 299)
         return failureOutcome(response.status, response.body);
     if (!expectsEntryURL)
         return Outcome::published();
-    const foundation::JSONValue object = parsedBody(response.body);
-    // An untrustworthy Location is not replaced by the body's "url".
-    std::optional<QString> url;
-    if (const std::optional<QByteArray> location = response.header("Location"))
-        url = resolvedLocation(requestURL, *location);
-    else
-        url = object.stringMember(QStringLiteral("url"));
-    if (!url || !isTrustworthy(*url))
+    const std::optional<QString> url = createdURL(requestURL, response);
+    if (!url)
         return Outcome::requestFailed(response.status, QString::fromUtf8(kNoTrustworthyURL));
-    return Outcome::drafted(*url, object.stringMember(QStringLiteral("preview")));
+    return Outcome::drafted(*url, parsedBody(response.body).stringMember(QStringLiteral("preview")));
+}
+
+QString uploadFileName(const QString &destination)
+{
+    QString name = destination.section(QLatin1Char('/'), -1);
+    name.removeIf([](QChar c) {
+        return c == QLatin1Char('"') || c.unicode() < 0x20 || foundation::text::isLineBreak(c.unicode());
+    });
+    return name;
 }
 
 Client::Client() : Client(Seam{defaultEndpoint(), {}, kRequestTimeoutMs}) {}
@@ -203,6 +292,51 @@ Request Client::publishRequest(const QString &draftURL, const QString &token) co
                 m_seam.timeoutMs);
 }
 
+Request Client::configRequest(const QString &token) const
+{
+    QUrl url = m_seam.endpoint;
+    url.setQuery(QStringLiteral("q=config"));
+    return Request{url, "GET", {{kAuthorization, kBearer + token.toUtf8()}}, std::nullopt, m_seam.timeoutMs, {}};
+}
+
+QCoro::Task<MediaResult> Client::mediaEndpoint(QString token) const
+{
+    Response response;
+    try {
+        QCoro::Task<Response> performing = perform(configRequest(token));
+        response = co_await performing;
+    } catch (const RefusedRequest &refusal) {
+        co_return MediaResult{std::nullopt, Outcome::refused(refusal.message())};
+    } catch (const std::exception &error) {
+        co_return MediaResult{std::nullopt, Outcome::unreachable(foundation::describe(error))};
+    }
+    if (response.status < 200 || response.status > 299)
+        co_return MediaResult{std::nullopt, failureOutcome(response.status, response.body)};
+    const std::optional<QString> endpoint = parsedBody(response.body).stringMember(QStringLiteral("media-endpoint"));
+    if (!endpoint || !isTrustworthy(*endpoint))
+        co_return MediaResult{std::nullopt,
+                              Outcome::requestFailed(response.status, QString::fromUtf8(kNoTrustworthyMediaEndpoint))};
+    co_return MediaResult{endpoint, {}};
+}
+
+Request Client::uploadRequest(const QUrl &mediaEndpoint, const QString &fileName, const QString &mimeType,
+                              const QString &path, const QString &token, const QString &unreadable) const
+{
+    const QByteArray boundary = "pennora-" + QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper().toUtf8();
+    const QByteArray head = "--" + boundary + "\r\n" + R"(Content-Disposition: form-data; name="file"; filename=")"
+                            + fileName.toUtf8() + "\"\r\n" + "Content-Type: " + mimeType.toUtf8() + "\r\n\r\n";
+    const QByteArray tail = "\r\n--" + boundary + "--\r\n";
+    // The upload's time-out scales with the seam's, which tests shorten.
+    const int timeoutMs = int(qint64(m_seam.timeoutMs) * kUploadTimeoutMs / kRequestTimeoutMs);
+    return Request{
+        mediaEndpoint,
+        "POST",
+        {{"Content-Type", "multipart/form-data; boundary=" + boundary}, {kAuthorization, kBearer + token.toUtf8()}},
+        std::nullopt,
+        timeoutMs,
+        StreamedFile{head, path, tail, unreadable}};
+}
+
 QCoro::Task<Response> Client::perform(Request request) const
 {
     if (const std::optional<QByteArray> authorization = request.header(kAuthorization)) {
@@ -212,9 +346,23 @@ QCoro::Task<Response> Client::perform(Request request) const
             throw RefusedRequest(*refusal);
     }
 
-    const QNetworkRequest sent = outgoing(request, m_seam.trustedCertificates);
-    QNetworkReply *reply = request.body ? networkManager()->sendCustomRequest(sent, request.method, *request.body)
-                                        : networkManager()->sendCustomRequest(sent, request.method);
+    QNetworkRequest sent = outgoing(request, m_seam.trustedCertificates);
+    QNetworkReply *reply = nullptr;
+    StreamedBody *streamed = nullptr;
+    if (request.streamed) {
+        streamed = new StreamedBody(*request.streamed);
+        if (!streamed->start()) {
+            delete streamed;
+            throw TransportError(request.streamed->unreadable);
+        }
+        sent.setHeader(QNetworkRequest::ContentLengthHeader, streamed->size());
+        reply = networkManager()->sendCustomRequest(sent, request.method, streamed);
+        streamed->setParent(reply);
+    } else if (request.body) {
+        reply = networkManager()->sendCustomRequest(sent, request.method, *request.body);
+    } else {
+        reply = networkManager()->sendCustomRequest(sent, request.method);
+    }
 
     // Quiet for the time-out, or running past the deadline, ends the
     // transfer; so does an answer longer than the cap.
@@ -248,6 +396,8 @@ QCoro::Task<Response> Client::perform(Request request) const
         throw TransportError(QString::fromUtf8(kTimedOut));
     if (watch->tooLarge)
         throw TransportError(QString::fromUtf8(kAnswerTooLarge));
+    if (streamed && streamed->failed())
+        throw TransportError(request.streamed->unreadable);
     const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     // An answer cut short has a status but is no whole answer.
     if (!status.isValid() || !isHTTPAnswer(reply->error()))

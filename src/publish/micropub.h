@@ -72,6 +72,25 @@ inline constexpr const char *kAnswerTooLarge = "The answer was too large.";
 // to.
 QUrl defaultEndpoint();
 
+// Inactivity time-out of an image upload.
+inline constexpr int kUploadTimeoutMs = 60'000;
+
+inline constexpr const char *kNoTrustworthyMediaEndpoint = "no trustworthy media endpoint in q=config";
+inline constexpr const char *kNoTrustworthyUploadURL = "no trustworthy upload URL in the response";
+
+// A body streamed from a file as it is sent: head, the file's bytes, tail.
+// The file is opened when the request goes and read a piece at a time, never
+// whole; one that cannot be opened, or ends before the size it had then,
+// fails the transfer with unreadable.
+struct StreamedFile {
+    QByteArray head;
+    QString path;
+    QByteArray tail;
+    QString unreadable;
+
+    bool operator==(const StreamedFile &) const = default;
+};
+
 // One prepared request.
 struct Request {
     QUrl url;
@@ -80,6 +99,8 @@ struct Request {
     QList<QPair<QByteArray, QByteArray>> headers;
     std::optional<QByteArray> body;
     int timeoutMs = kRequestTimeoutMs;
+    // In place of body.
+    std::optional<StreamedFile> streamed = std::nullopt;
 
     // A header's value, the name compared exactly; none when absent.
     std::optional<QByteArray> header(const QByteArray &name) const;
@@ -119,6 +140,24 @@ Outcome failureOutcome(int status, const QByteArray &body);
 // "url"; it must be trustworthy.
 Outcome interpret(const QUrl &requestURL, const Response &response, bool expectsEntryURL);
 
+// The media endpoint the Micropub endpoint names, or why there is none.
+struct MediaResult {
+    std::optional<QString> url;
+    // When url is none: authFailed, requestFailed or unreachable.
+    Outcome failed;
+
+    bool operator==(const MediaResult &) const = default;
+};
+
+// The filename parameter of an upload: the destination's last component
+// without double quotes, line breaks or other ASCII controls.
+QString uploadFileName(const QString &destination);
+
+// The hosted URL of an entry or image from a 2xx answer: the "Location"
+// header (a relative one resolved against requestURL) or, without that
+// header, the JSON body's "url"; none when missing or untrustworthy.
+std::optional<QString> createdURL(const QUrl &requestURL, const Response &response);
+
 // Sends to one endpoint over the process's network access manager, following
 // no redirect: a token never reaches another host, and a 3xx is an answer.
 class Client {
@@ -141,6 +180,16 @@ public:
     Request createDraftRequest(const QString &title, const QString &content, const QString &token) const;
     // The update of draftURL's post-status to "published".
     Request publishRequest(const QString &draftURL, const QString &token) const;
+
+    // GET of the endpoint with the query exactly q=config.
+    Request configRequest(const QString &token) const;
+    // The configuration's "media-endpoint"; a failure when it is missing or
+    // untrustworthy, or the query failed.
+    QCoro::Task<MediaResult> mediaEndpoint(QString token) const;
+    // One file as multipart/form-data in the field "file", streamed from
+    // path, with a fresh "pennora-<UUID>" boundary.
+    Request uploadRequest(const QUrl &mediaEndpoint, const QString &fileName, const QString &mimeType,
+                          const QString &path, const QString &token, const QString &unreadable) const;
 
     // Sends one request and answers the whole answer; throws TransportError
     // without one and RefusedRequest when the token would break its header.

@@ -58,8 +58,10 @@ QSslCertificate FakeBlogService::certificate()
     return LoopbackHttpServer::testCertificate();
 }
 
-void FakeBlogService::injectFault(Route route, const Reply &reply, int times)
+void FakeBlogService::injectFault(Route route, const Reply &reply, int times, int after)
 {
+    for (int i = 0; i < after; ++i)
+        m_faults[route].append(std::nullopt);
     for (int i = 0; i < times; ++i)
         m_faults[route].append(reply);
 }
@@ -81,8 +83,12 @@ FakeBlogService::Route FakeBlogService::routeOf(const Received &request)
 FakeBlogService::Reply FakeBlogService::respond(const Received &request)
 {
     const Route route = routeOf(request);
-    if (QList<Reply> &faults = m_faults[route]; !faults.isEmpty())
-        return faults.takeFirst();
+    if (m_observer)
+        m_observer(request);
+    if (QList<std::optional<Reply>> &faults = m_faults[route]; !faults.isEmpty()) {
+        if (const std::optional<Reply> fault = faults.takeFirst())
+            return *fault;
+    }
     if (request.header("Authorization") != "Bearer " + m_token) {
         return json(401, {{"error", "invalid_token"}, {"error_description", "The app token was not accepted."}},
                     {{"WWW-Authenticate", R"(Bearer realm="micropub", error="invalid_token")"}});
@@ -115,7 +121,10 @@ FakeBlogService::Reply FakeBlogService::respond(const Received &request)
         const QByteArray type = request.header("Content-Type").value_or(QByteArray());
         if (!type.startsWith("multipart/form-data; boundary=") || !request.body.contains("name=\"file\""))
             return invalid(QStringLiteral("One file is expected in the field \"file\"."));
-        const QString url = base() + QStringLiteral("/uploads/%1.png").arg(++m_uploads);
+        ++m_uploads;
+        const QString name =
+            m_uploadNames.isEmpty() ? QStringLiteral("%1.png").arg(m_uploads) : m_uploadNames.takeFirst();
+        const QString url = base() + QStringLiteral("/uploads/") + name;
         return json(202, {{"url", url}}, {{"Location", url.toUtf8()}});
     }
     case Route::unknown: break;

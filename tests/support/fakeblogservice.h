@@ -14,6 +14,8 @@
 #include <QSslCertificate>
 #include <QString>
 #include <QUrl>
+#include <functional>
+#include <optional>
 
 namespace testsupport {
 
@@ -37,10 +39,17 @@ public:
     void setToken(const QByteArray &token) { m_token = token; }
 
     // The next requests of the route are answered with reply (times times,
-    // after the faults injected before), whatever they hold. A client may
+    // after the faults injected before, and after the route has answered
+    // after more requests its own way), whatever they hold. A client may
     // send a request again after a connection broke without an answer.
-    void injectFault(Route route, const Reply &reply, int times = 1);
+    void injectFault(Route route, const Reply &reply, int times = 1, int after = 0);
     void clearFaults() { m_faults.clear(); }
+
+    // The next uploads are hosted under these names (".../uploads/<name>"),
+    // in order; then "<n>.png".
+    void nameNextUploads(const QList<QString> &names) { m_uploadNames.append(names); }
+    // Called with every request as it arrives, before it is answered.
+    void setObserver(std::function<void(const Received &)> observer) { m_observer = std::move(observer); }
 
     // Every request, in order; and the route each one took.
     const QList<Received> &received() const { return m_server.received(); }
@@ -55,7 +64,10 @@ private:
 
     LoopbackHttpServer m_server;
     QByteArray m_token = "token";
-    QHash<Route, QList<Reply>> m_faults;
+    // None: the route answers its own way.
+    QHash<Route, QList<std::optional<Reply>>> m_faults;
+    QList<QString> m_uploadNames;
+    std::function<void(const Received &)> m_observer;
     QList<QString> m_drafts;
     QList<QString> m_published;
     int m_uploads = 0;

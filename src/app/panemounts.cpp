@@ -9,6 +9,7 @@
 #include "panes/library/views/postslibrarycolumn.h"
 #include "panes/library/views/postspaneview.h"
 #include "profiles/views/settingspaneview.h"
+#include "publish/views/micropubpublishsheet.h"
 
 #include <QPointer>
 #include <QTimer>
@@ -18,6 +19,14 @@
 namespace app {
 
 namespace {
+
+// The app token's store, for the life of the process: a send outlives the
+// sheet that started it.
+publish::Micropub::SecretStore &publishTokenStore()
+{
+    static publish::Micropub::KeyringSecretStore store;
+    return store;
+}
 
 // Keeps the prose editor of a posts pane that goes away (another pane is
 // chosen in the rail) for the next posts pane, so the writer comes back to
@@ -140,6 +149,10 @@ QWidget *buildPostsPane(WorkspaceView &workspace, const QPointer<EditorShelf> &s
             if (shelf)
                 shelf->park(editor, content, session);
         });
+    pane->setPublishSheetFactory([&gate](QWidget *parent) -> QDialog * {
+        return new publish::MicropubPublishSheet(gate.posts(), publishTokenStore(), publish::Micropub::Client(),
+                                                 parent);
+    });
     QObject::connect(&workspace, &WorkspaceView::availableWidthChanged, pane,
                      [pane](int width) { pane->setAvailableWidth(width); });
     QObject::connect(&gate, &AppGateState::isFocusedChanged, pane,

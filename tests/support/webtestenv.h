@@ -4,6 +4,7 @@
 // before the engine starts with the first surface, which registers the page
 // scheme as in the application.
 
+#include <QCoreApplication>
 #include <QtGlobal>
 
 // Chromium inside the web engine frees some objects through a base of
@@ -20,6 +21,9 @@ namespace testsupport {
 inline const bool kWebEngineReady = [] {
     qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --disable-gpu-compositing");
+    // As the application does: the engine may be loaded after the
+    // application object, and then needs the shared GL context.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     return true;
 }();
 

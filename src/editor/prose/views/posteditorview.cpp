@@ -411,7 +411,7 @@ void PostEditorView::showConflictAlert()
 namespace {
 ReadingViewFactory &readingViewFactory()
 {
-    static ReadingViewFactory factory = loadReadingView;
+    static ReadingViewFactory factory = [](QWidget *parent) { return loadReadingView(parent); };
     return factory;
 }
 } // namespace

@@ -10,14 +10,17 @@ Q_LOGGING_CATEGORY(readingViewLog, "com.quendalstudio.Pennora.reading")
 
 namespace editor {
 
-ReadingView *loadReadingView(QWidget *parent)
+ReadingView *loadReadingView(QWidget *parent, const QStringList &folders)
 {
     using Entry = ReadingView *(*)(QWidget *);
-    static const Entry entry = []() -> Entry {
+    static Entry entry = nullptr;
+    if (!entry) {
         const QString dir = QCoreApplication::applicationDirPath();
-        const QString name = QLatin1String(kReadingModuleName);
+        const QStringList places =
+            folders.isEmpty() ? QStringList{dir, dir + QStringLiteral("/../lib/pennora")} : folders;
         QString errors;
-        for (const QString &candidate : {dir + u'/' + name, dir + QStringLiteral("/../lib/pennora/") + name}) {
+        for (const QString &place : places) {
+            const QString candidate = place + u'/' + QLatin1String(kReadingModuleName);
             if (!QFile::exists(candidate))
                 continue;
             void *module = ::dlopen(QFile::encodeName(candidate).constData(), RTLD_NOW | RTLD_LOCAL);
@@ -25,15 +28,18 @@ ReadingView *loadReadingView(QWidget *parent)
                 errors += QString::fromLocal8Bit(::dlerror());
                 continue;
             }
-            if (auto made = reinterpret_cast<Entry>(::dlsym(module, kReadingModuleEntry)))
-                return made;
+            entry = reinterpret_cast<Entry>(::dlsym(module, kReadingModuleEntry));
+            if (entry)
+                break;
             errors += QStringLiteral("no entry in ") + candidate;
         }
-        qCWarning(readingViewLog).noquote() << "reading view: cannot load the web surface module"
-                                            << (errors.isEmpty() ? QStringLiteral("(not found)") : errors);
-        return nullptr;
-    }();
-    return entry ? entry(parent) : nullptr;
+        if (!entry) {
+            qCWarning(readingViewLog).noquote() << "reading view: cannot load the web surface module"
+                                                << (errors.isEmpty() ? QStringLiteral("(not found)") : errors);
+            return nullptr;
+        }
+    }
+    return entry(parent);
 }
 
 } // namespace editor

@@ -6,6 +6,7 @@
 
 #include "editor/prose/readingcoordinator.h"
 
+#include <QStringList>
 #include <QWidget>
 
 #include <functional>
@@ -42,9 +43,9 @@ using ReadingViewFactory = std::function<ReadingView *(QWidget *parent)>;
 inline constexpr const char *kReadingModuleName = "libpennora-reading.so";
 inline constexpr const char *kReadingModuleEntry = "pennora_reading_create";
 
-// Loads the module beside the executable (or in lib/pennora/ beside its
-// folder) on the first call and makes a view with it; null, with a line in
-// the log, when it cannot be loaded.
-ReadingView *loadReadingView(QWidget *parent);
+// Loads the module once and makes a view with it; null, with a line in the
+// log, when it cannot be loaded. It is looked for in folders, by default
+// beside the executable and in lib/pennora/ beside the executable's folder.
+ReadingView *loadReadingView(QWidget *parent, const QStringList &folders = {});
 
 } // namespace editor

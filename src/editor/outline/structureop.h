@@ -30,7 +30,8 @@ struct StructureOp {
 
 // The operation of a key press in a row editor holding text with the caret
 // (its selection's start) at caretUtf16; none for keys that edit the text.
-// Ctrl plays Command's part and Alt Option's; the keypad flag is ignored.
+// Shift+Up/Down extends the selection, Alt+Up/Down moves, Ctrl+Up/Down folds;
+// the keypad flag is ignored.
 std::optional<StructureOp> structureOpFor(int key, Qt::KeyboardModifiers modifiers, const QString &text = {},
                                           qsizetype caretUtf16 = 0);
 

@@ -51,18 +51,18 @@ QString randomOutline(Random &random, int count, int maxDepth)
     return lines.join(u'\n');
 }
 
-void collectIds(const Nodes &nodes, QList<QUuid> &ids)
+void collectIDs(const Nodes &nodes, QList<QUuid> &ids)
 {
     for (const OutlineNode &node : nodes) {
         ids.append(node.id);
-        collectIds(node.children, ids);
+        collectIDs(node.children, ids);
     }
 }
 
-QList<QUuid> allIds(const Nodes &nodes)
+QList<QUuid> allIDs(const Nodes &nodes)
 {
     QList<QUuid> ids;
-    collectIds(nodes, ids);
+    collectIDs(nodes, ids);
     return ids;
 }
 
@@ -80,13 +80,13 @@ bool sameShape(const Nodes &a, const Nodes &b)
 // One random operation of the writer; answers whether it may create a node.
 bool randomOperation(Random &random, OutlineEditorState &state)
 {
-    const QList<QUuid> ids = allIds(state.nodes());
-    const QUuid someId = ids.isEmpty() ? QUuid::createUuid() : random.pick(ids);
+    const QList<QUuid> ids = allIDs(state.nodes());
+    const QUuid someID = ids.isEmpty() ? QUuid::createUuid() : random.pick(ids);
     static const QList<Kind> kinds{Kind::enter,  Kind::hop,      Kind::extend, Kind::indent, Kind::outdent,
                                    Kind::moveUp, Kind::moveDown, Kind::fold,   Kind::unfold, Kind::deselect};
     switch (random.below(9)) {
-    case 0: state.focusRow(someId); return false;
-    case 1: state.extendSelection(someId); return false;
+    case 0: state.focusRow(someID); return false;
+    case 1: state.extendSelection(someID); return false;
     case 2:
     case 3: {
         const Kind kind = random.pick(kinds);
@@ -94,18 +94,18 @@ bool randomOperation(Random &random, OutlineEditorState &state)
         state.handleStructure({kind, value});
         return kind == Kind::enter;
     }
-    case 4: state.editRowText(state.focusedID().value_or(someId), random.pick(words) + u"\r\nmore\n"_s); return false;
-    case 5: state.toggleFold(someId); return false;
+    case 4: state.editRowText(state.focusedID().value_or(someID), random.pick(words) + u"\r\nmore\n"_s); return false;
+    case 5: state.toggleFold(someID); return false;
     case 6:
         switch (random.below(3)) {
-        case 0: state.zoomIn(someId); break;
+        case 0: state.zoomIn(someID); break;
         case 1: state.zoomOut(); break;
         default: state.zoomToLevel(random.below(3));
         }
         return false;
     default: {
         const OutlineEditorState::RowFrames frames = framesOf(state);
-        state.beginDrag(state.dragPayload(someId));
+        state.beginDrag(state.dragPayload(someID));
         state.dragMoved(QPointF(0, random.below(int(frames.size()) * 20 + 20) - 10), frames);
         state.dragEnded(QPointF(0, random.below(int(frames.size()) * 20 + 20) - 10), frames);
         return false;
@@ -123,11 +123,11 @@ TEST(OutlineFuzz, OperationsKeepEveryNodeOnceAndTheTextFaithful)
         ASSERT_EQ(state.reloadFromSession(0, randomOutline(random, 1 + random.below(25), 5)),
                   OutlineEditorState::LoadResult::loaded);
         for (int step = 0; step < 60; ++step) {
-            const QList<QUuid> before = allIds(state.nodes());
+            const QList<QUuid> before = allIDs(state.nodes());
             const qsizetype written = commits.size();
             const QString textBefore = state.outlineText();
             const bool mayCreate = randomOperation(random, state);
-            const QList<QUuid> after = allIds(state.nodes());
+            const QList<QUuid> after = allIDs(state.nodes());
             const QSet<QUuid> afterSet(after.begin(), after.end());
             SCOPED_TRACE(testing::Message() << "round " << round << " step " << step);
             ASSERT_EQ(afterSet.size(), after.size()) << "duplicate id";
@@ -156,7 +156,7 @@ TEST(OutlineFuzz, OppositeMovesRestoreTheText)
     for (int round = 0; round < 400; ++round) {
         Nodes nodes = tree(randomOutline(random, 2 + random.below(20), 4));
         const QString original = textOf(nodes);
-        const QList<QUuid> ids = allIds(nodes);
+        const QList<QUuid> ids = allIDs(nodes);
         const QUuid id = random.pick(ids);
         const IndexPath path = *OutlinePresenter::path(id, nodes);
         SCOPED_TRACE(original.toStdString());
@@ -194,7 +194,7 @@ TEST(OutlineFuzz, OppositeMovesRestoreTheText)
             EXPECT_EQ(textOf(nodes), original);
             ++undone;
         }
-        EXPECT_EQ(allIds(nodes).size(), ids.size());
+        EXPECT_EQ(allIDs(nodes).size(), ids.size());
     }
     EXPECT_GT(undone, 300); // the sequences really moved things
 }

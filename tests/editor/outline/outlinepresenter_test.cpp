@@ -283,7 +283,7 @@ INSTANTIATE_TEST_SUITE_P(
                  false}),
     [](const auto &info) { return std::string(info.param.name); });
 
-TEST(DropMoves, UnknownIdsAreRefused)
+TEST(DropMoves, UnknownIDsAreRefused)
 {
     Nodes nodes = tree(u"- a\n- b"_s);
     const Nodes original = nodes;

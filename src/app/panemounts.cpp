@@ -112,6 +112,7 @@ QWidget *buildEditor(AppGateState &gate, EditorShelf *shelf, const panes::PostsE
     inputs.publish = request.publish;
     inputs.routeDrop = [&gate](const QList<QUrl> &urls) { return gate.acceptDroppedFiles(urls); };
     inputs.dropBridge = &gate.proseDrop();
+    inputs.onTextChange = [&gate](const QString &text) { gate.writingLock().updateGoalWords(text); };
     if (request.content.outline)
         inputs.outlineEditor = [request](model::EditorSession *session, const std::optional<QString> &draftText,
                                          std::function<void(const QString &text)> draftEdited) {

@@ -10,6 +10,10 @@
 #include "chrome/palette.h"
 #include "chrome/workspacechrome.h"
 #include "editor/prose/views/posteditorview.h"
+#include "editor/prose/views/proselisttextview.h"
+#include "editor/prose/views/prosetextview.h"
+#include "focus/writinglockappdelegate.h"
+#include "focus/writinglockstate.h"
 #include "foundation/paths.h"
 #include "library/homelocation.h"
 #include "model/postsmodel.h"
@@ -21,16 +25,19 @@
 #include "screenshot.h"
 #include "testutil.h"
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
 #include <QDir>
 #include <QEnterEvent>
+#include <QFile>
 #include <QFontDatabase>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
 #include <QSettings>
@@ -576,6 +583,114 @@ TEST(Windows, AboutAndFixCardsOpenOnceByTheirIds)
     EXPECT_TRUE(pennora.gate()->writingLock().isLocked());
 }
 
+// Answers every alert with the button of that title, keeping what each said.
+class AlertAnswers {
+public:
+    explicit AlertAnswers(QString button) : m_button(std::move(button))
+    {
+        m_timer.setInterval(5);
+        QObject::connect(&m_timer, &QTimer::timeout, [this] {
+            auto *alert = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!alert || !alert->isVisible())
+                return;
+            QStringList buttons;
+            for (QAbstractButton *button : alert->buttons())
+                buttons << button->text();
+            seen << alert->text() + " | " + alert->informativeText() + " | " + buttons.join(" / ");
+            for (QAbstractButton *button : alert->buttons()) {
+                if (button->text() == m_button)
+                    button->click();
+            }
+        });
+        m_timer.start();
+    }
+    QStringList seen;
+
+private:
+    QString m_button;
+    QTimer m_timer;
+};
+
+// Takes a way out inside the event loop; 0 when the application quit, 7
+// when it is still running afterwards.
+int quitBy(const std::function<void()> &path)
+{
+    QTimer stillRunning;
+    stillRunning.setSingleShot(true);
+    QObject::connect(&stillRunning, &QTimer::timeout, [] { QCoreApplication::exit(7); });
+    QTimer::singleShot(0, &stillRunning, [&] {
+        path();
+        stillRunning.start(0);
+    });
+    return QCoreApplication::exec();
+}
+
+TEST(QuitGuard, EveryWayOutSavesAsksBeforeEndingABlockAndRefusesWhileATextCannotBeSaved)
+{
+    const QString walkAway = "Walk away from the block? | A Dedu Duvodo block is still running. Quitting ends it — "
+                             "nothing is kept, no record. | Walk Away / Keep Writing";
+    const std::vector<std::pair<const char *, std::function<void(app::PennoraApp &)>>> paths{
+        {"the Quit command", [](app::PennoraApp &p) { p.mainWindow()->action("Quit")->trigger(); }},
+        {"closing the window", [](app::PennoraApp &p) { p.mainWindow()->close(); }},
+        {"the Quit event", [](app::PennoraApp &) { QCoreApplication::quit(); }},
+        {"the session ending", [](app::PennoraApp &p) { p.endSession(true); }},
+    };
+    for (const auto &[name, path] : paths) {
+        SCOPED_TRACE(name);
+        QTemporaryDir data;
+        const QString file = testsupport::writeFile(data.filePath("outside.md"), "# Outside\n");
+        app::PennoraApp pennora(data.path());
+        ASSERT_TRUE(pennora.start());
+        model::PostsModel &posts = pennora.gate()->posts();
+        posts.openExternalFile(QUrl::fromLocalFile(file));
+        ASSERT_NE(posts.externalSession(), nullptr);
+        posts.externalSession()->textDidChange("# Outside\n\nTyped.\n");
+        focus::WritingLockState &lock = pennora.gate()->writingLock();
+        pennora.gate()->armWritingLock({focus::WritingGoal::Kind::minutes, 5});
+
+        // A text that cannot be saved: refused, without the alert in a test
+        // run, and the block is not asked about.
+        ASSERT_TRUE(QFile::remove(file));
+        ASSERT_TRUE(QDir().mkpath(file));
+        {
+            AlertAnswers answers("Walk Away");
+            EXPECT_EQ(quitBy([&] { path(pennora); }), 7);
+            EXPECT_EQ(answers.seen, QStringList());
+            EXPECT_TRUE(lock.isLocked());
+        }
+        ASSERT_TRUE(QDir(file).removeRecursively());
+
+        // A running block asks; Keep Writing leaves the lock as it is.
+        {
+            AlertAnswers answers("Keep Writing");
+            EXPECT_EQ(quitBy([&] { path(pennora); }), 7);
+            EXPECT_EQ(answers.seen, QStringList{walkAway});
+            EXPECT_TRUE(lock.isLocked());
+            EXPECT_TRUE(pennora.mainWindow()->isVisible());
+        }
+        // Walk Away quits; what was typed is on disk.
+        {
+            AlertAnswers answers("Walk Away");
+            EXPECT_EQ(quitBy([&] { path(pennora); }), 0);
+            EXPECT_EQ(answers.seen, QStringList{walkAway});
+        }
+        EXPECT_EQ(testsupport::readText(file), "# Outside\n\nTyped.\n");
+    }
+}
+
+TEST(QuitGuard, TheRefusalAndTheQuestionSayTheirOwnWords)
+{
+    const std::unique_ptr<QMessageBox> refusal =
+        app::MainWindow::quitStoppedAlert(nullptr, focus::WritingLockAppDelegate::quitStoppedFallback());
+    EXPECT_EQ(refusal->text(), "Quit stopped — a piece needs you first");
+    EXPECT_EQ(refusal->informativeText(), "An open piece could not be saved. Tend to it, then quit again.");
+    ASSERT_EQ(refusal->buttons().size(), 1);
+    EXPECT_EQ(refusal->buttons()[0]->text(), "Back to Pennora");
+    const std::unique_ptr<QMessageBox> question = app::MainWindow::walkAwayAlert(nullptr);
+    EXPECT_EQ(question->escapeButton(), question->buttons().value(1));
+    EXPECT_EQ(question->escapeButton()->text(), "Keep Writing");
+}
+
 TEST(Windows, TheMainWindowShowsThePostsPaneWithTheEditorAndTheSettingsPane)
 {
     QTemporaryDir dir;
@@ -605,6 +720,36 @@ TEST(Windows, TheMainWindowShowsThePostsPaneWithTheEditorAndTheSettingsPane)
     gate.persistHome(dir.filePath("elsewhere"));
     EXPECT_TRUE(testsupport::spinUntil([&] { return before.isNull(); }, 5000));
     EXPECT_NE(qobject_cast<panes::PostsPaneView *>(content->workspace()->paneContent()), nullptr);
+    gate.posts().settleBackgroundWork();
+}
+
+TEST(Windows, AWordsGoalCountsWhatIsTypedInTheEditor)
+{
+    QTemporaryDir dir;
+    WindowOverHome shown(dir.path(), dir.filePath("home"));
+    app::AppGateState &gate = shown.gate;
+    auto *content = static_cast<app::ContentView *>(shown.window.centralWidget());
+    auto *pane = qobject_cast<panes::PostsPaneView *>(content->workspace()->paneContent());
+    ASSERT_NE(pane, nullptr);
+    gate.posts().newPostDraft();
+    editor::PostEditorView *editorView = nullptr;
+    ASSERT_TRUE(testsupport::spinUntil(
+        [&] { return (editorView = qobject_cast<editor::PostEditorView *>(pane->editor())) != nullptr; }, 5000));
+    ASSERT_NE(editorView->proseTextView(), nullptr);
+    QWidget *text = editorView->proseTextView()->textView();
+
+    gate.armWritingLock({focus::WritingGoal::Kind::words, 3});
+    QTest::keyClicks(text, "one two");
+    EXPECT_EQ(gate.writingLock().run()->wordsWritten(), 2);
+    gate.writingLock().tick();
+    EXPECT_TRUE(gate.writingLock().isLocked());
+    QTest::keyClicks(text, " three");
+    EXPECT_EQ(gate.writingLock().run()->wordsWritten(), 3);
+    gate.writingLock().tick();
+    EXPECT_FALSE(gate.writingLock().isLocked());
+    ASSERT_TRUE(gate.writingLock().completionNote().has_value());
+    EXPECT_TRUE(gate.writingLock().completionNote()->startsWith("3 words · "));
+    EXPECT_TRUE(gate.posts().draft()->text.startsWith("one two three")); // nothing typed is lost
     gate.posts().settleBackgroundWork();
 }
 

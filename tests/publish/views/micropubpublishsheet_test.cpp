@@ -118,3 +118,25 @@ TEST_F(PublishSheetView, ARefusalShowsInOrangeAndTheSheetStaysOpen)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(PublishSheetView, ADraftWhoseURLWasNotSavedKeepsItsLinkWithAnOrangeNote)
+{
+    openPiece(kPiece);
+    storeToken();
+    auto shown = sheet();
+    service.setObserver([this](const LoopbackHttpServer::Received &request) {
+        if (publishtest::FakeBlogService::routeOf(request) == Route::create)
+            QDir().rename(folder, folder + u"-moved"_qs);
+    });
+    shown->sendButton()->click();
+    settle(*shown);
+    EXPECT_TRUE(visible(shown->draftLink()));
+    EXPECT_TRUE(visible(shown->noteLabel()));
+    EXPECT_TRUE(shown->noteLabel()->text().startsWith(u"The draft's URL couldn't be saved in the piece"_qs));
+    EXPECT_EQ(shown->noteLabel()->palette().color(QPalette::WindowText), app::Palette::systemOrange());
+    EXPECT_FALSE(visible(shown->refusalLabel()));
+}
+
+} // namespace

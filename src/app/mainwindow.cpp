@@ -324,10 +324,23 @@ void MainWindow::showQuitStopped(const QString &informativeText)
     quitStoppedAlert(this, informativeText)->exec();
 }
 
+namespace {
+
+// The style's message box wraps a sentence into a narrow column; these read
+// as a line or two.
+std::unique_ptr<QMessageBox> guardAlert(QWidget *parent)
+{
+    auto alert = std::make_unique<QMessageBox>(parent);
+    alert->setStyleSheet(QStringLiteral("QLabel { min-width: 340px; }"));
+    return alert;
+}
+
+} // namespace
+
 std::unique_ptr<QMessageBox> MainWindow::walkAwayAlert(QWidget *parent)
 {
     using Guard = focus::WritingLockAppDelegate;
-    auto alert = std::make_unique<QMessageBox>(parent);
+    std::unique_ptr<QMessageBox> alert = guardAlert(parent);
     alert->setWindowTitle(QStringLiteral("Pennora"));
     alert->setText(Guard::walkAwayTitle());
     alert->setInformativeText(Guard::walkAwayText());
@@ -341,7 +354,7 @@ std::unique_ptr<QMessageBox> MainWindow::walkAwayAlert(QWidget *parent)
 std::unique_ptr<QMessageBox> MainWindow::quitStoppedAlert(QWidget *parent, const QString &informativeText)
 {
     using Guard = focus::WritingLockAppDelegate;
-    auto alert = std::make_unique<QMessageBox>(parent);
+    std::unique_ptr<QMessageBox> alert = guardAlert(parent);
     alert->setWindowTitle(QStringLiteral("Pennora"));
     alert->setText(Guard::quitStoppedTitle());
     alert->setInformativeText(informativeText);

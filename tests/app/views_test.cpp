@@ -812,6 +812,39 @@ TEST(Screenshots, MainWindowWithAPieceOpen)
     gate.posts().settleBackgroundWork();
 }
 
+TEST(Screenshots, AWritingBlockInTheKioskAndTheQuitGuardsAlerts)
+{
+    QTemporaryDir dir;
+    const QString home = dir.filePath("home");
+    testsupport::writeFile(home + "/projects/Essays/harbour/post.md",
+                           "---\ntype: post\npass_state: First Draft\norigin: writer\n---\n# Harbour Lights\n\n"
+                           "The ferry comes in at six, and the whole quay leans toward it.\n");
+    WindowOverHome shown(dir.path(), home);
+    app::AppGateState &gate = shown.gate;
+    ASSERT_TRUE(testsupport::spinUntil([&] { return gate.posts().posts().size() == 1; }, 10000));
+    gate.posts().selectPiece("harbour");
+    auto *content = static_cast<app::ContentView *>(shown.window.centralWidget());
+    ASSERT_TRUE(testsupport::spinUntil(
+        [&] {
+            auto *pane = qobject_cast<panes::PostsPaneView *>(content->workspace()->paneContent());
+            return pane && qobject_cast<editor::PostEditorView *>(pane->editor());
+        },
+        5000));
+    gate.armWritingLock({focus::WritingGoal::Kind::minutes, 25});
+    emit gate.writingLock().kioskRequested(); // what the lock asks outside a test run
+    ASSERT_TRUE(shown.window.isFullScreen());
+    EXPECT_FALSE(testsupport::saveScreenshot(shown.window, "kiosk-writing-block").isEmpty());
+
+    const std::unique_ptr<QMessageBox> question = app::MainWindow::walkAwayAlert(&shown.window);
+    EXPECT_FALSE(testsupport::saveScreenshot(*question, "quit-walk-away-question").isEmpty());
+    const std::unique_ptr<QMessageBox> refusal =
+        app::MainWindow::quitStoppedAlert(&shown.window, "Could not save post.md: the folder is read-only.");
+    EXPECT_FALSE(testsupport::saveScreenshot(*refusal, "quit-stopped-alert").isEmpty());
+    gate.writingLock().complete();
+    emit gate.writingLock().kioskLeaveRequested(true);
+    gate.posts().settleBackgroundWork();
+}
+
 TEST(Screenshots, MainWindowAboutAndPaneChrome)
 {
     QTemporaryDir dir;

@@ -3,6 +3,7 @@
 // time comes.
 
 #include "focus/writinglockstate.h"
+#include "foundation/paths.h"
 
 #include <QPointer>
 #include <QSignalSpy>
@@ -268,6 +269,25 @@ TEST(LockKeys, OnlyTheThreeShortcutsAreBlocked)
     };
     for (const auto &[name, key, text, modifiers, blocked] : cases)
         EXPECT_EQ(WritingLockState::isBlockedShortcut(key, text, modifiers), blocked) << name;
+}
+
+TEST_F(Lock, OutsideATestRunArmingAsksForTheKioskAndCompletionOrWalkingAwayLeavesItOnce)
+{
+    const QByteArray marker = qgetenv(foundation::paths::kTestRunMarker);
+    qunsetenv(foundation::paths::kTestRunMarker);
+    QSignalSpy enters(&lock, &WritingLockState::kioskRequested);
+    QSignalSpy leaves(&lock, &WritingLockState::kioskLeaveRequested);
+    arm(words250);
+    lock.complete();
+    arm(words250);
+    lock.walkAway();
+    lock.walkAway();
+    lock.complete(); // the goal met while the quit question was up
+    qputenv(foundation::paths::kTestRunMarker, marker);
+    EXPECT_EQ(enters.count(), 2);
+    ASSERT_EQ(leaves.count(), 2);
+    EXPECT_EQ(leaves[0][0].toBool(), true);  // completion gives the window back
+    EXPECT_EQ(leaves[1][0].toBool(), false); // walking away leaves it as it is
 }
 
 TEST_F(Lock, OnlyALockedStateSwallows)

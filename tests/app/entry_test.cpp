@@ -2,6 +2,7 @@
 #include "app/pennoraapp.h"
 #include "app/singleinstance.h"
 #include "app/state/appgatestate.h"
+#include "focus/writinglockstate.h"
 #include "foundation/paths.h"
 #include "library/poststore.h"
 #include "model/postsmodel.h"
@@ -157,6 +158,33 @@ TEST(Entry, ASignalDuringADiskConflictKeepsBothTextsAndQuits)
         return line.type == QtWarningMsg && line.text.contains(folder + "/" + copies[0]);
     });
     EXPECT_TRUE(logged);
+}
+
+// A signal cannot wait for an answer: with a block running, SIGTERM, SIGINT
+// and SIGHUP save what was typed and quit without the question.
+TEST(Entry, ASignalDuringAWritingBlockSavesAndQuitsWithoutAsking)
+{
+    for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(number);
+        QTemporaryDir data;
+        const QString file = testsupport::writeFile(data.filePath("outside.md"), "# Outside\n");
+        app::PennoraApp pennora(data.path());
+        ASSERT_TRUE(pennora.start());
+        model::PostsModel &posts = pennora.gate()->posts();
+        posts.openExternalFile(QUrl::fromLocalFile(file));
+        ASSERT_NE(posts.externalSession(), nullptr);
+        posts.externalSession()->textDidChange("# Outside\n\nTyped.\n");
+        pennora.gate()->armWritingLock({focus::WritingGoal::Kind::minutes, 5});
+        bool asked = false;
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] { asked = asked || QApplication::activeModalWidget(); });
+        watch.start(5);
+        QTimer::singleShot(0, [number] { ::raise(number); });
+        QTimer::singleShot(20000, [] { QCoreApplication::exit(1); }); // never quit
+        EXPECT_EQ(QCoreApplication::exec(), 0);
+        EXPECT_FALSE(asked);
+        EXPECT_EQ(testsupport::readText(file), "# Outside\n\nTyped.\n");
+    }
 }
 
 TEST(Entry, ServeMcpModeNeverStartsTheApplication)

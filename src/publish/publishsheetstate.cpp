@@ -152,12 +152,14 @@ void PublishSheetState::start(Phase working, std::function<void(QPointer<Publish
                 co_return;
             switch (saved.which) {
             case Micropub::SaveResult::Case::saved:
+                self->m_keyringNote.reset();
                 self->m_reentry = false;
                 self->refreshStoredToken();
                 token = saved.token;
                 break;
             case Micropub::SaveResult::Case::notStored:
                 qCWarning(sheetLog).noquote() << saved.message;
+                self->m_keyringNote = saved.message;
                 self->m_reentry = false;
                 token = saved.token;
                 break;

@@ -42,6 +42,8 @@ public:
     const std::optional<QString> &refusal() const { return m_refusal; }
     // A draft was made but its URL could not be written into the piece.
     const std::optional<QString> &unrecordedNote() const { return m_unrecordedNote; }
+    // The pasted token could not be kept in the keyring: it served this send.
+    const std::optional<QString> &keyringNote() const { return m_keyringNote; }
     const QString &tokenField() const { return m_tokenField; }
     bool reentry() const { return m_reentry; }
     // None until the stored token has been looked for.
@@ -98,6 +100,7 @@ private:
     std::optional<QString> m_previewURL;
     std::optional<QString> m_refusal;
     std::optional<QString> m_unrecordedNote;
+    std::optional<QString> m_keyringNote;
     QString m_tokenField;
     bool m_reentry = false;
     std::optional<bool> m_tokenStored;

@@ -149,6 +149,25 @@ TEST_F(PublishSheet, OutcomeTextsAndAFailedSendAgainKeepsTheEarlierDraft)
     EXPECT_EQ(state->phase(), Phase::drafted);
 }
 
+TEST_F(PublishSheet, ATokenTheKeyringCannotKeepServesThisSendAndSaysSo)
+{
+    openPiece(kPiece);
+    auto state = sheet();
+    store.failure = u"no keyring"_qs;
+    state->setTokenField(u"token"_qs);
+    state->sendDraft();
+    ASSERT_TRUE(settle(*state));
+    EXPECT_EQ(state->phase(), Phase::drafted);
+    EXPECT_EQ(state->keyringNote(), QString::fromUtf8(Micropub::kTokenNotStored));
+    EXPECT_TRUE(store.secrets.isEmpty());
+
+    store.failure.reset();
+    state->setTokenField(u"token"_qs);
+    state->sendDraft();
+    ASSERT_TRUE(settle(*state));
+    EXPECT_FALSE(state->keyringNote());
+}
+
 TEST_F(PublishSheet, ReopenedItOffersPublishAndSendAgainFromTheRecordedURL)
 {
     openPiece(kPiece);

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStringList>
 #include <QUrl>
 #include <QVBoxLayout>
 
@@ -178,8 +179,13 @@ void MicropubPublishSheet::refresh()
 
     m_refusal->setVisible(state.refusal().has_value());
     m_refusal->setText(state.refusal().value_or(QString()));
-    m_note->setVisible(state.unrecordedNote().has_value());
-    m_note->setText(state.unrecordedNote().value_or(QString()));
+    QStringList notes;
+    for (const std::optional<QString> &note : {state.unrecordedNote(), state.keyringNote()}) {
+        if (note)
+            notes << *note;
+    }
+    m_note->setVisible(!notes.isEmpty());
+    m_note->setText(notes.join(u'\n'));
 
     const bool published = state.phase() == Phase::published;
     m_done->setVisible(published);

@@ -555,6 +555,21 @@ struct WindowOverHome {
     app::MainWindow window;
 };
 
+// The prose editor the main window's posts pane shows, once it shows one;
+// null when none comes.
+editor::PostEditorView *shownEditor(app::MainWindow &window)
+{
+    auto *content = static_cast<app::ContentView *>(window.centralWidget());
+    editor::PostEditorView *editorView = nullptr;
+    testsupport::spinUntil(
+        [&] {
+            auto *pane = qobject_cast<panes::PostsPaneView *>(content->workspace()->paneContent());
+            return pane && (editorView = qobject_cast<editor::PostEditorView *>(pane->editor())) != nullptr;
+        },
+        5000);
+    return editorView;
+}
+
 TEST(Windows, AboutAndFixCardsOpenOnceByTheirIds)
 {
     QTemporaryDir data;
@@ -728,13 +743,9 @@ TEST(Windows, AWordsGoalCountsWhatIsTypedInTheEditor)
     QTemporaryDir dir;
     WindowOverHome shown(dir.path(), dir.filePath("home"));
     app::AppGateState &gate = shown.gate;
-    auto *content = static_cast<app::ContentView *>(shown.window.centralWidget());
-    auto *pane = qobject_cast<panes::PostsPaneView *>(content->workspace()->paneContent());
-    ASSERT_NE(pane, nullptr);
     gate.posts().newPostDraft();
-    editor::PostEditorView *editorView = nullptr;
-    ASSERT_TRUE(testsupport::spinUntil(
-        [&] { return (editorView = qobject_cast<editor::PostEditorView *>(pane->editor())) != nullptr; }, 5000));
+    editor::PostEditorView *editorView = shownEditor(shown.window);
+    ASSERT_NE(editorView, nullptr);
     ASSERT_NE(editorView->proseTextView(), nullptr);
     QWidget *text = editorView->proseTextView()->textView();
 
@@ -801,13 +812,7 @@ TEST(Screenshots, MainWindowWithAPieceOpen)
     app::AppGateState &gate = shown.gate;
     ASSERT_TRUE(testsupport::spinUntil([&] { return gate.posts().posts().size() == 2; }, 10000));
     gate.posts().selectPiece("harbour");
-    auto *content = static_cast<app::ContentView *>(shown.window.centralWidget());
-    ASSERT_TRUE(testsupport::spinUntil(
-        [&] {
-            auto *pane = qobject_cast<panes::PostsPaneView *>(content->workspace()->paneContent());
-            return pane && qobject_cast<editor::PostEditorView *>(pane->editor());
-        },
-        5000));
+    ASSERT_NE(shownEditor(shown.window), nullptr);
     EXPECT_FALSE(testsupport::saveScreenshot(shown.window, "main-window-editing", QSize(1100, 720)).isEmpty());
     gate.posts().settleBackgroundWork();
 }
@@ -823,13 +828,7 @@ TEST(Screenshots, AWritingBlockInTheKioskAndTheQuitGuardsAlerts)
     app::AppGateState &gate = shown.gate;
     ASSERT_TRUE(testsupport::spinUntil([&] { return gate.posts().posts().size() == 1; }, 10000));
     gate.posts().selectPiece("harbour");
-    auto *content = static_cast<app::ContentView *>(shown.window.centralWidget());
-    ASSERT_TRUE(testsupport::spinUntil(
-        [&] {
-            auto *pane = qobject_cast<panes::PostsPaneView *>(content->workspace()->paneContent());
-            return pane && qobject_cast<editor::PostEditorView *>(pane->editor());
-        },
-        5000));
+    ASSERT_NE(shownEditor(shown.window), nullptr);
     gate.armWritingLock({focus::WritingGoal::Kind::minutes, 25});
     emit gate.writingLock().kioskRequested(); // what the lock asks outside a test run
     ASSERT_TRUE(shown.window.isFullScreen());

@@ -40,6 +40,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -308,6 +309,11 @@ TEST_F(Shell, CommandsFollowTheLockFocusAndWhatIsOpen)
 
 TEST_F(Shell, AKioskBlockHoldsTheScreenSwallowsItsShortcutsAndGivesTheWindowBackAsItWas)
 {
+    // Outside a test run the lock itself asks for the kiosk and gives the
+    // window back.
+    const QByteArray marker = qgetenv(foundation::paths::kTestRunMarker);
+    qunsetenv(foundation::paths::kTestRunMarker);
+    const auto restoreMarker = qScopeGuard([&] { qputenv(foundation::paths::kTestRunMarker, marker); });
     focus::WritingLockState &lock = gate.writingLock();
     int closes = 0;
     QAction closeWindow("Close Window");
@@ -321,9 +327,7 @@ TEST_F(Shell, AKioskBlockHoldsTheScreenSwallowsItsShortcutsAndGivesTheWindowBack
 
     for (const Qt::WindowStates before : {Qt::WindowStates(Qt::WindowMaximized), Qt::WindowStates(Qt::WindowNoState)}) {
         window.setWindowState(before);
-        // Armed: the lock asks for the kiosk (outside a test run).
         gate.armWritingLock({focus::WritingGoal::Kind::words, 100});
-        emit lock.kioskRequested();
         EXPECT_TRUE(window.isFullScreen());
         EXPECT_TRUE(window.isInKiosk());
         EXPECT_TRUE(window.menuBar()->isHidden());
@@ -341,10 +345,8 @@ TEST_F(Shell, AKioskBlockHoldsTheScreenSwallowsItsShortcutsAndGivesTheWindowBack
         window.setWindowState(Qt::WindowNoState);
         EXPECT_TRUE(QTest::qWaitFor([&] { return window.isFullScreen(); }));
 
-        // The goal is met: the window comes back as it was (the lock asks
-        // for that outside a test run only).
+        // The goal is met: the window comes back as it was.
         lock.complete();
-        emit lock.kioskLeaveRequested(true);
         EXPECT_FALSE(window.isInKiosk());
         EXPECT_FALSE(window.isFullScreen());
         EXPECT_EQ(window.windowState(), before);
@@ -356,11 +358,12 @@ TEST_F(Shell, AKioskBlockHoldsTheScreenSwallowsItsShortcutsAndGivesTheWindowBack
 
     // Walking away leaves the window full screen (the process ends).
     gate.armWritingLock({focus::WritingGoal::Kind::words, 100});
-    emit lock.kioskRequested();
-    emit lock.kioskLeaveRequested(false);
+    lock.walkAway();
     EXPECT_TRUE(window.isFullScreen());
     EXPECT_FALSE(window.isInKiosk());
+    EXPECT_TRUE(lock.isLocked());
     lock.complete();
+    EXPECT_TRUE(window.isFullScreen());
 }
 
 TEST_F(Shell, CommandsReachTheModelsAndThePanels)

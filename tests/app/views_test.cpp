@@ -356,9 +356,17 @@ TEST_F(Shell, AKioskBlockHoldsTheScreenSwallowsItsShortcutsAndGivesTheWindowBack
         closes = 0;
     }
 
-    // Walking away leaves the window full screen (the process ends).
+    // Keep Writing changes nothing; walking away leaves the window full
+    // screen (the process ends).
     gate.armWritingLock({focus::WritingGoal::Kind::words, 100});
-    lock.walkAway();
+    focus::WritingLockAppDelegate guard;
+    bool walkAway = false;
+    guard.confirmEndingBlock = [&] { return walkAway; };
+    EXPECT_FALSE(guard.applicationShouldTerminate()); // Keep Writing: lock and kiosk stay
+    EXPECT_TRUE(lock.isLocked());
+    EXPECT_TRUE(window.isInKiosk());
+    walkAway = true;
+    EXPECT_TRUE(guard.applicationShouldTerminate());
     EXPECT_TRUE(window.isFullScreen());
     EXPECT_FALSE(window.isInKiosk());
     EXPECT_TRUE(lock.isLocked());

@@ -219,6 +219,12 @@ SessionTranscriptView::SessionTranscriptView(MentorSessionModel &model, bool sho
         updateEmphasis();
     });
     connect(&m_model, &MentorSessionModel::phaseChanged, this, &SessionTranscriptView::updateComposer);
+    connect(&m_model, &MentorSessionModel::replayingSessionIDChanged, this, [this] {
+        if (m_replayPending && !m_model.replayingSessionID()) {
+            m_replayPending = false;
+            rebuildRows();
+        }
+    });
 
     rebuildRows();
     updateComposer();
@@ -300,6 +306,7 @@ TranscriptRowWidget *SessionTranscriptView::makeRow(const SessionRow &row)
 void SessionTranscriptView::rebuildRows()
 {
     ++m_generation;
+    m_replayPending = false;
     for (TranscriptRowWidget *widget : std::as_const(m_rowWidgets))
         delete widget;
     m_rowWidgets.clear();
@@ -345,6 +352,11 @@ void SessionTranscriptView::appendRows(qsizetype first, qsizetype count)
     const auto *t = transcript();
     if (!t)
         return;
+    // A replay lands row by row: its rows are built once it ends, the newest first.
+    if (m_model.replayingSessionID() && *m_model.replayingSessionID() == activeKey()) {
+        m_replayPending = true;
+        return;
+    }
     for (qsizetype i = first; i < first + count && i < t->rows.size(); ++i) {
         if (m_rowWidgets.contains(t->rows[i].id))
             continue;

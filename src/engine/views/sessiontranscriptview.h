@@ -6,6 +6,7 @@
 // the ones above, so a thinking block the writer opened stays open.
 
 #include "engine/mentorsessionmodel.h"
+#include "engine/views/researchkeepsheet.h"
 
 #include <QHash>
 #include <QPointer>
@@ -24,7 +25,6 @@ class QVBoxLayout;
 
 namespace engine {
 
-class ResearchKeepSheet;
 class ThinkingBlock;
 class TranscriptRowWidget;
 
@@ -113,6 +113,7 @@ private:
     // after a replay, oldest last).
     qsizetype m_unbuilt = 0;
     int m_generation = 0; // a rebuild stops the batches of the one before
+    bool m_replayPending = false;
     std::optional<QUuid> m_emphasized;
     bool m_followsEnd = true;
     // While a send runs: whether it appended the writer's row.

@@ -1,6 +1,7 @@
 #include "foundation/threadpools.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QMutex>
 #include <QThreadPool>
 
@@ -13,11 +14,34 @@ namespace {
 
 // Never Qt's global pool: QtConcurrent and Qt itself fill it, and work queued
 // behind theirs would wait for it. The pools are destroyed with Qt's other
-// globals after main returns, each waiting for what still runs on it, so no
-// thread outlives the objects its work uses.
+// globals after main returns, once all of them are idle together, so no
+// thread outlives the objects its work uses and no work starts on a pool that
+// is already gone.
 struct Pools {
     QMutex mutex;
     std::map<QByteArray, std::unique_ptr<QThreadPool>> byName;
+
+    ~Pools() { waitUntilIdle(); }
+
+    void waitUntilIdle()
+    {
+        for (bool waited = true; waited;) {
+            waited = false;
+            QList<QThreadPool *> all;
+            {
+                // Not held while waiting: the work waited for may ask for a pool.
+                const QMutexLocker lock(&mutex);
+                for (const auto &[name, pool] : byName)
+                    all.append(pool.get());
+            }
+            for (QThreadPool *pool : all) {
+                if (!pool->waitForDone(0)) {
+                    pool->waitForDone();
+                    waited = true;
+                }
+            }
+        }
+    }
 };
 
 Q_GLOBAL_STATIC(Pools, g_pools)
@@ -37,6 +61,11 @@ QThreadPool *namedPool(const char *name, const PoolSettings &settings)
         pool->setExpiryTimeout(int(settings.expiry.count()));
     }
     return pool.get();
+}
+
+void waitForAllPools()
+{
+    g_pools()->waitUntilIdle();
 }
 
 QThreadPool *commandPool()

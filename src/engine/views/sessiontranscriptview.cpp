@@ -210,9 +210,20 @@ SessionTranscriptView::SessionTranscriptView(MentorSessionModel &model, bool sho
         if (key == activeKey())
             updateRow(index);
     });
+    // Chunks come faster than frames: the streaming text is laid out at most
+    // once a frame, and at once when it ends (its row takes over).
+    m_streamFrame = new QTimer(this);
+    m_streamFrame->setSingleShot(true);
+    m_streamFrame->setInterval(16);
+    connect(m_streamFrame, &QTimer::timeout, this, &SessionTranscriptView::updateStreaming);
     connect(&m_model, &MentorSessionModel::streamingChanged, this, [this](const QString &key) {
-        if (key == activeKey())
+        if (key != activeKey())
+            return;
+        const auto *t = transcript();
+        if (!t || (t->streamingText.isEmpty() && t->streamingThought.isEmpty()))
             updateStreaming();
+        else if (!m_streamFrame->isActive())
+            m_streamFrame->start();
     });
     connect(&m_model, &MentorSessionModel::isStreamingChanged, this, [this] {
         updateComposer();
@@ -391,6 +402,7 @@ void SessionTranscriptView::updateDebugVisibility()
 
 void SessionTranscriptView::updateStreaming()
 {
+    m_streamFrame->stop();
     const auto *t = transcript();
     const QString thought = t ? t->streamingThought : QString();
     const QString text = t ? t->streamingText : QString();

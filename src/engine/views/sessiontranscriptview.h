@@ -21,6 +21,7 @@ class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 class QScrollArea;
+class QTimer;
 class QVBoxLayout;
 
 namespace engine {
@@ -101,6 +102,7 @@ private:
     ThinkingBlock *m_liveThought = nullptr;
     QLabel *m_liveThoughtText = nullptr;
     QLabel *m_streamingText = nullptr;
+    QTimer *m_streamFrame = nullptr;
     QWidget *m_composer = nullptr;
     QPlainTextEdit *m_field = nullptr;
     QPushButton *m_send = nullptr;

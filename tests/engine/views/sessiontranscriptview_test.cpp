@@ -151,8 +151,8 @@ TEST_F(TranscriptViewTest, APromptStreamsItsReplyIntoARowAndStopCancels)
     update(chunk("agent_message_chunk", "Hel"));
     update(chunk("agent_message_chunk", "lo **there**"));
     auto *streaming = static_cast<QLabel *>(view->streamingRow());
+    ASSERT_TRUE(spinUntil([&] { return streaming->text() == "Hello **there**"; })) << "streaming text is plain";
     EXPECT_TRUE(streaming->isVisible());
-    EXPECT_EQ(streaming->text(), "Hello **there**") << "streaming text is plain";
     QTest::keyClick(field, Qt::Key_Return);
     EXPECT_EQ(rows().size(), 1) << "Return while a turn streams sends nothing";
 

@@ -1,5 +1,6 @@
 #include "focus/writinglockstate.h"
 
+#include "foundation/notify.h"
 #include "foundation/paths.h"
 #include "library/draftstats.h"
 
@@ -81,18 +82,12 @@ WritingLockState *WritingLockState::current()
 
 void WritingLockState::setShowsArmBar(bool shows)
 {
-    if (m_showsArmBar == shows)
-        return;
-    m_showsArmBar = shows;
-    emit showsArmBarChanged();
+    foundation::storeAndNotify(*this, m_showsArmBar, shows, &WritingLockState::showsArmBarChanged);
 }
 
 void WritingLockState::setLocked(bool locked)
 {
-    if (m_isLocked == locked)
-        return;
-    m_isLocked = locked;
-    emit isLockedChanged();
+    foundation::storeAndNotify(*this, m_isLocked, locked, &WritingLockState::isLockedChanged);
 }
 
 void WritingLockState::arm(const WritingGoal &goal, const QString &text, const QDateTime &armedAt, bool startTicker)
@@ -185,10 +180,7 @@ void WritingLockState::walkAway()
 
 void WritingLockState::setNote(const std::optional<QString> &note)
 {
-    if (m_completionNote == note)
-        return;
-    m_completionNote = note;
-    emit completionNoteChanged();
+    foundation::storeAndNotify(*this, m_completionNote, note, &WritingLockState::completionNoteChanged);
 }
 
 bool WritingLockState::isBlockedShortcut(int key, const QString &text, Qt::KeyboardModifiers modifiers)

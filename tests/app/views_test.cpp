@@ -229,7 +229,7 @@ protected:
             panels << QString("%1 (%2)").arg(message, multiple ? "several" : "one");
             return chosen;
         };
-        window.openUrl = [this](const QUrl &url) { openedUrls << url; };
+        window.openUrl = [this](const QUrl &url) { openedURLs << url; };
     }
     bool enabled(const QString &title) const { return window.action(title)->isEnabled(); }
 
@@ -240,7 +240,7 @@ protected:
     QStringList opened;
     QStringList panels;
     QList<QUrl> chosen;
-    QList<QUrl> openedUrls;
+    QList<QUrl> openedURLs;
 };
 
 TEST_F(Shell, EveryCommandSitsInItsMenuWithItsShortcut)
@@ -438,10 +438,10 @@ TEST_F(Shell, CommandsReachTheModelsAndThePanels)
 TEST_F(Shell, TheBackupFolderOpensOnlyOnceItExists)
 {
     window.action("Open Backup Folder")->trigger();
-    EXPECT_TRUE(openedUrls.isEmpty());
+    EXPECT_TRUE(openedURLs.isEmpty());
     QDir().mkpath(app::MainWindow::backupFolder());
     window.action("Open Backup Folder")->trigger();
-    EXPECT_EQ(openedUrls, QList<QUrl>{QUrl::fromLocalFile(foundation::paths::appDataDir() + "/Backups")});
+    EXPECT_EQ(openedURLs, QList<QUrl>{QUrl::fromLocalFile(foundation::paths::appDataDir() + "/Backups")});
     QDir(app::MainWindow::backupFolder()).removeRecursively();
 }
 
@@ -581,7 +581,7 @@ editor::PostEditorView *shownEditor(app::MainWindow &window)
     return editorView;
 }
 
-TEST(Windows, AboutAndFixCardsOpenOnceByTheirIds)
+TEST(Windows, AboutAndFixCardsOpenOnceByTheirIDs)
 {
     QTemporaryDir data;
     app::PennoraApp pennora(data.path());

@@ -69,7 +69,7 @@ public:
     QWebEnginePage *page() const;
     const ReadingCoordinator &coordinator() const { return m_coordinator; }
     // The address of the page shown (or being loaded).
-    QUrl pageUrl() const { return m_ownPage; }
+    QUrl pageURL() const { return m_ownPage; }
     // How many renders were started, for those who check the repaint rule.
     int paints() const { return m_paints; }
     // Whether the page is the plain one because the renderer failed.

@@ -26,7 +26,7 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QString kDraftLocation = u"unsaved draft — no folder until first save"_s;
-// The platform's "⌘S saves".
+// A draft has no folder to autosave into: only a save makes one.
 const QString kDraftHint = u"Ctrl+S saves"_s;
 
 QFont labelFont()

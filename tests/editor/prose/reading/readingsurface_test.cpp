@@ -164,7 +164,7 @@ TEST_F(ReadingSurfaceTest, OnlyARealCtrlClickOnAWebLinkOpensIt)
     realClick(u"a[href^=\"mailto\"]"_s, Qt::ControlModifier);
     ASSERT_TRUE(QTest::qWaitFor([&] { return opened.size() == 2; }, 10000));
     EXPECT_EQ(opened.last(), QUrl(u"mailto:me@example.com"_s));
-    EXPECT_EQ(surface->page()->url(), surface->pageUrl()) << "the page never navigated";
+    EXPECT_EQ(surface->page()->url(), surface->pageURL()) << "the page never navigated";
 }
 
 TEST_F(ReadingSurfaceTest, ScrollingReportsTheTopBlock)
@@ -213,13 +213,13 @@ TEST_F(ReadingSurfaceTest, TheSameTextAndGenerationPaintOnce)
     ASSERT_TRUE(show(inputs(text, blockStart(text, 61))));
     ASSERT_TRUE(QTest::qWaitFor([&] { return std::abs(topOfLine(*this, 61) - 24) < 1; }, 5000));
     const double scrolled = js(u"window.scrollY"_s).toDouble();
-    const QUrl page = surface->pageUrl();
+    const QUrl page = surface->pageURL();
 
     // A new entry caret alone neither paints nor moves the page.
     surface->setInputs(inputs(text, blockStart(text, 5)));
     QTest::qWait(200);
     EXPECT_EQ(surface->paints(), 1);
-    EXPECT_EQ(surface->pageUrl(), page);
+    EXPECT_EQ(surface->pageURL(), page);
     EXPECT_EQ(js(u"window.scrollY"_s).toDouble(), scrolled);
 
     // A new generation paints again, even for an empty text.
@@ -263,7 +263,7 @@ TEST_F(ReadingSurfaceTest, APiecesOwnHtmlNeverRunsNorReachesTheBridge)
 TEST_F(ReadingSurfaceTest, NavigationsOtherThanItsOwnPageAreRefused)
 {
     ASSERT_TRUE(show(inputs(u"Text\n"_s)));
-    const QUrl own = surface->pageUrl();
+    const QUrl own = surface->pageURL();
     QSignalSpy refused(surface.get(), &ReadingSurface::navigationRefused);
     // The engine itself stops a page of ours from reaching a file; the web
     // address reaches the surface, which refuses it.

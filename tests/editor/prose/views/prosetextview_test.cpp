@@ -478,7 +478,7 @@ TEST_F(ProseTextViewTest, FileDropsGoToTheCallbackAndTextDropsAreInserted)
     EXPECT_EQ(routed.size(), 2);
 }
 
-TEST(FileDropTextViewKinds, UrlsWinOverTextAndNothingIsNone)
+TEST(FileDropTextViewKinds, URLsWinOverTextAndNothingIsNone)
 {
     using Kind = FileDropTextView::DropKind::Kind;
     QMimeData both;

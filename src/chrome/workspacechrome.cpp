@@ -63,6 +63,21 @@ void tintProminent(QPushButton *button)
     button->setAutoDefault(false);
 }
 
+QPushButton *borderedButton(const QString &title)
+{
+    auto *button = new QPushButton(title);
+    button->setAutoDefault(false);
+    BorderedSecondaryButtonStyle::apply(button, 24);
+    return button;
+}
+
+QPushButton *prominentButton(const QString &title)
+{
+    auto *button = new QPushButton(title);
+    tintProminent(button);
+    return button;
+}
+
 QWidget *hairline(Qt::Orientation orientation)
 {
     auto *line = new QWidget;

@@ -29,6 +29,10 @@ QVBoxLayout *sheetColumn(QDialog &sheet);
 QFont sheetTitleFont();
 // A prominent button tinted with the accent: filled, page-coloured text.
 void tintProminent(QPushButton *button);
+// A sheet's buttons: the quiet bordered one (24 high), and the accent-filled
+// one of its one prominent action. Return presses neither.
+QPushButton *borderedButton(const QString &title);
+QPushButton *prominentButton(const QString &title);
 
 class PaneHeader : public QWidget {
     Q_OBJECT

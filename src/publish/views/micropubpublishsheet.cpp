@@ -44,22 +44,6 @@ QLabel *wrapped(const QString &text, const QFont &font, const QColor &colour)
     return label;
 }
 
-QPushButton *bordered(const QString &title)
-{
-    auto *button = new QPushButton(title);
-    button->setAutoDefault(false);
-    app::BorderedSecondaryButtonStyle::apply(button, 24);
-    return button;
-}
-
-QPushButton *prominent(const QString &title)
-{
-    auto *button = new QPushButton(title);
-    button->setAutoDefault(false);
-    app::tintProminent(button);
-    return button;
-}
-
 // At most two lines of the title, broken at the last space that fits and
 // the second cut at its end.
 QString twoLines(const QString &text, const QFont &font)
@@ -131,10 +115,10 @@ MicropubPublishSheet::MicropubPublishSheet(model::PostsModel &posts, Micropub::S
     auto *buttons = new QHBoxLayout;
     buttons->setSpacing(8);
     buttons->addStretch(1);
-    m_publish = prominent(u"Publish"_s);
-    m_send = bordered(u"Send as Draft"_s);
-    m_cancel = bordered(u"Cancel"_s);
-    m_done = prominent(u"Done"_s);
+    m_publish = app::prominentButton(u"Publish"_s);
+    m_send = app::borderedButton(u"Send as Draft"_s);
+    m_cancel = app::borderedButton(u"Cancel"_s);
+    m_done = app::prominentButton(u"Done"_s);
     for (QPushButton *button : {m_publish, m_send, m_cancel, m_done})
         buttons->addWidget(button);
     column->addLayout(buttons);

@@ -46,22 +46,6 @@ QWidget *monoBlock(const QString &caption, const QString &text)
     return block;
 }
 
-QPushButton *bordered(const QString &title)
-{
-    auto *button = new QPushButton(title);
-    button->setAutoDefault(false);
-    app::BorderedSecondaryButtonStyle::apply(button, 24);
-    return button;
-}
-
-// Filled with the accent: the sheet's one prominent action.
-QPushButton *prominent(const QString &title)
-{
-    auto *button = new QPushButton(title);
-    app::tintProminent(button);
-    return button;
-}
-
 QHBoxLayout *trailingRow()
 {
     auto *row = new QHBoxLayout;
@@ -117,7 +101,7 @@ void RoundedFill::paintEvent(QPaintEvent *event)
 CardSheet::CardSheet(const Card &card, model::PostsModel &posts, const QString &actionTitle, QWidget *parent)
     : QDialog(parent), m_card(card), m_posts(posts), m_asking(new QWidget), m_scroll(new QScrollArea),
       m_column(new QWidget), m_content(new QVBoxLayout(m_column)), m_refusal(new QLabel),
-      m_action(prominent(actionTitle)), m_cancel(bordered(u"Cancel"_s))
+      m_action(app::prominentButton(actionTitle)), m_cancel(app::borderedButton(u"Cancel"_s))
 {
     setWindowModality(Qt::WindowModal);
     setFixedWidth(sheetWidth);

@@ -2,6 +2,7 @@
 
 #include "foundation/json.h"
 #include "foundation/text.h"
+#include "profiles/networkmanager.h"
 
 #include <QCoreApplication>
 #include <QCoro/QCoroNetworkReply>
@@ -65,17 +66,6 @@ void noteFinish(StreamReply &reply, const std::optional<QString> &reason)
 
 // --- The default transport ---------------------------------------------------
 
-QNetworkAccessManager *networkManager()
-{
-    // Main thread only: made on first use, gone with the application.
-    static QPointer<QNetworkAccessManager> manager;
-    if (!manager) {
-        manager = new QNetworkAccessManager(QCoreApplication::instance());
-        manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-    }
-    return manager;
-}
-
 struct ReadState {
     QByteArray body;
     bool capped = false;
@@ -115,8 +105,9 @@ QCoro::Task<Response> sendOverNetwork(Request request)
     outgoing.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     for (const auto &[name, value] : std::as_const(request.headers))
         outgoing.setRawHeader(name, value);
-    QNetworkReply *reply = request.body ? networkManager()->sendCustomRequest(outgoing, request.method, *request.body)
-                                        : networkManager()->sendCustomRequest(outgoing, request.method);
+    QNetworkReply *reply = request.body
+                               ? profiles::networkManager()->sendCustomRequest(outgoing, request.method, *request.body)
+                               : profiles::networkManager()->sendCustomRequest(outgoing, request.method);
 
     const auto state = std::make_shared<ReadState>();
     QObject::connect(reply, &QNetworkReply::readyRead, reply, [reply, state] { drain(reply, *state); });

@@ -3,6 +3,7 @@
 #include "foundation/json.h"
 #include "foundation/jsonvalue.h"
 #include "foundation/text.h"
+#include "profiles/networkmanager.h"
 #include "publish/apptoken.h"
 
 #include <QCoreApplication>
@@ -82,17 +83,6 @@ QString resolvedLocation(const QUrl &requestURL, const QByteArray &header)
 }
 
 // --- The transfer ------------------------------------------------------------
-
-QNetworkAccessManager *networkManager()
-{
-    // Main thread only: made on first use, gone with the application.
-    static QPointer<QNetworkAccessManager> manager;
-    if (!manager) {
-        manager = new QNetworkAccessManager(QCoreApplication::instance());
-        manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
-    }
-    return manager;
-}
 
 // Qt's error codes for an HTTP answer it did get (a 4xx or 5xx status), as
 // against a transfer that failed on the way.
@@ -356,12 +346,12 @@ QCoro::Task<Response> Client::perform(Request request) const
             throw TransportError(request.streamed->unreadable);
         }
         sent.setHeader(QNetworkRequest::ContentLengthHeader, streamed->size());
-        reply = networkManager()->sendCustomRequest(sent, request.method, streamed);
+        reply = profiles::networkManager()->sendCustomRequest(sent, request.method, streamed);
         streamed->setParent(reply);
     } else if (request.body) {
-        reply = networkManager()->sendCustomRequest(sent, request.method, *request.body);
+        reply = profiles::networkManager()->sendCustomRequest(sent, request.method, *request.body);
     } else {
-        reply = networkManager()->sendCustomRequest(sent, request.method);
+        reply = profiles::networkManager()->sendCustomRequest(sent, request.method);
     }
 
     // Quiet for the time-out, or running past the deadline, ends the

@@ -75,13 +75,11 @@ SessionTranscriptView::SessionTranscriptView(MentorSessionModel &model, bool sho
     m_liveThought->setObjectName(u"liveThought"_s);
     m_liveThought->hide();
     m_rows->addWidget(m_liveThought);
-    m_streamingText = new QLabel;
+    m_streamingText = new QWidget;
     m_streamingText->setObjectName(u"streamingText"_s);
-    m_streamingText->setTextFormat(Qt::PlainText);
-    m_streamingText->setWordWrap(true);
-    m_streamingText->setFont(valkyrie(15));
-    m_streamingText->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    m_streamingText->setStyleSheet(u"color: %1"_s.arg(Palette::ink().name()));
+    auto *segments = new QVBoxLayout(m_streamingText);
+    segments->setContentsMargins(0, 0, 0, 0);
+    segments->setSpacing(0);
     m_streamingText->hide();
     m_rows->addWidget(m_streamingText);
     m_scroll->setWidget(content);
@@ -270,6 +268,14 @@ QWidget *SessionTranscriptView::streamingRow() const
     return m_streamingText;
 }
 
+QString SessionTranscriptView::streamingText() const
+{
+    QString text;
+    for (const QLabel *label : m_streamingSegments)
+        text += label->text();
+    return text;
+}
+
 QString SessionTranscriptView::draft() const
 {
     return m_field->toPlainText();
@@ -417,7 +423,40 @@ void SessionTranscriptView::updateStreaming()
     } else {
         live->hide();
     }
-    m_streamingText->setText(text);
+    // A long reply is shown in segments cut at a line end or a space, so a
+    // new chunk lays out only the last one.
+    constexpr qsizetype segmentLength = 1500;
+    qsizetype start = 0;
+    int segment = 0;
+    auto *layout = static_cast<QVBoxLayout *>(m_streamingText->layout());
+    while (start < text.size()) {
+        qsizetype end = text.size();
+        if (end - start > segmentLength) {
+            const QStringView window = QStringView(text).mid(start, segmentLength);
+            qsizetype cut = window.lastIndexOf(u'\n');
+            if (cut <= 0)
+                cut = window.lastIndexOf(u' ');
+            end = start + (cut > 0 ? cut + 1 : segmentLength);
+        }
+        QLabel *label = segment < m_streamingSegments.size() ? m_streamingSegments[segment] : nullptr;
+        if (!label) {
+            label = new QLabel;
+            label->setTextFormat(Qt::PlainText);
+            label->setWordWrap(true);
+            label->setFont(valkyrie(15));
+            label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+            label->setStyleSheet(u"color: %1"_s.arg(Palette::ink().name()));
+            layout->addWidget(label);
+            m_streamingSegments.append(label);
+        }
+        // Earlier segments never change while the reply grows.
+        if (end == text.size() || label->text().size() != end - start)
+            label->setText(text.mid(start, end - start));
+        start = end;
+        ++segment;
+    }
+    while (m_streamingSegments.size() > segment)
+        delete m_streamingSegments.takeLast();
     m_streamingText->setVisible(!text.isEmpty());
 }
 

@@ -61,6 +61,7 @@ public:
     // For tests: the row widget of a row, the composer's parts.
     TranscriptRowWidget *rowWidget(const QUuid &id) const { return m_rowWidgets.value(id); }
     QWidget *streamingRow() const;
+    QString streamingText() const;
     QPlainTextEdit *composerField() const { return m_field; }
     QPushButton *sendButton() const { return m_send; }
     QWidget *workingPill() const { return m_pill; }
@@ -101,7 +102,8 @@ private:
     QVBoxLayout *m_rows = nullptr;
     ThinkingBlock *m_liveThought = nullptr;
     QLabel *m_liveThoughtText = nullptr;
-    QLabel *m_streamingText = nullptr;
+    QWidget *m_streamingText = nullptr;
+    QList<QLabel *> m_streamingSegments;
     QTimer *m_streamFrame = nullptr;
     QWidget *m_composer = nullptr;
     QPlainTextEdit *m_field = nullptr;

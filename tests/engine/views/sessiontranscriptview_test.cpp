@@ -150,8 +150,8 @@ TEST_F(TranscriptViewTest, APromptStreamsItsReplyIntoARowAndStopCancels)
 
     update(chunk("agent_message_chunk", "Hel"));
     update(chunk("agent_message_chunk", "lo **there**"));
-    auto *streaming = static_cast<QLabel *>(view->streamingRow());
-    ASSERT_TRUE(spinUntil([&] { return streaming->text() == "Hello **there**"; })) << "streaming text is plain";
+    QWidget *streaming = view->streamingRow();
+    ASSERT_TRUE(spinUntil([&] { return view->streamingText() == "Hello **there**"; })) << "streaming text is plain";
     EXPECT_TRUE(streaming->isVisible());
     QTest::keyClick(field, Qt::Key_Return);
     EXPECT_EQ(rows().size(), 1) << "Return while a turn streams sends nothing";

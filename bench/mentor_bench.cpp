@@ -4,6 +4,7 @@
 
 #include "engine/mentorsessionmodel.h"
 
+#include "fakementor.h"
 #include "faketransport.h"
 
 #include <QCoreApplication>
@@ -18,41 +19,8 @@ using engine::MentorSessionModel;
 using foundation::JSONValue;
 using testsupport::FakeTransport;
 
-const QString kSession = QStringLiteral("s-1");
-
-JSONValue update(const QString &kind, const QString &text)
-{
-    return JSONValue::Object{
-        {QStringLiteral("sessionId"), kSession},
-        {QStringLiteral("update"),
-         JSONValue::Object{
-             {QStringLiteral("sessionUpdate"), kind},
-             {QStringLiteral("content"),
-              JSONValue::Object{{QStringLiteral("type"), QStringLiteral("text")}, {QStringLiteral("text"), text}}}}},
-    };
-}
-
-// A started mentor on an in-memory engine with one session, "s-1", active.
-struct Mentor {
-    Mentor()
-    {
-        auto host = std::make_unique<EngineHost>();
-        host->recordedVersionProvider = [] { return std::optional<QString>(); };
-        host->makeTransport = [this](const QString &profile) {
-            FakeTransport::Script script;
-            script.answers.insert(QStringLiteral("session/new"),
-                                  JSONValue(JSONValue::Object{{QStringLiteral("sessionId"), kSession}}));
-            transport = std::make_shared<FakeTransport>(profile, script);
-            return transport;
-        };
-        model = std::make_unique<MentorSessionModel>(std::move(host), QStringLiteral("/bin/true"), folder.path());
-        QCoro::waitFor(model->start());
-    }
-
-    QTemporaryDir folder;
-    std::shared_ptr<FakeTransport> transport;
-    std::unique_ptr<MentorSessionModel> model;
-};
+using bench::kSession;
+using Mentor = bench::FakeMentor;
 
 // One live turn's reply arriving in 5,000 chunks, as the host hands them to
 // the model. A view follows streamingChanged.
@@ -62,7 +30,7 @@ void BM_StreamChunks(benchmark::State &state)
     Mentor mentor;
     std::vector<JSONValue> chunks;
     for (int i = 0; i < kChunks; ++i)
-        chunks.push_back(update(QStringLiteral("agent_message_chunk"), QStringLiteral("word%1 ").arg(i)));
+        chunks.push_back(bench::sessionUpdate(QStringLiteral("agent_message_chunk"), QStringLiteral("word%1 ").arg(i)));
     qint64 notified = 0;
     QObject::connect(mentor.model.get(), &MentorSessionModel::streamingChanged, [&] { ++notified; });
     const std::optional<QString> method = QStringLiteral("session/update");
@@ -90,14 +58,16 @@ void BM_ReplayLongSession(benchmark::State &state)
     for (int i = 0; i < kUpdates; ++i) {
         switch (i % 4) {
         case 0:
-            history.push_back(update(QStringLiteral("user_message_chunk"), QStringLiteral("Question %1?").arg(i)));
+            history.push_back(
+                bench::sessionUpdate(QStringLiteral("user_message_chunk"), QStringLiteral("Question %1?").arg(i)));
             break;
         case 1:
-            history.push_back(
-                update(QStringLiteral("agent_thought_chunk"), QStringLiteral("Thinking about %1").arg(i)));
+            history.push_back(bench::sessionUpdate(QStringLiteral("agent_thought_chunk"),
+                                                   QStringLiteral("Thinking about %1").arg(i)));
             break;
         default:
-            history.push_back(update(QStringLiteral("agent_message_chunk"),
+            history.push_back(
+                bench::sessionUpdate(QStringLiteral("agent_message_chunk"),
                                      QStringLiteral("A reply of some length, number %1, with a few words.").arg(i)));
         }
     }

@@ -72,10 +72,14 @@ QLabel *textLabel(const QString &text, const QFont &font, const QColor &colour, 
                                    | (rich ? Qt::LinksAccessibleByMouse : Qt::NoTextInteraction));
     label->setOpenExternalLinks(false);
     label->setTextFormat(rich ? Qt::RichText : Qt::PlainText);
-    if (rich)
-        label->setText(u"<div style=\"line-height:%1px\">"_s.arg(QFontMetrics(font).height() + lineSpacing) + text
+    if (rich) {
+        // Qt's HTML import colours links from the application's palette, not
+        // the label's: say the accent on each link.
+        QString html = text;
+        html.replace(u"<a href="_s, u"<a style=\"color:%1\" href="_s.arg(Palette::accent().name()));
+        label->setText(u"<div style=\"line-height:%1px\">"_s.arg(QFontMetrics(font).height() + lineSpacing) + html
                        + u"</div>"_s);
-    else
+    } else
         label->setText(text);
     label->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     return label;
